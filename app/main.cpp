@@ -1,0 +1,25 @@
+// Start-up of TORVELIN RECOVERY: the window, or the headless front end.
+#include "app/commands.h"
+#include "app/desktop_gio.h"
+#include "app/headless.h"
+#include "app/options.h"
+#include "app/window.h"
+#include "bridge/resources.h"
+#include "scan/scan.h"
+
+int main(int argc, char** argv) {
+    std::optional<Options> options = parseOptions(argc, argv);
+    if (!options) return 2;
+
+    videoExts = {"mp4", "mov", "mxf"};
+    if (!options->resources.empty()) setResourcesDir(options->resources);
+    resourcesDir();  // settle the folder before any worker thread asks for it
+    setMountDirectory(options->volumes.empty() ? defaultMountDirectory() : options->volumes);
+
+    static GioDesktop desktop;  // outlives the bridge and every work item
+    std::shared_ptr<Bridge> bridge = Bridge::create(desktop);
+    installCommands(*bridge);
+
+    if (options->headless) return runHeadless(bridge);
+    return runWindow(argc, argv, *options, bridge);
+}

@@ -1,0 +1,129 @@
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+#include <thread>
+
+#include "bridge/bridge.h"
+#include "bridge/queues.h"
+#include "bridge/resources.h"
+#include "fake_page.h"
+
+namespace {
+
+struct BridgeTest : ::testing::Test {
+    RecordingDesktop desktop;
+    std::shared_ptr<RecordingPage> page = std::make_shared<RecordingPage>();
+    std::shared_ptr<Bridge> bridge = Bridge::create(desktop);
+
+    void SetUp() override { bridge->webView = page; }
+
+    // Runs the main queue until `n` scripts have arrived (or a short while passed).
+    const std::vector<std::string>& settle(size_t n = 1) {
+        runMainLoopUntil([&] { return page->scripts.size() >= n; }, 2000);
+        runMainLoopUntil([] { return pendingWork() == 0; }, 2000);
+        return page->scripts;
+    }
+};
+
+std::string resolved(int64_t call, const std::string& data) {
+    return "window.__resolve && window.__resolve({\"call\":" + std::to_string(call) + ",\"data\":" + data + "})";
+}
+
+}  // namespace
+
+TEST_F(BridgeTest, malformed_envelopes_get_no_answer) {
+    const char* bodies[] = {
+        "\"scan\"", "42", "[1,2]", "{}", R"({"call":1})", R"({"cmd":"licenses","call":"1"})",
+        R"({"cmd":"licenses","call":1.5})", R"({"cmd":"licenses","call":true})", R"({"cmd":7,"call":1})",
+        R"({"cmd":"licenses"})", "not json at all", "",
+    };
+    for (const char* body : bodies) bridge->receive(std::string(body));
+    runMainLoopUntil([] { return false; }, 100);
+    EXPECT_TRUE(page->scripts.empty());
+}
+
+TEST_F(BridgeTest, unknown_and_miscased_commands_are_refused) {
+    bridge->receive(std::string(R"({"cmd":"Scan","call":3})"));
+    bridge->receive(std::string(R"({"cmd":"format","call":4.0})"));
+    auto& s = settle(2);
+    ASSERT_EQ(s.size(), 2u);
+    EXPECT_EQ(s[0], resolved(3, R"({"error":"unknown cmd"})"));
+    EXPECT_EQ(s[1], resolved(4, R"({"error":"unknown cmd"})"));
+}
+
+TEST_F(BridgeTest, rows_see_object_args_only) {
+    Value seen;
+    bridge->setHandler("probe", [&](Bridge& b, int64_t call, const Value& args) {
+        seen = args;
+        b.reply(call, Value::object());
+    });
+    bridge->receive(std::string(R"({"cmd":"probe","call":1,"args":["x"]})"));
+    EXPECT_EQ(seen, Value::object());
+    bridge->receive(std::string(R"({"cmd":"probe","call":2,"args":{"path":"/a"}})"));
+    EXPECT_EQ(seen, Value({{"path", "/a"}}));
+}
+
+TEST_F(BridgeTest, reply_is_deferred_even_on_the_main_thread) {
+    bool handlerReturned = false;
+    bridge->setHandler("scan", [&](Bridge& b, int64_t call, const Value&) {
+        b.reply(call, Value::object());
+        EXPECT_TRUE(page->scripts.empty());
+        handlerReturned = true;
+    });
+    bridge->receive(std::string(R"({"cmd":"scan","call":0})"));
+    EXPECT_TRUE(handlerReturned);
+    EXPECT_TRUE(page->scripts.empty());
+    EXPECT_EQ(settle().at(0), resolved(0, "{}"));
+}
+
+TEST_F(BridgeTest, replies_arrive_in_submission_order_from_any_thread) {
+    std::thread([b = bridge] {
+        for (int i = 0; i < 50; ++i) b->reply(i, Value{{"i", i}});
+    }).join();
+    auto& s = settle(50);
+    ASSERT_EQ(s.size(), 50u);
+    for (int i = 0; i < 50; ++i) EXPECT_EQ(s[i], resolved(i, "{\"i\":" + std::to_string(i) + "}"));
+}
+
+TEST_F(BridgeTest, push_after_the_view_is_gone_does_nothing) {
+    bridge->reply(9, Value::object());
+    page.reset();
+    bridge->webView.reset();
+    runMainLoopUntil([] { return pendingWork() == 0; }, 1000);
+    bridge->push("__progress", Value{{"id", "x"}});  // no view: silently nothing
+    SUCCEED();
+}
+
+TEST_F(BridgeTest, open_reads_path_and_strict_boolean_reveal) {
+    const char* bodies[] = {
+        R"({"cmd":"open","call":1,"args":{"path":"/w/a.MP4","reveal":true}})",
+        R"({"cmd":"open","call":2,"args":{"path":"/w/a.MP4","reveal":"true"}})",
+        R"({"cmd":"open","call":3,"args":[1]})",
+        R"({"cmd":"open","call":4,"args":{"path":5}})",
+    };
+    for (const char* b : bodies) bridge->receive(std::string(b));
+    auto& s = settle(4);
+    EXPECT_EQ(desktop.calls, (std::vector<std::string>{"reveal /w/a.MP4", "open /w/a.MP4", "open ", "open "}));
+    ASSERT_EQ(s.size(), 4u);
+    EXPECT_EQ(s[1], resolved(2, R"({"ok":true})"));
+}
+
+TEST_F(BridgeTest, licenses_text_or_fallback) {
+    const std::string dir = ::testing::TempDir() + "/tv_res_" + std::to_string(::getpid());
+    std::filesystem::create_directories(dir);
+    setResourcesDir(dir);
+
+    std::remove((dir + "/LICENSES.txt").c_str());
+    bridge->receive(std::string(R"({"cmd":"licenses","call":1})"));
+    EXPECT_EQ(settle(1).at(0), resolved(1, "{\"text\":\"오픈소스 라이선스 파일을 찾을 수 없습니다\"}"));
+
+    std::ofstream(dir + "/LICENSES.txt") << "\xff\xfe not text";
+    bridge->receive(std::string(R"({"cmd":"licenses","call":2})"));
+    EXPECT_EQ(settle(2).at(1), resolved(2, "{\"text\":\"오픈소스 라이선스 파일을 찾을 수 없습니다\"}"));
+
+    std::ofstream(dir + "/LICENSES.txt", std::ios::trunc) << "MIT \"x\"\n";
+    bridge->receive(std::string(R"({"cmd":"licenses","call":3})"));
+    EXPECT_EQ(settle(3).at(2), resolved(3, R"({"text":"MIT \"x\"\n"})"));
+    std::filesystem::remove_all(dir);
+}

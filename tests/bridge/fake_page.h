@@ -1,0 +1,22 @@
+// Test doubles for what the bridge talks to: a page that records every script,
+// and a desktop that records what it was asked to open or reveal.
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "bridge/desktop.h"
+#include "bridge/script_sink.h"
+
+class RecordingPage : public ScriptSink {
+public:
+    void evaluateScript(const std::string& script) override { scripts.push_back(script); }
+    std::vector<std::string> scripts;
+};
+
+class RecordingDesktop : public Desktop {
+public:
+    void open(const std::string& path) override { calls.push_back("open " + path); }
+    void reveal(const std::string& path) override { calls.push_back("reveal " + path); }
+    std::vector<std::string> calls;
+};
