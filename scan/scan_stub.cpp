@@ -1,5 +1,4 @@
 // Placeholder until the scan lands: the row answers like an unknown command.
-#include "scan/fs_queries.h"
 #include "scan/scan.h"
 
 std::vector<std::string> videoExts;
@@ -9,5 +8,3 @@ std::string mountDirectory() { return g_mount; }
 std::string defaultMountDirectory() { return "/media"; }
 Value scanRSV() { return Value{{"rsvs", Value::array()}, {"volumes", Value::array()}}; }
 void handleScanRequest(Bridge& bridge, int64_t call, const Value&) { bridge.reply(call, Value{{"error", "unknown cmd"}}); }
-int64_t fileSize(const std::string&) { return 0; }
-int64_t freeBytes(const std::string&) { return 0; }

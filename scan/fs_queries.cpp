@@ -1,0 +1,16 @@
+#include "scan/fs_queries.h"
+
+#include <sys/stat.h>
+#include <sys/statvfs.h>
+
+int64_t fileSize(const std::string& path) {
+    struct stat st {};
+    if (::stat(path.c_str(), &st) != 0) return 0;
+    return static_cast<int64_t>(st.st_size);
+}
+
+int64_t freeBytes(const std::string& path) {
+    struct statvfs vfs {};
+    if (::statvfs(path.c_str(), &vfs) != 0) return 0;
+    return static_cast<int64_t>(vfs.f_bavail) * static_cast<int64_t>(vfs.f_frsize);
+}
