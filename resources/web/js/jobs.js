@@ -151,6 +151,13 @@ Torvelin.jobs = (function () {
         el('strong', { class: 'note-label' }, '꼭 읽어 주세요'), state.note));
     }
 
+    // The next step the note asks for comes first: play the file.
+    var open = el('button', { type: 'button', class: 'btn btn-primary' }, '복구된 파일 열기');
+    var reveal = el('button', { type: 'button', class: 'btn' }, '파일 위치 보기');
+    open.addEventListener('click', function () { openFile(state.out, false); });
+    reveal.addEventListener('click', function () { openFile(state.out, true); });
+    box.appendChild(el('div', { class: 'actions' }, open, reveal));
+
     var facts = el('dl', { class: 'facts' });
     function fact(label, value, cls) {
       facts.appendChild(el('dt', null, label));
@@ -184,11 +191,6 @@ Torvelin.jobs = (function () {
       box.appendChild(el('p', { class: 'muted' }, '엔진이 길이 기록을 남기지 않았습니다.'));
     }
 
-    var open = el('button', { type: 'button', class: 'btn btn-primary' }, '복구된 파일 열기');
-    var reveal = el('button', { type: 'button', class: 'btn' }, '파일 위치 보기');
-    open.addEventListener('click', function () { openFile(state.out, false); });
-    reveal.addEventListener('click', function () { openFile(state.out, true); });
-    box.appendChild(el('div', { class: 'actions' }, open, reveal));
     return box;
   }
 

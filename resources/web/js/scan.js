@@ -289,7 +289,10 @@ Torvelin.scan = (function () {
     var status = $('scan-status');
     if (rsvs.length === 0) {
       status.className = 'status status-empty';
-      status.textContent = '중단된 녹화 파일(RSV)을 찾지 못했습니다. 카드가 연결되어 있는지 확인한 뒤 ‘다시 검색’을 누르세요.';
+      status.replaceChildren(
+        el('span', { class: 'status-line' }, '중단된 녹화 파일(RSV)을 찾지 못했습니다.'),
+        el('span', { class: 'status-more' }, '카드를 리더기에 꽂고 파일 관리자에 카드가 보이는지 확인한 뒤 ‘다시 검색’을 누르세요. ' +
+          'RSV 파일은 녹화가 비정상적으로 끝났을 때(배터리 분리, 전원 꺼짐, 카드 빠짐 등) 카메라가 남기는 파일입니다.'));
     } else {
       status.className = 'status';
       status.textContent = 'RSV 파일 ' + rsvs.length + '개를 찾았습니다.' +
