@@ -2,7 +2,7 @@
 import { describe, it, before, after } from 'node:test';
 import assert from 'node:assert/strict';
 import {
-  launch, openPage, listed, requests, waitForRequest, answer, progress,
+  launch, openPage, listed, requests, waitForRequest, answer, progress, pageUrl,
 } from './harness.mjs';
 import { scanResult, jobStates, failedState, HOSTILE_NAME, NOTE } from './fixtures.mjs';
 
@@ -274,6 +274,37 @@ describe('job cards', () => {
     assert.equal(await page.locator('.job').count(), 1);
     await card.getByRole('button', { name: '설정 바꿔 다시 시도' }).click();
     assert.equal(await page.evaluate(() => document.activeElement.id), 'ref-0');
+    assert.deepEqual(errors, []);
+  });
+});
+
+describe('keyboard and outside the application', () => {
+  it('reaches the choices and starts a recovery with the keyboard alone', async () => {
+    const { page, errors } = await listed(browser.context, scanResult());
+    const order = [];
+    for (let i = 0; i < 5; i++) {
+      await page.keyboard.press('Tab');
+      order.push(await page.evaluate(() => document.activeElement.id || document.activeElement.textContent));
+    }
+    assert.deepEqual(order, ['rescan', 'licenses', 'ref-0', 'vol-0', '복구 시작']);
+    await page.keyboard.press('Enter');
+    const req = await waitForRequest(page, 'recover');
+    assert.equal(req.args.vol, '/media/user/WORK_SSD');
+    // While the request is out the button keeps focus and takes no second press.
+    await page.keyboard.press('Enter');
+    assert.equal(await page.evaluate(() => document.activeElement.textContent), '요청 중…');
+    assert.equal((await requests(page)).filter((r) => r.cmd === 'recover').length, 1);
+    assert.deepEqual(errors, []);
+  });
+
+  it('says so calmly when opened without the native bridge', async () => {
+    const page = await browser.context.newPage();
+    const errors = [];
+    page.on('pageerror', (e) => errors.push(String(e)));
+    page.on('console', (m) => { if (m.type() === 'error') errors.push(m.text()); });
+    await page.goto(pageUrl);
+    await page.waitForFunction(() => /연결되어 있지 않아/.test(document.getElementById('scan-status').textContent));
+    assert.equal(await page.evaluate(() => !!window.SCAN), false);
     assert.deepEqual(errors, []);
   });
 });

@@ -121,7 +121,7 @@ Torvelin.scan = (function () {
       el('article', { 'aria-labelledby': nameId },
         el('div', { class: 'rsv-head' },
           el('h3', { id: nameId, class: 'rsv-name' }, String(rsv.name || fmt.basename(rsv.path))),
-          el('span', { class: 'rsv-size' }, fmt.gb(rsv.size))),
+          el('span', { class: 'rsv-size' }, fmt.num(rsv.size) > 0 ? fmt.gb(rsv.size) : '크기 알 수 없음')),
         el('p', { class: 'rsv-meta' }, '볼륨 ' + String(rsv.vol || '?') + ' · 수정 ' + fmt.mtime(rsv.mtime)),
         el('p', { class: 'path' }, String(rsv.path || '')),
         el('div', { class: 'rsv-form' },
