@@ -1,0 +1,34 @@
+// What the page's files must never contain: markup built from strings (names
+// come from the card) and anything loaded from outside the application.
+import { it } from 'node:test';
+import assert from 'node:assert/strict';
+import { readdir, readFile } from 'node:fs/promises';
+import path from 'node:path';
+import { webDir } from './harness.mjs';
+
+async function files(dir) {
+  const out = [];
+  for (const e of await readdir(dir, { withFileTypes: true })) {
+    const p = path.join(dir, e.name);
+    if (e.isDirectory()) out.push(...await files(p));
+    else out.push(p);
+  }
+  return out;
+}
+
+it('builds no markup from strings and loads nothing from outside', async () => {
+  const forbidden = [
+    [/\.(innerHTML|outerHTML)\b/, 'markup from a string'],
+    [/insertAdjacentHTML|document\.write|\beval\(|new Function\(/, 'markup or code from a string'],
+    [/\b(https?:)?\/\/[a-z0-9.-]+\.[a-z]{2,}\//i, 'an address outside the application'],
+    [/@import|@font-face|url\(/, 'a style resource'],
+  ];
+  const all = await files(webDir);
+  assert.ok(all.some((f) => f.endsWith('index.html')));
+  for (const f of all) {
+    const text = await readFile(f, 'utf8');
+    for (const [pattern, what] of forbidden) {
+      assert.doesNotMatch(text, pattern, `${path.relative(webDir, f)}: ${what}`);
+    }
+  }
+});
