@@ -88,6 +88,16 @@ TEST(ScanCandidates, equal_distances_keep_listing_order_on_either_side) {
     EXPECT_EQ(names({at("B", 995), at("A", 1005), at("C", 1001)}, 5), (V{"C", "B", "A"}));
     EXPECT_EQ(names({at("A", 1005), at("B", 995), at("C", 1001)}, 2), (V{"C", "A"}));
     EXPECT_EQ(names({}, 5), V{});
+    // Many ties, so that an unstable sort would show.
+    std::vector<Candidate> ties;
+    V expected;
+    for (int i = 0; i < 40; ++i) {
+        const std::string name = "T" + std::to_string(i);
+        ties.push_back(Candidate{name, name, 60'000'000, Stamp{i % 2 ? 1007 : 993, 0}});
+        if (expected.size() < 5) expected.push_back(name);
+    }
+    ties.push_back(at("FAR", 2000));
+    EXPECT_EQ(names(ties, 5), expected);
     // Dates far apart cannot overflow the distance.
     EXPECT_EQ(names({at("FAR", INT64_MAX / 2), at("NEAR", -INT64_MAX / 2 + 3000)}, 5), (V{"NEAR", "FAR"}));
 }

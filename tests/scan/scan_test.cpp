@@ -251,27 +251,23 @@ TEST_F(ScanTest, volumes_report_whole_gigabytes_and_the_space_rule) {
 }
 
 TEST_F(ScanTest, volumes_sort_by_whole_gigabytes_keeping_listing_order) {
+    // Enough volumes that an unstable sort would show.
     Staged staged;
-    const std::pair<const char*, int64_t> volumes[] = {
-        {"P", 5'100'000'000}, {"Q", 5'900'000'000}, {"R", 7'000'000'000}, {"S", 5'000'000'000},
-        {"T", 1'000'000'000}, {"U", 5'999'999'999}, {"W", 9'000'000'000}, {"Z", 5'500'000'000},
-    };
-    for (auto& [name, free] : volumes) {
+    for (int i = 0; i < 30; ++i) {
+        const std::string name = "VOL" + std::to_string(i);
         tree.folder(name);
-        staged.free[name] = free;
+        staged.free[name] = (i % 3 == 0 ? 7'000'000'000 : 5'000'000'000) + int64_t{i} * 10'000'000;
     }
-    std::vector<std::string> listing;
+    std::vector<std::string> sevens, fives;
     {
         std::unique_ptr<DIR, int (*)(DIR*)> d(opendir(tree.dir().c_str()), closedir);
-        while (dirent* e = readdir(d.get()))
-            if (e->d_name[0] != '.') listing.push_back(e->d_name);
+        while (dirent* e = readdir(d.get())) {
+            if (e->d_name[0] == '.') continue;
+            (staged.free[e->d_name] >= 7'000'000'000 ? sevens : fives).push_back(e->d_name);
+        }
     }
-    std::vector<std::string> fives;
-    for (const std::string& n : listing)
-        if (staged.free[n] / 1'000'000'000 == 5) fives.push_back(n);
-    std::vector<std::string> expected = {"W", "R"};
+    std::vector<std::string> expected = sevens;
     expected.insert(expected.end(), fives.begin(), fives.end());
-    expected.push_back("T");
     EXPECT_EQ(field(scanStaged(tree, staged)["volumes"], "id"), expected);
 }
 
