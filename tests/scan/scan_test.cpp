@@ -42,6 +42,15 @@ std::vector<std::string> field(const Value& list, const char* key) {
     return out;
 }
 
+// The mount directory's visible names in the file system's listing order.
+std::vector<std::string> listing(const std::string& dir) {
+    std::vector<std::string> names;
+    std::unique_ptr<DIR, int (*)(DIR*)> d(opendir(dir.c_str()), closedir);
+    while (dirent* e = readdir(d.get()))
+        if (e->d_name[0] != '.') names.push_back(e->d_name);
+    return names;
+}
+
 struct ScanTest : ::testing::Test {
     MountTree tree;
     void SetUp() override {
@@ -167,13 +176,7 @@ TEST_F(ScanTest, rsvs_sort_newest_minute_first_keeping_discovery_order_within_a_
 
     // Discovery order: volumes in listing order, each in walk order.
     std::vector<std::string> discovered;
-    std::vector<std::string> volumes;
-    {
-        std::unique_ptr<DIR, int (*)(DIR*)> d(opendir(tree.dir().c_str()), closedir);
-        while (dirent* e = readdir(d.get()))
-            if (e->d_name[0] != '.') volumes.push_back(e->d_name);
-    }
-    for (const std::string& v : volumes)
+    for (const std::string& v : listing(tree.dir()))
         for (const std::string& p : findRsvFiles(tree.path(v))) discovered.push_back(p);
 
     std::vector<std::string> later, earlier;
@@ -259,13 +262,8 @@ TEST_F(ScanTest, volumes_sort_by_whole_gigabytes_keeping_listing_order) {
         staged.free[name] = (i % 3 == 0 ? 7'000'000'000 : 5'000'000'000) + int64_t{i} * 10'000'000;
     }
     std::vector<std::string> sevens, fives;
-    {
-        std::unique_ptr<DIR, int (*)(DIR*)> d(opendir(tree.dir().c_str()), closedir);
-        while (dirent* e = readdir(d.get())) {
-            if (e->d_name[0] == '.') continue;
-            (staged.free[e->d_name] >= 7'000'000'000 ? sevens : fives).push_back(e->d_name);
-        }
-    }
+    for (const std::string& name : listing(tree.dir()))
+        (staged.free[name] >= 7'000'000'000 ? sevens : fives).push_back(name);
     std::vector<std::string> expected = sevens;
     expected.insert(expected.end(), fives.begin(), fives.end());
     EXPECT_EQ(field(scanStaged(tree, staged)["volumes"], "id"), expected);
