@@ -12,5 +12,6 @@ int64_t fileSize(const std::string& path) {
 int64_t freeBytes(const std::string& path) {
     struct statvfs vfs {};
     if (::statvfs(path.c_str(), &vfs) != 0) return 0;
+    // f_bavail leaves out the blocks reserved for root: what an ordinary user can still write.
     return static_cast<int64_t>(vfs.f_bavail) * static_cast<int64_t>(vfs.f_frsize);
 }

@@ -3,25 +3,50 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <vector>
 
 #include "bridge/bridge.h"
 #include "bridge/value.h"
 
-// File extensions (lower case) accepted for reference files. Set at start-up.
+// File extensions (lower case) accepted for reference files. Set at start-up,
+// before any scan runs; read-only afterwards.
 extern std::vector<std::string> videoExts;
 
 // The directory under which removable volumes are mounted. Set once at
-// start-up (from --volumes, else /run/media/$USER or /media/$USER).
+// start-up (from --volumes, else defaultMountDirectory()). Any thread.
 void setMountDirectory(const std::string& dir);
 std::string mountDirectory();
-// The desktop's removable-media directory for the current user.
+// The desktop's removable-media directory for the current user:
+// /run/media/<user> when it exists, else /media/<user>. The user is $USER,
+// else the account of the real user id.
 std::string defaultMountDirectory();
 
-// The Scan result {"rsvs": [...], "volumes": [...]}. Never fails: what cannot
-// be read is left out or given a default. Blocks; never on the main thread.
+// What the scan asks about a volume root. The system's answers are
+// access(W_OK) and freeBytes; tests stand in for them to stage read-only
+// cards and free-space figures that a real disk cannot be set to.
+struct VolumeQueries {
+    std::function<bool(const std::string& root)> writable;
+    std::function<int64_t(const std::string& root)> freeBytes;
+};
+VolumeQueries systemVolumeQueries();
+
+// The Scan result {"rsvs": [...], "volumes": [...]} for the volumes under
+// `mountDir`. Never fails: what cannot be read is left out or given a
+// default, and a missing mount directory gives two empty lists. Reads
+// listings and attributes only; never opens or writes a file.
+//
+// Items whose path is not valid UTF-8 (and volumes whose name is not) are
+// left out altogether: the page could not be sent their path, nor send it
+// back, and one such text would spoil the whole answer. They do not count
+// towards the largest RSV size either.
+//
+// Blocks for the whole walk; any thread but the main one. Keeps no state.
+Value scanRSV(const std::string& mountDir, const VolumeQueries& queries);
+// The same for mountDirectory() with the system's queries.
 Value scanRSV();
 
-// The "scan" row: runs scanRSV on a background work item and replies from there.
+// The "scan" row: runs scanRSV on a background work item and replies from
+// there. Every request is answered with a Scan result. Main thread.
 void handleScanRequest(Bridge& bridge, int64_t call, const Value& args);

@@ -1,0 +1,78 @@
+#include "scan/candidates.h"
+
+#include <dirent.h>
+#include <sys/stat.h>
+
+#include <algorithm>
+#include <cstring>
+#include <ctime>
+#include <memory>
+
+#include "scan/names.h"
+#include "scan/scan.h"
+
+namespace {
+
+struct DirCloser {
+    void operator()(DIR* d) const noexcept { closedir(d); }
+};
+
+bool isReferenceName(std::string_view name) {
+    const std::string_view ext = pathExtension(name);
+    if (ext.empty()) return false;
+    const std::string lower = asciiLower(ext);
+    if (std::find(videoExts.begin(), videoExts.end(), lower) == videoExts.end()) return false;
+    const std::string_view stem = pathStem(name);
+    constexpr std::string_view kFixed = "_fixed";
+    return !(stem.size() >= kFixed.size() && stem.substr(stem.size() - kFixed.size()) == kFixed);
+}
+
+// Exact distance in nanoseconds; 128 bits so no pair of dates can overflow it.
+__int128 distance(Stamp a, Stamp b) {
+    const __int128 d = (static_cast<__int128>(a.seconds) - b.seconds) * 1'000'000'000 +
+                       (static_cast<__int128>(a.nanoseconds) - b.nanoseconds);
+    return d < 0 ? -d : d;
+}
+
+}  // namespace
+
+Stamp stampNow() {
+    timespec ts{};
+    clock_gettime(CLOCK_REALTIME, &ts);
+    return Stamp{static_cast<int64_t>(ts.tv_sec), static_cast<int64_t>(ts.tv_nsec)};
+}
+
+std::vector<Candidate> listCandidates(const std::string& folder) {
+    std::vector<Candidate> out;
+    std::unique_ptr<DIR, DirCloser> dir(opendir(folder.c_str()));
+    if (!dir) return out;
+    while (const dirent* entry = readdir(dir.get())) {
+        const std::string_view name(entry->d_name, std::strlen(entry->d_name));
+        if (!isReferenceName(name)) continue;
+        // Through links: the size that counts is the one a copy would read.
+        struct stat st {};
+        if (fstatat(dirfd(dir.get()), entry->d_name, &st, 0) != 0) continue;
+        if (static_cast<int64_t>(st.st_size) <= kMinReferenceSize) continue;
+        if (!isValidUtf8(name)) continue;
+        Candidate c;
+        c.name = std::string(name);
+        c.path = folder + "/" + c.name;
+        c.size = static_cast<int64_t>(st.st_size);
+        c.modified = Stamp{static_cast<int64_t>(st.st_mtim.tv_sec), static_cast<int64_t>(st.st_mtim.tv_nsec)};
+        out.push_back(std::move(c));
+    }
+    return out;
+}
+
+std::vector<Candidate> closestCandidates(const std::vector<Candidate>& candidates, Stamp rsvTime, size_t limit) {
+    std::vector<Candidate> sorted = candidates;
+    std::stable_sort(sorted.begin(), sorted.end(), [&](const Candidate& a, const Candidate& b) {
+        return distance(a.modified, rsvTime) < distance(b.modified, rsvTime);
+    });
+    if (sorted.size() > limit) sorted.resize(limit);
+    return sorted;
+}
+
+Value referenceEntry(const Candidate& candidate) {
+    return Value{{"path", candidate.path}, {"name", candidate.name}, {"size", candidate.size}};
+}

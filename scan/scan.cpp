@@ -1,0 +1,146 @@
+#include "scan/scan.h"
+
+#include <dirent.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <ctime>
+#include <limits>
+#include <memory>
+#include <unordered_map>
+
+#include "scan/candidates.h"
+#include "scan/fs_queries.h"
+#include "scan/names.h"
+#include "scan/walk.h"
+
+namespace {
+
+constexpr int64_t kGigabyte = 1'000'000'000;
+constexpr int64_t kSpaceMargin = 10'000'000'000;
+
+struct DirCloser {
+    void operator()(DIR* d) const noexcept { closedir(d); }
+};
+
+// The mount directory's entries that can be volumes, in listing order:
+// not hidden, and representable on the page.
+std::vector<std::string> volumeNames(const std::string& mountDir) {
+    std::vector<std::string> names;
+    std::unique_ptr<DIR, DirCloser> dir(opendir(mountDir.c_str()));
+    if (!dir) return names;
+    while (const dirent* entry = readdir(dir.get())) {
+        const std::string name = entry->d_name;
+        if (isHiddenName(name) || !isValidUtf8(name)) continue;
+        names.push_back(name);
+    }
+    return names;
+}
+
+// "yyMMdd HH:mm" in the local time zone.
+std::string dateText(int64_t seconds) {
+    const time_t t = static_cast<time_t>(seconds);
+    tm local{};
+    char text[32];
+    if (!localtime_r(&t, &local) || std::strftime(text, sizeof text, "%y%m%d %H:%M", &local) == 0) return {};
+    return text;
+}
+
+std::string_view lastComponent(const std::string& path) {
+    return std::string_view(path).substr(path.rfind('/') + 1);
+}
+
+// 2 x largest + margin, held at the top of the range instead of overflowing
+// (then no volume is enough, which is the truth for such a size).
+int64_t spaceBound(int64_t largestRsv) {
+    constexpr int64_t kMax = std::numeric_limits<int64_t>::max();
+    if (largestRsv > (kMax - kSpaceMargin) / 2) return kMax;
+    return 2 * largestRsv + kSpaceMargin;
+}
+
+bool isDirectory(const std::string& path) {
+    struct stat st {};
+    return stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+}
+
+Value rsvEntry(const std::string& path, const std::string& volume,
+               std::unordered_map<std::string, std::vector<Candidate>>& folders, int64_t& largest) {
+    // Through links, like the copy that will read it. A file that cannot be
+    // read (or has vanished) is still listed, with size 0 and the present time.
+    struct stat st {};
+    const bool known = stat(path.c_str(), &st) == 0;
+    const int64_t size = known ? static_cast<int64_t>(st.st_size) : 0;
+    const Stamp modified = known ? Stamp{static_cast<int64_t>(st.st_mtim.tv_sec), static_cast<int64_t>(st.st_mtim.tv_nsec)}
+                                 : stampNow();
+    largest = std::max(largest, size);
+
+    // RSVs of one folder share its listing; each still gets its own order.
+    const std::string folder = path.substr(0, path.rfind('/'));
+    auto it = folders.find(folder);
+    if (it == folders.end()) it = folders.emplace(folder, listCandidates(folder)).first;
+    Value refs = Value::array();
+    for (const Candidate& c : closestCandidates(it->second, modified)) refs.push_back(referenceEntry(c));
+
+    std::string mtime = dateText(modified.seconds);
+    if (mtime.empty()) mtime = dateText(stampNow().seconds);
+    return Value{{"path", path},   {"name", std::string(lastComponent(path))},
+                 {"vol", volume},  {"size", size},
+                 {"mtime", mtime}, {"refs", std::move(refs)}};
+}
+
+}  // namespace
+
+VolumeQueries systemVolumeQueries() {
+    return VolumeQueries{[](const std::string& root) { return access(root.c_str(), W_OK) == 0; },
+                         [](const std::string& root) { return freeBytes(root); }};
+}
+
+Value scanRSV(const std::string& mountDirIn, const VolumeQueries& queries) {
+    Value rsvs = Value::array();
+    Value volumes = Value::array();
+
+    if (mountDirIn.empty()) return Value{{"rsvs", std::move(rsvs)}, {"volumes", std::move(volumes)}};
+    std::string mountDir = mountDirIn;
+    while (mountDir.size() > 1 && mountDir.back() == '/') mountDir.pop_back();
+    if (mountDir == "/") mountDir.clear();  // roots are then "/" + name
+    const std::vector<std::string> names =
+        isValidUtf8(mountDir) ? volumeNames(mountDir.empty() ? "/" : mountDir) : std::vector<std::string>{};
+
+    // Discovery: every volume in listing order, each in walk order.
+    int64_t largest = 0;
+    std::unordered_map<std::string, std::vector<Candidate>> folders;
+    std::vector<Value> found;
+    for (const std::string& name : names) {
+        for (const std::string& path : findRsvFiles(mountDir + "/" + name))
+            found.push_back(rsvEntry(path, name, folders, largest));
+    }
+    // Newest first; the date text sorts like the date. Same minute: discovery order.
+    std::stable_sort(found.begin(), found.end(), [](const Value& a, const Value& b) {
+        return a["mtime"].get_ref<const std::string&>() > b["mtime"].get_ref<const std::string&>();
+    });
+    for (Value& v : found) rsvs.push_back(std::move(v));
+
+    // Work volumes, judged against the largest RSV found on any volume.
+    const int64_t bound = spaceBound(largest);
+    struct Volume {
+        int64_t freeGb;
+        Value entry;
+    };
+    std::vector<Volume> writable;
+    for (const std::string& name : names) {
+        const std::string root = mountDir + "/" + name;
+        // Only a folder can take a work folder; a stray file here is no volume.
+        if (!isDirectory(root) || !queries.writable(root)) continue;
+        const int64_t free = std::max<int64_t>(queries.freeBytes(root), 0);
+        const int64_t freeGb = free / kGigabyte;
+        writable.push_back(Volume{freeGb, Value{{"id", name}, {"root", root}, {"free_gb", freeGb}, {"enough", free > bound}}});
+    }
+    std::stable_sort(writable.begin(), writable.end(),
+                     [](const Volume& a, const Volume& b) { return a.freeGb > b.freeGb; });
+    for (Volume& v : writable) volumes.push_back(std::move(v.entry));
+
+    return Value{{"rsvs", std::move(rsvs)}, {"volumes", std::move(volumes)}};
+}
+
+Value scanRSV() { return scanRSV(mountDirectory(), systemVolumeQueries()); }
