@@ -97,6 +97,7 @@ private:
     static gboolean onDecidePolicy(WebKitWebView*, WebKitPolicyDecision* decision, WebKitPolicyDecisionType type,
                                    gpointer self) noexcept;
     static void onDownloadStarted(WebKitWebContext*, WebKitDownload* download, gpointer) noexcept;
+    static void onLoadChanged(WebKitWebView*, WebKitLoadEvent event, gpointer self) noexcept;
 
     std::shared_ptr<Bridge> bridge_;
     GtkAccelGroup* accel_ = nullptr;   // owned by the window once added
@@ -105,6 +106,8 @@ private:
     WebKitWebView* webView_ = nullptr;  // owned by the window
     std::shared_ptr<WebViewSink> sink_;
     std::string webDir_;
+    bool pageLoaded_ = false;
+    std::optional<std::string> autostartDue_;  // the hook's script, waiting for the page
 };
 
 GtkWidget* AppDelegate::addItem(GtkWidget* menu, const char* title, guint key, GCallback action,
@@ -170,6 +173,7 @@ void AppDelegate::buildWebView() {
     webkit_web_view_set_background_color(webView_, &clear);
     g_signal_connect(webView_, "decide-policy", G_CALLBACK(onDecidePolicy), this);
     g_signal_connect(webView_, "destroy", G_CALLBACK(onWebViewDestroy), this);
+    g_signal_connect(webView_, "load-changed", G_CALLBACK(onLoadChanged), this);
     gtk_widget_set_size_request(GTK_WIDGET(webView_), kMinContentWidth, kMinContentHeight);
 
     sink_ = std::make_shared<WebViewSink>(webView_);
@@ -223,9 +227,27 @@ void AppDelegate::loadPage() {
 void AppDelegate::scheduleAutostart() {
     const std::optional<std::string> name = autostartName();
     if (!name) return;
-    postMainAfter(kAutostartDelay, [weak = std::weak_ptr<WebViewSink>(sink_), script = autostartScript(*name)] {
-        if (auto sink = weak.lock()) sink->evaluateScript(script);
+    postMainAfter(kAutostartDelay, [this, script = autostartScript(*name)] {
+        // A script evaluated before the page has loaded would be thrown away
+        // with the blank document; on a slow start it waits for the page.
+        if (pageLoaded_) {
+            if (sink_) sink_->evaluateScript(script);
+        } else {
+            autostartDue_ = script;
+        }
     });
+}
+
+void AppDelegate::onLoadChanged(WebKitWebView*, WebKitLoadEvent event, gpointer self) noexcept {
+    if (event != WEBKIT_LOAD_FINISHED) return;
+    auto* d = static_cast<AppDelegate*>(self);
+    d->pageLoaded_ = true;
+    try {
+        if (d->autostartDue_ && d->sink_) d->sink_->evaluateScript(*d->autostartDue_);
+    } catch (...) {
+        // Out of memory: the unattended start is skipped like a script error.
+    }
+    d->autostartDue_.reset();
 }
 
 void AppDelegate::onQuit(GtkMenuItem*, gpointer self) noexcept {
