@@ -6,10 +6,11 @@
 #include <gtk/gtk.h>
 #include <unistd.h>
 
-#include <climits>
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <memory>
+#include <optional>
 #include <string>
 #include <thread>
 
