@@ -169,8 +169,8 @@ VirtualDisplay* WindowE2E::display_ = nullptr;
 
 TEST_F(WindowE2E, shows_the_page_serves_it_and_quits_on_control_q) {
     installTestPage();
-    launch(kOddName);
-    findWindowAndPage(true);
+    ASSERT_NO_FATAL_FAILURE(launch(kOddName));
+    ASSERT_NO_FATAL_FAILURE(findWindowAndPage(true));
 
     // Size, title, minimum and place.
     const int menuHeight = pageTop_ - box_.y;
@@ -222,8 +222,8 @@ TEST_F(WindowE2E, shows_the_page_serves_it_and_quits_on_control_q) {
 
 TEST_F(WindowE2E, an_absent_name_never_starts_and_closing_the_window_ends_the_app) {
     installTestPage();
-    launch(std::string("NOT-ON-THE-CARD.RSV"));
-    findWindowAndPage(true);
+    ASSERT_NO_FATAL_FAILURE(launch(std::string("NOT-ON-THE-CARD.RSV")));
+    ASSERT_NO_FATAL_FAILURE(findWindowAndPage(true));
 
     EXPECT_TRUE(waitGreen(kNotStarted)) << "the hook did not run, or something was started";
     screenshot("window_e2e_absent.png");
@@ -234,8 +234,8 @@ TEST_F(WindowE2E, an_absent_name_never_starts_and_closing_the_window_ends_the_ap
 }
 
 TEST_F(WindowE2E, without_a_page_the_window_stays_empty_and_dark) {
-    launch(std::nullopt);
-    findWindowAndPage(false);
+    ASSERT_NO_FATAL_FAILURE(launch(std::nullopt));
+    ASSERT_NO_FATAL_FAILURE(findWindowAndPage(false));
     EXPECT_EQ(box_.width, 1060);
     Rgb middle{};
     EXPECT_TRUE(waitFor(
