@@ -1,9 +1,10 @@
-// Placeholder until the GTK window lands.
+// The window of a build without GTK and WebKitGTK (TORVELIN_BUILD_APP=OFF):
+// only the headless front end is available there.
 #include <cstdio>
 
 #include "app/window.h"
 
 int runWindow(int, char**, const Options&, const std::shared_ptr<Bridge>&) {
-    std::fprintf(stderr, "the window is not built yet; use --headless\n");
+    std::fprintf(stderr, "this build has no window; use --headless\n");
     return 1;
 }

@@ -1,0 +1,94 @@
+// Which addresses the web view may show, checked against a real folder tree:
+// res/web/index.html, res/web/css/app.css, res/LICENSES.txt, a sibling folder
+// res/web2 and symbolic links leading out of the web folder.
+#include <glib.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <fstream>
+#include <string>
+#include <vector>
+
+#include "app/page_policy.h"
+
+namespace {
+
+class PagePolicy : public ::testing::Test {
+protected:
+    void SetUp() override {
+        char pattern[] = "/tmp/tv-policy-XXXXXX";
+        ASSERT_NE(::mkdtemp(pattern), nullptr);
+        root_ = pattern;
+        web_ = root_ + "/web";
+        for (const std::string& d : {web_, web_ + "/css", root_ + "/web2"}) ::mkdir(d.c_str(), 0700);
+        for (const std::string& f : {web_ + "/index.html", web_ + "/css/app.css", web_ + "/a b#c.html",
+                                    root_ + "/LICENSES.txt", root_ + "/web2/index.html"}) {
+            std::ofstream(f) << "x";
+        }
+        ASSERT_EQ(::symlink((root_ + "/LICENSES.txt").c_str(), (web_ + "/out.txt").c_str()), 0);
+        ASSERT_EQ(::symlink("/etc", (web_ + "/etc").c_str()), 0);
+        ASSERT_EQ(::symlink(web_.c_str(), (root_ + "/alias").c_str()), 0);
+    }
+    void TearDown() override {
+        const std::string cmd = "rm -rf '" + root_ + "'";
+        EXPECT_EQ(std::system(cmd.c_str()), 0);
+    }
+    std::string uri(const std::string& path) const { return "file://" + path; }
+
+    std::string root_, web_;
+};
+
+struct Row {
+    const char* what;
+    std::string address;
+    bool allowed;
+};
+
+}  // namespace
+
+TEST_F(PagePolicy, only_files_of_the_web_folder_pass) {
+    const std::vector<Row> rows = {
+        {"the page", uri(web_ + "/index.html"), true},
+        {"the page with a fragment", uri(web_ + "/index.html#scan"), true},
+        {"the page with a query", uri(web_ + "/index.html?x=1#y"), true},
+        {"a file in a subfolder", uri(web_ + "/css/app.css"), true},
+        {"localhost as host", "file://localhost" + web_ + "/index.html", true},
+        {"a percent-encoded name", uri(web_ + "/a%20b%23c.html"), true},
+        {"through a link to the folder", uri(root_ + "/alias/index.html"), true},
+        {"upper-case scheme", "FILE://" + web_ + "/index.html", true},
+        {"a file beside the folder", uri(root_ + "/LICENSES.txt"), false},
+        {"dot-dot out of the folder", uri(web_ + "/../LICENSES.txt"), false},
+        {"encoded dot-dot", uri(web_ + "/%2e%2e/LICENSES.txt"), false},
+        {"encoded slash and dots", uri(web_ + "/..%2fLICENSES.txt"), false},
+        {"a link to a file outside", uri(web_ + "/out.txt"), false},
+        {"through a link to /etc", uri(web_ + "/etc/passwd"), false},
+        {"a sibling folder sharing the prefix", uri(root_ + "/web2/index.html"), false},
+        {"the folder itself", uri(web_), false},
+        {"the folder with a slash", uri(web_ + "/"), false},
+        {"a file that does not exist", uri(web_ + "/missing.html"), false},
+        {"another host", "file://example.org" + web_ + "/index.html", false},
+        {"relative file URL", "file:index.html", false},
+        {"https", "https://example.org/", false},
+        {"http", "http://localhost/index.html", false},
+        {"data", "data:text/html,<p>x</p>", false},
+        {"javascript", "javascript:alert(1)", false},
+        {"about:blank", "about:blank", false},
+        {"a bare path", web_ + "/index.html", false},
+        {"empty", "", false},
+    };
+    for (const Row& row : rows) {
+        EXPECT_EQ(isPageAddress(row.address, web_), row.allowed) << row.what << ": " << row.address;
+    }
+}
+
+TEST_F(PagePolicy, a_missing_web_folder_lets_nothing_pass) {
+    EXPECT_FALSE(isPageAddress(uri(web_ + "/index.html"), root_ + "/nowhere"));
+}
+
+TEST_F(PagePolicy, the_folder_may_be_named_through_a_link_or_with_dots) {
+    EXPECT_TRUE(isPageAddress(uri(web_ + "/index.html"), root_ + "/alias"));
+    EXPECT_TRUE(isPageAddress(uri(web_ + "/index.html"), root_ + "/web2/../web"));
+}

@@ -1,0 +1,251 @@
+// The real application under a virtual X server, with a test page of its own
+// (e2e_page/index.html) in a resources folder made for the run. The page shows
+// what it observes as coloured squares; the test reads them from the screen,
+// drives the keyboard through XTEST and closes the window as a window manager
+// would. Skipped when Xvfb is not installed.
+#include <dirent.h>
+#include <sys/stat.h>
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "x_session.h"
+
+namespace {
+
+constexpr int kScreenWidth = 1280;
+constexpr int kScreenHeight = 1024;
+constexpr const char* kTitle = "TORVELIN RECOVERY";
+// Generous: WebKit starts slowly on a busy two-core machine. Nothing here
+// asserts on time; these only bound how long a broken build hangs.
+constexpr int kStartMs = 30000;
+constexpr int kEventMs = 20000;
+
+// The squares of the test page, in its order.
+enum Square { kRuns, kViewport, kAnswers, kStaysHome, kStarted, kNotStarted, kSelectAll, kCopy, kPaste };
+
+// The same name as ODD in the test page: quotes, a closing script tag and a
+// line break, so only a literal match of the whole text can find it.
+const std::string kOddName = "it's \"odd\" </script>\n.RSV";
+
+bool near(const Rgb& c, int r, int g, int b, int slack) {
+    return std::abs(c.r - r) <= slack && std::abs(c.g - g) <= slack && std::abs(c.b - b) <= slack;
+}
+
+std::string describe(const Rgb& c) {
+    std::ostringstream out;
+    out << "rgb(" << c.r << "," << c.g << "," << c.b << ")";
+    return out.str();
+}
+
+std::string readFile(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::ostringstream out;
+    out << in.rdbuf();
+    return out.str();
+}
+
+// Every entry below `dir`, as paths relative to it.
+void listTree(const std::string& dir, const std::string& prefix, std::vector<std::string>& out) {
+    DIR* d = ::opendir(dir.c_str());
+    if (!d) return;
+    while (dirent* e = ::readdir(d)) {
+        const std::string name = e->d_name;
+        if (name == "." || name == "..") continue;
+        out.push_back(prefix + name);
+        listTree(dir + "/" + name, prefix + name + "/", out);
+    }
+    ::closedir(d);
+}
+
+class WindowE2E : public ::testing::Test {
+protected:
+    static void SetUpTestSuite() { display_ = VirtualDisplay::start(kScreenWidth, kScreenHeight).release(); }
+    static void TearDownTestSuite() {
+        delete display_;
+        display_ = nullptr;
+    }
+
+    void SetUp() override {
+        if (!display_) GTEST_SKIP() << "Xvfb is not available";
+        char pattern[] = "/tmp/tv-e2e-XXXXXX";
+        ASSERT_NE(::mkdtemp(pattern), nullptr);
+        root_ = pattern;
+        for (const char* d : {"/res", "/home", "/runtime", "/volumes", "/gpu-cache"}) {
+            ::mkdir((root_ + d).c_str(), 0700);
+        }
+        std::ofstream(root_ + "/res/LICENSES.txt") << "Licences of the test run. E2E-LICENCE-MARKER\n";
+        x_ = std::make_unique<XClient>(display_->name());
+        ASSERT_TRUE(x_->connected());
+    }
+
+    void TearDown() override {
+        app_.reset();
+        x_.reset();
+        if (!root_.empty()) std::system(("rm -rf '" + root_ + "'").c_str());
+    }
+
+    void installTestPage() {
+        ::mkdir((root_ + "/res/web").c_str(), 0700);
+        std::ofstream(root_ + "/res/web/index.html") << readFile(E2E_PAGE);
+    }
+
+    // Starts the application; `autotest` is the value of TORVELIN_AUTOTEST.
+    void launch(const std::optional<std::string>& autotest) {
+        std::vector<ChildProcess::Env> env = {
+            {"DISPLAY", display_->name()},
+            {"GDK_BACKEND", "x11"},
+            {"HOME", root_ + "/home"},
+            // A desktop session has a runtime folder; without one GLib would
+            // fall back to a folder in the home folder.
+            {"XDG_RUNTIME_DIR", root_ + "/runtime"},
+            {"XDG_CACHE_HOME", "", true},
+            {"XDG_DATA_HOME", "", true},
+            {"XDG_CONFIG_HOME", "", true},
+            {"NO_AT_BRIDGE", "1"},
+            // The GL driver's shader cache follows the account's home, not
+            // HOME; keep it out of the machine's real one.
+            {"MESA_SHADER_CACHE_DIR", root_ + "/gpu-cache"},
+            {"TORVELIN_AUTOTEST", autotest.value_or(""), !autotest.has_value()},
+        };
+        app_ = std::make_unique<ChildProcess>(
+            std::vector<std::string>{APP_EXE, "--resources", root_ + "/res", "--volumes", root_ + "/volumes"}, env,
+            root_ + "/stdout", root_ + "/stderr");
+        ASSERT_TRUE(app_->started());
+    }
+
+    // Waits for the window and the top edge of the page (its magenta corner).
+    void findWindowAndPage(bool withPage) {
+        ASSERT_TRUE(waitFor([&] { return (window_ = x_->findWindow(kTitle).value_or(0)) != 0; }, kStartMs))
+            << "no window; stderr:\n" << readFile(root_ + "/stderr");
+        box_ = x_->box(window_);
+        if (!withPage) return;
+        ASSERT_TRUE(waitFor(
+            [&] {
+                box_ = x_->box(window_);
+                const std::vector<Rgb> column = x_->pixels(box_.x + 1, box_.y, 1, std::min(box_.height, 120));
+                for (size_t i = 0; i < column.size(); ++i) {
+                    if (near(column[i], 255, 0, 255, 8)) {
+                        pageTop_ = box_.y + static_cast<int>(i);
+                        return true;
+                    }
+                }
+                return false;
+            },
+            kStartMs))
+            << "the page did not appear; stderr:\n" << readFile(root_ + "/stderr");
+    }
+
+    Rgb pagePixel(int px, int py) { return x_->pixel(box_.x + px, pageTop_ + py); }
+    Rgb square(Square k) { return pagePixel(60 + 60 * k, 60); }
+    bool isGreen(Square k) { return near(square(k), 40, 200, 80, 8); }
+    bool isGrey(Square k) { return near(square(k), 128, 128, 128, 8); }
+    bool waitGreen(Square k) { return waitFor([&] { return isGreen(k); }, kEventMs); }
+
+    void screenshot(const std::string& name) {
+        // For people looking into a failure; the checks read the screen directly.
+        const std::string cmd = "import -display " + display_->name() + " -window root '" + name +
+                                "' >/dev/null 2>&1";
+        if (std::system(cmd.c_str()) != 0) std::fprintf(stderr, "no screenshot (imagemagick missing?)\n");
+    }
+
+    static VirtualDisplay* display_;
+    std::string root_;
+    std::unique_ptr<XClient> x_;
+    std::unique_ptr<ChildProcess> app_;
+    Window window_ = 0;
+    XClient::Box box_{};
+    int pageTop_ = 0;
+};
+
+VirtualDisplay* WindowE2E::display_ = nullptr;
+
+}  // namespace
+
+TEST_F(WindowE2E, shows_the_page_serves_it_and_quits_on_control_q) {
+    installTestPage();
+    ASSERT_NO_FATAL_FAILURE(launch(kOddName));
+    ASSERT_NO_FATAL_FAILURE(findWindowAndPage(true));
+
+    // Size, title, minimum and place.
+    const int menuHeight = pageTop_ - box_.y;
+    EXPECT_EQ(box_.width, 1060);
+    EXPECT_EQ(box_.height - menuHeight, 780);
+    EXPECT_GT(menuHeight, 0) << "the menu bar sits above the page";
+    EXPECT_NEAR(box_.x, (kScreenWidth - box_.width) / 2, 1);
+    EXPECT_NEAR(box_.y, (kScreenHeight - box_.height) / 2, 1);
+    EXPECT_EQ(x_->title(window_), kTitle);
+    const auto minimum = x_->minSize(window_);
+    ASSERT_TRUE(minimum.has_value());
+    EXPECT_EQ(minimum->first, 760);
+    EXPECT_EQ(minimum->second - menuHeight, 560);
+
+    EXPECT_TRUE(waitGreen(kRuns));
+    EXPECT_TRUE(waitGreen(kViewport)) << "the page does not get 1060 x 780";
+    EXPECT_TRUE(waitGreen(kAnswers)) << "requests were not answered through __resolve";
+
+    // Ctrl+A, Ctrl+C and Ctrl+V reach the focused text field of the page.
+    ASSERT_TRUE(isGrey(kSelectAll)) << "the field starts with nothing selected";
+    x_->key(window_, "a", true);
+    EXPECT_TRUE(waitGreen(kSelectAll)) << "Ctrl+A did not select the field's text";
+    x_->key(window_, "c", true);
+    EXPECT_TRUE(waitGreen(kCopy)) << "Ctrl+C did not copy";
+    x_->key(window_, "v", true);
+    EXPECT_TRUE(waitGreen(kPaste)) << "Ctrl+V did not paste the copied text";
+
+    EXPECT_TRUE(waitGreen(kStaysHome)) << "the page was left or a window opened";
+    EXPECT_TRUE(waitGreen(kStarted)) << "start(i) was not called with the odd name's index alone";
+
+    // The page's pixels sit on the window's near-black background, and the
+    // menu bar has the dark theme's light text.
+    screenshot("window_e2e_page.png");
+    const Rgb clear = pagePixel(900, 600);
+    EXPECT_TRUE(near(clear, 13, 13, 13, 1)) << "transparent page area shows " << describe(clear);
+    EXPECT_TRUE(isGreen(kRuns)) << describe(square(kRuns));
+    int brightest = 0;
+    for (const Rgb& c : x_->pixels(box_.x, box_.y, 300, menuHeight)) brightest = std::max(brightest, c.g);
+    EXPECT_GT(brightest, 180) << "the menu bar's text is not light: the theme is not dark";
+
+    x_->key(window_, "q", true);
+    EXPECT_EQ(app_->waitExit(kEventMs), std::optional<int>(0));
+
+    std::vector<std::string> written;
+    listTree(root_ + "/home", "", written);
+    EXPECT_TRUE(written.empty()) << "written into the home folder: " << ::testing::PrintToString(written);
+    EXPECT_EQ(readFile(root_ + "/stdout"), "") << "the window application prints nothing";
+}
+
+TEST_F(WindowE2E, an_absent_name_never_starts_and_closing_the_window_ends_the_app) {
+    installTestPage();
+    ASSERT_NO_FATAL_FAILURE(launch(std::string("NOT-ON-THE-CARD.RSV")));
+    ASSERT_NO_FATAL_FAILURE(findWindowAndPage(true));
+
+    EXPECT_TRUE(waitGreen(kNotStarted)) << "the hook did not run, or something was started";
+    screenshot("window_e2e_absent.png");
+    EXPECT_TRUE(isGrey(kStarted)) << describe(square(kStarted));
+
+    x_->requestClose(window_);
+    EXPECT_EQ(app_->waitExit(kEventMs), std::optional<int>(0));
+}
+
+TEST_F(WindowE2E, without_a_page_the_window_stays_empty_and_dark) {
+    ASSERT_NO_FATAL_FAILURE(launch(std::nullopt));
+    ASSERT_NO_FATAL_FAILURE(findWindowAndPage(false));
+    EXPECT_EQ(box_.width, 1060);
+    Rgb middle{};
+    EXPECT_TRUE(waitFor(
+        [&] {
+            middle = x_->pixel(box_.x + box_.width / 2, box_.y + box_.height / 2);
+            return near(middle, 13, 13, 13, 1);
+        },
+        kEventMs))
+        << describe(middle);
+
+    x_->key(window_, "q", true);
+    EXPECT_EQ(app_->waitExit(kEventMs), std::optional<int>(0));
+}
