@@ -14,18 +14,15 @@ std::optional<Options> parseOptions(int argc, char** argv) {
         };
         if (a == "--headless") {
             o.headless = true;
-        } else if (a == "--demo") {
-            o.demo = true;
         } else if (a == "--volumes") {
             if (!value(o.volumes)) { std::fprintf(stderr, "--volumes needs a folder\n"); return std::nullopt; }
         } else if (a == "--resources") {
             if (!value(o.resources)) { std::fprintf(stderr, "--resources needs a folder\n"); return std::nullopt; }
         } else if (a == "--help" || a == "-h") {
             std::fprintf(stderr,
-                         "usage: torvelin-recovery [--headless] [--demo] [--volumes DIR] [--resources DIR]\n"
+                         "usage: torvelin-recovery [--headless] [--volumes DIR] [--resources DIR]\n"
                          "  --headless       read request envelopes (JSON, one per line) from stdin and\n"
                          "                   print every script sent to the page, one per line\n"
-                         "  --demo           lay out a generated demo card and use it as the mount directory\n"
                          "  --volumes DIR    look for cards under DIR instead of the removable-media folder\n"
                          "  --resources DIR  use DIR as the resources folder (page, licences, engine)\n");
             return std::nullopt;

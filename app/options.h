@@ -6,7 +6,6 @@
 
 struct Options {
     bool headless = false;        // --headless: requests on stdin, scripts on stdout
-    bool demo = false;            // --demo: lay out a demo card first
     std::string volumes;          // --volumes DIR: mount directory override
     std::string resources;        // --resources DIR: resources folder override
 };

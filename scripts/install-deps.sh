@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Installs the Debian 12 packages that building, running and testing need.
 # Only missing packages are installed; a machine that has them all is left untouched.
-# Usage: scripts/install-deps.sh [run|test]   (test adds the tools the test suite uses)
+# Usage: scripts/install-deps.sh [run|demo|test]
+#   demo adds what the demo card generator uses; test adds the tools the test suite uses.
 set -euo pipefail
 mode=${1:-run}
 
@@ -9,8 +10,11 @@ pkgs=(cmake g++ pkg-config make
       libgtk-3-dev libwebkit2gtk-4.1-dev
       libavformat-dev libavcodec-dev libavutil-dev libswscale-dev libturbojpeg0-dev
       nlohmann-json3-dev fonts-nanum)
+if [ "$mode" = demo ] || [ "$mode" = test ]; then
+  pkgs+=(ffmpeg python3)
+fi
 if [ "$mode" = test ]; then
-  pkgs+=(googletest libgtest-dev ffmpeg python3 xvfb xauth imagemagick
+  pkgs+=(googletest libgtest-dev xvfb xauth imagemagick
          clang libclang-rt-14-dev chromium)
   # Node.js may come from another packaging than Debian's; take Debian's only when there is none.
   command -v node >/dev/null 2>&1 || pkgs+=(nodejs)
