@@ -1,0 +1,127 @@
+// MediaAsset on FFmpeg: the demuxer and the video decoder are opened once and
+// reused for every frame asked of the asset.
+#include <cmath>
+
+#include "media/media_file.h"
+#include "media/picture.h"
+#include "media/thumbnail.h"
+
+namespace {
+
+// Upper bound on the packets read for one frame, so that a damaged index
+// (a "keyframe" that is none, timestamps that never reach the target) ends
+// in an absent frame instead of a read of the whole file.
+constexpr int kMaxPacketsPerFrame = 3000;
+
+class FFmpegAsset final : public MediaAsset {
+public:
+    FFmpegAsset(FormatContextPtr fmt, int stream, CodecContextPtr decoder)
+        : fmt_(std::move(fmt)), stream_(stream), decoder_(std::move(decoder)),
+          rotation_(uprightRotation(*fmt_->streams[stream_])), packet_(av_packet_alloc()),
+          frame_(av_frame_alloc()), kept_(av_frame_alloc()) {}
+
+    bool ready() const { return packet_ && frame_ && kept_; }
+
+    std::optional<RgbImage> frameAt(double at, int maxSide) override {
+        if (!decodeAt(at)) return std::nullopt;
+        return uprightPicture(*kept_, rotation_, maxSide);
+    }
+
+private:
+    // Leaves in kept_ the first frame at or after `at`, or the last frame
+    // decoded before the stream ran out. False when none decoded.
+    bool decodeAt(double at) {
+        const AVStream* st = fmt_->streams[stream_];
+        const double tb = av_q2d(st->time_base);
+        if (!std::isfinite(at) || at < 0) at = 0;
+        if (!(tb > 0)) return false;
+        const double ticks = std::min(at / tb, 4.0e18);
+        const int64_t origin = st->start_time != AV_NOPTS_VALUE ? st->start_time : 0;
+        const int64_t target = origin + static_cast<int64_t>(ticks);
+
+        // Backward lands on the keyframe at or before the target; when no
+        // keyframe lies before it (a target ahead of the first frame), the
+        // first one after it is the answer anyway.
+        if (av_seek_frame(fmt_.get(), stream_, target, AVSEEK_FLAG_BACKWARD) < 0 &&
+            av_seek_frame(fmt_.get(), stream_, target, 0) < 0)
+            return false;
+        avcodec_flush_buffers(decoder_.get());
+        av_frame_unref(kept_.get());
+        bool haveFrame = false;
+
+        for (int packets = 0; packets < kMaxPacketsPerFrame; ++packets) {
+            const int read = av_read_frame(fmt_.get(), packet_.get());
+            if (read < 0) break;
+            if (packet_->stream_index != stream_) {
+                av_packet_unref(packet_.get());
+                continue;
+            }
+            const int sent = avcodec_send_packet(decoder_.get(), packet_.get());
+            av_packet_unref(packet_.get());
+            // A packet that does not decode is skipped; later ones may.
+            if (sent < 0 && sent != AVERROR(EAGAIN)) continue;
+            if (receiveUntil(target, haveFrame)) return true;
+        }
+        // End of the stream (or of our patience): drain what the decoder
+        // still holds; the last frame stands in for a target beyond it.
+        avcodec_send_packet(decoder_.get(), nullptr);
+        if (receiveUntil(target, haveFrame)) return true;
+        return haveFrame;
+    }
+
+    // Takes the frames the decoder has ready; true once one reaches the target.
+    bool receiveUntil(int64_t target, bool& haveFrame) {
+        while (avcodec_receive_frame(decoder_.get(), frame_.get()) >= 0) {
+            const int64_t pts = frame_->best_effort_timestamp;
+            av_frame_unref(kept_.get());
+            av_frame_move_ref(kept_.get(), frame_.get());
+            haveFrame = true;
+            // A frame without a time cannot be placed; take it rather than
+            // decode the rest of the file.
+            if (pts == AV_NOPTS_VALUE || pts >= target) return true;
+        }
+        return false;
+    }
+
+    FormatContextPtr fmt_;
+    int stream_;
+    CodecContextPtr decoder_;
+    int rotation_;
+    PacketPtr packet_;
+    FramePtr frame_;
+    FramePtr kept_;
+};
+
+CodecContextPtr openDecoder(const AVStream& st) {
+    const AVCodec* codec = avcodec_find_decoder(st.codecpar->codec_id);
+    if (!codec) return nullptr;
+    CodecContextPtr ctx(avcodec_alloc_context3(codec));
+    if (!ctx || avcodec_parameters_to_context(ctx.get(), st.codecpar) < 0) return nullptr;
+    ctx->pkt_timebase = st.time_base;
+    // One frame at a time is wanted, but it may lie a second of frames past
+    // the keyframe; frame threads decode those in parallel.
+    ctx->thread_count = 0;
+    if (avcodec_open2(ctx.get(), codec, nullptr) < 0) return nullptr;
+    return ctx;
+}
+
+}  // namespace
+
+std::unique_ptr<MediaAsset> MediaAsset::open(const std::string& path) {
+    try {
+        FormatContextPtr fmt = openMediaFile(path);
+        if (!fmt) return nullptr;
+        const int stream = firstVideoStream(*fmt);
+        if (stream < 0) return nullptr;
+        // Only the video track is read; the demuxer skips the others' packets.
+        for (unsigned i = 0; i < fmt->nb_streams; ++i)
+            if (static_cast<int>(i) != stream) fmt->streams[i]->discard = AVDISCARD_ALL;
+        CodecContextPtr decoder = openDecoder(*fmt->streams[stream]);
+        if (!decoder) return nullptr;
+        auto asset = std::make_unique<FFmpegAsset>(std::move(fmt), stream, std::move(decoder));
+        if (!asset->ready()) return nullptr;
+        return asset;
+    } catch (...) {
+        return nullptr;
+    }
+}

@@ -1,0 +1,140 @@
+#include <gtest/gtest.h>
+
+#include "media/probe.h"
+#include "media/thumbnail.h"
+#include "media_fixtures.h"
+
+namespace {
+
+// A data URL as the page receives it: the prefix, one line, a JPEG inside.
+DecodedJpeg expectJpeg(const std::optional<std::string>& url) {
+    EXPECT_TRUE(url.has_value());
+    if (!url) return {};
+    EXPECT_EQ(url->rfind("data:image/jpeg;base64,", 0), 0u);
+    EXPECT_EQ(url->find_first_of("\r\n"), std::string::npos);
+    const auto jpeg = decodeDataUrl(*url);
+    EXPECT_TRUE(jpeg.has_value());
+    return jpeg.value_or(DecodedJpeg{});
+}
+
+}  // namespace
+
+TEST(thumbnail, frames_are_upright_fitted_into_640_and_never_enlarged) {
+    struct Row {
+        const char* name;
+        const char* encode;  // ffmpeg arguments, output file appended
+        int width, height;
+        int rotate = 0;
+    } rows[] = {
+        {"hd.mp4", "-f lavfi -i testsrc2=size=1920x1080:rate=25:duration=0.4 -c:v libx264 -preset ultrafast "
+                   "-pix_fmt yuv420p", 640, 360},
+        {"portrait.mp4", "-f lavfi -i testsrc2=size=1920x1080:rate=25:duration=0.4 -c:v libx264 -preset ultrafast "
+                         "-pix_fmt yuv420p", 360, 640, 90},
+        {"small.mp4", "-f lavfi -i testsrc2=size=320x180:rate=25:duration=0.4 -c:v libx264 -preset ultrafast "
+                      "-pix_fmt yuv420p", 320, 180},
+        {"tall_small.mov", "-f lavfi -i testsrc2=size=200x600:rate=25:duration=0.4 -c:v libx264 -preset ultrafast "
+                           "-pix_fmt yuv420p", 200, 600},
+        {"main10.mp4", "-f lavfi -i testsrc2=size=1280x720:rate=25:duration=0.4 -c:v libx265 -preset ultrafast "
+                       "-pix_fmt yuv420p10le -x265-params log-level=error -tag:v hvc1", 640, 360},
+        {"full_range.mp4", "-f lavfi -i testsrc2=size=720x480:rate=25:duration=0.4 -c:v libx264 -preset ultrafast "
+                           "-pix_fmt yuvj420p", 640, 427},
+    };
+    TempDir dir;
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.name);
+        const auto file = dir.file(row.name);
+        const auto stored = dir.file(std::string("stored_") + row.name);
+        ASSERT_TRUE(ffmpeg(row.encode, row.rotate ? stored : file));
+        if (row.rotate) {
+            ASSERT_TRUE(rotated(stored, row.rotate, file));
+        }
+        const auto asset = MediaAsset::open(file);
+        ASSERT_TRUE(asset);
+        const DecodedJpeg jpeg = expectJpeg(thumbnailDataURL(*asset, 0.2));
+        EXPECT_EQ(jpeg.width, row.width);
+        EXPECT_EQ(jpeg.height, row.height);
+    }
+}
+
+// The CLI's own frame at the same time, scaled to the same size, must look
+// the same: this catches a wrong frame, a wrong turn and a wrong colour matrix.
+TEST(thumbnail, frame_matches_what_the_ffmpeg_cli_extracts) {
+    struct Row {
+        const char* name;
+        const char* encode;
+        double at;
+        const char* cliScale;  // extra scale filter options for the CLI's reference
+        int rotate = 0;
+    } rows[] = {
+        // Untagged HD is taken as BT.709.
+        {"hd.mp4", "-f lavfi -i testsrc2=size=1920x1080:rate=25:duration=2 -c:v libx264 -preset ultrafast "
+                   "-pix_fmt yuv420p -g 25", 1.3, ":in_color_matrix=bt709"},
+        {"portrait.mp4", "-f lavfi -i testsrc2=size=1280x720:rate=25:duration=2 -c:v libx264 -preset ultrafast "
+                         "-pix_fmt yuv420p -g 25", 0.7, ":in_color_matrix=bt709", 90},
+        {"upside.mp4", "-f lavfi -i testsrc2=size=640x360:rate=25:duration=2 -c:v libx264 -preset ultrafast "
+                       "-pix_fmt yuv420p -g 25", 1.0, "", 180},
+        {"sd.mp4", "-f lavfi -i testsrc2=size=640x480:rate=25:duration=2 -c:v libx264 -preset ultrafast "
+                   "-pix_fmt yuv420p -g 25", 1.9, ":in_color_matrix=bt601"},
+        {"main10.mp4", "-f lavfi -i testsrc2=size=1280x720:rate=25:duration=2 -c:v libx265 -preset ultrafast "
+                       "-pix_fmt yuv420p10le -x265-params log-level=error:keyint=25 -colorspace bt709", 0.5,
+         ":in_color_matrix=bt709"},
+    };
+    TempDir dir;
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.name);
+        const auto file = dir.file(row.name);
+        const auto stored = dir.file(std::string("stored_") + row.name);
+        ASSERT_TRUE(ffmpeg(row.encode, row.rotate ? stored : file));
+        if (row.rotate) {
+            ASSERT_TRUE(rotated(stored, row.rotate, file));
+        }
+        const auto asset = MediaAsset::open(file);
+        ASSERT_TRUE(asset);
+        const DecodedJpeg ours = expectJpeg(thumbnailDataURL(*asset, row.at));
+        const auto reference = cliFrame(file, row.at, ours.width, ours.height, row.cliScale);
+        ASSERT_FALSE(reference.empty());
+        // JPEG at quality 82 and a different scaler stay well below this
+        // (about 1.5); the neighbouring frame (3 to 6) or the other colour
+        // matrix (about 9) do not.
+        EXPECT_LT(pictureDistance(ours.rgb, reference, ours.width, ours.height), 2.5);
+    }
+}
+
+TEST(thumbnail, one_asset_serves_start_middle_and_end_in_any_order) {
+    TempDir dir;
+    const auto file = dir.file("clip.mp4");
+    ASSERT_TRUE(makeClip(file, "320x180", "30000/1001", 2.0, "-bf 2"));
+    const double dur = probe(file)["dur"].get<double>();
+    const auto asset = MediaAsset::open(file);
+    ASSERT_TRUE(asset);
+    // Beyond the last frame the last frame stands in.
+    const double times[] = {dur * 0.01, dur * 0.5, dur - 0.1, 0.0, dur + 5.0, dur * 0.5, 1e300, -3.0};
+    std::vector<uint8_t> middle;
+    for (double at : times) {
+        SCOPED_TRACE(at);
+        const DecodedJpeg jpeg = expectJpeg(thumbnailDataURL(*asset, at));
+        EXPECT_EQ(jpeg.width, 320);
+        EXPECT_EQ(jpeg.height, 180);
+        if (at == dur * 0.5) {
+            // Asking again after a later frame gives the same picture.
+            if (middle.empty()) {
+                middle = jpeg.rgb;
+            } else {
+                EXPECT_EQ(jpeg.rgb, middle);
+            }
+        }
+    }
+    // The last frame, asked for at its own time and from beyond the end.
+    const DecodedJpeg last = expectJpeg(thumbnailDataURL(*asset, dur - 0.05));
+    const DecodedJpeg beyond = expectJpeg(thumbnailDataURL(*asset, dur + 5.0));
+    EXPECT_EQ(beyond.rgb, last.rgb);
+    const DecodedJpeg before = expectJpeg(thumbnailDataURL(*asset, dur - 0.1));
+    EXPECT_NE(before.rgb, last.rgb);
+}
+
+TEST(thumbnail, asset_without_video_opens_to_nothing) {
+    TempDir dir;
+    const auto file = dir.file("tone.m4a");
+    ASSERT_TRUE(ffmpeg("-f lavfi -i sine=duration=1 -c:a aac", file));
+    EXPECT_FALSE(MediaAsset::open(file));
+}
