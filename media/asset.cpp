@@ -23,14 +23,19 @@ public:
     bool ready() const { return packet_ && frame_ && kept_; }
 
     std::optional<RgbImage> frameAt(double at, int maxSide) override {
-        if (!decodeAt(at)) return std::nullopt;
+        if (!decodeAt(at, Start::nearTarget) && !decodeAt(at, Start::atBeginning)) return std::nullopt;
         return uprightPicture(*kept_, rotation_, maxSide);
     }
 
 private:
     // Leaves in kept_ the first frame at or after `at`, or the last frame
     // decoded before the stream ran out. False when none decoded.
-    bool decodeAt(double at) {
+    // Containers without a keyframe index (MPEG-TS) seek by timestamp alone
+    // and may land after the keyframe the target needs; decoding from the
+    // beginning is the fallback for them.
+    enum class Start { nearTarget, atBeginning };
+
+    bool decodeAt(double at, Start start) {
         const AVStream* st = fmt_->streams[stream_];
         const double tb = av_q2d(st->time_base);
         if (!std::isfinite(at) || at < 0) at = 0;
@@ -42,9 +47,16 @@ private:
         // Backward lands on the keyframe at or before the target; when no
         // keyframe lies before it (a target ahead of the first frame), the
         // first one after it is the answer anyway.
-        if (av_seek_frame(fmt_.get(), stream_, target, AVSEEK_FLAG_BACKWARD) < 0 &&
-            av_seek_frame(fmt_.get(), stream_, target, 0) < 0)
+        if (start == Start::atBeginning) {
+            // A timestamp seek without an index is as imprecise at the start
+            // as anywhere; the first byte is exact where the format allows it.
+            const bool byteSeek = !(fmt_->iformat->flags & AVFMT_NO_BYTE_SEEK) &&
+                                  av_seek_frame(fmt_.get(), -1, 0, AVSEEK_FLAG_BYTE) >= 0;
+            if (!byteSeek && av_seek_frame(fmt_.get(), stream_, origin, AVSEEK_FLAG_BACKWARD) < 0) return false;
+        } else if (av_seek_frame(fmt_.get(), stream_, target, AVSEEK_FLAG_BACKWARD) < 0 &&
+                   av_seek_frame(fmt_.get(), stream_, target, 0) < 0) {
             return false;
+        }
         avcodec_flush_buffers(decoder_.get());
         av_frame_unref(kept_.get());
         bool haveFrame = false;

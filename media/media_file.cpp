@@ -34,8 +34,18 @@ bool isAcceptedContainer(const AVInputFormat* format) {
 
 // The QuickTime/MP4 demuxer takes sizes, rates and durations straight from
 // the movie header; asking FFmpeg to verify them would decode frames, which
-// on a 4K file costs more than everything else the probe does.
-bool describesItself(const AVInputFormat* format) { return std::strcmp(format->name, "mov,mp4,m4a,3gp,3g2,mj2") == 0; }
+// on a 4K file costs more than everything else the probe does. Only when the
+// header leaves something out (a fragmented file, a sample entry without a
+// picture size) are the streams analysed.
+bool describesItself(const AVFormatContext& fmt) {
+    if (!isQuickTimeFamily(fmt)) return false;
+    if (fmt.duration == AV_NOPTS_VALUE) return false;
+    for (unsigned i = 0; i < fmt.nb_streams; ++i) {
+        const AVCodecParameters* par = fmt.streams[i]->codecpar;
+        if (par->codec_type == AVMEDIA_TYPE_VIDEO && (par->width <= 0 || par->height <= 0)) return false;
+    }
+    return true;
+}
 
 }  // namespace
 
@@ -55,13 +65,17 @@ FormatContextPtr openMediaFile(const std::string& path) {
     FormatContextPtr fmt(raw);
     if (!isAcceptedContainer(fmt->iformat)) return nullptr;
 
-    if (!describesItself(fmt->iformat)) {
+    if (!describesItself(*fmt)) {
         // Bounded so that a long or broken stream cannot keep the probe busy.
         fmt->probesize = 8 * 1024 * 1024;
         fmt->max_analyze_duration = 5 * int64_t{AV_TIME_BASE};
         if (avformat_find_stream_info(fmt.get(), nullptr) < 0) return nullptr;
     }
     return fmt;
+}
+
+bool isQuickTimeFamily(const AVFormatContext& fmt) {
+    return fmt.iformat && std::strcmp(fmt.iformat->name, "mov,mp4,m4a,3gp,3g2,mj2") == 0;
 }
 
 int firstVideoStream(const AVFormatContext& fmt) {

@@ -15,6 +15,10 @@
 // ever used, whatever the path looks like. Blocks while reading; any thread.
 FormatContextPtr openMediaFile(const std::string& path);
 
+// True for the QuickTime/MP4 family, whose tracks carry sample entries
+// (four-character codes) and handler types.
+bool isQuickTimeFamily(const AVFormatContext& fmt);
+
 // Index of the first video stream that is a real track (cover art excluded),
 // or -1.
 int firstVideoStream(const AVFormatContext& fmt);

@@ -32,7 +32,7 @@ double nominalFps(const AVStream& s) {
     return std::isfinite(rounded) ? rounded : 0.0;
 }
 
-void describeVideo(const AVStream& s, Value& out) {
+void describeVideo(const AVStream& s, bool hasSampleEntries, Value& out) {
     const double w = s.codecpar->width;
     const double h = s.codecpar->height;
     double tw = w, th = h;
@@ -48,10 +48,10 @@ void describeVideo(const AVStream& s, Value& out) {
         out["h"] = *ih;
     }
     out["fps"] = nominalFps(s);
-    // A stream without a sample-entry code (not from a QuickTime/MP4 file)
-    // has no format description to name.
+    // Only QuickTime/MP4 tracks have a sample entry to name; other
+    // containers put unrelated numbers into the tag (MPEG-TS its stream type).
     // FFmpeg keeps the code with its first character in the lowest byte.
-    if (s.codecpar->codec_tag != 0) out["codec"] = codecText(av_bswap32(s.codecpar->codec_tag));
+    if (hasSampleEntries && s.codecpar->codec_tag != 0) out["codec"] = codecText(av_bswap32(s.codecpar->codec_tag));
 }
 
 bool isTimedMetadata(const AVStream& s, const std::map<uint32_t, uint32_t>& handlers) {
@@ -77,9 +77,9 @@ Value probe(const std::string& path) {
             if (std::isfinite(seconds)) out["dur"] = seconds;
         }
         const int video = firstVideoStream(*fmt);
-        if (video >= 0) describeVideo(*fmt->streams[video], out);
+        if (video >= 0) describeVideo(*fmt->streams[video], isQuickTimeFamily(*fmt), out);
 
-        const auto handlers = trackHandlers(path);
+        const auto handlers = isQuickTimeFamily(*fmt) ? trackHandlers(path) : std::map<uint32_t, uint32_t>{};
         int64_t audio = 0, meta = 0;
         for (unsigned i = 0; i < fmt->nb_streams; ++i) {
             const AVStream& s = *fmt->streams[i];

@@ -204,3 +204,36 @@ TEST(probe_request, answers_with_the_probe_result_of_the_path) {
     EXPECT_EQ(answers[8], kNothing);
     EXPECT_EQ(answers[9], kNothing);
 }
+
+TEST(probe, other_containers_are_described_without_a_sample_entry_code) {
+    struct Row {
+        const char* name;
+        const char* codec;  // ffmpeg video codec
+        bool video;         // described and decodable as video
+    } rows[] = {
+        {"clip.mkv", "libx264", true},
+        {"clip.mxf", "mpeg2video", true},
+        {"clip.ts", "libx264", true},  // no keyframe index: seeks by timestamp only
+        {"still.jpg", "mjpeg", false}, // a picture is not a recording
+    };
+    TempDir dir;
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.name);
+        const auto file = dir.file(row.name);
+        ASSERT_TRUE(ffmpeg(std::string("-f lavfi -i testsrc2=size=320x180:rate=25:duration=1 -pix_fmt yuv420p ") +
+                               (row.video ? "" : "-frames:v 1 ") + "-c:v " + row.codec,
+                           file));
+        const Value info = probe(file);
+        const auto asset = MediaAsset::open(file);
+        if (!row.video) {
+            EXPECT_EQ(info, kNothing);
+            EXPECT_FALSE(asset);
+            continue;
+        }
+        EXPECT_EQ(info["w"], 320);
+        EXPECT_EQ(info["fps"], 25.0);
+        EXPECT_FALSE(info.contains("codec"));
+        ASSERT_TRUE(asset);
+        for (double at : {0.9, 0.1}) EXPECT_TRUE(thumbnailDataURL(*asset, at).has_value()) << at;
+    }
+}
