@@ -43,6 +43,7 @@ private:
         const double ticks = std::min(at / tb, 4.0e18);
         const int64_t origin = st->start_time != AV_NOPTS_VALUE ? st->start_time : 0;
         const int64_t target = origin + static_cast<int64_t>(ticks);
+        const int64_t end = st->duration > 0 ? origin + st->duration : INT64_MIN;
 
         // Backward lands on the keyframe at or before the target; when no
         // keyframe lies before it (a target ahead of the first frame), the
@@ -68,6 +69,11 @@ private:
                 av_packet_unref(packet_.get());
                 continue;
             }
+            // Frames before the target that nothing refers to need not be
+            // decoded at all; beyond the stream's end every frame is kept,
+            // since the last one is the answer there.
+            const bool beforeTarget = packet_->pts != AV_NOPTS_VALUE && packet_->pts < target && target < end;
+            decoder_->skip_frame = beforeTarget ? AVDISCARD_NONREF : AVDISCARD_DEFAULT;
             const int sent = avcodec_send_packet(decoder_.get(), packet_.get());
             av_packet_unref(packet_.get());
             // A packet that does not decode is skipped; later ones may.
