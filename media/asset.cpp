@@ -28,13 +28,14 @@ public:
     }
 
 private:
-    // Leaves in kept_ the first frame at or after `at`, or the last frame
-    // decoded before the stream ran out. False when none decoded.
     // Containers without a keyframe index (MPEG-TS) seek by timestamp alone
     // and may land after the keyframe the target needs; decoding from the
     // beginning is the fallback for them.
     enum class Start { nearTarget, atBeginning };
 
+    // Leaves in kept_ the first frame at or after `at`, or the last frame
+    // decoded before the stream ran out. False when none decoded, or when the
+    // packet limit came first (the frame found would not be near `at`).
     bool decodeAt(double at, Start start) {
         const AVStream* st = fmt_->streams[stream_];
         const double tb = av_q2d(st->time_base);
@@ -62,9 +63,9 @@ private:
         av_frame_unref(kept_.get());
         bool haveFrame = false;
 
-        for (int packets = 0; packets < kMaxPacketsPerFrame; ++packets) {
-            const int read = av_read_frame(fmt_.get(), packet_.get());
-            if (read < 0) break;
+        for (int packets = 0;; ++packets) {
+            if (packets == kMaxPacketsPerFrame) return false;
+            if (av_read_frame(fmt_.get(), packet_.get()) < 0) break;
             if (packet_->stream_index != stream_) {
                 av_packet_unref(packet_.get());
                 continue;
@@ -80,8 +81,8 @@ private:
             if (sent < 0 && sent != AVERROR(EAGAIN)) continue;
             if (receiveUntil(target, haveFrame)) return true;
         }
-        // End of the stream (or of our patience): drain what the decoder
-        // still holds; the last frame stands in for a target beyond it.
+        // End of the stream: drain what the decoder still holds; the last
+        // frame stands in for a target beyond it.
         avcodec_send_packet(decoder_.get(), nullptr);
         if (receiveUntil(target, haveFrame)) return true;
         return haveFrame;
