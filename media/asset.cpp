@@ -83,11 +83,25 @@ private:
             if (sent < 0 && sent != AVERROR(EAGAIN)) continue;
             if (receiveUntil(target, haveFrame)) return true;
         }
-        // End of the stream: drain what the decoder still holds; the last
-        // frame stands in for a target beyond it.
+        // End of the stream: drain what the decoder still holds.
         avcodec_send_packet(decoder_.get(), nullptr);
         if (receiveUntil(target, haveFrame)) return true;
-        return haveFrame;
+        // The last frame stands in for a target beyond it, but not for one
+        // whose pictures the file promises and no longer holds (a cut-off
+        // file): an early frame there would pass for the one asked.
+        if (!haveFrame) return false;
+        if (end == INT64_MIN) return true;  // no length known to check against
+        return coversTarget(*kept_, std::min(target, end - 1));
+    }
+
+    // Whether the frame is still on screen at `target`.
+    bool coversTarget(const AVFrame& frame, int64_t target) const {
+        const AVStream* st = fmt_->streams[stream_];
+        if (frame.best_effort_timestamp == AV_NOPTS_VALUE) return false;
+        int64_t shown = frame.pkt_duration;
+        if (shown <= 0 && st->avg_frame_rate.num > 0 && st->avg_frame_rate.den > 0)
+            shown = av_rescale_q(1, av_inv_q(st->avg_frame_rate), st->time_base);
+        return frame.best_effort_timestamp + std::max<int64_t>(shown, 0) >= target;
     }
 
     // Takes the frames the decoder has ready; true once one reaches the target.

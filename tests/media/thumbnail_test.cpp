@@ -138,3 +138,19 @@ TEST(thumbnail, asset_without_video_opens_to_nothing) {
     ASSERT_TRUE(ffmpeg("-f lavfi -i sine=duration=1 -c:a aac", file));
     EXPECT_FALSE(MediaAsset::open(file));
 }
+
+// A file whose index survived but whose picture data was cut off: the frames
+// still held decode, the lost ones are absent rather than replaced by the
+// last frame that happens to be there.
+TEST(thumbnail, cut_off_file_gives_no_frame_where_the_data_is_gone) {
+    TempDir dir;
+    const auto file = dir.file("cut.mp4");
+    ASSERT_TRUE(makeClip(file, "320x180", "25", 4.0, "-movflags +faststart"));
+    std::filesystem::resize_file(file, std::filesystem::file_size(file) * 4 / 10);
+    EXPECT_NEAR(probe(file)["dur"].get<double>(), 4.0, 0.05);
+    const auto asset = MediaAsset::open(file);
+    ASSERT_TRUE(asset);
+    EXPECT_TRUE(thumbnailDataURL(*asset, 0.2).has_value());
+    EXPECT_FALSE(thumbnailDataURL(*asset, 3.5).has_value());
+    EXPECT_FALSE(thumbnailDataURL(*asset, 10.0).has_value());
+}
