@@ -1,5 +1,8 @@
 #include <gtest/gtest.h>
 
+#include <cstdio>
+#include <cstring>
+
 #include "media/probe.h"
 #include "media/thumbnail.h"
 #include "media_fixtures.h"
@@ -153,4 +156,50 @@ TEST(thumbnail, cut_off_file_gives_no_frame_where_the_data_is_gone) {
     EXPECT_TRUE(thumbnailDataURL(*asset, 0.2).has_value());
     EXPECT_FALSE(thumbnailDataURL(*asset, 3.5).has_value());
     EXPECT_FALSE(thumbnailDataURL(*asset, 10.0).has_value());
+}
+
+// A flat colour encoded with a known matrix and range must come back as the
+// colour it was: this pins the matrix chosen for untagged HD and SD, the
+// stream's own tag, full-range pictures and 10-bit samples.
+TEST(thumbnail, flat_colours_come_back_as_they_were_encoded) {
+    struct Row {
+        const char* name;
+        const char* size;
+        const char* toYuv;  // how the RGB colour was turned into YUV
+        const char* encode;
+    } rows[] = {
+        {"hd.mp4", "1280x720", "out_color_matrix=bt709:out_range=tv", "-c:v libx264 -pix_fmt yuv420p"},
+        {"sd.mp4", "640x480", "out_color_matrix=bt601:out_range=tv", "-c:v libx264 -pix_fmt yuv420p"},
+        {"sd_tagged_709.mp4", "640x480", "out_color_matrix=bt709:out_range=tv",
+         "-c:v libx264 -pix_fmt yuv420p -colorspace bt709"},
+        {"full.mp4", "640x480", "out_color_matrix=bt601:out_range=pc", "-c:v libx264 -pix_fmt yuvj420p"},
+        {"main10.mp4", "1280x720", "out_color_matrix=bt709:out_range=tv",
+         "-c:v libx265 -pix_fmt yuv420p10le -x265-params log-level=error"},
+    };
+    const int colours[][3] = {{192, 32, 32}, {40, 160, 220}, {64, 64, 64}};
+    TempDir dir;
+    for (const auto& row : rows) {
+        for (const auto& rgb : colours) {
+            char colour[16];
+            std::snprintf(colour, sizeof colour, "0x%02X%02X%02X", rgb[0], rgb[1], rgb[2]);
+            SCOPED_TRACE(std::string(row.name) + " " + colour);
+            const auto file = dir.file(std::string(colour) + row.name);
+            const char* yuv = std::strstr(row.encode, "yuvj") ? "yuvj420p"
+                              : std::strstr(row.encode, "10le") ? "yuv420p10le"
+                                                                : "yuv420p";
+            ASSERT_TRUE(ffmpeg(std::string("-f lavfi -i color=c=") + colour + ":size=" + row.size +
+                                   ":rate=25:duration=0.2,format=rgb24 -vf scale=" + row.toYuv + ",format=" + yuv +
+                                   " -preset ultrafast " + row.encode,
+                               file));
+            const auto asset = MediaAsset::open(file);
+            ASSERT_TRUE(asset);
+            const DecodedJpeg jpeg = expectJpeg(thumbnailDataURL(*asset, 0.0));
+            ASSERT_FALSE(jpeg.rgb.empty());
+            for (int c = 0; c < 3; ++c) {
+                double sum = 0;
+                for (size_t i = c; i < jpeg.rgb.size(); i += 3) sum += jpeg.rgb[i];
+                EXPECT_NEAR(sum / (jpeg.rgb.size() / 3), rgb[c], 3.0) << "channel " << c;
+            }
+        }
+    }
 }
