@@ -1,0 +1,132 @@
+#include "media_fixtures.h"
+
+#include <turbojpeg.h>
+
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <iterator>
+#include <memory>
+#include <sstream>
+
+TempDir::TempDir() {
+    std::string templ = (std::filesystem::temp_directory_path() / "tv-media-XXXXXX").string();
+    if (!mkdtemp(templ.data())) throw std::runtime_error("mkdtemp failed");
+    path_ = templ;
+}
+
+TempDir::~TempDir() {
+    std::error_code ec;
+    std::filesystem::remove_all(path_, ec);
+}
+
+bool shell(const std::string& command) { return std::system((command + " >/dev/null 2>&1").c_str()) == 0; }
+
+bool ffmpeg(const std::string& args, const std::string& out) {
+    return shell("ffmpeg -nostdin -y -loglevel error " + args + " '" + out + "'");
+}
+
+std::string scriptPath(const std::string& name) { return std::string(MEDIA_TEST_DIR) + "/" + name; }
+
+bool makeClip(const std::string& out, const std::string& size, const std::string& rate, double seconds,
+              const std::string& extraOutput) {
+    std::ostringstream args;
+    args << "-f lavfi -i testsrc2=size=" << size << ":rate=" << rate << ":duration=" << seconds
+         << " -c:v libx264 -preset ultrafast -pix_fmt yuv420p -g 10 " << extraOutput;
+    return ffmpeg(args.str(), out);
+}
+
+bool rotated(const std::string& in, int degrees, const std::string& out) {
+    // The CLI keeps this tag only when it copies the stream.
+    return ffmpeg("-i '" + in + "' -c copy -metadata:s:v:0 rotate=" + std::to_string(degrees), out);
+}
+
+namespace {
+
+std::optional<std::vector<uint8_t>> base64Decode(const std::string& text) {
+    auto value = [](char c) -> int {
+        if (c >= 'A' && c <= 'Z') return c - 'A';
+        if (c >= 'a' && c <= 'z') return c - 'a' + 26;
+        if (c >= '0' && c <= '9') return c - '0' + 52;
+        if (c == '+') return 62;
+        if (c == '/') return 63;
+        return -1;
+    };
+    if (text.size() % 4 != 0) return std::nullopt;
+    std::vector<uint8_t> out;
+    for (size_t i = 0; i < text.size(); i += 4) {
+        int v[4];
+        int pad = 0;
+        for (int k = 0; k < 4; ++k) {
+            const char c = text[i + k];
+            if (c == '=' && i + 4 == text.size() && k >= 2) {
+                v[k] = 0;
+                ++pad;
+            } else if (pad > 0 || (v[k] = value(c)) < 0) {
+                return std::nullopt;
+            }
+        }
+        const uint32_t n = uint32_t(v[0]) << 18 | uint32_t(v[1]) << 12 | uint32_t(v[2]) << 6 | uint32_t(v[3]);
+        out.push_back(uint8_t(n >> 16));
+        if (pad < 2) out.push_back(uint8_t(n >> 8));
+        if (pad < 1) out.push_back(uint8_t(n));
+    }
+    return out;
+}
+
+struct TjDestroyer {
+    void operator()(void* h) const { tjDestroy(h); }
+};
+
+}  // namespace
+
+std::optional<DecodedJpeg> decodeDataUrl(const std::string& url) {
+    const std::string prefix = "data:image/jpeg;base64,";
+    if (url.compare(0, prefix.size(), prefix) != 0) return std::nullopt;
+    const auto bytes = base64Decode(url.substr(prefix.size()));
+    if (!bytes || bytes->empty()) return std::nullopt;
+    std::unique_ptr<void, TjDestroyer> tj(tjInitDecompress());
+    int w = 0, h = 0, sub = 0, space = 0;
+    auto* data = const_cast<unsigned char*>(bytes->data());
+    if (tjDecompressHeader3(tj.get(), data, bytes->size(), &w, &h, &sub, &space) != 0) return std::nullopt;
+    DecodedJpeg out;
+    out.width = w;
+    out.height = h;
+    out.rgb.resize(size_t(w) * h * 3);
+    if (tjDecompress2(tj.get(), data, bytes->size(), out.rgb.data(), w, 0, h, TJPF_RGB, 0) != 0) return std::nullopt;
+    return out;
+}
+
+std::vector<uint8_t> cliFrame(const std::string& file, double at, int width, int height,
+                              const std::string& scaleOptions) {
+    const std::string raw = file + ".frame.rgb";
+    std::ostringstream cmd;
+    cmd << "ffmpeg -nostdin -y -loglevel error -ss " << at << " -i '" << file << "' -frames:v 1 -vf scale=" << width
+        << ":" << height << ":flags=bicubic" << scaleOptions << " -pix_fmt rgb24 -f rawvideo '" << raw << "'";
+    if (!shell(cmd.str())) return {};
+    std::ifstream in(raw, std::ios::binary);
+    return std::vector<uint8_t>(std::istreambuf_iterator<char>(in), {});
+}
+
+double pictureDistance(const std::vector<uint8_t>& a, const std::vector<uint8_t>& b, int width, int height) {
+    const size_t size = size_t(width) * height * 3;
+    if (a.size() != size || b.size() != size || size == 0) return 1e9;
+    double total = 0;
+    int blocks = 0;
+    for (int by = 0; by + 8 <= height; by += 8) {
+        for (int bx = 0; bx + 8 <= width; bx += 8) {
+            for (int c = 0; c < 3; ++c) {
+                int sum = 0;
+                for (int y = by; y < by + 8; ++y)
+                    for (int x = bx; x < bx + 8; ++x) {
+                        const size_t i = (size_t(y) * width + x) * 3 + c;
+                        sum += int(a[i]) - int(b[i]);
+                    }
+                total += std::abs(sum) / 64.0;
+                ++blocks;
+            }
+        }
+    }
+    return blocks ? total / blocks : 1e9;
+}
