@@ -1,0 +1,252 @@
+#include <gtest/gtest.h>
+
+#include <fcntl.h>
+
+#include <cerrno>
+#include <cstring>
+
+#include "job/copy.h"
+#include "job/job.h"
+#include "job/job_error.h"
+#include "job_test_support.h"
+
+namespace {
+
+// An in-memory source and destination behind the copy's seam, with the
+// faults a card reader or a full disk show.
+struct FakeDisk {
+    std::string source;
+    std::string dest;
+    size_t readPos = 0;
+    size_t readLimit = SIZE_MAX;   // bytes a read gives at most
+    size_t writeLimit = SIZE_MAX;  // bytes a write takes at most (short writes)
+    int readCalls = 0, writeCalls = 0;
+    int readFailAt = -1, readErrno = 0;  // this read returns -1 with readErrno
+    int writeFailAt = -1, writeErrno = 0;
+    ssize_t writeFailResult = -1;
+    size_t endAt = SIZE_MAX;  // reads give 0 from here on (card pulled)
+    bool failOpenSource = false, failOpenDest = false;
+    int interruptedReads = 0;  // the first reads fail with EINTR
+    double clock = 0, tick = 0;
+    int opened = 0, closed = 0;
+
+    CopyIo io() {
+        CopyIo io;
+        io.open = [this](const char*, int flags, mode_t) {
+            const bool reading = (flags & O_ACCMODE) == O_RDONLY;
+            if (reading ? failOpenSource : failOpenDest) {
+                errno = ENOENT;
+                return -1;
+            }
+            if (!reading) dest.clear();
+            ++opened;
+            return reading ? 10 : 11;
+        };
+        io.read = [this](int fd, void* buf, size_t n) -> ssize_t {
+            EXPECT_EQ(fd, 10);
+            EXPECT_EQ(n, kCopyChunk);
+            clock += tick;
+            if (interruptedReads > 0) {
+                --interruptedReads;
+                errno = EINTR;
+                return -1;
+            }
+            if (readCalls++ == readFailAt) {
+                errno = readErrno;
+                return -1;
+            }
+            size_t avail = std::min(source.size(), endAt) - std::min(readPos, std::min(source.size(), endAt));
+            size_t k = std::min({n, readLimit, avail});
+            std::memcpy(buf, source.data() + readPos, k);
+            readPos += k;
+            return static_cast<ssize_t>(k);
+        };
+        io.write = [this](int fd, const void* buf, size_t n) -> ssize_t {
+            EXPECT_EQ(fd, 11);
+            if (writeCalls++ == writeFailAt) {
+                errno = writeErrno;
+                return writeFailResult;
+            }
+            size_t k = std::min(n, writeLimit);
+            dest.append(static_cast<const char*>(buf), k);
+            return static_cast<ssize_t>(k);
+        };
+        io.close = [this](int) {
+            ++closed;
+            return 0;
+        };
+        io.now = [this] { return clock; };
+        return io;
+    }
+};
+
+struct Report {
+    double pct;
+    std::string detail;
+};
+
+std::string pattern(size_t n) {
+    std::string s(n, '\0');
+    for (size_t i = 0; i < n; ++i) s[i] = static_cast<char>((i * 131 + i / 7) & 0xFF);
+    return s;
+}
+
+std::vector<Report> copy(FakeDisk& disk, int64_t total, double base = 0, double span = 33) {
+    std::vector<Report> reports;
+    copyFile(disk.io(), "/card/A001.RSV", "/work/A001.RSV", total, base, span,
+             [&](double pct, const std::string& detail) { reports.push_back({pct, detail}); });
+    return reports;
+}
+
+TEST(copy_test, failures_carry_the_system_text_or_the_fixed_message) {
+    struct Row {
+        const char* name;
+        std::function<void(FakeDisk&)> arrange;
+        std::string domain;
+        int code;
+        std::string message;
+    };
+    const Row rows[] = {
+        {"source cannot be opened", [](FakeDisk& d) { d.failOpenSource = true; }, "copy", 1, "복사 스트림을 열 수 없습니다"},
+        {"destination cannot be created", [](FakeDisk& d) { d.failOpenDest = true; }, "copy", 1,
+         "복사 스트림을 열 수 없습니다"},
+        {"read fails with a reason", [](FakeDisk& d) { d.readFailAt = 1, d.readErrno = EIO; }, "system", EIO,
+         std::strerror(EIO)},
+        {"read fails without a reason", [](FakeDisk& d) { d.readFailAt = 1, d.readErrno = 0; }, "copy", 2,
+         "읽기 오류 — 카드 연결을 확인하세요"},
+        {"disk full", [](FakeDisk& d) { d.writeFailAt = 1, d.writeErrno = ENOSPC; }, "system", ENOSPC,
+         std::strerror(ENOSPC)},
+        {"write makes no progress", [](FakeDisk& d) { d.writeFailAt = 1, d.writeFailResult = 0; }, "copy", 3,
+         "쓰기 오류 — 작업 볼륨 공간을 확인하세요"},
+        {"write fails without a reason", [](FakeDisk& d) { d.writeFailAt = 0, d.writeErrno = 0; }, "copy", 3,
+         "쓰기 오류 — 작업 볼륨 공간을 확인하세요"},
+        {"card pulled mid-copy", [](FakeDisk& d) { d.endAt = 5000; }, "copy", 4,
+         "복사가 중간에 끊겼습니다 — 카드 연결을 확인하세요"},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        FakeDisk disk;
+        disk.source = pattern(20000);
+        disk.readLimit = 3000;
+        row.arrange(disk);
+        try {
+            copy(disk, 20000);
+            ADD_FAILURE() << "copy succeeded";
+        } catch (const JobError& e) {
+            EXPECT_EQ(e.domain(), row.domain);
+            EXPECT_EQ(e.code(), row.code);
+            EXPECT_EQ(std::string(e.what()), row.message);
+        }
+        EXPECT_EQ(disk.closed, disk.opened);  // every stream closed on the way out
+        // What was written stays: a partial copy is never removed.
+        EXPECT_EQ(disk.dest, disk.source.substr(0, disk.dest.size()));
+    }
+}
+
+TEST(copy_test, short_and_interrupted_calls_still_copy_every_byte) {
+    FakeDisk disk;
+    disk.source = pattern(50000);
+    disk.readLimit = 4096;
+    disk.writeLimit = 777;
+    disk.interruptedReads = 2;
+    copy(disk, 50000);
+    EXPECT_EQ(disk.dest, disk.source);
+    EXPECT_EQ(disk.closed, 2);
+}
+
+TEST(copy_test, reports_first_chunk_then_at_most_every_six_tenths_of_a_second) {
+    FakeDisk disk;
+    disk.source = pattern(10 * 1000);
+    disk.readLimit = 1000;  // ten chunks
+    disk.tick = 0.25;       // each read takes a quarter second
+    std::vector<Report> reports = copy(disk, 10 * 1000, 0, 33);
+    // Chunk times 0.25, 0.5, ... 2.5: reports at 0.25, 1.0 (0.75 later), 1.75, 2.5.
+    ASSERT_EQ(reports.size(), 4u);
+    EXPECT_DOUBLE_EQ(reports[0].pct, 0.1 * 33);
+    EXPECT_DOUBLE_EQ(reports[1].pct, 0.4 * 33);
+    EXPECT_DOUBLE_EQ(reports[3].pct, 33.0);
+    EXPECT_EQ(reports[0].detail, "복사 중 0.0 / 0.0 GB");
+
+    FakeDisk quick;  // within 0.6 s of its first chunk: one report
+    quick.source = pattern(10 * 1000);
+    quick.readLimit = 1000;
+    quick.tick = 0.05;
+    EXPECT_EQ(copy(quick, 10 * 1000).size(), 1u);
+
+    FakeDisk exact;  // exactly 0.6 s is not "more than" 0.6 s
+    exact.source = pattern(2000);
+    exact.readLimit = 1000;
+    exact.tick = 0.5;
+    exact.clock = 0.1;  // chunks at 0.6 and 1.1: 0.5 apart
+    EXPECT_EQ(copy(exact, 2000).size(), 1u);
+}
+
+TEST(copy_test, size_figures_and_unknown_or_changed_sizes) {
+    {
+        FakeDisk disk;  // a size that could not be read: pct stays at the base, no short-copy error
+        disk.source = pattern(3000);
+        std::vector<Report> reports = copy(disk, 0, 10, 33);
+        ASSERT_EQ(reports.size(), 1u);
+        EXPECT_DOUBLE_EQ(reports[0].pct, 10.0);
+        EXPECT_EQ(reports[0].detail, "복사 중 0.0 / 0.0 GB");
+    }
+    {
+        FakeDisk disk;  // an empty source copies to an empty file without a report
+        EXPECT_TRUE(copy(disk, 0).empty());
+        EXPECT_EQ(disk.closed, 2);
+    }
+    {
+        FakeDisk disk;  // a source that grew during the copy is no error; pct is capped
+        disk.source = pattern(6000);
+        std::vector<Report> reports = copy(disk, 4000);
+        ASSERT_EQ(reports.size(), 1u);
+        EXPECT_DOUBLE_EQ(reports[0].pct, 33.0);
+        EXPECT_EQ(disk.dest, disk.source);
+    }
+    // Decimal gigabytes with one decimal.
+    std::vector<Report> reports;
+    FakeDisk big;
+    big.source = pattern(100);
+    try {
+        copyFile(big.io(), "s", "d", 2'500'000'000, 0, 33,
+                 [&](double pct, const std::string& detail) { reports.push_back({pct, detail}); });
+    } catch (const JobError&) {
+    }
+    ASSERT_EQ(reports.size(), 1u);
+    EXPECT_EQ(reports[0].detail, "복사 중 0.0 / 2.5 GB");
+}
+
+struct CopyFileTest : ::testing::Test {
+    ScratchDir dir;
+    RecordingDesktop desktop;
+    std::shared_ptr<RecordingPage> page = std::make_shared<RecordingPage>();
+    std::shared_ptr<Bridge> bridge = Bridge::create(desktop);
+    void SetUp() override { bridge->webView = page; }
+};
+
+TEST_F(CopyFileTest, copies_a_real_file_across_chunks_and_reports_into_the_state) {
+    const std::string src = dir / "card/A001.RSV", dst = dir / "work/A001.RSV";
+    writeFile(src, pattern(kCopyChunk + 12345));
+    writeFile(dst, "an older, longer partial copy that must be truncated first" + pattern(kCopyChunk * 2));
+    auto job = std::make_shared<Job>("c0c0c0c0", bridge);
+    job->copyWithProgress(src, dst, 0, 33);
+    EXPECT_EQ(readFile(dst), readFile(src));
+    drain();
+    std::vector<Value> states = progressStates(page->scripts);
+    ASSERT_GE(states.size(), 1u);
+    EXPECT_GT(states[0]["pct"].get<double>(), 0.0);
+    EXPECT_LE(states.back()["pct"].get<double>(), 33.0);
+    EXPECT_EQ(states[0]["detail"], "복사 중 0.0 / 0.0 GB");
+}
+
+TEST_F(CopyFileTest, refuses_to_copy_a_file_onto_itself) {
+    const std::string src = dir / "work/A001.RSV";
+    const std::string data = pattern(4096);
+    writeFile(src, data);
+    auto job = std::make_shared<Job>("c0c0c0c1", bridge);
+    // The same file under another spelling of its path.
+    EXPECT_THROW(job->copyWithProgress(src, dir / "work/./A001.RSV", 0, 33), JobError);
+    EXPECT_EQ(readFile(src), data);
+}
+
+}  // namespace
