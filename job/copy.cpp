@@ -68,9 +68,19 @@ CopyIo CopyIo::system() {
         if (fd >= 0 && (flags & O_ACCMODE) == O_RDONLY) (void)::posix_fadvise(fd, 0, 0, POSIX_FADV_SEQUENTIAL);
         return fd;
     };
-    io.read = [](int fd, void* buf, size_t n) { return ::read(fd, buf, n); };
+    io.read = [](int fd, void* buf, size_t n) {
+        ssize_t got = ::read(fd, buf, n);
+        if (got > 0) {
+            // Ask for the next two chunks now, so the disk reads them while
+            // this one is being written: reading and writing overlap.
+            const off_t next = ::lseek(fd, 0, SEEK_CUR);
+            if (next >= 0) (void)::posix_fadvise(fd, next, off_t(2 * kCopyChunk), POSIX_FADV_WILLNEED);
+        }
+        return got;
+    };
     io.write = [](int fd, const void* buf, size_t n) { return ::write(fd, buf, n); };
     io.close = [](int fd) { return ::close(fd); };
+    io.copyRange = [](int in, int out, size_t n) { return ::copy_file_range(in, nullptr, out, nullptr, n, 0); };
     io.now = [] {
         using namespace std::chrono;
         return duration<double>(steady_clock::now().time_since_epoch()).count();
@@ -91,21 +101,41 @@ void copyFile(const CopyIo& io, const std::string& src, const std::string& dst, 
     int64_t copied = 0;
     double last = -std::numeric_limits<double>::infinity();  // the first chunk always reports
 
+    bool inKernel = static_cast<bool>(io.copyRange);
     for (;;) {
-        errno = 0;
-        ssize_t n = io.read(in.get(), buffer.get(), kCopyChunk);
-        if (n < 0) {
-            if (errno == EINTR) continue;
-            fail(errno, 2, kReadError);
-        }
-        if (n == 0) break;
-
-        for (ssize_t off = 0; off < n;) {
+        ssize_t n = 0;
+        if (inKernel) {
             errno = 0;
-            ssize_t w = io.write(out.get(), buffer.get() + off, static_cast<size_t>(n - off));
-            if (w < 0 && errno == EINTR) continue;
-            if (w <= 0) fail(w < 0 ? errno : 0, 3, kWriteError);
-            off += w;
+            n = io.copyRange(in.get(), out.get(), kCopyChunk);
+            if (n < 0 && errno == EINTR) continue;
+            // Refusals come before the first byte (files on different file
+            // systems, or a kind of file the kernel cannot copy; some file
+            // systems claim to have nothing to copy): the offsets have not
+            // moved, so reading and writing take over from the start.
+            const bool refused = n < 0 && (errno == EXDEV || errno == EINVAL || errno == ENOSYS ||
+                                           errno == EOPNOTSUPP || errno == EBADF);
+            if (copied == 0 && (refused || n == 0)) {
+                inKernel = false;
+                continue;
+            }
+            if (n < 0) fail(errno, 2, kReadError);
+            if (n == 0) break;
+        } else {
+            errno = 0;
+            n = io.read(in.get(), buffer.get(), kCopyChunk);
+            if (n < 0) {
+                if (errno == EINTR) continue;
+                fail(errno, 2, kReadError);
+            }
+            if (n == 0) break;
+
+            for (ssize_t off = 0; off < n;) {
+                errno = 0;
+                ssize_t w = io.write(out.get(), buffer.get() + off, static_cast<size_t>(n - off));
+                if (w < 0 && errno == EINTR) continue;
+                if (w <= 0) fail(w < 0 ? errno : 0, 3, kWriteError);
+                off += w;
+            }
         }
         copied += n;
 

@@ -16,10 +16,16 @@ struct CopyIo {
     std::function<ssize_t(int fd, void* buf, size_t n)> read;
     std::function<ssize_t(int fd, const void* buf, size_t n)> write;
     std::function<int(int fd)> close;
+    // Optional: copies up to n bytes from `in` to `out` inside the kernel, at
+    // both files' offsets, like copy_file_range(2). When it is absent, or
+    // refuses the pair of files before the first byte, the copy reads and
+    // writes through its buffer.
+    std::function<ssize_t(int in, int out, size_t n)> copyRange;
     // Seconds on a monotonic clock.
     std::function<double()> now;
 
-    // The real system calls, with a read-ahead hint on the source.
+    // The real system calls: read-ahead hints on the source, and the kernel's
+    // copy where the two files allow it (same file system), as cp(1) does.
     static CopyIo system();
 };
 

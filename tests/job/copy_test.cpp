@@ -29,6 +29,10 @@ struct FakeDisk {
     int interruptedReads = 0;  // the first reads fail with EINTR
     double clock = 0, tick = 0;
     int opened = 0, closed = 0;
+    // The kernel's copy: absent unless `kernel`; refuses the first call with
+    // kernelRefusal (when set); the call numbered kernelFailAt fails with kernelErrno.
+    bool kernel = false;
+    int kernelRefusal = 0, kernelFailAt = -1, kernelErrno = 0, kernelCalls = 0;
 
     CopyIo io() {
         CopyIo io;
@@ -76,6 +80,25 @@ struct FakeDisk {
             return 0;
         };
         io.now = [this] { return clock; };
+        if (kernel)
+            io.copyRange = [this](int in, int out, size_t n) -> ssize_t {
+                EXPECT_EQ(in, 10);
+                EXPECT_EQ(out, 11);
+                clock += tick;
+                const int call = kernelCalls++;
+                if (call == 0 && kernelRefusal != 0) {
+                    errno = kernelRefusal;
+                    return -1;
+                }
+                if (call == kernelFailAt) {
+                    errno = kernelErrno;
+                    return -1;
+                }
+                size_t k = std::min({n, readLimit, std::min(source.size(), endAt) - std::min(readPos, endAt)});
+                dest.append(source, readPos, k);
+                readPos += k;
+                return static_cast<ssize_t>(k);
+            };
         return io;
     }
 };
@@ -141,6 +164,47 @@ TEST(copy_test, failures_carry_the_system_text_or_the_fixed_message) {
         // What was written stays: a partial copy is never removed.
         EXPECT_EQ(disk.dest, disk.source.substr(0, disk.dest.size()));
     }
+}
+
+TEST(copy_test, the_kernel_copy_is_used_where_allowed_and_fails_like_a_read) {
+    struct Row {
+        const char* name;
+        std::function<void(FakeDisk&)> arrange;
+        int errnum;  // 0: the copy succeeds
+    };
+    const Row rows[] = {
+        {"same file system", [](FakeDisk&) {}, 0},
+        {"different file systems: read and write instead", [](FakeDisk& d) { d.kernelRefusal = EXDEV; }, 0},
+        {"file system without it", [](FakeDisk& d) { d.kernelRefusal = EOPNOTSUPP; }, 0},
+        {"disk full midway", [](FakeDisk& d) { d.kernelFailAt = 2, d.kernelErrno = ENOSPC; }, ENOSPC},
+        {"card fails midway", [](FakeDisk& d) { d.kernelFailAt = 1, d.kernelErrno = EIO; }, EIO},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        FakeDisk disk;
+        disk.kernel = true;
+        disk.source = pattern(20000);
+        disk.readLimit = 3000;
+        disk.tick = 1;  // every chunk reports
+        row.arrange(disk);
+        std::vector<Report> reports;
+        try {
+            reports = copy(disk, 20000);
+            EXPECT_EQ(row.errnum, 0);
+            EXPECT_EQ(disk.dest, disk.source);
+            EXPECT_EQ(reports.size(), 7u);  // one per chunk of 3000 bytes
+        } catch (const JobError& e) {
+            EXPECT_EQ(e.code(), row.errnum);
+            EXPECT_STREQ(e.what(), std::strerror(row.errnum));
+        }
+        EXPECT_EQ(disk.closed, 2);
+    }
+    FakeDisk empty;  // "nothing to copy" from the kernel is checked by reading
+    empty.kernel = true;
+    empty.source = pattern(100);
+    empty.readLimit = 0;  // the fake kernel copies nothing...
+    EXPECT_THROW(copy(empty, 100), JobError);
+    EXPECT_EQ(empty.readCalls, 1);  // ...so the copy read for itself
 }
 
 TEST(copy_test, short_and_interrupted_calls_still_copy_every_byte) {
