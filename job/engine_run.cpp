@@ -110,10 +110,17 @@ SpawnResult spawnAndWait(const SpawnOptions& options) {
     std::thread reader([&] { readToEnd(readEnd.get(), exited, options); });
 
     int status = 0;
-    while (::waitpid(pid, &status, 0) < 0 && errno == EINTR) {
+    pid_t waited;
+    while ((waited = ::waitpid(pid, &status, 0)) < 0 && errno == EINTR) {
     }
+    const int waitErrno = waited < 0 ? errno : 0;
     exited = true;
     reader.join();
+    if (waitErrno != 0) {
+        // Never taken for success: without a status the run did not succeed.
+        result.waitError = waitErrno;
+        return result;
+    }
 
     result.waitStatus = status;
     if (WIFSIGNALED(status)) {
@@ -151,6 +158,7 @@ std::vector<std::string> Job::runUntrunc(const std::string& ref, const std::stri
 
     SpawnResult result = spawnAndWait(options);
     if (result.spawnError) throw JobError::system(*result.spawnError);
+    if (result.waitError) throw JobError::system(*result.waitError);
     if (proc) proc->waitStatus = result.waitStatus;
 
     std::vector<std::string> log = reader.takeLog();

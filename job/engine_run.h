@@ -20,6 +20,7 @@ struct SpawnOptions {
 
 struct SpawnResult {
     std::optional<int> spawnError;  // errno of a failed start; nothing else is set then
+    std::optional<int> waitError;   // errno when the child's end could not be learned
     int exitStatus = 0;             // when it exited normally
     std::optional<int> signal;      // when a signal ended it
     int waitStatus = 0;

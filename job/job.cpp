@@ -39,6 +39,6 @@ Value Job::state() const {
 
 bool Job::running() const {
     std::lock_guard<std::mutex> hold(stateLock_);
-    const Value& stage = state_["stage"];
-    return !(stage == "done" || stage == "error");
+    const std::string stage = state_.value("stage", "");
+    return stage != "done" && stage != "error";
 }

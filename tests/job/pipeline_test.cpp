@@ -102,7 +102,7 @@ TEST_F(PipelineTest, copies_runs_verifies_and_reports_the_final_state) {
 
     // The engine's figures land in 35-70 and 70-92, "verify" at 92, each frame step shown.
     std::vector<std::string> details;
-    for (const Value& s : states) details.push_back(s["detail"].is_string() ? s["detail"].get<std::string>() : "");
+    for (const Value& s : states) details.push_back(s.value("detail", ""));
     auto at = [&](const std::string& d) { return std::find(details.begin(), details.end(), d) != details.end(); };
     // The test engine prints everything in one piece: its 50 % and "Info:
     // saving" arrive together, so only the last figure, a saving one, shows.
