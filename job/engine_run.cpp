@@ -8,6 +8,7 @@
 #include <unistd.h>
 
 #include <atomic>
+#include <system_error>
 #include <cerrno>
 #include <thread>
 
@@ -66,7 +67,11 @@ void readToEnd(int fd, const std::atomic<bool>& exited, const SpawnOptions& opti
             return;
         }
         if (n == 0) return;  // every writer has closed: all output is in
-        if (options.onOutput) options.onOutput(piece.data(), static_cast<size_t>(n));
+        try {
+            if (options.onOutput) options.onOutput(piece.data(), static_cast<size_t>(n));
+        } catch (...) {
+            // Keep draining: a child blocked on a full pipe would never exit.
+        }
     }
 }
 
@@ -107,7 +112,19 @@ SpawnResult spawnAndWait(const SpawnOptions& options) {
     if (options.onStarted) options.onStarted(pid);
 
     std::atomic<bool> exited{false};
-    std::thread reader([&] { readToEnd(readEnd.get(), exited, options); });
+    auto readAll = [&]() noexcept {
+        try {
+            readToEnd(readEnd.get(), exited, options);
+        } catch (...) {
+            // Output that cannot be taken in is lost; the run still waits for its end.
+        }
+    };
+    std::thread reader;
+    try {
+        reader = std::thread(readAll);
+    } catch (const std::system_error&) {
+        readAll();  // no thread to spare: read here, to the end, before waiting
+    }
 
     int status = 0;
     pid_t waited;
@@ -115,7 +132,7 @@ SpawnResult spawnAndWait(const SpawnOptions& options) {
     }
     const int waitErrno = waited < 0 ? errno : 0;
     exited = true;
-    reader.join();
+    if (reader.joinable()) reader.join();
     if (waitErrno != 0) {
         // Never taken for success: without a status the run did not succeed.
         result.waitError = waitErrno;
