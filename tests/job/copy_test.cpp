@@ -218,66 +218,62 @@ TEST(copy_test, short_and_interrupted_calls_still_copy_every_byte) {
     EXPECT_EQ(disk.closed, 2);
 }
 
-TEST(copy_test, reports_first_chunk_then_at_most_every_six_tenths_of_a_second) {
-    FakeDisk disk;
-    disk.source = pattern(10 * 1000);
-    disk.readLimit = 1000;  // ten chunks
-    disk.tick = 0.25;       // each read takes a quarter second
-    std::vector<Report> reports = copy(disk, 10 * 1000, 0, 33);
-    // Chunk times 0.25, 0.5, ... 2.5: reports at 0.25, 1.0 (0.75 later), 1.75, 2.5.
-    ASSERT_EQ(reports.size(), 4u);
-    EXPECT_DOUBLE_EQ(reports[0].pct, 0.1 * 33);
-    EXPECT_DOUBLE_EQ(reports[1].pct, 0.4 * 33);
-    EXPECT_DOUBLE_EQ(reports[3].pct, 33.0);
-    EXPECT_EQ(reports[0].detail, "복사 중 0.0 / 0.0 GB");
-
-    FakeDisk quick;  // within 0.6 s of its first chunk: one report
-    quick.source = pattern(10 * 1000);
-    quick.readLimit = 1000;
-    quick.tick = 0.05;
-    EXPECT_EQ(copy(quick, 10 * 1000).size(), 1u);
-
-    FakeDisk exact;  // exactly 0.6 s is not "more than" 0.6 s
-    exact.source = pattern(2000);
-    exact.readLimit = 1000;
-    exact.tick = 0.5;
-    exact.clock = 0.1;  // chunks at 0.6 and 1.1: 0.5 apart
-    EXPECT_EQ(copy(exact, 2000).size(), 1u);
+TEST(copy_test, reports_after_the_first_chunk_then_only_after_more_than_six_tenths_of_a_second) {
+    struct Row {
+        double tick;  // seconds per chunk of 1000 bytes
+        int chunks;
+        std::vector<double> pcts;
+    };
+    const Row rows[] = {
+        {0.25, 10, {3.3, 13.2, 23.1, 33.0}},  // chunks at 0.25, 0.5 ... 2.5: reports 0.75 apart
+        {0.05, 10, {3.3}},                    // all within 0.6 s of the first
+        {0.6, 3, {11.0, 33.0}},               // the chunk exactly 0.6 s later does not report
+    };
+    for (const Row& row : rows) {
+        FakeDisk disk;
+        disk.source = pattern(size_t(row.chunks) * 1000);
+        disk.readLimit = 1000;
+        disk.tick = row.tick;
+        std::vector<Report> reports = copy(disk, row.chunks * 1000, 0, 33);
+        ASSERT_EQ(reports.size(), row.pcts.size()) << row.tick;
+        for (size_t i = 0; i < reports.size(); ++i) EXPECT_NEAR(reports[i].pct, row.pcts[i], 1e-9);
+    }
 }
 
 TEST(copy_test, size_figures_and_unknown_or_changed_sizes) {
-    {
-        FakeDisk disk;  // a size that could not be read: pct stays at the base, no short-copy error
-        disk.source = pattern(3000);
-        std::vector<Report> reports = copy(disk, 0, 10, 33);
-        ASSERT_EQ(reports.size(), 1u);
-        EXPECT_DOUBLE_EQ(reports[0].pct, 10.0);
-        EXPECT_EQ(reports[0].detail, "복사 중 0.0 / 0.0 GB");
-    }
-    {
-        FakeDisk disk;  // an empty source copies to an empty file without a report
-        EXPECT_TRUE(copy(disk, 0).empty());
+    struct Row {
+        const char* name;
+        size_t bytes;
+        int64_t total;
+        double pct;          // of the first report
+        std::string detail;  // of the first report; empty: no report
+        bool cutShort;
+    };
+    const Row rows[] = {
+        {"size unknown: pct stays at the base", 3000, 0, 10.0, "복사 중 0.0 / 0.0 GB", false},
+        {"empty source: no report", 0, 0, 0, "", false},
+        {"grew during the copy: capped, no error", 6000, 4000, 43.0, "복사 중 0.0 / 0.0 GB", false},
+        {"decimal gigabytes", 100, 2'500'000'000, 10.0, "복사 중 0.0 / 2.5 GB", true},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        FakeDisk disk;
+        disk.source = pattern(row.bytes);
+        std::vector<Report> reports;
+        bool cut = false;
+        try {
+            copyFile(disk.io(), "s", "d", row.total, 10, 33,
+                     [&](double pct, const std::string& detail) { reports.push_back({pct, detail}); });
+        } catch (const JobError& e) {
+            cut = e.code() == 4;
+        }
+        EXPECT_EQ(cut, row.cutShort);
         EXPECT_EQ(disk.closed, 2);
+        ASSERT_EQ(reports.size(), row.detail.empty() ? 0u : 1u);
+        if (reports.empty()) continue;
+        EXPECT_NEAR(reports[0].pct, row.pct, 1e-4);
+        EXPECT_EQ(reports[0].detail, row.detail);
     }
-    {
-        FakeDisk disk;  // a source that grew during the copy is no error; pct is capped
-        disk.source = pattern(6000);
-        std::vector<Report> reports = copy(disk, 4000);
-        ASSERT_EQ(reports.size(), 1u);
-        EXPECT_DOUBLE_EQ(reports[0].pct, 33.0);
-        EXPECT_EQ(disk.dest, disk.source);
-    }
-    // Decimal gigabytes with one decimal.
-    std::vector<Report> reports;
-    FakeDisk big;
-    big.source = pattern(100);
-    try {
-        copyFile(big.io(), "s", "d", 2'500'000'000, 0, 33,
-                 [&](double pct, const std::string& detail) { reports.push_back({pct, detail}); });
-    } catch (const JobError&) {
-    }
-    ASSERT_EQ(reports.size(), 1u);
-    EXPECT_EQ(reports[0].detail, "복사 중 0.0 / 2.5 GB");
 }
 
 struct CopyFileTest : ::testing::Test {
