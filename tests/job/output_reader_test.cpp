@@ -1,6 +1,5 @@
 #include <gtest/gtest.h>
 
-#include "job/engine_run.h"
 #include "job/output_reader.h"
 
 namespace {
@@ -131,13 +130,6 @@ TEST(output_reader_test, malformed_bytes_do_not_drop_the_piece) {
     ASSERT_EQ(r.reader.takeLog().size(), 2u);
     EXPECT_EQ(r.reader.takeLog()[0], "Info: bad \xEF\xBF\xBD byte");
     EXPECT_EQ(r.reader.takeLog()[1], "Info: Duration of x");
-}
-
-TEST(output_reader_test, exit_message_names_the_status_and_the_last_three_lines) {
-    EXPECT_EQ(exitMessage(1, {}), "복구 엔진 종료 코드 1");
-    EXPECT_EQ(exitMessage(3, {"Info: a", "Info: b", "Info: c", "Info: d"}),
-              "복구 엔진 종료 코드 3 — Info: b / Info: c / Info: d");
-    EXPECT_EQ(exitMessage(2, {"Info: only"}), "복구 엔진 종료 코드 2 — Info: only");
 }
 
 }  // namespace

@@ -238,17 +238,4 @@ TEST_F(PipelineTest, failures_end_in_error_and_delete_nothing) {
     EXPECT_TRUE(fs::exists(paths(work).recovered));
 }
 
-TEST(work_paths_test, names_the_dated_folder_the_copy_and_the_recovered_file) {
-    const WorkPaths p = workPaths("/v/CARD/PRIVATE/M4ROOT/CLIP/C0007.RSV", "/v/WORK");
-    char date[16];
-    std::time_t now = std::time(nullptr);
-    std::tm tm {};
-    localtime_r(&now, &tm);
-    std::strftime(date, sizeof date, "%y%m%d", &tm);
-    EXPECT_EQ(p.folder, std::string("/v/WORK/RSV복구_") + date);
-    EXPECT_EQ(p.copy, p.folder + "/C0007.RSV");
-    EXPECT_EQ(p.recovered, p.folder + "/C0007_fixed.MP4");
-    EXPECT_EQ(fs::path(workPaths("/a/clip.v2.rsv", "/w").recovered).filename(), "clip.v2_fixed.MP4");
-}
-
 }  // namespace
