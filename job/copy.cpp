@@ -1,0 +1,157 @@
+#include "job/copy.h"
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <charconv>
+#include <chrono>
+#include <limits>
+#include <memory>
+
+#include "job/job.h"
+#include "job/job_error.h"
+#include "job/paths.h"
+#include "scan/fs_queries.h"
+
+namespace {
+
+const char kCannotOpen[] = "복사 스트림을 열 수 없습니다";
+const char kReadError[] = "읽기 오류 — 카드 연결을 확인하세요";
+const char kWriteError[] = "쓰기 오류 — 작업 볼륨 공간을 확인하세요";
+const char kCutShort[] = "복사가 중간에 끊겼습니다 — 카드 연결을 확인하세요";
+
+// Closes through the seam when the copy ends, however it ends.
+class SeamFd {
+public:
+    SeamFd(const CopyIo& io, int fd) : io_(io), fd_(fd) {}
+    SeamFd(const SeamFd&) = delete;
+    SeamFd& operator=(const SeamFd&) = delete;
+    ~SeamFd() {
+        if (fd_ >= 0) io_.close(fd_);
+    }
+    // Closes now and gives close's result (a late write error shows here).
+    int closeNow() {
+        int fd = fd_;
+        fd_ = -1;
+        errno = 0;
+        return io_.close(fd);
+    }
+    int get() const { return fd_; }
+
+private:
+    const CopyIo& io_;
+    int fd_;
+};
+
+// A failed call: its own reason if it gave one, else the fixed message.
+[[noreturn]] void fail(int savedErrno, int code, const char* message) {
+    if (savedErrno != 0) throw JobError::system(savedErrno);
+    throw JobError("copy", code, message);
+}
+
+}  // namespace
+
+std::string fixed(double value, int decimals) {
+    char buf[64];
+    auto res = std::to_chars(buf, buf + sizeof buf, value, std::chars_format::fixed, decimals);
+    if (res.ec != std::errc()) return "0";
+    return std::string(buf, res.ptr);
+}
+
+CopyIo CopyIo::system() {
+    CopyIo io;
+    io.open = [](const char* path, int flags, mode_t mode) {
+        int fd = ::open(path, flags | O_CLOEXEC, mode);
+        // The source is read once front to back; a deeper read-ahead keeps a
+        // card reader streaming.
+        if (fd >= 0 && (flags & O_ACCMODE) == O_RDONLY) (void)::posix_fadvise(fd, 0, 0, POSIX_FADV_SEQUENTIAL);
+        return fd;
+    };
+    io.read = [](int fd, void* buf, size_t n) {
+        ssize_t got = ::read(fd, buf, n);
+        if (got > 0) {
+            // Ask for the next two chunks now, so the disk reads them while
+            // this one is being written: reading and writing overlap.
+            const off_t next = ::lseek(fd, 0, SEEK_CUR);
+            if (next >= 0) (void)::posix_fadvise(fd, next, off_t(2 * kCopyChunk), POSIX_FADV_WILLNEED);
+        }
+        return got;
+    };
+    io.write = [](int fd, const void* buf, size_t n) { return ::write(fd, buf, n); };
+    io.close = [](int fd) { return ::close(fd); };
+    io.copyRange = [](int in, int out, size_t n) { return ::copy_file_range(in, nullptr, out, nullptr, n, 0); };
+    io.now = [] {
+        using namespace std::chrono;
+        return duration<double>(steady_clock::now().time_since_epoch()).count();
+    };
+    return io;
+}
+
+void copyFile(const CopyIo& io, const std::string& src, const std::string& dst, int64_t total, double basePct,
+              double spanPct, const CopyReport& report) {
+    if (sameFile(src, dst)) throw JobError("copy", 1, kCannotOpen);
+
+    SeamFd in(io, io.open(src.c_str(), O_RDONLY, 0));
+    if (in.get() < 0) throw JobError("copy", 1, kCannotOpen);
+    SeamFd out(io, io.open(dst.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0666));
+    if (out.get() < 0) throw JobError("copy", 1, kCannotOpen);
+
+    auto buffer = std::make_unique<char[]>(kCopyChunk);  // one buffer for the whole copy
+    int64_t copied = 0;
+    double last = -std::numeric_limits<double>::infinity();  // the first chunk always reports
+
+    bool inKernel = static_cast<bool>(io.copyRange);
+    for (;;) {
+        ssize_t n = 0;
+        if (inKernel) {
+            errno = 0;
+            n = io.copyRange(in.get(), out.get(), kCopyChunk);
+            if (n < 0 && errno == EINTR) continue;
+            // Refusals come before the first byte (files on different file
+            // systems, or a kind of file the kernel cannot copy; some file
+            // systems claim to have nothing to copy): the offsets have not
+            // moved, so reading and writing take over from the start.
+            const bool refused = n < 0 && (errno == EXDEV || errno == EINVAL || errno == ENOSYS ||
+                                           errno == EOPNOTSUPP || errno == EBADF);
+            if (copied == 0 && (refused || n == 0)) {
+                inKernel = false;
+                continue;
+            }
+            if (n < 0) fail(errno, 2, kReadError);
+            if (n == 0) break;
+        } else {
+            errno = 0;
+            n = io.read(in.get(), buffer.get(), kCopyChunk);
+            if (n < 0) {
+                if (errno == EINTR) continue;
+                fail(errno, 2, kReadError);
+            }
+            if (n == 0) break;
+
+            for (ssize_t off = 0; off < n;) {
+                errno = 0;
+                ssize_t w = io.write(out.get(), buffer.get() + off, static_cast<size_t>(n - off));
+                if (w < 0 && errno == EINTR) continue;
+                if (w <= 0) fail(w < 0 ? errno : 0, 3, kWriteError);
+                off += w;
+            }
+        }
+        copied += n;
+
+        const double now = io.now();
+        if (now - last > kReportInterval) {
+            last = now;
+            const double fraction = total > 0 ? double(copied) / double(total) : 0.0;
+            const double pct = std::min(fraction, 1.0) * spanPct + basePct;
+            report(pct, "복사 중 " + fixed(double(copied) / 1e9, 1) + " / " + fixed(double(total) / 1e9, 1) + " GB");
+        }
+    }
+    if (total >= 1 && copied < total) throw JobError("copy", 4, kCutShort);
+    if (out.closeNow() != 0 && errno != EINTR) fail(errno, 3, kWriteError);
+}
+
+void Job::copyWithProgress(const std::string& src, const std::string& dst, double basePct, double spanPct) {
+    copyFile(CopyIo::system(), src, dst, fileSize(src), basePct, spanPct,
+             [this](double pct, const std::string& detail) { update(Value{{"pct", pct}, {"detail", detail}}); });
+}

@@ -1,0 +1,49 @@
+// The byte-for-byte copy of an RSV into the work folder, and the seam its
+// system calls go through so tests can inject read errors, a full disk and
+// short writes.
+#pragma once
+
+#include <sys/types.h>
+
+#include <cstdint>
+#include <functional>
+#include <string>
+
+// The primitives of one copy. Each mirrors its POSIX namesake: a negative
+// result means failure with the reason in errno (0 when there is none).
+struct CopyIo {
+    std::function<int(const char* path, int flags, mode_t mode)> open;
+    std::function<ssize_t(int fd, void* buf, size_t n)> read;
+    std::function<ssize_t(int fd, const void* buf, size_t n)> write;
+    std::function<int(int fd)> close;
+    // Optional: copies up to n bytes from `in` to `out` inside the kernel, at
+    // both files' offsets, like copy_file_range(2). When it is absent, or
+    // refuses the pair of files before the first byte, the copy reads and
+    // writes through its buffer.
+    std::function<ssize_t(int in, int out, size_t n)> copyRange;
+    // Seconds on a monotonic clock.
+    std::function<double()> now;
+
+    // The real system calls: read-ahead hints on the source, and the kernel's
+    // copy where the two files allow it (same file system), as cp(1) does.
+    static CopyIo system();
+};
+
+// One progress report of a copy: "pct" and "detail" for the job state.
+using CopyReport = std::function<void(double pct, const std::string& detail)>;
+
+// Copies src to dst (created or truncated) through `io` in 8 MiB chunks and
+// calls `report` after the first chunk and then at most every 0.6 s.
+// `total` is the source size as read beforehand (0 when unknown).
+// Throws JobError: domain "copy" codes 1 to 4, or domain "system" with the
+// errno and its text when a read or a write fails with a reason. The partial
+// destination is left in place on every failure.
+void copyFile(const CopyIo& io, const std::string& src, const std::string& dst, int64_t total, double basePct,
+              double spanPct, const CopyReport& report);
+
+// "%.1f"-style and "%.0f"-style text independent of the process locale
+// (GTK sets LC_NUMERIC from the environment).
+std::string fixed(double value, int decimals);
+
+constexpr size_t kCopyChunk = 8 * 1024 * 1024;
+constexpr double kReportInterval = 0.6;

@@ -1,0 +1,184 @@
+#include "job/engine_run.h"
+
+#include <fcntl.h>
+#include <poll.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <system_error>
+#include <cerrno>
+#include <thread>
+
+#include "bridge/resources.h"
+#include "job/job.h"
+#include "job/job_error.h"
+#include "job/output_reader.h"
+
+extern char** environ;
+
+namespace {
+
+const char kNoEngine[] = "복구 엔진을 찾을 수 없습니다";
+constexpr size_t kReadPiece = 64 * 1024;
+// After the child has exited, a pipe that stays silent this long is taken as
+// finished even if a process it left behind still holds it open.
+constexpr int kQuietAfterExitMs = 500;
+
+class Fd {
+public:
+    explicit Fd(int fd = -1) : fd_(fd) {}
+    Fd(const Fd&) = delete;
+    Fd& operator=(const Fd&) = delete;
+    ~Fd() { reset(); }
+    int get() const { return fd_; }
+    void reset() {
+        if (fd_ >= 0) ::close(fd_);
+        fd_ = -1;
+    }
+
+private:
+    int fd_;
+};
+
+void readToEnd(int fd, const std::atomic<bool>& exited, const SpawnOptions& options) {
+    std::string piece(kReadPiece, '\0');
+    int quietMs = 0;
+    for (;;) {
+        pollfd p{fd, POLLIN, 0};
+        int ready = ::poll(&p, 1, 100);
+        if (ready < 0) {
+            if (errno == EINTR) continue;
+            return;
+        }
+        if (ready == 0) {
+            if (exited.load()) {
+                quietMs += 100;
+                if (quietMs >= kQuietAfterExitMs) return;
+            }
+            continue;
+        }
+        quietMs = 0;
+        ssize_t n = ::read(fd, piece.data(), piece.size());
+        if (n < 0) {
+            if (errno == EINTR || errno == EAGAIN) continue;
+            return;
+        }
+        if (n == 0) return;  // every writer has closed: all output is in
+        try {
+            if (options.onOutput) options.onOutput(piece.data(), static_cast<size_t>(n));
+        } catch (...) {
+            // Keep draining: a child blocked on a full pipe would never exit.
+        }
+    }
+}
+
+}  // namespace
+
+SpawnResult spawnAndWait(const SpawnOptions& options) {
+    SpawnResult result;
+    int fds[2];
+    // Close-on-exec, so engines of other jobs started meanwhile never inherit
+    // this pipe and keep it open.
+    if (::pipe2(fds, O_CLOEXEC) != 0) {
+        result.spawnError = errno;
+        return result;
+    }
+    Fd readEnd(fds[0]);
+    Fd writeEnd(fds[1]);
+
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_adddup2(&actions, writeEnd.get(), STDOUT_FILENO);
+    posix_spawn_file_actions_adddup2(&actions, writeEnd.get(), STDERR_FILENO);
+
+    std::vector<std::string> argvStore;
+    argvStore.push_back(options.executable);
+    argvStore.insert(argvStore.end(), options.args.begin(), options.args.end());
+    std::vector<char*> argv;
+    for (auto& a : argvStore) argv.push_back(a.data());
+    argv.push_back(nullptr);
+
+    pid_t pid = 0;
+    int err = ::posix_spawn(&pid, options.executable.c_str(), &actions, nullptr, argv.data(), environ);
+    posix_spawn_file_actions_destroy(&actions);
+    if (err != 0) {
+        result.spawnError = err;
+        return result;
+    }
+    writeEnd.reset();  // only the child writes now; its exit brings the end of the pipe
+    if (options.onStarted) options.onStarted(pid);
+
+    std::atomic<bool> exited{false};
+    auto readAll = [&]() noexcept {
+        try {
+            readToEnd(readEnd.get(), exited, options);
+        } catch (...) {
+            // Output that cannot be taken in is lost; the run still waits for its end.
+        }
+    };
+    std::thread reader;
+    try {
+        reader = std::thread(readAll);
+    } catch (const std::system_error&) {
+        readAll();  // no thread to spare: read here, to the end, before waiting
+    }
+
+    int status = 0;
+    pid_t waited;
+    while ((waited = ::waitpid(pid, &status, 0)) < 0 && errno == EINTR) {
+    }
+    const int waitErrno = waited < 0 ? errno : 0;
+    exited = true;
+    if (reader.joinable()) reader.join();
+    if (waitErrno != 0) {
+        // Never taken for success: without a status the run did not succeed.
+        result.waitError = waitErrno;
+        return result;
+    }
+
+    result.waitStatus = status;
+    if (WIFSIGNALED(status)) {
+        result.signal = WTERMSIG(status);
+        result.exitStatus = 128 + WTERMSIG(status);
+    } else {
+        result.exitStatus = WEXITSTATUS(status);
+    }
+    return result;
+}
+
+std::string exitMessage(int status, const std::vector<std::string>& log) {
+    std::string message = "복구 엔진 종료 코드 " + std::to_string(status);
+    if (!log.empty()) {
+        message += " — ";
+        const size_t from = log.size() > 3 ? log.size() - 3 : 0;
+        for (size_t i = from; i < log.size(); ++i) {
+            if (i > from) message += " / ";
+            message += log[i];
+        }
+    }
+    return message;
+}
+
+std::vector<std::string> Job::runUntrunc(const std::string& ref, const std::string& rsv, const std::string& out) {
+    std::optional<std::string> engine = resourcePath("untrunc");
+    if (!engine) throw JobError("untrunc", 1, kNoEngine);
+
+    OutputReader reader([this](const Value& changes) { update(changes); });
+    SpawnOptions options;
+    options.executable = *engine;
+    options.args = {"-n", "-rsv-ben", "-dst", out, ref, rsv};
+    options.onOutput = [&reader](const char* data, size_t size) { reader.feed(data, size); };
+    options.onStarted = [this](pid_t pid) { proc = EngineProcess{pid, std::nullopt}; };
+
+    SpawnResult result = spawnAndWait(options);
+    if (result.spawnError) throw JobError::system(*result.spawnError);
+    if (result.waitError) throw JobError::system(*result.waitError);
+    if (proc) proc->waitStatus = result.waitStatus;
+
+    std::vector<std::string> log = reader.takeLog();
+    if (!result.signal && result.exitStatus == 0) return log;
+    throw JobError("untrunc", result.exitStatus, exitMessage(result.exitStatus, log));
+}

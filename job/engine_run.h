@@ -1,0 +1,36 @@
+// Starting the repair engine as a child process and collecting its output.
+#pragma once
+
+#include <sys/types.h>
+
+#include <functional>
+#include <optional>
+#include <string>
+#include <vector>
+
+struct SpawnOptions {
+    std::string executable;
+    std::vector<std::string> args;  // without argv[0]
+    // Each piece of the child's combined stdout and stderr, in order, on a
+    // reader thread of its own, until the pipe's end.
+    std::function<void(const char* data, size_t size)> onOutput;
+    // Called on the calling thread once the child exists (before it is waited for).
+    std::function<void(pid_t pid)> onStarted;
+};
+
+struct SpawnResult {
+    std::optional<int> spawnError;  // errno of a failed start; nothing else is set then
+    std::optional<int> waitError;   // errno when the child's end could not be learned
+    int exitStatus = 0;             // when it exited normally
+    std::optional<int> signal;      // when a signal ended it
+    int waitStatus = 0;
+};
+
+// Starts the executable with inherited stdin, environment and working
+// directory, stdout and stderr into one pipe; blocks until the child has
+// ended and its output has been read to the end (or, should a grandchild keep
+// the pipe open, until it has stayed silent for a moment after the exit).
+SpawnResult spawnAndWait(const SpawnOptions& options);
+
+// "복구 엔진 종료 코드 N[ — the last three log lines joined by " / "]".
+std::string exitMessage(int status, const std::vector<std::string>& log);

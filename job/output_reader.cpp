@@ -1,0 +1,136 @@
+#include "job/output_reader.h"
+
+#include <charconv>
+
+#include "job/copy.h"
+
+namespace {
+
+bool isDigit(char c) { return c >= '0' && c <= '9'; }
+bool isContinuation(unsigned char c) { return (c & 0xC0) == 0x80; }
+
+// Length of the UTF-8 sequence a lead byte announces; 0 for a byte that
+// cannot begin one.
+size_t sequenceLength(unsigned char c) {
+    if (c < 0x80) return 1;
+    if (c >= 0xC2 && c <= 0xDF) return 2;
+    if (c >= 0xE0 && c <= 0xEF) return 3;
+    if (c >= 0xF0 && c <= 0xF4) return 4;
+    return 0;
+}
+
+// Is bytes [p, p+len) a well-formed sequence (no overlongs, no surrogates)?
+bool wellFormed(const unsigned char* p, size_t len) {
+    for (size_t i = 1; i < len; ++i)
+        if (!isContinuation(p[i])) return false;
+    if (len == 3) {
+        if (p[0] == 0xE0 && p[1] < 0xA0) return false;
+        if (p[0] == 0xED && p[1] >= 0xA0) return false;
+    } else if (len == 4) {
+        if (p[0] == 0xF0 && p[1] < 0x90) return false;
+        if (p[0] == 0xF4 && p[1] >= 0x90) return false;
+    }
+    return true;
+}
+
+// Appends the valid text of `in` to `out`, each malformed byte replaced by
+// U+FFFD so the rest of the piece is kept (the page receives only valid
+// UTF-8). A character cut off at the end is returned for the next piece.
+std::string decodeInto(const std::string& in, std::string& out) {
+    const auto* p = reinterpret_cast<const unsigned char*>(in.data());
+    const size_t n = in.size();
+    size_t i = 0;
+    while (i < n) {
+        const size_t len = sequenceLength(p[i]);
+        if (len == 0) {
+            out += "\xEF\xBF\xBD";
+            ++i;
+            continue;
+        }
+        if (i + len > n) {
+            // Possibly the start of a character whose rest is still on its way.
+            if (wellFormed(p + i, n - i)) return in.substr(i);
+            out += "\xEF\xBF\xBD";
+            ++i;
+            continue;
+        }
+        if (!wellFormed(p + i, len)) {
+            out += "\xEF\xBF\xBD";
+            ++i;
+            continue;
+        }
+        out.append(in, i, len);
+        i += len;
+    }
+    return {};
+}
+
+// The last `chars` characters of valid UTF-8 text.
+std::string lastChars(const std::string& text, size_t chars) {
+    size_t count = 0;
+    size_t i = text.size();
+    while (i > 0 && count < chars) {
+        --i;
+        if (!isContinuation(static_cast<unsigned char>(text[i]))) ++count;
+    }
+    return text.substr(i);
+}
+
+bool startsWith(const std::string& s, const char* prefix) { return s.rfind(prefix, 0) == 0; }
+
+}  // namespace
+
+bool lastPercentage(const std::string& text, double& value) {
+    // The last match of (\d+(?:\.\d+)?)% ends at the last "%" with a digit
+    // right before it; walk back from there over the figure.
+    for (size_t pct = text.rfind('%'); pct != std::string::npos && pct > 0; pct = text.rfind('%', pct - 1)) {
+        if (!isDigit(text[pct - 1])) continue;
+        size_t begin = pct - 1;
+        while (begin > 0 && isDigit(text[begin - 1])) --begin;
+        if (begin >= 2 && text[begin - 1] == '.' && isDigit(text[begin - 2])) {
+            begin -= 1;
+            while (begin > 0 && isDigit(text[begin - 1])) --begin;
+        }
+        double v = 0;
+        auto res = std::from_chars(text.data() + begin, text.data() + pct, v);
+        value = res.ec == std::errc() ? v : 0.0;
+        return true;
+    }
+    return false;
+}
+
+void OutputReader::feed(const char* data, size_t size) {
+    std::lock_guard<std::mutex> hold(lock_);
+    std::string text;
+    pending_ = decodeInto(pending_ + std::string(data, size), text);
+    if (text.empty()) return;
+
+    buffer_ += text;
+    if (!saving_ && buffer_.find("Info: saving") != std::string::npos) saving_ = true;
+
+    double value = 0;
+    if (lastPercentage(buffer_, value)) {
+        const double pct = saving_ ? value * 22 / 100 + 70 : value * 35 / 100 + 35;
+        const std::string detail =
+            (saving_ ? "MP4 저장 " : "GOP 재조립 ") + fixed(value, 0) + "%";
+        onProgress_(Value{{"pct", pct}, {"detail", detail}});
+    }
+
+    size_t start = 0;
+    for (size_t nl = buffer_.find('\n'); nl != std::string::npos; nl = buffer_.find('\n', start)) {
+        std::string line = buffer_.substr(start, nl - start);
+        if (startsWith(line, "Info:") && line.find('%') == std::string::npos) log_.push_back(std::move(line));
+        start = nl + 1;
+    }
+    buffer_ = lastChars(buffer_.substr(start), kKeptLineChars);
+}
+
+std::vector<std::string> OutputReader::takeLog() const {
+    std::lock_guard<std::mutex> hold(lock_);
+    return log_;
+}
+
+bool OutputReader::saving() const {
+    std::lock_guard<std::mutex> hold(lock_);
+    return saving_;
+}

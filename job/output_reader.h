@@ -1,0 +1,46 @@
+// What the engine prints, turned into job progress and the engine log.
+//
+// The engine's output arrives in pieces of any size, split anywhere (also
+// inside a multi-byte character). `feed` takes each piece; the reader keeps
+// the unfinished last line (at most 500 characters of it), turns the last
+// percentage figure it holds into {"pct", "detail"} for the job state, and
+// keeps the complete lines beginning with "Info:" that hold no "%" as the
+// engine log.
+//
+// Threads: feed and takeLog may be called from different threads; one lock
+// guards the buffer, the saving flag and the log, and `onProgress` is called
+// while it is held, so a late piece can never interleave with the caller.
+#pragma once
+
+#include <functional>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "bridge/value.h"
+
+class OutputReader {
+public:
+    using Progress = std::function<void(const Value& changes)>;
+    explicit OutputReader(Progress onProgress) : onProgress_(std::move(onProgress)) {}
+
+    void feed(const char* data, size_t size);
+    void feed(const std::string& bytes) { feed(bytes.data(), bytes.size()); }
+
+    // The engine log so far (the complete "Info:" lines without "%").
+    std::vector<std::string> takeLog() const;
+    bool saving() const;
+
+private:
+    Progress onProgress_;
+    mutable std::mutex lock_;
+    std::string pending_;  // bytes of a character not yet complete
+    std::string buffer_;   // text not yet split into complete lines
+    bool saving_ = false;
+    std::vector<std::string> log_;
+};
+
+// The last figure "<digits>[.<digits>]%" in `text`, if any.
+bool lastPercentage(const std::string& text, double& value);
+
+constexpr size_t kKeptLineChars = 500;

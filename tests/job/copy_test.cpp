@@ -1,0 +1,312 @@
+#include <gtest/gtest.h>
+
+#include <fcntl.h>
+
+#include <cerrno>
+#include <cstring>
+
+#include "job/copy.h"
+#include "job/job.h"
+#include "job/job_error.h"
+#include "job_test_support.h"
+
+namespace {
+
+// An in-memory source and destination behind the copy's seam, with the
+// faults a card reader or a full disk show.
+struct FakeDisk {
+    std::string source;
+    std::string dest;
+    size_t readPos = 0;
+    size_t readLimit = SIZE_MAX;   // bytes a read gives at most
+    size_t writeLimit = SIZE_MAX;  // bytes a write takes at most (short writes)
+    int readCalls = 0, writeCalls = 0;
+    int readFailAt = -1, readErrno = 0;  // this read returns -1 with readErrno
+    int writeFailAt = -1, writeErrno = 0;
+    ssize_t writeFailResult = -1;
+    size_t endAt = SIZE_MAX;  // reads give 0 from here on (card pulled)
+    bool failOpenSource = false, failOpenDest = false;
+    int interruptedReads = 0;  // the first reads fail with EINTR
+    double clock = 0, tick = 0;
+    int opened = 0, closed = 0;
+    // The kernel's copy: absent unless `kernel`; refuses the first call with
+    // kernelRefusal (when set); the call numbered kernelFailAt fails with kernelErrno.
+    bool kernel = false;
+    int kernelRefusal = 0, kernelFailAt = -1, kernelErrno = 0, kernelCalls = 0;
+
+    CopyIo io() {
+        CopyIo io;
+        io.open = [this](const char*, int flags, mode_t) {
+            const bool reading = (flags & O_ACCMODE) == O_RDONLY;
+            if (reading ? failOpenSource : failOpenDest) {
+                errno = ENOENT;
+                return -1;
+            }
+            if (!reading) dest.clear();
+            ++opened;
+            return reading ? 10 : 11;
+        };
+        io.read = [this](int fd, void* buf, size_t n) -> ssize_t {
+            EXPECT_EQ(fd, 10);
+            EXPECT_EQ(n, kCopyChunk);
+            clock += tick;
+            if (interruptedReads > 0) {
+                --interruptedReads;
+                errno = EINTR;
+                return -1;
+            }
+            if (readCalls++ == readFailAt) {
+                errno = readErrno;
+                return -1;
+            }
+            size_t avail = std::min(source.size(), endAt) - std::min(readPos, std::min(source.size(), endAt));
+            size_t k = std::min({n, readLimit, avail});
+            std::memcpy(buf, source.data() + readPos, k);
+            readPos += k;
+            return static_cast<ssize_t>(k);
+        };
+        io.write = [this](int fd, const void* buf, size_t n) -> ssize_t {
+            EXPECT_EQ(fd, 11);
+            if (writeCalls++ == writeFailAt) {
+                errno = writeErrno;
+                return writeFailResult;
+            }
+            size_t k = std::min(n, writeLimit);
+            dest.append(static_cast<const char*>(buf), k);
+            return static_cast<ssize_t>(k);
+        };
+        io.close = [this](int) {
+            ++closed;
+            return 0;
+        };
+        io.now = [this] { return clock; };
+        if (kernel)
+            io.copyRange = [this](int in, int out, size_t n) -> ssize_t {
+                EXPECT_EQ(in, 10);
+                EXPECT_EQ(out, 11);
+                clock += tick;
+                const int call = kernelCalls++;
+                if (call == 0 && kernelRefusal != 0) {
+                    errno = kernelRefusal;
+                    return -1;
+                }
+                if (call == kernelFailAt) {
+                    errno = kernelErrno;
+                    return -1;
+                }
+                size_t k = std::min({n, readLimit, std::min(source.size(), endAt) - std::min(readPos, endAt)});
+                dest.append(source, readPos, k);
+                readPos += k;
+                return static_cast<ssize_t>(k);
+            };
+        return io;
+    }
+};
+
+struct Report {
+    double pct;
+    std::string detail;
+};
+
+std::string pattern(size_t n) {
+    std::string s(n, '\0');
+    for (size_t i = 0; i < n; ++i) s[i] = static_cast<char>((i * 131 + i / 7) & 0xFF);
+    return s;
+}
+
+std::vector<Report> copy(FakeDisk& disk, int64_t total, double base = 0, double span = 33) {
+    std::vector<Report> reports;
+    copyFile(disk.io(), "/card/A001.RSV", "/work/A001.RSV", total, base, span,
+             [&](double pct, const std::string& detail) { reports.push_back({pct, detail}); });
+    return reports;
+}
+
+TEST(copy_test, failures_carry_the_system_text_or_the_fixed_message) {
+    struct Row {
+        const char* name;
+        std::function<void(FakeDisk&)> arrange;
+        std::string domain;
+        int code;
+        std::string message;
+    };
+    const Row rows[] = {
+        {"source cannot be opened", [](FakeDisk& d) { d.failOpenSource = true; }, "copy", 1, "복사 스트림을 열 수 없습니다"},
+        {"destination cannot be created", [](FakeDisk& d) { d.failOpenDest = true; }, "copy", 1,
+         "복사 스트림을 열 수 없습니다"},
+        {"read fails with a reason", [](FakeDisk& d) { d.readFailAt = 1, d.readErrno = EIO; }, "system", EIO,
+         std::strerror(EIO)},
+        {"read fails without a reason", [](FakeDisk& d) { d.readFailAt = 1, d.readErrno = 0; }, "copy", 2,
+         "읽기 오류 — 카드 연결을 확인하세요"},
+        {"disk full", [](FakeDisk& d) { d.writeFailAt = 1, d.writeErrno = ENOSPC; }, "system", ENOSPC,
+         std::strerror(ENOSPC)},
+        {"write makes no progress", [](FakeDisk& d) { d.writeFailAt = 1, d.writeFailResult = 0; }, "copy", 3,
+         "쓰기 오류 — 작업 볼륨 공간을 확인하세요"},
+        {"write fails without a reason", [](FakeDisk& d) { d.writeFailAt = 0, d.writeErrno = 0; }, "copy", 3,
+         "쓰기 오류 — 작업 볼륨 공간을 확인하세요"},
+        {"card pulled mid-copy", [](FakeDisk& d) { d.endAt = 5000; }, "copy", 4,
+         "복사가 중간에 끊겼습니다 — 카드 연결을 확인하세요"},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        FakeDisk disk;
+        disk.source = pattern(20000);
+        disk.readLimit = 3000;
+        row.arrange(disk);
+        try {
+            copy(disk, 20000);
+            ADD_FAILURE() << "copy succeeded";
+        } catch (const JobError& e) {
+            EXPECT_EQ(e.domain(), row.domain);
+            EXPECT_EQ(e.code(), row.code);
+            EXPECT_EQ(std::string(e.what()), row.message);
+        }
+        EXPECT_EQ(disk.closed, disk.opened);  // every stream closed on the way out
+        // What was written stays: a partial copy is never removed.
+        EXPECT_EQ(disk.dest, disk.source.substr(0, disk.dest.size()));
+    }
+}
+
+TEST(copy_test, the_kernel_copy_is_used_where_allowed_and_fails_like_a_read) {
+    struct Row {
+        const char* name;
+        std::function<void(FakeDisk&)> arrange;
+        int errnum;  // 0: the copy succeeds
+    };
+    const Row rows[] = {
+        {"same file system", [](FakeDisk&) {}, 0},
+        {"different file systems: read and write instead", [](FakeDisk& d) { d.kernelRefusal = EXDEV; }, 0},
+        {"file system without it", [](FakeDisk& d) { d.kernelRefusal = EOPNOTSUPP; }, 0},
+        {"disk full midway", [](FakeDisk& d) { d.kernelFailAt = 2, d.kernelErrno = ENOSPC; }, ENOSPC},
+        {"card fails midway", [](FakeDisk& d) { d.kernelFailAt = 1, d.kernelErrno = EIO; }, EIO},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        FakeDisk disk;
+        disk.kernel = true;
+        disk.source = pattern(20000);
+        disk.readLimit = 3000;
+        disk.tick = 1;  // every chunk reports
+        row.arrange(disk);
+        std::vector<Report> reports;
+        try {
+            reports = copy(disk, 20000);
+            EXPECT_EQ(row.errnum, 0);
+            EXPECT_EQ(disk.dest, disk.source);
+            EXPECT_EQ(reports.size(), 7u);  // one per chunk of 3000 bytes
+        } catch (const JobError& e) {
+            EXPECT_EQ(e.code(), row.errnum);
+            EXPECT_STREQ(e.what(), std::strerror(row.errnum));
+        }
+        EXPECT_EQ(disk.closed, 2);
+    }
+    FakeDisk empty;  // "nothing to copy" from the kernel is checked by reading
+    empty.kernel = true;
+    empty.source = pattern(100);
+    empty.readLimit = 0;  // the fake kernel copies nothing...
+    EXPECT_THROW(copy(empty, 100), JobError);
+    EXPECT_EQ(empty.readCalls, 1);  // ...so the copy read for itself
+}
+
+TEST(copy_test, short_and_interrupted_calls_still_copy_every_byte) {
+    FakeDisk disk;
+    disk.source = pattern(50000);
+    disk.readLimit = 4096;
+    disk.writeLimit = 777;
+    disk.interruptedReads = 2;
+    copy(disk, 50000);
+    EXPECT_EQ(disk.dest, disk.source);
+    EXPECT_EQ(disk.closed, 2);
+}
+
+TEST(copy_test, reports_after_the_first_chunk_then_only_after_more_than_six_tenths_of_a_second) {
+    struct Row {
+        double tick;  // seconds per chunk of 1000 bytes
+        int chunks;
+        std::vector<double> pcts;
+    };
+    const Row rows[] = {
+        {0.25, 10, {3.3, 13.2, 23.1, 33.0}},  // chunks at 0.25, 0.5 ... 2.5: reports 0.75 apart
+        {0.05, 10, {3.3}},                    // all within 0.6 s of the first
+        {0.6, 3, {11.0, 33.0}},               // the chunk exactly 0.6 s later does not report
+    };
+    for (const Row& row : rows) {
+        FakeDisk disk;
+        disk.source = pattern(size_t(row.chunks) * 1000);
+        disk.readLimit = 1000;
+        disk.tick = row.tick;
+        std::vector<Report> reports = copy(disk, row.chunks * 1000, 0, 33);
+        ASSERT_EQ(reports.size(), row.pcts.size()) << row.tick;
+        for (size_t i = 0; i < reports.size(); ++i) EXPECT_NEAR(reports[i].pct, row.pcts[i], 1e-9);
+    }
+}
+
+TEST(copy_test, size_figures_and_unknown_or_changed_sizes) {
+    struct Row {
+        const char* name;
+        size_t bytes;
+        int64_t total;
+        double pct;          // of the first report
+        std::string detail;  // of the first report; empty: no report
+        bool cutShort;
+    };
+    const Row rows[] = {
+        {"size unknown: pct stays at the base", 3000, 0, 10.0, "복사 중 0.0 / 0.0 GB", false},
+        {"empty source: no report", 0, 0, 0, "", false},
+        {"grew during the copy: capped, no error", 6000, 4000, 43.0, "복사 중 0.0 / 0.0 GB", false},
+        {"decimal gigabytes", 100, 2'500'000'000, 10.0, "복사 중 0.0 / 2.5 GB", true},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        FakeDisk disk;
+        disk.source = pattern(row.bytes);
+        std::vector<Report> reports;
+        bool cut = false;
+        try {
+            copyFile(disk.io(), "s", "d", row.total, 10, 33,
+                     [&](double pct, const std::string& detail) { reports.push_back({pct, detail}); });
+        } catch (const JobError& e) {
+            cut = e.code() == 4;
+        }
+        EXPECT_EQ(cut, row.cutShort);
+        EXPECT_EQ(disk.closed, 2);
+        ASSERT_EQ(reports.size(), row.detail.empty() ? 0u : 1u);
+        if (reports.empty()) continue;
+        EXPECT_NEAR(reports[0].pct, row.pct, 1e-4);
+        EXPECT_EQ(reports[0].detail, row.detail);
+    }
+}
+
+struct CopyFileTest : ::testing::Test {
+    ScratchDir dir;
+    RecordingDesktop desktop;
+    std::shared_ptr<RecordingPage> page = std::make_shared<RecordingPage>();
+    std::shared_ptr<Bridge> bridge = Bridge::create(desktop);
+    void SetUp() override { bridge->webView = page; }
+};
+
+TEST_F(CopyFileTest, copies_a_real_file_across_chunks_and_reports_into_the_state) {
+    const std::string src = dir / "card/A001.RSV", dst = dir / "work/A001.RSV";
+    writeFile(src, pattern(kCopyChunk + 12345));
+    writeFile(dst, "an older, longer partial copy that must be truncated first" + pattern(kCopyChunk * 2));
+    auto job = std::make_shared<Job>("c0c0c0c0", bridge);
+    job->copyWithProgress(src, dst, 0, 33);
+    EXPECT_EQ(readFile(dst), readFile(src));
+    drain();
+    std::vector<Value> states = progressStates(page->scripts);
+    ASSERT_GE(states.size(), 1u);
+    EXPECT_GT(states[0]["pct"].get<double>(), 0.0);
+    EXPECT_LE(states.back()["pct"].get<double>(), 33.0);
+    EXPECT_EQ(states[0]["detail"], "복사 중 0.0 / 0.0 GB");
+}
+
+TEST_F(CopyFileTest, refuses_to_copy_a_file_onto_itself) {
+    const std::string src = dir / "work/A001.RSV";
+    const std::string data = pattern(4096);
+    writeFile(src, data);
+    auto job = std::make_shared<Job>("c0c0c0c1", bridge);
+    // The same file under another spelling of its path.
+    EXPECT_THROW(job->copyWithProgress(src, dir / "work/./A001.RSV", 0, 33), JobError);
+    EXPECT_EQ(readFile(src), data);
+}
+
+}  // namespace

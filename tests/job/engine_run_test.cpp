@@ -1,0 +1,111 @@
+#include <gtest/gtest.h>
+
+#include <cerrno>
+#include <cstring>
+
+#include "job/job.h"
+#include "job/job_error.h"
+#include "job_test_support.h"
+
+namespace {
+
+struct EngineRunTest : ::testing::Test {
+    ScratchDir dir;
+    RecordingDesktop desktop;
+    std::shared_ptr<RecordingPage> page = std::make_shared<RecordingPage>();
+    std::shared_ptr<Bridge> bridge = Bridge::create(desktop);
+    std::shared_ptr<Job> job = std::make_shared<Job>("e0e0e0e0", bridge);
+    std::string resources = dir / "resources";
+    std::string ref = dir / "ref.MP4", rsv = dir / "A001.RSV", out = dir / "A001_fixed.MP4";
+
+    void SetUp() override {
+        bridge->webView = page;
+        fs::create_directories(resources);
+        writeFile(rsv, "rsv bytes");
+    }
+    // The echo engine prints `output`, writes the RSV to out and exits with `status`.
+    void engineSays(const std::string& output, int status = 0) {
+        installEngine(resources, kEchoEngine);
+        writeFile(ref, output);
+        if (status != 0) writeFile(ref + ".exit", std::to_string(status));
+    }
+    JobError failure() {
+        try {
+            job->runUntrunc(ref, rsv, out);
+        } catch (const JobError& e) {
+            return e;
+        }
+        ADD_FAILURE() << "the engine run did not fail";
+        return JobError("", 0, "");
+    }
+};
+
+TEST_F(EngineRunTest, runs_the_engine_with_the_six_arguments_and_returns_its_log) {
+    engineSays("Info: reading\n10%\nInfo: saving\n50%\nInfo: Duration of A001: 3.0 s\n");
+    std::vector<std::string> log = job->runUntrunc(ref, rsv, out);
+    EXPECT_EQ(log, (std::vector<std::string>{"Info: reading", "Info: saving", "Info: Duration of A001: 3.0 s"}));
+    EXPECT_EQ(readFile(resources + "/args"), "-n\n-rsv-ben\n-dst\n" + out + "\n" + ref + "\n" + rsv + "\n");
+    EXPECT_EQ(readFile(out), "rsv bytes");
+    ASSERT_TRUE(job->proc.has_value());
+    EXPECT_GT(job->proc->pid, 0);
+    EXPECT_TRUE(job->proc->waitStatus.has_value());
+    drain();
+    std::vector<Value> states = progressStates(page->scripts);
+    ASSERT_FALSE(states.empty());
+    EXPECT_DOUBLE_EQ(states.back()["pct"].get<double>(), 81.0);
+    EXPECT_EQ(states.back()["detail"], "MP4 저장 50%");
+}
+
+TEST_F(EngineRunTest, reads_the_pipe_to_its_end_before_taking_the_log) {
+    // Far more than a pipe holds, with the lines that matter printed last,
+    // right before the engine exits.
+    std::string output;
+    for (int i = 0; i < 4000; ++i) output += "frame " + std::to_string(i) + " of many, at " + std::to_string(i % 100) + "%\n";
+    output += "Info: Duration of A001.RSV: 61.2 s\nInfo: Duration of ref.MP4: 60.0 s\n";
+    engineSays(output);
+    std::vector<std::string> log = job->runUntrunc(ref, rsv, out);
+    ASSERT_EQ(log.size(), 2u);
+    EXPECT_EQ(log[1], "Info: Duration of ref.MP4: 60.0 s");
+}
+
+TEST_F(EngineRunTest, failures_name_their_cause) {
+    // No engine among the resources.
+    setResourcesDir(resources);
+    JobError missing = failure();
+    EXPECT_EQ(missing.domain(), "untrunc");
+    EXPECT_EQ(missing.code(), 1);
+    EXPECT_STREQ(missing.what(), "복구 엔진을 찾을 수 없습니다");
+    EXPECT_FALSE(job->proc.has_value());
+
+    // An engine that cannot be started: the system's own text.
+    writeFile(resources + "/untrunc", "not executable");
+    ::chmod((resources + "/untrunc").c_str(), 0644);
+    JobError launch = failure();
+    EXPECT_EQ(launch.domain(), "system");
+    EXPECT_EQ(launch.code(), EACCES);
+    EXPECT_STREQ(launch.what(), std::strerror(EACCES));
+
+    // A non-zero exit: the status and the last three log lines.
+    engineSays("Info: one\nInfo: two\nInfo: 50% ignored\nInfo: three\nnoise\nInfo: four\nInfo: unfinished", 3);
+    JobError exit3 = failure();
+    EXPECT_EQ(exit3.domain(), "untrunc");
+    EXPECT_EQ(exit3.code(), 3);
+    EXPECT_STREQ(exit3.what(), "복구 엔진 종료 코드 3 — Info: two / Info: three / Info: four");
+
+    engineSays("", 1);
+    EXPECT_STREQ(failure().what(), "복구 엔진 종료 코드 1");
+}
+
+TEST_F(EngineRunTest, an_engine_killed_by_a_signal_is_a_failure) {
+    installEngine(resources, "#!/bin/sh\necho 'Info: about to die'\nkill -9 $$\n");
+    JobError e = failure();
+    EXPECT_EQ(e.code(), 128 + 9);
+    EXPECT_STREQ(e.what(), "복구 엔진 종료 코드 137 — Info: about to die");
+}
+
+TEST_F(EngineRunTest, a_process_left_holding_the_pipe_does_not_keep_the_run_waiting_forever) {
+    installEngine(resources, "#!/bin/sh\nsleep 3 &\necho 'Info: Duration of x'\nexit 0\n");
+    EXPECT_EQ(job->runUntrunc(ref, rsv, out), (std::vector<std::string>{"Info: Duration of x"}));
+}
+
+}  // namespace

@@ -1,0 +1,93 @@
+// Helpers for the job tests: a scratch folder, a page that records pushes,
+// and small test engines written into a resources folder of their own.
+#pragma once
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "../bridge/fake_page.h"
+#include "bridge/bridge.h"
+#include "bridge/queues.h"
+#include "bridge/resources.h"
+#include "bridge/value.h"
+
+namespace fs = std::filesystem;
+
+class ScratchDir {
+public:
+    ScratchDir() {
+        std::string tmpl = (fs::temp_directory_path() / "tvjob-XXXXXX").string();
+        path_ = ::mkdtemp(tmpl.data());
+    }
+    ~ScratchDir() {
+        std::error_code ec;
+        fs::remove_all(path_, ec);
+    }
+    const std::string& path() const { return path_; }
+    std::string operator/(const std::string& rel) const { return path_ + "/" + rel; }
+
+private:
+    std::string path_;
+};
+
+inline void writeFile(const std::string& path, const std::string& contents) {
+    fs::create_directories(fs::path(path).parent_path());
+    std::ofstream(path, std::ios::binary) << contents;
+}
+
+inline std::string readFile(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+}
+
+// A test engine: records its arguments beside itself in "args", prints the
+// reference file as its output, copies the RSV to the "-dst" path and exits
+// with the status written in "<ref>.exit" (0 when there is none).
+inline const char kEchoEngine[] =
+    "#!/bin/sh\n"
+    "printf '%s\\n' \"$@\" > \"$(dirname \"$0\")/args\"\n"
+    "cat \"$5\"\n"
+    "cp \"$6\" \"$4\"\n"
+    "if [ -f \"$5.exit\" ]; then exit \"$(cat \"$5.exit\")\"; fi\n"
+    "exit 0\n";
+
+// Lays out a resources folder holding `engine` as "untrunc" and makes it current.
+inline void installEngine(const std::string& resources, const std::string& engine) {
+    writeFile(resources + "/untrunc", engine);
+    ::chmod((resources + "/untrunc").c_str(), 0755);
+    setResourcesDir(resources);
+}
+
+// The Job states pushed to the page, in order.
+inline std::vector<Value> progressStates(const std::vector<std::string>& scripts) {
+    const std::string head = "window.__progress && window.__progress(";
+    std::vector<Value> states;
+    for (const std::string& s : scripts) {
+        if (s.rfind(head, 0) != 0) continue;
+        states.push_back(Value::parse(s.substr(head.size(), s.size() - head.size() - 1)));
+    }
+    return states;
+}
+
+// Answers to requests: the "data" of every __resolve, in order.
+inline std::vector<Value> answers(const std::vector<std::string>& scripts) {
+    const std::string head = "window.__resolve && window.__resolve(";
+    std::vector<Value> out;
+    for (const std::string& s : scripts) {
+        if (s.rfind(head, 0) != 0) continue;
+        out.push_back(Value::parse(s.substr(head.size(), s.size() - head.size() - 1))["data"]);
+    }
+    return out;
+}
+
+// Runs the main queue until no work is left.
+inline void drain(int timeoutMs = 20000) {
+    runMainLoopUntil([] { return pendingWork() == 0; }, timeoutMs);
+}

@@ -1,0 +1,135 @@
+#include <gtest/gtest.h>
+
+#include "job/output_reader.h"
+
+namespace {
+
+struct Reader {
+    std::vector<Value> updates;
+    OutputReader reader{[this](const Value& v) { updates.push_back(v); }};
+};
+
+// Feeds `text` cut at every position in `cuts`.
+void feedCut(OutputReader& r, const std::string& text, std::vector<size_t> cuts) {
+    size_t from = 0;
+    cuts.push_back(text.size());
+    for (size_t c : cuts) {
+        r.feed(text.substr(from, c - from));
+        from = c;
+    }
+}
+
+TEST(output_reader_test, maps_percentages_into_the_two_phases) {
+    struct Row {
+        std::string output;
+        double pct;
+        std::string detail;
+    };
+    const Row rows[] = {
+        {"50%", 52.5, "GOP 재조립 50%"},
+        {"Info: saving\n50%", 81.0, "MP4 저장 50%"},
+        {"100%", 70.0, "GOP 재조립 100%"},
+        {"Info: saving\n100%", 92.0, "MP4 저장 100%"},
+        {"12.5%", 35 + 12.5 * 0.35, "GOP 재조립 12%"},  // %.0f rounds half to even
+        {"progress 3% then 7.25%", 35 + 7.25 * 0.35, "GOP 재조립 7%"},
+        {"1.2.3%", 35 + 2.3 * 0.35, "GOP 재조립 2%"},
+        {"a.5%", 35 + 5 * 0.35, "GOP 재조립 5%"},
+        {"150%", 35 + 150 * 0.35, "GOP 재조립 150%"},  // not clamped
+        // In one chunk, a figure printed before "Info: saving" is already a saving figure.
+        {"40%\nInfo: saving\n", 70 + 40 * 0.22, "MP4 저장 40%"},
+        {"99.6%", 35 + 99.6 * 0.35, "GOP 재조립 100%"},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.output);
+        Reader r;
+        r.reader.feed(row.output);
+        ASSERT_FALSE(r.updates.empty());
+        EXPECT_NEAR(r.updates.back()["pct"].get<double>(), row.pct, 1e-9);
+        EXPECT_EQ(r.updates.back()["detail"], row.detail);
+        EXPECT_EQ(r.updates.back().size(), 2u);
+    }
+    for (const char* none : {"", "no figure", "12.%", "%", "Info: 5 %"}) {
+        Reader r;
+        r.reader.feed(std::string(none));
+        EXPECT_TRUE(r.updates.empty()) << none;
+    }
+}
+
+TEST(output_reader_test, pieces_split_anywhere_give_the_same_log) {
+    const std::string text =
+        "Info: 레퍼런스 읽는 중\n"
+        "Info: Duration of 원본: 12.0 s\n"
+        "진행 30%\n"
+        "Info: 40% done\n"
+        "Info: saving\n"
+        "Info: Duration of 복구본: 11.9 s\n"
+        "not info\n"
+        "  Info: indented\n"
+        "Info: last line without a newline";
+    const std::vector<std::string> expected = {"Info: 레퍼런스 읽는 중", "Info: Duration of 원본: 12.0 s",
+                                               "Info: saving", "Info: Duration of 복구본: 11.9 s"};
+    // Every single cut, each one also inside the multi-byte Korean characters.
+    for (size_t cut = 0; cut <= text.size(); ++cut) {
+        Reader r;
+        feedCut(r.reader, text, {cut});
+        ASSERT_EQ(r.reader.takeLog(), expected) << "cut at " << cut;
+        EXPECT_TRUE(r.reader.saving());
+    }
+    // Byte by byte.
+    Reader r;
+    for (char c : text) r.reader.feed(&c, 1);
+    EXPECT_EQ(r.reader.takeLog(), expected);
+    // Piece by piece the 40 % was seen before "Info: saving" arrived.
+    EXPECT_DOUBLE_EQ(r.updates.back()["pct"].get<double>(), 35 + 40 * 0.35);
+}
+
+TEST(output_reader_test, unfinished_line_figure_is_reported_again_and_saving_can_arrive_split) {
+    Reader r;
+    r.reader.feed("step 10%");
+    r.reader.feed(" more");  // no new figure, but the unfinished line still holds 10 %
+    r.reader.feed("\nplain line\n");  // the line with the figure ends in this piece
+    EXPECT_EQ(r.updates.size(), 3u);
+    r.reader.feed("more plain\n");
+    EXPECT_EQ(r.updates.size(), 3u);
+    r.reader.feed("Info: sav");
+    EXPECT_FALSE(r.reader.saving());
+    r.reader.feed("ing\n");
+    EXPECT_TRUE(r.reader.saving());
+    r.reader.feed("50%");
+    ASSERT_EQ(r.updates.size(), 4u);
+    EXPECT_DOUBLE_EQ(r.updates.back()["pct"].get<double>(), 81.0);
+}
+
+TEST(output_reader_test, carriage_return_progress_stays_small_and_reports_the_latest) {
+    Reader r;
+    std::string line;
+    for (int i = 0; i <= 100; ++i) line += "\rGOP " + std::to_string(i) + "%";
+    for (int round = 0; round < 50; ++round) r.reader.feed(line);
+    EXPECT_DOUBLE_EQ(r.updates.back()["pct"].get<double>(), 70.0);
+    // A long run of output without "\n" never grows the log or breaks the mapping.
+    r.reader.feed(std::string(5000, 'x') + "42%");
+    EXPECT_DOUBLE_EQ(r.updates.back()["pct"].get<double>(), 35 + 42 * 0.35);
+    // The cut keeps only the last 500 characters: a figure further back is gone.
+    Reader cut;
+    cut.reader.feed("7%" + std::string(499, 'y'));
+    cut.reader.feed("z");
+    EXPECT_EQ(cut.updates.size(), 1u);  // the second piece finds no figure any more
+    // Characters, not bytes: 500 Korean characters keep the figure just before them.
+    Reader wide;
+    wide.reader.feed("8%");
+    std::string hangul;
+    for (int i = 0; i < 498; ++i) hangul += "가";
+    wide.reader.feed(hangul);
+    wide.reader.feed("나");
+    EXPECT_EQ(wide.updates.size(), 3u);
+}
+
+TEST(output_reader_test, malformed_bytes_do_not_drop_the_piece) {
+    Reader r;
+    r.reader.feed(std::string("Info: bad \xFF byte\nInfo: Duration of x\n"));
+    ASSERT_EQ(r.reader.takeLog().size(), 2u);
+    EXPECT_EQ(r.reader.takeLog()[0], "Info: bad \xEF\xBF\xBD byte");
+    EXPECT_EQ(r.reader.takeLog()[1], "Info: Duration of x");
+}
+
+}  // namespace

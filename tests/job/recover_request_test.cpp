@@ -1,0 +1,119 @@
+#include <gtest/gtest.h>
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <regex>
+
+#include "job/job.h"
+#include "job/recover_request.h"
+#include "job_test_support.h"
+
+namespace {
+
+struct RecoverRequestTest : ::testing::Test {
+    ScratchDir dir;
+    RecordingDesktop desktop;
+    std::shared_ptr<RecordingPage> page = std::make_shared<RecordingPage>();
+    std::shared_ptr<Bridge> bridge = Bridge::create(desktop);
+    std::string card = dir / "volumes/CARD", work = dir / "volumes/WORK";
+    std::string rsv = card + "/PRIVATE/A001.RSV", ref = card + "/PRIVATE/A000.MP4";
+
+    void SetUp() override {
+        bridge->webView = page;
+        fs::create_directories(dir / "resources");
+        setResourcesDir(dir / "resources");  // no engine: admitted jobs end quickly in an error
+        writeFile(rsv, "rsv");
+        writeFile(ref, "ref");
+        fs::create_directories(work);
+    }
+    Value ask(const Value& args) {
+        page->scripts.clear();
+        handleRecoverRequest(*bridge, 7, args);
+        runMainLoopUntil([&] { return !answers(page->scripts).empty(); }, 5000);
+        return answers(page->scripts).at(0);
+    }
+    // A sparse file that claims `size` bytes without taking them.
+    void sparse(const std::string& path, int64_t size) {
+        writeFile(path, "");
+        ASSERT_EQ(::truncate(path.c_str(), size), 0);
+    }
+};
+
+const Value kCheckPaths = {{"error", "경로를 확인하세요"}};
+
+TEST_F(RecoverRequestTest, refuses_missing_or_wrong_arguments_and_paths) {
+    const Value rows[] = {
+        Value::object(),
+        {{"rsv", rsv}, {"ref", ref}},
+        {{"rsv", rsv}, {"ref", 5}, {"vol", work}},
+        {{"rsv", nullptr}, {"ref", ref}, {"vol", work}},
+        {{"rsv", rsv + ".missing"}, {"ref", ref}, {"vol", work}},
+        {{"rsv", rsv}, {"ref", ref + ".missing"}, {"vol", work}},
+        {{"rsv", ""}, {"ref", ref}, {"vol", work}},
+    };
+    for (const Value& args : rows) EXPECT_EQ(ask(args), kCheckPaths) << args.dump();
+    EXPECT_TRUE(bridge->jobs.empty());
+}
+
+TEST_F(RecoverRequestTest, admits_a_job_with_a_fresh_id_and_keeps_it) {
+    Value first = ask({{"rsv", rsv}, {"ref", ref}, {"vol", work}});
+    // A folder counts as existing; "vol" itself is not checked beyond free space.
+    Value second = ask({{"rsv", card + "/PRIVATE"}, {"ref", ref}, {"vol", work}});
+    ASSERT_TRUE(first.contains("id")) << first.dump();
+    ASSERT_TRUE(second.contains("id")) << second.dump();
+    const std::regex idForm("[0-9a-f]{8}");
+    EXPECT_TRUE(std::regex_match(first["id"].get<std::string>(), idForm));
+    EXPECT_NE(first["id"], second["id"]);
+    EXPECT_EQ(bridge->jobs.size(), 2u);
+    drain();
+    for (auto& entry : bridge->jobs) {
+        Value state = entry.second->state();
+        EXPECT_EQ(state["id"], entry.first);
+        EXPECT_EQ(state["stage"], "error");  // no engine among these resources
+    }
+}
+
+TEST_F(RecoverRequestTest, free_space_is_tested_unless_the_rsv_is_on_the_work_volume) {
+    // Far more than this machine has free: 2 x 4 TB + 10 GB.
+    const std::string huge = card + "/PRIVATE/HUGE.RSV";
+    sparse(huge, 4'000'000'000'000);
+    EXPECT_EQ(ask({{"rsv", huge}, {"ref", ref}, {"vol", work}}),
+              (Value{{"error", "작업 볼륨 여유공간 부족 — 8000GB 이상 필요"}}));
+    // A volume whose free space cannot be read counts as full.
+    EXPECT_EQ(ask({{"rsv", rsv}, {"ref", ref}, {"vol", dir / "nowhere"}}),
+              (Value{{"error", "작업 볼륨 여유공간 부족 — 0GB 이상 필요"}}));
+
+    const std::string onWork = work + "/DCIM/HUGE.RSV";
+    sparse(onWork, 4'000'000'000'000);
+    EXPECT_TRUE(ask({{"rsv", onWork}, {"ref", ref}, {"vol", work}}).contains("id"));
+    // With a trailing slash the prefix is "WORK//", which does not match: the test applies.
+    EXPECT_EQ(ask({{"rsv", onWork}, {"ref", ref}, {"vol", work + "/"}}),
+              (Value{{"error", "작업 볼륨 여유공간 부족 — 8000GB 이상 필요"}}));
+    drain();
+}
+
+TEST_F(RecoverRequestTest, a_second_request_for_a_running_rsv_is_refused) {
+    // An engine that waits until the test lets it go.
+    installEngine(dir / "resources",
+                  "#!/bin/sh\nwhile [ ! -f \"$(dirname \"$0\")/go\" ]; do sleep 0.05; done\nexit 1\n");
+    const std::string other = card + "/PRIVATE/A002.RSV";
+    writeFile(other, "other");
+
+    Value first = ask({{"rsv", rsv}, {"ref", ref}, {"vol", work}});
+    ASSERT_TRUE(first.contains("id"));
+    EXPECT_EQ(ask({{"rsv", rsv}, {"ref", ref}, {"vol", work}}), (Value{{"error", "이미 복구 중인 파일입니다"}}));
+    // The same file under another spelling of its path.
+    EXPECT_EQ(ask({{"rsv", card + "/PRIVATE/../PRIVATE/A001.RSV"}, {"ref", ref}, {"vol", work}}),
+              (Value{{"error", "이미 복구 중인 파일입니다"}}));
+    EXPECT_TRUE(ask({{"rsv", other}, {"ref", ref}, {"vol", work}}).contains("id"));
+
+    writeFile(dir / "resources/go", "");
+    drain();
+    // Once the first job has ended, the file may be recovered again.
+    EXPECT_TRUE(ask({{"rsv", rsv}, {"ref", ref}, {"vol", work}}).contains("id"));
+    drain();
+    EXPECT_EQ(bridge->jobs.size(), 3u);
+}
+
+}  // namespace
