@@ -8,7 +8,10 @@
 
 namespace {
 
-class FakeAsset : public MediaAsset {};
+class FakeAsset : public MediaAsset {
+public:
+    std::optional<RgbImage> frameAt(double, int) override { return std::nullopt; }
+};
 
 // A verifier that sees a recovered file of `dur` seconds whose frames decode
 // except at the times listed in `failAt`.
