@@ -121,6 +121,11 @@ std::string Assembly::finish() {
             ++sinceKey;
         }
     }
+    v.compositionEnd = 0;
+    for (size_t i = 0; i < v.samples; ++i)
+        v.compositionEnd = std::max(v.compositionEnd, int64_t(i) * d + v.ctts[i] + d);
+    for (auto& t : tracks_)
+        if (t.kind != TrackKind::Video) t.compositionEnd = int64_t(t.mediaDuration);
     return note;
 }
 
@@ -139,7 +144,7 @@ uint64_t Assembly::trackEditDuration(const OutTrack& t) const {
         } else if (!media) {
             media = true;
             int64_t start = e.mediaTime + (t.kind == TrackKind::Video ? t.editShift : 0);
-            total += toMovie(int64_t(t.mediaDuration) - start);
+            total += toMovie(t.compositionEnd - start);
         }
     }
     return total;

@@ -29,6 +29,7 @@ struct OutTrack {
     std::vector<OutChunk> chunks;
     uint64_t samples = 0;
     uint64_t mediaDuration = 0;   // media timescale
+    int64_t compositionEnd = 0;   // latest composition time + duration (video: with ctts)
     // Video only.
     std::vector<uint32_t> sizes;
     std::vector<uint32_t> syncSamples;  // 1-based

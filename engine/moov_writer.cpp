@@ -71,7 +71,7 @@ std::vector<uint8_t> Assembly::buildMoov(int64_t dataStart, int64_t payloadBase,
                 EditEntry m = e;
                 m.mediaTime += t.kind == TrackKind::Video ? t.editShift : 0;
                 m.segmentDuration = 0;
-                int64_t media = int64_t(t.mediaDuration) - m.mediaTime;
+                int64_t media = t.compositionEnd - m.mediaTime;
                 if (media > 0)
                     m.segmentDuration = int64_t((__int128(media) * ref_.movieTimescale +
                                                  info.timescale / 2) / info.timescale);
