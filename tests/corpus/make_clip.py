@@ -62,10 +62,10 @@ import mp4box  # noqa: E402
 # header: None, "placeholder" or "zero" (reference-style header before the media data)
 CASES = {
     "avc-25p-twos-r1024": dict(
-        codec="h264", size="320x180", rate=(25, 1), groups=[12] * 5, bframes=2, slices=4,
+        codec="h264", size="320x180", rate=(25, 1), groups=[12] * 8, bframes=2, slices=4,
         audio="twos", rtmd=1024, data_at=0x40000,
-        cuts=[("boundary", "boundary", 4), ("in-rtmd", "rtmd", 4, 3, 500),
-              ("in-frame", "frame", 4, 5), ("in-audio", "audio", 3, 0, 0.5)],
+        cuts=[("boundary", "boundary", 7), ("in-rtmd", "rtmd", 7, 3, 500),
+              ("in-frame", "frame", 7, 5), ("in-audio", "audio", 6, 0, 0.5)],
         damage=True),
     "avc-2997p-twos-r19456-at192": dict(
         codec="h264", size="320x180", rate=(30000, 1001), groups=[15] * 4, bframes=2, slices=3,
@@ -88,10 +88,10 @@ CASES = {
         cuts=[("boundary", "boundary", 3), ("in-frame-short-group", "frame", 2, 14),
               ("in-audio", "audio", 4, 0, 0.9)]),
     "hevc-25p-twos-r19456": dict(
-        codec="hevc", size="320x180", rate=(25, 1), groups=[12] * 5, bframes=2, slices=2,
+        codec="hevc", size="320x180", rate=(25, 1), groups=[12] * 8, bframes=2, slices=2,
         audio="twos", rtmd=19456, data_at=0x40000,
-        cuts=[("boundary", "boundary", 4), ("in-rtmd", "rtmd", 4, 0, 100),
-              ("in-frame", "frame", 4, 6), ("in-audio", "audio", 3, 0, 0.5)],
+        cuts=[("boundary", "boundary", 7), ("in-rtmd", "rtmd", 7, 0, 100),
+              ("in-frame", "frame", 7, 6), ("in-audio", "audio", 6, 0, 0.5)],
         damage=True),
     "hevc-50p-gop48-ipcm4": dict(
         codec="hevc", size="320x180", rate=(50, 1), groups=[48] * 3, bframes=2, slices=2,
@@ -395,24 +395,25 @@ def damage_variants(rec, media, rng):
     def intact(lo, hi):
         return [i for i, g in enumerate(gs) if g["end"] <= lo or g["start"] >= hi]
 
-    # zeros from inside group 1's audio over all of group 2 into group 3's rtmd
-    lo = gs[1]["audio"][0][0] + 100
-    hi = gs[3]["start"] + rec.case["rtmd"] // 2
+    # zeros from inside group 2's audio over all of group 3 into group 4's rtmd (the camera's
+    # 1 MB region scaled to these small groups)
+    lo = gs[2]["audio"][0][0] + 100
+    hi = gs[4]["start"] + rec.case["rtmd"] // 2
     d = bytearray(media[:tail_cut])
     d[lo:hi] = bytes(hi - lo)
     out.append(("zeroed-region", bytes(d), [g for g in intact(lo, hi) if g != last], [[lo, hi - lo]]))
-    # 64 KB of random bytes from inside group 1's video (scaled down to a group's size if smaller)
-    size = min(65536, gs[2]["end"] - gs[1]["video"] - 200)
-    lo = gs[1]["video"] + 50
+    # 64 KB of random bytes from inside group 2's video (less if the groups are smaller)
+    size = min(65536, gs[3]["end"] - gs[2]["video"] - 200)
+    lo = gs[2]["video"] + 50
     d = bytearray(media[:tail_cut])
     d[lo:lo + size] = bytes(rng.getrandbits(8) for _ in range(size))
     out.append(("random-64k", bytes(d), [g for g in intact(lo, lo + size) if g != last], [[lo, size]]))
-    # group 2 written twice
-    d = media[:gs[3]["start"]] + media[gs[2]["start"]:tail_cut]
-    out.append(("duplicated-group", d, [0, 1, 2, 2] + list(range(3, last)), []))
-    # group 2 missing
-    d = media[:gs[2]["start"]] + media[gs[3]["start"]:tail_cut]
-    out.append(("removed-group", d, [0, 1] + list(range(3, last)), []))
+    # group 3 written twice
+    d = media[:gs[4]["start"]] + media[gs[3]["start"]:tail_cut]
+    out.append(("duplicated-group", d, [0, 1, 2, 3, 3] + list(range(4, last)), []))
+    # group 3 missing
+    d = media[:gs[3]["start"]] + media[gs[4]["start"]:tail_cut]
+    out.append(("removed-group", d, [0, 1, 2] + list(range(4, last)), []))
     return out
 
 

@@ -212,7 +212,7 @@ def check_damage(work, exp, var, healthy, reference, out, text):
             check(at >= 0, "audio track %d lacks intact group %d's audio" % (k, g))
             pos = at + len(chunk)
     if var["damaged"]:
-        skips = [ln for ln in text.splitlines() if ln.startswith("Info:") and re.search(r"skip", ln, re.I)]
+        skips = [ln for ln in text.splitlines() if ln.startswith("Info:") and re.search(r"skip|not recovered", ln, re.I)]
         check(skips, "no 'Info:' line reports the skipped range")
 
 
@@ -244,15 +244,27 @@ def failure_rows(work, exp):
     return rows
 
 
-def check_failure(engine, work, name, ref, rsv, out):
-    out = out or os.path.join(work, "fail-out.mp4")
-    if os.path.exists(out):
-        os.unlink(out)
-    rc, text = run_engine(engine, ref, rsv, out)
+def mismatch_rows(work, exp):
+    """References from another camera setting than the RSV's: the engine must refuse them."""
+    good_rsv = os.path.join(work, exp["variants"][0]["file"])
+    rows = []
+    base = make_clip.CASES["avc-25p-twos-r1024"]
+    for name, change in (("reference in H.265 for an H.264 RSV", dict(codec="hevc", slices=2)),
+                         ("reference of another frame size", dict(size="640x360"))):
+        case = dict(base, groups=[12, 12], **change)
+        sub = os.path.join(work, "mismatch-%d" % len(rows))
+        os.makedirs(sub)
+        rec = make_clip.Recording(case, "reference", sub)
+        path = os.path.join(sub, "reference.mp4")
+        rec.write_file(path, rec.media())
+        rows.append((name, path, good_rsv, None))
+    return rows
+
+
+def check_failure(rc, text, out):
     check(rc > 0, "exit status %d (expected a non-zero exit, not a signal)" % rc)
     check(re.search(r"^(Error|Info):", text, re.M), "no 'Error:' or 'Info:' line says why")
     check(not os.path.exists(out), "an output file was left at %s" % out)
-    return text
 
 
 # ---------------------------------------------------------------- oracle
@@ -321,12 +333,18 @@ def run_case(args, work):
     results = []
     if args.case in ("failures",):
         exp = make_clip.generate("avc-25p-twos-r1024", work, with_damage=False)
-        for name, ref, rsv, out in failure_rows(work, exp):
+        rows = mismatch_rows(work, exp) if args.damage else failure_rows(work, exp)
+        for name, ref, rsv, out in rows:
+            out = out or os.path.join(work, "fail-out.mp4")
+            if os.path.exists(out):
+                os.unlink(out)
+            text = ""
             try:
-                check_failure(args.engine, work, name, ref, rsv, out)
-                results.append((name, None, ""))
+                rc, text = run_engine(args.engine, ref, rsv, out)
+                check_failure(rc, text, out)
+                results.append((name, None, text))
             except Failure as f:
-                results.append((name, str(f), ""))
+                results.append((name, str(f), text))
         return results
     exp = make_clip.generate(args.case, work, with_damage=args.damage)
     validate_healthy(work, exp)
