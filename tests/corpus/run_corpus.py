@@ -130,7 +130,7 @@ def validate_healthy(work, exp):
 
 def check_engine_output(text, n_tracks):
     check(re.search(r"\d+(?:\.\d+)?%", text), "no progress percentage printed")
-    check("Info: saving" in text, "no 'Info: saving' line")
+    check(text.count("Info: saving") == 1, "%d 'Info: saving' lines, expected one" % text.count("Info: saving"))
     durations = [ln for ln in re.split(r"[\r\n]+", text) if "Duration of" in ln]
     check(len(durations) == n_tracks, "%d 'Duration of' lines for %d tracks" % (len(durations), n_tracks))
 
