@@ -32,6 +32,9 @@ StreamLayout StreamLayout::from(const Reference& ref) {
     l.rtmdSize = ref.rtmdSampleSize;
     l.videoTimescale = v.timescale;
     l.frameDuration = ref.frameDuration;
+    uint32_t largest = v.sizes.constant;
+    for (uint32_t s : v.sizes.sizes) largest = std::max(largest, s);
+    if (largest > 0) l.maxNalSize = std::min<int64_t>(l.maxNalSize, int64_t(largest) * 4 + (1 << 20));
     for (int a : ref.audio) {
         const auto& t = ref.tracks[size_t(a)];
         l.audio.push_back({t.audio.bytesPerFrame, t.timescale});
@@ -74,7 +77,7 @@ GroupWalker::Nal GroupWalker::readNal(int64_t at) const {
     uint32_t len = 0;
     for (int i = 0; i < ls; ++i) len = len << 8 | buf[i];
     auto h = parseNalHeader(layout_.codec, buf + ls, got - size_t(ls));
-    if (!h || len < uint32_t(hs)) {
+    if (!h || len < uint32_t(hs) || int64_t(len) > layout_.maxNalSize) {
         n.state = Nal::State::Invalid;
         return n;
     }

@@ -25,6 +25,10 @@ struct StreamLayout {
     uint32_t rtmdSize = 0;
     uint32_t videoTimescale = 0;
     uint32_t frameDuration = 0;
+    // A NAL length above this is damage, not a unit cut by the end of the
+    // file: a NAL unit is never larger than a picture, and pictures of one
+    // camera setting stay within a small multiple of the reference's largest.
+    int64_t maxNalSize = 64LL << 20;
     struct Audio {
         uint32_t bytesPerFrame = 0;
         uint32_t timescale = 0;  // ticks per second = sample frames per second
