@@ -30,6 +30,8 @@ The rule a perfect repair is held to (cut variants):
 - audio: per track, at least the bytes of every audio chunk that lies wholly before the cut
   ("audio_min"), at most the whole sample frames present before the cut ("audio_max"); the
   recovered bytes must be a prefix of the healthy track's bytes.
+A cut inside the first group's rtmd run leaves no complete frame: the repair must fail
+(non-zero exit, no output), as for any RSV with nothing to recover.
 Damage variants (zeroed region, random region, duplicated group, removed group) list the groups
 whose bytes are untouched; those must all be recovered, bit-identical and in order.
 
@@ -77,7 +79,7 @@ CASES = {
         codec="h264", size="320x180", rate=(50, 1), groups=[24] * 3, bframes=0, slices=4,
         audio="ipcm4", rtmd=1024, data_at=0x20000,
         cuts=[("in-audio-track3", "audio", 1, 2, 0.5), ("in-frame", "frame", 2, 10),
-              ("boundary", "boundary", 2)]),
+              ("boundary", "boundary", 2), ("first-group-in-frame", "frame", 0, 5)]),
     "avc-23976p-intra-twos-r19456": dict(
         codec="h264", size="320x180", rate=(24000, 1001), groups=[12] * 4, bframes=0, slices=2,
         intra=True, no_stss=True, audio="twos", rtmd=19456, data_at=0x40000,
@@ -106,7 +108,8 @@ CASES = {
     "hevc-5994p-twos": dict(
         codec="hevc", size="320x180", rate=(60000, 1001), groups=[30] * 3, bframes=2, slices=2,
         audio="twos", rtmd=1024, data_at=0x40000,
-        cuts=[("in-frame", "frame", 2, 20), ("in-audio", "audio", 1, 0, 0.75)]),
+        cuts=[("in-frame", "frame", 2, 20), ("in-audio", "audio", 1, 0, 0.75),
+              ("first-group-in-audio", "audio", 0, 0, 0.5), ("first-group-in-rtmd", "rtmd", 0, 7, 12)]),
     "hevc-23976p-intra-ipcm4": dict(
         codec="hevc", size="320x180", rate=(24000, 1001), groups=[24] * 2 + [12], bframes=0,
         slices=2, intra=True, audio="ipcm4", rtmd=1024, data_at=0x40000,
