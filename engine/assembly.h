@@ -48,6 +48,9 @@ public:
     Assembly(const Reference& ref, const StreamLayout& layout, const ParameterSets& ps);
 
     void add(const GroupResult& group);
+    // The next group does not follow the previous one (bytes were skipped):
+    // picture order counts restart their comparison there.
+    void markDiscontinuity() { poc_.reset(); }
     WalkClock clock() const { return clock_; }
     uint64_t videoFrames() const { return tracks_[videoOut_].samples; }
     size_t groups() const { return groups_; }

@@ -34,11 +34,22 @@ const char kUsage[] =
     "Output: progress as a percentage, lines beginning \"Info:\", and \"Error:\" with\n"
     "a non-zero exit status when nothing could be recovered.\n";
 
+// A '%' in a log line (say, in a path) would read as progress and keep the
+// line out of the application's log: show it as a fullwidth percent sign.
+std::string withoutPercent(const std::string& line) {
+    std::string out;
+    for (char c : line) {
+        if (c == '%') out += "\xEF\xBC\x85";
+        else out += c;
+    }
+    return out;
+}
+
 class ConsoleReporter : public tv::Reporter {
 public:
     void info(const std::string& line) override {
         endProgressLine();
-        std::printf("Info: %s\n", line.c_str());
+        std::printf("Info: %s\n", withoutPercent(line).c_str());
         std::fflush(stdout);
     }
     void progress(double percent) override {
@@ -52,7 +63,7 @@ public:
         std::fprintf(stderr, "Error: %s\n", message.c_str());
         std::fflush(stderr);
         // The application keeps only "Info:" lines; repeat the reason there.
-        std::printf("Info: repair failed: %s\n", message.c_str());
+        std::printf("Info: repair failed: %s\n", withoutPercent(message).c_str());
         std::fflush(stdout);
     }
 

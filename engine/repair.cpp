@@ -93,6 +93,9 @@ RepairSummary runRepair(const RepairOptions& opt, Reporter& rep) {
             break;
         }
         walker.learn(g);
+        if (opt.verbose)
+            rep.info("group at offset " + std::to_string(g.start) + ": " +
+                     std::to_string(g.frames.size()) + " frames");
         pos = g.end;
         if (g.atEnd) break;
         double pct = 100.0 * double(pos) / double(rsv.size());
