@@ -59,7 +59,9 @@ def set_rtmd_counter(sample, frame, fps_num, fps_den):
 
 # ---------------------------------------------------------------- header
 
-def ftyp():
+def ftyp(short=False):
+    if short:   # newer bodies: 24 bytes, `XAVC iso6`
+        return box(b"ftyp", b"XAVC", u32(0x010A1FFF), b"XAVC", b"iso6")
     return box(b"ftyp", b"XAVC", u32(0x01001FFF), b"XAVC", b"mp42", b"iso2")
 
 
@@ -75,13 +77,13 @@ def prof_uuid(width, height, fps_num, fps_den, bitrate_kbps):
     return b
 
 
-def file_header(data_at, profile, mdat_style="large", media_len=0):
+def file_header(data_at, profile, mdat_style="large", media_len=0, short_ftyp=False):
     """Bytes before the media data. data_at: absolute offset of the media data (192 = no padding).
 
     mdat_style: "large" = size 1 + 64-bit size (the finished file); "placeholder" = size 1 with a
     64-bit size of 0 (as in an interrupted recording); "zero" = 32-bit size 0, 8-byte header.
     """
-    head = ftyp() + prof_uuid(*profile)
+    head = ftyp(short_ftyp) + prof_uuid(*profile)
     hdr_len = 8 if mdat_style == "zero" else 16
     gap = data_at - hdr_len - len(head)
     if gap != 0:
@@ -96,6 +98,14 @@ def file_header(data_at, profile, mdat_style="large", media_len=0):
         head += u32(0) + b"mdat"
     assert len(head) == data_at, (len(head), data_at)
     return head
+
+
+def nrtm_meta(model):
+    """The `meta` box some bodies write after the moov: handler `nrtm` and an XML document."""
+    xml = ('<?xml version="1.0" encoding="UTF-8"?>\n<NonRealTimeMeta xmlns="urn:schemas-professionalDisc:'
+           'nonRealTimeMeta:ver.2.00" lastUpdate="2026-12-06T10:00:00+09:00">\n<Device manufacturer="Test" '
+           'modelName="%s"/>\n</NonRealTimeMeta>' % model).encode() + b"\0"
+    return full_box(b"meta", 0, 0, hdlr(b"nrtm", ""), full_box(b"xml ", 0, 0, xml))
 
 
 # ---------------------------------------------------------------- moov
@@ -217,8 +227,20 @@ def build_moov(rec, media_base, co64=False):
         tracks.append(box(b"trak", tkhd(2 + k, dur, audio=True),
                           box(b"mdia", mdhd(48000, total), hdlr(b"soun", "Sound Media Handler"), aminf),
                           usmt()))
+    # timecode: a single 4-byte sample at the very start of the media data (some bodies)
+    tid = 2 + len(rec["audio"])
+    if rec.get("tmcd") is not None:
+        entry = box(b"tmcd", bytes(6), u16(1), u32(0), u32(0), u32(ts), u32(delta),
+                    u8((ts + delta - 1) // delta), u8(0))
+        tstbl = box(b"stbl", full_box(b"stsd", 0, 0, u32(1), entry),
+                    full_box(b"stts", 0, 0, u32(1), u32(1), u32(dur)), stsc([1]), stsz(fixed=4, count=1),
+                    chunk_offsets([media_base + rec["tmcd"]], co64))
+        tminf = box(b"minf", full_box(b"nmhd", 0, 0), dinf(), tstbl)
+        tracks.append(box(b"trak", tkhd(tid, dur), box(b"tref", box(b"tmcd", u32(1))),
+                          box(b"mdia", mdhd(ts, dur), hdlr(b"tmcd", "Time Code Media Handler"), tminf), usmt()))
+        tid += 1
     # timed metadata
-    rid = 2 + len(rec["audio"])
+    rid = tid
     rstbl = box(b"stbl", full_box(b"stsd", 0, 0, u32(1), RTMD_ENTRY), stts([delta] * n),
                 stsc([g["frames"] for g in groups]), stsz(fixed=rec["rtmd_size"], count=n),
                 chunk_offsets([media_base + g["rtmd"] for g in groups], co64))
@@ -231,7 +253,7 @@ def build_moov(rec, media_base, co64=False):
     return box(b"moov", mvhd, *tracks, usmt())
 
 
-def layout_groups(group_frames, video_sizes, audio_bytes, rtmd_size):
+def layout_groups(group_frames, video_sizes, audio_bytes, rtmd_size, lead=0):
     """Offsets (relative to the media data start) of every chunk of every group.
 
     audio_bytes: per group, a list with the chunk length of each audio track.
@@ -239,7 +261,7 @@ def layout_groups(group_frames, video_sizes, audio_bytes, rtmd_size):
     frames, rtmd, video, frame_offsets, audio [(offset, length)...].
     """
     groups = []
-    pos = 0
+    pos = lead
     first = 0
     for g, nf in enumerate(group_frames):
         grp = {"start": pos, "first": first, "frames": nf, "rtmd": pos}

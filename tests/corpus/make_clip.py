@@ -86,7 +86,7 @@ CASES = {
         cuts=[("in-frame", "frame", 3, 4), ("in-rtmd", "rtmd", 3, 11, 9000)]),
     "avc-5994p-twos-varied-groups-co64": dict(
         codec="h264", size="320x180", rate=(60000, 1001), groups=[30, 30, 15, 30, 25], bframes=2,
-        slices=4, audio="twos", rtmd=1024, data_at=0x40000, co64=True,
+        slices=4, audio="twos", rtmd=1024, data_at=0x40000, co64=True, xml_meta=True, decoys=True,
         cuts=[("boundary", "boundary", 3), ("in-frame-short-group", "frame", 2, 14),
               ("in-audio", "audio", 4, 0, 0.9)]),
     "hevc-25p-twos-r19456": dict(
@@ -107,13 +107,18 @@ CASES = {
               ("hdr-zero-in-frame", "frame", 2, 3, "zero")]),
     "hevc-5994p-twos": dict(
         codec="hevc", size="320x180", rate=(60000, 1001), groups=[30] * 3, bframes=2, slices=2,
-        audio="twos", rtmd=1024, data_at=0x40000,
+        audio="twos", rtmd=1024, data_at=0x40000, ftyp24=True, xml_meta=True,
         cuts=[("in-frame", "frame", 2, 20), ("in-audio", "audio", 1, 0, 0.75),
               ("first-group-in-audio", "audio", 0, 0, 0.5), ("first-group-in-rtmd", "rtmd", 0, 7, 12)]),
     "hevc-23976p-intra-ipcm4": dict(
         codec="hevc", size="320x180", rate=(24000, 1001), groups=[24] * 2 + [12], bframes=0,
         slices=2, intra=True, audio="ipcm4", rtmd=1024, data_at=0x40000,
         cuts=[("in-frame", "frame", 2, 5), ("boundary", "boundary", 2)]),
+    # A body with a timecode track: one 4-byte tmcd sample before the first group.
+    "avc-25p-tmcd-twos": dict(
+        codec="h264", size="320x180", rate=(25, 1), groups=[12] * 3, bframes=2, slices=2,
+        audio="twos", rtmd=1024, data_at=0x40000, tmcd=True, decoys=True,
+        cuts=[("in-frame", "frame", 2, 4), ("boundary", "boundary", 2)]),
     # For benchmarks: bigger pictures at a high bit rate, so a GB holds a realistic frame count.
     "bench-avc": dict(
         codec="h264", size="1280x720", rate=(25, 1), groups=[12] * 4, bframes=2, slices=4,
@@ -229,6 +234,18 @@ def encode_audio(kind, total_samples, tones):
     return out, 3
 
 
+def decoy_audio(track, chunk_lengths):
+    """The track with the rtmd prefix `00 1C 01 00` (but not the marker at offset 8) at the start
+    and in the middle of every group's chunk: the prefix alone occurs in real audio and video."""
+    t = bytearray(track)
+    pos = 0
+    for n in chunk_lengths:
+        for at in (pos, pos + (n // 2) // 12 * 12):
+            t[at:at + 4] = b"\x00\x1c\x01\x00"
+        pos += n
+    return bytes(t)
+
+
 def audio_samples_per_group(groups, rate):
     """Audio sample frames per group, exact: cumulative floor of frames x 48000 / frame rate."""
     num, den = rate
@@ -262,8 +279,11 @@ class Recording:
         apg = audio_samples_per_group(groups, case["rate"])
         pcm, bpf = encode_audio(case["audio"], sum(apg), AUDIO_TONES[role])
         audio_chunks = [[a * bpf for _ in pcm] for a in apg]
+        if case.get("decoys"):
+            pcm = [decoy_audio(t, [a * bpf for a in apg]) for t in pcm]
+        lead = 4 if case.get("tmcd") else 0
         self.groups, media_len = camera.layout_groups(groups, [len(s) for s in samples], audio_chunks,
-                                                      case["rtmd"])
+                                                      case["rtmd"], lead)
         w, h = (int(x) for x in case["size"].split("x"))
         self.case = case
         self.samples = samples
@@ -277,6 +297,7 @@ class Recording:
                       for _ in pcm],
             "rtmd_size": case["rtmd"],
             "groups": self.groups,
+            "tmcd": 0 if lead else None,
         }
         self.media_len = media_len
 
@@ -300,6 +321,8 @@ class Recording:
     def media(self):
         import io
         buf = io.BytesIO()
+        if self.case.get("tmcd"):
+            buf.write(struct.pack(">I", 36000 * self.case["rate"][0] // self.case["rate"][1]))
         for g in range(len(self.groups)):
             self.write_group(buf, g)
         data = buf.getvalue()
@@ -312,12 +335,14 @@ class Recording:
 
     def write_file(self, path, media):
         data_at = self.case["data_at"]
-        head = camera.file_header(data_at, self.profile(), "large", len(media))
+        head = camera.file_header(data_at, self.profile(), "large", len(media), self.case.get("ftyp24", False))
         moov = camera.build_moov(self.rec, data_at, self.case.get("co64", False))
         with open(path, "wb") as f:
             f.write(head)
             f.write(media)
             f.write(moov)
+            if self.case.get("xml_meta"):
+                f.write(camera.nrtm_meta("CORPUS-" + self.case["codec"].upper()))
 
     def codec_config(self):
         return mp4box.avcc_or_hvcc(self.rec["video"]["entry"])
@@ -433,7 +458,7 @@ def generate(name, out, with_damage=True):
     v = healthy.rec["video"]
     exp = {
         "case": name, "codec": case["codec"], "rate": list(case["rate"]), "size": case["size"],
-        "audio": case["audio"], "audio_tracks": len(healthy.pcm), "bytes_per_frame": healthy.bpf,
+        "audio": case["audio"], "audio_tracks": len(healthy.pcm), "tmcd": bool(case.get("tmcd")), "bytes_per_frame": healthy.bpf,
         "rtmd_size": case["rtmd"], "timescale": v["timescale"], "frame_delta": v["delta"],
         "total_frames": len(healthy.samples), "healthy": "healthy.mp4", "reference": "reference.mp4",
         "groups": [{"start": g["start"], "end": g["end"], "first": g["first"], "frames": g["frames"],
@@ -445,7 +470,8 @@ def generate(name, out, with_damage=True):
         args = [a for a in cut[2:] if not isinstance(a, str)]
         style = next((a for a in cut[2:] if isinstance(a, str)), None)
         off = cut_offset(healthy, kind, args)
-        header = camera.file_header(case["data_at"], healthy.profile(), style) if style else b""
+        header = (camera.file_header(case["data_at"], healthy.profile(), style, 0, case.get("ftyp24", False))
+                  if style else b"")
         fname = vname + ".rsv"
         write_rsv(os.path.join(out, fname), header, media, off)
         e = cut_expectation(healthy, off)

@@ -116,12 +116,13 @@ def validate_healthy(work, exp):
     p = subprocess.run(["ffprobe", "-v", "error", "-show_entries", "stream=codec_type,codec_tag_string",
                         "-of", "csv=p=0", path], stdout=subprocess.PIPE, stderr=subprocess.PIPE)
     streams = [ln.strip() for ln in p.stdout.decode().splitlines() if ln.strip()]
-    want = ["video,%s" % ("avc1" if exp["codec"] == "h264" else "hvc1")]
-    want += ["audio,twos"] if exp["audio"] == "twos" else ["%s,ipcm" % s.split(",")[0] for s in
-                                                          streams[1:5]]
-    want += [streams[-1].split(",")[0] + ",rtmd"] if streams else []
-    check(streams[:1] == want[:1] and streams == want and len(streams) == 2 + exp["audio_tracks"],
-          "ffprobe sees %s, expected %s" % (streams, want))
+    want = ["video," + ("avc1" if exp["codec"] == "h264" else "hvc1")]
+    want += ["audio,twos"] if exp["audio"] == "twos" else ["audio,ipcm"] * 4
+    want += ["data,tmcd"] if exp.get("tmcd") else []
+    want += ["data,rtmd"]
+    # FFmpeg 5.1 does not know `ipcm`: it may list those streams without a codec type.
+    seen = [w if w.endswith(",ipcm") and s.endswith(",ipcm") else s for s, w in zip(streams, want)]
+    check(seen == want and len(streams) == len(want), "ffprobe sees %s, expected %s" % (streams, want))
     m = Movie(path)
     check(len(m.video[0].sizes) == exp["total_frames"], "healthy frame count")
 
@@ -326,7 +327,7 @@ def oracle_repair(healthy, reference, exp, var, out):
     head = camera.ftyp() + mp4box.u32(1) + b"mdat" + mp4box.u64(16 + len(media))
     with open(out, "wb") as f:
         f.write(head + media + camera.build_moov(rec, len(head)))
-    durations = "".join("Info: Duration of track %d: 1s\n" % i for i in range(len(healthy.tracks)))
+    durations = "".join("Info: Duration of track %d: 1s\n" % i for i in range(2 + len(reference.audio)))
     return 0, "Info: oracle\n50%\nInfo: saving\n100%\n" + durations + "Info: skipped 1 range\n"
 
 
