@@ -87,7 +87,13 @@ std::string Assembly::finish() {
     std::string note;
     v.ctts.assign(v.samples, 0);
     if (v.pocKnown && v.poc.size() == v.samples && !v.periodStarts.empty()) {
-        std::vector<int64_t> rel(v.samples);
+        // Presentation positions follow the order counts themselves (count
+        // step = the stream's smallest spacing), so pictures missing after a
+        // cut leave their gap instead of pulling later pictures forward. A
+        // period whose counts would overrun the next period falls back to
+        // plain ranks.
+        std::vector<std::vector<size_t>> orders;
+        int64_t step = 0;
         for (size_t p = 0; p < v.periodStarts.size(); ++p) {
             size_t a = v.periodStarts[p];
             size_t b = p + 1 < v.periodStarts.size() ? v.periodStarts[p + 1] : v.samples;
@@ -95,8 +101,27 @@ std::string Assembly::finish() {
             std::iota(order.begin(), order.end(), a);
             std::stable_sort(order.begin(), order.end(),
                              [&](size_t x, size_t y) { return v.poc[x] < v.poc[y]; });
-            for (size_t k = 0; k < order.size(); ++k)
-                rel[order[k]] = (int64_t(a + k) - int64_t(order[k])) * d;
+            for (size_t k = 1; k < order.size(); ++k)
+                step = std::gcd(step, v.poc[order[k]] - v.poc[order[k - 1]]);
+            orders.push_back(std::move(order));
+        }
+        if (step <= 0) step = 1;
+        std::vector<int64_t> rel(v.samples);
+        for (size_t p = 0; p < orders.size(); ++p) {
+            const auto& order = orders[p];
+            const int64_t a = int64_t(v.periodStarts[p]);
+            const bool lastPeriod = p + 1 == orders.size();
+            const int64_t limit = lastPeriod ? INT64_MAX : int64_t(v.periodStarts[p + 1]);
+            const int64_t base = v.poc[order.front()];
+            bool byCount = true;
+            for (size_t k = 0; k < order.size() && byCount; ++k) {
+                int64_t pos = a + (v.poc[order[k]] - base) / step;
+                byCount = pos < limit && (k == 0 || v.poc[order[k]] != v.poc[order[k - 1]]);
+            }
+            for (size_t k = 0; k < order.size(); ++k) {
+                int64_t pos = byCount ? a + (v.poc[order[k]] - base) / step : a + int64_t(k);
+                rel[order[k]] = (pos - int64_t(order[k])) * d;
+            }
         }
         int64_t lowest = 0;
         for (int64_t r : rel) lowest = std::min(lowest, r);

@@ -85,10 +85,12 @@ RepairSummary runRepair(const RepairOptions& opt, Reporter& rep) {
         }
         assembly.add(g);
         if (g.status == GroupResult::Status::Cut) {
-            if (!g.frames.empty() || g.reason != "end of file")
+            if (!g.frames.empty())
                 rep.info("the last group is incomplete (" + g.reason + "); kept its " +
                          std::to_string(g.frames.size()) + " complete frames" +
                          (g.audioPartial ? " and the audio that is there" : ""));
+            else if (g.reason != "end of file")
+                rep.info("the last group is incomplete (" + g.reason + "); none of its frames is complete");
             pos = g.keptEnd;
             break;
         }
