@@ -111,8 +111,8 @@ CASES = {
         cuts=[("in-frame", "frame", 2, 20), ("in-audio", "audio", 1, 0, 0.75),
               ("first-group-in-audio", "audio", 0, 0, 0.5), ("first-group-in-rtmd", "rtmd", 0, 7, 12)]),
     "hevc-23976p-intra-ipcm4": dict(
-        codec="hevc", size="320x180", rate=(24000, 1001), groups=[24] * 2 + [12], bframes=0,
-        slices=2, intra=True, audio="ipcm4", rtmd=1024, data_at=0x40000,
+        codec="hevc", size="320x180", rate=(24000, 1001), groups=[12] * 3, bframes=0,
+        slices=2, intra=True, audio="ipcm4", rtmd=1024, data_at=0x40000, ref_groups=[12, 12],
         cuts=[("in-frame", "frame", 2, 5), ("boundary", "boundary", 2)]),
     # A body with a timecode track: one 4-byte tmcd sample before the first group.
     "avc-25p-tmcd-twos": dict(
