@@ -149,7 +149,7 @@ void ParameterSets::addH265(const std::vector<uint8_t>& rbsp, int type) {
         uint32_t diff = br.ue();
         s.log2CtbSize = minCb + diff;
         if (br.ok() && id < 16 && s.log2MaxPocLsb <= 16 && s.log2CtbSize <= 6 &&
-            s.widthLuma > 0 && s.heightLuma > 0)
+            s.widthLuma > 0 && s.heightLuma > 0 && s.widthLuma <= 65536 && s.heightLuma <= 65536)
             sps_[id] = s;
     } else if (type == 34) {
         Pps p;
