@@ -48,7 +48,6 @@ import random
 import struct
 import subprocess
 import sys
-import tempfile
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 import camera  # noqa: E402
@@ -491,12 +490,14 @@ def generate(name, out, with_damage=True):
     return exp
 
 
-def generate_large(name, out, repeat):
-    """A long RSV: the case's groups repeated `repeat` times in all, rtmd counters continuing,
-    cut in the middle of the last group's video; plus its reference. Streams to disk."""
+def generate_large(name, out, repeat=None, target_bytes=None):
+    """A long RSV: `repeat` groups (or enough to reach target_bytes), the case's groups cycled with
+    rtmd counters continuing, then an interrupted group; plus its reference. Streams to disk."""
     case = CASES[name]
     os.makedirs(out, exist_ok=True)
     healthy = Recording(case, "healthy", out)
+    if not repeat:
+        repeat = max(1, int(target_bytes * len(healthy.groups) / healthy.media_len))
     reference = Recording(case, "reference", out)
     reference.write_file(os.path.join(out, "reference.mp4"), reference.media())
     path = os.path.join(out, "large.rsv")
@@ -536,13 +537,8 @@ def main():
     if not a.case or not a.out or a.case not in CASES:
         ap.error("--case NAME (one of --list) and --out DIR are required")
     if a.repeat_groups or a.target_gb:
-        n = a.repeat_groups
-        if not n:
-            with tempfile.TemporaryDirectory() as t:
-                rec = Recording(CASES[a.case], "healthy", t)
-                per_group = rec.media_len / len(rec.groups)
-            n = max(1, int(a.target_gb * 1e9 / per_group))
-        print(json.dumps(generate_large(a.case, a.out, n)))
+        target = int(a.target_gb * 1e9) if a.target_gb else None
+        print(json.dumps(generate_large(a.case, a.out, a.repeat_groups, target)))
         return 0
     exp = generate(a.case, a.out, not a.no_damage)
     print("%s: %d frames, %d variants in %s" % (a.case, exp["total_frames"], len(exp["variants"]), a.out))
