@@ -52,11 +52,6 @@ def rtmd_sample(size, frame, fps_num, fps_den):
     return header + sets + bytes(pad)
 
 
-def set_rtmd_counter(sample, frame, fps_num, fps_den):
-    """The same sample with its timecode and frame counters rewritten for `frame`."""
-    return rtmd_sample(len(sample), frame, fps_num, fps_den)
-
-
 # ---------------------------------------------------------------- header
 
 def ftyp(short=False):

@@ -102,11 +102,6 @@ class Track:
         return data[self.offsets[i]:self.offsets[i] + self.sizes[i]]
 
 
-def _runs(data, ps, count_fmt_size):
-    n = struct.unpack_from(">I", data, ps + 4)[0]
-    return n, ps + 8
-
-
 def parse_track(data, ps, pe):
     t = Track()
     tkhd = find(data, [b"tkhd"], ps, pe)

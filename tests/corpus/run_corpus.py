@@ -19,7 +19,6 @@ Failure rows: non-zero exit (not a signal), an "Error:" or "Info:" line, and no 
 """
 
 import argparse
-import json
 import os
 import re
 import shutil
@@ -327,9 +326,6 @@ def oracle_repair(healthy, reference, exp, var, out):
             g["audio"].append((len(media), length))
             media += full[start:start + length]
         layout.append(g)
-    cts = [hv.cts[i] for i in frames]
-    if var["kind"] != "cut":
-        cts = [hv.cts[groups[0]["first"] + (i - 0)] for i in frames]
     rec = {"video": {"entry": reference.video[0].sample_entry, "sizes": [len(vs[i]) for i in frames],
                      "cts": [hv.cts[i] for i in frames],
                      "sync": None if hv.sync is None else {j for j, i in enumerate(frames) if i in hv.sync},
