@@ -9,6 +9,8 @@
 # $FUZZ_BUILD_DIR/artifacts/<target>/); 77 when clang or libFuzzer is missing.
 # FUZZ_BUILD_DIR (default build-fuzz/ at the top of the tree) holds the build,
 # the generated cases (kept between runs), the working corpora and the logs.
+# FUZZ_SKIP_BUILD=1 fuzzes the binaries, references and seeds already in
+# FUZZ_BUILD_DIR (a long campaign on a frozen copy while the tree changes).
 set -euo pipefail
 
 root=$(cd "$(dirname "$0")/.." && pwd)
@@ -32,10 +34,11 @@ if ! "$cxx" -fsanitize=fuzzer,address,undefined "$probe/p.cpp" -o "$probe/p" 2>/
   exit 77
 fi
 
-cmake -S "$root/fuzz" -B "$build" -DCMAKE_CXX_COMPILER="$cxx" -DCMAKE_BUILD_TYPE= >/dev/null
-make -C "$build" -j"$jobs" "${targets[@]}" >/dev/null
-
-python3 "$root/fuzz/prepare_seeds.py" --gen "$build/gen" --seeds "$build/seeds" --refs "$build/fuzz-refs"
+if [ "${FUZZ_SKIP_BUILD:-0}" != 1 ]; then
+  cmake -S "$root/fuzz" -B "$build" -DCMAKE_CXX_COMPILER="$cxx" -DCMAKE_BUILD_TYPE= >/dev/null
+  make -C "$build" -j"$jobs" "${targets[@]}" >/dev/null
+  python3 "$root/fuzz/prepare_seeds.py" --gen "$build/gen" --seeds "$build/seeds" --refs "$build/fuzz-refs"
+fi
 
 export TV_FUZZ_REFS="$build/fuzz-refs"
 export ASAN_OPTIONS=${ASAN_OPTIONS:-detect_leaks=1:abort_on_error=1:symbolize=1}
