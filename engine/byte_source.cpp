@@ -53,6 +53,9 @@ std::unique_ptr<FileSource> FileSource::open(const std::string& path, int errorK
     if (fstat(fd.get(), &st) != 0)
         throw EngineError(kind, "cannot read " + path + ": " + std::strerror(errno));
     if (!S_ISREG(st.st_mode)) throw EngineError(kind, path + " is not a regular file");
+    // Readers go forward through the file: a larger readahead serves the
+    // walk's many small header reads from few disk requests.
+    posix_fadvise(fd.get(), 0, 0, POSIX_FADV_SEQUENTIAL);
     return std::make_unique<FileSource>(std::move(fd), static_cast<int64_t>(st.st_size), path);
 }
 
