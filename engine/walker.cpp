@@ -96,6 +96,17 @@ bool GroupWalker::zeroTail(int64_t from) const {
     return std::all_of(bytes.begin(), bytes.end(), [](uint8_t b) { return b == 0; });
 }
 
+bool GroupWalker::indexFollows(int64_t at) const {
+    // A finished file given as the RSV: its media data ends where the movie
+    // header (or metadata after it) begins.
+    uint8_t h[8];
+    if (!src_.readExact(at, h, 8)) return false;
+    uint32_t type = be32(h + 4);
+    uint32_t size = be32(h);
+    return (type == fourcc("moov") || type == fourcc("meta") || type == fourcc("free")) &&
+           size >= 8 && int64_t(size) <= src_.size() - at;
+}
+
 std::optional<int64_t> GroupWalker::closesAt(int64_t p, const std::vector<int64_t>& audioFrames,
                                              std::vector<int64_t>* used, bool* atEnd) const {
     const int64_t size = src_.size();
@@ -115,7 +126,7 @@ std::optional<int64_t> GroupWalker::closesAt(int64_t p, const std::vector<int64_
             if (strict) return std::nullopt;
             end = true;
         } else if (!rtmdAt(q, !strict)) {
-            if (strict || !zeroTail(q)) return std::nullopt;
+            if (strict || !(zeroTail(q) || indexFollows(q))) return std::nullopt;
             end = true;
         }
         *atEnd = end;

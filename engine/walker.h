@@ -100,6 +100,7 @@ private:
     std::optional<int64_t> closesAt(int64_t p, const std::vector<int64_t>& audioFrames,
                                     std::vector<int64_t>* used, bool* atEnd) const;
     bool zeroTail(int64_t from) const;
+    bool indexFollows(int64_t at) const;
 
     const ByteSource& src_;
     StreamLayout layout_;

@@ -126,6 +126,18 @@ TEST(group_walker, zero_padding_after_the_last_group_ends_the_walk) {
     EXPECT_EQ(w.frames, 6u);
 }
 
+TEST(group_walker, a_movie_header_after_the_last_group_ends_the_walk) {
+    Stream s = makeStream({3, 3});
+    putBe32(s.bytes, 16);
+    putBe32(s.bytes, fourcc("moov"));
+    putBe64(s.bytes, 0);
+    Walk w = walkAll(s.bytes);
+    ASSERT_EQ(w.groups.size(), 2u);
+    EXPECT_EQ(w.groups[1].status, Status::Complete) << w.groups[1].reason;
+    EXPECT_TRUE(w.groups[1].atEnd);
+    EXPECT_EQ(w.frames, 6u);
+}
+
 TEST(group_walker, a_cut_keeps_exactly_the_complete_frames) {
     Stream s = makeStream({3, 3, 2});
     const auto& last = s.groups[2];
