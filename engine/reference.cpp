@@ -187,8 +187,6 @@ void parseMovie(const ByteSource& moov, int64_t begin, int64_t end, Reference& r
     ref.rtmdSampleSize = r.sizes.constant ? r.sizes.constant
                                           : (r.sizes.sizes.empty() ? 0 : r.sizes.sizes.front());
     if (ref.rtmdSampleSize < 28) fail("the rtmd sample size is implausible");
-    if (r.timescale != v.timescale)
-        fail("the rtmd track does not share the video timescale");
 
     ref.chunkOrder = learnChunkOrder(ref, used);
     if (ref.chunkOrder.size() < used.size()) {
