@@ -104,7 +104,7 @@ def main():
     ap.add_argument("--gen", required=True)
     ap.add_argument("--seeds", required=True)
     ap.add_argument("--refs", required=True)
-    ap.add_argument("--max-len", type=int, default=400000)
+    ap.add_argument("--max-len", type=int, default=262144)
     args = ap.parse_args()
 
     for d in (args.gen, args.refs):
