@@ -57,9 +57,12 @@ for t in "${targets[@]}"; do
   mkdir -p "$corpus" "$artifacts"
   log="$build/logs/$t.log"
   mkdir -p "$build/logs"
+  # Reproducers of past findings are replayed with the corpus, as regression checks.
+  dirs=("$corpus" "$build/seeds/$t")
+  [ -d "$root/fuzz/crashes/$t" ] && dirs+=("$root/fuzz/crashes/$t")
   echo "fuzz: $t for ${seconds}s"
   set +e
-  "$build/$t" "$corpus" "$build/seeds/$t" \
+  "$build/$t" "${dirs[@]}" \
     -dict="$root/fuzz/$dict" -max_len=$maxlen -max_total_time="$seconds" \
     -timeout=10 -rss_limit_mb=2048 -malloc_limit_mb=2048 -print_final_stats=1 \
     -artifact_prefix="$artifacts/" >"$log" 2>&1
