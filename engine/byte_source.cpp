@@ -2,6 +2,7 @@
 
 #include "errors.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
@@ -59,7 +60,29 @@ std::unique_ptr<FileSource> FileSource::open(const std::string& path, int errorK
     return std::make_unique<FileSource>(std::move(fd), static_cast<int64_t>(st.st_size), path);
 }
 
+namespace {
+constexpr int64_t kCacheBlock = 4096;
+}
+
 size_t FileSource::read(int64_t offset, void* dst, size_t n) const {
+    if (offset < 0 || offset >= size_) return 0;
+    if (int64_t(n) > kCacheBlock / 2) return readDirect(offset, dst, n);
+    const int64_t end = std::min<int64_t>(offset + int64_t(n), size_);
+    if (cacheStart_ < 0 || offset < cacheStart_ || end > cacheStart_ + int64_t(cache_.size())) {
+        // Two blocks, so a header that straddles a block boundary still fits.
+        int64_t start = offset & ~(kCacheBlock - 1);
+        cache_.resize(size_t(2 * kCacheBlock));
+        cacheStart_ = -1;
+        cache_.resize(readDirect(start, cache_.data(), cache_.size()));
+        cacheStart_ = start;
+    }
+    int64_t avail = cacheStart_ + int64_t(cache_.size()) - offset;
+    size_t m = size_t(std::max<int64_t>(0, std::min<int64_t>(int64_t(n), avail)));
+    std::memcpy(dst, cache_.data() + (offset - cacheStart_), m);
+    return m;
+}
+
+size_t FileSource::readDirect(int64_t offset, void* dst, size_t n) const {
     if (offset < 0 || offset >= size_) return 0;
     size_t done = 0;
     auto* out = static_cast<uint8_t*>(dst);

@@ -65,6 +65,9 @@ private:
     int fd_ = -1;
 };
 
+// Small reads (headers) are served from one cached aligned block, since the
+// walk reads several headers close together; larger reads go straight to
+// pread. Not thread-safe (the cache is shared state).
 class FileSource final : public ByteSource {
 public:
     // Opens path read-only; throws EngineError(kind) with a plain reason.
@@ -78,9 +81,12 @@ public:
         : fd_(std::move(fd)), size_(size), path_(std::move(path)) {}
 
 private:
+    size_t readDirect(int64_t offset, void* dst, size_t n) const;
     UniqueFd fd_;
     int64_t size_;
     std::string path_;
+    mutable std::vector<uint8_t> cache_;
+    mutable int64_t cacheStart_ = -1;
 };
 
 }  // namespace tv
