@@ -1,0 +1,109 @@
+#!/usr/bin/env python3
+"""Repair-engine benchmark: repairs a ~2 GB RSV and copies the same file with cp, in one run.
+
+The RSV is made by the corpus generator (tests/corpus/make_clip.py, case bench-avc by default)
+by repeating the groups of a generated clip. Both sides write into the same directory and are
+timed until their output is synced to disk (the engine fsyncs its output; `sync FILE` is run
+after both), with the RSV read once beforehand so neither side pays for a cold cache alone.
+Nothing else is dropped or flushed. Prints the times, the ratio engine / cp (target <= 1.3) and
+the engine's peak resident memory (target < 256 MB).
+
+Usage: bench_engine.py --engine PATH [--gb 2] [--case bench-avc] [--dir DIR] [--runs 2] [--keep]
+"""
+
+import argparse
+import json
+import os
+import shutil
+import subprocess
+import sys
+import time
+
+HERE = os.path.dirname(os.path.abspath(__file__))
+CORPUS = os.path.join(HERE, "..", "..", "tests", "corpus", "make_clip.py")
+
+
+def timed(cmd, out_path):
+    """Runs cmd, syncs out_path; returns (seconds, peak RSS in bytes, output text)."""
+    start = time.monotonic()
+    p = subprocess.Popen(cmd, stdout=subprocess.PIPE, stderr=subprocess.STDOUT)
+    out = p.stdout.read()
+    _, status, usage = os.wait4(p.pid, 0)
+    p.returncode = os.waitstatus_to_exitcode(status)
+    subprocess.run(["sync", out_path], check=True)
+    elapsed = time.monotonic() - start
+    if p.returncode != 0:
+        sys.exit("%s failed (%d):\n%s" % (cmd[0], p.returncode, out.decode(errors="replace")[-3000:]))
+    return elapsed, usage.ru_maxrss * 1024, out.decode(errors="replace")
+
+
+def warm(path):
+    with open(path, "rb") as f:
+        while f.read(16 << 20):
+            pass
+
+
+def main():
+    ap = argparse.ArgumentParser(description=__doc__.split("\n")[0])
+    ap.add_argument("--engine", required=True, help="path of the untrunc executable")
+    ap.add_argument("--gb", type=float, default=2.0, help="size of the RSV in gigabytes")
+    ap.add_argument("--case", default="bench-avc", help="corpus case to repeat")
+    ap.add_argument("--dir", default=os.path.join(os.environ.get("TMPDIR", "/tmp"), "tv-engine-bench"))
+    ap.add_argument("--runs", type=int, default=2, help="timed runs of each side (best is kept)")
+    ap.add_argument("--keep", action="store_true", help="keep the generated RSV for the next run")
+    a = ap.parse_args()
+
+    os.makedirs(a.dir, exist_ok=True)
+    info_path = os.path.join(a.dir, "large.json")
+    info = None
+    if os.path.exists(info_path):
+        with open(info_path) as f:
+            info = json.load(f)
+        if abs(info["bytes"] - a.gb * 1e9) > 0.2 * a.gb * 1e9 or not os.path.exists(info["rsv"]):
+            info = None
+    if info is None:
+        print("generating a %.1f GB RSV in %s ..." % (a.gb, a.dir), flush=True)
+        subprocess.run([sys.executable, CORPUS, "--case", a.case, "--out", a.dir,
+                        "--target-gb", str(a.gb)], check=True, stdout=subprocess.DEVNULL)
+        with open(info_path) as f:
+            info = json.load(f)
+    rsv, ref = info["rsv"], info["reference"]
+    print("RSV: %s (%d bytes, %d complete frames)" % (rsv, info["bytes"], info["complete_frames"]))
+
+    copy_out = os.path.join(a.dir, "copy.rsv")
+    fixed_out = os.path.join(a.dir, "fixed.mp4")
+    warm(rsv)
+    best_cp = best_engine = float("inf")
+    peak = 0
+    log = ""
+    try:
+        for _ in range(a.runs):
+            for p in (copy_out, fixed_out):
+                if os.path.exists(p):
+                    os.remove(p)
+            subprocess.run(["sync"], check=True)
+            t, _, _ = timed(["cp", rsv, copy_out], copy_out)
+            best_cp = min(best_cp, t)
+            os.remove(copy_out)
+            subprocess.run(["sync"], check=True)
+            t, rss, log = timed([a.engine, "-n", "-rsv-ben", "-dst", fixed_out, ref, rsv], fixed_out)
+            best_engine = min(best_engine, t)
+            peak = max(peak, rss)
+    finally:
+        for p in (copy_out, fixed_out):
+            if os.path.exists(p):
+                os.remove(p)
+        if not a.keep:
+            shutil.rmtree(a.dir, ignore_errors=True)
+
+    frames = [l for l in log.splitlines() if "frames" in l and l.startswith("Info:")]
+    print("\n".join(frames[-2:]))
+    print("cp:      %.2f s (%.0f MB/s)" % (best_cp, info["bytes"] / best_cp / 1e6))
+    print("untrunc: %.2f s (%.0f MB/s)" % (best_engine, info["bytes"] / best_engine / 1e6))
+    print("ratio untrunc / cp: %.2f (target <= 1.30)" % (best_engine / best_cp))
+    print("untrunc peak RSS: %.1f MB (target < 256 MB)" % (peak / 1e6))
+    return 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())

@@ -1,0 +1,137 @@
+// untrunc: recovers an interrupted camera recording (RSV) into an MP4 with a
+// healthy reference recording from the same camera.
+//
+// Output contract: progress as "<number>%" (carriage returns between
+// updates), log lines beginning "Info:", one "Info: saving" line when the
+// output is about to be written, one "Info: Duration of ..." line per track,
+// and on failure a line beginning "Error:" and a non-zero exit status.
+#include "errors.h"
+#include "repair.h"
+
+#include <cstdio>
+#include <cstring>
+#include <exception>
+#include <new>
+#include <string>
+#include <vector>
+
+namespace {
+
+const char kUsage[] =
+    "usage: untrunc [-n] [-rsv-ben] [-v] [-dst OUTPUT] REFERENCE RSV\n"
+    "\n"
+    "Recovers an interrupted camera recording (RSV) into an MP4 file, using a\n"
+    "finished recording (REFERENCE) made by the same camera with the same settings.\n"
+    "\n"
+    "  -dst OUTPUT   where to write the recovered MP4 (default: the RSV's name\n"
+    "                with \"_fixed.MP4\")\n"
+    "  -n            never ask anything (the engine never does; accepted for\n"
+    "                compatibility)\n"
+    "  -rsv-ben      the input is a camera RSV file (the only mode; accepted)\n"
+    "  -v            more detail in the log\n"
+    "  -h, --help    this text\n"
+    "\n"
+    "Output: progress as a percentage, lines beginning \"Info:\", and \"Error:\" with\n"
+    "a non-zero exit status when nothing could be recovered.\n";
+
+// A '%' in a log line (say, in a path) would read as progress and keep the
+// line out of the application's log: show it as a fullwidth percent sign.
+std::string withoutPercent(const std::string& line) {
+    std::string out;
+    for (char c : line) {
+        if (c == '%') out += "\xEF\xBC\x85";
+        else out += c;
+    }
+    return out;
+}
+
+class ConsoleReporter : public tv::Reporter {
+public:
+    void info(const std::string& line) override {
+        endProgressLine();
+        std::printf("Info: %s\n", withoutPercent(line).c_str());
+        std::fflush(stdout);
+    }
+    void progress(double percent) override {
+        std::printf("\r%.1f%%", percent);
+        std::fflush(stdout);
+        pending_ = true;
+    }
+    void error(const std::string& message) {
+        endProgressLine();
+        std::fflush(stdout);
+        std::fprintf(stderr, "Error: %s\n", message.c_str());
+        std::fflush(stderr);
+        // The application keeps only "Info:" lines; repeat the reason there.
+        std::printf("Info: repair failed: %s\n", withoutPercent(message).c_str());
+        std::fflush(stdout);
+    }
+
+private:
+    void endProgressLine() {
+        if (pending_) std::fputc('\n', stdout);
+        pending_ = false;
+    }
+    bool pending_ = false;
+};
+
+std::string defaultOutput(const std::string& rsv) {
+    auto slash = rsv.rfind('/');
+    auto dot = rsv.rfind('.');
+    std::string stem = (dot != std::string::npos && (slash == std::string::npos || dot > slash))
+                           ? rsv.substr(0, dot)
+                           : rsv;
+    return stem + "_fixed.MP4";
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    ConsoleReporter rep;
+    tv::RepairOptions opt;
+    std::vector<std::string> positional;
+    for (int i = 1; i < argc; ++i) {
+        std::string a = argv[i];
+        if (a == "-h" || a == "--help") {
+            std::fputs(kUsage, stdout);
+            return 0;
+        } else if (a == "-n" || a == "-rsv-ben") {
+            continue;
+        } else if (a == "-v") {
+            opt.verbose = true;
+        } else if (a == "-dst") {
+            if (i + 1 >= argc) {
+                rep.error("-dst needs a path");
+                return 1;
+            }
+            opt.output = argv[++i];
+        } else if (a.size() > 1 && a[0] == '-') {
+            rep.error("unknown option " + a + " (see --help)");
+            return 1;
+        } else {
+            positional.push_back(a);
+        }
+    }
+    if (positional.size() != 2) {
+        rep.error("expected a reference file and an RSV file (see --help)");
+        return 1;
+    }
+    opt.reference = positional[0];
+    opt.rsv = positional[1];
+    if (opt.output.empty()) opt.output = defaultOutput(opt.rsv);
+
+    try {
+        auto summary = tv::runRepair(opt, rep);
+        rep.info("recovered " + std::to_string(summary.frames) + " frames into " + opt.output);
+        return 0;
+    } catch (const tv::EngineError& e) {
+        rep.error(e.what());
+        return e.exitCode();
+    } catch (const std::bad_alloc&) {
+        rep.error("out of memory");
+        return 9;
+    } catch (const std::exception& e) {
+        rep.error(std::string("unexpected failure: ") + e.what());
+        return 10;
+    }
+}

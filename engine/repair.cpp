@@ -1,0 +1,170 @@
+#include "repair.h"
+
+#include "assembly.h"
+#include "box.h"
+#include "bytes.h"
+#include "errors.h"
+#include "nal.h"
+#include "reference.h"
+#include "rsv_start.h"
+#include "walker.h"
+
+#include <cerrno>
+#include <cstring>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace tv {
+namespace {
+
+using Kind = EngineError::Kind;
+
+std::string parentDir(const std::string& path) {
+    auto slash = path.rfind('/');
+    if (slash == std::string::npos) return ".";
+    return slash == 0 ? "/" : path.substr(0, slash);
+}
+
+// The output must never be one of the inputs: truncating it would destroy
+// the footage it is meant to save.
+void checkOutputPath(const std::string& out, const FileSource& ref, const FileSource& rsv) {
+    if (out.empty()) throw EngineError(Kind::Usage, "no output path given (-dst)");
+    struct stat st {}, a {}, b {};
+    if (::stat(out.c_str(), &st) == 0) {
+        fstat(ref.fd(), &a);
+        fstat(rsv.fd(), &b);
+        if ((st.st_dev == a.st_dev && st.st_ino == a.st_ino) ||
+            (st.st_dev == b.st_dev && st.st_ino == b.st_ino))
+            throw EngineError(Kind::Output, "the output path is one of the input files: " + out);
+        if (S_ISDIR(st.st_mode)) throw EngineError(Kind::Output, "the output path is a folder: " + out);
+    }
+    std::string dir = parentDir(out);
+    if (::access(dir.c_str(), W_OK) != 0)
+        throw EngineError(Kind::Output, "cannot write to the output folder " + dir + ": " +
+                                            std::strerror(errno));
+}
+
+std::string formatBytes(int64_t n) { return std::to_string(n) + " bytes"; }
+
+}  // namespace
+
+RepairSummary runRepair(const RepairOptions& opt, Reporter& rep) {
+    auto refFile = FileSource::open(opt.reference, int(Kind::Reference));
+    auto rsvFile = FileSource::open(opt.rsv, int(Kind::Input));
+    checkOutputPath(opt.output, *refFile, *rsvFile);
+
+    Reference ref = parseReference(*refFile);
+    rep.info("reference: " + describe(ref));
+    const StreamLayout layout = StreamLayout::from(ref);
+    const auto& video = ref.videoTrack();
+    const ParameterSets ps = ParameterSets::fromConfig(video.video.codec, video.video.parameterSets);
+    if (!ps.usable())
+        rep.info("the reference's parameter sets did not parse; picture order will follow the reference");
+
+    const ByteSource& rsv = *rsvFile;
+    GroupWalker walker(rsv, layout, ps);
+    Assembly assembly(ref, layout, ps);
+    const int64_t dataStart = locateMediaData(rsv, walker, assembly.clock(), rep);
+
+    // The walk: group after group until the end or the first group that
+    // does not check out.
+    int64_t pos = dataStart;
+    double lastShown = -1;
+    rep.progress(0);
+    while (true) {
+        GroupResult g = walker.tryGroup(pos, assembly.clock());
+        if (g.status == GroupResult::Status::Failed) {
+            if (assembly.groups() == 0)
+                throw EngineError(Kind::Input,
+                                  "the RSV's stream does not match the reference (" + g.reason + ")");
+            rep.info("stopped at a damaged group: " + g.reason + "; " +
+                     formatBytes(rsv.size() - pos) + " from offset " + std::to_string(pos) +
+                     " not recovered");
+            break;
+        }
+        assembly.add(g);
+        if (g.status == GroupResult::Status::Cut) {
+            if (!g.frames.empty())
+                rep.info("the last group is incomplete (" + g.reason + "); kept its " +
+                         std::to_string(g.frames.size()) + " complete frames" +
+                         (g.audioPartial ? " and the audio that is there" : ""));
+            else if (g.reason != "end of file")
+                rep.info("the last group is incomplete (" + g.reason + "); none of its frames is complete");
+            pos = g.keptEnd;
+            break;
+        }
+        walker.learn(g);
+        if (opt.verbose)
+            rep.info("group at offset " + std::to_string(g.start) + ": " +
+                     std::to_string(g.frames.size()) + " frames");
+        pos = g.end;
+        if (g.atEnd) break;
+        double pct = 100.0 * double(pos) / double(rsv.size());
+        if (pct - lastShown >= 0.5) {
+            rep.progress(pct);
+            lastShown = pct;
+        }
+    }
+    rep.progress(100);
+    if (assembly.videoFrames() == 0)
+        throw EngineError(Kind::Input, "no complete video frame found in the RSV");
+    std::string note = assembly.finish();
+    if (!note.empty()) rep.info(note);
+
+    // The payload ends with the last byte any kept sample uses.
+    const int64_t payload = assembly.payloadEnd() - dataStart;
+    rep.info("found " + std::to_string(assembly.groups()) + " groups, " +
+             std::to_string(assembly.videoFrames()) + " frames, " + formatBytes(payload) +
+             " of media data");
+
+    std::vector<uint8_t> head = ref.ftyp;
+    if (head.empty()) head = defaultFtyp();
+    const int64_t payloadBase = int64_t(head.size()) + 16;
+    std::vector<uint8_t> mdat;
+    putBe32(mdat, 1);
+    putBe32(mdat, fourcc("mdat"));
+    putBe64(mdat, uint64_t(payload + 16));
+    head.insert(head.end(), mdat.begin(), mdat.end());
+    auto moov = assembly.buildMoov(dataStart, payloadBase, opt.co64Threshold);
+
+    rep.info("saving " + opt.output);
+    rep.progress(0);
+    UniqueFd out(::open(opt.output.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644));
+    if (out.get() < 0)
+        throw EngineError(Kind::Output, "cannot create " + opt.output + ": " + std::strerror(errno));
+    auto writeAll = [&](const std::vector<uint8_t>& bytes, int64_t at) {
+        for (size_t done = 0; done < bytes.size();) {
+            ssize_t n = ::pwrite(out.get(), bytes.data() + done, bytes.size() - done, at + int64_t(done));
+            if (n < 0 && errno == EINTR) continue;
+            if (n < 0)
+                throw EngineError(Kind::Output, "writing " + opt.output + " failed: " + std::strerror(errno));
+            done += size_t(n);
+        }
+    };
+    writeAll(head, 0);
+    copyRange(rsvFile->fd(), dataStart, out.get(), payloadBase, payload, [&](int64_t done) {
+        rep.progress(payload ? 100.0 * double(done) / double(payload) : 100.0);
+    });
+    writeAll(moov, payloadBase + payload);
+    if (::fsync(out.get()) != 0 || !out.close())
+        throw EngineError(Kind::Output, "finishing " + opt.output + " failed: " + std::strerror(errno));
+    rep.progress(100);
+
+    for (const auto& t : assembly.tracks()) {
+        if (t.samples == 0) continue;
+        const auto& info = ref.tracks[size_t(t.ref)];
+        const char* kind = t.kind == TrackKind::Video ? "video" : t.kind == TrackKind::Audio ? "audio" : "metadata";
+        char line[160];
+        snprintf(line, sizeof line, "Duration of %s track %u: %.3f s", kind, info.id, assembly.seconds(t));
+        rep.info(line);
+    }
+    RepairSummary s;
+    s.frames = assembly.videoFrames();
+    s.groups = assembly.groups();
+    s.payloadBytes = payload;
+    s.outputBytes = payloadBase + payload + int64_t(moov.size());
+    return s;
+}
+
+}  // namespace tv

@@ -1,0 +1,47 @@
+// One repair run: reference analysis, the walk over the RSV, and writing the
+// recovered MP4. The caller supplies a Reporter that receives progress and
+// log lines; the command-line front end prints them.
+//
+// Thread: runs on the caller's thread. Errors: EngineError with a plain
+// reason (usage, reference, input, output, I/O); OUT is written only once the
+// walk found something to keep, and a failure while writing it is an error.
+#pragma once
+
+#include "byte_source.h"
+
+#include <cstdint>
+#include <functional>
+#include <string>
+
+namespace tv {
+
+struct RepairOptions {
+    std::string reference, rsv, output;
+    // Chunk offsets above this switch a track to co64 (lowered by tests).
+    uint64_t co64Threshold = UINT32_MAX;
+    bool verbose = false;
+};
+
+class Reporter {
+public:
+    virtual ~Reporter() = default;
+    virtual void info(const std::string& line) = 0;       // without "Info: "
+    virtual void progress(double percent) = 0;            // 0..100 within a phase
+};
+
+struct RepairSummary {
+    uint64_t frames = 0;
+    size_t groups = 0;
+    int64_t payloadBytes = 0;
+    int64_t outputBytes = 0;
+};
+
+RepairSummary runRepair(const RepairOptions& options, Reporter& reporter);
+
+// Copies [from, from + length) of src to dst at dstOffset: in the kernel when
+// it can (copy_file_range), otherwise through a large buffer. Calls
+// onProgress(bytesDone) now and then. Throws EngineError(Output) on failure.
+void copyRange(int srcFd, int64_t from, int dstFd, int64_t dstOffset, int64_t length,
+               const std::function<void(int64_t)>& onProgress);
+
+}  // namespace tv

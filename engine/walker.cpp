@@ -1,0 +1,336 @@
+#include "walker.h"
+
+#include "bytes.h"
+
+#include <algorithm>
+
+namespace tv {
+namespace {
+
+constexpr uint8_t kRtmdPrefix[4] = {0x00, 0x1C, 0x01, 0x00};
+constexpr uint8_t kRtmdTag[4] = {0xF0, 0x01, 0x00, 0x10};
+// Enough of a NAL unit for its slice header or a few SEI messages.
+constexpr size_t kNalWindow = 256;
+// Zeros after the last group are tail padding only when this short.
+constexpr int64_t kMaxZeroTail = 1 << 20;
+
+}  // namespace
+
+struct GroupWalker::Nal {
+    enum class State { Ok, Eof, Truncated, Invalid, Beyond };
+    State state = State::Eof;
+    int64_t offset = 0, end = 0;
+    NalHeader header;
+    std::vector<uint8_t> head;  // from the NAL header on, at most kNalWindow bytes
+};
+
+StreamLayout StreamLayout::from(const Reference& ref) {
+    StreamLayout l;
+    const auto& v = ref.videoTrack();
+    l.codec = v.video.codec;
+    l.nalLengthSize = v.video.nalLengthSize;
+    l.rtmdSize = ref.rtmdSampleSize;
+    l.videoTimescale = v.timescale;
+    l.frameDuration = ref.frameDuration;
+    uint32_t largest = v.sizes.constant;
+    for (uint32_t s : v.sizes.sizes) largest = std::max(largest, s);
+    if (largest > 0) l.maxNalSize = std::min<int64_t>(l.maxNalSize, int64_t(largest) * 4 + (1 << 20));
+    for (int a : ref.audio) {
+        const auto& t = ref.tracks[size_t(a)];
+        l.audio.push_back({t.audio.bytesPerFrame, t.timescale});
+    }
+    return l;
+}
+
+int64_t StreamLayout::audioFramesFor(size_t track, int64_t framesBefore, int64_t frames,
+                                     int64_t placedBefore) const {
+    __int128 ticks = __int128(framesBefore + frames) * frameDuration * audio.at(track).timescale;
+    int64_t total = int64_t(ticks / videoTimescale);
+    return std::max<int64_t>(0, total - placedBefore);
+}
+
+bool GroupWalker::rtmdAt(int64_t offset, bool allowPartial) const {
+    uint8_t h[12];
+    size_t got = src_.read(offset, h, sizeof h);
+    if (got == sizeof h)
+        return std::equal(h, h + 4, kRtmdPrefix) && std::equal(h + 8, h + 12, kRtmdTag);
+    if (!allowPartial || got == 0 || offset + int64_t(got) != src_.size()) return false;
+    for (size_t i = 0; i < got; ++i) {
+        if (i < 4 && h[i] != kRtmdPrefix[i]) return false;
+        if (i >= 8 && h[i] != kRtmdTag[i - 8]) return false;
+    }
+    return true;
+}
+
+GroupWalker::Nal GroupWalker::readNal(int64_t at) const {
+    Nal n;
+    n.offset = at;
+    const int64_t size = src_.size();
+    if (at >= size) return n;  // Eof
+    const int ls = layout_.nalLengthSize, hs = nalHeaderSize(layout_.codec);
+    uint8_t buf[kNalWindow + 4];
+    size_t got = src_.read(at, buf, kNalWindow + size_t(ls));
+    if (got < size_t(ls + hs)) {
+        n.state = Nal::State::Truncated;
+        return n;
+    }
+    uint32_t len = 0;
+    for (int i = 0; i < ls; ++i) len = len << 8 | buf[i];
+    auto h = parseNalHeader(layout_.codec, buf + ls, got - size_t(ls));
+    if (!h || len < uint32_t(hs) || int64_t(len) > layout_.maxNalSize) {
+        n.state = Nal::State::Invalid;
+        return n;
+    }
+    n.header = *h;
+    n.end = at + ls + int64_t(len);
+    size_t avail = std::min<size_t>(got - size_t(ls), len);
+    n.head.assign(buf + ls, buf + ls + avail);
+    n.state = n.end > size ? Nal::State::Beyond : Nal::State::Ok;
+    return n;
+}
+
+bool GroupWalker::zeroTail(int64_t from) const {
+    int64_t remaining = src_.size() - from;
+    if (remaining <= 0 || remaining > kMaxZeroTail) return false;
+    auto bytes = src_.readVector(from, size_t(remaining));
+    return std::all_of(bytes.begin(), bytes.end(), [](uint8_t b) { return b == 0; });
+}
+
+bool GroupWalker::indexFollows(int64_t at) const {
+    // A finished file given as the RSV: its media data ends where the movie
+    // header (or metadata after it) begins.
+    uint8_t h[8];
+    if (!src_.readExact(at, h, 8)) return false;
+    uint32_t type = be32(h + 4);
+    uint32_t size = be32(h);
+    return (type == fourcc("moov") || type == fourcc("meta") || type == fourcc("free")) &&
+           size >= 8 && int64_t(size) <= src_.size() - at;
+}
+
+std::optional<int64_t> GroupWalker::closesAt(int64_t p, const std::vector<int64_t>& audioFrames,
+                                             std::vector<int64_t>* used, bool* atEnd) const {
+    const int64_t size = src_.size();
+    // The computed size is tried first and may end the file; camera rounding
+    // that differs by a sample or two is accepted only when the next group's
+    // full rtmd header confirms it.
+    auto attempt = [&](int64_t delta, bool strict) -> std::optional<int64_t> {
+        int64_t q = p;
+        for (size_t t = 0; t < audioFrames.size(); ++t) {
+            int64_t f = audioFrames[t] + delta;
+            if (f < 0) return std::nullopt;
+            q += f * layout_.audio[t].bytesPerFrame;
+        }
+        if (q > size) return std::nullopt;
+        bool end = false;
+        if (q == size) {
+            if (strict) return std::nullopt;
+            end = true;
+        } else if (!rtmdAt(q, !strict)) {
+            if (strict || !(zeroTail(q) || indexFollows(q))) return std::nullopt;
+            end = true;
+        }
+        *atEnd = end;
+        used->clear();
+        for (int64_t f : audioFrames) used->push_back(f + delta);
+        return q;
+    };
+    if (auto q = attempt(0, false)) return q;
+    if (audioFrames.empty()) return std::nullopt;
+    for (int64_t d : {1, -1, 2, -2})
+        if (auto q = attempt(d, true)) return q;
+    return std::nullopt;
+}
+
+GroupResult GroupWalker::tryGroup(int64_t start, const WalkClock& clock) const {
+    GroupResult g;
+    g.start = g.rtmdOffset = g.end = g.keptEnd = start;
+    const int64_t size = src_.size();
+    const VideoCodec codec = layout_.codec;
+    auto finish = [&](GroupResult::Status s, std::string why, int64_t at) {
+        g.status = s;
+        g.reason = std::move(why);
+        g.end = at;
+        g.keptEnd = start + int64_t(g.frames.size()) * layout_.rtmdSize;
+        for (const auto& f : g.frames) g.keptEnd = std::max(g.keptEnd, f.offset + f.size);
+        for (const auto& a : g.audio)
+            g.keptEnd = std::max(g.keptEnd, a.offset + a.frames * layout_.audio[a.track].bytesPerFrame);
+        return g;
+    };
+    auto at = [](int64_t o) { return " at offset " + std::to_string(o); };
+    using S = GroupResult::Status;
+
+    int64_t pos = start, count = 0;
+    while (pos < size && rtmdAt(pos, true)) {
+        if (pos + layout_.rtmdSize > size) return finish(S::Cut, "cut inside the rtmd samples", pos);
+        ++count;
+        pos += layout_.rtmdSize;
+    }
+    if (count == 0) {
+        if (start >= size) return finish(S::Cut, "end of file", start);
+        return finish(S::Failed, "no rtmd sample header" + at(start), start);
+    }
+    if (pos >= size) return finish(S::Cut, "cut after the rtmd samples", pos);
+
+    std::vector<int64_t> audioFrames;
+    for (size_t t = 0; t < layout_.audio.size(); ++t)
+        audioFrames.push_back(layout_.audioFramesFor(
+            t, clock.framesBefore, count,
+            t < clock.audioBefore.size() ? clock.audioBefore[t] : 0));
+
+    // Slices per picture, learned from earlier groups or else from this
+    // group's complete pictures: judges the last picture before a cut.
+    auto expectedSlices = [&]() -> int {
+        if (slicesPerPicture_ > 0) return slicesPerPicture_;
+        if (slicesVary_ || g.frames.empty()) return 0;
+        int c = g.frames.front().slices;
+        for (const auto& f : g.frames)
+            if (f.slices != c) return 0;
+        return c;
+    };
+
+    for (int64_t i = 0; i < count; ++i) {
+        const bool last = i == count - 1;
+        Nal aud = readNal(pos);
+        if (aud.state == Nal::State::Eof || aud.state == Nal::State::Truncated ||
+            aud.state == Nal::State::Beyond)
+            return finish(S::Cut, "cut at the start of frame " + std::to_string(i), pos);
+        if (aud.state == Nal::State::Invalid || !isAud(codec, aud.header.type))
+            return finish(S::Failed, "no access unit delimiter for frame " + std::to_string(i) + at(pos),
+                          pos);
+        FrameInfo f;
+        f.offset = pos;
+        int64_t p = aud.end;
+        std::vector<std::pair<int64_t, int>> boundaries;  // (offset after a NAL, slices so far)
+        int64_t lastAddress = -1;
+        bool closed = false, nextAud = false;
+        Nal::State stop = Nal::State::Ok;
+        std::vector<int64_t> usedAudio;
+        int64_t groupEnd = 0;
+        while (true) {
+            if (last && f.slices > 0) {
+                if (auto q = closesAt(p, audioFrames, &usedAudio, &g.atEnd)) {
+                    closed = true;
+                    groupEnd = *q;
+                    break;
+                }
+            }
+            Nal nal = readNal(p);
+            if (nal.state != Nal::State::Ok) {
+                stop = nal.state;
+                break;
+            }
+            if (isAud(codec, nal.header.type)) {
+                if (!last) nextAud = true;
+                else stop = Nal::State::Invalid;  // more pictures than rtmd samples
+                break;
+            }
+            if (isSlice(codec, nal.header.type)) {
+                auto st = ps_.parseSliceStart(nal.head.data(), nal.head.size());
+                bool fits = st && (f.slices == 0 ? st->firstInPicture
+                                                 : !st->firstInPicture && int64_t(st->address) > lastAddress);
+                if (!fits) {
+                    stop = Nal::State::Invalid;
+                    break;
+                }
+                if (f.slices == 0) f.slice = ps_.parseSlice(nal.head.data(), nal.head.size());
+                lastAddress = st->address;
+                ++f.slices;
+                if (isRandomAccess(codec, nal.header.type)) f.key = true;
+            } else if (codec == VideoCodec::H264 && nal.header.type == 6 &&
+                       hasRecoveryPoint(nal.head.data(), nal.head.size())) {
+                f.key = true;
+            }
+            p = nal.end;
+            boundaries.emplace_back(p, f.slices);
+        }
+
+        if (nextAud || closed) {
+            if (f.slices == 0)
+                return finish(S::Failed, "frame " + std::to_string(i) + " has no slice" + at(pos), pos);
+            f.size = uint32_t(p - pos);
+            g.frames.push_back(f);
+            pos = p;
+            if (!closed) continue;
+            int64_t q = p;
+            for (size_t t = 0; t < usedAudio.size(); ++t) {
+                g.audio.push_back({t, q, usedAudio[t]});
+                q += usedAudio[t] * layout_.audio[t].bytesPerFrame;
+            }
+            return finish(S::Complete, "", groupEnd);
+        }
+
+        // The picture did not end at a delimiter or a confirmed group end:
+        // either the file is cut here or the stream is damaged.
+        const bool nearEnd = stop == Nal::State::Eof || stop == Nal::State::Truncated ||
+                             stop == Nal::State::Beyond;
+        const int expected = expectedSlices();
+        std::optional<int64_t> frameEnd;
+        if (expected > 0)
+            for (const auto& [b, slices] : boundaries)
+                if (slices == expected) {
+                    frameEnd = b;
+                    break;
+                }
+        if (!last) {
+            if (!nearEnd) return finish(S::Failed, "invalid NAL unit" + at(p), p);
+            if (frameEnd) {
+                f.size = uint32_t(*frameEnd - pos);
+                g.frames.push_back(f);
+            }
+            return finish(S::Cut, "cut inside frame " + std::to_string(i + (frameEnd ? 1 : 0)), p);
+        }
+        if (frameEnd) {
+            int64_t need = *frameEnd;
+            for (size_t t = 0; t < audioFrames.size(); ++t)
+                need += audioFrames[t] * layout_.audio[t].bytesPerFrame;
+            if (need <= size)
+                return finish(S::Failed, "the group does not end where its audio says (no rtmd header" +
+                                             at(need) + ")", need);
+            f.size = uint32_t(*frameEnd - pos);
+            g.frames.push_back(f);
+            // Cut inside the audio: keep the whole sample frames that are there.
+            int64_t q = *frameEnd;
+            for (size_t t = 0; t < audioFrames.size() && q < size; ++t) {
+                int64_t have = std::min(audioFrames[t], (size - q) / layout_.audio[t].bytesPerFrame);
+                if (have > 0) g.audio.push_back({t, q, have});
+                q += audioFrames[t] * layout_.audio[t].bytesPerFrame;
+            }
+            g.audioPartial = true;
+            return finish(S::Cut, "cut inside the audio", size);
+        }
+        if (!nearEnd) return finish(S::Failed, "invalid NAL unit" + at(p), p);
+        return finish(S::Cut, "cut inside frame " + std::to_string(i), p);
+    }
+    return finish(S::Failed, "internal: walk ended without a verdict", pos);
+}
+
+std::optional<int64_t> GroupWalker::findGroupStart(int64_t from, int64_t limit,
+                                                   const WalkClock& clock) const {
+    limit = std::min(limit, src_.size());
+    constexpr size_t kBlock = 1 << 20;
+    std::vector<uint8_t> buf(kBlock + 3);
+    for (int64_t base = from; base < limit; base += kBlock) {
+        size_t got = src_.read(base, buf.data(), buf.size());
+        for (size_t i = 0; i + 4 <= got && base + int64_t(i) < limit; ++i) {
+            if (!std::equal(buf.begin() + long(i), buf.begin() + long(i) + 4, kRtmdPrefix)) continue;
+            int64_t off = base + int64_t(i);
+            if (!rtmdAt(off)) continue;
+            if (tryGroup(off, clock).status != GroupResult::Status::Failed) return off;
+        }
+    }
+    return std::nullopt;
+}
+
+void GroupWalker::learn(const GroupResult& group) {
+    if (group.status != GroupResult::Status::Complete || slicesVary_) return;
+    for (const auto& f : group.frames) {
+        if (slicesPerPicture_ == 0) slicesPerPicture_ = f.slices;
+        if (f.slices != slicesPerPicture_) {
+            slicesVary_ = true;
+            slicesPerPicture_ = 0;
+            return;
+        }
+    }
+}
+
+}  // namespace tv

@@ -1,0 +1,112 @@
+// The group walker: recognises one interleave group of an RSV at a given
+// offset (rtmd run, video access units, audio chunks) and confirms it by the
+// next group's rtmd header. It reads only headers through a ByteSource and
+// never loads a group's media into memory.
+//
+// tryGroup() is a pure step: "a group at offset X → its samples, or why not".
+// The repair loop decides what to do with failures (today: stop; later:
+// resynchronise with findGroupStart()). Thread: one thread per walker.
+// Errors: I/O errors from the source propagate as EngineError(Io).
+#pragma once
+
+#include "byte_source.h"
+#include "nal.h"
+#include "reference.h"
+
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace tv {
+
+struct StreamLayout {
+    VideoCodec codec = VideoCodec::H264;
+    int nalLengthSize = 4;
+    uint32_t rtmdSize = 0;
+    uint32_t videoTimescale = 0;
+    uint32_t frameDuration = 0;
+    // A NAL length above this is damage, not a unit cut by the end of the
+    // file: a NAL unit is never larger than a picture, and pictures of one
+    // camera setting stay within a small multiple of the reference's largest.
+    int64_t maxNalSize = 64LL << 20;
+    struct Audio {
+        uint32_t bytesPerFrame = 0;
+        uint32_t timescale = 0;  // ticks per second = sample frames per second
+    };
+    std::vector<Audio> audio;  // in stored order within a group
+
+    static StreamLayout from(const Reference& ref);
+    // Audio sample frames of one track for frames [framesBefore, framesBefore
+    // + frames), given how many were placed before: exact integer arithmetic,
+    // the remainder carried by deriving every group from the running totals.
+    int64_t audioFramesFor(size_t track, int64_t framesBefore, int64_t frames,
+                           int64_t placedBefore) const;
+};
+
+// Running totals a group's audio size depends on.
+struct WalkClock {
+    int64_t framesBefore = 0;
+    std::vector<int64_t> audioBefore;  // sample frames per audio track
+};
+
+struct FrameInfo {
+    int64_t offset = 0;
+    uint32_t size = 0;
+    bool key = false;
+    int slices = 0;
+    std::optional<SliceInfo> slice;  // first slice header, when it parsed
+};
+
+struct AudioChunk {
+    size_t track = 0;  // index into StreamLayout::audio
+    int64_t offset = 0;
+    int64_t frames = 0;  // sample frames
+};
+
+struct GroupResult {
+    enum class Status { Complete, Cut, Failed };
+    Status status = Status::Failed;
+    std::string reason;  // why the group is cut or failed
+    int64_t start = 0;
+    int64_t end = 0;     // Complete: where the next group starts; otherwise walk stop
+    bool atEnd = false;  // Complete and nothing but end-of-file or zeros follows
+    int64_t rtmdOffset = 0;
+    std::vector<FrameInfo> frames;  // complete frames (one rtmd sample each)
+    std::vector<AudioChunk> audio;
+    bool audioPartial = false;      // a cut group kept only part of its audio
+    int64_t keptEnd = 0;            // end of the last byte any kept sample uses
+};
+
+class GroupWalker {
+public:
+    GroupWalker(const ByteSource& src, StreamLayout layout, const ParameterSets& ps)
+        : src_(src), layout_(std::move(layout)), ps_(ps) {}
+
+    GroupResult tryGroup(int64_t offset, const WalkClock& clock) const;
+    // Both rtmd markers at offset (a partial header at end-of-file counts if
+    // what is there matches).
+    bool rtmdAt(int64_t offset, bool allowPartial = false) const;
+    // First offset in [from, limit) where a group walks (complete or cut).
+    std::optional<int64_t> findGroupStart(int64_t from, int64_t limit, const WalkClock& clock) const;
+    // Learns the slices-per-picture count from an accepted group; used to
+    // judge the last picture before a cut.
+    void learn(const GroupResult& group);
+    int slicesPerPicture() const { return slicesPerPicture_; }
+    const StreamLayout& layout() const { return layout_; }
+
+private:
+    struct Nal;
+    Nal readNal(int64_t at) const;
+    std::optional<int64_t> closesAt(int64_t p, const std::vector<int64_t>& audioFrames,
+                                    std::vector<int64_t>* used, bool* atEnd) const;
+    bool zeroTail(int64_t from) const;
+    bool indexFollows(int64_t at) const;
+
+    const ByteSource& src_;
+    StreamLayout layout_;
+    const ParameterSets& ps_;
+    int slicesPerPicture_ = 0;  // 0 = not known (yet, or not constant)
+    bool slicesVary_ = false;
+};
+
+}  // namespace tv

@@ -1,0 +1,141 @@
+#!/usr/bin/env python3
+"""Seeds and references for the fuzz targets, made from the engine test corpus's generator.
+
+  prepare_seeds.py --gen DIR --seeds DIR --refs DIR [--max-len N]
+
+--gen caches the generated cases (make_clip.py output, one folder per case; kept between runs).
+--refs receives ref-0.mp4, ref-1.mp4, ... for fuzz_rsv_walker (its byte 0 picks one, in this order).
+--seeds receives one folder per target:
+  fuzz_reference   every reference.mp4 / healthy.mp4 with its media data dropped (mdat header only)
+                   and padding boxes shrunk: the headers and moov the parser reads, a few KB each
+  fuzz_rsv_walker  byte 0 = reference index, then RSV fragments of at most --max-len bytes: the
+                   first groups, the end of the file (the cut), and the bytes around each damage
+Committed tiny seeds under fuzz/seeds/<target>/ are copied in as well.
+"""
+
+import argparse
+import json
+import os
+import shutil
+import struct
+import subprocess
+import sys
+
+HERE = os.path.dirname(os.path.abspath(__file__))
+MAKE_CLIP = os.path.join(HERE, "..", "tests", "corpus", "make_clip.py")
+
+# Walker references, in selector order: small groups (rtmd 1,024 bytes, one audio track), one per
+# codec, one with a 192-byte header layout.
+WALKER_CASES = ["avc-25p-twos-r1024", "hevc-2997p-twos-r1024-at192"]
+# Further layouts whose movie headers seed the reference parser (four mono audio tracks, timecode).
+REFERENCE_ONLY_CASES = ["avc-50p-ipcm4-ip-only", "avc-25p-tmcd-twos"]
+
+
+def generate(gen, case):
+    out = os.path.join(gen, case)
+    if os.path.exists(os.path.join(out, "expect.json")):
+        return out
+    tmp = out + ".tmp"
+    shutil.rmtree(tmp, ignore_errors=True)
+    subprocess.run([sys.executable, MAKE_CLIP, "--case", case, "--out", tmp], check=True,
+                   stdout=subprocess.DEVNULL)
+    os.replace(tmp, out)
+    return out
+
+
+def top_boxes(data):
+    pos = 0
+    while pos + 8 <= len(data):
+        size, kind = struct.unpack(">I4s", data[pos:pos + 8])
+        head = 8
+        if size == 1:
+            size = struct.unpack(">Q", data[pos + 8:pos + 16])[0]
+            head = 16
+        elif size == 0:
+            size = len(data) - pos
+        if size < head or pos + size > len(data):
+            break
+        yield kind, data[pos:pos + size]
+        pos += size
+
+
+def shrink_reference(data):
+    """The boxes the reference parser reads, without media data or large padding."""
+    out = bytearray()
+    for kind, box in top_boxes(data):
+        if kind == b"mdat":
+            out += struct.pack(">I4sQ", 1, b"mdat", 16)
+        elif kind in (b"free", b"skip") and len(box) > 64:
+            out += struct.pack(">I4s", 8, kind)
+        else:
+            out += box
+    return bytes(out)
+
+
+def write(path, data):
+    with open(path, "wb") as f:
+        f.write(data)
+
+
+def walker_seeds(case_dir, index, seeds, max_len):
+    expect = json.load(open(os.path.join(case_dir, "expect.json")))
+    groups = expect["groups"]
+    group_len = max(g["end"] - g["start"] for g in groups)
+    made = 0
+    for v in expect["variants"]:
+        rsv = open(os.path.join(case_dir, v["file"]), "rb").read()
+        header = v.get("header_len", 0)
+        windows = [(0, header + groups[min(1, len(groups) - 1)]["end"] + 4096),
+                   (max(0, len(rsv) - max_len), len(rsv))]
+        for start, length in v.get("damaged", []):
+            windows.append((max(0, start - group_len // 2), start + length + group_len))
+        for i, (a, b) in enumerate(windows):
+            b = min(b, len(rsv), a + max_len)
+            if b <= a:
+                continue
+            name = "r%d-%s-%d" % (index, v["name"], i)
+            write(os.path.join(seeds, name), bytes([index]) + rsv[a:b])
+            made += 1
+    return made
+
+
+def main():
+    ap = argparse.ArgumentParser()
+    ap.add_argument("--gen", required=True)
+    ap.add_argument("--seeds", required=True)
+    ap.add_argument("--refs", required=True)
+    ap.add_argument("--max-len", type=int, default=262144)
+    args = ap.parse_args()
+
+    for d in (args.gen, args.refs):
+        os.makedirs(d, exist_ok=True)
+    ref_seeds = os.path.join(args.seeds, "fuzz_reference")
+    rsv_seeds = os.path.join(args.seeds, "fuzz_rsv_walker")
+    for d in (ref_seeds, rsv_seeds, os.path.join(args.seeds, "fuzz_envelope")):
+        os.makedirs(d, exist_ok=True)
+
+    counts = {"fuzz_reference": 0, "fuzz_rsv_walker": 0}
+    for index, case in enumerate(WALKER_CASES + REFERENCE_ONLY_CASES):
+        case_dir = generate(args.gen, case)
+        for name in ("reference.mp4", "healthy.mp4"):
+            data = open(os.path.join(case_dir, name), "rb").read()
+            write(os.path.join(ref_seeds, "%s-%s" % (case, name)), shrink_reference(data))
+            counts["fuzz_reference"] += 1
+        if case in WALKER_CASES:
+            shutil.copyfile(os.path.join(case_dir, "reference.mp4"),
+                            os.path.join(args.refs, "ref-%d.mp4" % index))
+            counts["fuzz_rsv_walker"] += walker_seeds(case_dir, index, rsv_seeds, args.max_len)
+
+    committed = os.path.join(HERE, "seeds")
+    if os.path.isdir(committed):
+        for target in os.listdir(committed):
+            dst = os.path.join(args.seeds, target)
+            os.makedirs(dst, exist_ok=True)
+            for name in os.listdir(os.path.join(committed, target)):
+                shutil.copyfile(os.path.join(committed, target, name), os.path.join(dst, name))
+                counts[target] = counts.get(target, 0) + 1
+    print("seeds: " + ", ".join("%s %d" % kv for kv in sorted(counts.items())))
+
+
+if __name__ == "__main__":
+    main()

@@ -1,0 +1,98 @@
+// The repair loop of the engine, minus the files: walks an RSV held in a
+// ByteSource against a parsed reference, resynchronising past groups that do
+// not check out, then lays out the moov of what it kept and reads that moov
+// back. Shared by the fuzz targets so each drives the engine the way a repair
+// does.
+//
+// Contract: EngineError is the engine's answer to bad input and ends the walk
+// quietly; anything else (another exception, a sanitizer report, a walk that
+// stops making progress) is a fault and reaches libFuzzer as a crash.
+#pragma once
+
+#include "assembly.h"
+#include "errors.h"
+#include "nal.h"
+#include "reference.h"
+#include "repair.h"
+#include "rsv_start.h"
+#include "walker.h"
+
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+
+namespace tvfuzz {
+
+// Log lines are built (so their formatting runs) and dropped.
+class QuietReporter final : public tv::Reporter {
+public:
+    void info(const std::string& line) override { chars += line.size(); }
+    void progress(double) override {}
+    size_t chars = 0;
+};
+
+// A walk that does not advance would spin forever in a repair: report it.
+[[noreturn]] inline void stuck(const char* what, int64_t at) {
+    std::fprintf(stderr, "walk does not advance: %s at offset %lld\n", what, (long long)at);
+    std::abort();
+}
+
+struct WalkLimits {
+    int maxGroups = 1 << 30;       // stop after this many accepted groups
+    uint64_t co64Threshold = UINT32_MAX;
+};
+
+inline void walkAndBuild(const tv::Reference& ref, const tv::ByteSource& rsv, const WalkLimits& lim) {
+    QuietReporter rep;
+    const tv::StreamLayout layout = tv::StreamLayout::from(ref);
+    const auto& video = ref.videoTrack();
+    const tv::ParameterSets ps = tv::ParameterSets::fromConfig(video.video.codec, video.video.parameterSets);
+    tv::GroupWalker walker(rsv, layout, ps);
+    tv::Assembly assembly(ref, layout, ps);
+
+    int64_t dataStart = 0;
+    try {
+        dataStart = tv::locateMediaData(rsv, walker, assembly.clock(), rep);
+    } catch (const tv::EngineError&) {
+        return;
+    }
+    if (dataStart < 0 || dataStart > rsv.size()) stuck("media data outside the file", dataStart);
+
+    int64_t pos = dataStart;
+    for (int accepted = 0; accepted < lim.maxGroups;) {
+        tv::GroupResult g = walker.tryGroup(pos, assembly.clock());
+        if (g.status == tv::GroupResult::Status::Failed) {
+            if (pos >= rsv.size()) break;
+            auto next = walker.findGroupStart(pos + 1, rsv.size(), assembly.clock());
+            if (!next) break;
+            if (*next <= pos) stuck("resynchronisation went backwards", *next);
+            assembly.markDiscontinuity();
+            pos = *next;
+            continue;
+        }
+        assembly.add(g);
+        ++accepted;
+        if (g.status == tv::GroupResult::Status::Cut) break;
+        walker.learn(g);
+        if (g.atEnd) break;
+        if (g.end <= pos) stuck("a complete group ends where it starts", pos);
+        pos = g.end;
+    }
+    if (assembly.videoFrames() == 0) return;
+    rep.info(assembly.finish());
+
+    const int64_t payloadBase = 64;
+    std::vector<uint8_t> moov = assembly.buildMoov(dataStart, payloadBase, lim.co64Threshold);
+    for (const auto& t : assembly.tracks()) (void)assembly.seconds(t);
+
+    // What the engine writes, it must be able to read back as a reference.
+    tv::MemorySource moovSource(moov);
+    tv::Reference back;
+    try {
+        if (moov.size() >= 8) tv::parseMovie(moovSource, 8, int64_t(moov.size()), back);
+    } catch (const tv::EngineError&) {
+    }
+}
+
+}  // namespace tvfuzz

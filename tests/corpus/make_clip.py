@@ -1,0 +1,549 @@
+#!/usr/bin/env python3
+"""Fixture generator for the repair engine: camera-like recordings, interrupted RSVs, expectations.
+
+What it imitates (see the format notes on camera recordings):
+- XAVC S bodies: H.264 High 8-bit (avc1), access unit delimiter first in every sample, SEI
+  (buffering period / picture timing) in every access unit, several slices per picture,
+  B-pictures (IBBP, composition offsets alternating) or the older I/P-only 50p shape (offsets all
+  equal, 4 slices per picture), and an intra-only variant.
+- XAVC HS bodies: H.265 Main10 (hvc1) with the same structure, GOPs of 12 to 48 pictures.
+- Audio as one `twos` track (16-bit big-endian stereo, 48 kHz) or four mono `ipcm` tracks
+  (24-bit big-endian), one chunk per track per group.
+- Timed metadata `rtmd` samples of 1,024 (older bodies) or 19,456 bytes (bodies with gyro data),
+  one per frame, header `00 1C 01 00 ... F0 01 00 10`, a tagged set keyed `06 0E 2B 34`, zeros.
+- Media data starting at 0x40000, 0x20000 (padded bodies) or 192 (older bodies, no padding).
+- The RSV: the media data alone from offset 0, cut inside its last group; optionally preceded by a
+  reference-style header whose mdat size is a placeholder (size 1, 64-bit 0) or 0.
+
+Streams are encoded at generation time with the ffmpeg CLI (lavfi testsrc2/testsrc and sine
+tones at distinct frequencies); the encoder's own MP4 output is parsed for the samples and laid
+out again in the camera's layout. Everything is written into one output directory:
+  healthy.mp4     the finished recording (what the camera would have written)
+  reference.mp4   another recording with the same settings and different content
+  <variant>.rsv   the interrupted recordings (one per cut / damage variant)
+  expect.json     what a perfect repair of each variant must contain
+
+The rule a perfect repair is held to (cut variants):
+- video: every video sample that lies wholly before the cut, in decode order; nothing else.
+  A frame cut anywhere (mid NAL, or between two slice NAL units of one picture) is not kept.
+- rtmd: one sample per kept video frame (the group's first frames' samples).
+- audio: per track, at least the bytes of every audio chunk that lies wholly before the cut
+  ("audio_min"), at most the whole sample frames present before the cut ("audio_max"); the
+  recovered bytes must be a prefix of the healthy track's bytes.
+A cut inside the first group's rtmd run leaves no complete frame: the repair must fail
+(non-zero exit, no output), as for any RSV with nothing to recover.
+Damage variants (zeroed region, random region, duplicated group, removed group) list the groups
+whose bytes are untouched; those must all be recovered, bit-identical and in order.
+
+Usage:
+  make_clip.py --list
+  make_clip.py --case NAME --out DIR
+  make_clip.py --case bench-avc --out DIR --repeat-groups N     (large RSV for benchmarks)
+"""
+
+import argparse
+import json
+import os
+import random
+import struct
+import subprocess
+import sys
+
+sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+import camera  # noqa: E402
+import mp4box  # noqa: E402
+
+# ---------------------------------------------------------------- the cases
+# cuts: (name, kind, args...). kinds:
+#   boundary g            cut exactly where group g starts (groups before it complete)
+#   rtmd g i b            inside rtmd sample i of group g, b bytes into it
+#   frame g i             inside video frame i of group g, in the middle of a NAL unit
+#   slice g i             inside frame i of group g, exactly before its last slice NAL unit
+#   audio g t f           inside audio chunk of track t of group g, at fraction f of it
+# header: None, "placeholder" or "zero" (reference-style header before the media data)
+CASES = {
+    "avc-25p-twos-r1024": dict(
+        codec="h264", size="320x180", rate=(25, 1), groups=[12] * 8, bframes=2, slices=4,
+        audio="twos", rtmd=1024, data_at=0x40000,
+        cuts=[("boundary", "boundary", 7), ("in-rtmd", "rtmd", 7, 3, 500),
+              ("in-frame", "frame", 7, 5), ("in-audio", "audio", 6, 0, 0.5)],
+        damage=True),
+    "avc-2997p-twos-r19456-at192": dict(
+        codec="h264", size="320x180", rate=(30000, 1001), groups=[15] * 4, bframes=2, slices=3,
+        audio="twos", rtmd=19456, data_at=192,
+        cuts=[("in-rtmd-header", "rtmd", 3, 1, 6), ("at-slice", "slice", 2, 7),
+              ("hdr-placeholder-in-audio", "audio", 2, 0, 0.3, "placeholder"),
+              ("hdr-zero-boundary", "boundary", 3, "zero")]),
+    "avc-50p-ipcm4-ip-only": dict(
+        codec="h264", size="320x180", rate=(50, 1), groups=[24] * 3, bframes=0, slices=4,
+        audio="ipcm4", rtmd=1024, data_at=0x20000,
+        cuts=[("in-audio-track3", "audio", 1, 2, 0.5), ("in-frame", "frame", 2, 10),
+              ("boundary", "boundary", 2), ("first-group-in-frame", "frame", 0, 5)]),
+    "avc-23976p-intra-twos-r19456": dict(
+        codec="h264", size="320x180", rate=(24000, 1001), groups=[12] * 4, bframes=0, slices=2,
+        intra=True, no_stss=True, audio="twos", rtmd=19456, data_at=0x40000,
+        cuts=[("in-frame", "frame", 3, 4), ("in-rtmd", "rtmd", 3, 11, 9000)]),
+    "avc-5994p-twos-varied-groups-co64": dict(
+        codec="h264", size="320x180", rate=(60000, 1001), groups=[30, 30, 15, 30, 25], bframes=2,
+        slices=4, audio="twos", rtmd=1024, data_at=0x40000, co64=True, xml_meta=True, decoys=True,
+        cuts=[("boundary", "boundary", 3), ("in-frame-short-group", "frame", 2, 14),
+              ("in-audio", "audio", 4, 0, 0.9)]),
+    "hevc-25p-twos-r19456": dict(
+        codec="hevc", size="320x180", rate=(25, 1), groups=[12] * 8, bframes=2, slices=2,
+        audio="twos", rtmd=19456, data_at=0x40000,
+        cuts=[("boundary", "boundary", 7), ("in-rtmd", "rtmd", 7, 0, 100),
+              ("in-frame", "frame", 7, 6), ("in-audio", "audio", 6, 0, 0.5)],
+        damage=True),
+    "hevc-50p-gop48-ipcm4": dict(
+        codec="hevc", size="320x180", rate=(50, 1), groups=[48] * 3, bframes=2, slices=2,
+        audio="ipcm4", rtmd=19456, data_at=0x20000,
+        cuts=[("in-audio-track1", "audio", 1, 0, 0.25), ("in-frame", "frame", 2, 30),
+              ("hdr-placeholder-boundary", "boundary", 2, "placeholder")]),
+    "hevc-2997p-twos-r1024-at192": dict(
+        codec="hevc", size="320x180", rate=(30000, 1001), groups=[15] * 4, bframes=2, slices=3,
+        audio="twos", rtmd=1024, data_at=192,
+        cuts=[("at-slice", "slice", 3, 4), ("in-rtmd", "rtmd", 3, 2, 30),
+              ("hdr-zero-in-frame", "frame", 2, 3, "zero")]),
+    "hevc-5994p-twos": dict(
+        codec="hevc", size="320x180", rate=(60000, 1001), groups=[30] * 3, bframes=2, slices=2,
+        audio="twos", rtmd=1024, data_at=0x40000, ftyp24=True, xml_meta=True,
+        cuts=[("in-frame", "frame", 2, 20), ("in-audio", "audio", 1, 0, 0.75),
+              ("first-group-in-audio", "audio", 0, 0, 0.5), ("first-group-in-rtmd", "rtmd", 0, 7, 12)]),
+    "hevc-23976p-intra-ipcm4": dict(
+        codec="hevc", size="320x180", rate=(24000, 1001), groups=[12] * 3, bframes=0,
+        slices=2, intra=True, audio="ipcm4", rtmd=1024, data_at=0x40000, ref_groups=[12, 12],
+        cuts=[("in-frame", "frame", 2, 5), ("boundary", "boundary", 2)]),
+    # A body with a timecode track: one 4-byte tmcd sample before the first group.
+    "avc-25p-tmcd-twos": dict(
+        codec="h264", size="320x180", rate=(25, 1), groups=[12] * 3, bframes=2, slices=2,
+        audio="twos", rtmd=1024, data_at=0x40000, tmcd=True, decoys=True,
+        cuts=[("in-frame", "frame", 2, 4), ("boundary", "boundary", 2)]),
+    # For benchmarks: bigger pictures at a high bit rate, so a GB holds a realistic frame count.
+    "bench-avc": dict(
+        codec="h264", size="1280x720", rate=(25, 1), groups=[12] * 4, bframes=2, slices=4,
+        audio="twos", rtmd=19456, data_at=0x40000, crf=4, cuts=[], bench=True),
+    "bench-hevc": dict(
+        codec="hevc", size="1280x720", rate=(50, 1), groups=[24] * 2, bframes=2, slices=2,
+        audio="ipcm4", rtmd=19456, data_at=0x40000, crf=4, cuts=[], bench=True),
+}
+
+AUDIO_TONES = {"healthy": (440, 660, 330, 550, 770, 990), "reference": (523, 784, 262, 392, 1047, 1319)}
+
+
+# ---------------------------------------------------------------- encoding
+
+def run(cmd):
+    p = subprocess.run(cmd, stdout=subprocess.PIPE, stderr=subprocess.PIPE)
+    if p.returncode != 0:
+        raise RuntimeError("%s failed: %s" % (cmd[0], p.stderr.decode(errors="replace")[-2000:]))
+    return p.stdout
+
+
+def group_starts(groups):
+    starts, n = [], 0
+    for g in groups:
+        starts.append(n)
+        n += g
+    return starts
+
+
+def encode_video(case, groups, pattern, path):
+    num, den = case["rate"]
+    n = sum(groups)
+    timescale, delta = (num * 1000, 1000) if den == 1 else (num, den)
+    src = "%s=s=%s:r=%d/%d" % (pattern, case["size"], num, den)
+    keys = "+".join("eq(n,%d)" % s for s in group_starts(groups))
+    intra = case.get("intra", False)
+    bf = 0 if intra else case["bframes"]
+    cmd = ["ffmpeg", "-v", "error", "-y", "-f", "lavfi", "-i", src, "-frames:v", str(n)]
+    rate_ctl = ("crf=%d" % case["crf"]) if "crf" in case else "vbv-maxrate=1500:vbv-bufsize=1500"
+    if case["codec"] == "h264":
+        params = "aud=1:slices=%d:b-pyramid=none:scenecut=0:keyint=%d:min-keyint=1:bframes=%d:%s" % (
+            case["slices"], 1 if intra else 1000, bf, rate_ctl)
+        if "crf" not in case:
+            params += ":nal-hrd=vbr"
+        cmd += ["-c:v", "libx264", "-profile:v", "high", "-pix_fmt", "yuv420p", "-x264-params", params]
+    else:
+        params = ("aud=1:slices=%d:scenecut=0:open-gop=0:b-pyramid=0:bframes=%d:keyint=%d:min-keyint=1:"
+                  "log-level=error:%s" % (case["slices"], bf, 1 if intra else 1000, rate_ctl))
+        if "crf" not in case:
+            params += ":hrd=1"
+        cmd += ["-c:v", "libx265", "-pix_fmt", "yuv420p10le", "-tag:v", "hvc1", "-x265-params", params]
+    if not intra:
+        cmd += ["-force_key_frames", "expr:" + keys]
+    cmd += ["-video_track_timescale", str(timescale), path]
+    run(cmd)
+    return timescale, delta
+
+
+def nal_units(sample):
+    out, p = [], 0
+    while p < len(sample):
+        (ln,) = struct.unpack_from(">I", sample, p)
+        out.append(sample[p:p + 4 + ln])
+        p += 4 + ln
+    if p != len(sample):
+        raise ValueError("NAL lengths overrun the sample")
+    return out
+
+
+def camera_access_unit(sample, hevc, key):
+    """The sample with its access unit delimiter first, as the camera writes it.
+
+    The encoder, in global-header mode, emits the first picture's SEI before its delimiter
+    (H.264) or no delimiter at all (H.265); the standards require the delimiter first.
+    """
+    nals = nal_units(sample)
+    ntype = (lambda n: (n[4] >> 1) & 63) if hevc else (lambda n: n[4] & 31)
+    aud_type = 35 if hevc else 9
+    auds = [n for n in nals if ntype(n) == aud_type]
+    rest = [n for n in nals if ntype(n) != aud_type]
+    if not auds:
+        pic = 0x10 if key else 0x50
+        auds = [b"\0\0\0\x03\x46\x01" + bytes([pic])] if hevc else [b"\0\0\0\x02\x09" + bytes([pic])]
+    return b"".join(auds[:1] + rest)
+
+
+def read_encoded(path, hevc):
+    data = open(path, "rb").read()
+    tracks = mp4box.parse_movie(data)
+    v = [t for t in tracks if t.handler == b"vide"][0]
+    key = v.sync if v.sync is not None else set(range(len(v.sizes)))
+    samples = [camera_access_unit(v.sample(data, i), hevc, i in key) for i in range(len(v.sizes))]
+    return v, samples, key
+
+
+def encode_audio(kind, total_samples, tones):
+    """Raw big-endian PCM per track: twos = one stereo 16-bit track, ipcm4 = four mono 24-bit."""
+    dur = total_samples / 48000.0 + 0.1
+    if kind == "twos":
+        expr = "0.4*sin(2*PI*%d*t)|0.4*sin(2*PI*%d*t)" % tones[:2]
+        pcm = run(["ffmpeg", "-v", "error", "-f", "lavfi", "-i", "aevalsrc=%s:s=48000:d=%.3f" % (expr, dur),
+                   "-f", "s16be", "-c:a", "pcm_s16be", "-"])
+        return [pcm[:total_samples * 4]], 4
+    expr = "|".join("0.3*sin(2*PI*%d*t)" % f for f in tones[2:6])
+    pcm = run(["ffmpeg", "-v", "error", "-f", "lavfi", "-i", "aevalsrc=%s:s=48000:d=%.3f" % (expr, dur),
+               "-f", "s24be", "-c:a", "pcm_s24be", "-"])
+    out = []
+    for c in range(4):
+        t = bytearray(total_samples * 3)
+        for b in range(3):
+            t[b::3] = pcm[c * 3 + b::12][:total_samples]
+        out.append(bytes(t))
+    return out, 3
+
+
+def decoy_audio(track, chunk_lengths):
+    """The track with the rtmd prefix `00 1C 01 00` (but not the marker at offset 8) at the start
+    and in the middle of every group's chunk: the prefix alone occurs in real audio and video."""
+    t = bytearray(track)
+    pos = 0
+    for n in chunk_lengths:
+        for at in (pos, pos + (n // 2) // 12 * 12):
+            t[at:at + 4] = b"\x00\x1c\x01\x00"
+        pos += n
+    return bytes(t)
+
+
+def audio_samples_per_group(groups, rate):
+    """Audio sample frames per group, exact: cumulative floor of frames x 48000 / frame rate."""
+    num, den = rate
+    out, f = [], 0
+    for g in groups:
+        a = (f * 48000 * den) // num
+        f += g
+        out.append((f * 48000 * den) // num - a)
+    return out
+
+
+class Recording:
+    """One camera recording: samples, tables, groups and the media data bytes."""
+
+    def __init__(self, case, role, workdir):
+        hevc = case["codec"] == "hevc"
+        groups = case["groups"] if role == "healthy" else case.get("ref_groups", case["groups"][:3])
+        tmp = os.path.join(workdir, role + "-encoded.mp4")
+        ts, delta = encode_video(case, groups, "testsrc2" if role == "healthy" else "testsrc", tmp)
+        enc, samples, key = read_encoded(tmp, hevc)
+        os.unlink(tmp)
+        starts = group_starts(groups)
+        if len(samples) != sum(groups) or not all(s in key for s in starts):
+            raise RuntimeError("encoder did not start every group with a key frame")
+        if case.get("intra") and len(key) != len(samples):
+            raise RuntimeError("intra-only encode has non-key frames")
+        # Composition offsets: the encoder's, shifted so the first picture is delayed by exactly
+        # one frame where the encoder's delay is less (I/P-only and intra-only bodies).
+        shift = max(0, delta - enc.cts[0])
+        cts = [c + shift for c in enc.cts]
+        apg = audio_samples_per_group(groups, case["rate"])
+        pcm, bpf = encode_audio(case["audio"], sum(apg), AUDIO_TONES[role])
+        audio_chunks = [[a * bpf for _ in pcm] for a in apg]
+        if case.get("decoys"):
+            pcm = [decoy_audio(t, [a * bpf for a in apg]) for t in pcm]
+        lead = 4 if case.get("tmcd") else 0
+        self.groups, media_len = camera.layout_groups(groups, [len(s) for s in samples], audio_chunks,
+                                                      case["rtmd"], lead)
+        w, h = (int(x) for x in case["size"].split("x"))
+        self.case = case
+        self.samples = samples
+        self.pcm = pcm
+        self.bpf = bpf
+        self.rec = {
+            "video": {"entry": enc.sample_entry, "sizes": [len(s) for s in samples], "cts": cts,
+                      "sync": None if case.get("no_stss") else key, "timescale": ts, "delta": delta,
+                      "elst": cts[0], "width": w, "height": h},
+            "audio": [(camera.twos_entry() if case["audio"] == "twos" else camera.ipcm_entry(), bpf)
+                      for _ in pcm],
+            "rtmd_size": case["rtmd"],
+            "groups": self.groups,
+            "tmcd": 0 if lead else None,
+        }
+        self.media_len = media_len
+
+    def rtmd(self, frame):
+        num, den = self.case["rate"]
+        return camera.rtmd_sample(self.case["rtmd"], frame, num, den)
+
+    def write_group(self, out, g, frame_base=None):
+        """Writes group g's chunks; frame_base renumbers its rtmd counters (repeated groups)."""
+        grp = self.groups[g]
+        first = grp["first"] if frame_base is None else frame_base
+        for i in range(grp["frames"]):
+            out.write(self.rtmd(first + i))
+        for i in range(grp["first"], grp["first"] + grp["frames"]):
+            out.write(self.samples[i])
+        apos = sum(x["audio"][0][1] for x in self.groups[:g]) if self.pcm else 0
+        for k, track in enumerate(self.pcm):
+            length = grp["audio"][k][1]
+            out.write(track[apos:apos + length])
+
+    def media(self):
+        import io
+        buf = io.BytesIO()
+        if self.case.get("tmcd"):
+            buf.write(struct.pack(">I", 36000 * self.case["rate"][0] // self.case["rate"][1]))
+        for g in range(len(self.groups)):
+            self.write_group(buf, g)
+        data = buf.getvalue()
+        assert len(data) == self.media_len
+        return data
+
+    def profile(self):
+        w, h = (int(x) for x in self.case["size"].split("x"))
+        return (w, h, self.case["rate"][0], self.case["rate"][1], 50000)
+
+    def write_file(self, path, media):
+        data_at = self.case["data_at"]
+        head = camera.file_header(data_at, self.profile(), "large", len(media), self.case.get("ftyp24", False))
+        moov = camera.build_moov(self.rec, data_at, self.case.get("co64", False))
+        with open(path, "wb") as f:
+            f.write(head)
+            f.write(media)
+            f.write(moov)
+            if self.case.get("xml_meta"):
+                f.write(camera.nrtm_meta("CORPUS-" + self.case["codec"].upper()))
+
+    def codec_config(self):
+        return mp4box.avcc_or_hvcc(self.rec["video"]["entry"])
+
+
+# ---------------------------------------------------------------- cuts and expectations
+
+def cut_offset(rec, kind, args):
+    g = rec.groups[args[0]]
+    if kind == "boundary":
+        return g["start"]
+    if kind == "rtmd":
+        return g["rtmd"] + args[1] * rec.case["rtmd"] + args[2]
+    if kind in ("frame", "slice"):
+        i = g["first"] + args[1]
+        start = g["frame_offsets"][args[1]]
+        nals = nal_units(rec.samples[i])
+        if kind == "slice":
+            if len(nals) < 3:
+                raise ValueError("frame has a single slice")
+            return start + len(rec.samples[i]) - len(nals[-1])
+        # the middle of the largest NAL unit, never on a NAL boundary
+        p, best = 0, (0, 0)
+        for n in nals:
+            if len(n) > best[1]:
+                best = (p, len(n))
+            p += len(n)
+        return start + best[0] + best[1] // 2
+    if kind == "audio":
+        off, length = g["audio"][args[1]]
+        return off + int(length * args[2])
+    raise ValueError(kind)
+
+
+def cut_expectation(rec, cut):
+    frames = []
+    for g in rec.groups:
+        for k, off in enumerate(g["frame_offsets"]):
+            if off + len(rec.samples[g["first"] + k]) <= cut:
+                frames.append(g["first"] + k)
+    n = len(frames)
+    if frames != list(range(n)):
+        raise AssertionError("complete frames are not a prefix")
+    amin = [0] * len(rec.pcm)
+    amax = [0] * len(rec.pcm)
+    for g in rec.groups:
+        for k, (off, length) in enumerate(g["audio"]):
+            if off + length <= cut:
+                amin[k] += length
+                amax[k] += length
+            elif off < cut:
+                amax[k] += (cut - off) // rec.bpf * rec.bpf
+    return {"frames": n, "rtmd": n, "audio_min": amin, "audio_max": amax}
+
+
+def presentation_ranks(rec, n):
+    """Rank (in presentation order of the healthy file) of each of the first n samples, sorted."""
+    v = rec.rec["video"]
+    pts = [i * v["delta"] + c for i, c in enumerate(v["cts"])]
+    order = sorted(range(len(pts)), key=lambda i: pts[i])
+    rank = {s: r for r, s in enumerate(order)}
+    return sorted(rank[i] for i in range(n))
+
+
+def write_rsv(path, header, media, cut):
+    with open(path, "wb") as f:
+        f.write(header)
+        f.write(media[:cut])
+
+
+def damage_variants(rec, media, rng):
+    """(name, bytes, intact group list, damaged ranges) for the resynchronisation cases."""
+    gs = rec.groups
+    last = len(gs) - 1
+    tail_cut = gs[last]["frame_offsets"][len(gs[last]["frame_offsets"]) // 2] + 3
+    out = []
+
+    def intact(lo, hi):
+        return [i for i, g in enumerate(gs) if g["end"] <= lo or g["start"] >= hi]
+
+    # zeros from inside group 2's audio over all of group 3 into group 4's rtmd (the camera's
+    # 1 MB region scaled to these small groups)
+    lo = gs[2]["audio"][0][0] + 100
+    hi = gs[4]["start"] + rec.case["rtmd"] // 2
+    d = bytearray(media[:tail_cut])
+    d[lo:hi] = bytes(hi - lo)
+    out.append(("zeroed-region", bytes(d), [g for g in intact(lo, hi) if g != last], [[lo, hi - lo]]))
+    # 64 KB of random bytes from inside group 2's video (less if the groups are smaller)
+    size = min(65536, gs[3]["end"] - gs[2]["video"] - 200)
+    lo = gs[2]["video"] + 50
+    d = bytearray(media[:tail_cut])
+    d[lo:lo + size] = bytes(rng.getrandbits(8) for _ in range(size))
+    out.append(("random-64k", bytes(d), [g for g in intact(lo, lo + size) if g != last], [[lo, size]]))
+    # group 3 written twice
+    d = media[:gs[4]["start"]] + media[gs[3]["start"]:tail_cut]
+    out.append(("duplicated-group", d, [0, 1, 2, 3, 3] + list(range(4, last)), []))
+    # group 3 missing
+    d = media[:gs[3]["start"]] + media[gs[4]["start"]:tail_cut]
+    out.append(("removed-group", d, [0, 1, 2] + list(range(4, last)), []))
+    return out
+
+
+def generate(name, out, with_damage=True):
+    case = CASES[name]
+    os.makedirs(out, exist_ok=True)
+    healthy = Recording(case, "healthy", out)
+    reference = Recording(case, "reference", out)
+    if healthy.codec_config() != reference.codec_config():
+        raise RuntimeError("reference and healthy streams have different parameter sets")
+    media = healthy.media()
+    healthy.write_file(os.path.join(out, "healthy.mp4"), media)
+    reference.write_file(os.path.join(out, "reference.mp4"), reference.media())
+    v = healthy.rec["video"]
+    exp = {
+        "case": name, "codec": case["codec"], "rate": list(case["rate"]), "size": case["size"],
+        "audio": case["audio"], "audio_tracks": len(healthy.pcm), "tmcd": bool(case.get("tmcd")), "bytes_per_frame": healthy.bpf,
+        "rtmd_size": case["rtmd"], "timescale": v["timescale"], "frame_delta": v["delta"],
+        "total_frames": len(healthy.samples), "healthy": "healthy.mp4", "reference": "reference.mp4",
+        "groups": [{"start": g["start"], "end": g["end"], "first": g["first"], "frames": g["frames"],
+                    "audio": g["audio"]} for g in healthy.groups],
+        "variants": [],
+    }
+    for cut in case["cuts"]:
+        vname, kind = cut[0], cut[1]
+        args = [a for a in cut[2:] if not isinstance(a, str)]
+        style = next((a for a in cut[2:] if isinstance(a, str)), None)
+        off = cut_offset(healthy, kind, args)
+        header = (camera.file_header(case["data_at"], healthy.profile(), style, 0, case.get("ftyp24", False))
+                  if style else b"")
+        fname = vname + ".rsv"
+        write_rsv(os.path.join(out, fname), header, media, off)
+        e = cut_expectation(healthy, off)
+        e["presentation_ranks"] = presentation_ranks(healthy, e["frames"])
+        exp["variants"].append({"name": vname, "file": fname, "kind": "cut", "cut_kind": kind,
+                                "header_len": len(header), "cut": off, "expect": e})
+    if with_damage and case.get("damage"):
+        rng = random.Random(name)
+        for vname, data, intact, damaged in damage_variants(healthy, media, rng):
+            fname = vname + ".rsv"
+            with open(os.path.join(out, fname), "wb") as f:
+                f.write(data)
+            exp["variants"].append({"name": vname, "file": fname, "kind": "damage",
+                                    "intact_groups": intact, "damaged": damaged})
+    with open(os.path.join(out, "expect.json"), "w") as f:
+        json.dump(exp, f, indent=1)
+    return exp
+
+
+def generate_large(name, out, repeat=None, target_bytes=None):
+    """A long RSV: `repeat` groups (or enough to reach target_bytes), the case's groups cycled with
+    rtmd counters continuing, then an interrupted group; plus its reference. Streams to disk."""
+    case = CASES[name]
+    os.makedirs(out, exist_ok=True)
+    healthy = Recording(case, "healthy", out)
+    if not repeat:
+        repeat = max(1, int(target_bytes * len(healthy.groups) / healthy.media_len))
+    reference = Recording(case, "reference", out)
+    reference.write_file(os.path.join(out, "reference.mp4"), reference.media())
+    path = os.path.join(out, "large.rsv")
+    frames = 0
+    with open(path, "wb", buffering=8 << 20) as f:
+        for r in range(repeat):
+            g = r % len(healthy.groups)
+            healthy.write_group(f, g, frame_base=frames)
+            frames += healthy.groups[g]["frames"]
+        # an interrupted last group: its rtmd run and half its first picture
+        g0 = healthy.groups[0]
+        for i in range(g0["frames"]):
+            f.write(healthy.rtmd(frames + i))
+        f.write(healthy.samples[0][:len(healthy.samples[0]) // 2])
+    info = {"rsv": path, "reference": os.path.join(out, "reference.mp4"), "complete_groups": repeat,
+            "complete_frames": frames, "bytes": os.path.getsize(path)}
+    with open(os.path.join(out, "large.json"), "w") as f:
+        json.dump(info, f, indent=1)
+    return info
+
+
+def main():
+    ap = argparse.ArgumentParser(description=__doc__.split("\n")[0])
+    ap.add_argument("--case", help="case name (see --list)")
+    ap.add_argument("--out", help="output directory")
+    ap.add_argument("--list", action="store_true", help="list the cases")
+    ap.add_argument("--no-damage", action="store_true", help="skip the damage variants")
+    ap.add_argument("--repeat-groups", type=int, metavar="N",
+                    help="write large.rsv of N groups (repeated) instead of the corpus variants")
+    ap.add_argument("--target-gb", type=float, metavar="GB",
+                    help="like --repeat-groups, with N chosen to reach about GB gigabytes")
+    a = ap.parse_args()
+    if a.list:
+        for n, c in CASES.items():
+            print(n + ("  (bench)" if c.get("bench") else ""))
+        return 0
+    if not a.case or not a.out or a.case not in CASES:
+        ap.error("--case NAME (one of --list) and --out DIR are required")
+    if a.repeat_groups or a.target_gb:
+        target = int(a.target_gb * 1e9) if a.target_gb else None
+        print(json.dumps(generate_large(a.case, a.out, a.repeat_groups, target)))
+        return 0
+    exp = generate(a.case, a.out, not a.no_damage)
+    print("%s: %d frames, %d variants in %s" % (a.case, exp["total_frames"], len(exp["variants"]), a.out))
+    return 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())

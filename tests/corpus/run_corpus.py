@@ -1,0 +1,443 @@
+#!/usr/bin/env python3
+"""Corpus driver: generates a case, runs the repair engine on each of its RSVs, checks the result.
+
+Contract: exit status 0 when every variant passes, 1 when any fails, 77 when the case is
+skipped (damage cases while the engine has no resynchronisation, see RESYNC_READY). Prints one
+line per variant ("PASS name" or "FAIL name: why", with the engine's output on failure) and a
+closing line "N passed, N failed". Works in a temporary directory, removed unless --keep.
+
+Checks for a cut RSV (the rule is in make_clip.py's header comment):
+  exit 0, progress "NN%", "Info: saving", one "Duration of" line per track; the output decodes
+  with `ffmpeg -v error` silently; video samples = the healthy file's first N samples, byte for
+  byte, with the same key frames; decoded pictures (framemd5) = the healthy file's pictures of
+  those samples, in presentation order; rtmd = the first N healthy rtmd samples; every audio track
+  a prefix of the healthy track within [audio_min, audio_max] bytes, and for `twos` the PCM
+  ffmpeg decodes equals those bytes (the tables describe the data correctly).
+Damage RSVs: the output decodes silently, holds only healthy frames, holds every intact group's
+  frames and audio in order, keeps rtmd in step with video, and reports skipped ranges.
+Failure rows: non-zero exit (not a signal), an "Error:" or "Info:" line, and no output file.
+"""
+
+import argparse
+import os
+import re
+import shutil
+import subprocess
+import sys
+import tempfile
+
+HERE = os.path.dirname(os.path.abspath(__file__))
+sys.path.insert(0, HERE)
+import camera  # noqa: E402
+import make_clip  # noqa: E402
+import mp4box  # noqa: E402
+
+# Set to True once the engine resynchronises after damaged regions (or run with CORPUS_DAMAGE=1).
+RESYNC_READY = False
+SKIP = 77
+ENGINE_TIMEOUT = 120
+
+
+class Failure(Exception):
+    pass
+
+
+def check(cond, msg):
+    if not cond:
+        raise Failure(msg)
+
+
+def run_engine(engine, ref, rsv, out):
+    cmd = [engine, "-n", "-rsv-ben", "-dst", out, ref, rsv]
+    try:
+        p = subprocess.run(cmd, stdout=subprocess.PIPE, stderr=subprocess.STDOUT, timeout=ENGINE_TIMEOUT)
+    except subprocess.TimeoutExpired:
+        raise Failure("engine did not finish within %d s" % ENGINE_TIMEOUT)
+    return p.returncode, p.stdout.decode("utf-8", errors="replace")
+
+
+def ffmpeg_errors(path, maps):
+    args = ["ffmpeg", "-nostdin", "-v", "error", "-i", path]
+    for m in maps:
+        args += ["-map", m]
+    p = subprocess.run(args + ["-f", "null", "-"], stdout=subprocess.PIPE, stderr=subprocess.PIPE)
+    return p.returncode, p.stderr.decode(errors="replace").strip()
+
+
+def decode(path, audio_tracks):
+    """One ffmpeg run decoding the video (framemd5) and `audio_tracks` twos tracks (s16be).
+
+    Returns (status, error text, [(pts, picture hash)] in output order, [pcm bytes per track])."""
+    with tempfile.TemporaryDirectory() as t:
+        md5 = os.path.join(t, "v.md5")
+        args = ["ffmpeg", "-nostdin", "-v", "error", "-i", path, "-map", "0:v:0", "-fps_mode", "passthrough",
+                "-f", "framemd5", md5]
+        for k in range(audio_tracks):
+            args += ["-map", "0:a:%d" % k, "-f", "s16be", os.path.join(t, "a%d.pcm" % k)]
+        p = subprocess.run(args, stdout=subprocess.PIPE, stderr=subprocess.PIPE)
+        hashes, pcm = [], []
+        if os.path.exists(md5):
+            with open(md5) as f:
+                rows = [ln.split(",") for ln in f if ln.strip() and not ln.startswith("#")]
+                hashes = [(int(r[2]), r[-1].strip()) for r in rows]
+        for k in range(audio_tracks):
+            a = os.path.join(t, "a%d.pcm" % k)
+            pcm.append(open(a, "rb").read() if os.path.exists(a) else None)
+        return p.returncode, p.stderr.decode(errors="replace").strip(), hashes, pcm
+
+
+class Movie:
+    """A parsed MP4: its bytes and tracks grouped by kind."""
+
+    def __init__(self, path):
+        self.path = path
+        with open(path, "rb") as f:
+            self.data = f.read()
+        try:
+            self.tracks = mp4box.parse_movie(self.data)
+        except (ValueError, IndexError, TypeError) as e:
+            raise Failure("%s: box structure unreadable: %s" % (os.path.basename(path), e))
+        self.video = [t for t in self.tracks if t.handler == b"vide"]
+        self.audio = [t for t in self.tracks if t.handler == b"soun"]
+        self.meta = [t for t in self.tracks if t.handler == b"meta"]
+
+    def samples(self, t):
+        return [t.sample(self.data, i) for i in range(len(t.sizes))]
+
+    def audio_bytes(self, t):
+        return b"".join(self.samples(t))
+
+
+def maps_for(exp):
+    # FFmpeg 5.1 has no decoder for ISO `ipcm`; those tracks are checked at the byte level only.
+    return ["0:v"] if exp["audio"] == "ipcm4" else ["0:v", "0:a"]
+
+
+# ---------------------------------------------------------------- the generator's own output
+
+def validate_healthy(work, exp):
+    path = os.path.join(work, exp["healthy"])
+    p = subprocess.run(["ffprobe", "-v", "error", "-show_entries", "stream=codec_type,codec_tag_string",
+                        "-of", "csv=p=0", path], stdout=subprocess.PIPE, stderr=subprocess.PIPE)
+    streams = [ln.strip() for ln in p.stdout.decode().splitlines() if ln.strip()]
+    want = ["video," + ("avc1" if exp["codec"] == "h264" else "hvc1")]
+    want += ["audio,twos"] if exp["audio"] == "twos" else ["audio,ipcm"] * 4
+    want += ["data,tmcd"] if exp.get("tmcd") else []
+    want += ["data,rtmd"]
+    # FFmpeg 5.1 does not know `ipcm`: it may list those streams without a codec type.
+    seen = [w if w.endswith(",ipcm") and s.endswith(",ipcm") else s for s, w in zip(streams, want)]
+    check(seen == want and len(streams) == len(want), "ffprobe sees %s, expected %s" % (streams, want))
+    m = Movie(path)
+    check(len(m.video[0].sizes) == exp["total_frames"], "healthy frame count")
+
+
+# ---------------------------------------------------------------- cut variants
+
+def check_engine_output(text, n_tracks):
+    check(re.search(r"\d+(?:\.\d+)?%", text), "no progress percentage printed")
+    check(text.count("Info: saving") == 1, "%d 'Info: saving' lines, expected one" % text.count("Info: saving"))
+    durations = [ln for ln in re.split(r"[\r\n]+", text) if "Duration of" in ln]
+    check(len(durations) == n_tracks, "%d 'Duration of' lines for %d tracks" % (len(durations), n_tracks))
+
+
+def check_cut(work, exp, var, healthy, reference, healthy_md5, out, text):
+    e = var["expect"]
+    n = e["frames"]
+    check(os.path.isfile(out), "no output file")
+    m = Movie(out)
+    twos = len(m.audio) if exp["audio"] == "twos" else 0
+    rc, err, md5, pcm = decode(out, twos)
+    check(rc == 0 and not err, "ffmpeg reports errors decoding the output: %s" % err[:800])
+    # An audio track that would hold nothing (cut before its first chunk) may be left out.
+    needed = max([k + 1 for k in range(exp["audio_tracks"]) if e["audio_max"][k] > 0] or [0])
+    check(len(m.video) == 1 and needed <= len(m.audio) <= exp["audio_tracks"] and len(m.meta) == 1,
+          "tracks: %d video, %d audio, %d meta" % (len(m.video), len(m.audio), len(m.meta)))
+    check_engine_output(text, len(m.tracks))
+    v, hv = m.video[0], healthy.video[0]
+    check(v.sample_entry == reference.video[0].sample_entry, "video sample entry not the reference's")
+    check(v.timescale == exp["timescale"], "video timescale %d" % v.timescale)
+    check(len(v.sizes) == n, "%d video frames, expected %d" % (len(v.sizes), n))
+    got = m.samples(v)
+    want = healthy.samples(hv)[:n]
+    bad = [i for i in range(n) if got[i] != want[i]]
+    check(not bad, "video samples differ from the healthy file's at %s" % bad[:5])
+    check(set(v.deltas) <= {exp["frame_delta"]}, "frame durations %s" % sorted(set(v.deltas)))
+    hsync = set(range(n)) if hv.sync is None else {i for i in hv.sync if i < n}
+    vsync = set(range(n)) if v.sync is None else v.sync
+    check(vsync == hsync, "key frames %s, expected %s" % (sorted(vsync)[:8], sorted(hsync)[:8]))
+    # The decoder outputs pictures in picture-order-count order whatever the tables say, so the
+    # timing is checked apart: the same presentation times, relative to the first, as the healthy file.
+    expect = [healthy_md5[r] for r in e["presentation_ranks"]]
+    check(len(md5) == n, "ffmpeg decodes %d pictures, expected %d" % (len(md5), n))
+    if [h for _, h in md5] != [h for _, h in expect]:
+        first = next(i for i in range(n) if md5[i][1] != expect[i][1])
+        raise Failure("decoded pictures differ from the healthy file's from presentation index %d" % first)
+    got_t = [p - md5[0][0] for p, _ in md5]
+    want_t = [p - expect[0][0] for p, _ in expect]
+    if got_t != want_t:
+        first = next(i for i in range(n) if got_t[i] != want_t[i])
+        raise Failure("presentation times differ from the healthy file's from picture %d: %s vs %s" % (
+            first, got_t[first:first + 4], want_t[first:first + 4]))
+    r = m.meta[0]
+    check(r.sample_entry == reference.meta[0].sample_entry, "rtmd sample entry not the reference's")
+    check(m.samples(r) == healthy.samples(healthy.meta[0])[:e["rtmd"]],
+          "rtmd: %d samples / content differs, expected the first %d" % (len(r.sizes), e["rtmd"]))
+    for k, (a, ha) in enumerate(zip(m.audio, healthy.audio)):
+        check(a.sample_entry == reference.audio[k].sample_entry, "audio %d sample entry" % k)
+        got = m.audio_bytes(a)
+        full = healthy.audio_bytes(ha)
+        check(e["audio_min"][k] <= len(got) <= e["audio_max"][k],
+              "audio track %d: %d bytes, expected %d..%d" % (k, len(got), e["audio_min"][k], e["audio_max"][k]))
+        check(full.startswith(got), "audio track %d is not the healthy audio up to the cut" % k)
+        if exp["audio"] == "twos":
+            dec = pcm[k]
+            check(dec == got, "audio track %d: ffmpeg decodes %s bytes, the tables hold %d" % (
+                k, None if dec is None else len(dec), len(got)))
+
+
+# ---------------------------------------------------------------- damage variants
+
+def subsequence(items, wanted):
+    """True when `wanted` occurs in `items` in order (not necessarily adjacent)."""
+    it = iter(items)
+    return all(any(x == w for x in it) for w in wanted)
+
+
+def check_damage(work, exp, var, healthy, reference, out, text):
+    check(os.path.isfile(out), "no output file")
+    rc, err = ffmpeg_errors(out, maps_for(exp))
+    check(rc == 0 and not err, "ffmpeg reports errors decoding the output: %s" % err[:800])
+    m = Movie(out)
+    check(len(m.video) == 1 and len(m.audio) == exp["audio_tracks"] and len(m.meta) == 1, "track set")
+    hs = healthy.samples(healthy.video[0])
+    index = {s: i for i, s in enumerate(hs)}
+    got = [index.get(s) for s in m.samples(m.video[0])]
+    check(None not in got, "output holds %d video samples that are no healthy frame" % got.count(None))
+    groups = exp["groups"]
+    want = [f for g in var["intact_groups"] for f in range(groups[g]["first"], groups[g]["first"] + groups[g]["frames"])]
+    check(subsequence(got, want), "not every intact group's frames are recovered in order")
+    check(len(m.meta[0].sizes) == len(got), "rtmd %d samples for %d frames" % (len(m.meta[0].sizes), len(got)))
+    for k, (a, ha) in enumerate(zip(m.audio, healthy.audio)):
+        full = healthy.audio_bytes(ha)
+        have = m.audio_bytes(a)
+        pos = 0
+        for g in var["intact_groups"]:
+            off = sum(x["audio"][k][1] for x in groups[:g])
+            chunk = full[off:off + groups[g]["audio"][k][1]]
+            at = have.find(chunk, pos)
+            check(at >= 0, "audio track %d lacks intact group %d's audio" % (k, g))
+            pos = at + len(chunk)
+    if var["damaged"]:
+        skips = [ln for ln in text.splitlines() if ln.startswith("Info:") and re.search(r"skip|not recovered", ln, re.I)]
+        check(skips, "no 'Info:' line reports the skipped range")
+
+
+# ---------------------------------------------------------------- failure rows
+
+def failure_rows(work, exp):
+    ref = os.path.join(work, exp["reference"])
+    good_rsv = os.path.join(work, exp["variants"][0]["file"])
+    rows = []
+
+    def put(name, data):
+        p = os.path.join(work, name)
+        with open(p, "wb") as f:
+            f.write(data)
+        return p
+
+    rng = make_clip.random.Random(7)
+    rows.append(("zero-byte RSV", ref, put("empty.rsv", b""), None))
+    rows.append(("MXF-style RSV", ref, put("mxf.rsv", bytes.fromhex("060e2b34020501010d01020101050000")
+                                           + bytes(rng.getrandbits(8) for _ in range(65536))), None))
+    rows.append(("random bytes", ref, put("random.rsv", bytes(rng.getrandbits(8) for _ in range(300000))), None))
+    # A plain encoder MP4 (no rtmd track, no camera layout) as the reference.
+    plain = os.path.join(work, "plain.mp4")
+    make_clip.run(["ffmpeg", "-v", "error", "-y", "-f", "lavfi", "-i", "testsrc2=s=320x180:r=25:d=1", "-c:v",
+                   "libx264", "-x264-params", "aud=1", plain])
+    rows.append(("reference not a camera recording", plain, good_rsv, None))
+    rows.append(("reference not an MP4", put("text.mp4", b"this is not a movie\n" * 100), good_rsv, None))
+    rows.append(("output path not writable", ref, good_rsv, os.path.join(ref, "out.mp4")))
+    return rows
+
+
+def mismatch_rows(work, exp):
+    """References from another camera setting than the RSV's: the engine must refuse them."""
+    good_rsv = os.path.join(work, exp["variants"][0]["file"])
+    rows = []
+    base = make_clip.CASES["avc-25p-twos-r1024"]
+    for name, change in (("reference in H.265 for an H.264 RSV", dict(codec="hevc", slices=2)),
+                         ("reference of another frame size", dict(size="640x360"))):
+        case = dict(base, groups=[12, 12], **change)
+        sub = os.path.join(work, "mismatch-%d" % len(rows))
+        os.makedirs(sub)
+        rec = make_clip.Recording(case, "reference", sub)
+        path = os.path.join(sub, "reference.mp4")
+        rec.write_file(path, rec.media())
+        rows.append((name, path, good_rsv, None))
+    return rows
+
+
+def check_failure(rc, text, out):
+    check(rc > 0, "exit status %d (expected a non-zero exit, not a signal)" % rc)
+    check(re.search(r"^(Error|Info):", text, re.M), "no 'Error:' or 'Info:' line says why")
+    check(not os.path.exists(out), "an output file was left at %s" % out)
+
+
+# ---------------------------------------------------------------- oracle
+
+def oracle_repair(healthy, reference, exp, var, out):
+    """A perfect repair built from the healthy file; used with --oracle to validate the checks."""
+    groups = exp["groups"]
+    if var["kind"] == "cut":
+        n = var["expect"]["frames"]
+        frames = list(range(n))
+        audio_len = var["expect"]["audio_min"]
+        gl = [g for g in groups if g["first"] + g["frames"] <= n]
+        group_frames = [g["frames"] for g in gl]
+        if n > sum(group_frames):
+            group_frames.append(n - sum(group_frames))
+    else:
+        frames = [f for g in var["intact_groups"] for f in range(groups[g]["first"], groups[g]["first"] + groups[g]["frames"])]
+        group_frames = [groups[g]["frames"] for g in var["intact_groups"]]
+        audio_len = None
+    hv = healthy.video[0]
+    vs = healthy.samples(hv)
+    rs = healthy.samples(healthy.meta[0])
+    media = bytearray()
+    layout = []
+    fi = 0
+    for gi, nf in enumerate(group_frames):
+        idx = frames[fi:fi + nf]
+        fi += nf
+        g = {"frames": nf, "rtmd": len(media)}
+        media += b"".join(rs[i] for i in idx)
+        g["video"] = len(media)
+        media += b"".join(vs[i] for i in idx)
+        g["audio"] = []
+        for k, ha in enumerate(healthy.audio):
+            full = healthy.audio_bytes(ha)
+            if audio_len is not None:
+                start = sum(x["audio"][k][1] for x in groups[:gi])
+                length = max(0, min(groups[gi]["audio"][k][1], audio_len[k] - start)) if gi < len(groups) else 0
+            else:
+                src = var["intact_groups"][gi]
+                start = sum(x["audio"][k][1] for x in groups[:src])
+                length = groups[src]["audio"][k][1]
+            g["audio"].append((len(media), length))
+            media += full[start:start + length]
+        layout.append(g)
+    rec = {"video": {"entry": reference.video[0].sample_entry, "sizes": [len(vs[i]) for i in frames],
+                     "cts": [hv.cts[i] for i in frames],
+                     "sync": None if hv.sync is None else {j for j, i in enumerate(frames) if i in hv.sync},
+                     "timescale": hv.timescale, "delta": exp["frame_delta"], "elst": hv.elst[0][1],
+                     "width": hv.width, "height": hv.height},
+           "audio": [(a.sample_entry, exp["bytes_per_frame"]) for a in reference.audio],
+           "rtmd_size": exp["rtmd_size"], "groups": layout}
+    head = camera.ftyp() + mp4box.u32(1) + b"mdat" + mp4box.u64(16 + len(media))
+    with open(out, "wb") as f:
+        f.write(head + media + camera.build_moov(rec, len(head)))
+    durations = "".join("Info: Duration of track %d: 1s\n" % i for i in range(2 + len(reference.audio)))
+    return 0, "Info: oracle\n50%\nInfo: saving\n100%\n" + durations + "Info: skipped 1 range\n"
+
+
+# ---------------------------------------------------------------- main
+
+def run_case(args, work):
+    results = []
+    if args.case in ("failures",):
+        exp = make_clip.generate("avc-25p-twos-r1024", work, with_damage=False)
+        rows = mismatch_rows(work, exp) if args.damage else failure_rows(work, exp)
+        for name, ref, rsv, out in rows:
+            out = out or os.path.join(work, "fail-out.mp4")
+            if os.path.exists(out):
+                os.unlink(out)
+            text = ""
+            try:
+                rc, text = run_engine(args.engine, ref, rsv, out)
+                check_failure(rc, text, out)
+                results.append((name, None, text))
+            except Failure as f:
+                results.append((name, str(f), text))
+        return results
+    exp = make_clip.generate(args.case, work, with_damage=args.damage)
+    validate_healthy(work, exp)
+    healthy = Movie(os.path.join(work, exp["healthy"]))
+    reference = Movie(os.path.join(work, exp["reference"]))
+    rc, err, healthy_md5, _ = decode(healthy.path, 1 if exp["audio"] == "twos" else 0)
+    check(rc == 0 and not err, "healthy file does not decode cleanly: %s" % err)
+    check(len(healthy_md5) == exp["total_frames"], "healthy file decodes to %d pictures" % len(healthy_md5))
+    kinds = ("damage",) if args.damage else ("cut",)
+    for var in exp["variants"]:
+        if var["kind"] not in kinds:
+            continue
+        out = os.path.join(work, var["name"] + "-out.mp4")
+        rsv = os.path.join(work, var["file"])
+        ref = os.path.join(work, exp["reference"])
+        text = ""
+        try:
+            if var["kind"] == "cut" and var["expect"]["frames"] == 0:
+                if not args.oracle:
+                    rc, text = run_engine(args.engine, ref, rsv, out)
+                    check_failure(rc, text, out)
+                results.append((var["name"], None, text))
+                continue
+            if args.oracle:
+                rc, text = oracle_repair(healthy, reference, exp, var, out)
+            else:
+                rc, text = run_engine(args.engine, ref, rsv, out)
+            check(rc == 0, "engine exit status %d" % rc)
+            if var["kind"] == "cut":
+                check_cut(work, exp, var, healthy, reference, healthy_md5, out, text)
+            else:
+                check_engine_output(text, len(healthy.tracks))
+                check_damage(work, exp, var, healthy, reference, out, text)
+            results.append((var["name"], None, text))
+        except Failure as f:
+            results.append((var["name"], str(f), text))
+    return results
+
+
+def main():
+    ap = argparse.ArgumentParser(description="Runs the repair engine over one corpus case.")
+    ap.add_argument("--engine", help="path of the untrunc executable")
+    ap.add_argument("--case", required=True, help="a make_clip.py case name, or 'failures'")
+    ap.add_argument("--damage", action="store_true", help="run the case's damage variants")
+    ap.add_argument("--oracle", action="store_true", help="check a built-in perfect repair instead of the engine")
+    ap.add_argument("--keep", metavar="DIR", help="work in DIR and keep it")
+    ap.add_argument("-v", "--verbose", action="store_true", help="print the engine output of passing variants")
+    args = ap.parse_args()
+    if args.damage and not (RESYNC_READY or os.environ.get("CORPUS_DAMAGE") == "1" or args.oracle):
+        print("SKIP %s damage variants: the engine does not resynchronise yet (CORPUS_DAMAGE=1 runs them)"
+              % args.case)
+        return SKIP
+    if not args.oracle and not (args.engine and os.access(args.engine, os.X_OK)):
+        print("FAIL: engine %r is not an executable" % args.engine)
+        return 1
+    work = args.keep or tempfile.mkdtemp(prefix="corpus-")
+    os.makedirs(work, exist_ok=True)
+    try:
+        try:
+            results = run_case(args, work)
+        except (Failure, RuntimeError, ValueError) as e:
+            results = [(args.case + " (generation)", str(e), "")]
+        passed = failed = 0
+        for name, err, text in results:
+            if err is None:
+                passed += 1
+                print("PASS %s" % name)
+            else:
+                failed += 1
+                print("FAIL %s: %s" % (name, err))
+            if text and (err is not None or args.verbose):
+                tail = text.replace("\r", "\n").splitlines()
+                tail = [ln for ln in tail if ln.strip() and not re.fullmatch(r"\s*\d+(\.\d+)?%\s*", ln)]
+                print("    engine: " + "\n    engine: ".join(tail[-15:]))
+        print("%d passed, %d failed" % (passed, failed))
+        return 0 if failed == 0 else 1
+    finally:
+        if not args.keep:
+            shutil.rmtree(work, ignore_errors=True)
+
+
+if __name__ == "__main__":
+    sys.exit(main())

@@ -1,0 +1,180 @@
+// Box headers, box trees and sample-table readers on damaged and healthy bytes.
+#include "box.h"
+#include "box_writer.h"
+#include "bytes.h"
+#include "tables.h"
+
+#include <gtest/gtest.h>
+
+#include <fstream>
+#include <sstream>
+
+namespace tv {
+namespace {
+
+std::vector<uint8_t> bytesOf(std::initializer_list<uint32_t> words) {
+    std::vector<uint8_t> v;
+    for (uint32_t w : words) putBe32(v, w);
+    return v;
+}
+
+struct HeaderRow {
+    const char* name;
+    std::vector<uint8_t> bytes;
+    int64_t limit;  // -1: the whole buffer
+    bool ok;
+    int64_t size;
+    int headerSize;
+};
+
+TEST(box_header, sizes_are_checked_against_the_container) {
+    const uint32_t free = fourcc("free");
+    std::vector<HeaderRow> rows = {
+        {"plain", bytesOf({16, free, 0, 0}), -1, true, 16, 8},
+        {"size 0 runs to the container end", bytesOf({0, free, 0, 0, 0}), -1, true, 20, 8},
+        {"size 1 reads a 64-bit size", bytesOf({1, free, 0, 24, 0, 0}), -1, true, 24, 16},
+        {"exactly at the limit", bytesOf({8, free}), -1, true, 8, 8},
+        {"fewer than 8 bytes", {0, 0, 0, 8, 'f', 'r'}, -1, false, 0, 0},
+        {"size below the header", bytesOf({7, free, 0}), -1, false, 0, 0},
+        {"size 1 below its 16-byte header", bytesOf({1, free, 0, 12, 0}), -1, false, 0, 0},
+        {"size 1 without its 64-bit field", bytesOf({1, free, 0}), -1, false, 0, 0},
+        {"beyond the buffer", bytesOf({64, free, 0}), -1, false, 0, 0},
+        {"beyond the parent", bytesOf({16, free, 0, 0}), 12, false, 0, 0},
+        {"64-bit size beyond the buffer", bytesOf({1, free, 1, 0}), -1, false, 0, 0},
+        {"64-bit size with the sign bit", bytesOf({1, free, 0x80000000u, 0}), -1, false, 0, 0},
+    };
+    for (const auto& r : rows) {
+        MemorySource src(r.bytes);
+        std::string why;
+        auto h = readBoxHeader(src, 0, r.limit < 0 ? src.size() : r.limit, &why);
+        EXPECT_EQ(h.has_value(), r.ok) << r.name << ": " << why;
+        if (h && r.ok) {
+            EXPECT_EQ(h->size, r.size) << r.name;
+            EXPECT_EQ(h->headerSize, r.headerSize) << r.name;
+            EXPECT_EQ(h->type, free) << r.name;
+        }
+        if (!r.ok) {
+            EXPECT_FALSE(why.empty()) << r.name;
+        }
+    }
+}
+
+std::vector<uint8_t> sampleTree() {
+    std::vector<uint8_t> out;
+    BoxWriter w(out);
+    w.begin(fourcc("moov"));
+    w.beginFull(fourcc("mvhd"), 0, 0);
+    for (int i = 0; i < 24; ++i) w.u32(0);
+    w.end();
+    w.begin(fourcc("trak"));
+    w.beginFull(fourcc("tkhd"), 0, 3);
+    for (int i = 0; i < 20; ++i) w.u32(0);
+    w.end();
+    w.begin(fourcc("mdia"));
+    w.begin(fourcc("minf"));
+    w.begin(fourcc("stbl"));
+    w.beginFull(fourcc("stco"), 0, 0);
+    w.u32(1);
+    w.u32(48);
+    w.end();
+    w.end();
+    w.end();
+    w.end();
+    w.end();
+    w.begin(fourcc("udta"));
+    w.u32(0);
+    w.end();
+    w.end();
+    return out;
+}
+
+TEST(box_tree, dump_matches_golden_text) {
+    auto bytes = sampleTree();
+    MemorySource src(bytes);
+    std::string why;
+    auto tree = parseBoxes(src, 0, src.size(), &why);
+    ASSERT_TRUE(tree) << why;
+    std::ifstream golden(TV_ENGINE_GOLDEN_DIR "/box_tree.txt");
+    std::stringstream expected;
+    expected << golden.rdbuf();
+    EXPECT_EQ(dumpBoxTree(*tree), expected.str());
+    ASSERT_EQ(tree->size(), 1u);
+    EXPECT_NE(tree->front().path({fourcc("trak"), fourcc("mdia"), fourcc("minf"), fourcc("stbl"),
+                                  fourcc("stco")}),
+              nullptr);
+}
+
+TEST(box_tree, a_child_overrunning_its_parent_fails_the_tree) {
+    auto bytes = sampleTree();
+    // Grow tkhd's size by 4 bytes: it now runs past the end of its trak.
+    size_t tkhdAt = 8 + 108 + 8;
+    ASSERT_EQ(be32(&bytes[tkhdAt + 4]), fourcc("tkhd"));
+    setBe32(&bytes[tkhdAt], be32(&bytes[tkhdAt]) + 200);
+    MemorySource src(bytes);
+    std::string why;
+    EXPECT_FALSE(parseBoxes(src, 0, src.size(), &why));
+    EXPECT_NE(why.find("tkhd"), std::string::npos) << why;
+}
+
+TEST(box_tree, short_trailing_padding_is_tolerated) {
+    auto bytes = sampleTree();
+    bytes.insert(bytes.end(), {0, 0, 0, 0});
+    MemorySource src(bytes);
+    EXPECT_TRUE(parseBoxes(src, 0, src.size(), nullptr));
+}
+
+struct TableRow {
+    const char* name;
+    std::vector<uint8_t> payload;
+    bool ok;
+};
+
+TEST(sample_tables, counts_are_capped_by_the_box_bytes) {
+    auto run = [](const char* box, const TableRow& r) {
+        std::string why;
+        const uint8_t* p = r.payload.data();
+        size_t n = r.payload.size();
+        std::string b = box;
+        if (b == "stts") { std::vector<TimeEntry> v; return readTimeTable(p, n, false, v, &why); }
+        if (b == "ctts") { std::vector<TimeEntry> v; return readTimeTable(p, n, true, v, &why); }
+        if (b == "stsc") { std::vector<StscEntry> v; return readStsc(p, n, v, &why); }
+        if (b == "stsz") { SampleSizes v; return readStsz(p, n, v, &why); }
+        if (b == "stco") { std::vector<int64_t> v; return readChunkOffsets(p, n, false, v, &why); }
+        if (b == "co64") { std::vector<int64_t> v; return readChunkOffsets(p, n, true, v, &why); }
+        if (b == "stss") { std::vector<uint32_t> v; return readStss(p, n, v, &why); }
+        std::vector<EditEntry> v;
+        return readElst(p, n, v, &why);
+    };
+    struct Case { const char* box; TableRow row; };
+    std::vector<Case> cases = {
+        {"stts", {"one entry", bytesOf({0, 1, 10, 1001}), true}},
+        {"stts", {"count larger than the box", bytesOf({0, 0x40000000, 10, 1001}), false}},
+        {"stts", {"no count", bytesOf({0}), false}},
+        {"ctts", {"two entries", bytesOf({0, 2, 1, 2002, 1, 0xFFFFFC17}), true}},
+        {"ctts", {"one entry short", bytesOf({0, 2, 1, 2002, 1}), false}},
+        {"stsc", {"ordered", bytesOf({0, 2, 1, 12, 1, 3, 10, 1}), true}},
+        {"stsc", {"first chunk 0", bytesOf({0, 1, 0, 12, 1}), false}},
+        {"stsc", {"out of order", bytesOf({0, 2, 3, 12, 1, 2, 10, 1}), false}},
+        {"stsz", {"constant size", bytesOf({0, 1024, 0xFFFFFFFF}), true}},
+        {"stsz", {"sizes listed", bytesOf({0, 0, 2, 100, 200}), true}},
+        {"stsz", {"more sizes claimed than held", bytesOf({0, 0, 3, 100, 200}), false}},
+        {"stco", {"two offsets", bytesOf({0, 2, 48, 96}), true}},
+        {"stco", {"huge count", bytesOf({0, 0xFFFFFFFF, 48}), false}},
+        {"co64", {"one offset", bytesOf({0, 1, 1, 0}), true}},
+        {"co64", {"half an offset", bytesOf({0, 1, 1}), false}},
+        {"co64", {"offset with the sign bit", bytesOf({0, 1, 0x80000000u, 0}), false}},
+        {"stss", {"count too large", bytesOf({0, 5, 1, 13}), false}},
+        {"elst", {"version 0", bytesOf({0, 1, 1000, 1001, 0x10000}), true}},
+        {"elst", {"version 1", bytesOf({0x01000000, 1, 0, 1000, 0, 1001, 0x10000}), true}},
+        {"elst", {"version 1 too short", bytesOf({0x01000000, 1, 0, 1000, 0, 1001}), false}},
+    };
+    for (const auto& c : cases) EXPECT_EQ(run(c.box, c.row), c.row.ok) << c.box << ": " << c.row.name;
+}
+
+TEST(sample_tables, stsc_expands_over_chunks) {
+    std::vector<StscEntry> stsc = {{1, 12, 1}, {3, 15, 1}, {4, 7, 1}};
+    EXPECT_EQ(samplesPerChunk(stsc, 5), (std::vector<uint32_t>{12, 12, 15, 7, 7}));
+}
+
+}  // namespace
+}  // namespace tv

@@ -1,0 +1,194 @@
+// The new moov: sample tables, composition offsets from picture order, edit
+// list durations, and the switch from stco to co64.
+#include "assembly.h"
+#include "box.h"
+#include "box_writer.h"
+#include "synth.h"
+#include "tables.h"
+
+#include <gtest/gtest.h>
+
+namespace tv {
+namespace {
+
+std::vector<uint8_t> fullBox(const char (&type)[5], uint8_t version, size_t payloadWords,
+                             std::initializer_list<std::pair<size_t, uint32_t>> set = {}) {
+    std::vector<uint8_t> out;
+    BoxWriter w(out);
+    w.beginFull(fourcc(type), version, 0);
+    for (size_t i = 0; i < payloadWords; ++i) w.u32(0);
+    w.end();
+    for (const auto& [at, value] : set) setBe32(&out[8 + at], value);
+    return out;
+}
+
+TrackInfo track(uint32_t id, TrackKind kind, uint32_t timescale, uint32_t delta, uint32_t entry) {
+    TrackInfo t;
+    t.id = id;
+    t.kind = kind;
+    t.timescale = timescale;
+    t.sampleDelta = delta;
+    t.entryType = entry;
+    t.tkhd = fullBox("tkhd", 0, 20, {{12, id}});
+    t.mdhd = fullBox("mdhd", 0, 5, {{12, timescale}});
+    t.hdlr = fullBox("hdlr", 0, 6);
+    t.mediaHeader = fullBox("nmhd", 0, 0);
+    t.dinf = {0, 0, 0, 8, 'd', 'i', 'n', 'f'};
+    t.stsd = fullBox("stsd", 0, 1);
+    t.hasEdits = true;
+    t.edits = {EditEntry{0, 0, 0x10000}};
+    return t;
+}
+
+Reference makeReference() {
+    Reference ref;
+    ref.movieTimescale = 1000;
+    ref.mvhd = fullBox("mvhd", 0, 24, {{12, 1000}});
+    ref.tracks.push_back(track(1, TrackKind::Video, 24000, 1001, fourcc("avc1")));
+    ref.tracks.push_back(track(2, TrackKind::Rtmd, 24000, 1001, fourcc("rtmd")));
+    ref.tracks.push_back(track(3, TrackKind::Audio, 48000, 1, fourcc("twos")));
+    ref.tracks[2].sizes.constant = 4;
+    ref.tracks[2].audio = {2, 16, 4};
+    ref.video = 0;
+    ref.rtmd = 1;
+    ref.audio = {2};
+    ref.rtmdSampleSize = 64;
+    ref.frameDuration = 1001;
+    return ref;
+}
+
+struct Built {
+    std::vector<uint8_t> moov;
+    std::vector<Box> tree;
+    const Box* trak(size_t i) const { return tree.front().all(fourcc("trak")).at(i); }
+    std::vector<uint8_t> payload(const Box* b) const {
+        return {moov.begin() + b->header.payloadOffset(), moov.begin() + b->header.end()};
+    }
+    const Box* stbl(size_t i, const char (&type)[5]) const {
+        return trak(i)->path({fourcc("mdia"), fourcc("minf"), fourcc("stbl"), fourcc(type)});
+    }
+};
+
+// Walks a synthetic stream and builds the moov for it.
+Built build(const std::vector<std::vector<uint32_t>>& groupsLsb, uint64_t co64Threshold,
+            int64_t payloadBase = 40) {
+    static Reference ref;
+    ref = makeReference();
+    StreamLayout layout = StreamLayout::from(ref);
+    layout.codec = VideoCodec::H264;
+    auto ps = ParameterSets::fromConfig(VideoCodec::H264, {test::h264Sps(0), test::h264Pps()});
+    std::vector<uint8_t> bytes;
+    int64_t before = 0, placed = 0;
+    for (const auto& lsb : groupsLsb) {
+        int n = int(lsb.size());
+        int64_t audio = layout.audioFramesFor(0, before, n, placed);
+        test::appendGroup(bytes, n, 1, 64, size_t(audio * 4), int(before), lsb);
+        before += n;
+        placed += audio;
+    }
+    MemorySource src(bytes);
+    GroupWalker walker(src, layout, ps);
+    Assembly assembly(ref, layout, ps);
+    int64_t pos = 0;
+    while (true) {
+        GroupResult g = walker.tryGroup(pos, assembly.clock());
+        EXPECT_EQ(g.status, GroupResult::Status::Complete) << g.reason;
+        if (g.status != GroupResult::Status::Complete) break;
+        assembly.add(g);
+        pos = g.end;
+        if (g.atEnd) break;
+    }
+    EXPECT_TRUE(assembly.finish().empty());
+    Built b;
+    b.moov = assembly.buildMoov(0, payloadBase, co64Threshold);
+    MemorySource m(b.moov);
+    std::string why;
+    auto tree = parseBoxes(m, 0, m.size(), &why);
+    EXPECT_TRUE(tree) << why;
+    if (tree) b.tree = std::move(*tree);
+    return b;
+}
+
+TEST(moov, composition_offsets_follow_picture_order) {
+    // Decode order I0 P6 B2 B4 | P12 B8 B10 (POC lsb), i.e. presentation
+    // positions 0 3 1 2 | 6 4 5.
+    Built b = build({{0, 6, 2, 4}, {12, 8, 10}}, UINT32_MAX);
+    ASSERT_NE(b.stbl(0, "ctts"), nullptr);
+    auto p = b.payload(b.stbl(0, "ctts"));
+    std::vector<TimeEntry> ctts;
+    ASSERT_TRUE(readTimeTable(p.data(), p.size(), true, ctts, nullptr));
+    std::vector<int64_t> expanded;
+    for (const auto& e : ctts)
+        for (uint32_t i = 0; i < e.count; ++i) expanded.push_back(e.value);
+    EXPECT_EQ(expanded, (std::vector<int64_t>{1001, 3003, 0, 0, 3003, 0, 0}));
+
+    // The edit list starts at the first presented picture and covers all 7.
+    auto elst = b.trak(0)->path({fourcc("edts"), fourcc("elst")});
+    ASSERT_NE(elst, nullptr);
+    auto ep = b.payload(elst);
+    std::vector<EditEntry> edits;
+    ASSERT_TRUE(readElst(ep.data(), ep.size(), edits, nullptr));
+    ASSERT_EQ(edits.size(), 1u);
+    EXPECT_EQ(edits[0].mediaTime, 1001);
+    EXPECT_EQ(edits[0].segmentDuration, (7 * 1001 * 1000 + 12000) / 24000);
+
+    // Only the first picture is an IDR: stss lists it alone.
+    auto sp = b.payload(b.stbl(0, "stss"));
+    std::vector<uint32_t> stss;
+    ASSERT_TRUE(readStss(sp.data(), sp.size(), stss, nullptr));
+    EXPECT_EQ(stss, (std::vector<uint32_t>{1}));
+}
+
+TEST(moov, pictures_lost_to_a_cut_leave_their_presentation_gap) {
+    // As above, cut after P12: B8 and B10 are gone, P12 keeps position 6.
+    Built b = build({{0, 6, 2, 4}, {12}}, UINT32_MAX);
+    auto p = b.payload(b.stbl(0, "ctts"));
+    std::vector<TimeEntry> ctts;
+    ASSERT_TRUE(readTimeTable(p.data(), p.size(), true, ctts, nullptr));
+    std::vector<int64_t> expanded;
+    for (const auto& e : ctts)
+        for (uint32_t i = 0; i < e.count; ++i) expanded.push_back(e.value);
+    EXPECT_EQ(expanded, (std::vector<int64_t>{1001, 3003, 0, 0, 3003}));
+}
+
+TEST(moov, in_order_pictures_need_no_ctts) {
+    Built b = build({{0, 2, 4}, {6, 8, 10}}, UINT32_MAX);
+    EXPECT_EQ(b.stbl(0, "ctts"), nullptr);
+    auto p = b.payload(b.stbl(2, "stsz"));
+    SampleSizes sizes;
+    ASSERT_TRUE(readStsz(p.data(), p.size(), sizes, nullptr));
+    EXPECT_EQ(sizes.constant, 4u);
+    EXPECT_EQ(sizes.count, 2u * 6006);  // 2 x 3 frames at 23.976p
+}
+
+TEST(moov, chunk_offsets_switch_to_co64_above_the_threshold) {
+    const std::vector<std::vector<uint32_t>> groups = {{0, 2, 4}, {6, 8, 10}, {12, 14, 16}};
+    Built narrow = build(groups, UINT32_MAX);
+    for (size_t t = 0; t < 3; ++t) {
+        EXPECT_NE(narrow.stbl(t, "stco"), nullptr);
+        EXPECT_EQ(narrow.stbl(t, "co64"), nullptr);
+    }
+    // A 5 GB header shift puts every offset above 32 bits.
+    const int64_t base = 5'000'000'000LL;
+    Built shifted = build(groups, UINT32_MAX, base);
+    auto p = shifted.payload(shifted.stbl(0, "co64"));
+    std::vector<int64_t> offsets;
+    ASSERT_TRUE(readChunkOffsets(p.data(), p.size(), true, offsets, nullptr));
+    ASSERT_EQ(offsets.size(), 3u);
+    EXPECT_EQ(offsets[0], base + 3 * 64);
+
+    // With the threshold lowered, only tracks with an offset above it switch.
+    auto q = narrow.payload(narrow.stbl(1, "stco"));
+    std::vector<int64_t> rtmd;
+    ASSERT_TRUE(readChunkOffsets(q.data(), q.size(), false, rtmd, nullptr));
+    Built lowered = build(groups, uint64_t(rtmd[1]));  // rtmd's second chunk is not above it
+    EXPECT_NE(lowered.stbl(0, "co64"), nullptr);
+    EXPECT_NE(lowered.stbl(1, "co64"), nullptr);  // its third chunk is
+    auto lp = lowered.payload(lowered.stbl(1, "co64"));
+    std::vector<int64_t> wide;
+    ASSERT_TRUE(readChunkOffsets(lp.data(), lp.size(), true, wide, nullptr));
+    EXPECT_EQ(wide, rtmd);
+}
+
+}  // namespace
+}  // namespace tv

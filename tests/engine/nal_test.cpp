@@ -1,0 +1,204 @@
+// NAL headers, RBSP reading, slice headers and picture order counts.
+#include "bytes.h"
+#include "nal.h"
+#include "synth.h"
+
+#include <gtest/gtest.h>
+
+namespace tv {
+namespace {
+
+struct NalRow {
+    const char* name;
+    VideoCodec codec;
+    std::vector<uint8_t> bytes;
+    bool ok;
+    int type;
+};
+
+TEST(nal_header, only_plausible_camera_units_pass) {
+    const auto H4 = VideoCodec::H264, H5 = VideoCodec::H265;
+    std::vector<NalRow> rows = {
+        {"h264 AUD", H4, {0x09}, true, 9},
+        {"h264 IDR slice", H4, {0x65}, true, 5},
+        {"h264 non-ref slice", H4, {0x01}, true, 1},
+        {"h264 SEI", H4, {0x06}, true, 6},
+        {"h264 forbidden bit", H4, {0x89}, false, 0},
+        {"h264 type 0", H4, {0x00}, false, 0},
+        {"h264 reserved type 23", H4, {0x17}, false, 0},
+        {"h264 IDR without ref idc", H4, {0x05}, false, 0},
+        {"h264 AUD with ref idc", H4, {0x29}, false, 0},
+        {"h264 nothing", H4, {}, false, 0},
+        {"h265 AUD", H5, {0x46, 0x01}, true, 35},
+        {"h265 IDR_W_RADL", H5, {0x26, 0x01}, true, 19},
+        {"h265 TRAIL_R tid 2", H5, {0x02, 0x03}, true, 1},
+        {"h265 prefix SEI", H5, {0x4E, 0x01}, true, 39},
+        {"h265 tid_plus1 0", H5, {0x46, 0x00}, false, 0},
+        {"h265 layer 1", H5, {0x46, 0x09}, false, 0},
+        {"h265 reserved type 12", H5, {0x18, 0x01}, false, 0},
+        {"h265 IRAP with tid 1", H5, {0x26, 0x02}, false, 0},
+        {"h265 forbidden bit", H5, {0xC6, 0x01}, false, 0},
+        {"h265 one byte", H5, {0x46}, false, 0},
+    };
+    for (const auto& r : rows) {
+        auto h = parseNalHeader(r.codec, r.bytes.data(), r.bytes.size());
+        EXPECT_EQ(h.has_value(), r.ok) << r.name;
+        if (h && r.ok) {
+            EXPECT_EQ(h->type, r.type) << r.name;
+        }
+    }
+}
+
+TEST(rbsp, emulation_prevention_is_removed_and_bits_read) {
+    const uint8_t escaped[] = {0x00, 0x00, 0x03, 0x01, 0x00, 0x00, 0x03, 0x00};
+    EXPECT_EQ(unescapeRbsp(escaped, sizeof escaped),
+              (std::vector<uint8_t>{0x00, 0x00, 0x01, 0x00, 0x00, 0x00}));
+    // ue: 1 -> 0, 010 -> 1, 011 -> 2, 00100 -> 3; se of 00101 (4) -> -2
+    const uint8_t bits[] = {0b10100110, 0b01000010, 0b10000000};
+    BitReader br(bits, sizeof bits);
+    EXPECT_EQ(br.ue(), 0u);
+    EXPECT_EQ(br.ue(), 1u);
+    EXPECT_EQ(br.ue(), 2u);
+    EXPECT_EQ(br.ue(), 3u);
+    EXPECT_EQ(br.se(), -2);
+    EXPECT_TRUE(br.ok());
+    br.u(32);
+    EXPECT_FALSE(br.ok());
+}
+
+TEST(rbsp, a_run_of_zeros_is_not_a_number) {
+    const uint8_t zeros[8] = {};
+    BitReader br(zeros, sizeof zeros);
+    br.ue();
+    EXPECT_FALSE(br.ok());
+}
+
+TEST(sei, recovery_point_is_found_after_other_messages) {
+    // pic timing (type 1, 2 bytes), then recovery point (type 6, 2 bytes).
+    std::vector<uint8_t> sei = {0x06, 0x01, 0x02, 0xAA, 0xBB, 0x06, 0x02, 0x88, 0x00, 0x80};
+    EXPECT_TRUE(hasRecoveryPoint(sei.data(), sei.size()));
+    std::vector<uint8_t> plain = {0x06, 0x01, 0x02, 0xAA, 0xBB, 0x80};
+    EXPECT_FALSE(hasRecoveryPoint(plain.data(), plain.size()));
+}
+
+std::vector<int64_t> h264Pocs(uint32_t pocType, const std::vector<std::tuple<bool, bool, uint32_t, uint32_t>>& pics,
+                              std::vector<bool>* periods = nullptr) {
+    auto ps = ParameterSets::fromConfig(VideoCodec::H264, {test::h264Sps(pocType), test::h264Pps()});
+    EXPECT_TRUE(ps.usable());
+    PocCounter poc(ps);
+    std::vector<int64_t> out;
+    for (const auto& [idr, ref, frameNum, lsb] : pics) {
+        auto nal = test::h264Slice(idr, ref, 0, frameNum, lsb, 4, pocType == 0);
+        auto s = ps.parseSlice(nal.data(), nal.size());
+        EXPECT_TRUE(s.has_value());
+        if (!s) return out;
+        EXPECT_EQ(s->frameNum, frameNum);
+        bool np = false;
+        out.push_back(poc.next(*s, &np).value_or(-999));
+        if (periods) periods->push_back(np);
+    }
+    return out;
+}
+
+TEST(poc_h264, type0_carries_the_msb_across_lsb_wraps) {
+    // log2_max_poc_lsb = 4: lsb wraps at 16. I P B B ... in decode order.
+    std::vector<bool> periods;
+    auto pocs = h264Pocs(0, {{true, true, 0, 0}, {false, true, 1, 6}, {false, false, 2, 2},
+                             {false, false, 2, 4}, {false, true, 2, 12}, {false, false, 3, 8},
+                             {false, true, 3, 2}, {false, false, 4, 14}, {false, true, 4, 8},
+                             {true, true, 0, 0}},
+                         &periods);
+    EXPECT_EQ(pocs, (std::vector<int64_t>{0, 6, 2, 4, 12, 8, 18, 14, 24, 0}));
+    EXPECT_EQ(periods, (std::vector<bool>{true, false, false, false, false, false, false, false,
+                                          false, true}));
+}
+
+TEST(poc_h264, type2_follows_frame_num) {
+    auto pocs = h264Pocs(2, {{true, true, 0, 0}, {false, true, 1, 0}, {false, true, 2, 0},
+                             {false, false, 3, 0}, {false, true, 3, 0}});
+    EXPECT_EQ(pocs, (std::vector<int64_t>{0, 2, 4, 5, 6}));
+}
+
+TEST(poc_h264, slices_without_parameter_sets_do_not_parse) {
+    auto ps = ParameterSets::fromConfig(VideoCodec::H264, {});
+    auto nal = test::h264Slice(true, true, 0, 0, 0);
+    EXPECT_FALSE(ps.parseSlice(nal.data(), nal.size()));
+    auto start = ps.parseSliceStart(nal.data(), nal.size());
+    ASSERT_TRUE(start);
+    EXPECT_TRUE(start->firstInPicture);
+}
+
+// A minimal H.265 SPS/PPS pair: 320x180, CTB 16, POC lsb of 8 bits.
+std::vector<std::vector<uint8_t>> hevcParameterSets() {
+    test::BitWriter sps;
+    sps.u(0, 4);
+    sps.u(0, 3);  // max_sub_layers_minus1
+    sps.u(1, 1);
+    sps.u(0, 2); sps.u(0, 1); sps.u(1, 5);  // general profile: Main
+    sps.u(0x60000000, 32);
+    sps.u(0, 32); sps.u(0, 16);             // 48 bits of flags
+    sps.u(93, 8);                           // level
+    sps.ue(0);                              // sps id
+    sps.ue(1);                              // 4:2:0
+    sps.ue(320);
+    sps.ue(180);
+    sps.u(0, 1);                            // no conformance window
+    sps.ue(0);
+    sps.ue(0);
+    sps.ue(4);                              // log2_max_poc_lsb - 4 = 4 -> 8 bits
+    sps.u(1, 1);
+    sps.ue(4); sps.ue(2); sps.ue(0);
+    sps.ue(0);                              // min CB 8
+    sps.ue(1);                              // CTB 16
+    test::BitWriter pps;
+    pps.ue(0);
+    pps.ue(0);
+    pps.u(0, 1);  // dependent slices
+    pps.u(0, 1);  // output flag
+    pps.u(0, 3);  // extra bits
+    return {sps.nal({0x42, 0x01}), pps.nal({0x44, 0x01})};
+}
+
+std::vector<uint8_t> hevcSlice(int type, bool first, uint32_t address, uint32_t lsb) {
+    test::BitWriter w;
+    w.u(first, 1);
+    if (type >= 16 && type <= 23) w.u(0, 1);
+    w.ue(0);
+    if (!first) w.u(address, 8);  // ceil(log2(20 * 12 CTBs)) = 8 bits
+    w.ue(1);                       // slice type P
+    if (type != 19 && type != 20) w.u(lsb, 8);
+    w.u(0xFF, 8);
+    return w.nal({uint8_t(type << 1), 0x01});
+}
+
+TEST(poc_h265, lsb_wraps_and_irap_resets) {
+    auto ps = ParameterSets::fromConfig(VideoCodec::H265, hevcParameterSets());
+    ASSERT_TRUE(ps.usable());
+    PocCounter poc(ps);
+    struct Pic { int type; uint32_t lsb; int64_t poc; bool period; };
+    // A TRAIL_N (type 0) does not anchor the msb; a CRA that is not first
+    // continues the count; an IDR restarts it.
+    std::vector<Pic> pics = {{19, 0, 0, true},    {1, 100, 100, false}, {0, 50, 50, false},
+                             {1, 200, 200, false}, {1, 40, 296, false},  {1, 250, 250, false},
+                             {21, 60, 316, false}, {20, 0, 0, true},     {1, 4, 4, false}};
+    for (const auto& p : pics) {
+        auto nal = hevcSlice(p.type, true, 0, p.lsb);
+        auto s = ps.parseSlice(nal.data(), nal.size());
+        ASSERT_TRUE(s) << p.type;
+        bool np = false;
+        EXPECT_EQ(poc.next(*s, &np).value_or(-1), p.poc) << "lsb " << p.lsb;
+        EXPECT_EQ(np, p.period) << "lsb " << p.lsb;
+    }
+}
+
+TEST(poc_h265, slice_segment_address_needs_the_picture_size) {
+    auto ps = ParameterSets::fromConfig(VideoCodec::H265, hevcParameterSets());
+    auto nal = hevcSlice(1, false, 120, 7);
+    auto s = ps.parseSliceStart(nal.data(), nal.size());
+    ASSERT_TRUE(s);
+    EXPECT_FALSE(s->firstInPicture);
+    EXPECT_EQ(s->address, 120u);
+}
+
+}  // namespace
+}  // namespace tv

@@ -1,0 +1,95 @@
+// Where an RSV's media data begins, and the inputs refused before any walk.
+#include "errors.h"
+#include "rsv_start.h"
+#include "synth.h"
+
+#include <gtest/gtest.h>
+
+namespace tv {
+namespace {
+
+class NullReporter : public Reporter {
+public:
+    void info(const std::string& line) override { lines.push_back(line); }
+    void progress(double) override {}
+    std::vector<std::string> lines;
+};
+
+std::vector<uint8_t> box(const char (&type)[5], size_t payload) {
+    std::vector<uint8_t> b;
+    putBe32(b, uint32_t(8 + payload));
+    putBe32(b, fourcc(type));
+    b.resize(8 + payload, 0);
+    return b;
+}
+
+StreamLayout layout() {
+    StreamLayout l;
+    l.rtmdSize = 64;
+    l.videoTimescale = 25000;
+    l.frameDuration = 1000;
+    l.maxNalSize = 4096;
+    return l;
+}
+
+struct Row {
+    const char* name;
+    std::vector<uint8_t> header;  // put before the groups
+    int64_t expected;             // -1: refused
+};
+
+TEST(rsv_start, media_data_is_found_after_any_header_or_none) {
+    auto mdatWith = [](uint32_t size32, bool wide) {
+        std::vector<uint8_t> h = box("ftyp", 20);
+        auto u = box("uuid", 140);
+        h.insert(h.end(), u.begin(), u.end());
+        auto f = box("free", 100);
+        h.insert(h.end(), f.begin(), f.end());
+        putBe32(h, size32);
+        putBe32(h, fourcc("mdat"));
+        if (wide) putBe64(h, 0);
+        return h;
+    };
+    std::vector<Row> rows = {
+        {"no header", {}, 0},
+        {"mdat size 0", mdatWith(0, false), 28 + 148 + 108 + 8},
+        {"mdat size 1 with a zero placeholder", mdatWith(1, true), 28 + 148 + 108 + 16},
+        {"mdat with a stale size", mdatWith(0x7fffffff, false), 28 + 148 + 108 + 8},
+        {"junk before the first group", std::vector<uint8_t>(3000, 0x11), 3000},
+    };
+    for (const auto& r : rows) {
+        std::vector<uint8_t> bytes = r.header;
+        test::appendGroup(bytes, 2, 1, 64, 0);
+        test::appendGroup(bytes, 2, 1, 64, 0, 2);
+        MemorySource src(bytes);
+        auto ps = ParameterSets::fromConfig(VideoCodec::H264, {});
+        GroupWalker walker(src, layout(), ps);
+        NullReporter rep;
+        EXPECT_EQ(locateMediaData(src, walker, WalkClock{}, rep), r.expected) << r.name;
+    }
+}
+
+TEST(rsv_start, empty_mxf_and_foreign_files_are_refused_with_a_reason) {
+    std::vector<std::pair<const char*, std::vector<uint8_t>>> rows = {
+        {"empty", {}},
+        {"MXF key", {0x06, 0x0E, 0x2B, 0x34, 0x02, 0x05, 0x01, 0x01, 0, 0, 0, 0}},
+        {"random bytes", std::vector<uint8_t>(5000, 0x3C)},
+        {"header with no groups", box("ftyp", 20)},
+    };
+    for (const auto& [name, bytes] : rows) {
+        MemorySource src(bytes);
+        auto ps = ParameterSets::fromConfig(VideoCodec::H264, {});
+        GroupWalker walker(src, layout(), ps);
+        NullReporter rep;
+        try {
+            locateMediaData(src, walker, WalkClock{}, rep);
+            ADD_FAILURE() << name << " was accepted";
+        } catch (const EngineError& e) {
+            EXPECT_EQ(e.kind(), EngineError::Kind::Input) << name;
+            EXPECT_GT(std::string(e.what()).size(), 10u) << name;
+        }
+    }
+}
+
+}  // namespace
+}  // namespace tv

@@ -1,0 +1,145 @@
+// Builders for synthetic test streams: bit-level writers for parameter sets
+// and slice headers, and RSV groups (rtmd run, H.264 access units, audio)
+// laid out in memory.
+#pragma once
+
+#include "bytes.h"
+
+#include <cstdint>
+#include <vector>
+
+namespace tv::test {
+
+class BitWriter {
+public:
+    void u(uint32_t v, int n) {
+        for (int i = n - 1; i >= 0; --i) bit((v >> i) & 1);
+    }
+    void ue(uint32_t v) {
+        uint64_t x = uint64_t(v) + 1;
+        int len = 0;
+        while ((x >> len) > 1) ++len;
+        u(0, len);
+        u(uint32_t(x), len + 1);
+    }
+    void se(int32_t v) { ue(v > 0 ? uint32_t(2 * v - 1) : uint32_t(-2 * v)); }
+    // rbsp_trailing_bits, then emulation prevention.
+    std::vector<uint8_t> nal(std::vector<uint8_t> header) {
+        bit(1);
+        while (bits_ % 8) bit(0);
+        int zeros = 0;
+        for (uint8_t b : bytes_) {
+            if (zeros >= 2 && b <= 3) {
+                header.push_back(3);
+                zeros = 0;
+            }
+            zeros = b == 0 ? zeros + 1 : 0;
+            header.push_back(b);
+        }
+        return header;
+    }
+
+private:
+    void bit(int b) {
+        if (bits_ % 8 == 0) bytes_.push_back(0);
+        if (b) bytes_.back() |= uint8_t(0x80 >> (bits_ % 8));
+        ++bits_;
+    }
+    std::vector<uint8_t> bytes_;
+    size_t bits_ = 0;
+};
+
+// Baseline-like H.264 SPS (id 0) with POC type 0 or 2, and PPS 0.
+inline std::vector<uint8_t> h264Sps(uint32_t pocType, uint32_t log2MaxPocLsb = 4) {
+    BitWriter w;
+    w.u(66, 8);
+    w.u(0, 8);
+    w.u(30, 8);
+    w.ue(0);                  // sps id
+    w.ue(0);                  // log2_max_frame_num - 4
+    w.ue(pocType);
+    if (pocType == 0) w.ue(log2MaxPocLsb - 4);
+    w.ue(1);                  // max refs
+    w.u(0, 1);
+    w.ue(19);                 // width in MBs - 1
+    w.ue(10);                 // height in map units - 1
+    w.u(1, 1);                // frame_mbs_only
+    w.u(0, 1);
+    w.u(0, 1);
+    w.u(0, 1);
+    return w.nal({0x67});
+}
+inline std::vector<uint8_t> h264Pps() {
+    BitWriter w;
+    w.ue(0);
+    w.ue(0);
+    w.u(0, 1);
+    w.u(0, 1);
+    w.ue(0);
+    return w.nal({0x68});
+}
+// A slice NAL: idr (type 5) or not, reference or not, with POC lsb (type 0)
+// or frame_num (type 2), first_mb = address.
+inline std::vector<uint8_t> h264Slice(bool idr, bool ref, uint32_t address, uint32_t frameNum,
+                                      uint32_t pocLsb, int log2MaxPocLsb = 4, bool pocType0 = true,
+                                      size_t padding = 12) {
+    BitWriter w;
+    w.ue(address);
+    w.ue(idr ? 7 : 5);  // slice_type
+    w.ue(0);            // pps id
+    w.u(frameNum, 4);
+    if (idr) w.ue(0);
+    if (pocType0) w.u(pocLsb, log2MaxPocLsb);
+    for (size_t i = 0; i < padding; ++i) w.u(0xA5, 8);
+    uint8_t header = uint8_t((ref ? 0x60 : 0x00) | (idr ? 5 : 1));
+    return w.nal({header});
+}
+
+inline void appendLengthPrefixed(std::vector<uint8_t>& out, const std::vector<uint8_t>& nal) {
+    putBe32(out, uint32_t(nal.size()));
+    out.insert(out.end(), nal.begin(), nal.end());
+}
+
+inline std::vector<uint8_t> rtmdSample(size_t size) {
+    std::vector<uint8_t> s(size, 0);
+    const uint8_t head[12] = {0x00, 0x1C, 0x01, 0x00, 0, 0, 0, 0, 0xF0, 0x01, 0x00, 0x10};
+    std::copy(head, head + 12, s.begin());
+    return s;
+}
+
+struct SynthGroup {
+    int64_t start = 0, videoStart = 0, audioStart = 0, end = 0;
+    std::vector<int64_t> frameStarts;
+};
+
+// One group: frames rtmd samples, frames access units (AUD, SEI, slices),
+// then audio bytes (a ramp, so it is not mistaken for zero padding).
+// pocLsb, when given, sets each picture's POC lsb (default 2 x frame number).
+inline SynthGroup appendGroup(std::vector<uint8_t>& out, int frames, int slices, size_t rtmdSize,
+                              size_t audioBytes, int firstFrame = 0,
+                              const std::vector<uint32_t>& pocLsb = {}) {
+    SynthGroup g;
+    g.start = int64_t(out.size());
+    for (int i = 0; i < frames; ++i) {
+        auto s = rtmdSample(rtmdSize);
+        out.insert(out.end(), s.begin(), s.end());
+    }
+    g.videoStart = int64_t(out.size());
+    for (int i = 0; i < frames; ++i) {
+        g.frameStarts.push_back(int64_t(out.size()));
+        appendLengthPrefixed(out, {0x09, 0xF0});
+        appendLengthPrefixed(out, {0x06, 0x05, 0x01, 0x00, 0x80});
+        int n = firstFrame + i;
+        for (int s = 0; s < slices; ++s)
+            appendLengthPrefixed(out, h264Slice(n == 0 && i == 0, true, uint32_t(s * 50),
+                                                uint32_t(n & 15),
+                                                size_t(i) < pocLsb.size() ? pocLsb[size_t(i)]
+                                                                          : uint32_t((2 * n) & 15)));
+    }
+    g.audioStart = int64_t(out.size());
+    for (size_t i = 0; i < audioBytes; ++i) out.push_back(uint8_t(i * 7 + 1));
+    g.end = int64_t(out.size());
+    return g;
+}
+
+}  // namespace tv::test

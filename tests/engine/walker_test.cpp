@@ -1,0 +1,233 @@
+// The group walker on synthetic in-memory RSVs: complete groups, cuts at
+// every kind of place, and groups that must not be accepted.
+#include "synth.h"
+#include "walker.h"
+
+#include <gtest/gtest.h>
+
+#include <functional>
+
+namespace tv {
+namespace {
+
+using Status = GroupResult::Status;
+
+StreamLayout layout2398() {
+    StreamLayout l;
+    l.codec = VideoCodec::H264;
+    l.nalLengthSize = 4;
+    l.rtmdSize = 64;
+    l.maxNalSize = 4096;
+    l.videoTimescale = 24000;
+    l.frameDuration = 1001;
+    l.audio.push_back({4, 48000});
+    return l;
+}
+
+TEST(audio_size, exact_integer_arithmetic_from_timescales) {
+    StreamLayout l = layout2398();
+    EXPECT_EQ(l.audioFramesFor(0, 0, 12, 0), 24024);  // 12 x 1001 / 24000 x 48000
+    l.videoTimescale = 25000;
+    l.frameDuration = 1000;
+    EXPECT_EQ(l.audioFramesFor(0, 0, 12, 0), 23040);
+    // 59.94p: 25 frames are 20,020.02 sample frames; the remainder is carried
+    // so that the running total is always floor(frames x 1001 x 48000 / 60000).
+    l.videoTimescale = 60000;
+    l.frameDuration = 1001;
+    int64_t placed = 0, frames = 0;
+    for (int group : {25, 30, 25, 15, 30, 25, 25}) {
+        int64_t n = l.audioFramesFor(0, frames, group, placed);
+        placed += n;
+        frames += group;
+        EXPECT_EQ(placed, frames * 1001 * 48000 / 60000) << "after " << frames << " frames";
+    }
+    EXPECT_EQ(l.audioFramesFor(0, 25, 25, 20020), 20020);
+}
+
+struct Stream {
+    std::vector<uint8_t> bytes;
+    std::vector<test::SynthGroup> groups;
+};
+
+// Groups of the given frame counts, 2 slices per picture, audio sized by the
+// layout's arithmetic.
+Stream makeStream(const std::vector<int>& frames) {
+    Stream s;
+    StreamLayout l = layout2398();
+    int64_t before = 0, placed = 0;
+    for (int n : frames) {
+        int64_t audio = l.audioFramesFor(0, before, n, placed);
+        s.groups.push_back(test::appendGroup(s.bytes, n, 2, l.rtmdSize, size_t(audio * 4), int(before)));
+        before += n;
+        placed += audio;
+    }
+    return s;
+}
+
+struct Walk {
+    std::vector<GroupResult> groups;
+    size_t frames = 0;
+    int64_t audioFrames = 0;
+};
+
+Walk walkAll(const std::vector<uint8_t>& bytes, int64_t start = 0) {
+    MemorySource src(bytes);
+    auto ps = ParameterSets::fromConfig(VideoCodec::H264, {});
+    GroupWalker walker(src, layout2398(), ps);
+    WalkClock clock;
+    clock.audioBefore = {0};
+    Walk w;
+    int64_t pos = start;
+    for (int guard = 0; guard < 100; ++guard) {
+        GroupResult g = walker.tryGroup(pos, clock);
+        w.groups.push_back(g);
+        w.frames += g.frames.size();
+        for (const auto& a : g.audio) w.audioFrames += a.frames;
+        if (g.status != Status::Complete || g.atEnd) break;
+        walker.learn(g);
+        clock.framesBefore += int64_t(g.frames.size());
+        for (const auto& a : g.audio) clock.audioBefore[a.track] += a.frames;
+        pos = g.end;
+    }
+    return w;
+}
+
+TEST(group_walker, complete_groups_are_found_with_their_samples) {
+    Stream s = makeStream({3, 4, 2});
+    Walk w = walkAll(s.bytes);
+    ASSERT_EQ(w.groups.size(), 3u);
+    for (size_t i = 0; i < 3; ++i) {
+        const auto& g = w.groups[i];
+        const auto& e = s.groups[i];
+        EXPECT_EQ(g.status, Status::Complete) << g.reason;
+        EXPECT_EQ(g.start, e.start);
+        EXPECT_EQ(g.end, e.end);
+        ASSERT_EQ(g.frames.size(), e.frameStarts.size());
+        for (size_t f = 0; f < g.frames.size(); ++f) {
+            EXPECT_EQ(g.frames[f].offset, e.frameStarts[f]);
+            EXPECT_EQ(g.frames[f].slices, 2);
+        }
+        ASSERT_EQ(g.audio.size(), 1u);
+        EXPECT_EQ(g.audio[0].offset, e.audioStart);
+        EXPECT_EQ(g.audio[0].offset + g.audio[0].frames * 4, e.end);
+    }
+    EXPECT_TRUE(w.groups.back().atEnd);
+    EXPECT_TRUE(w.groups[0].frames[0].key);
+    EXPECT_FALSE(w.groups[0].frames[1].key);
+}
+
+TEST(group_walker, zero_padding_after_the_last_group_ends_the_walk) {
+    Stream s = makeStream({3, 3});
+    s.bytes.resize(s.bytes.size() + 192, 0);
+    Walk w = walkAll(s.bytes);
+    ASSERT_EQ(w.groups.size(), 2u);
+    EXPECT_EQ(w.groups[1].status, Status::Complete);
+    EXPECT_TRUE(w.groups[1].atEnd);
+    EXPECT_EQ(w.frames, 6u);
+}
+
+TEST(group_walker, a_movie_header_after_the_last_group_ends_the_walk) {
+    Stream s = makeStream({3, 3});
+    putBe32(s.bytes, 16);
+    putBe32(s.bytes, fourcc("moov"));
+    putBe64(s.bytes, 0);
+    Walk w = walkAll(s.bytes);
+    ASSERT_EQ(w.groups.size(), 2u);
+    EXPECT_EQ(w.groups[1].status, Status::Complete) << w.groups[1].reason;
+    EXPECT_TRUE(w.groups[1].atEnd);
+    EXPECT_EQ(w.frames, 6u);
+}
+
+TEST(group_walker, a_cut_keeps_exactly_the_complete_frames) {
+    Stream s = makeStream({3, 3, 2});
+    const auto& last = s.groups[2];
+    const int64_t audioBytes = last.end - last.audioStart;
+    // Offsets inside the second picture of the last group.
+    const int64_t f1 = last.frameStarts[1];
+    const int64_t firstSliceAt = f1 + 6 + 9;  // after the delimiter and the SEI
+    const int64_t firstSliceEnd = firstSliceAt + 4 + be32(&s.bytes[size_t(firstSliceAt)]);
+    struct Row {
+        const char* name;
+        int64_t cutAt;
+        size_t frames;
+        int64_t audioFrames;  // of the whole walk
+    };
+    const int64_t fullAudio = 2 * 6006;  // groups 1 and 2 (3 frames each at 23.976p)
+    std::vector<Row> rows = {
+        {"at the group boundary", last.start, 6, fullAudio},
+        {"inside the rtmd header", last.start + 5, 6, fullAudio},
+        {"inside an rtmd sample", last.start + 64 + 30, 6, fullAudio},
+        {"after the rtmd run", last.videoStart, 6, fullAudio},
+        {"inside the first delimiter", last.videoStart + 3, 6, fullAudio},
+        {"in the middle of a slice", f1 + 20, 7, fullAudio},
+        {"between the two slices of the last picture", firstSliceEnd, 7, fullAudio},
+        {"right after the last picture", last.audioStart, 8, fullAudio},
+        {"inside the audio", last.audioStart + audioBytes / 2 + 1, 8,
+         fullAudio + (audioBytes / 2 + 1) / 4},
+        {"one byte short of the end", last.end - 1, 8, fullAudio + (audioBytes - 1) / 4},
+    };
+    for (const auto& r : rows) {
+        std::vector<uint8_t> cut(s.bytes.begin(), s.bytes.begin() + r.cutAt);
+        Walk w = walkAll(cut);
+        EXPECT_EQ(w.frames, r.frames) << r.name << ": " << w.groups.back().reason;
+        EXPECT_EQ(w.audioFrames, r.audioFrames) << r.name;
+        EXPECT_NE(w.groups.back().status, Status::Failed) << r.name << ": " << w.groups.back().reason;
+        for (const auto& g : w.groups) EXPECT_LE(g.keptEnd, r.cutAt) << r.name;
+    }
+}
+
+TEST(group_walker, a_cut_first_group_keeps_nothing_it_cannot_judge) {
+    Stream s = makeStream({3});
+    // Between the slices of the last picture of the only group: the slice
+    // count is learned from the group's own earlier pictures.
+    const auto& g = s.groups[0];
+    std::vector<uint8_t> cut(s.bytes.begin(), s.bytes.begin() + g.frameStarts[2] + 20);
+    Walk w = walkAll(cut);
+    EXPECT_EQ(w.frames, 2u);
+    std::vector<uint8_t> early(s.bytes.begin(), s.bytes.begin() + g.frameStarts[0] + 30);
+    EXPECT_EQ(walkAll(early).frames, 0u);
+}
+
+TEST(group_walker, groups_that_do_not_check_out_fail_with_a_reason) {
+    Stream s = makeStream({3, 3, 3});
+    struct Row {
+        const char* name;
+        std::function<void(std::vector<uint8_t>&)> damage;
+        size_t failingGroup;
+    };
+    std::vector<Row> rows = {
+        {"garbage instead of the first rtmd", [](auto& b) { b[0] = 0x55; }, 0},
+        {"second rtmd marker missing", [](auto& b) { b[8] = 0; }, 0},
+        {"no delimiter after the rtmd run",
+         [&](auto& b) { b[size_t(s.groups[1].videoStart) + 4] = 0x01; }, 1},
+        {"a NAL length running into the next picture",
+         [&](auto& b) { b[size_t(s.groups[1].frameStarts[0]) + 8] = 0x03; }, 1},
+        {"audio one byte longer than the arithmetic",
+         [&](auto& b) { b.insert(b.begin() + s.groups[1].end, 0x77); }, 1},
+    };
+    for (const auto& r : rows) {
+        auto bytes = s.bytes;
+        r.damage(bytes);
+        Walk w = walkAll(bytes);
+        ASSERT_EQ(w.groups.size(), r.failingGroup + 1) << r.name;
+        EXPECT_EQ(w.groups.back().status, Status::Failed) << r.name;
+        EXPECT_FALSE(w.groups.back().reason.empty()) << r.name;
+    }
+}
+
+TEST(group_walker, a_group_start_is_found_after_leading_bytes) {
+    Stream s = makeStream({3, 3});
+    std::vector<uint8_t> bytes(1000, 0x5A);
+    bytes[500] = 0x00, bytes[501] = 0x1C, bytes[502] = 0x01, bytes[503] = 0x00;  // prefix alone
+    bytes.insert(bytes.end(), s.bytes.begin(), s.bytes.end());
+    MemorySource src(bytes);
+    auto ps = ParameterSets::fromConfig(VideoCodec::H264, {});
+    GroupWalker walker(src, layout2398(), ps);
+    WalkClock clock;
+    clock.audioBefore = {0};
+    EXPECT_EQ(walker.findGroupStart(0, src.size(), clock), std::optional<int64_t>(1000));
+    EXPECT_EQ(walkAll(bytes, 1000).frames, 6u);
+}
+
+}  // namespace
+}  // namespace tv
