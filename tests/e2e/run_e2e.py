@@ -14,6 +14,7 @@ import argparse
 import hashlib
 import json
 import os
+import re
 import shutil
 import signal
 import subprocess
@@ -226,10 +227,13 @@ def scenario_engine_fails(app, tmp):
 
 def screen_pixels(display):
     """The root window as (width, height, bytes of RGB)."""
-    ppm = subprocess.run(["import", "-display", display, "-window", "root", "ppm:-"],
+    ppm = subprocess.run(["import", "-display", display, "-window", "root", "-depth", "8", "ppm:-"],
                          capture_output=True, check=True).stdout
-    parts = ppm.split(maxsplit=4)  # P6 w h max data
-    return int(parts[1]), int(parts[2]), parts[4]
+    # The header ends at the single whitespace after the maximum value; the pixels that
+    # follow may themselves be whitespace bytes (the background is 13,13,13).
+    m = re.match(rb"P6\s+(\d+)\s+(\d+)\s+(\d+)\s", ppm)
+    check(m is not None, "screenshot is not a PPM image")
+    return int(m.group(1)), int(m.group(2)), ppm[m.end():]
 
 
 def count_colour(pixels, rgb, tol=8):
