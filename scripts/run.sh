@@ -24,4 +24,14 @@ demo_dir=$(mktemp -d "${TMPDIR:-/tmp}/torvelin-demo-XXXXXX")
 trap 'rm -rf -- "$demo_dir"' EXIT
 echo "데모 카드를 만드는 중: $demo_dir" >&2
 python3 scripts/make_demo_card.py "$demo_dir" >/dev/null
-"$app" --volumes "$demo_dir" "${args[@]}"
+
+# The application runs as a child so that an interrupt ends it first and the demo
+# folder is still removed afterwards.
+"$app" --volumes "$demo_dir" "${args[@]}" &
+app_pid=$!
+trap 'kill "$app_pid" 2>/dev/null' INT TERM HUP
+status=0
+while kill -0 "$app_pid" 2>/dev/null; do
+  wait "$app_pid" && status=0 || status=$?
+done
+exit "$status"
