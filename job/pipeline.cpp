@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <ctime>
 #include <filesystem>
+#include <fstream>
 #include <system_error>
 
 #include "job/job.h"
@@ -41,13 +42,44 @@ struct Point {
 
 }  // namespace
 
-WorkPaths workPaths(const std::string& rsvPath, const std::string& volRoot) {
+WorkPaths workPaths(const std::string& rsvPath, const std::string& volRoot, int variant) {
     WorkPaths p;
     p.folder = volRoot + "/RSV복구_" + localDate();
-    const std::string name = fileName(rsvPath);
+    std::string name = fileName(rsvPath);
+    if (variant > 1) {
+        const std::string stem = withoutExtension(name);
+        name = stem + "_" + std::to_string(variant) + name.substr(stem.size());
+    }
     p.copy = p.folder + "/" + name;
     p.recovered = p.folder + "/" + withoutExtension(name) + "_fixed.MP4";
     return p;
+}
+
+bool startsAlike(const std::string& a, const std::string& b) {
+    constexpr size_t kProbe = 1 << 20;
+    std::ifstream fa(a, std::ios::binary), fb(b, std::ios::binary);
+    if (!fa || !fb) return false;
+    std::string ba(kProbe, '\0'), bb(kProbe, '\0');
+    fa.read(&ba[0], kProbe);
+    fb.read(&bb[0], kProbe);
+    const size_t n = static_cast<size_t>(std::min(fa.gcount(), fb.gcount()));
+    return ba.compare(0, n, bb, 0, n) == 0;
+}
+
+WorkPaths claimWorkPaths(const std::string& rsvPath, const std::string& volRoot) {
+    // Cameras start their clip numbers again on every card, so a recording of
+    // another card may already own this name in today's work folder: its copy,
+    // or its recovered file after the user deleted the copy as advised. Those
+    // may be the only copies left once that card is formatted, so this
+    // recording takes the next free name instead of writing over them. A copy
+    // that starts like this RSV is this recording's own earlier (full or
+    // partial) copy and keeps the name.
+    for (int variant = 1;; ++variant) {
+        WorkPaths p = workPaths(rsvPath, volRoot, variant);
+        std::error_code ec;
+        const bool copyThere = std::filesystem::exists(p.copy, ec);
+        if (copyThere ? startsAlike(p.copy, rsvPath) : !std::filesystem::exists(p.recovered, ec)) return p;
+    }
 }
 
 std::string fileIdentity(const std::string& path) {
@@ -69,10 +101,12 @@ void Job::run(const std::string& rsvPath, const std::string& refPath, const std:
 void Job::run(const std::string& rsvPath, const std::string& refPath, const std::string& volRoot,
               const Verifier& verifier) {
     try {
-        const WorkPaths paths = workPaths(rsvPath, volRoot);
+        WorkPaths paths = workPaths(rsvPath, volRoot);
         std::error_code ec;
         std::filesystem::create_directories(paths.folder, ec);
         if (ec) throw JobError("system", ec.value(), ec.message());
+        const bool inPlace = rsvPath.rfind(volRoot + "/", 0) == 0 || sameFile(rsvPath, paths.copy);
+        if (!inPlace) paths = claimWorkPaths(rsvPath, volRoot);
 
         update(Value{{"stage", "copy"}, {"work_dir", paths.folder}, {"out", paths.recovered}});
 
@@ -80,7 +114,7 @@ void Job::run(const std::string& rsvPath, const std::string& refPath, const std:
         // The RSV may already lie in the work folder under a spelling of the
         // volume the prefix test misses ("vol" with a trailing slash): copying
         // it onto itself would truncate it, so it is used in place.
-        if (rsvPath.rfind(volRoot + "/", 0) == 0 || sameFile(rsvPath, paths.copy)) {
+        if (inPlace) {
             update(Value{{"pct", 35}, {"detail", kInPlace}});
             input = rsvPath;
         } else if (fileSize(paths.copy) == fileSize(rsvPath) && std::filesystem::exists(paths.copy, ec)) {

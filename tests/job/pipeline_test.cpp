@@ -242,3 +242,31 @@ TEST_F(PipelineTest, failures_end_in_error_and_delete_nothing) {
 }
 
 }  // namespace
+
+TEST_F(PipelineTest, a_same_named_recording_of_another_card_is_never_written_over) {
+    // Card A's A001 was recovered earlier today; the user deleted its copy as advised.
+    const WorkPaths first = paths(work);
+    run(rsv, work);
+    const std::string recoveredA = readFile(first.recovered);
+    fs::remove(first.copy);
+
+    // Card B's A001 is another recording: it gets names of its own.
+    const std::string otherRsv = dir / "volumes/CARD_B/PRIVATE/A001.RSV";
+    const std::string otherData = std::string(2 * 1024 * 1024, 'b');
+    writeFile(otherRsv, otherData);
+    page->scripts.clear();
+    job = std::make_shared<Job>("abcd1238", bridge);
+    std::vector<Value> states = run(otherRsv, work);
+    const WorkPaths second = workPaths(otherRsv, work, 2);
+    EXPECT_EQ(states.back()["stage"], "done");
+    EXPECT_EQ(states.back()["out"], second.recovered);
+    EXPECT_EQ(readFile(second.copy), otherData);
+    EXPECT_EQ(readFile(first.recovered), recoveredA);
+
+    // Card A's recording again: its own partial copy keeps the first name.
+    writeFile(first.copy, rsvData.substr(0, 4096));
+    EXPECT_EQ(claimWorkPaths(rsv, work).copy, first.copy);
+    // While card B's copy sits under the first name, card A moves on to the next free one.
+    writeFile(first.copy, otherData);
+    EXPECT_EQ(claimWorkPaths(rsv, work).copy, workPaths(rsv, work, 3).copy);
+}
