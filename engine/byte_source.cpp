@@ -69,9 +69,9 @@ size_t FileSource::read(int64_t offset, void* dst, size_t n) const {
     if (int64_t(n) > kCacheBlock / 2) return readDirect(offset, dst, n);
     const int64_t end = std::min<int64_t>(offset + int64_t(n), size_);
     if (cacheStart_ < 0 || offset < cacheStart_ || end > cacheStart_ + int64_t(cache_.size())) {
-        // Two blocks, so a header that straddles a block boundary still fits.
+        // One page-sized block; two when the read straddles a block edge.
         int64_t start = offset & ~(kCacheBlock - 1);
-        cache_.resize(size_t(2 * kCacheBlock));
+        cache_.resize(size_t(end - start > kCacheBlock ? 2 * kCacheBlock : kCacheBlock));
         cacheStart_ = -1;
         cache_.resize(readDirect(start, cache_.data(), cache_.size()));
         cacheStart_ = start;
