@@ -7,6 +7,7 @@
 #include "nal.h"
 #include "reference.h"
 #include "rsv_start.h"
+#include "walk.h"
 #include "walker.h"
 
 #include <cerrno>
@@ -67,45 +68,8 @@ RepairSummary runRepair(const RepairOptions& opt, Reporter& rep) {
     Assembly assembly(ref, layout, ps);
     const int64_t dataStart = locateMediaData(rsv, walker, assembly.clock(), rep);
 
-    // The walk: group after group until the end or the first group that
-    // does not check out.
-    int64_t pos = dataStart;
-    double lastShown = -1;
     rep.progress(0);
-    while (true) {
-        GroupResult g = walker.tryGroup(pos, assembly.clock());
-        if (g.status == GroupResult::Status::Failed) {
-            if (assembly.groups() == 0)
-                throw EngineError(Kind::Input,
-                                  "the RSV's stream does not match the reference (" + g.reason + ")");
-            rep.info("stopped at a damaged group: " + g.reason + "; " +
-                     formatBytes(rsv.size() - pos) + " from offset " + std::to_string(pos) +
-                     " not recovered");
-            break;
-        }
-        assembly.add(g);
-        if (g.status == GroupResult::Status::Cut) {
-            if (!g.frames.empty())
-                rep.info("the last group is incomplete (" + g.reason + "); kept its " +
-                         std::to_string(g.frames.size()) + " complete frames" +
-                         (g.audioPartial ? " and the audio that is there" : ""));
-            else if (g.reason != "end of file")
-                rep.info("the last group is incomplete (" + g.reason + "); none of its frames is complete");
-            pos = g.keptEnd;
-            break;
-        }
-        walker.learn(g);
-        if (opt.verbose)
-            rep.info("group at offset " + std::to_string(g.start) + ": " +
-                     std::to_string(g.frames.size()) + " frames");
-        pos = g.end;
-        if (g.atEnd) break;
-        double pct = 100.0 * double(pos) / double(rsv.size());
-        if (pct - lastShown >= 0.5) {
-            rep.progress(pct);
-            lastShown = pct;
-        }
-    }
+    walkGroups(rsv, walker, assembly, dataStart, rep, opt.verbose);
     rep.progress(100);
     if (assembly.videoFrames() == 0)
         throw EngineError(Kind::Input, "no complete video frame found in the RSV");

@@ -315,6 +315,11 @@ std::optional<int64_t> GroupWalker::findGroupStart(int64_t from, int64_t limit,
             if (!std::equal(buf.begin() + long(i), buf.begin() + long(i) + 4, kRtmdPrefix)) continue;
             int64_t off = base + int64_t(i);
             if (!rtmdAt(off)) continue;
+            // A marker right after another rtmd sample is inside a run: a
+            // group read from there would pair pictures with the wrong
+            // samples if the file is cut within it.
+            if (layout_.rtmdSize > 0 && off >= int64_t(layout_.rtmdSize) && rtmdAt(off - layout_.rtmdSize))
+                continue;
             if (tryGroup(off, clock).status != GroupResult::Status::Failed) return off;
         }
     }
