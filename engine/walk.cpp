@@ -53,6 +53,16 @@ WalkSummary walkGroups(const ByteSource& src, GroupWalker& walker, GroupSink& si
 
     while (true) {
         GroupResult g = walker.tryGroup(pos, sink.clock());
+        if (g.status == Status::Failed && g.endUnconfirmed) {
+            // A whole group followed by damage (or by trailing bytes): keep
+            // it and resynchronise after it.
+            sink.add(g);
+            rep.info("kept the group at offset " + std::to_string(g.start) +
+                     ": no group header confirms its end, damage follows");
+            pos = g.end;
+            if (pos >= size || !resync(pos, size, "no group header after the group ending here")) break;
+            continue;
+        }
         if (g.status == Status::Failed) {
             if (sink.groups() == 0) {
                 // Damage at the very start, or a reference from another

@@ -283,9 +283,18 @@ GroupResult GroupWalker::tryGroup(int64_t start, const WalkClock& clock) const {
             int64_t need = *frameEnd;
             for (size_t t = 0; t < audioFrames.size(); ++t)
                 need += audioFrames[t] * layout_.audio[t].bytesPerFrame;
-            if (need <= size)
+            if (need <= size) {
+                f.size = uint32_t(*frameEnd - pos);
+                g.frames.push_back(f);
+                int64_t q = *frameEnd;
+                for (size_t t = 0; t < audioFrames.size(); ++t) {
+                    if (audioFrames[t] > 0) g.audio.push_back({t, q, audioFrames[t]});
+                    q += audioFrames[t] * layout_.audio[t].bytesPerFrame;
+                }
+                g.endUnconfirmed = true;
                 return finish(S::Failed, "the group does not end where its audio says (no rtmd header" +
                                              at(need) + ")", need);
+            }
             f.size = uint32_t(*frameEnd - pos);
             g.frames.push_back(f);
             // Cut inside the audio: keep the whole sample frames that are there.

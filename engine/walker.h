@@ -74,6 +74,11 @@ struct GroupResult {
     std::vector<FrameInfo> frames;  // complete frames (one rtmd sample each)
     std::vector<AudioChunk> audio;
     bool audioPartial = false;      // a cut group kept only part of its audio
+    // Failed only because no rtmd header confirms the end: every picture is
+    // whole (the last by its slice count) and the audio the arithmetic gives
+    // lies in the file; frames and audio are filled, end = where it ends.
+    // What follows is damage or trailing bytes, not a cut.
+    bool endUnconfirmed = false;
     int64_t keptEnd = 0;            // end of the last byte any kept sample uses
 };
 
