@@ -7,6 +7,7 @@
 #include "nal.h"
 #include "reference.h"
 #include "rsv_start.h"
+#include "stream_check.h"
 #include "walk.h"
 #include "walker.h"
 
@@ -48,6 +49,27 @@ void checkOutputPath(const std::string& out, const FileSource& ref, const FileSo
 
 std::string formatBytes(int64_t n) { return std::to_string(n) + " bytes"; }
 
+// Refuses a reference recorded at another frame size than the RSV (its
+// parameter sets would describe pictures the RSV's slices do not fit).
+void checkFrameSize(const ByteSource& refFile, const Reference& ref, const ParameterSets& ps,
+                    const ByteSource& rsv, const Assembly& assembly) {
+    const auto& v = ref.videoTrack();
+    const OutTrack& out = assembly.tracks().front();
+    if (out.chunks.empty()) return;
+    std::vector<std::vector<uint32_t>> rsvLayouts;
+    int64_t at = out.chunks.front().offset;
+    for (size_t i = 0; i < out.chunks.front().samples && i < 8; ++i) {
+        auto l = sliceAddresses(rsv, at, out.sizes[i], v.video.codec, v.video.nalLengthSize, ps);
+        if (!l) return;
+        rsvLayouts.push_back(std::move(*l));
+        at += out.sizes[i];
+    }
+    const uint64_t units = uint64_t((v.video.width + 15) / 16) * uint64_t((v.video.height + 15) / 16);
+    if (auto why = frameSizeMismatch(referenceSliceLayouts(refFile, ref, ps), rsvLayouts, units))
+        throw EngineError(Kind::Reference, "the reference does not match the RSV's stream: " + *why +
+                                               "; use a recording made with the same settings");
+}
+
 }  // namespace
 
 RepairSummary runRepair(const RepairOptions& opt, Reporter& rep) {
@@ -73,6 +95,7 @@ RepairSummary runRepair(const RepairOptions& opt, Reporter& rep) {
     rep.progress(100);
     if (assembly.videoFrames() == 0)
         throw EngineError(Kind::Input, "no complete video frame found in the RSV");
+    checkFrameSize(*refFile, ref, ps, rsv, assembly);
     std::string note = assembly.finish();
     if (!note.empty()) rep.info(note);
 
