@@ -203,6 +203,7 @@ GroupResult GroupWalker::tryGroup(int64_t start, const WalkClock& clock) const {
         std::vector<std::pair<int64_t, int>> boundaries;  // (offset after a NAL, slices so far)
         int64_t lastAddress = -1;
         bool closed = false, nextAud = false;
+        bool pictureFollows = false;  // the walk stopped at another picture's NAL unit
         Nal::State stop = Nal::State::Ok;
         std::vector<int64_t> usedAudio;
         int64_t groupEnd = 0;
@@ -222,6 +223,7 @@ GroupResult GroupWalker::tryGroup(int64_t start, const WalkClock& clock) const {
             if (isAud(codec, nal.header.type)) {
                 if (!last) nextAud = true;
                 else stop = Nal::State::Invalid;  // more pictures than rtmd samples
+                pictureFollows = true;
                 break;
             }
             if (isSlice(codec, nal.header.type)) {
@@ -230,6 +232,7 @@ GroupResult GroupWalker::tryGroup(int64_t start, const WalkClock& clock) const {
                                                  : !st->firstInPicture && int64_t(st->address) > lastAddress);
                 if (!fits) {
                     stop = Nal::State::Invalid;
+                    pictureFollows = st.has_value();
                     break;
                 }
                 if (f.slices == 0) f.slice = ps_.parseSlice(nal.head.data(), nal.head.size());
@@ -283,6 +286,10 @@ GroupResult GroupWalker::tryGroup(int64_t start, const WalkClock& clock) const {
             int64_t need = *frameEnd;
             for (size_t t = 0; t < audioFrames.size(); ++t)
                 need += audioFrames[t] * layout_.audio[t].bytesPerFrame;
+            // A picture right after the last one means the rtmd run was read
+            // from its middle: not a whole group.
+            if (need <= size && pictureFollows)
+                return finish(S::Failed, "more pictures than rtmd samples" + at(*frameEnd), *frameEnd);
             if (need <= size) {
                 f.size = uint32_t(*frameEnd - pos);
                 g.frames.push_back(f);
@@ -313,8 +320,8 @@ GroupResult GroupWalker::tryGroup(int64_t start, const WalkClock& clock) const {
     return finish(S::Failed, "internal: walk ended without a verdict", pos);
 }
 
-std::optional<int64_t> GroupWalker::findGroupStart(int64_t from, int64_t limit,
-                                                   const WalkClock& clock) const {
+std::optional<int64_t> GroupWalker::findGroupStart(int64_t from, int64_t limit, const WalkClock& clock,
+                                                   bool acceptUnconfirmed) const {
     limit = std::min(limit, src_.size());
     constexpr size_t kBlock = 1 << 20;
     std::vector<uint8_t> buf(kBlock + 3);
@@ -329,7 +336,9 @@ std::optional<int64_t> GroupWalker::findGroupStart(int64_t from, int64_t limit,
             // samples if the file is cut within it.
             if (layout_.rtmdSize > 0 && off >= int64_t(layout_.rtmdSize) && rtmdAt(off - layout_.rtmdSize))
                 continue;
-            if (tryGroup(off, clock).status != GroupResult::Status::Failed) return off;
+            GroupResult g = tryGroup(off, clock);
+            if (g.status != GroupResult::Status::Failed || (acceptUnconfirmed && g.endUnconfirmed))
+                return off;
         }
     }
     return std::nullopt;

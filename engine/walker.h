@@ -91,8 +91,11 @@ public:
     // Both rtmd markers at offset (a partial header at end-of-file counts if
     // what is there matches).
     bool rtmdAt(int64_t offset, bool allowPartial = false) const;
-    // First offset in [from, limit) where a group walks (complete or cut).
-    std::optional<int64_t> findGroupStart(int64_t from, int64_t limit, const WalkClock& clock) const;
+    // First offset in [from, limit) where a group walks (complete or cut;
+    // with acceptUnconfirmed also a whole group whose end damage hides).
+    // A marker right after another rtmd sample is never a start.
+    std::optional<int64_t> findGroupStart(int64_t from, int64_t limit, const WalkClock& clock,
+                                          bool acceptUnconfirmed = false) const;
     // Learns the slices-per-picture count from an accepted group; used to
     // judge the last picture before a cut.
     void learn(const GroupResult& group);

@@ -76,10 +76,10 @@ struct Outcome {
     WalkSummary summary;
 };
 
-void walk(const std::vector<uint8_t>& bytes, Outcome& o) {
+void walk(const std::vector<uint8_t>& bytes, Outcome& o, const StreamLayout& l = layout()) {
     MemorySource src(bytes);
     auto ps = ParameterSets::fromConfig(VideoCodec::H264, {});
-    GroupWalker walker(src, layout(), ps);
+    GroupWalker walker(src, l, ps);
     o.summary = walkGroups(src, walker, o.sink, 0, o.rep, false);
 }
 
@@ -166,6 +166,29 @@ TEST(walk_resync, several_ranges_are_each_reported_and_totalled) {
     EXPECT_EQ(o.summary.skippedRanges, 2);
     EXPECT_EQ(o.summary.skippedBytes, total);
     EXPECT_EQ(o.rep.lines.back(), "skipped 2 damaged ranges, " + groupDigits(total) + " bytes in all");
+}
+
+TEST(walk_resync, a_whole_group_between_two_damaged_regions_is_kept) {
+    Stream s = makeStream(6, 3);
+    const auto& g = s.groups;
+    std::fill(s.bytes.begin() + g[2].start, s.bytes.begin() + g[2].end, 0);
+    std::fill(s.bytes.begin() + g[4].start, s.bytes.begin() + g[4].start + 12, 0);
+    Outcome o;
+    walk(s.bytes, o);
+    EXPECT_EQ(o.sink.starts, (std::vector<int64_t>{g[0].start, g[1].start, g[3].start, g[5].start}));
+    for (int64_t a : o.sink.audioPerFrame) EXPECT_EQ(a, 2002);
+    EXPECT_EQ(o.summary.skippedBytes, (g[3].start - g[2].start) + (g[5].start - g[4].start));
+    EXPECT_EQ(o.sink.discontinuities, (std::vector<size_t>{2, 3}));
+}
+
+TEST(walk_resync, audio_sizes_of_another_camera_setting_are_refused) {
+    // No group end is ever confirmed: nothing may be taken on trust.
+    Stream s = makeStream(4, 3);
+    StreamLayout other = layout();
+    other.audio[0].bytesPerFrame = 6;
+    Outcome o;
+    EXPECT_THROW(walk(s.bytes, o, other), EngineError);
+    EXPECT_TRUE(o.sink.starts.empty());
 }
 
 TEST(walk_resync, nothing_that_verifies_is_refused) {
