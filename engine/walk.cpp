@@ -70,7 +70,7 @@ WalkSummary walkGroups(const ByteSource& src, GroupWalker& walker, GroupSink& si
     while (true) {
         GroupResult g = walker.tryGroup(pos, sink.clock());
         if (g.status == Status::Failed && g.endUnconfirmed && !pending &&
-            (confirmed > 0 || sink.groups() == 0)) {
+            (confirmed > 0 || sink.groups() == 0) && walker.picturesClean(g)) {
             // A whole group followed by damage (or by trailing bytes): keep
             // it and resynchronise after it. The very first group waits for
             // a confirmed group to prove its audio sizes right.

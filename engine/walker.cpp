@@ -344,6 +344,26 @@ std::optional<int64_t> GroupWalker::findGroupStart(int64_t from, int64_t limit, 
     return std::nullopt;
 }
 
+bool GroupWalker::picturesClean(const GroupResult& group) const {
+    const int ls = layout_.nalLengthSize;
+    for (const auto& f : group.frames) {
+        auto bytes = src_.readVector(f.offset, f.size);
+        if (bytes.size() != f.size) return false;
+        for (size_t p = 0; p + size_t(ls) <= bytes.size();) {
+            size_t len = 0;
+            for (int i = 0; i < ls; ++i) len = len << 8 | bytes[p + size_t(i)];
+            p += size_t(ls);
+            if (len == 0 || len > bytes.size() - p) return false;
+            const uint8_t* n = bytes.data() + p;
+            if (n[len - 1] == 0) return false;
+            for (size_t i = 2; i < len; ++i)
+                if (n[i] <= 2 && n[i - 1] == 0 && n[i - 2] == 0) return false;
+            p += len;
+        }
+    }
+    return true;
+}
+
 void GroupWalker::learn(const GroupResult& group) {
     if (group.status != GroupResult::Status::Complete || slicesVary_) return;
     for (const auto& f : group.frames) {

@@ -96,6 +96,12 @@ public:
     // A marker right after another rtmd sample is never a start.
     std::optional<int64_t> findGroupStart(int64_t from, int64_t limit, const WalkClock& clock,
                                           bool acceptUnconfirmed = false) const;
+    // Reads the group's pictures whole (not only their headers) and checks
+    // that no NAL unit holds a byte pattern the emulation prevention of
+    // H.264/H.265 rules out (00 00 00..02 inside, 00 at the end): zeroed
+    // damage inside slice data shows this way. Costs a read of the group;
+    // used only next to damage.
+    bool picturesClean(const GroupResult& group) const;
     // Learns the slices-per-picture count from an accepted group; used to
     // judge the last picture before a cut.
     void learn(const GroupResult& group);

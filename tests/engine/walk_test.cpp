@@ -112,6 +112,16 @@ TEST(walk_resync, damaged_regions_are_skipped_and_every_intact_group_kept) {
         {"zeros from a group's audio into the next rtmd run",
          [&](auto& b) { fill(b, g[1].audioStart + 10, g[2].start + 70, false); }, {0, 1, 3, 4},
          g[1].end, g[3].start},
+        {"the next group's header zeroed: a whole group before it is kept",
+         [&](auto& b) { fill(b, g[2].start, g[2].start + 12, false); }, {0, 1, 3, 4}, g[1].end, g[3].start},
+        // Zeros inside slice data are impossible in a NAL unit (emulation
+        // prevention): the group before the damage is not whole after all.
+        {"zeros inside the last slice of a group whose end is hidden",
+         [&](auto& b) {
+             fill(b, g[1].audioStart - 6, g[1].audioStart - 3, false);
+             fill(b, g[2].start, g[2].start + 12, false);
+         },
+         {0, 3, 4}, g[1].start, g[3].start},
         {"random bytes inside a group's video",
          [&](auto& b) { fill(b, g[2].videoStart + 20, g[2].audioStart, true); }, {0, 1, 3, 4},
          g[2].start, g[3].start},
