@@ -24,6 +24,8 @@ size_t MemorySource::read(int64_t offset, void* dst, size_t n) const {
     if (offset < 0 || static_cast<uint64_t>(offset) >= size_) return 0;
     size_t avail = size_ - static_cast<size_t>(offset);
     if (n > avail) n = avail;
+    // An empty vector's data() may be null; memcpy must not see it.
+    if (n == 0) return 0;
     std::memcpy(dst, data_ + offset, n);
     return n;
 }
@@ -78,7 +80,7 @@ size_t FileSource::read(int64_t offset, void* dst, size_t n) const {
     }
     int64_t avail = cacheStart_ + int64_t(cache_.size()) - offset;
     size_t m = size_t(std::max<int64_t>(0, std::min<int64_t>(int64_t(n), avail)));
-    std::memcpy(dst, cache_.data() + (offset - cacheStart_), m);
+    if (m > 0) std::memcpy(dst, cache_.data() + (offset - cacheStart_), m);
     return m;
 }
 
