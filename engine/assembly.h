@@ -8,6 +8,7 @@
 
 #include "nal.h"
 #include "reference.h"
+#include "walk.h"
 #include "walker.h"
 
 #include <cstdint>
@@ -43,17 +44,17 @@ struct OutTrack {
     bool oneSamplePerChunk = false;
 };
 
-class Assembly {
+class Assembly : public GroupSink {
 public:
     Assembly(const Reference& ref, const StreamLayout& layout, const ParameterSets& ps);
 
-    void add(const GroupResult& group);
+    void add(const GroupResult& group) override;
     // The next group does not follow the previous one (bytes were skipped):
     // picture order counts restart their comparison there.
-    void markDiscontinuity() { poc_.reset(); }
-    WalkClock clock() const { return clock_; }
+    void markDiscontinuity() override { poc_.reset(); }
+    WalkClock clock() const override { return clock_; }
     uint64_t videoFrames() const { return tracks_[videoOut_].samples; }
-    size_t groups() const { return groups_; }
+    size_t groups() const override { return groups_; }
     int64_t payloadEnd() const { return keptEnd_; }
     // Derives composition offsets (POC order, or the reference's pattern).
     // Returns a note for the log when the fallback was used.

@@ -24,6 +24,8 @@ size_t MemorySource::read(int64_t offset, void* dst, size_t n) const {
     if (offset < 0 || static_cast<uint64_t>(offset) >= size_) return 0;
     size_t avail = size_ - static_cast<size_t>(offset);
     if (n > avail) n = avail;
+    // An empty vector's data() may be null; memcpy must not see it.
+    if (n == 0) return 0;
     std::memcpy(dst, data_ + offset, n);
     return n;
 }
@@ -69,16 +71,16 @@ size_t FileSource::read(int64_t offset, void* dst, size_t n) const {
     if (int64_t(n) > kCacheBlock / 2) return readDirect(offset, dst, n);
     const int64_t end = std::min<int64_t>(offset + int64_t(n), size_);
     if (cacheStart_ < 0 || offset < cacheStart_ || end > cacheStart_ + int64_t(cache_.size())) {
-        // Two blocks, so a header that straddles a block boundary still fits.
+        // One page-sized block; two when the read straddles a block edge.
         int64_t start = offset & ~(kCacheBlock - 1);
-        cache_.resize(size_t(2 * kCacheBlock));
+        cache_.resize(size_t(end - start > kCacheBlock ? 2 * kCacheBlock : kCacheBlock));
         cacheStart_ = -1;
         cache_.resize(readDirect(start, cache_.data(), cache_.size()));
         cacheStart_ = start;
     }
     int64_t avail = cacheStart_ + int64_t(cache_.size()) - offset;
     size_t m = size_t(std::max<int64_t>(0, std::min<int64_t>(int64_t(n), avail)));
-    std::memcpy(dst, cache_.data() + (offset - cacheStart_), m);
+    if (m > 0) std::memcpy(dst, cache_.data() + (offset - cacheStart_), m);
     return m;
 }
 

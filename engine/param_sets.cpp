@@ -3,6 +3,8 @@
 #include "bytes.h"
 #include "nal.h"
 
+#include <algorithm>
+
 namespace tv {
 namespace {
 
@@ -165,6 +167,7 @@ void ParameterSets::addH265(const std::vector<uint8_t>& rbsp, int type) {
 std::optional<SliceInfo> ParameterSets::parseSliceStart(const uint8_t* nal, size_t n) const {
     auto h = parseNalHeader(codec_, nal, n);
     if (!h || !isSlice(codec_, h->type)) return std::nullopt;
+    n = std::min<size_t>(n, 48);  // the slice address comes within the first bytes
     int hs = nalHeaderSize(codec_);
     auto rbsp = unescapeRbsp(nal + hs, n - size_t(hs));
     BitReader br(rbsp);

@@ -7,6 +7,8 @@
 #include "nal.h"
 #include "reference.h"
 #include "rsv_start.h"
+#include "stream_check.h"
+#include "walk.h"
 #include "walker.h"
 
 #include <cerrno>
@@ -47,6 +49,27 @@ void checkOutputPath(const std::string& out, const FileSource& ref, const FileSo
 
 std::string formatBytes(int64_t n) { return std::to_string(n) + " bytes"; }
 
+// Refuses a reference recorded at another frame size than the RSV (its
+// parameter sets would describe pictures the RSV's slices do not fit).
+void checkFrameSize(const ByteSource& refFile, const Reference& ref, const ParameterSets& ps,
+                    const ByteSource& rsv, const Assembly& assembly) {
+    const auto& v = ref.videoTrack();
+    const OutTrack& out = assembly.tracks().front();
+    if (out.chunks.empty()) return;
+    std::vector<std::vector<uint32_t>> rsvLayouts;
+    int64_t at = out.chunks.front().offset;
+    for (size_t i = 0; i < out.chunks.front().samples && i < 8; ++i) {
+        auto l = sliceAddresses(rsv, at, out.sizes[i], v.video.codec, v.video.nalLengthSize, ps);
+        if (!l) return;
+        rsvLayouts.push_back(std::move(*l));
+        at += out.sizes[i];
+    }
+    const uint64_t units = uint64_t((v.video.width + 15) / 16) * uint64_t((v.video.height + 15) / 16);
+    if (auto why = frameSizeMismatch(referenceSliceLayouts(refFile, ref, ps), rsvLayouts, units))
+        throw EngineError(Kind::Reference, "the reference does not match the RSV's stream: " + *why +
+                                               "; use a recording made with the same settings");
+}
+
 }  // namespace
 
 RepairSummary runRepair(const RepairOptions& opt, Reporter& rep) {
@@ -67,48 +90,12 @@ RepairSummary runRepair(const RepairOptions& opt, Reporter& rep) {
     Assembly assembly(ref, layout, ps);
     const int64_t dataStart = locateMediaData(rsv, walker, assembly.clock(), rep);
 
-    // The walk: group after group until the end or the first group that
-    // does not check out.
-    int64_t pos = dataStart;
-    double lastShown = -1;
     rep.progress(0);
-    while (true) {
-        GroupResult g = walker.tryGroup(pos, assembly.clock());
-        if (g.status == GroupResult::Status::Failed) {
-            if (assembly.groups() == 0)
-                throw EngineError(Kind::Input,
-                                  "the RSV's stream does not match the reference (" + g.reason + ")");
-            rep.info("stopped at a damaged group: " + g.reason + "; " +
-                     formatBytes(rsv.size() - pos) + " from offset " + std::to_string(pos) +
-                     " not recovered");
-            break;
-        }
-        assembly.add(g);
-        if (g.status == GroupResult::Status::Cut) {
-            if (!g.frames.empty())
-                rep.info("the last group is incomplete (" + g.reason + "); kept its " +
-                         std::to_string(g.frames.size()) + " complete frames" +
-                         (g.audioPartial ? " and the audio that is there" : ""));
-            else if (g.reason != "end of file")
-                rep.info("the last group is incomplete (" + g.reason + "); none of its frames is complete");
-            pos = g.keptEnd;
-            break;
-        }
-        walker.learn(g);
-        if (opt.verbose)
-            rep.info("group at offset " + std::to_string(g.start) + ": " +
-                     std::to_string(g.frames.size()) + " frames");
-        pos = g.end;
-        if (g.atEnd) break;
-        double pct = 100.0 * double(pos) / double(rsv.size());
-        if (pct - lastShown >= 0.5) {
-            rep.progress(pct);
-            lastShown = pct;
-        }
-    }
+    walkGroups(rsv, walker, assembly, dataStart, rep, opt.verbose);
     rep.progress(100);
     if (assembly.videoFrames() == 0)
         throw EngineError(Kind::Input, "no complete video frame found in the RSV");
+    checkFrameSize(*refFile, ref, ps, rsv, assembly);
     std::string note = assembly.finish();
     if (!note.empty()) rep.info(note);
 

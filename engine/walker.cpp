@@ -203,6 +203,7 @@ GroupResult GroupWalker::tryGroup(int64_t start, const WalkClock& clock) const {
         std::vector<std::pair<int64_t, int>> boundaries;  // (offset after a NAL, slices so far)
         int64_t lastAddress = -1;
         bool closed = false, nextAud = false;
+        bool pictureFollows = false;  // the walk stopped at another picture's NAL unit
         Nal::State stop = Nal::State::Ok;
         std::vector<int64_t> usedAudio;
         int64_t groupEnd = 0;
@@ -222,6 +223,7 @@ GroupResult GroupWalker::tryGroup(int64_t start, const WalkClock& clock) const {
             if (isAud(codec, nal.header.type)) {
                 if (!last) nextAud = true;
                 else stop = Nal::State::Invalid;  // more pictures than rtmd samples
+                pictureFollows = true;
                 break;
             }
             if (isSlice(codec, nal.header.type)) {
@@ -230,6 +232,7 @@ GroupResult GroupWalker::tryGroup(int64_t start, const WalkClock& clock) const {
                                                  : !st->firstInPicture && int64_t(st->address) > lastAddress);
                 if (!fits) {
                     stop = Nal::State::Invalid;
+                    pictureFollows = st.has_value();
                     break;
                 }
                 if (f.slices == 0) f.slice = ps_.parseSlice(nal.head.data(), nal.head.size());
@@ -283,9 +286,22 @@ GroupResult GroupWalker::tryGroup(int64_t start, const WalkClock& clock) const {
             int64_t need = *frameEnd;
             for (size_t t = 0; t < audioFrames.size(); ++t)
                 need += audioFrames[t] * layout_.audio[t].bytesPerFrame;
-            if (need <= size)
+            // A picture right after the last one means the rtmd run was read
+            // from its middle: not a whole group.
+            if (need <= size && pictureFollows)
+                return finish(S::Failed, "more pictures than rtmd samples" + at(*frameEnd), *frameEnd);
+            if (need <= size) {
+                f.size = uint32_t(*frameEnd - pos);
+                g.frames.push_back(f);
+                int64_t q = *frameEnd;
+                for (size_t t = 0; t < audioFrames.size(); ++t) {
+                    if (audioFrames[t] > 0) g.audio.push_back({t, q, audioFrames[t]});
+                    q += audioFrames[t] * layout_.audio[t].bytesPerFrame;
+                }
+                g.endUnconfirmed = true;
                 return finish(S::Failed, "the group does not end where its audio says (no rtmd header" +
                                              at(need) + ")", need);
+            }
             f.size = uint32_t(*frameEnd - pos);
             g.frames.push_back(f);
             // Cut inside the audio: keep the whole sample frames that are there.
@@ -304,8 +320,8 @@ GroupResult GroupWalker::tryGroup(int64_t start, const WalkClock& clock) const {
     return finish(S::Failed, "internal: walk ended without a verdict", pos);
 }
 
-std::optional<int64_t> GroupWalker::findGroupStart(int64_t from, int64_t limit,
-                                                   const WalkClock& clock) const {
+std::optional<int64_t> GroupWalker::findGroupStart(int64_t from, int64_t limit, const WalkClock& clock,
+                                                   bool acceptUnconfirmed) const {
     limit = std::min(limit, src_.size());
     constexpr size_t kBlock = 1 << 20;
     std::vector<uint8_t> buf(kBlock + 3);
@@ -315,10 +331,37 @@ std::optional<int64_t> GroupWalker::findGroupStart(int64_t from, int64_t limit,
             if (!std::equal(buf.begin() + long(i), buf.begin() + long(i) + 4, kRtmdPrefix)) continue;
             int64_t off = base + int64_t(i);
             if (!rtmdAt(off)) continue;
-            if (tryGroup(off, clock).status != GroupResult::Status::Failed) return off;
+            // A marker right after another rtmd sample is inside a run: a
+            // group read from there would pair pictures with the wrong
+            // samples if the file is cut within it.
+            if (layout_.rtmdSize > 0 && off >= int64_t(layout_.rtmdSize) && rtmdAt(off - layout_.rtmdSize))
+                continue;
+            GroupResult g = tryGroup(off, clock);
+            if (g.status != GroupResult::Status::Failed || (acceptUnconfirmed && g.endUnconfirmed))
+                return off;
         }
     }
     return std::nullopt;
+}
+
+bool GroupWalker::picturesClean(const GroupResult& group) const {
+    const int ls = layout_.nalLengthSize;
+    for (const auto& f : group.frames) {
+        auto bytes = src_.readVector(f.offset, f.size);
+        if (bytes.size() != f.size) return false;
+        for (size_t p = 0; p + size_t(ls) <= bytes.size();) {
+            size_t len = 0;
+            for (int i = 0; i < ls; ++i) len = len << 8 | bytes[p + size_t(i)];
+            p += size_t(ls);
+            if (len == 0 || len > bytes.size() - p) return false;
+            const uint8_t* n = bytes.data() + p;
+            if (n[len - 1] == 0) return false;
+            for (size_t i = 2; i < len; ++i)
+                if (n[i] <= 2 && n[i - 1] == 0 && n[i - 2] == 0) return false;
+            p += len;
+        }
+    }
+    return true;
 }
 
 void GroupWalker::learn(const GroupResult& group) {

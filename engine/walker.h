@@ -74,6 +74,11 @@ struct GroupResult {
     std::vector<FrameInfo> frames;  // complete frames (one rtmd sample each)
     std::vector<AudioChunk> audio;
     bool audioPartial = false;      // a cut group kept only part of its audio
+    // Failed only because no rtmd header confirms the end: every picture is
+    // whole (the last by its slice count) and the audio the arithmetic gives
+    // lies in the file; frames and audio are filled, end = where it ends.
+    // What follows is damage or trailing bytes, not a cut.
+    bool endUnconfirmed = false;
     int64_t keptEnd = 0;            // end of the last byte any kept sample uses
 };
 
@@ -86,8 +91,17 @@ public:
     // Both rtmd markers at offset (a partial header at end-of-file counts if
     // what is there matches).
     bool rtmdAt(int64_t offset, bool allowPartial = false) const;
-    // First offset in [from, limit) where a group walks (complete or cut).
-    std::optional<int64_t> findGroupStart(int64_t from, int64_t limit, const WalkClock& clock) const;
+    // First offset in [from, limit) where a group walks (complete or cut;
+    // with acceptUnconfirmed also a whole group whose end damage hides).
+    // A marker right after another rtmd sample is never a start.
+    std::optional<int64_t> findGroupStart(int64_t from, int64_t limit, const WalkClock& clock,
+                                          bool acceptUnconfirmed = false) const;
+    // Reads the group's pictures whole (not only their headers) and checks
+    // that no NAL unit holds a byte pattern the emulation prevention of
+    // H.264/H.265 rules out (00 00 00..02 inside, 00 at the end): zeroed
+    // damage inside slice data shows this way. Costs a read of the group;
+    // used only next to damage.
+    bool picturesClean(const GroupResult& group) const;
     // Learns the slices-per-picture count from an accepted group; used to
     // judge the last picture before a cut.
     void learn(const GroupResult& group);

@@ -33,7 +33,7 @@ import make_clip  # noqa: E402
 import mp4box  # noqa: E402
 
 # Set to True once the engine resynchronises after damaged regions (or run with CORPUS_DAMAGE=1).
-RESYNC_READY = False
+RESYNC_READY = True
 SKIP = 77
 ENGINE_TIMEOUT = 120
 

@@ -46,3 +46,19 @@ TEST(file_source, missing_and_non_regular_files_are_refused) {
 
 }  // namespace
 }  // namespace tv
+
+namespace tv {
+namespace {
+
+// An empty read into an empty vector (null data()) reads nothing and touches
+// nothing: the parsers do this for empty boxes.
+TEST(memory_source, an_empty_read_into_no_buffer_reads_nothing) {
+    std::vector<uint8_t> bytes(16, 1);
+    MemorySource mem(bytes);
+    EXPECT_EQ(mem.read(0, nullptr, 0), 0u);
+    EXPECT_EQ(mem.read(15, nullptr, 0), 0u);
+    EXPECT_TRUE(mem.readVector(4, 0).empty());
+}
+
+}  // namespace
+}  // namespace tv

@@ -1,0 +1,61 @@
+// The walk over an RSV: group after group from the start of the media data,
+// each accepted group handed to a GroupSink. A group that does not check out
+// (damage) is skipped: the walk resynchronises at the next offset where a
+// group verifiably starts and reports every skipped range with an "Info:"
+// line, and the totals at the end. Resynchronisation costs nothing on an
+// undamaged file: it runs only after a failed group.
+//
+// Thread: the caller's. Errors: EngineError(Input) when the first group does
+// not check out and no group verifies within the search window (the stream
+// does not match the reference); I/O errors propagate from the source.
+#pragma once
+
+#include "repair.h"
+#include "walker.h"
+
+#include <cstdint>
+#include <string>
+
+namespace tv {
+
+// Receives accepted groups (the Assembly in a repair).
+class GroupSink {
+public:
+    virtual ~GroupSink() = default;
+    virtual void add(const GroupResult& group) = 0;
+    // The next group does not follow the previous one: bytes were skipped.
+    virtual void markDiscontinuity() = 0;
+    virtual WalkClock clock() const = 0;
+    virtual size_t groups() const = 0;
+};
+
+// Counts skipped ranges and words the log lines about them.
+class DamageLog {
+public:
+    // The line for one skipped range (without "Info: ").
+    std::string skip(int64_t offset, int64_t length, const std::string& reason);
+    // "skipped N damaged ranges, B bytes in all"; empty when nothing was skipped.
+    std::string totals() const;
+    int64_t ranges() const { return ranges_; }
+    int64_t bytes() const { return bytes_; }
+
+private:
+    int64_t ranges_ = 0, bytes_ = 0;
+};
+
+// 1234567 -> "1,234,567".
+std::string groupDigits(int64_t n);
+
+struct WalkSummary {
+    int64_t skippedRanges = 0;
+    int64_t skippedBytes = 0;
+};
+
+// Walks from `start` to the end of the source. `firstWindow` bounds the search
+// for a good group when the very first one fails (a mismatched reference
+// never verifies anything; scanning a whole card image to prove it would take
+// long).
+WalkSummary walkGroups(const ByteSource& src, GroupWalker& walker, GroupSink& sink, int64_t start,
+                       Reporter& rep, bool verbose, int64_t firstWindow = 64LL << 20);
+
+}  // namespace tv
