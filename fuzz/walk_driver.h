@@ -1,12 +1,13 @@
-// The repair loop of the engine, minus the files: walks an RSV held in a
-// ByteSource against a parsed reference, resynchronising past groups that do
-// not check out, then lays out the moov of what it kept and reads that moov
-// back. Shared by the fuzz targets so each drives the engine the way a repair
+// The repair of the engine, minus the files: walks an RSV held in a
+// ByteSource against a parsed reference with the engine's own walk (which
+// resynchronises past groups that do not check out), then lays out the moov
+// of what it kept and reads that moov back. Shared by the fuzz targets so each drives the engine the way a repair
 // does.
 //
 // Contract: EngineError is the engine's answer to bad input and ends the walk
-// quietly; anything else (another exception, a sanitizer report, a walk that
-// stops making progress) is a fault and reaches libFuzzer as a crash.
+// quietly; anything else (another exception, a sanitizer report) is a fault
+// and reaches libFuzzer as a crash; a walk that stops making progress shows
+// as a libFuzzer timeout.
 #pragma once
 
 #include "assembly.h"
@@ -15,6 +16,7 @@
 #include "reference.h"
 #include "repair.h"
 #include "rsv_start.h"
+#include "walk.h"
 #include "walker.h"
 
 #include <cstdint>
@@ -38,6 +40,25 @@ public:
     std::abort();
 }
 
+// Thrown by LimitedSink once enough groups were accepted; ends the walk early.
+struct EnoughGroups {};
+
+class LimitedSink final : public tv::GroupSink {
+public:
+    LimitedSink(tv::Assembly& assembly, int maxGroups) : assembly_(assembly), max_(maxGroups) {}
+    void add(const tv::GroupResult& group) override {
+        assembly_.add(group);
+        if (assembly_.groups() >= size_t(max_)) throw EnoughGroups{};
+    }
+    void markDiscontinuity() override { assembly_.markDiscontinuity(); }
+    tv::WalkClock clock() const override { return assembly_.clock(); }
+    size_t groups() const override { return assembly_.groups(); }
+
+private:
+    tv::Assembly& assembly_;
+    int max_;
+};
+
 struct WalkLimits {
     int maxGroups = 1 << 30;       // stop after this many accepted groups
     uint64_t co64Threshold = UINT32_MAX;
@@ -59,25 +80,13 @@ inline void walkAndBuild(const tv::Reference& ref, const tv::ByteSource& rsv, co
     }
     if (dataStart < 0 || dataStart > rsv.size()) stuck("media data outside the file", dataStart);
 
-    int64_t pos = dataStart;
-    for (int accepted = 0; accepted < lim.maxGroups;) {
-        tv::GroupResult g = walker.tryGroup(pos, assembly.clock());
-        if (g.status == tv::GroupResult::Status::Failed) {
-            if (pos >= rsv.size()) break;
-            auto next = walker.findGroupStart(pos + 1, rsv.size(), assembly.clock());
-            if (!next) break;
-            if (*next <= pos) stuck("resynchronisation went backwards", *next);
-            assembly.markDiscontinuity();
-            pos = *next;
-            continue;
-        }
-        assembly.add(g);
-        ++accepted;
-        if (g.status == tv::GroupResult::Status::Cut) break;
-        walker.learn(g);
-        if (g.atEnd) break;
-        if (g.end <= pos) stuck("a complete group ends where it starts", pos);
-        pos = g.end;
+    // The engine's own walk, with its resynchronisation, bounded in groups.
+    LimitedSink sink(assembly, lim.maxGroups);
+    try {
+        tv::walkGroups(rsv, walker, sink, dataStart, rep, /*verbose=*/false);
+    } catch (const tv::EngineError&) {
+        return;
+    } catch (const EnoughGroups&) {
     }
     if (assembly.videoFrames() == 0) return;
     rep.info(assembly.finish());
