@@ -125,10 +125,14 @@ def scenario_recover(app, tmp):
     home = os.path.join(tmp, "home")
     os.makedirs(home)
     work_root = card["work"]
-    answers, states = run_headless(app, mount, [
-        {"cmd": "scan", "call": 1},
+    # The scan runs first, on its own: run beside the job it would also find the RSV copy
+    # growing in the work folder (the scan walks every volume, the work volume included).
+    answers, states = run_headless(app, mount, [{"cmd": "scan", "call": 1}], home)
+    check(states == [], "a scan pushed job states")
+    more, states = run_headless(app, mount, [
         {"cmd": "recover", "call": 2, "args": {"rsv": card["rsv"], "ref": card["ref"], "vol": work_root}},
     ], home)
+    answers.update(more)
 
     scan = answers.get(1)
     check(scan and len(scan["rsvs"]) == 1, "scan did not find the RSV: %s" % scan)
