@@ -5,6 +5,7 @@
 #include "bridge/bridge.h"
 #include "bridge/json_text.h"
 #include "bridge/queues.h"
+#include "tests/bridge/fake_page.h"
 
 #include <cstddef>
 #include <cstdint>
@@ -15,19 +16,6 @@
 #include <vector>
 
 namespace {
-
-class RecordingPage : public ScriptSink {
-public:
-    void evaluateScript(const std::string& script) override { scripts.push_back(script); }
-    std::vector<std::string> scripts;
-};
-
-class RecordingDesktop : public Desktop {
-public:
-    void open(const std::string& path) override { calls.push_back(path); }
-    void reveal(const std::string& path) override { calls.push_back(path); }
-    std::vector<std::string> calls;
-};
 
 struct Harness {
     RecordingDesktop desktop;
