@@ -4,11 +4,25 @@
 #pragma once
 
 #include "bytes.h"
+#include "walker.h"
 
 #include <cstdint>
 #include <vector>
 
 namespace tv::test {
+
+// An H.264 stream at 23.976p with small rtmd samples and one stereo twos track.
+inline StreamLayout layout2398() {
+    StreamLayout l;
+    l.codec = VideoCodec::H264;
+    l.nalLengthSize = 4;
+    l.rtmdSize = 64;
+    l.maxNalSize = 4096;
+    l.videoTimescale = 24000;
+    l.frameDuration = 1001;
+    l.audio.push_back({4, 48000});
+    return l;
+}
 
 class BitWriter {
 public:

@@ -14,18 +14,6 @@
 namespace tv {
 namespace {
 
-StreamLayout layout() {
-    StreamLayout l;
-    l.codec = VideoCodec::H264;
-    l.nalLengthSize = 4;
-    l.rtmdSize = 64;
-    l.maxNalSize = 4096;
-    l.videoTimescale = 24000;
-    l.frameDuration = 1001;
-    l.audio.push_back({4, 48000});
-    return l;
-}
-
 struct Stream {
     std::vector<uint8_t> bytes;
     std::vector<test::SynthGroup> groups;
@@ -33,7 +21,7 @@ struct Stream {
 
 Stream makeStream(int groups, int frames) {
     Stream s;
-    StreamLayout l = layout();
+    StreamLayout l = test::layout2398();
     for (int i = 0; i < groups; ++i) {
         int64_t audio = l.audioFramesFor(0, int64_t(i) * frames, frames, l.audioFramesFor(0, 0, int64_t(i) * frames, 0));
         s.groups.push_back(test::appendGroup(s.bytes, frames, 2, l.rtmdSize, size_t(audio * 4), i * frames));
@@ -76,7 +64,7 @@ struct Outcome {
     WalkSummary summary;
 };
 
-void walk(const std::vector<uint8_t>& bytes, Outcome& o, const StreamLayout& l = layout()) {
+void walk(const std::vector<uint8_t>& bytes, Outcome& o, const StreamLayout& l = test::layout2398()) {
     MemorySource src(bytes);
     auto ps = ParameterSets::fromConfig(VideoCodec::H264, {});
     GroupWalker walker(src, l, ps);
@@ -194,7 +182,7 @@ TEST(walk_resync, a_whole_group_between_two_damaged_regions_is_kept) {
 TEST(walk_resync, audio_sizes_of_another_camera_setting_are_refused) {
     // No group end is ever confirmed: nothing may be taken on trust.
     Stream s = makeStream(4, 3);
-    StreamLayout other = layout();
+    StreamLayout other = test::layout2398();
     other.audio[0].bytesPerFrame = 6;
     Outcome o;
     EXPECT_THROW(walk(s.bytes, o, other), EngineError);
@@ -220,7 +208,7 @@ TEST(walk_resync, a_group_start_is_never_taken_from_inside_an_rtmd_run) {
     s.bytes.resize(size_t(s.groups[1].frameStarts[2]) + 5);
     MemorySource src(s.bytes);
     auto ps = ParameterSets::fromConfig(VideoCodec::H264, {});
-    GroupWalker walker(src, layout(), ps);
+    GroupWalker walker(src, test::layout2398(), ps);
     WalkClock clock{4, {8008}};
     EXPECT_EQ(walker.findGroupStart(s.groups[1].start + 1, src.size(), clock), std::nullopt);
     EXPECT_EQ(walker.findGroupStart(s.groups[1].start, src.size(), clock),

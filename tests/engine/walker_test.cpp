@@ -12,20 +12,8 @@ namespace {
 
 using Status = GroupResult::Status;
 
-StreamLayout layout2398() {
-    StreamLayout l;
-    l.codec = VideoCodec::H264;
-    l.nalLengthSize = 4;
-    l.rtmdSize = 64;
-    l.maxNalSize = 4096;
-    l.videoTimescale = 24000;
-    l.frameDuration = 1001;
-    l.audio.push_back({4, 48000});
-    return l;
-}
-
 TEST(audio_size, exact_integer_arithmetic_from_timescales) {
-    StreamLayout l = layout2398();
+    StreamLayout l = test::layout2398();
     EXPECT_EQ(l.audioFramesFor(0, 0, 12, 0), 24024);  // 12 x 1001 / 24000 x 48000
     l.videoTimescale = 25000;
     l.frameDuration = 1000;
@@ -53,7 +41,7 @@ struct Stream {
 // layout's arithmetic.
 Stream makeStream(const std::vector<int>& frames) {
     Stream s;
-    StreamLayout l = layout2398();
+    StreamLayout l = test::layout2398();
     int64_t before = 0, placed = 0;
     for (int n : frames) {
         int64_t audio = l.audioFramesFor(0, before, n, placed);
@@ -73,7 +61,7 @@ struct Walk {
 Walk walkAll(const std::vector<uint8_t>& bytes, int64_t start = 0) {
     MemorySource src(bytes);
     auto ps = ParameterSets::fromConfig(VideoCodec::H264, {});
-    GroupWalker walker(src, layout2398(), ps);
+    GroupWalker walker(src, test::layout2398(), ps);
     WalkClock clock;
     clock.audioBefore = {0};
     Walk w;
@@ -222,7 +210,7 @@ TEST(group_walker, a_group_start_is_found_after_leading_bytes) {
     bytes.insert(bytes.end(), s.bytes.begin(), s.bytes.end());
     MemorySource src(bytes);
     auto ps = ParameterSets::fromConfig(VideoCodec::H264, {});
-    GroupWalker walker(src, layout2398(), ps);
+    GroupWalker walker(src, test::layout2398(), ps);
     WalkClock clock;
     clock.audioBefore = {0};
     EXPECT_EQ(walker.findGroupStart(0, src.size(), clock), std::optional<int64_t>(1000));
