@@ -81,6 +81,10 @@ private:
     std::map<uint32_t, Pps> pps_;
     void addH264(const std::vector<uint8_t>& rbsp, int type);
     void addH265(const std::vector<uint8_t>& rbsp, int type);
+    // A slice NAL's header fields and the RBSP of its first `limit` bytes;
+    // nothing when the NAL is not a slice.
+    std::optional<SliceInfo> openSlice(const uint8_t* nal, size_t n, size_t limit,
+                                       std::vector<uint8_t>& rbsp) const;
 };
 
 // Decodes picture order counts in decode order. A "period" is a run of

@@ -164,15 +164,26 @@ void ParameterSets::addH265(const std::vector<uint8_t>& rbsp, int type) {
     }
 }
 
-std::optional<SliceInfo> ParameterSets::parseSliceStart(const uint8_t* nal, size_t n) const {
+std::optional<SliceInfo> ParameterSets::openSlice(const uint8_t* nal, size_t n, size_t limit,
+                                                  std::vector<uint8_t>& rbsp) const {
     auto h = parseNalHeader(codec_, nal, n);
     if (!h || !isSlice(codec_, h->type)) return std::nullopt;
-    n = std::min<size_t>(n, 48);  // the slice address comes within the first bytes
-    int hs = nalHeaderSize(codec_);
-    auto rbsp = unescapeRbsp(nal + hs, n - size_t(hs));
-    BitReader br(rbsp);
+    n = std::min(n, limit);
+    const int hs = nalHeaderSize(codec_);
+    rbsp = unescapeRbsp(nal + hs, n - size_t(hs));
     SliceInfo s;
     s.nal = *h;
+    return s;
+}
+
+std::optional<SliceInfo> ParameterSets::parseSliceStart(const uint8_t* nal, size_t n) const {
+    std::vector<uint8_t> rbsp;
+    // The slice address comes within the first bytes.
+    std::optional<SliceInfo> opened = openSlice(nal, n, 48, rbsp);
+    if (!opened) return std::nullopt;
+    SliceInfo s = *opened;
+    const auto* h = &s.nal;
+    BitReader br(rbsp);
     if (codec_ == VideoCodec::H264) {
         s.address = br.ue();
         s.firstInPicture = s.address == 0;
@@ -194,13 +205,12 @@ std::optional<SliceInfo> ParameterSets::parseSliceStart(const uint8_t* nal, size
 }
 
 std::optional<SliceInfo> ParameterSets::parseSlice(const uint8_t* nal, size_t n) const {
-    auto h = parseNalHeader(codec_, nal, n);
-    if (!h || !isSlice(codec_, h->type)) return std::nullopt;
-    int hs = nalHeaderSize(codec_);
-    auto rbsp = unescapeRbsp(nal + hs, n - size_t(hs));
+    std::vector<uint8_t> rbsp;
+    std::optional<SliceInfo> opened = openSlice(nal, n, n, rbsp);
+    if (!opened) return std::nullopt;
+    SliceInfo s = *opened;
+    const auto* h = &s.nal;
     BitReader br(rbsp);
-    SliceInfo s;
-    s.nal = *h;
     if (codec_ == VideoCodec::H264) {
         s.address = br.ue();
         s.firstInPicture = s.address == 0;
