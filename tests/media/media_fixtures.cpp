@@ -130,3 +130,9 @@ double pictureDistance(const std::vector<uint8_t>& a, const std::vector<uint8_t>
     }
     return blocks ? total / blocks : 1e9;
 }
+
+bool encodeRotated(const TempDir& dir, const std::string& name, const std::string& args, int degrees) {
+    if (degrees == 0) return ffmpeg(args, dir.file(name));
+    const std::string stored = dir.file("stored_" + name);
+    return ffmpeg(args, stored) && rotated(stored, degrees, dir.file(name));
+}

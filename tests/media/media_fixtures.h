@@ -39,6 +39,8 @@ bool makeClip(const std::string& out, const std::string& size, const std::string
 // A copy of `in` whose video track is shown turned by `degrees` (the
 // container's display matrix; the pictures are not re-encoded).
 bool rotated(const std::string& in, int degrees, const std::string& out);
+// Encodes dir/name with `args`, turned by `degrees` (0: as encoded).
+bool encodeRotated(const TempDir& dir, const std::string& name, const std::string& args, int degrees);
 
 struct DecodedJpeg {
     int width = 0;

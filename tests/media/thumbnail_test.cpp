@@ -46,11 +46,7 @@ TEST(thumbnail, frames_are_upright_fitted_into_640_and_never_enlarged) {
     for (const auto& row : rows) {
         SCOPED_TRACE(row.name);
         const auto file = dir.file(row.name);
-        const auto stored = dir.file(std::string("stored_") + row.name);
-        ASSERT_TRUE(ffmpeg(row.encode, row.rotate ? stored : file));
-        if (row.rotate) {
-            ASSERT_TRUE(rotated(stored, row.rotate, file));
-        }
+        ASSERT_TRUE(encodeRotated(dir, row.name, row.encode, row.rotate));
         const auto asset = MediaAsset::open(file);
         ASSERT_TRUE(asset);
         const DecodedJpeg jpeg = expectJpeg(thumbnailDataURL(*asset, 0.2));
@@ -86,11 +82,7 @@ TEST(thumbnail, frame_matches_what_the_ffmpeg_cli_extracts) {
     for (const auto& row : rows) {
         SCOPED_TRACE(row.name);
         const auto file = dir.file(row.name);
-        const auto stored = dir.file(std::string("stored_") + row.name);
-        ASSERT_TRUE(ffmpeg(row.encode, row.rotate ? stored : file));
-        if (row.rotate) {
-            ASSERT_TRUE(rotated(stored, row.rotate, file));
-        }
+        ASSERT_TRUE(encodeRotated(dir, row.name, row.encode, row.rotate));
         const auto asset = MediaAsset::open(file);
         ASSERT_TRUE(asset);
         const DecodedJpeg ours = expectJpeg(thumbnailDataURL(*asset, row.at));
