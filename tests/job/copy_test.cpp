@@ -276,13 +276,7 @@ TEST(copy_test, size_figures_and_unknown_or_changed_sizes) {
     }
 }
 
-struct CopyFileTest : ::testing::Test {
-    ScratchDir dir;
-    RecordingDesktop desktop;
-    std::shared_ptr<RecordingPage> page = std::make_shared<RecordingPage>();
-    std::shared_ptr<Bridge> bridge = Bridge::create(desktop);
-    void SetUp() override { bridge->webView = page; }
-};
+using CopyFileTest = PageBridgeTest;
 
 TEST_F(CopyFileTest, copies_a_real_file_across_chunks_and_reports_into_the_state) {
     const std::string src = dir / "card/A001.RSV", dst = dir / "work/A001.RSV";

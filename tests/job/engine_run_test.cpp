@@ -9,17 +9,13 @@
 
 namespace {
 
-struct EngineRunTest : ::testing::Test {
-    ScratchDir dir;
-    RecordingDesktop desktop;
-    std::shared_ptr<RecordingPage> page = std::make_shared<RecordingPage>();
-    std::shared_ptr<Bridge> bridge = Bridge::create(desktop);
+struct EngineRunTest : PageBridgeTest {
     std::shared_ptr<Job> job = std::make_shared<Job>("e0e0e0e0", bridge);
     std::string resources = dir / "resources";
     std::string ref = dir / "ref.MP4", rsv = dir / "A001.RSV", out = dir / "A001_fixed.MP4";
 
     void SetUp() override {
-        bridge->webView = page;
+        PageBridgeTest::SetUp();
         fs::create_directories(resources);
         writeFile(rsv, "rsv bytes");
     }

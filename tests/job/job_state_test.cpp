@@ -7,12 +7,7 @@
 
 namespace {
 
-struct JobStateTest : ::testing::Test {
-    RecordingDesktop desktop;
-    std::shared_ptr<RecordingPage> page = std::make_shared<RecordingPage>();
-    std::shared_ptr<Bridge> bridge = Bridge::create(desktop);
-    void SetUp() override { bridge->webView = page; }
-};
+using JobStateTest = PageBridgeTest;
 
 TEST_F(JobStateTest, fresh_job_has_three_keys_and_pushes_nothing) {
     auto job = std::make_shared<Job>("1a2b3c4d", bridge);

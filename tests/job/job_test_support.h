@@ -12,6 +12,8 @@
 #include <string>
 #include <vector>
 
+#include <gtest/gtest.h>
+
 #include "../bridge/fake_page.h"
 #include "bridge/bridge.h"
 #include "bridge/queues.h"
@@ -35,6 +37,15 @@ public:
 
 private:
     std::string path_;
+};
+
+// A bridge in a scratch folder whose page records every script it is sent.
+struct PageBridgeTest : ::testing::Test {
+    ScratchDir dir;
+    RecordingDesktop desktop;
+    std::shared_ptr<RecordingPage> page = std::make_shared<RecordingPage>();
+    std::shared_ptr<Bridge> bridge = Bridge::create(desktop);
+    void SetUp() override { bridge->webView = page; }
 };
 
 inline void writeFile(const std::string& path, const std::string& contents) {

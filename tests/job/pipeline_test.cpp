@@ -43,11 +43,7 @@ std::set<std::string> everyFile(const std::string& root) {
     return files;
 }
 
-struct PipelineTest : ::testing::Test {
-    ScratchDir dir;
-    RecordingDesktop desktop;
-    std::shared_ptr<RecordingPage> page = std::make_shared<RecordingPage>();
-    std::shared_ptr<Bridge> bridge = Bridge::create(desktop);
+struct PipelineTest : PageBridgeTest {
     std::shared_ptr<Job> job = std::make_shared<Job>("abcd1234", bridge);
     std::string card = dir / "volumes/CARD", work = dir / "volumes/WORK";
     std::string rsv = card + "/PRIVATE/A001.RSV", ref = card + "/PRIVATE/A000.MP4";
@@ -55,7 +51,7 @@ struct PipelineTest : ::testing::Test {
     FakeVerifier verifier;
 
     void SetUp() override {
-        bridge->webView = page;
+        PageBridgeTest::SetUp();
         installEngine(dir / "resources", kEchoEngine);
         writeFile(rsv, rsvData);
         writeFile(ref, "Info: Duration of A001: 600.0 s\n50%\nInfo: saving\n100%\n");

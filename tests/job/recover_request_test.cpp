@@ -11,16 +11,12 @@
 
 namespace {
 
-struct RecoverRequestTest : ::testing::Test {
-    ScratchDir dir;
-    RecordingDesktop desktop;
-    std::shared_ptr<RecordingPage> page = std::make_shared<RecordingPage>();
-    std::shared_ptr<Bridge> bridge = Bridge::create(desktop);
+struct RecoverRequestTest : PageBridgeTest {
     std::string card = dir / "volumes/CARD", work = dir / "volumes/WORK";
     std::string rsv = card + "/PRIVATE/A001.RSV", ref = card + "/PRIVATE/A000.MP4";
 
     void SetUp() override {
-        bridge->webView = page;
+        PageBridgeTest::SetUp();
         fs::create_directories(dir / "resources");
         setResourcesDir(dir / "resources");  // no engine: admitted jobs end quickly in an error
         writeFile(rsv, "rsv");
