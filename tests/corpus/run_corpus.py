@@ -1,8 +1,7 @@
 #!/usr/bin/env python3
 """Corpus driver: generates a case, runs the repair engine on each of its RSVs, checks the result.
 
-Contract: exit status 0 when every variant passes, 1 when any fails, 77 when the case is
-skipped (damage cases while the engine has no resynchronisation, see RESYNC_READY). Prints one
+Contract: exit status 0 when every variant passes, 1 when any fails. Prints one
 line per variant ("PASS name" or "FAIL name: why", with the engine's output on failure) and a
 closing line "N passed, N failed". Works in a temporary directory, removed unless --keep.
 
@@ -32,9 +31,6 @@ import camera  # noqa: E402
 import make_clip  # noqa: E402
 import mp4box  # noqa: E402
 
-# Set to True once the engine resynchronises after damaged regions (or run with CORPUS_DAMAGE=1).
-RESYNC_READY = True
-SKIP = 77
 ENGINE_TIMEOUT = 120
 
 
@@ -406,10 +402,6 @@ def main():
     ap.add_argument("--keep", metavar="DIR", help="work in DIR and keep it")
     ap.add_argument("-v", "--verbose", action="store_true", help="print the engine output of passing variants")
     args = ap.parse_args()
-    if args.damage and not (RESYNC_READY or os.environ.get("CORPUS_DAMAGE") == "1" or args.oracle):
-        print("SKIP %s damage variants: the engine does not resynchronise yet (CORPUS_DAMAGE=1 runs them)"
-              % args.case)
-        return SKIP
     if not args.oracle and not (args.engine and os.access(args.engine, os.X_OK)):
         print("FAIL: engine %r is not an executable" % args.engine)
         return 1
