@@ -9,7 +9,9 @@ namespace tv {
 
 class EngineError : public std::runtime_error {
 public:
-    enum class Kind { Usage = 1, Reference = 2, Input = 3, Output = 4, Io = 5 };
+    // Exit codes; NeedsReference: the recording alone cannot settle what
+    // the decoder needs (a reference clip from the same camera is needed).
+    enum class Kind { Usage = 1, Reference = 2, Input = 3, Output = 4, Io = 5, NeedsReference = 13 };
 
     EngineError(Kind kind, const std::string& message)
         : std::runtime_error(message), kind_(kind) {}

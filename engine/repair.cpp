@@ -5,6 +5,7 @@
 #include "bytes.h"
 #include "errors.h"
 #include "nal.h"
+#include "noref.h"
 #include "reference.h"
 #include "rsv_start.h"
 #include "stream_check.h"
@@ -30,13 +31,13 @@ std::string parentDir(const std::string& path) {
 
 // The output must never be one of the inputs: truncating it would destroy
 // the footage it is meant to save.
-void checkOutputPath(const std::string& out, const FileSource& ref, const FileSource& rsv) {
+void checkOutputPath(const std::string& out, const FileSource* ref, const FileSource& rsv) {
     if (out.empty()) throw EngineError(Kind::Usage, "no output path given (-dst)");
     struct stat st {}, a {}, b {};
     if (::stat(out.c_str(), &st) == 0) {
-        fstat(ref.fd(), &a);
+        if (ref) fstat(ref->fd(), &a);
         fstat(rsv.fd(), &b);
-        if ((st.st_dev == a.st_dev && st.st_ino == a.st_ino) ||
+        if ((ref && st.st_dev == a.st_dev && st.st_ino == a.st_ino) ||
             (st.st_dev == b.st_dev && st.st_ino == b.st_ino))
             throw EngineError(Kind::Output, "the output path is one of the input files: " + out);
         if (S_ISDIR(st.st_mode)) throw EngineError(Kind::Output, "the output path is a folder: " + out);
@@ -73,12 +74,13 @@ void checkFrameSize(const ByteSource& refFile, const Reference& ref, const Param
 }  // namespace
 
 RepairSummary runRepair(const RepairOptions& opt, Reporter& rep) {
-    auto refFile = FileSource::open(opt.reference, int(Kind::Reference));
+    std::unique_ptr<FileSource> refFile;
+    if (!opt.noReference) refFile = FileSource::open(opt.reference, int(Kind::Reference));
     auto rsvFile = FileSource::open(opt.rsv, int(Kind::Input));
-    checkOutputPath(opt.output, *refFile, *rsvFile);
+    checkOutputPath(opt.output, refFile.get(), *rsvFile);
 
-    Reference ref = parseReference(*refFile);
-    rep.info("reference: " + describe(ref));
+    Reference ref = refFile ? parseReference(*refFile) : referenceFromRecording(*rsvFile, opt.donor, rep);
+    rep.info((refFile ? "reference: " : "recording: ") + describe(ref));
     const StreamLayout layout = StreamLayout::from(ref);
     const auto& video = ref.videoTrack();
     const ParameterSets ps = ParameterSets::fromConfig(video.video.codec, video.video.parameterSets);
@@ -95,7 +97,7 @@ RepairSummary runRepair(const RepairOptions& opt, Reporter& rep) {
     rep.progress(100);
     if (assembly.videoFrames() == 0)
         throw EngineError(Kind::Input, "no complete video frame found in the RSV");
-    checkFrameSize(*refFile, ref, ps, rsv, assembly);
+    if (refFile) checkFrameSize(*refFile, ref, ps, rsv, assembly);
     std::string note = assembly.finish();
     if (!note.empty()) rep.info(note);
 

@@ -118,6 +118,22 @@ CASES = {
         codec="h264", size="320x180", rate=(25, 1), groups=[12] * 3, bframes=2, slices=2,
         audio="twos", rtmd=1024, data_at=0x40000, tmcd=True, decoys=True,
         cuts=[("in-frame", "frame", 2, 4), ("boundary", "boundary", 2)]),
+    # Repairs without a reference clip (run with --noref). A body that repeats SPS/PPS (VPS) in its
+    # key frames describes itself: the parameter sets are taken from the stream.
+    "noref-avc-25p-twos-inband": dict(
+        codec="h264", size="320x180", rate=(25, 1), groups=[12] * 3, bframes=2, slices=4,
+        audio="twos", rtmd=1024, data_at=0x40000, inband=True, ref_groups=[12],
+        cuts=[("in-frame", "frame", 2, 5), ("boundary", "boundary", 2)]),
+    "noref-hevc-50p-ipcm4-inband": dict(
+        codec="hevc", size="320x180", rate=(50, 1), groups=[24] * 3, bframes=2, slices=2,
+        audio="ipcm4", rtmd=19456, data_at=0x40000, inband=True, ref_groups=[24],
+        cuts=[("in-audio", "audio", 1, 2, 0.5), ("in-frame", "frame", 2, 9)]),
+    # The usual bodies: no parameter sets in the stream. H.265 must be refused (a reference is
+    # needed); H.264 is rebuilt from its slices.
+    "noref-hevc-25p-twos": dict(
+        codec="hevc", size="320x180", rate=(25, 1), groups=[12] * 2, bframes=2, slices=2,
+        audio="twos", rtmd=1024, data_at=0x40000, ref_groups=[12],
+        cuts=[("in-frame", "frame", 1, 5)], refused=True),
     # For benchmarks: bigger pictures at a high bit rate, so a GB holds a realistic frame count.
     "bench-avc": dict(
         codec="h264", size="1280x720", rate=(25, 1), groups=[12] * 4, bframes=2, slices=4,
@@ -204,12 +220,47 @@ def camera_access_unit(sample, hevc, key):
     return b"".join(auds[:1] + rest)
 
 
-def read_encoded(path, hevc):
+def parameter_sets(sample_entry):
+    """The SPS/PPS (and VPS) NAL units of a sample entry's avcC/hvcC, in stored order."""
+    typ, cfg = mp4box.avcc_or_hvcc(sample_entry)
+    out = []
+    if typ == b"avcC":
+        p = 5
+        for count_mask in (31, 255):
+            n = cfg[p] & count_mask
+            p += 1
+            for _ in range(n):
+                (ln,) = struct.unpack_from(">H", cfg, p)
+                out.append(cfg[p + 2:p + 2 + ln])
+                p += 2 + ln
+        return out
+    p, arrays = 23, cfg[22]
+    for _ in range(arrays):
+        (n,) = struct.unpack_from(">H", cfg, p + 1)
+        p += 3
+        for _ in range(n):
+            (ln,) = struct.unpack_from(">H", cfg, p)
+            out.append(cfg[p + 2:p + 2 + ln])
+            p += 2 + ln
+    return out
+
+
+def with_inband(sample, sets):
+    """A key frame as bodies that repeat their parameter sets write it: delimiter, SPS/PPS(/VPS),
+    then the rest."""
+    nals = nal_units(sample)
+    return nals[0] + b"".join(struct.pack(">I", len(n)) + n for n in sets) + b"".join(nals[1:])
+
+
+def read_encoded(path, hevc, inband=False):
     data = open(path, "rb").read()
     tracks = mp4box.parse_movie(data)
     v = [t for t in tracks if t.handler == b"vide"][0]
     key = v.sync if v.sync is not None else set(range(len(v.sizes)))
     samples = [camera_access_unit(v.sample(data, i), hevc, i in key) for i in range(len(v.sizes))]
+    if inband:
+        sets = parameter_sets(v.sample_entry)
+        samples = [with_inband(s, sets) if i in key else s for i, s in enumerate(samples)]
     return v, samples, key
 
 
@@ -264,7 +315,7 @@ class Recording:
         groups = case["groups"] if role == "healthy" else case.get("ref_groups", case["groups"][:3])
         tmp = os.path.join(workdir, role + "-encoded.mp4")
         ts, delta = encode_video(case, groups, "testsrc2" if role == "healthy" else "testsrc", tmp)
-        enc, samples, key = read_encoded(tmp, hevc)
+        enc, samples, key = read_encoded(tmp, hevc, case.get("inband", False))
         os.unlink(tmp)
         starts = group_starts(groups)
         if len(samples) != sum(groups) or not all(s in key for s in starts):
