@@ -1,14 +1,441 @@
 #include "param_search.h"
 
+#include "bytes.h"
 #include "errors.h"
+#include "h264_params.h"
+#include "h264_probe.h"
+#include "inband.h"
+
+#include <algorithm>
+#include <chrono>
+#include <map>
+#include <set>
+#include <string>
 
 namespace tv {
+namespace {
 
-RebuiltParameterSets searchH264ParameterSets(const ByteSource&, const RsvRecording&,
-                                             const std::vector<std::vector<uint8_t>>&, Reporter&) {
-    throw EngineError(EngineError::Kind::NeedsReference,
-                      "this H.264 recording does not carry its parameter sets and they could not be "
-                      "rebuilt; a reference clip from the same camera is needed");
+using Kind = EngineError::Kind;
+using Clock = std::chrono::steady_clock;
+
+// The search gives up (a reference is needed) after this long.
+constexpr auto kTimeBound = std::chrono::seconds(170);
+// Pictures of the first GOP used: enough for the P/B fields, few enough to
+// keep a 4K search within the bound.
+constexpr size_t kMaxGopPictures = 32;
+
+[[noreturn]] void needReference(const std::string& why) {
+    throw EngineError(Kind::NeedsReference,
+                      "the H.264 parameter sets could not be rebuilt from the recording (" + why +
+                          "); a reference clip from the same camera is needed");
+}
+
+struct Nal {
+    std::vector<uint8_t> bytes;  // from the NAL header on
+    int type = 0;
+};
+
+struct Picture {
+    std::vector<uint8_t> sample;  // length-prefixed, as stored
+    std::vector<Nal> slices;
+    std::vector<Nal> sei;
+};
+
+std::vector<Picture> readGop(const ByteSource& rsv, const RsvRecording& rec) {
+    size_t end = rec.groupStarts.size() > 1 ? rec.groupStarts[1] : rec.frames.size();
+    end = std::min(end, kMaxGopPictures);
+    std::vector<Picture> gop;
+    for (size_t i = 0; i < end; ++i) {
+        Picture pic;
+        pic.sample = rsv.readVector(rec.frames[i].offset, rec.frames[i].size);
+        for (size_t p = 0; p + 5 <= pic.sample.size();) {
+            uint32_t len = be32(&pic.sample[p]);
+            if (len == 0 || len > pic.sample.size() - p - 4) break;
+            Nal n;
+            n.bytes.assign(pic.sample.begin() + long(p) + 4, pic.sample.begin() + long(p + 4 + len));
+            n.type = n.bytes[0] & 31;
+            if (n.type >= 1 && n.type <= 5) pic.slices.push_back(std::move(n));
+            else if (n.type == 6) pic.sei.push_back(std::move(n));
+            p += 4 + len;
+        }
+        if (pic.slices.empty()) break;
+        gop.push_back(std::move(pic));
+    }
+    if (gop.empty() || gop.front().slices.front().type != 5)
+        needReference("the recording does not start with an IDR picture");
+    return gop;
+}
+
+// Encoder options some encoders leave in an unregistered user-data SEI
+// ("key=value" words): where present they settle the fields decoding
+// cannot tell apart.
+std::map<std::string, std::string> encoderOptions(const std::vector<Picture>& gop) {
+    std::map<std::string, std::string> out;
+    for (const auto& sei : gop.front().sei) {
+        std::string text(sei.bytes.begin(), sei.bytes.end());
+        auto at = text.find("options: ");
+        if (at == std::string::npos) continue;
+        size_t p = at + 9;
+        while (p < text.size() && text[p] != '\0') {
+            size_t sp = text.find(' ', p);
+            if (sp == std::string::npos) sp = text.find('\0', p);
+            if (sp == std::string::npos) sp = text.size();
+            std::string word = text.substr(p, sp - p);
+            auto eq = word.find('=');
+            if (eq != std::string::npos) out[word.substr(0, eq)] = word.substr(eq + 1);
+            p = sp + 1;
+        }
+    }
+    return out;
+}
+
+int optionInt(const std::map<std::string, std::string>& o, const char* key, int fallback) {
+    auto it = o.find(key);
+    if (it == o.end()) return fallback;
+    try {
+        return std::stoi(it->second);
+    } catch (...) {
+        return fallback;
+    }
+}
+
+struct Parsed {
+    std::vector<std::vector<SliceHeader>> headers;  // per picture
+    bool refDefaultsUsed = false, bSlices = false;
+};
+
+// Every slice header of the GOP under p, with the checks across slices.
+std::optional<Parsed> parseGop(const std::vector<Picture>& gop, const H264Params& p) {
+    Parsed out;
+    const uint32_t maxFrameNum = 1u << p.log2MaxFrameNum;
+    uint32_t prevRefFrameNum = 0;
+    std::set<int64_t> pocs;
+    int64_t prevMsb = 0, prevLsb = 0;
+    for (size_t i = 0; i < gop.size(); ++i) {
+        std::vector<SliceHeader> hs;
+        for (const auto& s : gop[i].slices) {
+            auto h = parseSliceHeader(s.bytes.data(), s.bytes.size(), p);
+            if (!h) return std::nullopt;
+            if (hs.empty() ? h->firstMb != 0 : h->firstMb <= hs.back().firstMb) return std::nullopt;
+            if (!hs.empty() && (h->frameNum != hs[0].frameNum || h->pocLsb != hs[0].pocLsb ||
+                                h->idrPicId != hs[0].idrPicId || h->nalType != hs[0].nalType))
+                return std::nullopt;
+            const uint32_t type = h->sliceType % 5;
+            if (type == 1) out.bSlices = true;
+            if (type != 2 && !h->overrideRefs) out.refDefaultsUsed = true;
+            hs.push_back(*h);
+        }
+        const SliceHeader& h = hs.front();
+        const bool idr = h.nalType == 5;
+        if (i > 0 && !idr && h.frameNum != (prevRefFrameNum + 1) % maxFrameNum) return std::nullopt;
+        if (idr) prevMsb = prevLsb = 0;
+        if (h.refIdc) prevRefFrameNum = h.frameNum;
+        if (p.pocType == 0) {
+            const int64_t maxLsb = int64_t(1) << p.log2MaxPocLsb, lsb = h.pocLsb;
+            int64_t msb = prevMsb;
+            if (lsb < prevLsb && prevLsb - lsb >= maxLsb / 2) msb += maxLsb;
+            else if (lsb > prevLsb && lsb - prevLsb > maxLsb / 2) msb -= maxLsb;
+            if (!pocs.insert(msb + lsb).second || msb + lsb < 0) return std::nullopt;
+            if (h.refIdc) prevMsb = msb, prevLsb = lsb;
+        }
+        out.headers.push_back(std::move(hs));
+    }
+    if (p.pocType == 2 && out.bSlices) return std::nullopt;
+    return out;
+}
+
+uint32_t reorderDepth(const Parsed& parsed, const H264Params& p) {
+    if (p.pocType != 0) return 0;
+    std::vector<int64_t> poc;
+    int64_t msb = 0, prevLsb = 0;
+    const int64_t maxLsb = int64_t(1) << p.log2MaxPocLsb;
+    for (const auto& hs : parsed.headers) {
+        const auto& h = hs.front();
+        int64_t lsb = h.pocLsb, m = msb;
+        if (h.nalType == 5) m = 0, prevLsb = 0;
+        if (lsb < prevLsb && prevLsb - lsb >= maxLsb / 2) m += maxLsb;
+        else if (lsb > prevLsb && lsb - prevLsb > maxLsb / 2) m -= maxLsb;
+        poc.push_back(m + lsb);
+        if (h.refIdc) msb = m, prevLsb = lsb;
+    }
+    uint32_t depth = 0;
+    for (size_t i = 0; i < poc.size(); ++i) {
+        uint32_t later = 0;
+        for (size_t j = 0; j < i; ++j) later += poc[j] > poc[i];
+        depth = std::max(depth, later);
+    }
+    return depth;
+}
+
+struct FrameSize {
+    uint32_t width, height;
+};
+
+// Picture sizes the slice addresses allow: the usual camera and test sizes,
+// those whose rows the slices start on first.
+std::vector<FrameSize> frameSizes(const Parsed& parsed) {
+    static const FrameSize kSizes[] = {
+        {1920, 1080}, {3840, 2160}, {1280, 720}, {4096, 2160}, {1440, 1080}, {2560, 1440},
+        {1920, 1200}, {720, 480}, {720, 576}, {960, 540}, {640, 360}, {640, 480}, {854, 480},
+        {320, 180}, {320, 240}, {160, 90}, {176, 144}, {352, 288}, {480, 270}};
+    uint32_t lastStart = 0;
+    std::vector<uint32_t> starts;
+    for (const auto& hs : parsed.headers)
+        for (const auto& h : hs) {
+            lastStart = std::max(lastStart, h.firstMb);
+            starts.push_back(h.firstMb);
+        }
+    std::vector<FrameSize> aligned, other;
+    for (const auto& s : kSizes) {
+        const uint32_t wMbs = (s.width + 15) / 16, hMbs = (s.height + 15) / 16;
+        if (wMbs * hMbs <= lastStart) continue;
+        bool rows = std::all_of(starts.begin(), starts.end(), [&](uint32_t a) { return a % wMbs == 0; });
+        (rows ? aligned : other).push_back(s);
+    }
+    aligned.insert(aligned.end(), other.begin(), other.end());
+    return aligned;
+}
+
+std::vector<uint8_t> avcCPayload(const H264Params& p) {
+    auto box = buildCodecConfig(VideoCodec::H264, {p.spsNal(), p.ppsNal()});
+    if (!box) return {};
+    return std::vector<uint8_t>(box->begin() + 8, box->end());
+}
+
+class Search {
+public:
+    Search(const std::vector<Picture>& gop, Reporter& rep) : gop_(gop), rep_(rep), start_(Clock::now()) {}
+
+    ProbeResult decode(const H264Params& p, size_t pictures) {
+        if (Clock::now() - start_ > kTimeBound) needReference("the search took too long");
+        std::vector<std::vector<uint8_t>> samples;
+        for (size_t i = 0; i < pictures && i < gop_.size(); ++i) samples.push_back(gop_[i].sample);
+        ++decodes_;
+        return probeH264(avcCPayload(p), samples);
+    }
+    void progress(double pct) { rep_.progress(pct); }
+    size_t decodes() const { return decodes_; }
+
+private:
+    const std::vector<Picture>& gop_;
+    Reporter& rep_;
+    Clock::time_point start_;
+    size_t decodes_ = 0;
+};
+
+}  // namespace
+
+RebuiltParameterSets searchH264ParameterSets(const ByteSource& rsv, const RsvRecording& rec,
+                                             const std::vector<std::vector<uint8_t>>& donorSets,
+                                             Reporter& rep) {
+    const auto started = Clock::now();
+    const std::vector<Picture> gop = readGop(rsv, rec);
+    const auto opts = encoderOptions(gop);
+
+    // What a donor's parameter sets lend: its scaling matrices and, as the
+    // first guesses, its fields.
+    std::optional<H264Params> donor;
+    {
+        std::vector<uint8_t> sps, pps;
+        for (const auto& n : donorSets) {
+            if (!n.empty() && (n[0] & 31) == 7 && sps.empty()) sps = n;
+            if (!n.empty() && (n[0] & 31) == 8 && pps.empty()) pps = n;
+        }
+        if (!sps.empty() && !pps.empty()) donor = readH264Params(sps, pps);
+        if (!donorSets.empty() && !donor)
+            rep.info("the donor's parameter sets could not be read; searching without them");
+    }
+
+    H264Params base;
+    base.ppsId = 0;
+    {
+        // The PPS id every slice names (the third field of the header).
+        auto rbsp = unescapeRbsp(gop[0].slices[0].bytes.data() + 1,
+                                 std::min<size_t>(gop[0].slices[0].bytes.size() - 1, 32));
+        BitReader br(rbsp);
+        br.ue();
+        br.ue();
+        base.ppsId = br.ue();
+        if (!br.ok() || base.ppsId > 255) needReference("unreadable slice header");
+    }
+    base.timescale = rec.layout.videoTimescale;
+    base.frameDuration = rec.layout.frameDuration;
+
+    // 1. Fields slice headers depend on: keep what parses consistently.
+    rep.progress(0);
+    struct Survivor {
+        H264Params p;
+        Parsed parsed;
+    };
+    std::vector<Survivor> survivors;
+    std::set<std::vector<uint32_t>> seen;
+    for (uint32_t fn = 4; fn <= 16; ++fn) {
+        rep.progress(10.0 * (fn - 4) / 13);
+        for (uint32_t poc = 0; poc <= 14; ++poc) {
+            for (int cabac = 1; cabac >= 0; --cabac)
+                for (int wp = 0; wp <= 1; ++wp)
+                    for (uint32_t bi = 0; bi <= 2; ++bi)
+                        for (int dbk = 1; dbk >= 0; --dbk)
+                            for (uint32_t l0 = 1; l0 <= 4; ++l0)
+                                for (uint32_t l1 = 1; l1 <= 2; ++l1) {
+                                    H264Params p = base;
+                                    p.log2MaxFrameNum = fn;
+                                    p.pocType = poc == 14 ? 2 : 0;
+                                    p.log2MaxPocLsb = poc == 14 ? 4 : poc + 4;
+                                    p.cabac = cabac;
+                                    p.weightedPred = wp;
+                                    p.bipredIdc = bi;
+                                    p.deblockingControl = dbk;
+                                    p.numRefL0 = l0;
+                                    p.numRefL1 = l1;
+                                    auto parsed = parseGop(gop, p);
+                                    if (!parsed) continue;
+                                    // Defaults no slice relies on, and B weighting
+                                    // without B slices, do not change a thing.
+                                    if (!parsed->refDefaultsUsed && (l0 > 1 || l1 > 1)) continue;
+                                    if (!parsed->bSlices && bi > 0) continue;
+                                    std::vector<uint32_t> key = {fn, poc, uint32_t(cabac), uint32_t(wp), bi,
+                                                                 uint32_t(dbk), l0, l1};
+                                    if (seen.insert(key).second) survivors.push_back({p, *parsed});
+                                }
+        }
+    }
+    if (survivors.empty()) needReference("no parameter set fits the slice headers");
+    rep.info("parameter-set search: " + std::to_string(survivors.size()) +
+             " candidates fit every slice header of the first GOP");
+
+    Search search(gop, rep);
+    // 2. The key picture: picture format, frame size, transform size and
+    // initial QP, per distinct parse of the headers.
+    struct Format {
+        uint32_t chroma, depth;
+    };
+    std::vector<Format> formats = {{1, 8}, {2, 10}, {1, 10}, {2, 8}};
+    if (donor) {
+        Format d{donor->chroma, donor->bitDepth};
+        formats.erase(std::remove_if(formats.begin(), formats.end(),
+                                     [&](const Format& f) { return f.chroma == d.chroma && f.depth == d.depth; }),
+                      formats.end());
+        formats.insert(formats.begin(), d);
+    }
+    const int hintQp = optionInt(opts, "crf", donor ? donor->picInitQp : 26);
+    const bool hint8x8 = opts.count("8x8dct") ? optionInt(opts, "8x8dct", 1) != 0
+                                              : (donor ? donor->transform8x8 : true);
+    std::optional<H264Params> keyFit;
+    for (size_t si = 0; si < survivors.size() && !keyFit; ++si) {
+        const Survivor& sv = survivors[si];
+        search.progress(10 + 40.0 * double(si) / double(survivors.size()));
+        // The key picture's own parse: candidates that differ only in P/B
+        // fields decode it alike.
+        bool dup = false;
+        for (size_t sj = 0; sj < si && !dup; ++sj) {
+            const H264Params& a = survivors[sj].p;
+            dup = a.log2MaxFrameNum == sv.p.log2MaxFrameNum && a.pocType == sv.p.pocType &&
+                  a.log2MaxPocLsb == sv.p.log2MaxPocLsb && a.cabac == sv.p.cabac &&
+                  a.deblockingControl == sv.p.deblockingControl;
+        }
+        if (dup) continue;
+        int32_t lo = -99, hi = 99;
+        for (const auto& h : sv.parsed.headers.front()) {
+            lo = std::max(lo, -h.qpDelta);
+            hi = std::min(hi, 51 - h.qpDelta);
+        }
+        std::vector<int32_t> qps;
+        for (int32_t q : {hintQp, 26}) if (q >= lo - 18 && q <= hi) qps.push_back(q);
+        for (int32_t d = 1; d <= 44; ++d)
+            for (int32_t q : {26 - d, 26 + d})
+                if (q >= lo - 18 && q <= hi && std::find(qps.begin(), qps.end(), q) == qps.end()) qps.push_back(q);
+        if (!sv.p.cabac) qps.resize(std::min<size_t>(qps.size(), 1));  // CAVLC: QP decodes either way
+        for (const FrameSize& fs : frameSizes(sv.parsed)) {
+            for (const Format& f : formats) {
+                for (bool t8 : {hint8x8, !hint8x8}) {
+                    for (int32_t qp : qps) {
+                        H264Params p = sv.p;
+                        p.chroma = f.chroma;
+                        p.bitDepth = f.depth;
+                        p.profile = f.chroma == 2 ? 122 : (f.depth > 8 ? 110 : 100);
+                        p.widthMbs = (fs.width + 15) / 16;
+                        p.heightMbs = (fs.height + 15) / 16;
+                        p.cropRight = p.widthMbs * 16 - fs.width;
+                        p.cropBottom = p.heightMbs * 16 - fs.height;
+                        p.transform8x8 = t8;
+                        p.picInitQp = qp;
+                        if (f.depth > 8 && qp < lo) continue;
+                        if (f.depth == 8 && qp < lo) continue;
+                        if (donor) {
+                            p.spsScaling = donor->spsScaling;
+                            p.ppsScaling = donor->ppsScaling;
+                            p.chromaQpOffset = donor->chromaQpOffset;
+                            p.secondChromaQpOffset = donor->secondChromaQpOffset;
+                        } else {
+                            p.chromaQpOffset = p.secondChromaQpOffset = optionInt(opts, "chroma_qp_offset", 0);
+                        }
+                        if (search.decode(p, 1).clean) {
+                            keyFit = p;
+                            goto keyDone;
+                        }
+                    }
+                }
+            }
+        }
+    keyDone:;
+    }
+    if (!keyFit) needReference("no candidate decodes the key picture");
+
+    // 3. The whole GOP: reference counts and the P/B fields.
+    const H264Params& k = *keyFit;
+    std::vector<uint32_t> refOrder;
+    if (int r = optionInt(opts, "ref", donor ? int(donor->maxRefFrames) : 0); r > 0) refOrder.push_back(uint32_t(r));
+    for (uint32_t r = 1; r <= 4; ++r)
+        if (std::find(refOrder.begin(), refOrder.end(), r) == refOrder.end()) refOrder.push_back(r);
+    const uint32_t hintBipred = opts.count("weightb") ? (optionInt(opts, "weightb", 0) ? 2 : 0)
+                                                      : (donor ? donor->bipredIdc : 0);
+    std::optional<H264Params> winner;
+    std::vector<const Survivor*> order;
+    for (const auto& sv : survivors)
+        if (sv.p.log2MaxFrameNum == k.log2MaxFrameNum && sv.p.pocType == k.pocType &&
+            sv.p.log2MaxPocLsb == k.log2MaxPocLsb && sv.p.cabac == k.cabac &&
+            sv.p.deblockingControl == k.deblockingControl)
+            order.push_back(&sv);
+    // The preferred B weighting first (it decodes without errors either way).
+    std::stable_sort(order.begin(), order.end(), [&](const Survivor* a, const Survivor* b) {
+        return (a->p.bipredIdc == hintBipred) > (b->p.bipredIdc == hintBipred);
+    });
+    for (size_t i = 0; i < order.size() && !winner; ++i) {
+        search.progress(50 + 50.0 * double(i) / double(order.size()));
+        for (uint32_t refs : refOrder) {
+            H264Params p = k;
+            p.weightedPred = order[i]->p.weightedPred;
+            p.bipredIdc = order[i]->p.bipredIdc;
+            p.numRefL0 = order[i]->p.numRefL0;
+            p.numRefL1 = order[i]->p.numRefL1;
+            if (!order[i]->parsed.refDefaultsUsed) {
+                // x264-style defaults: the PPS names the reference count.
+                p.numRefL0 = std::max<uint32_t>(1, std::min<uint32_t>(refs, 32));
+            }
+            p.maxRefFrames = refs;
+            p.reorderFrames = reorderDepth(order[i]->parsed, p);
+            if (search.decode(p, gop.size()).clean) {
+                winner = p;
+                break;
+            }
+        }
+    }
+    if (!winner) needReference("no candidate decodes the first GOP");
+    search.progress(100);
+    H264Params& w = *winner;
+    w.level = w.widthMbs * w.heightMbs > 8192 ? 51 : (w.widthMbs * w.heightMbs > 3600 ? 42 : 40);
+    const double secs = std::chrono::duration<double>(Clock::now() - started).count();
+    char line[200];
+    snprintf(line, sizeof line,
+             "parameter sets rebuilt from the slices: %ux%u, %s %u-bit, %s, %zu test decodes in %.1f s",
+             w.widthMbs * 16 - w.cropRight, w.heightMbs * 16 - w.cropBottom,
+             w.chroma == 2 ? "4:2:2" : "4:2:0", w.bitDepth, w.cabac ? "CABAC" : "CAVLC", search.decodes(), secs);
+    rep.info(line);
+    RebuiltParameterSets out;
+    out.nals = {w.spsNal(), w.ppsNal()};
+    out.flatMatrices = !(donor && (donor->spsScaling.present() || donor->ppsScaling.present()));
+    return out;
 }
 
 }  // namespace tv

@@ -134,6 +134,19 @@ CASES = {
         codec="hevc", size="320x180", rate=(25, 1), groups=[12] * 2, bframes=2, slices=2,
         audio="twos", rtmd=1024, data_at=0x40000, ref_groups=[12],
         cuts=[("in-frame", "frame", 1, 5)], refused=True),
+    # H.264 without parameter sets in the stream: rebuilt from the slices (flat matrices).
+    "noref-avc-25p-twos-r1024": dict(
+        codec="h264", size="320x180", rate=(25, 1), groups=[12] * 3, bframes=2, slices=4,
+        audio="twos", rtmd=1024, data_at=0x40000, ref_groups=[12],
+        cuts=[("in-frame", "frame", 2, 5)]),
+    "noref-avc-23976p-ipcm4-r19456": dict(
+        codec="h264", size="320x180", rate=(24000, 1001), groups=[12] * 3, bframes=2, slices=2,
+        audio="ipcm4", rtmd=19456, data_at=0x40000, ref_groups=[12],
+        cuts=[("in-audio", "audio", 2, 1, 0.5)]),
+    "noref-avc-50p-twos-ip-only": dict(
+        codec="h264", size="320x180", rate=(50, 1), groups=[24] * 2, bframes=0, slices=4,
+        audio="twos", rtmd=1024, data_at=0x20000, ref_groups=[24],
+        cuts=[("in-frame", "frame", 1, 10)]),
     # For benchmarks: bigger pictures at a high bit rate, so a GB holds a realistic frame count.
     "bench-avc": dict(
         codec="h264", size="1280x720", rate=(25, 1), groups=[12] * 4, bframes=2, slices=4,
