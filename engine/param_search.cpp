@@ -171,29 +171,35 @@ struct FrameSize {
     uint32_t width, height;
 };
 
-// Picture sizes the slice addresses allow: the usual camera and test sizes,
-// those whose rows the slices start on first.
+// Picture sizes the slice addresses allow: the usual camera and test sizes.
+// Encoders split a picture into slices of whole, evenly shared macroblock
+// rows; sizes under which the key picture's slices start that way come
+// first, then those where they start on row boundaries, then the rest.
 std::vector<FrameSize> frameSizes(const Parsed& parsed) {
     static const FrameSize kSizes[] = {
         {1920, 1080}, {3840, 2160}, {1280, 720}, {4096, 2160}, {1440, 1080}, {2560, 1440},
         {1920, 1200}, {720, 480}, {720, 576}, {960, 540}, {640, 360}, {640, 480}, {854, 480},
         {320, 180}, {320, 240}, {160, 90}, {176, 144}, {352, 288}, {480, 270}};
     uint32_t lastStart = 0;
-    std::vector<uint32_t> starts;
     for (const auto& hs : parsed.headers)
-        for (const auto& h : hs) {
-            lastStart = std::max(lastStart, h.firstMb);
-            starts.push_back(h.firstMb);
-        }
-    std::vector<FrameSize> aligned, other;
+        for (const auto& h : hs) lastStart = std::max(lastStart, h.firstMb);
+    std::vector<uint32_t> starts;
+    for (const auto& h : parsed.headers.front()) starts.push_back(h.firstMb);
+    const uint32_t n = uint32_t(starts.size());
+    std::vector<FrameSize> ranked[3];
     for (const auto& s : kSizes) {
         const uint32_t wMbs = (s.width + 15) / 16, hMbs = (s.height + 15) / 16;
         if (wMbs * hMbs <= lastStart) continue;
         bool rows = std::all_of(starts.begin(), starts.end(), [&](uint32_t a) { return a % wMbs == 0; });
-        (rows ? aligned : other).push_back(s);
+        bool even = rows && n > 1;
+        for (uint32_t k = 0; k < n && even; ++k) {
+            const uint32_t row = starts[k] / wMbs, lo = k * hMbs / n, hi = (k * hMbs + n - 1) / n;
+            even = row == lo || row == hi;
+        }
+        ranked[even ? 0 : rows ? 1 : 2].push_back(s);
     }
-    aligned.insert(aligned.end(), other.begin(), other.end());
-    return aligned;
+    for (int r = 1; r < 3; ++r) ranked[0].insert(ranked[0].end(), ranked[r].begin(), ranked[r].end());
+    return ranked[0];
 }
 
 std::vector<uint8_t> avcCPayload(const H264Params& p) {

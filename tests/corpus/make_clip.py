@@ -134,18 +134,23 @@ CASES = {
         codec="hevc", size="320x180", rate=(25, 1), groups=[12] * 2, bframes=2, slices=2,
         audio="twos", rtmd=1024, data_at=0x40000, ref_groups=[12],
         cuts=[("in-frame", "frame", 1, 5)], refused=True),
-    # H.264 without parameter sets in the stream: rebuilt from the slices (flat matrices).
+    # H.264 without parameter sets in the stream: rebuilt from the slices (flat matrices). Like a
+    # camera, no encoder-options SEI; the fields decoding cannot tell apart (chroma QP offset,
+    # implicit B weighting) at the values the search assumes when nothing tells it otherwise.
     "noref-avc-25p-twos-r1024": dict(
         codec="h264", size="320x180", rate=(25, 1), groups=[12] * 3, bframes=2, slices=4,
         audio="twos", rtmd=1024, data_at=0x40000, ref_groups=[12],
+        camera_sei=True, x264=":psy=0:weightb=0",
         cuts=[("in-frame", "frame", 2, 5)]),
     "noref-avc-23976p-ipcm4-r19456": dict(
         codec="h264", size="320x180", rate=(24000, 1001), groups=[12] * 3, bframes=2, slices=2,
         audio="ipcm4", rtmd=19456, data_at=0x40000, ref_groups=[12],
+        camera_sei=True, x264=":psy=0:weightb=0",
         cuts=[("in-audio", "audio", 2, 1, 0.5)]),
     "noref-avc-50p-twos-ip-only": dict(
         codec="h264", size="320x180", rate=(50, 1), groups=[24] * 2, bframes=0, slices=4,
         audio="twos", rtmd=1024, data_at=0x20000, ref_groups=[24],
+        camera_sei=True, x264=":psy=0:weightb=0",
         cuts=[("in-frame", "frame", 1, 10)]),
     # For benchmarks: bigger pictures at a high bit rate, so a GB holds a realistic frame count.
     "bench-avc": dict(
@@ -191,6 +196,7 @@ def encode_video(case, groups, pattern, path):
             case["slices"], 1 if intra else 1000, bf, rate_ctl)
         if "crf" not in case:
             params += ":nal-hrd=vbr"
+        params += case.get("x264", "")
         cmd += ["-c:v", "libx264", "-profile:v", "high", "-pix_fmt", "yuv420p", "-x264-params", params]
     else:
         params = ("aud=1:slices=%d:scenecut=0:open-gop=0:b-pyramid=0:bframes=%d:keyint=%d:min-keyint=1:"
@@ -216,13 +222,17 @@ def nal_units(sample):
     return out
 
 
-def camera_access_unit(sample, hevc, key):
+def camera_access_unit(sample, hevc, key, camera_sei=False):
     """The sample with its access unit delimiter first, as the camera writes it.
 
     The encoder, in global-header mode, emits the first picture's SEI before its delimiter
     (H.264) or no delimiter at all (H.265); the standards require the delimiter first.
+    camera_sei: drop the encoder's own user-data SEI (its version and options), which a camera
+    does not write; buffering period and picture timing SEI stay.
     """
     nals = nal_units(sample)
+    if camera_sei and not hevc:
+        nals = [n for n in nals if not (n[4] & 31 == 6 and n[5] == 5)]
     ntype = (lambda n: (n[4] >> 1) & 63) if hevc else (lambda n: n[4] & 31)
     aud_type = 35 if hevc else 9
     auds = [n for n in nals if ntype(n) == aud_type]
@@ -265,12 +275,12 @@ def with_inband(sample, sets):
     return nals[0] + b"".join(struct.pack(">I", len(n)) + n for n in sets) + b"".join(nals[1:])
 
 
-def read_encoded(path, hevc, inband=False):
+def read_encoded(path, hevc, inband=False, camera_sei=False):
     data = open(path, "rb").read()
     tracks = mp4box.parse_movie(data)
     v = [t for t in tracks if t.handler == b"vide"][0]
     key = v.sync if v.sync is not None else set(range(len(v.sizes)))
-    samples = [camera_access_unit(v.sample(data, i), hevc, i in key) for i in range(len(v.sizes))]
+    samples = [camera_access_unit(v.sample(data, i), hevc, i in key, camera_sei) for i in range(len(v.sizes))]
     if inband:
         sets = parameter_sets(v.sample_entry)
         samples = [with_inband(s, sets) if i in key else s for i, s in enumerate(samples)]
@@ -328,7 +338,7 @@ class Recording:
         groups = case["groups"] if role == "healthy" else case.get("ref_groups", case["groups"][:3])
         tmp = os.path.join(workdir, role + "-encoded.mp4")
         ts, delta = encode_video(case, groups, "testsrc2" if role == "healthy" else "testsrc", tmp)
-        enc, samples, key = read_encoded(tmp, hevc, case.get("inband", False))
+        enc, samples, key = read_encoded(tmp, hevc, case.get("inband", False), case.get("camera_sei", False))
         os.unlink(tmp)
         starts = group_starts(groups)
         if len(samples) != sum(groups) or not all(s in key for s in starts):
