@@ -49,11 +49,14 @@ private:
     size_t bits_ = 0;
 };
 
-void writeScaling(BitWriter& w, const ScalingLists& s) {
-    for (const auto& list : s.lists) {
-        w.flag(list.has_value());
-        if (list)
-            for (int32_t d : *list) w.se(d);
+// Writes `count` lists; lists the source lacks are written absent (the
+// fall-back rule then applies).
+void writeScaling(BitWriter& w, const ScalingLists& s, size_t count) {
+    for (size_t i = 0; i < count; ++i) {
+        const bool have = i < s.lists.size() && s.lists[i].has_value();
+        w.flag(have);
+        if (have)
+            for (int32_t d : *s.lists[i]) w.se(d);
     }
 }
 
@@ -96,7 +99,7 @@ std::vector<uint8_t> H264Params::spsNal() const {
         w.ue(bitDepth - 8);
         w.flag(false);
         w.flag(spsScaling.present());
-        if (spsScaling.present()) writeScaling(w, spsScaling);
+        if (spsScaling.present()) writeScaling(w, spsScaling, chroma != 3 ? 8 : 12);
     }
     w.ue(log2MaxFrameNum - 4);
     w.ue(pocType);
@@ -153,7 +156,7 @@ std::vector<uint8_t> H264Params::ppsNal() const {
     if (transform8x8 || ppsScaling.present() || secondChromaQpOffset != chromaQpOffset) {
         w.flag(transform8x8);
         w.flag(ppsScaling.present());
-        if (ppsScaling.present()) writeScaling(w, ppsScaling);
+        if (ppsScaling.present()) writeScaling(w, ppsScaling, 6 + (transform8x8 ? (chroma != 3 ? 2 : 6) : 0));
         w.se(secondChromaQpOffset);
     }
     return w.nal(0x68);

@@ -152,6 +152,14 @@ CASES = {
         audio="twos", rtmd=1024, data_at=0x20000, ref_groups=[24],
         camera_sei=True, x264=":psy=0:weightb=0",
         cuts=[("in-frame", "frame", 1, 10)]),
+    # One real body used custom 4x4/8x8 scaling matrices: with a donor clip from the same body
+    # (another frame size) the matrices are lent and the repair is exact; without one the
+    # pictures decode without errors (flat matrices, colours off).
+    "noref-avc-25p-cqm-donor": dict(
+        codec="h264", size="320x180", rate=(25, 1), groups=[12] * 2, bframes=2, slices=4,
+        audio="twos", rtmd=1024, data_at=0x40000, ref_groups=[12], camera_sei=True,
+        x264=":psy=0:weightb=0:cqm4=16,19,22,25,18,21,24,27,20,23,26,29,22,25,28,31:cqm8=16,18,20,22,24,26,28,30,19,21,23,25,27,29,31,33,22,24,26,28,30,32,34,36,25,27,29,31,33,35,37,39,28,30,32,34,36,38,40,42,31,33,35,37,39,41,43,45,34,36,38,40,42,44,46,48,37,39,41,43,45,47,49,51", donor_size="640x360",
+        cuts=[("in-frame", "frame", 1, 5)]),
     # For benchmarks: bigger pictures at a high bit rate, so a GB holds a realistic frame count.
     "bench-avc": dict(
         codec="h264", size="1280x720", rate=(25, 1), groups=[12] * 4, bframes=2, slices=4,

@@ -374,7 +374,14 @@ def run_case(args, work):
     check(len(healthy_md5) == exp["total_frames"], "healthy file decodes to %d pictures" % len(healthy_md5))
     kinds = ("damage",) if args.damage else ("cut",)
     case_def = make_clip.CASES[args.case]
-    donor = os.path.join(work, exp["reference"]) if case_def.get("donor") else None
+    donor = None
+    if case_def.get("donor_size") and args.noref:
+        # A finished clip from the same body at another frame size.
+        sub = os.path.join(work, "donor")
+        os.makedirs(sub, exist_ok=True)
+        rec = make_clip.Recording(dict(case_def, size=case_def["donor_size"], groups=[12]), "reference", sub)
+        donor = os.path.join(sub, "donor.mp4")
+        rec.write_file(donor, rec.media())
     for var in exp["variants"]:
         if var["kind"] not in kinds:
             continue
@@ -409,7 +416,26 @@ def run_case(args, work):
             results.append((var["name"], None, text))
         except Failure as f:
             results.append((var["name"], str(f), text))
+        if donor and var["kind"] == "cut":
+            results.append(without_donor(args, exp, var, rsv, out.replace(".mp4", "-nodonor.mp4")))
     return results
+
+
+def without_donor(args, exp, var, rsv, out):
+    """Custom matrices and no donor: flat matrices, said so, and pictures that decode cleanly."""
+    name = var["name"] + " (no donor)"
+    text = ""
+    try:
+        rc, text = run_engine(args.engine, None, rsv, out, True)
+        check(rc == 0, "engine exit status %d" % rc)
+        flat = "Info: flat scaling matrices: no reference or donor supplied them"
+        check(text.count(flat) == 1, "the flat-matrix line is not printed exactly once")
+        rc, err, md5, _ = decode(out, 0)
+        check(rc == 0 and not err, "ffmpeg reports errors decoding the output: %s" % err[:800])
+        check(len(md5) == var["expect"]["frames"], "%d pictures decoded" % len(md5))
+        return (name, None, text)
+    except Failure as f:
+        return (name, str(f), text)
 
 
 def main():
