@@ -7,6 +7,7 @@ extern "C" {
 }
 
 #include <cstdarg>
+#include <cstdlib>
 #include <memory>
 #include <mutex>
 

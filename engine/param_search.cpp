@@ -282,7 +282,7 @@ RebuiltParameterSets searchH264ParameterSets(const ByteSource& rsv, const RsvRec
                 for (int wp = 0; wp <= 1; ++wp)
                     for (uint32_t bi = 0; bi <= 2; ++bi)
                         for (int dbk = 1; dbk >= 0; --dbk)
-                            for (uint32_t l0 = 1; l0 <= 4; ++l0)
+                            for (uint32_t l0 = 1; l0 <= 8; ++l0)
                                 for (uint32_t l1 = 1; l1 <= 2; ++l1) {
                                     H264Params p = base;
                                     p.log2MaxFrameNum = fn;
@@ -351,7 +351,12 @@ RebuiltParameterSets searchH264ParameterSets(const ByteSource& rsv, const RsvRec
         for (int32_t d = 1; d <= 44; ++d)
             for (int32_t q : {26 - d, 26 + d})
                 if (q >= lo - 18 && q <= hi && std::find(qps.begin(), qps.end(), q) == qps.end()) qps.push_back(q);
-        if (!sv.p.cabac) qps.resize(std::min<size_t>(qps.size(), 1));  // CAVLC: QP decodes either way
+        if (!sv.p.cabac) {
+            // CAVLC pictures decode under any initial QP, only brighter or
+            // darker: only a donor from the same body can tell it.
+            if (!donor) continue;
+            qps = {donor->picInitQp};
+        }
         for (const FrameSize& fs : frameSizes(sv.parsed)) {
             for (const Format& f : formats) {
                 for (bool t8 : {hint8x8, !hint8x8}) {
@@ -386,13 +391,20 @@ RebuiltParameterSets searchH264ParameterSets(const ByteSource& rsv, const RsvRec
         }
     keyDone:;
     }
-    if (!keyFit) needReference("no candidate decodes the key picture");
-
+    if (!keyFit) {
+        bool cavlcOnly = std::all_of(survivors.begin(), survivors.end(), [](const Survivor& s) { return !s.p.cabac; });
+        needReference(cavlcOnly && !donor ? "CAVLC stream: its initial QP needs a donor clip"
+                                          : "no candidate decodes the key picture");
+    }
     // 3. The whole GOP: reference counts and the P/B fields.
     const H264Params& k = *keyFit;
+    // The decoded picture buffer must hold the past and the future picture
+    // a B slice refers to (1 + reorder depth): a smaller count decodes
+    // without errors, wrongly. Above that, the smallest count that decodes
+    // cleanly (a picture missing from a shorter buffer is an error).
     std::vector<uint32_t> refOrder;
     if (int r = optionInt(opts, "ref", donor ? int(donor->maxRefFrames) : 0); r > 0) refOrder.push_back(uint32_t(r));
-    for (uint32_t r = 1; r <= 4; ++r)
+    for (uint32_t r = 1; r <= 16; ++r)
         if (std::find(refOrder.begin(), refOrder.end(), r) == refOrder.end()) refOrder.push_back(r);
     const uint32_t hintBipred = opts.count("weightb") ? (optionInt(opts, "weightb", 0) ? 2 : 0)
                                                       : (donor ? donor->bipredIdc : 0);
@@ -419,8 +431,9 @@ RebuiltParameterSets searchH264ParameterSets(const ByteSource& rsv, const RsvRec
                 // x264-style defaults: the PPS names the reference count.
                 p.numRefL0 = std::max<uint32_t>(1, std::min<uint32_t>(refs, 32));
             }
-            p.maxRefFrames = refs;
             p.reorderFrames = reorderDepth(order[i]->parsed, p);
+            if (order[i]->parsed.bSlices && refs < 1 + p.reorderFrames) continue;
+            p.maxRefFrames = refs;
             if (search.decode(p, gop.size()).clean) {
                 winner = p;
                 break;
@@ -428,6 +441,11 @@ RebuiltParameterSets searchH264ParameterSets(const ByteSource& rsv, const RsvRec
         }
     }
     if (!winner) needReference("no candidate decodes the first GOP");
+    // Fields that decode without errors whichever value they take (8 or
+    // 10 bits, implicit or default B weighting, the chroma QP offset) keep
+    // the donor's value, an encoder's stated option, or the values these
+    // bodies write: 4:2:0 8-bit or 4:2:2 10-bit, no implicit weighting, no
+    // chroma offset.
     search.progress(100);
     H264Params& w = *winner;
     w.level = w.widthMbs * w.heightMbs > 8192 ? 51 : (w.widthMbs * w.heightMbs > 3600 ? 42 : 40);

@@ -205,7 +205,8 @@ def encode_video(case, groups, pattern, path):
         if "crf" not in case:
             params += ":nal-hrd=vbr"
         params += case.get("x264", "")
-        cmd += ["-c:v", "libx264", "-profile:v", "high", "-pix_fmt", "yuv420p", "-x264-params", params]
+        cmd += ["-c:v", "libx264", "-profile:v", case.get("profile", "high"), "-pix_fmt",
+                case.get("pix_fmt", "yuv420p"), "-x264-params", params]
     else:
         params = ("aud=1:slices=%d:scenecut=0:open-gop=0:b-pyramid=0:bframes=%d:keyint=%d:min-keyint=1:"
                   "log-level=error:%s" % (case["slices"], bf, 1 if intra else 1000, rate_ctl))
