@@ -399,9 +399,10 @@ RebuiltParameterSets searchH264ParameterSets(const ByteSource& rsv, const RsvRec
     // 3. The whole GOP: reference counts and the P/B fields.
     const H264Params& k = *keyFit;
     // The decoded picture buffer must hold the past and the future picture
-    // a B slice refers to (1 + reorder depth): a smaller count decodes
-    // without errors, wrongly. Above that, the smallest count that decodes
-    // cleanly (a picture missing from a shorter buffer is an error).
+    // a B slice refers to (1 + reorder depth) and as many pictures as a P
+    // slice names: a smaller count often decodes without errors, wrongly,
+    // while a larger one leaves the P lists as they are (the extra pictures
+    // come last). From there, the smallest count that decodes cleanly.
     std::vector<uint32_t> refOrder;
     if (int r = optionInt(opts, "ref", donor ? int(donor->maxRefFrames) : 0); r > 0) refOrder.push_back(uint32_t(r));
     for (uint32_t r = 1; r <= 16; ++r)
@@ -432,7 +433,10 @@ RebuiltParameterSets searchH264ParameterSets(const ByteSource& rsv, const RsvRec
                 p.numRefL0 = std::max<uint32_t>(1, std::min<uint32_t>(refs, 32));
             }
             p.reorderFrames = reorderDepth(order[i]->parsed, p);
-            if (order[i]->parsed.bSlices && refs < 1 + p.reorderFrames) continue;
+            uint32_t least = order[i]->parsed.bSlices ? 1 + p.reorderFrames : 1;
+            for (const auto& hs : order[i]->parsed.headers)
+                if (hs.front().sliceType % 5 == 0) least = std::max(least, hs.front().numRefL0);
+            if (refs < least) continue;
             p.maxRefFrames = refs;
             if (search.decode(p, gop.size()).clean) {
                 winner = p;
