@@ -1,0 +1,219 @@
+// Repair without a reference: the layout learnt from the RSV alone, the
+// parameter sets written and read back, and in-band parameter sets found.
+#include "errors.h"
+#include "h264_params.h"
+#include "inband.h"
+#include "layout_from_rsv.h"
+#include "synth.h"
+#include "synthetic_movie.h"
+
+#include <gtest/gtest.h>
+
+namespace tv {
+namespace {
+
+class NullReporter : public Reporter {
+public:
+    void info(const std::string& line) override { lines.push_back(line); }
+    void progress(double) override {}
+    std::vector<std::string> lines;
+};
+
+// rtmd header with its two lengths adding up to the sample size and the
+// nominal frame rate at bytes 18..19, as the cameras write it.
+void stampRtmd(std::vector<uint8_t>& data, int64_t at, uint32_t size, uint16_t rate) {
+    const uint32_t sets = 40;
+    data[size_t(at) + 4] = uint8_t(sets >> 8);
+    data[size_t(at) + 5] = uint8_t(sets);
+    data[size_t(at) + 6] = uint8_t((size - 28 - sets) >> 8);
+    data[size_t(at) + 7] = uint8_t(size - 28 - sets);
+    data[size_t(at) + 18] = uint8_t(rate >> 8);
+    data[size_t(at) + 19] = uint8_t(rate);
+}
+
+struct LayoutRow {
+    const char* name;
+    uint16_t headerRate;
+    uint32_t timescale, duration;
+    AudioLayout audio;
+    int frames;
+};
+
+class LearnLayout : public ::testing::TestWithParam<LayoutRow> {};
+
+TEST_P(LearnLayout, FindsRateAndAudioFromTheGroups) {
+    const LayoutRow& row = GetParam();
+    const uint32_t rtmdSize = 256;
+    const StreamLayout truth = candidateLayout(VideoCodec::H264, rtmdSize, row.timescale, row.duration, row.audio);
+    std::vector<uint8_t> data;
+    std::vector<int64_t> placed(truth.audio.size(), 0);
+    for (int g = 0; g < 3; ++g) {
+        size_t audioBytes = 0;
+        for (size_t t = 0; t < truth.audio.size(); ++t) {
+            int64_t n = truth.audioFramesFor(t, int64_t(g) * row.frames, row.frames, placed[t]);
+            placed[t] += n;
+            audioBytes += size_t(n) * truth.audio[t].bytesPerFrame;
+        }
+        auto grp = test::appendGroup(data, row.frames, 2, rtmdSize, audioBytes, g * row.frames);
+        for (int i = 0; i < row.frames; ++i) stampRtmd(data, grp.start + i * int64_t(rtmdSize), rtmdSize, row.headerRate);
+    }
+    // An interrupted group: its rtmd run and part of a picture.
+    auto tail = test::appendGroup(data, row.frames, 2, rtmdSize, 0, 3 * row.frames);
+    for (int i = 0; i < row.frames; ++i) stampRtmd(data, tail.start + i * int64_t(rtmdSize), rtmdSize, row.headerRate);
+    data.resize(size_t(tail.videoStart) + 20);
+
+    MemorySource src(data);
+    NullReporter rep;
+    const ParameterSets none = ParameterSets::fromConfig(VideoCodec::H264, {});
+    RsvRecording rec = learnRecording(src, none, rep);
+    EXPECT_EQ(rec.layout.rtmdSize, rtmdSize);
+    EXPECT_EQ(rec.layout.videoTimescale, row.timescale);
+    EXPECT_EQ(rec.layout.frameDuration, row.duration);
+    EXPECT_EQ(rec.audio, row.audio);
+    ASSERT_EQ(rec.groupStarts.size(), 3u);
+    EXPECT_EQ(rec.groupStarts[1], size_t(row.frames));
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Rows, LearnLayout,
+    ::testing::Values(LayoutRow{"p25_twos", 25, 25000, 1000, AudioLayout::Twos, 12},
+                      LayoutRow{"p23976_ipcm4", 24, 24000, 1001, AudioLayout::Ipcm4, 12},
+                      LayoutRow{"p2997_twos", 30, 30000, 1001, AudioLayout::Twos, 15},
+                      LayoutRow{"p24_twos", 24, 24000, 1000, AudioLayout::Twos, 12},
+                      LayoutRow{"p50_no_audio", 50, 50000, 1000, AudioLayout::None, 24},
+                      // A header rate that is no help: the audio arithmetic alone decides.
+                      LayoutRow{"p50_header_zero", 0, 50000, 1000, AudioLayout::Ipcm4, 24}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+TEST(LearnLayout, RefusesWhatNoWholeGroupConfirms) {
+    struct Row {
+        const char* name;
+        size_t keep;  // bytes kept of a one-group recording
+    };
+    for (const Row& row : {Row{"cut in the pictures", 3000}, Row{"rtmd run only", 12 * 256}}) {
+        std::vector<uint8_t> data;
+        auto g = test::appendGroup(data, 12, 2, 256, 92160);
+        for (int i = 0; i < 12; ++i) stampRtmd(data, g.start + i * 256, 256, 25);
+        data.resize(row.keep);
+        MemorySource src(data);
+        NullReporter rep;
+        const ParameterSets none = ParameterSets::fromConfig(VideoCodec::H264, {});
+        try {
+            learnRecording(src, none, rep);
+            ADD_FAILURE() << row.name << ": accepted";
+        } catch (const EngineError& e) {
+            EXPECT_TRUE(e.kind() == EngineError::Kind::NeedsReference || e.kind() == EngineError::Kind::Input)
+                << row.name;
+        }
+    }
+}
+
+// Parameter sets as the search writes them must read back field for field
+// and describe the picture the sample entry announces.
+TEST(H264Params, WrittenSetsReadBack) {
+    struct Row {
+        uint32_t chroma, depth, width, height;
+        bool cabac, t8, scaling;
+        int32_t qp, chromaOffset;
+    };
+    for (const Row& row : {Row{1, 8, 1920, 1080, true, true, false, 26, 0},
+                           Row{2, 10, 3840, 2160, true, true, true, 30, -2},
+                           Row{1, 8, 320, 180, false, false, false, 20, 2},
+                           Row{2, 10, 1280, 720, true, false, true, 26, 0}}) {
+        H264Params p;
+        p.chroma = row.chroma;
+        p.bitDepth = row.depth;
+        p.profile = row.chroma == 2 ? 122 : (row.depth > 8 ? 110 : 100);
+        p.widthMbs = (row.width + 15) / 16;
+        p.heightMbs = (row.height + 15) / 16;
+        p.cropRight = p.widthMbs * 16 - row.width;
+        p.cropBottom = p.heightMbs * 16 - row.height;
+        p.log2MaxFrameNum = 9;
+        p.log2MaxPocLsb = 7;
+        p.maxRefFrames = 3;
+        p.cabac = row.cabac;
+        p.transform8x8 = row.t8;
+        p.picInitQp = row.qp;
+        p.chromaQpOffset = p.secondChromaQpOffset = row.chromaOffset;
+        p.weightedPred = true;
+        p.bipredIdc = 2;
+        p.numRefL0 = 3;
+        p.timescale = 50000;
+        p.frameDuration = 1000;
+        p.reorderFrames = 1;
+        if (row.scaling) {
+            p.ppsScaling.lists.resize(row.t8 ? 8 : 6);
+            p.ppsScaling.lists[0] = std::vector<int32_t>(16, 1);
+            p.ppsScaling.lists[2] = std::vector<int32_t>{-8};  // the default list
+        }
+        auto back = readH264Params(p.spsNal(), p.ppsNal());
+        ASSERT_TRUE(back) << row.width;
+        EXPECT_EQ(back->chroma, p.chroma);
+        EXPECT_EQ(back->bitDepth, p.bitDepth);
+        EXPECT_EQ(back->widthMbs, p.widthMbs);
+        EXPECT_EQ(back->heightMbs, p.heightMbs);
+        EXPECT_EQ(back->log2MaxFrameNum, 9u);
+        EXPECT_EQ(back->log2MaxPocLsb, 7u);
+        EXPECT_EQ(back->maxRefFrames, 3u);
+        EXPECT_EQ(back->cabac, p.cabac);
+        EXPECT_EQ(back->transform8x8, p.transform8x8);
+        EXPECT_EQ(back->picInitQp, p.picInitQp);
+        EXPECT_EQ(back->chromaQpOffset, p.chromaQpOffset);
+        EXPECT_EQ(back->weightedPred, true);
+        EXPECT_EQ(back->bipredIdc, 2u);
+        EXPECT_EQ(back->numRefL0, 3u);
+        EXPECT_EQ(back->ppsScaling.lists, p.ppsScaling.lists);
+
+        SpsSummary s;
+        auto config = buildCodecConfig(VideoCodec::H264, {p.spsNal(), p.ppsNal()}, &s);
+        ASSERT_TRUE(config);
+        EXPECT_EQ(s.width, row.width);
+        EXPECT_EQ(s.height, row.height);
+        EXPECT_EQ(s.bitDepthLuma, row.depth);
+
+        // The sample entry the repair writes carries the same picture and sets.
+        RsvRecording rec;
+        rec.layout = candidateLayout(VideoCodec::H264, 1024, 50000, 1000, AudioLayout::Ipcm4);
+        rec.audio = AudioLayout::Ipcm4;
+        Reference ref = syntheticReference(rec, *config, s);
+        const auto& v = ref.videoTrack();
+        EXPECT_EQ(v.video.width, row.width);
+        EXPECT_EQ(v.video.height, row.height);
+        ASSERT_EQ(v.video.parameterSets.size(), 2u);
+        EXPECT_EQ(v.video.parameterSets[0], p.spsNal());
+        ASSERT_EQ(ref.audio.size(), 4u);
+        EXPECT_EQ(ref.tracks[size_t(ref.audio[0])].audio.bytesPerFrame, 3u);
+        EXPECT_EQ(ref.rtmdSampleSize, 1024u);
+    }
+}
+
+TEST(Inband, FindsParameterSetsBeforeTheFirstSlice) {
+    const auto sps = test::h264Sps(0), pps = test::h264Pps();
+    std::vector<uint8_t> data;
+    FrameInfo f;
+    f.offset = 0;
+    test::appendLengthPrefixed(data, {0x09, 0xF0});
+    test::appendLengthPrefixed(data, sps);
+    test::appendLengthPrefixed(data, pps);
+    test::appendLengthPrefixed(data, test::h264Slice(true, true, 0, 0, 0));
+    // A parameter-set-like unit after the slice is slice data territory: not taken.
+    test::appendLengthPrefixed(data, {0x67, 0x42, 0x00});
+    f.size = uint32_t(data.size());
+    FrameInfo again = f;  // the same sets repeated in a later picture count once
+    MemorySource src(data);
+    auto found = inbandParameterSets(src, VideoCodec::H264, 4, {f, again});
+    ASSERT_EQ(found.size(), 2u);
+    EXPECT_EQ(found[0], sps);
+    EXPECT_EQ(found[1], pps);
+
+    FrameInfo none;
+    none.offset = int64_t(data.size());
+    test::appendLengthPrefixed(data, {0x09, 0xF0});
+    test::appendLengthPrefixed(data, test::h264Slice(false, true, 0, 1, 2));
+    none.size = uint32_t(data.size() - size_t(none.offset));
+    MemorySource src2(data);
+    EXPECT_TRUE(inbandParameterSets(src2, VideoCodec::H264, 4, {none}).empty());
+}
+
+}  // namespace
+}  // namespace tv
