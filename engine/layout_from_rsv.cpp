@@ -151,6 +151,26 @@ RsvRecording learnRecording(const ByteSource& rsv, const ParameterSets& ps, Repo
         // remaining candidates cannot do better.
         if (best == kLearnGroups) break;
     }
+    if (best == 0 && nominal > 0 && nominal <= 240) {
+        // A recording cut inside its first group's pictures keeps pictures
+        // and no audio whatever the audio layout: only the rate matters,
+        // and it is the header's (the 1000/1001 rates are written for the
+        // rounded 24, 30, 60 and 120).
+        const uint32_t duration = nominal % 6 == 0 ? 1001 : 1000;
+        StreamLayout layout = candidateLayout(codec, rtmdSize, nominal * 1000, duration, AudioLayout::None);
+        GroupWalker walker(rsv, layout, ps);
+        WalkClock clock;
+        GroupResult res = walker.tryGroup(rec.dataStart, clock);
+        if (res.status == GroupResult::Status::Cut && !res.frames.empty()) {
+            rec.layout = layout;
+            rec.audio = AudioLayout::None;
+            rec.frames = res.frames;
+            rec.groupStarts = {0};
+            best = 1;
+            rep.info("the recording ends inside its first group: its audio layout is unknown and the "
+                     "frame rate is taken from the rtmd header");
+        }
+    }
     if (best == 0)
         throw EngineError(Kind::NeedsReference,
                           "the recording is too short or too damaged to learn its layout without a "

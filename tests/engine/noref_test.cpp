@@ -85,23 +85,38 @@ INSTANTIATE_TEST_SUITE_P(
                       LayoutRow{"p50_header_zero", 0, 50000, 1000, AudioLayout::Ipcm4, 24}),
     [](const auto& info) { return std::string(info.param.name); });
 
-TEST(LearnLayout, RefusesWhatNoWholeGroupConfirms) {
+// A recording cut inside its first group: its pictures are kept on the
+// header's rate (no audio is kept either way); without a usable header rate,
+// or without a whole picture, nothing can be settled.
+TEST(LearnLayout, FirstGroupCut) {
     struct Row {
         const char* name;
+        uint16_t rate;
         size_t keep;  // bytes kept of a one-group recording
+        bool accepted;
+        uint32_t timescale, duration;
     };
-    for (const Row& row : {Row{"cut in the pictures", 3000}, Row{"rtmd run only", 12 * 256}}) {
+    for (const Row& row : {Row{"pictures cut, 25p header", 25, 12 * 256 + 600, true, 25000, 1000},
+                           Row{"pictures cut, 30p header", 30, 12 * 256 + 600, true, 30000, 1001},
+                           Row{"pictures cut, no rate", 0, 12 * 256 + 600, false, 0, 0},
+                           Row{"rtmd run only", 25, 12 * 256, false, 0, 0},
+                           Row{"inside the rtmd run", 25, 3000, false, 0, 0}}) {
         std::vector<uint8_t> data;
         auto g = test::appendGroup(data, 12, 2, 256, 92160);
-        for (int i = 0; i < 12; ++i) stampRtmd(data, g.start + i * 256, 256, 25);
+        for (int i = 0; i < 12; ++i) stampRtmd(data, g.start + i * 256, 256, row.rate);
         data.resize(row.keep);
         MemorySource src(data);
         NullReporter rep;
         const ParameterSets none = ParameterSets::fromConfig(VideoCodec::H264, {});
         try {
-            learnRecording(src, none, rep);
-            ADD_FAILURE() << row.name << ": accepted";
+            RsvRecording rec = learnRecording(src, none, rep);
+            EXPECT_TRUE(row.accepted) << row.name;
+            EXPECT_EQ(rec.layout.videoTimescale, row.timescale) << row.name;
+            EXPECT_EQ(rec.layout.frameDuration, row.duration) << row.name;
+            EXPECT_EQ(rec.audio, AudioLayout::None) << row.name;
+            EXPECT_FALSE(rec.frames.empty()) << row.name;
         } catch (const EngineError& e) {
+            EXPECT_FALSE(row.accepted) << row.name << ": " << e.what();
             EXPECT_TRUE(e.kind() == EngineError::Kind::NeedsReference || e.kind() == EngineError::Kind::Input)
                 << row.name;
         }
