@@ -164,6 +164,9 @@ CASES = {
     "bench-avc": dict(
         codec="h264", size="1280x720", rate=(25, 1), groups=[12] * 4, bframes=2, slices=4,
         audio="twos", rtmd=19456, data_at=0x40000, crf=4, cuts=[], bench=True),
+    "bench-avc-inband": dict(
+        codec="h264", size="1280x720", rate=(25, 1), groups=[12] * 4, bframes=2, slices=4,
+        audio="twos", rtmd=19456, data_at=0x40000, crf=4, cuts=[], bench=True, inband=True),
     "bench-hevc": dict(
         codec="hevc", size="1280x720", rate=(50, 1), groups=[24] * 2, bframes=2, slices=2,
         audio="ipcm4", rtmd=19456, data_at=0x40000, crf=4, cuts=[], bench=True),
