@@ -31,15 +31,15 @@ std::string parentDir(const std::string& path) {
 
 // The output must never be one of the inputs: truncating it would destroy
 // the footage it is meant to save.
-void checkOutputPath(const std::string& out, const FileSource* ref, const FileSource& rsv) {
+void checkOutputPath(const std::string& out, const std::vector<const FileSource*>& inputs) {
     if (out.empty()) throw EngineError(Kind::Usage, "no output path given (-dst)");
-    struct stat st {}, a {}, b {};
+    struct stat st {};
     if (::stat(out.c_str(), &st) == 0) {
-        if (ref) fstat(ref->fd(), &a);
-        fstat(rsv.fd(), &b);
-        if ((ref && st.st_dev == a.st_dev && st.st_ino == a.st_ino) ||
-            (st.st_dev == b.st_dev && st.st_ino == b.st_ino))
-            throw EngineError(Kind::Output, "the output path is one of the input files: " + out);
+        for (const FileSource* in : inputs) {
+            struct stat a {};
+            if (in && fstat(in->fd(), &a) == 0 && st.st_dev == a.st_dev && st.st_ino == a.st_ino)
+                throw EngineError(Kind::Output, "the output path is one of the input files: " + out);
+        }
         if (S_ISDIR(st.st_mode)) throw EngineError(Kind::Output, "the output path is a folder: " + out);
     }
     std::string dir = parentDir(out);
@@ -77,7 +77,11 @@ RepairSummary runRepair(const RepairOptions& opt, Reporter& rep) {
     std::unique_ptr<FileSource> refFile;
     if (!opt.noReference) refFile = FileSource::open(opt.reference, int(Kind::Reference));
     auto rsvFile = FileSource::open(opt.rsv, int(Kind::Input));
-    checkOutputPath(opt.output, refFile.get(), *rsvFile);
+    // The donor is read later, by the parameter-set search; here it is only
+    // kept from being the output.
+    std::unique_ptr<FileSource> donorFile;
+    if (opt.noReference && !opt.donor.empty()) donorFile = FileSource::open(opt.donor, int(Kind::Reference));
+    checkOutputPath(opt.output, {refFile.get(), rsvFile.get(), donorFile.get()});
 
     Reference ref = refFile ? parseReference(*refFile) : referenceFromRecording(*rsvFile, opt.donor, rep);
     rep.info((refFile ? "reference: " : "recording: ") + describe(ref));
