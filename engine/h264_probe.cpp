@@ -4,6 +4,7 @@ extern "C" {
 #include <libavcodec/avcodec.h>
 #include <libavutil/log.h>
 #include <libavutil/mem.h>
+#include <libavutil/pixdesc.h>
 }
 
 #include <cstdarg>
@@ -64,6 +65,7 @@ ProbeResult probeH264(const std::vector<uint8_t>& avcC, const std::vector<std::v
     if (avcodec_open2(ctx.get(), codec, nullptr) < 0 || tErrors) return r;
 
     uint64_t hash = 14695981039346656037ull;
+    double clipN = 0, allN = 0;
     auto drain = [&]() -> bool {
         while (true) {
             int ret = avcodec_receive_frame(ctx.get(), frame.get());
@@ -71,6 +73,20 @@ ProbeResult probeH264(const std::vector<uint8_t>& avcC, const std::vector<std::v
             if (ret < 0) return false;
             if (frame->decode_error_flags || (frame->flags & AV_FRAME_FLAG_CORRUPT)) return false;
             hash = hashFrame(frame.get(), hash);
+            if (r.frames == 0) {  // the first picture out tells enough
+                const AVPixFmtDescriptor* d = av_pix_fmt_desc_get(AVPixelFormat(frame->format));
+                const int depth = d ? d->comp[0].depth : 8;
+                const bool wide = depth > 8;
+                const int maxv = (1 << depth) - 1;
+                for (int y = 0; y < frame->height; ++y) {
+                    const uint8_t* row = frame->data[0] + ptrdiff_t(y) * frame->linesize[0];
+                    for (int x = 0; x < frame->width; ++x) {
+                        int v = wide ? reinterpret_cast<const uint16_t*>(row)[x] : row[x];
+                        clipN += (v == 0 || v == maxv);
+                        ++allN;
+                    }
+                }
+            }
             ++r.frames;
             av_frame_unref(frame.get());
         }
@@ -85,6 +101,7 @@ ProbeResult probeH264(const std::vector<uint8_t>& avcC, const std::vector<std::v
     if (avcodec_send_packet(ctx.get(), nullptr) < 0 || !drain() || tErrors) return r;
     r.clean = r.frames == samples.size();
     r.hash = hash;
+    r.clipped = allN > 0 ? clipN / allN : 0;
     return r;
 }
 

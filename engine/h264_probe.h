@@ -18,6 +18,10 @@ struct ProbeResult {
     bool clean = false;      // every unit decoded, no error reported
     size_t frames = 0;       // pictures the decoder returned
     uint64_t hash = 0;       // over the returned pictures' samples
+    // Share of the first picture's luma samples at either end of the sample
+    // range: a stream decoded at the wrong bit depth clips, camera video
+    // (limited range) does not.
+    double clipped = 0;
 };
 
 // avcC: the decoder configuration record (the avcC box payload);

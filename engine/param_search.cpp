@@ -396,6 +396,25 @@ RebuiltParameterSets searchH264ParameterSets(const ByteSource& rsv, const RsvRec
         needReference(cavlcOnly && !donor ? "CAVLC stream: its initial QP needs a donor clip"
                                           : "no candidate decodes the key picture");
     }
+    // 8 and 10 bits (4:2:0 or 4:2:2) often both decode the key picture
+    // without errors; the wrong depth pushes samples to the ends of the
+    // range. Ties keep the order of preference.
+    {
+        ProbeResult best = search.decode(*keyFit, 1);
+        for (const Format& f : formats) {
+            if (f.chroma == keyFit->chroma && f.depth == keyFit->bitDepth) continue;
+            H264Params p = *keyFit;
+            p.chroma = f.chroma;
+            p.bitDepth = f.depth;
+            p.profile = f.chroma == 2 ? 122 : (f.depth > 8 ? 110 : 100);
+            ProbeResult r = search.decode(p, 1);
+            if (r.clean && r.clipped < best.clipped / 2 && best.clipped - r.clipped > 1e-4) {
+                keyFit = p;
+                best = r;
+            }
+        }
+    }
+
     // 3. The whole GOP: reference counts and the P/B fields.
     const H264Params& k = *keyFit;
     // The decoded picture buffer must hold the past and the future picture

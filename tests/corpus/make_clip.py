@@ -152,6 +152,13 @@ CASES = {
         audio="twos", rtmd=1024, data_at=0x20000, ref_groups=[24],
         camera_sei=True, x264=":psy=0:weightb=0",
         cuts=[("in-frame", "frame", 1, 10)]),
+    # 4:2:2 10-bit (XAVC S 4:2:2 modes): decodes without errors at 8 bits too; the depth is told
+    # by the samples the wrong one clips.
+    "noref-avc-2997p-422-10bit": dict(
+        codec="h264", size="320x180", rate=(30000, 1001), groups=[15] * 2, bframes=2, slices=4,
+        audio="twos", rtmd=1024, data_at=0x40000, ref_groups=[15], camera_sei=True,
+        x264=":psy=0:weightb=0", profile="high422", pix_fmt="yuv422p10le",
+        cuts=[("in-frame", "frame", 1, 7)]),
     # One real body used custom 4x4/8x8 scaling matrices: with a donor clip from the same body
     # (another frame size) the matrices are lent and the repair is exact; without one the
     # pictures decode without errors (flat matrices, colours off).
