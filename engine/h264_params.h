@@ -41,6 +41,19 @@ struct H264Params {
     bool deblockingControl = true, constrainedIntra = false, transform8x8 = false;
     ScalingLists ppsScaling;
 
+    // Chroma format and bit depth, with the profile that allows them.
+    void setFormat(uint32_t chromaFormat, uint32_t depth) {
+        chroma = chromaFormat;
+        bitDepth = depth;
+        profile = chroma == 2 ? 122 : (depth > 8 ? 110 : 100);
+    }
+    // Picture size in macroblocks, the excess cropped right and bottom.
+    void setFrameSize(uint32_t width, uint32_t height) {
+        widthMbs = (width + 15) / 16;
+        heightMbs = (height + 15) / 16;
+        cropRight = widthMbs * 16 - width;
+        cropBottom = heightMbs * 16 - height;
+    }
     std::vector<uint8_t> spsNal() const;
     std::vector<uint8_t> ppsNal() const;
 };

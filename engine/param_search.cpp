@@ -362,13 +362,8 @@ RebuiltParameterSets searchH264ParameterSets(const ByteSource& rsv, const RsvRec
                 for (bool t8 : {hint8x8, !hint8x8}) {
                     for (int32_t qp : qps) {
                         H264Params p = sv.p;
-                        p.chroma = f.chroma;
-                        p.bitDepth = f.depth;
-                        p.profile = f.chroma == 2 ? 122 : (f.depth > 8 ? 110 : 100);
-                        p.widthMbs = (fs.width + 15) / 16;
-                        p.heightMbs = (fs.height + 15) / 16;
-                        p.cropRight = p.widthMbs * 16 - fs.width;
-                        p.cropBottom = p.heightMbs * 16 - fs.height;
+                        p.setFormat(f.chroma, f.depth);
+                        p.setFrameSize(fs.width, fs.height);
                         p.transform8x8 = t8;
                         p.picInitQp = qp;
                         if (f.depth > 8 && qp < lo) continue;
@@ -404,9 +399,7 @@ RebuiltParameterSets searchH264ParameterSets(const ByteSource& rsv, const RsvRec
         for (const Format& f : formats) {
             if (f.chroma == keyFit->chroma && f.depth == keyFit->bitDepth) continue;
             H264Params p = *keyFit;
-            p.chroma = f.chroma;
-            p.bitDepth = f.depth;
-            p.profile = f.chroma == 2 ? 122 : (f.depth > 8 ? 110 : 100);
+            p.setFormat(f.chroma, f.depth);
             ProbeResult r = search.decode(p, 1);
             if (r.clean && r.clipped < best.clipped / 2 && best.clipped - r.clipped > 1e-4) {
                 keyFit = p;

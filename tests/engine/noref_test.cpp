@@ -4,6 +4,7 @@
 #include "h264_params.h"
 #include "inband.h"
 #include "layout_from_rsv.h"
+#include "null_reporter.h"
 #include "synth.h"
 #include "synthetic_movie.h"
 
@@ -11,13 +12,6 @@
 
 namespace tv {
 namespace {
-
-class NullReporter : public Reporter {
-public:
-    void info(const std::string& line) override { lines.push_back(line); }
-    void progress(double) override {}
-    std::vector<std::string> lines;
-};
 
 // rtmd header with its two lengths adding up to the sample size and the
 // nominal frame rate at bytes 18..19, as the cameras write it.
@@ -63,7 +57,7 @@ TEST_P(LearnLayout, FindsRateAndAudioFromTheGroups) {
     data.resize(size_t(tail.videoStart) + 20);
 
     MemorySource src(data);
-    NullReporter rep;
+    test::NullReporter rep;
     const ParameterSets none = ParameterSets::fromConfig(VideoCodec::H264, {});
     RsvRecording rec = learnRecording(src, none, rep);
     EXPECT_EQ(rec.layout.rtmdSize, rtmdSize);
@@ -106,7 +100,7 @@ TEST(LearnLayout, FirstGroupCut) {
         for (int i = 0; i < 12; ++i) stampRtmd(data, g.start + i * 256, 256, row.rate);
         data.resize(row.keep);
         MemorySource src(data);
-        NullReporter rep;
+        test::NullReporter rep;
         const ParameterSets none = ParameterSets::fromConfig(VideoCodec::H264, {});
         try {
             RsvRecording rec = learnRecording(src, none, rep);
@@ -136,13 +130,8 @@ TEST(H264Params, WrittenSetsReadBack) {
                            Row{1, 8, 320, 180, false, false, false, 20, 2},
                            Row{2, 10, 1280, 720, true, false, true, 26, 0}}) {
         H264Params p;
-        p.chroma = row.chroma;
-        p.bitDepth = row.depth;
-        p.profile = row.chroma == 2 ? 122 : (row.depth > 8 ? 110 : 100);
-        p.widthMbs = (row.width + 15) / 16;
-        p.heightMbs = (row.height + 15) / 16;
-        p.cropRight = p.widthMbs * 16 - row.width;
-        p.cropBottom = p.heightMbs * 16 - row.height;
+        p.setFormat(row.chroma, row.depth);
+        p.setFrameSize(row.width, row.height);
         p.log2MaxFrameNum = 9;
         p.log2MaxPocLsb = 7;
         p.maxRefFrames = 3;
