@@ -52,6 +52,7 @@ import sys
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 import camera  # noqa: E402
 import mp4box  # noqa: E402
+import noref_cases  # noqa: E402
 
 # ---------------------------------------------------------------- the cases
 # cuts: (name, kind, args...). kinds:
@@ -118,55 +119,6 @@ CASES = {
         codec="h264", size="320x180", rate=(25, 1), groups=[12] * 3, bframes=2, slices=2,
         audio="twos", rtmd=1024, data_at=0x40000, tmcd=True, decoys=True,
         cuts=[("in-frame", "frame", 2, 4), ("boundary", "boundary", 2)]),
-    # Repairs without a reference clip (run with --noref). A body that repeats SPS/PPS (VPS) in its
-    # key frames describes itself: the parameter sets are taken from the stream.
-    "noref-avc-25p-twos-inband": dict(
-        codec="h264", size="320x180", rate=(25, 1), groups=[12] * 3, bframes=2, slices=4,
-        audio="twos", rtmd=1024, data_at=0x40000, inband=True, ref_groups=[12],
-        cuts=[("in-frame", "frame", 2, 5), ("boundary", "boundary", 2)]),
-    "noref-hevc-50p-ipcm4-inband": dict(
-        codec="hevc", size="320x180", rate=(50, 1), groups=[24] * 3, bframes=2, slices=2,
-        audio="ipcm4", rtmd=19456, data_at=0x40000, inband=True, ref_groups=[24],
-        cuts=[("in-audio", "audio", 1, 2, 0.5), ("in-frame", "frame", 2, 9)]),
-    # The usual bodies: no parameter sets in the stream. H.265 must be refused (a reference is
-    # needed); H.264 is rebuilt from its slices.
-    "noref-hevc-25p-twos": dict(
-        codec="hevc", size="320x180", rate=(25, 1), groups=[12] * 2, bframes=2, slices=2,
-        audio="twos", rtmd=1024, data_at=0x40000, ref_groups=[12],
-        cuts=[("in-frame", "frame", 1, 5)], refused=True),
-    # H.264 without parameter sets in the stream: rebuilt from the slices (flat matrices). Like a
-    # camera, no encoder-options SEI; the fields decoding cannot tell apart (chroma QP offset,
-    # implicit B weighting) at the values the search assumes when nothing tells it otherwise.
-    "noref-avc-25p-twos-r1024": dict(
-        codec="h264", size="320x180", rate=(25, 1), groups=[12] * 3, bframes=2, slices=4,
-        audio="twos", rtmd=1024, data_at=0x40000, ref_groups=[12],
-        camera_sei=True, x264=":psy=0:weightb=0",
-        cuts=[("in-frame", "frame", 2, 5)]),
-    "noref-avc-23976p-ipcm4-r19456": dict(
-        codec="h264", size="320x180", rate=(24000, 1001), groups=[12] * 3, bframes=2, slices=2,
-        audio="ipcm4", rtmd=19456, data_at=0x40000, ref_groups=[12],
-        camera_sei=True, x264=":psy=0:weightb=0",
-        cuts=[("in-audio", "audio", 2, 1, 0.5)]),
-    "noref-avc-50p-twos-ip-only": dict(
-        codec="h264", size="320x180", rate=(50, 1), groups=[24] * 2, bframes=0, slices=4,
-        audio="twos", rtmd=1024, data_at=0x20000, ref_groups=[24],
-        camera_sei=True, x264=":psy=0:weightb=0",
-        cuts=[("in-frame", "frame", 1, 10)]),
-    # 4:2:2 10-bit (XAVC S 4:2:2 modes): decodes without errors at 8 bits too; the depth is told
-    # by the samples the wrong one clips.
-    "noref-avc-2997p-422-10bit": dict(
-        codec="h264", size="320x180", rate=(30000, 1001), groups=[15] * 2, bframes=2, slices=4,
-        audio="twos", rtmd=1024, data_at=0x40000, ref_groups=[15], camera_sei=True,
-        x264=":psy=0:weightb=0", profile="high422", pix_fmt="yuv422p10le",
-        cuts=[("in-frame", "frame", 1, 7)]),
-    # One real body used custom 4x4/8x8 scaling matrices: with a donor clip from the same body
-    # (another frame size) the matrices are lent and the repair is exact; without one the
-    # pictures decode without errors (flat matrices, colours off).
-    "noref-avc-25p-cqm-donor": dict(
-        codec="h264", size="320x180", rate=(25, 1), groups=[12] * 2, bframes=2, slices=4,
-        audio="twos", rtmd=1024, data_at=0x40000, ref_groups=[12], camera_sei=True,
-        x264=":psy=0:weightb=0:cqm4=16,19,22,25,18,21,24,27,20,23,26,29,22,25,28,31:cqm8=16,18,20,22,24,26,28,30,19,21,23,25,27,29,31,33,22,24,26,28,30,32,34,36,25,27,29,31,33,35,37,39,28,30,32,34,36,38,40,42,31,33,35,37,39,41,43,45,34,36,38,40,42,44,46,48,37,39,41,43,45,47,49,51", donor_size="640x360",
-        cuts=[("in-frame", "frame", 1, 5)]),
     # For benchmarks: bigger pictures at a high bit rate, so a GB holds a realistic frame count.
     "bench-avc": dict(
         codec="h264", size="1280x720", rate=(25, 1), groups=[12] * 4, bframes=2, slices=4,
@@ -178,6 +130,9 @@ CASES = {
         codec="hevc", size="1280x720", rate=(50, 1), groups=[24] * 2, bframes=2, slices=2,
         audio="ipcm4", rtmd=19456, data_at=0x40000, crf=4, cuts=[], bench=True),
 }
+
+# Repairs without a reference clip (run_corpus.py --noref).
+CASES.update(noref_cases.CASES)
 
 AUDIO_TONES = {"healthy": (440, 660, 330, 550, 770, 990), "reference": (523, 784, 262, 392, 1047, 1319)}
 
