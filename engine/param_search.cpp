@@ -208,6 +208,48 @@ std::vector<uint8_t> avcCPayload(const H264Params& p) {
     return std::vector<uint8_t>(box->begin() + 8, box->end());
 }
 
+struct Survivor {
+    H264Params p;
+    Parsed parsed;
+};
+
+// Every combination of the fields slice headers depend on under which each
+// header of the GOP parses consistently.
+std::vector<Survivor> headerCandidates(const std::vector<Picture>& gop, const H264Params& base, Reporter& rep) {
+    rep.progress(0);
+    std::vector<Survivor> survivors;
+    for (uint32_t fn = 4; fn <= 16; ++fn) {
+        rep.progress(10.0 * (fn - 4) / 13);
+        for (uint32_t poc = 0; poc <= 14; ++poc) {
+            for (int cabac = 1; cabac >= 0; --cabac)
+                for (int wp = 0; wp <= 1; ++wp)
+                    for (uint32_t bi = 0; bi <= 2; ++bi)
+                        for (int dbk = 1; dbk >= 0; --dbk)
+                            for (uint32_t l0 = 1; l0 <= 8; ++l0)
+                                for (uint32_t l1 = 1; l1 <= 2; ++l1) {
+                                    H264Params p = base;
+                                    p.log2MaxFrameNum = fn;
+                                    p.pocType = poc == 14 ? 2 : 0;
+                                    p.log2MaxPocLsb = poc == 14 ? 4 : poc + 4;
+                                    p.cabac = cabac;
+                                    p.weightedPred = wp;
+                                    p.bipredIdc = bi;
+                                    p.deblockingControl = dbk;
+                                    p.numRefL0 = l0;
+                                    p.numRefL1 = l1;
+                                    auto parsed = parseGop(gop, p);
+                                    if (!parsed) continue;
+                                    // Defaults no slice relies on, and B weighting
+                                    // without B slices, do not change a thing.
+                                    if (!parsed->refDefaultsUsed && (l0 > 1 || l1 > 1)) continue;
+                                    if (!parsed->bSlices && bi > 0) continue;
+                                    survivors.push_back({p, *parsed});
+                                }
+        }
+    }
+    return survivors;
+}
+
 class Search {
 public:
     Search(const std::vector<Picture>& gop, Reporter& rep) : gop_(gop), rep_(rep), start_(Clock::now()) {}
@@ -268,44 +310,7 @@ RebuiltParameterSets searchH264ParameterSets(const ByteSource& rsv, const RsvRec
     base.frameDuration = rec.layout.frameDuration;
 
     // 1. Fields slice headers depend on: keep what parses consistently.
-    rep.progress(0);
-    struct Survivor {
-        H264Params p;
-        Parsed parsed;
-    };
-    std::vector<Survivor> survivors;
-    std::set<std::vector<uint32_t>> seen;
-    for (uint32_t fn = 4; fn <= 16; ++fn) {
-        rep.progress(10.0 * (fn - 4) / 13);
-        for (uint32_t poc = 0; poc <= 14; ++poc) {
-            for (int cabac = 1; cabac >= 0; --cabac)
-                for (int wp = 0; wp <= 1; ++wp)
-                    for (uint32_t bi = 0; bi <= 2; ++bi)
-                        for (int dbk = 1; dbk >= 0; --dbk)
-                            for (uint32_t l0 = 1; l0 <= 8; ++l0)
-                                for (uint32_t l1 = 1; l1 <= 2; ++l1) {
-                                    H264Params p = base;
-                                    p.log2MaxFrameNum = fn;
-                                    p.pocType = poc == 14 ? 2 : 0;
-                                    p.log2MaxPocLsb = poc == 14 ? 4 : poc + 4;
-                                    p.cabac = cabac;
-                                    p.weightedPred = wp;
-                                    p.bipredIdc = bi;
-                                    p.deblockingControl = dbk;
-                                    p.numRefL0 = l0;
-                                    p.numRefL1 = l1;
-                                    auto parsed = parseGop(gop, p);
-                                    if (!parsed) continue;
-                                    // Defaults no slice relies on, and B weighting
-                                    // without B slices, do not change a thing.
-                                    if (!parsed->refDefaultsUsed && (l0 > 1 || l1 > 1)) continue;
-                                    if (!parsed->bSlices && bi > 0) continue;
-                                    std::vector<uint32_t> key = {fn, poc, uint32_t(cabac), uint32_t(wp), bi,
-                                                                 uint32_t(dbk), l0, l1};
-                                    if (seen.insert(key).second) survivors.push_back({p, *parsed});
-                                }
-        }
-    }
+    const std::vector<Survivor> survivors = headerCandidates(gop, base, rep);
     if (survivors.empty()) needReference("no parameter set fits the slice headers");
     rep.info("parameter-set search: " + std::to_string(survivors.size()) +
              " candidates fit every slice header of the first GOP");
@@ -366,8 +371,8 @@ RebuiltParameterSets searchH264ParameterSets(const ByteSource& rsv, const RsvRec
                         p.setFrameSize(fs.width, fs.height);
                         p.transform8x8 = t8;
                         p.picInitQp = qp;
-                        if (f.depth > 8 && qp < lo) continue;
-                        if (f.depth == 8 && qp < lo) continue;
+                        // SliceQP never falls below -6 x (bit depth - 8).
+                        if (qp < lo - 6 * int32_t(f.depth - 8)) continue;
                         if (donor) {
                             p.spsScaling = donor->spsScaling;
                             p.ppsScaling = donor->ppsScaling;
@@ -441,7 +446,8 @@ RebuiltParameterSets searchH264ParameterSets(const ByteSource& rsv, const RsvRec
             p.numRefL0 = order[i]->p.numRefL0;
             p.numRefL1 = order[i]->p.numRefL1;
             if (!order[i]->parsed.refDefaultsUsed) {
-                // x264-style defaults: the PPS names the reference count.
+                // No slice relies on the default: write the reference
+                // count there, as encoders do.
                 p.numRefL0 = std::max<uint32_t>(1, std::min<uint32_t>(refs, 32));
             }
             p.reorderFrames = reorderDepth(order[i]->parsed, p);
@@ -457,11 +463,10 @@ RebuiltParameterSets searchH264ParameterSets(const ByteSource& rsv, const RsvRec
         }
     }
     if (!winner) needReference("no candidate decodes the first GOP");
-    // Fields that decode without errors whichever value they take (8 or
-    // 10 bits, implicit or default B weighting, the chroma QP offset) keep
-    // the donor's value, an encoder's stated option, or the values these
-    // bodies write: 4:2:0 8-bit or 4:2:2 10-bit, no implicit weighting, no
-    // chroma offset.
+    // Fields that decode without errors whichever value they take (implicit
+    // or default B weighting, the chroma QP offset) have kept the donor's
+    // value, an encoder's stated option, or the values these bodies write:
+    // no implicit weighting, no chroma offset.
     search.progress(100);
     H264Params& w = *winner;
     w.level = w.widthMbs * w.heightMbs > 8192 ? 51 : (w.widthMbs * w.heightMbs > 3600 ? 42 : 40);
