@@ -23,6 +23,9 @@ constexpr auto kTimeBound = std::chrono::seconds(170);
 // Pictures of the first GOP used: enough for the P/B fields, few enough to
 // keep a 4K search within the bound.
 constexpr size_t kMaxGopPictures = 32;
+// And few enough bytes to keep memory bounded at high bit rates (an
+// intra-only 4K picture can be several megabytes).
+constexpr size_t kMaxGopBytes = 96u << 20;
 
 [[noreturn]] void needReference(const std::string& why) {
     throw EngineError(Kind::NeedsReference,
@@ -45,7 +48,10 @@ std::vector<Picture> readGop(const ByteSource& rsv, const RsvRecording& rec) {
     size_t end = rec.groupStarts.size() > 1 ? rec.groupStarts[1] : rec.frames.size();
     end = std::min(end, kMaxGopPictures);
     std::vector<Picture> gop;
+    size_t bytes = 0;
     for (size_t i = 0; i < end; ++i) {
+        bytes += rec.frames[i].size;
+        if (i > 0 && bytes > kMaxGopBytes) break;
         Picture pic;
         pic.sample = rsv.readVector(rec.frames[i].offset, rec.frames[i].size);
         for (size_t p = 0; p + 5 <= pic.sample.size();) {
