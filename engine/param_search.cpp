@@ -26,6 +26,9 @@ constexpr size_t kMaxGopPictures = 32;
 // And few enough bytes to keep memory bounded at high bit rates (an
 // intra-only 4K picture can be several megabytes).
 constexpr size_t kMaxGopBytes = 96u << 20;
+// More than any slice header with its CABAC alignment and first data bits
+// (the header parser reads at most 1024 bytes).
+constexpr size_t kSliceHeadBytes = 1100;
 
 [[noreturn]] void needReference(const std::string& why) {
     throw EngineError(Kind::NeedsReference,
@@ -58,8 +61,11 @@ std::vector<Picture> readGop(const ByteSource& rsv, const RsvRecording& rec) {
             uint32_t len = be32(&pic.sample[p]);
             if (len == 0 || len > pic.sample.size() - p - 4) break;
             Nal n;
-            n.bytes.assign(pic.sample.begin() + long(p) + 4, pic.sample.begin() + long(p + 4 + len));
-            n.type = n.bytes[0] & 31;
+            n.type = pic.sample[p + 4] & 31;
+            // A slice's header lies in its first bytes; the rest is only
+            // decoded, from the sample.
+            const size_t keep = n.type >= 1 && n.type <= 5 ? std::min<size_t>(len, kSliceHeadBytes) : len;
+            n.bytes.assign(pic.sample.begin() + long(p) + 4, pic.sample.begin() + long(p + 4 + keep));
             if (n.type >= 1 && n.type <= 5) pic.slices.push_back(std::move(n));
             else if (n.type == 6) pic.sei.push_back(std::move(n));
             p += 4 + len;
