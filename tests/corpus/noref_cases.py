@@ -7,7 +7,8 @@ Same keys as make_clip.py's cases, plus:
   x264        extra libx264 options; profile, pix_fmt: the encoder profile and picture format
   refused     the repair must fail with exit 13 (a reference clip is needed)
   donor_size  run with a donor clip of this frame size (same body, other settings), and once more
-              without it (flat matrices: pictures must decode without errors)
+              without it (flat matrices: pictures must decode without errors; with
+              refused_without_donor the repair must fail with exit 13 instead)
 """
 
 # Custom quantisation matrices (rising towards the high frequencies, as a camera's do).
@@ -64,4 +65,11 @@ CASES = {
         audio="twos", rtmd=1024, data_at=0x40000, ref_groups=[12], camera_sei=True,
         x264=":psy=0:weightb=0:cqm4=%s:cqm8=%s" % (CQM4, CQM8), donor_size="640x360",
         cuts=[("in-frame", "frame", 1, 5)]),
+    # CAVLC: pictures decode under any initial QP (only brighter or darker), so only a donor from
+    # the same body settles it; without one the repair is refused.
+    "noref-avc-25p-cavlc-donor": dict(
+        codec="h264", size="320x180", rate=(25, 1), groups=[12] * 2, bframes=2, slices=2,
+        audio="twos", rtmd=1024, data_at=0x40000, ref_groups=[12], camera_sei=True,
+        x264=":psy=0:weightb=0:cabac=0", donor_size="640x360", refused_without_donor=True,
+        cuts=[("in-frame", "frame", 1, 4)]),
 }

@@ -417,16 +417,22 @@ def run_case(args, work):
         except Failure as f:
             results.append((var["name"], str(f), text))
         if donor and var["kind"] == "cut":
-            results.append(without_donor(args, exp, var, rsv, out.replace(".mp4", "-nodonor.mp4")))
+            results.append(without_donor(args, var, rsv, out.replace(".mp4", "-nodonor.mp4"),
+                                         case_def.get("refused_without_donor", False)))
     return results
 
 
-def without_donor(args, exp, var, rsv, out):
-    """Custom matrices and no donor: flat matrices, said so, and pictures that decode cleanly."""
+def without_donor(args, var, rsv, out, refused):
+    """No donor: flat matrices, said so, and pictures that decode cleanly; or, for what only a donor
+    settles, a refusal asking for a reference."""
     name = var["name"] + " (no donor)"
     text = ""
     try:
         rc, text = run_engine(args.engine, None, rsv, out, True)
+        if refused:
+            check_failure(rc, text, out)
+            check(rc == 13, "exit status %d, expected 13 (a reference clip is needed)" % rc)
+            return (name, None, text)
         check(rc == 0, "engine exit status %d" % rc)
         flat = "Info: flat scaling matrices: no reference or donor supplied them"
         check(text.count(flat) == 1, "the flat-matrix line is not printed exactly once")
