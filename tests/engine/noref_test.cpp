@@ -191,6 +191,85 @@ TEST(H264Params, WrittenSetsReadBack) {
     }
 }
 
+// Slice headers under candidate parameters: what the search's filter keeps
+// and the rows it must throw out.
+TEST(SliceHeaderFilter, KeepsConsistentHeadersOnly) {
+    H264Params p;
+    p.log2MaxFrameNum = 4;
+    p.log2MaxPocLsb = 5;
+    p.cabac = true;
+    p.deblockingControl = true;
+    p.weightedPred = true;
+    struct Row {
+        const char* name;
+        bool idr = true, cabacOnes = true;
+        uint32_t frameNum = 0, ppsId = 0, firstData = 0x0A5, disableDeblocking = 0;
+        bool parses = true;
+    };
+    const Row rows[] = {
+        {"IDR"},
+        {"P slice with a weight table", false},
+        {"IDR with a frame number", true, true, 3, 0, 0x0A5, 0, false},
+        {"another PPS", true, true, 0, 1, 0x0A5, 0, false},
+        {"CABAC alignment bit zero", true, false, 0, 0, 0x0A5, 0, false},
+        {"arithmetic decoder offset 510", true, true, 0, 0, 510, 0, false},
+        {"deblocking mode out of range", true, true, 0, 0, 0x0A5, 3, false},
+    };
+    for (const Row& row : rows) {
+        test::BitWriter w;
+        w.ue(40);                 // first_mb_in_slice
+        w.ue(row.idr ? 7 : 5);    // I or P, all slices alike
+        w.ue(row.ppsId);
+        w.u(row.frameNum + (row.idr ? 0 : 1), 4);
+        if (row.idr) w.ue(2);     // idr_pic_id
+        w.u(6, 5);                // POC lsb
+        if (!row.idr) {
+            w.u(1, 1);            // num_ref_idx_active_override
+            w.ue(1);              // two references
+            w.u(0, 1);            // no list modification
+            w.ue(5);              // luma_log2_weight_denom
+            w.ue(5);              // chroma_log2_weight_denom
+            for (int i = 0; i < 2; ++i) {
+                w.u(1, 1);
+                w.se(40);
+                w.se(-3);
+                w.u(0, 1);
+            }
+        }
+        if (row.idr) w.u(0, 2);   // no_output_of_prior_pics, long_term_reference
+        else w.u(0, 1);           // sliding window
+        if (!row.idr) w.ue(1);    // cabac_init_idc
+        w.se(-4);                 // slice_qp_delta
+        w.ue(row.disableDeblocking);
+        if (row.disableDeblocking != 1) {
+            w.se(0);
+            w.se(0);
+        }
+        // Up to the byte boundary with cabac_alignment_one_bit, then data:
+        // the writer's position is not exposed, so pad with a known length.
+        std::vector<uint8_t> nal = w.nal({uint8_t(row.idr ? 0x65 : 0x41)});
+        // Rewrite the tail: drop the trailing bits byte and append the data.
+        while (!nal.empty() && nal.back() == 0) nal.pop_back();
+        uint8_t& last = nal.back();
+        int stop = 0;
+        while (!((last >> stop) & 1)) ++stop;
+        if (row.cabacOnes) last |= uint8_t((1u << (stop + 1)) - 1);  // stop bit and below become ones
+        else last &= uint8_t(~(1u << stop));
+        nal.push_back(uint8_t(row.firstData >> 1));
+        nal.push_back(uint8_t((row.firstData & 1) << 7 | 0x35));
+        nal.push_back(0x80);
+        auto h = parseSliceHeader(nal.data(), nal.size(), p);
+        EXPECT_EQ(h.has_value(), row.parses) << row.name;
+        if (h && row.parses) {
+            EXPECT_EQ(h->firstMb, 40u) << row.name;
+            EXPECT_EQ(h->pocLsb, 6u) << row.name;
+            EXPECT_EQ(h->qpDelta, -4) << row.name;
+            EXPECT_EQ(h->usesWeights, !row.idr) << row.name;
+            EXPECT_EQ(h->numRefL0, row.idr ? 1u : 2u) << row.name;
+        }
+    }
+}
+
 TEST(Inband, FindsParameterSetsBeforeTheFirstSlice) {
     const auto sps = test::h264Sps(0), pps = test::h264Pps();
     std::vector<uint8_t> data;
