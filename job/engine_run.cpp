@@ -13,6 +13,7 @@
 #include <thread>
 
 #include "bridge/resources.h"
+#include "engine/engine_contract.h"
 #include "job/job.h"
 #include "job/job_error.h"
 #include "job/output_reader.h"
@@ -162,23 +163,24 @@ std::string exitMessage(int status, const std::vector<std::string>& log) {
     return message;
 }
 
-std::vector<std::string> Job::runUntrunc(const std::string& ref, const std::string& rsv, const std::string& out) {
+std::vector<std::string> runUntrunc(Job& job, const std::string& ref, const std::string& rsv,
+                                    const std::string& out) {
     std::optional<std::string> engine = resourcePath("untrunc");
     if (!engine) throw JobError("untrunc", 1, kNoEngine);
 
-    OutputReader reader([this](const Value& changes) { update(changes); });
+    OutputReader reader([&job](const Value& changes) { job.update(changes); });
     SpawnOptions options;
     options.executable = *engine;
-    options.args = {"-n", "-rsv-ben", "-dst", out, ref, rsv};
+    options.args = {engine_contract::kFlagNoQuestions, engine_contract::kFlagRsv, engine_contract::kFlagOutput, out, ref, rsv};
     options.onOutput = [&reader](const char* data, size_t size) { reader.feed(data, size); };
-    options.onStarted = [this](pid_t pid) { proc = EngineProcess{pid, std::nullopt}; };
+    options.onStarted = [&job](pid_t pid) { job.proc = EngineProcess{pid, std::nullopt}; };
 
     SpawnResult result = spawnAndWait(options);
     if (result.spawnError) throw JobError::system(*result.spawnError);
     if (result.waitError) throw JobError::system(*result.waitError);
-    if (proc) proc->waitStatus = result.waitStatus;
+    if (job.proc) job.proc->waitStatus = result.waitStatus;
 
     std::vector<std::string> log = reader.takeLog();
-    if (!result.signal && result.exitStatus == 0) return log;
+    if (!result.signal && result.exitStatus == engine_contract::kExitSuccess) return log;
     throw JobError("untrunc", result.exitStatus, exitMessage(result.exitStatus, log));
 }

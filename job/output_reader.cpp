@@ -2,7 +2,8 @@
 
 #include <charconv>
 
-#include "job/copy.h"
+#include "engine/engine_contract.h"
+#include "job/text_format.h"
 
 namespace {
 
@@ -106,11 +107,11 @@ void OutputReader::feed(const char* data, size_t size) {
     if (text.empty()) return;
 
     buffer_ += text;
-    if (!saving_ && buffer_.find("Info: saving") != std::string::npos) saving_ = true;
+    if (!saving_ && buffer_.find(engine_contract::kSavingLine) != std::string::npos) saving_ = true;
 
     double value = 0;
     if (lastPercentage(buffer_, value)) {
-        const double pct = saving_ ? value * 22 / 100 + 70 : value * 35 / 100 + 35;
+        const double pct = engine_contract::jobPercent(value, saving_);
         const std::string detail =
             (saving_ ? "MP4 저장 " : "GOP 재조립 ") + fixed(value, 0) + "%";
         onProgress_(Value{{"pct", pct}, {"detail", detail}});
@@ -119,7 +120,7 @@ void OutputReader::feed(const char* data, size_t size) {
     size_t start = 0;
     for (size_t nl = buffer_.find('\n'); nl != std::string::npos; nl = buffer_.find('\n', start)) {
         std::string line = buffer_.substr(start, nl - start);
-        if (startsWith(line, "Info:") && line.find('%') == std::string::npos) log_.push_back(std::move(line));
+        if (startsWith(line, engine_contract::kInfoPrefix) && line.find('%') == std::string::npos) log_.push_back(std::move(line));
         start = nl + 1;
     }
     buffer_ = lastChars(buffer_.substr(start), kKeptLineChars);

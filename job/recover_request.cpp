@@ -8,9 +8,10 @@
 #include <random>
 
 #include "bridge/queues.h"
-#include "job/copy.h"
 #include "job/job.h"
 #include "job/paths.h"
+#include "job/pipeline.h"
+#include "job/text_format.h"
 #include "scan/fs_queries.h"
 
 namespace {
@@ -86,5 +87,5 @@ void handleRecoverRequest(Bridge& bridge, int64_t call, const Value& args) {
     job->source = source;
     bridge.jobs[job->id] = job;
     bridge.reply(call, Value{{"id", job->id}});
-    runInBackground([job, rsv = *rsv, ref = *ref, vol = *vol] { job->run(rsv, ref, vol); });
+    runInBackground([job, rsv = *rsv, ref = *ref, vol = *vol] { runJob(*job, rsv, ref, vol); });
 }
