@@ -14,6 +14,7 @@
 
 #include "bridge/resources.h"
 #include "engine/engine_contract.h"
+#include "engine/unique_fd.h"
 #include "job/job.h"
 #include "job/job_error.h"
 #include "job/output_reader.h"
@@ -27,22 +28,6 @@ constexpr size_t kReadPiece = 64 * 1024;
 // After the child has exited, a pipe that stays silent this long is taken as
 // finished even if a process it left behind still holds it open.
 constexpr int kQuietAfterExitMs = 500;
-
-class Fd {
-public:
-    explicit Fd(int fd = -1) : fd_(fd) {}
-    Fd(const Fd&) = delete;
-    Fd& operator=(const Fd&) = delete;
-    ~Fd() { reset(); }
-    int get() const { return fd_; }
-    void reset() {
-        if (fd_ >= 0) ::close(fd_);
-        fd_ = -1;
-    }
-
-private:
-    int fd_;
-};
 
 void readToEnd(int fd, const std::atomic<bool>& exited, const SpawnOptions& options) {
     std::string piece(kReadPiece, '\0');
@@ -87,8 +72,8 @@ SpawnResult spawnAndWait(const SpawnOptions& options) {
         result.spawnError = errno;
         return result;
     }
-    Fd readEnd(fds[0]);
-    Fd writeEnd(fds[1]);
+    tv::UniqueFd readEnd(fds[0]);
+    tv::UniqueFd writeEnd(fds[1]);
 
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
@@ -109,7 +94,7 @@ SpawnResult spawnAndWait(const SpawnOptions& options) {
         result.spawnError = err;
         return result;
     }
-    writeEnd.reset();  // only the child writes now; its exit brings the end of the pipe
+    writeEnd.close();  // only the child writes now; its exit brings the end of the pipe
     if (options.onStarted) options.onStarted(pid);
 
     std::atomic<bool> exited{false};

@@ -2,6 +2,7 @@
 
 #include <charconv>
 
+#include "bridge/utf8.h"
 #include "engine/engine_contract.h"
 #include "job/text_format.h"
 
@@ -9,30 +10,6 @@ namespace {
 
 bool isDigit(char c) { return c >= '0' && c <= '9'; }
 bool isContinuation(unsigned char c) { return (c & 0xC0) == 0x80; }
-
-// Length of the UTF-8 sequence a lead byte announces; 0 for a byte that
-// cannot begin one.
-size_t sequenceLength(unsigned char c) {
-    if (c < 0x80) return 1;
-    if (c >= 0xC2 && c <= 0xDF) return 2;
-    if (c >= 0xE0 && c <= 0xEF) return 3;
-    if (c >= 0xF0 && c <= 0xF4) return 4;
-    return 0;
-}
-
-// Is bytes [p, p+len) a well-formed sequence (no overlongs, no surrogates)?
-bool wellFormed(const unsigned char* p, size_t len) {
-    for (size_t i = 1; i < len; ++i)
-        if (!isContinuation(p[i])) return false;
-    if (len == 3) {
-        if (p[0] == 0xE0 && p[1] < 0xA0) return false;
-        if (p[0] == 0xED && p[1] >= 0xA0) return false;
-    } else if (len == 4) {
-        if (p[0] == 0xF0 && p[1] < 0x90) return false;
-        if (p[0] == 0xF4 && p[1] >= 0x90) return false;
-    }
-    return true;
-}
 
 // Appends the valid text of `in` to `out`, each malformed byte replaced by
 // U+FFFD so the rest of the piece is kept (the page receives only valid
@@ -42,7 +19,7 @@ std::string decodeInto(const std::string& in, std::string& out) {
     const size_t n = in.size();
     size_t i = 0;
     while (i < n) {
-        const size_t len = sequenceLength(p[i]);
+        const size_t len = utf8SequenceLength(p[i]);
         if (len == 0) {
             out += "\xEF\xBF\xBD";
             ++i;
@@ -50,12 +27,12 @@ std::string decodeInto(const std::string& in, std::string& out) {
         }
         if (i + len > n) {
             // Possibly the start of a character whose rest is still on its way.
-            if (wellFormed(p + i, n - i)) return in.substr(i);
+            if (utf8WellFormedStart(p + i, n - i)) return in.substr(i);
             out += "\xEF\xBF\xBD";
             ++i;
             continue;
         }
-        if (!wellFormed(p + i, len)) {
+        if (!utf8WellFormedStart(p + i, len)) {
             out += "\xEF\xBF\xBD";
             ++i;
             continue;

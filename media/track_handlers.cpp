@@ -6,22 +6,9 @@
 
 #include <optional>
 
+#include "engine/unique_fd.h"
+
 namespace {
-
-// An open file descriptor, closed on scope exit.
-class Fd {
-public:
-    explicit Fd(int fd) : fd_(fd) {}
-    ~Fd() {
-        if (fd_ >= 0) ::close(fd_);
-    }
-    Fd(const Fd&) = delete;
-    Fd& operator=(const Fd&) = delete;
-    int get() const { return fd_; }
-
-private:
-    int fd_;
-};
 
 struct Box {
     uint32_t type = 0;
@@ -94,7 +81,7 @@ std::optional<uint32_t> handlerType(int fd, const Box& trak) {
 
 std::map<uint32_t, uint32_t> trackHandlers(const std::string& path) {
     std::map<uint32_t, uint32_t> handlers;
-    Fd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
+    tv::UniqueFd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
     struct stat st {};
     if (fd.get() < 0 || ::fstat(fd.get(), &st) != 0 || !S_ISREG(st.st_mode)) return handlers;
     const auto moov = findChild(fd.get(), 0, st.st_size, fourCC('m', 'o', 'o', 'v'));
