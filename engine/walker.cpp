@@ -1,5 +1,7 @@
 #include "walker.h"
 
+#include "box.h"
+
 #include "bytes.h"
 
 #include <algorithm>
@@ -99,12 +101,10 @@ bool GroupWalker::zeroTail(int64_t from) const {
 bool GroupWalker::indexFollows(int64_t at) const {
     // A finished file given as the RSV: its media data ends where the movie
     // header (or metadata after it) begins.
-    uint8_t h[8];
-    if (!src_.readExact(at, h, 8)) return false;
-    uint32_t type = be32(h + 4);
-    uint32_t size = be32(h);
-    return (type == fourcc("moov") || type == fourcc("meta") || type == fourcc("free")) &&
-           size >= 8 && int64_t(size) <= src_.size() - at;
+    const auto h = peekBoxHeader(src_, at);
+    if (!h) return false;
+    return (h->type == fourcc("moov") || h->type == fourcc("meta") || h->type == fourcc("free")) &&
+           h->size32 >= 8 && int64_t(h->size32) <= src_.size() - at;
 }
 
 std::optional<int64_t> GroupWalker::closesAt(int64_t p, const std::vector<int64_t>& audioFrames,
