@@ -7,8 +7,9 @@
 #pragma once
 
 #include "nal.h"
+#include "param_sets.h"
 #include "reference.h"
-#include "walk.h"
+#include "group_sink.h"
 #include "walker.h"
 
 #include <cstdint>

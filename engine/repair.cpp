@@ -6,6 +6,7 @@
 #include "engine_contract.h"
 #include "errors.h"
 #include "nal.h"
+#include "output.h"
 #include "reference.h"
 #include "rsv_start.h"
 #include "stream_check.h"

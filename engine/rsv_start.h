@@ -7,7 +7,7 @@
 #pragma once
 
 #include "byte_source.h"
-#include "repair.h"
+#include "reporter.h"
 #include "walker.h"
 
 #include <cstdint>

@@ -10,24 +10,14 @@
 // does not match the reference); I/O errors propagate from the source.
 #pragma once
 
-#include "repair.h"
+#include "group_sink.h"
+#include "reporter.h"
 #include "walker.h"
 
 #include <cstdint>
 #include <string>
 
 namespace tv {
-
-// Receives accepted groups (the Assembly in a repair).
-class GroupSink {
-public:
-    virtual ~GroupSink() = default;
-    virtual void add(const GroupResult& group) = 0;
-    // The next group does not follow the previous one: bytes were skipped.
-    virtual void markDiscontinuity() = 0;
-    virtual WalkClock clock() const = 0;
-    virtual size_t groups() const = 0;
-};
 
 // Counts skipped ranges and words the log lines about them.
 class DamageLog {

@@ -13,6 +13,7 @@
 #include "assembly.h"
 #include "errors.h"
 #include "nal.h"
+#include "param_sets.h"
 #include "reference.h"
 #include "repair.h"
 #include "rsv_start.h"
