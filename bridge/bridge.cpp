@@ -11,8 +11,6 @@
 #include "bridge/resources.h"
 #include "bridge/utf8.h"
 
-const char* const Bridge::kCommands[5] = {"scan", "probe", "recover", "open", "licenses"};
-
 namespace {
 
 const char kNoLicenses[] = "오픈소스 라이선스 파일을 찾을 수 없습니다";
