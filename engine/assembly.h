@@ -10,7 +10,7 @@
 #include "param_sets.h"
 #include "reference.h"
 #include "group_sink.h"
-#include "walker.h"
+#include "one_group.h"
 
 #include <cstdint>
 #include <string>

@@ -1,7 +1,7 @@
 // The receiver of the groups a walk accepts (the Assembly in a repair).
 #pragma once
 
-#include "walker.h"
+#include "one_group.h"
 
 #include <cstddef>
 

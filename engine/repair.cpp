@@ -10,8 +10,8 @@
 #include "reference.h"
 #include "rsv_start.h"
 #include "stream_check.h"
-#include "walk.h"
-#include "walker.h"
+#include "resync_walk.h"
+#include "one_group.h"
 
 #include <cerrno>
 #include <cstring>
@@ -93,7 +93,7 @@ RepairSummary runRepair(const RepairOptions& opt, Reporter& rep) {
     const int64_t dataStart = locateMediaData(rsv, walker, assembly.clock(), rep);
 
     rep.progress(0);
-    walkGroups(rsv, walker, assembly, dataStart, rep, opt.verbose);
+    walkResynchronising(rsv, walker, assembly, dataStart, rep, opt.verbose);
     rep.progress(100);
     if (assembly.videoFrames() == 0)
         throw EngineError(Kind::Input, "no complete video frame found in the RSV");

@@ -8,7 +8,7 @@
 
 #include "byte_source.h"
 #include "reporter.h"
-#include "walker.h"
+#include "one_group.h"
 
 #include <cstdint>
 #include <vector>

@@ -3,9 +3,9 @@
 // next group's rtmd header. It reads only headers through a ByteSource and
 // never loads a group's media into memory.
 //
-// tryGroup() is a pure step: "a group at offset X → its samples, or why not".
-// The repair loop decides what to do with failures (today: stop; later:
-// resynchronise with findGroupStart()). Thread: one thread per walker.
+// readOneGroup() is a pure step: "a group at offset X → its samples, or why not".
+// The walk (resync_walk.h) decides what to do with failures: it skips the
+// damage and resynchronises with findGroupStart(). Thread: one thread per walker.
 // Errors: I/O errors from the source propagate as EngineError(Io).
 #pragma once
 
@@ -88,7 +88,7 @@ public:
     GroupWalker(const ByteSource& src, StreamLayout layout, const ParameterSets& ps)
         : src_(src), layout_(std::move(layout)), ps_(ps) {}
 
-    GroupResult tryGroup(int64_t offset, const WalkClock& clock) const;
+    GroupResult readOneGroup(int64_t offset, const WalkClock& clock) const;
     // Both rtmd markers at offset (a partial header at end-of-file counts if
     // what is there matches).
     bool rtmdAt(int64_t offset, bool allowPartial = false) const;

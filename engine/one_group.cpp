@@ -1,4 +1,4 @@
-#include "walker.h"
+#include "one_group.h"
 
 #include "box.h"
 
@@ -141,7 +141,7 @@ std::optional<int64_t> GroupWalker::closesAt(int64_t p, const std::vector<int64_
     return std::nullopt;
 }
 
-GroupResult GroupWalker::tryGroup(int64_t start, const WalkClock& clock) const {
+GroupResult GroupWalker::readOneGroup(int64_t start, const WalkClock& clock) const {
     GroupResult g;
     g.start = g.rtmdOffset = g.end = g.keptEnd = start;
     const int64_t size = src_.size();
@@ -336,7 +336,7 @@ std::optional<int64_t> GroupWalker::findGroupStart(int64_t from, int64_t limit, 
             // samples if the file is cut within it.
             if (layout_.rtmdSize > 0 && off >= int64_t(layout_.rtmdSize) && rtmdAt(off - layout_.rtmdSize))
                 continue;
-            GroupResult g = tryGroup(off, clock);
+            GroupResult g = readOneGroup(off, clock);
             if (g.status != GroupResult::Status::Failed || (acceptUnconfirmed && g.endUnconfirmed))
                 return off;
         }

@@ -12,7 +12,7 @@
 
 #include "group_sink.h"
 #include "reporter.h"
-#include "walker.h"
+#include "one_group.h"
 
 #include <cstdint>
 #include <string>
@@ -45,7 +45,7 @@ struct WalkSummary {
 // for a good group when the very first one fails (a mismatched reference
 // never verifies anything; scanning a whole card image to prove it would take
 // long).
-WalkSummary walkGroups(const ByteSource& src, GroupWalker& walker, GroupSink& sink, int64_t start,
+WalkSummary walkResynchronising(const ByteSource& src, GroupWalker& walker, GroupSink& sink, int64_t start,
                        Reporter& rep, bool verbose, int64_t firstWindow = 64LL << 20);
 
 }  // namespace tv
