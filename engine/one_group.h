@@ -111,7 +111,17 @@ public:
 
 private:
     struct Nal;
+    struct PictureRead;
     Nal readNal(int64_t at) const;
+    // The steps of readOneGroup: the NAL units of one picture after its
+    // delimiter (the last picture also tries to close the group there); the
+    // verdict when a picture ends neither at a delimiter nor at a confirmed
+    // group end (cut or damage); and the group's kept end once it has one.
+    PictureRead readPicture(int64_t from, FrameInfo& f, bool last, const std::vector<int64_t>& audioFrames,
+                            bool* atEnd) const;
+    GroupResult endAtOpenPicture(GroupResult& g, FrameInfo& f, int64_t pos, int64_t i, bool last,
+                                 const PictureRead& r, const std::vector<int64_t>& audioFrames) const;
+    GroupResult finishGroup(GroupResult& g, GroupResult::Status s, std::string why, int64_t at) const;
     std::optional<int64_t> closesAt(int64_t p, const std::vector<int64_t>& audioFrames,
                                     std::vector<int64_t>* used, bool* atEnd) const;
     bool zeroTail(int64_t from) const;
