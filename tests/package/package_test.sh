@@ -66,7 +66,10 @@ answer=$(printf '{"cmd":"licenses","call":1}\n{"cmd":"scan","call":2}\n' |
          timeout 60 "$app" --headless --volumes "$cards") || fail "headless run failed"
 case "$answer" in *"MARKER-$$-SHIPPED"*) ;; *) fail "licences not from the root: ${answer:0:200}" ;; esac
 case "$answer" in *'"name":"C0001.RSV"'*) ;; *) fail "scan did not find the RSV: ${answer:0:300}" ;; esac
-"$root/usr/lib/torvelin-recovery/untrunc" --help >/dev/null || fail "the packaged engine does not run"
+# A whole recovery by the unpacked application: it must find its engine under the root's /usr/lib.
+status=0
+python3 "$(dirname "$0")/../e2e/run_e2e.py" --app "$app" --scenario recover >"$work/e2e.log" 2>&1 || status=$?
+[ "$status" = 0 ] || [ "$status" = 77 ] || { cat "$work/e2e.log"; fail "recovery by the unpacked application"; }
 zcat "$root/usr/share/man/man1/torvelin-recovery.1.gz" | grep -qF 'TORVELIN_AUTOTEST' || fail "man page lacks the help text"
 
 # Debian's and freedesktop's own judges.
