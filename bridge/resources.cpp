@@ -47,13 +47,15 @@ ResourceFolders resourceFoldersFor(const std::string& exeDir) {
     return {build, build};
 }
 
-void setResourcesDir(const std::string& dir) { g_folders = ResourceFolders{dir, dir}; }
+void setResourcesDir(const std::string& dir) { setResourceFolders({dir, dir}); }
+
+void setResourceFolders(const ResourceFolders& folders) { g_folders = folders; }
 
 std::string resourcesDir() { return folders().data; }
 
 std::optional<std::string> resourcePath(const std::string& relative) {
     const ResourceFolders& f = folders();
-    for (const std::string* dir : {&f.data, &f.engine}) {
+    for (const std::string* dir : {&f.engine, &f.data}) {
         std::string path = *dir + "/" + relative;
         if (exists(path)) return path;
     }

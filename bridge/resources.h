@@ -25,10 +25,14 @@ struct ResourceFolders {
 // for looking at what exists.
 ResourceFolders resourceFoldersFor(const std::string& exeDir);
 
-// Set once at start-up, before any other thread runs.
+// Set once at start-up, before any other thread runs. setResourcesDir(dir) is
+// setResourceFolders({dir, dir}).
 void setResourcesDir(const std::string& dir);
-std::string resourcesDir();
+void setResourceFolders(const ResourceFolders& folders);
+std::string resourcesDir();  // the data folder
 
-// The path of a resource if something exists there (in the data folder, else in
-// the engine folder), else nothing. Any thread.
+// The path of a resource if something exists there, else nothing. The engine
+// folder is looked in first, then the data folder: an engine that an install of
+// the older layout left in the data folder must not stand in for the current
+// one. Any thread.
 std::optional<std::string> resourcePath(const std::string& relative);

@@ -32,27 +32,24 @@ struct Tree {
 TEST(ResourceFolders, FoundFromTheExecutablesFolder) {
     struct Row {
         std::vector<std::string> present;  // folders laid out under the root
-        std::string data, engine;          // expected, relative to <root>/bin/..
+        std::string data, engine;          // expected, relative to <root>/bin
     };
     const std::string share = TORVELIN_DATA_SUBDIR, lib = TORVELIN_ENGINE_SUBDIR;
     const std::vector<Row> rows = {
-        {{"resources"}, "resources", "resources"},                 // the build tree
-        {{share, lib}, share, lib},                                 // an installed tree
-        {{share}, share, lib},                                      // engine missing: still looked for there
-        {{"resources", share, lib}, "resources", "resources"},     // build tree first
-        {{"bin/resources"}, "bin/resources", "bin/resources"},     // beside the executable
-        {{}, "resources", "resources"},                             // nothing: the build tree's place
+        {{"resources"}, "../resources", "../resources"},              // the build tree
+        {{share, lib}, "../" + share, "../" + lib},                     // an installed tree
+        {{share}, "../" + share, "../" + lib},                          // engine missing: looked for there
+        {{"resources", share, lib}, "../resources", "../resources"},  // the build tree first
+        {{"bin/resources"}, "resources", "resources"},                // beside the executable
+        {{}, "../resources", "../resources"},                          // nothing: the build tree's place
     };
     for (const Row& r : rows) {
         Tree t;
         t.dir("bin");
         for (const std::string& p : r.present) t.dir(p);
         ResourceFolders f = resourceFoldersFor(t.root + "/bin");
-        const std::string base = t.root + "/bin/../";
-        const std::string expectData = r.data.rfind("bin/", 0) == 0 ? t.root + "/" + r.data : base + r.data;
-        const std::string expectEngine = r.engine.rfind("bin/", 0) == 0 ? t.root + "/" + r.engine : base + r.engine;
-        EXPECT_EQ(f.data, expectData) << r.data;
-        EXPECT_EQ(f.engine, expectEngine) << r.engine;
+        EXPECT_EQ(f.data, t.root + "/bin/" + r.data);
+        EXPECT_EQ(f.engine, t.root + "/bin/" + r.engine);
     }
 }
 
@@ -64,6 +61,18 @@ TEST(ResourceFolders, OverrideHoldsEverythingAndPathsNeedSomethingThere) {
     EXPECT_EQ(resourcesDir(), t.root);
     EXPECT_EQ(resourcePath("LICENSES.txt"), t.root + "/LICENSES.txt");
     EXPECT_EQ(resourcePath("untrunc"), t.root + "/untrunc");
+    EXPECT_EQ(resourcePath("web/index.html"), std::nullopt);
+}
+
+TEST(ResourceFolders, TheEngineFolderWinsOverAStaleEngineInTheDataFolder) {
+    Tree t;
+    t.file("share/LICENSES.txt");
+    t.file("share/untrunc");  // left behind by an install of the older layout
+    t.file("lib/untrunc");
+    setResourceFolders({t.root + "/share", t.root + "/lib"});
+    EXPECT_EQ(resourcesDir(), t.root + "/share");
+    EXPECT_EQ(resourcePath("untrunc"), t.root + "/lib/untrunc");
+    EXPECT_EQ(resourcePath("LICENSES.txt"), t.root + "/share/LICENSES.txt");
     EXPECT_EQ(resourcePath("web/index.html"), std::nullopt);
 }
 
