@@ -2,6 +2,8 @@
 // EngineError whose message is a plain-words reason (printed after "Error:").
 #pragma once
 
+#include "engine_contract.h"
+
 #include <stdexcept>
 #include <string>
 
@@ -9,9 +11,15 @@ namespace tv {
 
 class EngineError : public std::runtime_error {
 public:
-    // Exit codes; NeedsReference: the recording alone cannot settle what
-    // the decoder needs (a reference clip from the same camera is needed).
-    enum class Kind { Usage = 1, Reference = 2, Input = 3, Output = 4, Io = 5, NeedsReference = 13 };
+    enum class Kind {
+        Usage = engine_contract::kExitUsage,
+        Reference = engine_contract::kExitReference,
+        Input = engine_contract::kExitInput,
+        Output = engine_contract::kExitOutput,
+        Io = engine_contract::kExitIo,
+        // The recording alone cannot settle what the decoder needs.
+        NeedsReference = engine_contract::kExitReferenceNeeded,
+    };
 
     EngineError(Kind kind, const std::string& message)
         : std::runtime_error(message), kind_(kind) {}

@@ -9,7 +9,7 @@
 
 #include "byte_source.h"
 #include "reference.h"
-#include "walker.h"
+#include "one_group.h"
 
 #include <cstdint>
 #include <optional>

@@ -130,7 +130,7 @@ RsvRecording learnRecording(const ByteSource& rsv, const ParameterSets& ps, Repo
         int64_t pos = rec.dataStart;
         int complete = 0;
         for (int g = 0; g < kLearnGroups; ++g) {
-            GroupResult res = walker.tryGroup(pos, clock);
+            GroupResult res = walker.readOneGroup(pos, clock);
             if (res.status != GroupResult::Status::Complete) break;
             ++complete;
             walker.learn(res);
@@ -160,7 +160,7 @@ RsvRecording learnRecording(const ByteSource& rsv, const ParameterSets& ps, Repo
         StreamLayout layout = candidateLayout(codec, rtmdSize, nominal * 1000, duration, AudioLayout::None);
         GroupWalker walker(rsv, layout, ps);
         WalkClock clock;
-        GroupResult res = walker.tryGroup(rec.dataStart, clock);
+        GroupResult res = walker.readOneGroup(rec.dataStart, clock);
         if (res.status == GroupResult::Status::Cut && !res.frames.empty()) {
             rec.layout = layout;
             rec.audio = AudioLayout::None;

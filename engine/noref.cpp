@@ -1,10 +1,12 @@
 #include "noref.h"
 
+#include "engine_contract.h"
 #include "errors.h"
 #include "inband.h"
 #include "layout_from_rsv.h"
 #include "nal.h"
 #include "param_search.h"
+#include "param_sets.h"
 #include "synthetic_movie.h"
 
 #include <algorithm>
@@ -51,7 +53,8 @@ Reference referenceFromRecording(const ByteSource& rsv, const std::string& donor
         rep.info("the stream carries its own parameter sets; using them");
     } else {
         RebuiltParameterSets rebuilt = searchH264ParameterSets(rsv, rec, donorParameterSets(donorPath), rep);
-        if (rebuilt.flatMatrices) rep.info("flat scaling matrices: no reference or donor supplied them");
+        if (rebuilt.flatMatrices)
+            rep.info(std::string(engine_contract::kFlatScalingLine).substr(sizeof engine_contract::kInfoLead - 1));
         sets = std::move(rebuilt.nals);
     }
     SpsSummary picture;

@@ -13,7 +13,7 @@
 
 #include "byte_source.h"
 #include "reference.h"
-#include "repair.h"
+#include "reporter.h"
 
 #include <string>
 

@@ -14,7 +14,7 @@
 
 #include "byte_source.h"
 #include "layout_from_rsv.h"
-#include "repair.h"
+#include "reporter.h"
 
 #include <cstdint>
 #include <optional>

@@ -2,6 +2,7 @@
 
 #include "box_writer.h"
 #include "bytes.h"
+#include "sample_entry.h"
 
 namespace tv {
 namespace {

@@ -4,6 +4,7 @@
 #include "h264_params.h"
 #include "inband.h"
 #include "layout_from_rsv.h"
+#include "param_sets.h"
 #include "null_reporter.h"
 #include "synth.h"
 #include "synthetic_movie.h"
