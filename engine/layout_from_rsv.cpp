@@ -119,19 +119,30 @@ RsvRecording learnRecording(const ByteSource& rsv, const ParameterSets& ps, Repo
     rsv.readExact(rec.dataStart + 18, rate, 2);
     const uint32_t nominal = be16(rate);
 
-    int best = 0;
-    for (const Candidate& c : candidates(nominal)) {
+    // Walks up to kLearnGroups groups under one candidate; with `resync`, a
+    // first group that does not check out (damage) is skipped for the next
+    // one that verifiably starts.
+    auto attempt = [&](const Candidate& c, bool resync, RsvRecording& r) {
         StreamLayout layout = candidateLayout(codec, rtmdSize, c.timescale, c.duration, c.audio);
         GroupWalker walker(rsv, layout, ps);
         WalkClock clock;
         clock.audioBefore.assign(layout.audio.size(), 0);
-        RsvRecording r;
         r.dataStart = rec.dataStart;
+        r.layout = layout;
+        r.audio = c.audio;
         int64_t pos = rec.dataStart;
         int complete = 0;
         for (int g = 0; g < kLearnGroups; ++g) {
             GroupResult res = walker.readOneGroup(pos, clock);
-            if (res.status != GroupResult::Status::Complete) break;
+            if (res.status != GroupResult::Status::Complete) {
+                if (!resync || complete > 0) break;
+                auto next = walker.findGroupStart(pos + 1, pos + kSearchWindow, clock);
+                if (!next) break;
+                resync = false;
+                pos = *next;
+                res = walker.readOneGroup(pos, clock);
+                if (res.status != GroupResult::Status::Complete) break;
+            }
             ++complete;
             walker.learn(res);
             r.groupStarts.push_back(r.frames.size());
@@ -141,15 +152,24 @@ RsvRecording learnRecording(const ByteSource& rsv, const ParameterSets& ps, Repo
             if (res.atEnd) break;
             pos = res.end;
         }
-        if (complete > best) {
-            best = complete;
-            r.layout = layout;
-            r.audio = c.audio;
-            rec = std::move(r);
+        return complete;
+    };
+    int best = 0;
+    // The damaged-start pass scans, so it runs only when the plain one found
+    // nothing.
+    for (bool resync : {false, true}) {
+        for (const Candidate& c : candidates(nominal)) {
+            RsvRecording r;
+            const int complete = attempt(c, resync, r);
+            if (complete > best) {
+                best = complete;
+                rec = std::move(r);
+            }
+            // The header's own rate confirmed over every group walked: the
+            // remaining candidates cannot do better.
+            if (best == kLearnGroups) break;
         }
-        // The header's own rate confirmed over every group walked: the
-        // remaining candidates cannot do better.
-        if (best == kLearnGroups) break;
+        if (best > 0) break;
     }
     if (best == 0 && nominal > 0 && nominal <= 240) {
         // A recording cut inside its first group's pictures keeps pictures

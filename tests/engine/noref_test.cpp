@@ -80,6 +80,26 @@ INSTANTIATE_TEST_SUITE_P(
                       LayoutRow{"p50_header_zero", 0, 50000, 1000, AudioLayout::Ipcm4, 24}),
     [](const auto& info) { return std::string(info.param.name); });
 
+// Damage inside the first group: the layout is learnt from the groups after it.
+TEST(LearnLayout, SkipsADamagedFirstGroup) {
+    const StreamLayout truth = candidateLayout(VideoCodec::H264, 256, 25000, 1000, AudioLayout::Twos);
+    std::vector<uint8_t> data;
+    std::vector<test::SynthGroup> groups;
+    for (int g = 0; g < 4; ++g) {
+        groups.push_back(test::appendGroup(data, 12, 2, 256, 23040 * 4, g * 12));
+        for (int i = 0; i < 12; ++i) stampRtmd(data, groups.back().start + i * 256, 256, 25);
+    }
+    std::fill(data.begin() + groups[0].frameStarts[3], data.begin() + groups[0].frameStarts[6], 0);
+    MemorySource src(data);
+    test::NullReporter rep;
+    const ParameterSets none = ParameterSets::fromConfig(VideoCodec::H264, {});
+    RsvRecording rec = learnRecording(src, none, rep);
+    EXPECT_EQ(rec.audio, AudioLayout::Twos);
+    EXPECT_EQ(rec.layout.videoTimescale, truth.videoTimescale);
+    ASSERT_FALSE(rec.frames.empty());
+    EXPECT_EQ(rec.frames.front().offset, groups[1].frameStarts[0]);
+}
+
 // A recording cut inside its first group: its pictures are kept on the
 // header's rate (no audio is kept either way); without a usable header rate,
 // or without a whole picture, nothing can be settled.
