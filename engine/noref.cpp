@@ -20,14 +20,21 @@ using Kind = EngineError::Kind;
 // is never larger than this.
 constexpr uint32_t kFirstPictureWindow = 64u << 20;
 
-std::vector<std::vector<uint8_t>> donorParameterSets(const std::string& path) {
+// A donor that cannot lend anything (not H.264, not a finished clip) is
+// passed over with a note: it was only ever a help. One that cannot be read
+// at all was refused before the repair started.
+std::vector<std::vector<uint8_t>> donorParameterSets(const std::string& path, Reporter& rep) {
     if (path.empty()) return {};
-    auto file = FileSource::open(path, int(Kind::Reference));
-    Reference donor = parseReference(*file);
-    const auto& v = donor.videoTrack();
-    if (v.video.codec != VideoCodec::H264)
-        throw EngineError(Kind::Reference, "the donor clip is not H.264: it cannot lend parameter sets");
-    return v.video.parameterSets;
+    try {
+        auto file = FileSource::open(path, int(Kind::Reference));
+        Reference donor = parseReference(*file);
+        const auto& v = donor.videoTrack();
+        if (v.video.codec == VideoCodec::H264) return v.video.parameterSets;
+        rep.info("the donor clip is not H.264 and cannot lend parameter sets; rebuilding without it");
+    } catch (const EngineError& e) {
+        rep.info(std::string("the donor clip cannot lend parameter sets (") + e.what() + "); rebuilding without it");
+    }
+    return {};
 }
 
 }  // namespace
@@ -52,7 +59,7 @@ Reference referenceFromRecording(const ByteSource& rsv, const std::string& donor
     if (!inband.empty()) {
         rep.info("the stream carries its own parameter sets; using them");
     } else {
-        RebuiltParameterSets rebuilt = searchH264ParameterSets(rsv, rec, donorParameterSets(donorPath), rep);
+        RebuiltParameterSets rebuilt = searchH264ParameterSets(rsv, rec, donorParameterSets(donorPath, rep), rep);
         if (rebuilt.flatMatrices)
             rep.info(std::string(engine_contract::kFlatScalingLine).substr(sizeof engine_contract::kInfoLead - 1));
         sets = std::move(rebuilt.nals);
