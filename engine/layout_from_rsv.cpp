@@ -156,9 +156,11 @@ RsvRecording learnRecording(const ByteSource& rsv, const ParameterSets& ps, Repo
     };
     int best = 0;
     // The damaged-start pass scans, so it runs only when the plain one found
-    // nothing.
+    // nothing, and only on the header's rate when the header names one.
+    const bool headerRate = nominal > 0 && nominal <= 240;
     for (bool resync : {false, true}) {
         for (const Candidate& c : candidates(nominal)) {
+            if (resync && headerRate && c.timescale != nominal * 1000) continue;
             RsvRecording r;
             const int complete = attempt(c, resync, r);
             if (complete > best) {
