@@ -2,6 +2,7 @@
 // EngineError whose message is a plain-words reason (printed after "Error:").
 #pragma once
 
+#include <cerrno>
 #include <stdexcept>
 #include <string>
 
@@ -9,10 +10,25 @@ namespace tv {
 
 class EngineError : public std::runtime_error {
 public:
-    enum class Kind { Usage = 1, Reference = 2, Input = 3, Output = 4, Io = 5 };
+    // The kind is the engine's exit status.
+    enum class Kind {
+        Usage = 1,
+        Reference = 2,
+        Input = 3,
+        Output = 4,
+        Io = 5,
+        Mismatch = 11,  // the reference was recorded with other settings than the RSV
+        NoSpace = 14,   // the output's volume is full
+    };
 
     EngineError(Kind kind, const std::string& message)
         : std::runtime_error(message), kind_(kind) {}
+
+    // A failed write of the output: a full volume (or quota) has a kind of its
+    // own, so the application can tell the user to pick another volume.
+    static EngineError writing(int errnum, const std::string& message) {
+        return EngineError(errnum == ENOSPC || errnum == EDQUOT ? Kind::NoSpace : Kind::Output, message);
+    }
 
     Kind kind() const noexcept { return kind_; }
     int exitCode() const noexcept { return static_cast<int>(kind_); }
