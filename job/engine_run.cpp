@@ -14,6 +14,7 @@
 
 #include "bridge/resources.h"
 #include "job/job.h"
+#include "job/failure_text.h"
 #include "job/job_error.h"
 #include "job/output_reader.h"
 
@@ -150,7 +151,7 @@ SpawnResult spawnAndWait(const SpawnOptions& options) {
 }
 
 std::string exitMessage(int status, const std::vector<std::string>& log) {
-    std::string message = "복구 엔진 종료 코드 " + std::to_string(status);
+    std::string message = engineFailureText(status) + " (복구 엔진 종료 코드 " + std::to_string(status);
     if (!log.empty()) {
         message += " — ";
         const size_t from = log.size() > 3 ? log.size() - 3 : 0;
@@ -159,7 +160,7 @@ std::string exitMessage(int status, const std::vector<std::string>& log) {
             message += log[i];
         }
     }
-    return message;
+    return message + ")";
 }
 
 std::vector<std::string> Job::runUntrunc(const std::string& ref, const std::string& rsv, const std::string& out) {

@@ -32,5 +32,6 @@ struct SpawnResult {
 // the pipe open, until it has stayed silent for a moment after the exit).
 SpawnResult spawnAndWait(const SpawnOptions& options);
 
+// The Korean sentence for exit status N, then in brackets
 // "복구 엔진 종료 코드 N[ — the last three log lines joined by " / "]".
 std::string exitMessage(int status, const std::vector<std::string>& log);

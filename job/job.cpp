@@ -3,10 +3,11 @@
 #include <cstring>
 
 #include "bridge/queues.h"
+#include "job/failure_text.h"
 #include "job/job_error.h"
 #include "media/probe.h"
 
-JobError JobError::system(int errnum) { return JobError("system", errnum, std::strerror(errnum)); }
+JobError JobError::system(int errnum) { return JobError("system", errnum, systemFailureMessage(errnum)); }
 
 Verifier Verifier::media() {
     return Verifier{[](const std::string& path) { return ::probe(path); },

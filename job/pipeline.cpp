@@ -9,11 +9,16 @@
 #include "job/job.h"
 #include "job/job_error.h"
 #include "job/paths.h"
+#include "job/work_claim.h"
 #include "scan/fs_queries.h"
 
 namespace {
 
 const char kInPlace[] = "작업 볼륨 안 파일 — 복사 생략";
+// A recovery of a recording recovered before writes a new file beside the
+// earlier result; the page says which one is new.
+const char kDoneBeside[] = "복구 완료 — 새 파일 ";
+const char kEarlierKept[] = " (이전 복구본은 그대로 있습니다)";
 const char kNote[] = "편집 프로그램에서 정상 확인 전까지 카드 포맷 금지 · 확인 후 작업 폴더의 RSV 사본은 지워도 됩니다";
 
 std::string fileName(const std::string& path) {
@@ -55,33 +60,6 @@ WorkPaths workPaths(const std::string& rsvPath, const std::string& volRoot, int 
     return p;
 }
 
-bool startsAlike(const std::string& a, const std::string& b) {
-    constexpr size_t kProbe = 1 << 20;
-    std::ifstream fa(a, std::ios::binary), fb(b, std::ios::binary);
-    if (!fa || !fb) return false;
-    std::string ba(kProbe, '\0'), bb(kProbe, '\0');
-    fa.read(&ba[0], kProbe);
-    fb.read(&bb[0], kProbe);
-    const size_t n = static_cast<size_t>(std::min(fa.gcount(), fb.gcount()));
-    return ba.compare(0, n, bb, 0, n) == 0;
-}
-
-WorkPaths claimWorkPaths(const std::string& rsvPath, const std::string& volRoot) {
-    // Cameras start their clip numbers again on every card, so a recording of
-    // another card may already own this name in today's work folder: its copy,
-    // or its recovered file after the user deleted the copy as advised. Those
-    // may be the only copies left once that card is formatted, so this
-    // recording takes the next free name instead of writing over them. A copy
-    // that starts like this RSV is this recording's own earlier (full or
-    // partial) copy and keeps the name.
-    for (int variant = 1;; ++variant) {
-        WorkPaths p = workPaths(rsvPath, volRoot, variant);
-        std::error_code ec;
-        const bool copyThere = std::filesystem::exists(p.copy, ec);
-        if (copyThere ? startsAlike(p.copy, rsvPath) : !std::filesystem::exists(p.recovered, ec)) return p;
-    }
-}
-
 std::string fileIdentity(const std::string& path) {
     struct stat st {};
     if (::stat(path.c_str(), &st) != 0) return path;
@@ -101,12 +79,10 @@ void Job::run(const std::string& rsvPath, const std::string& refPath, const std:
 void Job::run(const std::string& rsvPath, const std::string& refPath, const std::string& volRoot,
               const Verifier& verifier) {
     try {
-        WorkPaths paths = workPaths(rsvPath, volRoot);
-        std::error_code ec;
-        std::filesystem::create_directories(paths.folder, ec);
-        if (ec) throw JobError("system", ec.value(), ec.message());
-        const bool inPlace = rsvPath.rfind(volRoot + "/", 0) == 0 || sameFile(rsvPath, paths.copy);
-        if (!inPlace) paths = claimWorkPaths(rsvPath, volRoot);
+        const bool inPlace =
+            rsvPath.rfind(volRoot + "/", 0) == 0 || sameFile(rsvPath, workPaths(rsvPath, volRoot).copy);
+        const WorkClaim claim(rsvPath, volRoot, inPlace);
+        const WorkPaths& paths = claim.paths();
 
         update(Value{{"stage", "copy"}, {"work_dir", paths.folder}, {"out", paths.recovered}});
 
@@ -117,7 +93,7 @@ void Job::run(const std::string& rsvPath, const std::string& refPath, const std:
         if (inPlace) {
             update(Value{{"pct", 35}, {"detail", kInPlace}});
             input = rsvPath;
-        } else if (fileSize(paths.copy) == fileSize(rsvPath) && std::filesystem::exists(paths.copy, ec)) {
+        } else if (claim.reusesCopy()) {
             input = paths.copy;  // an earlier complete copy
         } else {
             copyWithProgress(rsvPath, paths.copy, 0, 33);
@@ -155,7 +131,8 @@ void Job::run(const std::string& rsvPath, const std::string& refPath, const std:
 
         update(Value{{"stage", "done"},
                      {"pct", 100},
-                     {"detail", "복구 완료"},
+                     {"detail", claim.besideEarlierResult() ? kDoneBeside + fileName(paths.recovered) + kEarlierKept
+                                                            : std::string("복구 완료")},
                      {"info", info},
                      {"thumbs", thumbs},
                      {"durations", durations},

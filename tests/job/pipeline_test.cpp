@@ -4,6 +4,7 @@
 
 #include "job/job.h"
 #include "job/paths.h"
+#include "job/work_claim.h"
 #include "job_test_support.h"
 
 namespace {
@@ -187,7 +188,7 @@ TEST_F(PipelineTest, an_rsv_already_in_the_work_folder_survives_a_volume_with_a_
     EXPECT_EQ(states.back()["stage"], "done");
 }
 
-TEST_F(PipelineTest, a_complete_earlier_copy_is_reused_and_a_partial_one_copied_over) {
+TEST_F(PipelineTest, a_complete_earlier_copy_is_reused_and_a_partial_one_left_alone) {
     const WorkPaths p = paths(work);
     writeFile(p.copy, rsvData);
     std::vector<Value> states = run(rsv, work);
@@ -198,10 +199,11 @@ TEST_F(PipelineTest, a_complete_earlier_copy_is_reused_and_a_partial_one_copied_
 
     page->scripts.clear();
     job = std::make_shared<Job>("abcd1235", bridge);
-    writeFile(p.copy, rsvData.substr(0, 1000));  // left by a failed run
+    writeFile(p.copy, rsvData.substr(0, 1000));  // left by a failed run, maybe all the card still gave
     states = run(rsv, work);
     EXPECT_EQ(states[1]["detail"].get<std::string>().rfind("복사 중 ", 0), 0u);
-    EXPECT_EQ(readFile(p.copy), rsvData);
+    EXPECT_EQ(readFile(p.copy), rsvData.substr(0, 1000));
+    EXPECT_EQ(readFile(workPaths(rsv, work, 2).copy), rsvData);
 }
 
 TEST_F(PipelineTest, failures_end_in_error_and_delete_nothing) {
@@ -211,7 +213,9 @@ TEST_F(PipelineTest, failures_end_in_error_and_delete_nothing) {
     writeFile(ref + ".exit", "2");
     std::vector<Value> states = run(rsv, work);
     EXPECT_EQ(states.back()["stage"], "error");
-    EXPECT_EQ(states.back()["error"], "복구 엔진 종료 코드 2 — Info: Duration of A001: 600.0 s / Info: saving");
+    EXPECT_EQ(states.back()["error"], "참조 파일을 읽을 수 없거나 손상되었습니다 — 같은 카메라로 찍은 다른 파일을 "
+                                      "참조로 고르세요 (복구 엔진 종료 코드 2 — Info: Duration of A001: 600.0 s / "
+                                      "Info: saving)");
     EXPECT_DOUBLE_EQ(states.back()["pct"].get<double>(), 92.0);
 
     // The work folder cannot be made (the volume is a file): the system's text.
@@ -222,7 +226,8 @@ TEST_F(PipelineTest, failures_end_in_error_and_delete_nothing) {
     ASSERT_EQ(states.size(), 1u);
     EXPECT_EQ(states[0]["stage"], "error");
     EXPECT_EQ(states[0]["pct"], 0);
-    EXPECT_EQ(states[0]["error"], std::strerror(ENOTDIR));
+    EXPECT_EQ(states[0]["error"], std::string("폴더가 있어야 할 자리에 파일이 있습니다 — 작업 볼륨을 다시 고르세요 (") +
+                                      std::strerror(ENOTDIR) + ")");
 
     // The copy fails: the source cannot be read.
     page->scripts.clear();
@@ -259,10 +264,57 @@ TEST_F(PipelineTest, a_same_named_recording_of_another_card_is_never_written_ove
     EXPECT_EQ(readFile(second.copy), otherData);
     EXPECT_EQ(readFile(first.recovered), recoveredA);
 
-    // Card A's recording again: its own partial copy keeps the first name.
-    writeFile(first.copy, rsvData.substr(0, 4096));
-    EXPECT_EQ(claimWorkPaths(rsv, work).copy, first.copy);
     // While card B's copy sits under the first name, card A moves on to the next free one.
     writeFile(first.copy, otherData);
-    EXPECT_EQ(claimWorkPaths(rsv, work).copy, workPaths(rsv, work, 3).copy);
+    EXPECT_EQ(WorkClaim(rsv, work, false).paths().copy, workPaths(rsv, work, 3).copy);
+}
+
+TEST_F(PipelineTest, nothing_there_is_written_over_or_through) {
+    const std::string cardFile = card + "/PRIVATE/C0001.MP4", earlier = "an earlier verified repair";
+    const std::string linked = "작업 폴더에 링크가 있어 쓰지 않았습니다 — 작업 폴더를 확인하세요: ";
+    struct Row {
+        const char* name;
+        std::function<void(const WorkPaths&)> arrange;
+        std::string out;    // the "out" the job reports ("" when it fails before)
+        std::string error;  // how the error starts; "" for done
+    };
+    const WorkPaths p = paths(work);
+    const std::string second = p.folder + "/A001_fixed_2.MP4";
+    const Row rows[] = {
+        {"a second recovery of one recording writes beside the first",
+         [&](const WorkPaths& w) { writeFile(w.copy, rsvData), writeFile(w.recovered, earlier); }, second, ""},
+        {"the day's work folder is a link into the card",
+         [&](const WorkPaths& w) { fs::create_directories(work), fs::create_directory_symlink(card, w.folder); }, "",
+         "작업 폴더가 링크입니다 — 링크를 치우거나 다른 작업 볼륨을 고르세요"},
+        {"the recovered name is a link into the card",
+         [&](const WorkPaths& w) { writeFile(w.copy, rsvData), fs::create_symlink(cardFile, w.recovered); }, "",
+         linked + p.recovered},
+        {"the copy name is a dangling link into the card",
+         [&](const WorkPaths& w) { fs::create_directories(w.folder), fs::create_symlink(card + "/NEW.RSV", w.copy); },
+         "", linked + p.copy},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        fs::remove_all(work);
+        fs::create_directories(work);
+        writeFile(cardFile, "the card's own file");
+        row.arrange(p);
+        const std::set<std::string> cardBefore = everyFile(card);
+        page->scripts.clear();
+        job = std::make_shared<Job>("abcd9999", bridge);
+        const Value last = run(rsv, work).back();
+        if (row.error.empty()) {
+            EXPECT_EQ(last["stage"], "done");
+            EXPECT_EQ(last["out"], row.out);
+            EXPECT_EQ(readFile(row.out), rsvData);
+            EXPECT_EQ(last["detail"], "복구 완료 — 새 파일 A001_fixed_2.MP4 (이전 복구본은 그대로 있습니다)");
+            EXPECT_EQ(readFile(p.recovered), earlier);
+        } else {
+            EXPECT_EQ(last["stage"], "error");
+            EXPECT_EQ(last["error"].get<std::string>().rfind(row.error, 0), 0u) << last["error"];
+        }
+        EXPECT_EQ(everyFile(card), cardBefore);
+        EXPECT_EQ(readFile(cardFile), "the card's own file");
+        EXPECT_EQ(readFile(rsv), rsvData);
+    }
 }
