@@ -82,7 +82,7 @@ def main():
 
         if answers.get(2) != {"error": "경로를 확인하세요"}:
             fail("call 2: %r" % answers.get(2))
-        if answers.get(3) != {"error": "작업 볼륨 여유공간 부족 — 0GB 이상 필요"}:
+        if answers.get(3) != {"error": "작업 볼륨을 찾을 수 없습니다 — 작업 볼륨을 다시 고르세요"}:
             fail("call 3: %r" % answers.get(3))
         job_id = answers.get(1, {}).get("id", "")
         if len(job_id) != 8 or any(c not in "0123456789abcdef" for c in job_id):
