@@ -2,6 +2,8 @@
 // EngineError whose message is a plain-words reason (printed after "Error:").
 #pragma once
 
+#include "engine_contract.h"
+
 #include <cerrno>
 #include <stdexcept>
 #include <string>
@@ -12,13 +14,13 @@ class EngineError : public std::runtime_error {
 public:
     // The kind is the engine's exit status.
     enum class Kind {
-        Usage = 1,
-        Reference = 2,
-        Input = 3,
-        Output = 4,
-        Io = 5,
-        Mismatch = 11,  // the reference was recorded with other settings than the RSV
-        NoSpace = 14,   // the output's volume is full
+        Usage = engine_contract::kExitUsage,
+        Reference = engine_contract::kExitReference,
+        Input = engine_contract::kExitInput,
+        Output = engine_contract::kExitOutput,
+        Io = engine_contract::kExitIo,
+        Mismatch = engine_contract::kExitReferenceMismatch,  // recorded with other settings than the RSV
+        NoSpace = engine_contract::kExitNoSpace,             // the output's volume is full
     };
 
     EngineError(Kind kind, const std::string& message)

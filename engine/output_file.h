@@ -9,7 +9,7 @@
 // Thread: one thread. Errors: EngineError (Output, or NoSpace for a full volume).
 #pragma once
 
-#include "byte_source.h"
+#include "unique_fd.h"
 
 #include <string>
 

@@ -3,15 +3,17 @@
 #include "assembly.h"
 #include "box.h"
 #include "bytes.h"
+#include "engine_contract.h"
 #include "errors.h"
 #include "nal.h"
+#include "output.h"
 #include "output_check.h"
 #include "output_file.h"
 #include "reference.h"
 #include "rsv_start.h"
 #include "stream_check.h"
-#include "walk.h"
-#include "walker.h"
+#include "resync_walk.h"
+#include "one_group.h"
 
 #include <cerrno>
 #include <cstring>
@@ -85,7 +87,7 @@ RepairSummary runRepair(const RepairOptions& opt, Reporter& rep) {
     const int64_t dataStart = locateMediaData(rsv, walker, assembly.clock(), rep);
 
     rep.progress(0);
-    walkGroups(rsv, walker, assembly, dataStart, rep, opt.verbose);
+    walkResynchronising(rsv, walker, assembly, dataStart, rep, opt.verbose);
     rep.progress(100);
     if (assembly.videoFrames() == 0)
         throw EngineError(Kind::Input, "no complete video frame found in the RSV");
@@ -109,7 +111,7 @@ RepairSummary runRepair(const RepairOptions& opt, Reporter& rep) {
     head.insert(head.end(), mdat.begin(), mdat.end());
     auto moov = assembly.buildMoov(dataStart, payloadBase, opt.co64Threshold);
 
-    rep.info("saving " + opt.output);
+    rep.info(engine_contract::kSavingWord + opt.output);
     rep.progress(0);
     OutputFile out(opt.output);
     auto writeAll = [&](const std::vector<uint8_t>& bytes, int64_t at) {
@@ -141,7 +143,8 @@ RepairSummary runRepair(const RepairOptions& opt, Reporter& rep) {
         const auto& info = ref.tracks[size_t(t.ref)];
         const char* kind = t.kind == TrackKind::Video ? "video" : t.kind == TrackKind::Audio ? "audio" : "metadata";
         char line[160];
-        snprintf(line, sizeof line, "Duration of %s track %u: %.3f s", kind, info.id, assembly.seconds(t));
+        snprintf(line, sizeof line, "%s %s track %u: %.3f s", engine_contract::kDurationOf, kind, info.id,
+                 assembly.seconds(t));
         rep.info(line);
     }
     RepairSummary s;
