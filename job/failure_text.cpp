@@ -3,6 +3,8 @@
 #include <cerrno>
 #include <cstring>
 
+#include "engine/engine_contract.h"
+
 std::string systemFailureText(int errnum) {
     switch (errnum) {
     case ENOSPC:
@@ -48,25 +50,25 @@ std::string systemFailureMessage(int errnum) {
 
 std::string engineFailureText(int status) {
     switch (status) {
-    case 1:
+    case engine_contract::kExitUsage:
         return "복구 엔진을 잘못 불렀습니다 — 프로그램을 다시 설치해 보세요";
-    case 2:
+    case engine_contract::kExitReference:
         return "참조 파일을 읽을 수 없거나 손상되었습니다 — 같은 카메라로 찍은 다른 파일을 참조로 고르세요";
-    case 3:
+    case engine_contract::kExitInput:
         return "RSV 파일에서 복구할 영상을 찾지 못했습니다 — 녹화가 너무 짧거나 손상되었습니다";
-    case 4:
+    case engine_contract::kExitOutput:
         return "복구본을 쓸 수 없습니다 — 작업 볼륨과 작업 폴더를 확인하세요";
-    case 5:
+    case engine_contract::kExitIo:
         return "읽기 또는 쓰기 오류가 났습니다 — 카드와 작업 볼륨의 연결을 확인하세요";
-    case 9:
+    case engine_contract::kExitOutOfMemory:
         return "메모리가 부족합니다 — 다른 프로그램을 닫고 다시 시도하세요";
-    case 11:
+    case engine_contract::kExitReferenceMismatch:
         return "참조 파일이 이 녹화와 설정이 다릅니다 — 같은 카메라, 같은 설정으로 찍은 파일을 참조로 고르세요";
-    case 12:
+    case engine_contract::kExitReferenceFormat:
         return "참조 파일의 형식이 녹화와 다릅니다 — 녹화와 같은 형식(MP4 또는 MXF)의 파일을 참조로 고르세요";
-    case 13:
+    case engine_contract::kExitReferenceNeeded:
         return "참조 파일이 필요합니다 — 같은 카메라로 찍은 파일을 참조로 고르세요";
-    case 14:
+    case engine_contract::kExitNoSpace:
         return "작업 볼륨 공간이 부족합니다 — 다른 볼륨을 고르세요";
     default:
         return "복구 엔진이 예기치 않게 끝났습니다 — 다시 시도해 보세요";
