@@ -15,6 +15,7 @@
 
 namespace {
 
+const char kUnexpected[] = "예기치 않은 오류가 났습니다 — 다시 시도해 보세요";
 const char kInPlace[] = "작업 볼륨 안 파일 — 복사 생략";
 // A recovery of a recording recovered before writes a new file beside the
 // earlier result; the page says which one is new.
@@ -101,8 +102,12 @@ void runJob(Job& job, const std::string& rsvPath, const std::string& refPath, co
                      {"durations", durations},
                      {"out_size", fileSize(paths.recovered)},
                      {"note", kNote}});
-    } catch (const std::exception& e) {
+    } catch (const JobError& e) {
         job.update(Value{{"stage", "error"}, {"error", e.what()}});
+    } catch (const std::exception& e) {
+        // Not one of ours (memory, the standard library): its text is English,
+        // so a Korean sentence leads it.
+        job.update(Value{{"stage", "error"}, {"error", std::string(kUnexpected) + " (" + e.what() + ")"}});
     } catch (...) {
         job.update(Value{{"stage", "error"}, {"error", "알 수 없는 오류"}});
     }
