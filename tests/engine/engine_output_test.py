@@ -1,11 +1,10 @@
 #!/usr/bin/env python3
-"""What the engine leaves behind: the repaired file appears under its name only after success,
-nothing that exists is written over or written through, inputs that are not regular files are
-refused at once, and each failure ends with the exit status the application explains.
+"""What the engine leaves behind: the repair appears under its name only after success, nothing
+that exists is written over or through, inputs that are no regular files are refused at once,
+and each failure ends with the exit status the application explains.
 
-Usage: engine_output_test.py UNTRUNC. Fixtures come from the corpus generator (a 320x180 H.264
-camera recording with rtmd and twos audio, cut at a group boundary: an XAVC S body's RSV).
-Exit 0 when every row passes; rows that need a private tmpfs say SKIP when none can be made.
+Usage: engine_output_test.py UNTRUNC (exit 0: every row passed). Fixtures come from the corpus
+generator: a 320x180 H.264 XAVC S-style recording cut at a group boundary, and its reference.
 """
 
 import os
@@ -14,27 +13,9 @@ import subprocess
 import sys
 import tempfile
 
-HERE = os.path.dirname(os.path.abspath(__file__))
-sys.path.insert(0, os.path.join(HERE, "..", "corpus"))
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "corpus"))
 import make_clip  # noqa: E402
 import mp4box  # noqa: E402
-
-ENGINE = sys.argv[1]
-TIMEOUT = 60
-
-
-def engine(args, wrap=()):
-    try:
-        p = subprocess.run(list(wrap) + [ENGINE, "-n", "-rsv-ben"] + args, stdout=subprocess.PIPE,
-                           stderr=subprocess.STDOUT, timeout=TIMEOUT)
-    except subprocess.TimeoutExpired:
-        return None, "did not finish within %d s" % TIMEOUT
-    return p.returncode, p.stdout.decode("utf-8", "replace")
-
-
-def read(path):
-    with open(path, "rb") as f:
-        return f.read()
 
 
 def write(path, data):
@@ -43,161 +24,111 @@ def write(path, data):
     return path
 
 
+def read(path):
+    with open(path, "rb") as f:
+        return f.read()
+
+
 def plays(path):
     p = subprocess.run(["ffprobe", "-v", "error", "-select_streams", "v:0", "-count_packets", "-show_entries",
                         "stream=nb_read_packets", "-of", "csv=p=0", path], capture_output=True, text=True)
     return p.returncode == 0 and p.stdout.strip() not in ("", "0")
 
 
-def damaged_reference(ref, out):
-    """The reference with its video sample description claiming 57 entries (it holds one)."""
-    data = bytearray(read(ref))
-    ps, _ = mp4box.find(data, [b"moov", b"trak", b"mdia", b"minf", b"stbl", b"stsd"])
-    data[ps + 7] = 0x39
-    return write(out, bytes(data))
-
-
-def other_rate_reference(work):
-    """A reference from the same body at 50p: another camera setting than the RSV's 25p."""
-    case = dict(make_clip.CASES["avc-25p-twos-r1024"], groups=[12, 12], rate=(50, 1))
-    sub = os.path.join(work, "50p")
-    os.makedirs(sub)
-    rec = make_clip.Recording(case, "reference", sub)
-    path = os.path.join(sub, "reference.mp4")
-    rec.write_file(path, rec.media())
-    return path
-
-
-def private_tmpfs(folder, kib):
-    """A command prefix that runs the engine with a tmpfs of `kib` KiB mounted on folder, and
-    lists the folder afterwards (the tmpfs goes with the namespace). None when not possible."""
-    probe = subprocess.run(["unshare", "-Urm", "true"], capture_output=True)
-    if probe.returncode != 0:
-        return None
-    script = 'mount -t tmpfs -o size=%dk tmpfs "$0" || exit 99; "$@"; rc=$?; echo "LEFT:$(ls -A "$0")"; exit $rc'
-    return ["unshare", "-Urm", "sh", "-c", script % kib, folder]
-
-
 def main():
+    engine = sys.argv[1]
     work = tempfile.mkdtemp(prefix="engine-output-")
-    failures = 0
     try:
         exp = make_clip.generate("avc-25p-twos-r1024", work, with_damage=False)
         ref = os.path.join(work, exp["reference"])
-        rsv = os.path.join(work, next(v["file"] for v in exp["variants"] if v["name"] == "boundary"))
+        rsv = os.path.join(work, "boundary.rsv")
         card = os.path.join(work, "card")
         os.makedirs(card)
-        card_file = write(os.path.join(card, "C0001.MP4"), b"the card's own file\n")
-        earlier = b"an earlier verified repair\n"
+        card_file = write(os.path.join(card, "C0001.MP4"), b"card")
 
-        def out_dir(name):
-            d = os.path.join(work, name)
-            os.makedirs(d)
-            return d
+        # A reference whose video sample description claims 57 entries (it holds one).
+        bad = bytearray(read(ref))
+        at, _ = mp4box.find(bad, [b"moov", b"trak", b"mdia", b"minf", b"stbl", b"stsd"])
+        bad[at + 7] = 0x39
+        bad_ref = write(os.path.join(work, "bad.mp4"), bytes(bad))
+        # The same body at 50p: another camera setting than the RSV's 25p.
+        other = dict(make_clip.CASES["avc-25p-twos-r1024"], groups=[12, 12], rate=(50, 1))
+        rec = make_clip.Recording(other, "reference", work)
+        rate_ref = os.path.join(work, "50p.mp4")
+        rec.write_file(rate_ref, rec.media())
+        fifo = os.path.join(work, "pipe")
+        os.mkfifo(fifo)
+        # A tmpfs far too small for the output, private to the engine's run (skipped where
+        # user namespaces are not allowed); it lists what it holds before it goes.
+        tmpfs = None
+        if subprocess.run(["unshare", "-Urm", "true"], capture_output=True).returncode == 0:
+            tmpfs = ["unshare", "-Urm", "sh", "-c", 'mount -t tmpfs -o size=256k tmpfs "$0" || exit 99; '
+                     '"$@"; rc=$?; echo "LEFT:$(ls -A "$0")"; exit $rc']
 
-        # Each row: name, setup(dir) -> (engine args, command prefix or None), expected exit,
-        # check(dir, output) -> error text or None.
-        def fresh(d):
-            return ["-dst", d + "/A_fixed.MP4", ref, rsv], ()
-
-        def ok_check(d, text):
-            names = sorted(os.listdir(d))
-            if names != ["A_fixed.MP4"]:
-                return "left %s" % names
-            return None if plays(d + "/A_fixed.MP4") else "the output does not play"
-
-        def existing(d):
-            write(d + "/A_fixed.MP4", earlier)
-            return fresh(d)
-
-        def link_to_card(d):
-            os.symlink(card_file, d + "/A_fixed.MP4")
-            return fresh(d)
-
-        def dangling_link(d):
-            os.symlink(card + "/NEW.MP4", d + "/A_fixed.MP4")
-            return fresh(d)
-
-        def unchanged(d, text):
-            if read(card_file) != b"the card's own file\n" or os.path.exists(card + "/NEW.MP4"):
-                return "the card was written"
-            target = d + "/A_fixed.MP4"
-            if os.path.isfile(target) and not os.path.islink(target) and read(target) != earlier:
-                return "the earlier repair was replaced"
-            return None if not [n for n in os.listdir(d) if n != "A_fixed.MP4"] else "left %s" % os.listdir(d)
-
-        def fifo(which):
-            def setup(d):
-                f = d + "/pipe"
-                os.mkfifo(f)
-                return ["-dst", d + "/A_fixed.MP4"] + ([f, rsv] if which == "ref" else [ref, f]), ()
-            return setup
-
-        def nothing_written(d, text):
-            left = [n for n in os.listdir(d) if n != "pipe"]
-            return "left %s" % left if left else None
-
-        def no_dst_empty(d):
-            local = shutil.copy(rsv, d + "/A.RSV")
-            return ["-dst", "", ref, local], ()
-
-        def no_dst_missing(d):
-            local = shutil.copy(rsv, d + "/A.RSV")
-            return [ref, local], ()
-
-        def only_rsv(d, text):
-            return None if os.listdir(d) == ["A.RSV"] else "left %s" % os.listdir(d)
-
-        def bad_moov(d):
-            return ["-dst", d + "/A_fixed.MP4", damaged_reference(ref, os.path.join(work, "bad.mp4")), rsv], ()
-
-        def kept_partial(d, text):
-            names = sorted(os.listdir(d))
-            return None if names == ["A_fixed.MP4.partial"] else "left %s" % names
-
-        def mismatch(d):
-            return ["-dst", d + "/A_fixed.MP4", other_rate_reference(work), rsv], ()
-
-        def full_volume(d):
-            wrap = private_tmpfs(d, 256)
-            if wrap is None:
-                return None
-            return ["-dst", d + "/A_fixed.MP4", ref, rsv], wrap
-
-        def partial_only_after_full(d, text):
-            return None if "LEFT:A_fixed.MP4.partial" in text else "the full volume held: " + text[-200:]
-
+        # name, what lies at OUT before, engine arguments after -dst OUT, exit status, files left
+        # in OUT's folder (None: not checked), text the output must hold
         rows = [
-            ("a repair appears under its name, nothing else", fresh, 0, ok_check),
-            ("an existing repaired file is never replaced", existing, 4, unchanged),
-            ("a link at the output is never written through", link_to_card, 4, unchanged),
-            ("a dangling link at the output is refused", dangling_link, 4, unchanged),
-            ("a FIFO as the RSV is refused at once", fifo("rsv"), 3, nothing_written),
-            ("a FIFO as the reference is refused at once", fifo("ref"), 2, nothing_written),
-            ("an empty -dst is an argument error", no_dst_empty, 1, only_rsv),
-            ("a missing -dst is an argument error", no_dst_missing, 1, only_rsv),
-            ("an output that does not play back is no success", bad_moov, 2, kept_partial),
-            ("a reference of another frame rate is a mismatch", mismatch, 11, lambda d, t: None),
-            ("a full volume: exit 14, the name never holds a partial file", full_volume, 14,
-             partial_only_after_full),
+            ("a repair appears under its name", None, [ref, rsv], 0, ["A_fixed.MP4"], ""),
+            ("an existing repair is never replaced", b"earlier", [ref, rsv], 4, ["A_fixed.MP4"], ""),
+            ("a link at OUT is never written through", card_file, [ref, rsv], 4, ["A_fixed.MP4"], ""),
+            ("a dangling link at OUT is refused", card + "/NEW.MP4", [ref, rsv], 4, ["A_fixed.MP4"], ""),
+            ("a FIFO as the RSV is refused at once", None, [ref, fifo], 3, [], ""),
+            ("a FIFO as the reference is refused at once", None, [fifo, rsv], 2, [], ""),
+            ("an output that does not play is no success", None, [bad_ref, rsv], 2, ["A_fixed.MP4.partial"], ""),
+            ("a reference of another frame rate is a mismatch", None, [rate_ref, rsv], 11, [], ""),
+            ("a full volume exits 14 and leaves only the partial file", "tmpfs", [ref, rsv], 14, None,
+             "LEFT:A_fixed.MP4.partial\n"),
         ]
-        for i, (name, setup, want, check) in enumerate(rows):
-            d = out_dir("row%d" % i)
-            prepared = setup(d)
-            if prepared is None:
-                print("SKIP %s: no private tmpfs here" % name)
-                continue
-            args, wrap = prepared
-            rc, text = engine(args, wrap)
-            why = "exit %s, expected %d" % (rc, want) if rc != want else check(d, text)
+        failures = 0
+        for i, (name, before, args, want, left, says) in enumerate(rows):
+            d = os.path.join(work, "row%d" % i)
+            os.makedirs(d)
+            out, wrap = os.path.join(d, "A_fixed.MP4"), []
+            if isinstance(before, bytes):
+                write(out, before)
+            elif before == "tmpfs":
+                if tmpfs is None:
+                    print("SKIP %s: no private tmpfs here" % name)
+                    continue
+                wrap = tmpfs + [d]
+            elif before:
+                os.symlink(before, out)
+            try:
+                p = subprocess.run(wrap + [engine, "-n", "-rsv-ben", "-dst", out] + args, stdout=subprocess.PIPE,
+                                   stderr=subprocess.STDOUT, timeout=60)
+                rc, text = p.returncode, p.stdout.decode("utf-8", "replace")
+            except subprocess.TimeoutExpired:
+                rc, text = None, "did not finish within 60 s"
+            why = None
+            if rc != want:
+                why = "exit %s, expected %d" % (rc, want)
+            elif left is not None and sorted(os.listdir(d)) != left:
+                why = "left %s" % sorted(os.listdir(d))
+            elif says not in text:
+                why = "the output lacks %r" % says
+            elif read(card_file) != b"card" or os.listdir(card) != ["C0001.MP4"]:
+                why = "the card was written"
+            elif before == b"earlier" and read(out) != before:
+                why = "the earlier repair was replaced"
+            elif want == 0 and not plays(out):
+                why = "the repair does not play"
             if why:
                 failures += 1
-                print("FAIL %s: %s\n    %s" % (name, why, "\n    ".join(text.splitlines()[-6:])))
+                print("FAIL %s: %s\n    %s" % (name, why, "\n    ".join(text.splitlines()[-4:])))
             else:
                 print("PASS %s" % name)
+        # No output named: nothing may be guessed next to the RSV.
+        for name, dst in (("an empty -dst is an argument error", ["-dst", ""]), ("-dst is required", [])):
+            d = os.path.join(work, name.replace(" ", "-"))
+            os.makedirs(d)
+            local = shutil.copy(rsv, os.path.join(d, "A.RSV"))
+            rc = subprocess.run([engine, "-n", "-rsv-ben"] + dst + [ref, local], capture_output=True).returncode
+            ok = rc == 1 and os.listdir(d) == ["A.RSV"]
+            failures += not ok
+            print("%s %s%s" % ("PASS" if ok else "FAIL", name, "" if ok else ": exit %d, left %s" % (rc, os.listdir(d))))
+        return 1 if failures else 0
     finally:
         shutil.rmtree(work, ignore_errors=True)
-    return 1 if failures else 0
 
 
 if __name__ == "__main__":
