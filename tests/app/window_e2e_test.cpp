@@ -4,16 +4,15 @@
 // drives the keyboard through XTEST and closes the window as a window manager
 // would. Skipped when Xvfb is not installed.
 #include <dirent.h>
-#include <sys/stat.h>
 
 #include <gtest/gtest.h>
 
 #include <cstdlib>
-#include <fstream>
 #include <sstream>
 #include <string>
 #include <vector>
 
+#include "support/scratch.h"
 #include "x_session.h"
 
 namespace {
@@ -43,13 +42,6 @@ std::string describe(const Rgb& c) {
     return out.str();
 }
 
-std::string readFile(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream out;
-    out << in.rdbuf();
-    return out.str();
-}
-
 // Every entry below `dir`, as paths relative to it.
 void listTree(const std::string& dir, const std::string& prefix, std::vector<std::string>& out) {
     DIR* d = ::opendir(dir.c_str());
@@ -73,13 +65,8 @@ protected:
 
     void SetUp() override {
         if (!display_) GTEST_SKIP() << "Xvfb is not available";
-        char pattern[] = "/tmp/tv-e2e-XXXXXX";
-        ASSERT_NE(::mkdtemp(pattern), nullptr);
-        root_ = pattern;
-        for (const char* d : {"/res", "/home", "/runtime", "/volumes", "/gpu-cache"}) {
-            ::mkdir((root_ + d).c_str(), 0700);
-        }
-        std::ofstream(root_ + "/res/LICENSES.txt") << "Licences of the test run. E2E-LICENCE-MARKER\n";
+        for (const char* d : {"res", "home", "runtime", "volumes", "gpu-cache"}) scratch_.folder(d);
+        scratch_.write("res/LICENSES.txt", "Licences of the test run. E2E-LICENCE-MARKER\n");
         x_ = std::make_unique<XClient>(display_->name());
         ASSERT_TRUE(x_->connected());
     }
@@ -87,13 +74,9 @@ protected:
     void TearDown() override {
         app_.reset();
         x_.reset();
-        if (!root_.empty()) std::system(("rm -rf '" + root_ + "'").c_str());
     }
 
-    void installTestPage() {
-        ::mkdir((root_ + "/res/web").c_str(), 0700);
-        std::ofstream(root_ + "/res/web/index.html") << readFile(E2E_PAGE);
-    }
+    void installTestPage() { scratch_.write("res/web/index.html", readFile(E2E_PAGE)); }
 
     // Starts the application; `autotest` is the value of TORVELIN_AUTOTEST.
     void launch(const std::optional<std::string>& autotest) {
@@ -155,7 +138,8 @@ protected:
     }
 
     static VirtualDisplay* display_;
-    std::string root_;
+    Scratch scratch_;
+    const std::string root_ = scratch_.path();
     std::unique_ptr<XClient> x_;
     std::unique_ptr<ChildProcess> app_;
     Window window_ = 0;

@@ -10,17 +10,6 @@
 #include <memory>
 #include <sstream>
 
-TempDir::TempDir() {
-    std::string templ = (std::filesystem::temp_directory_path() / "tv-media-XXXXXX").string();
-    if (!mkdtemp(templ.data())) throw std::runtime_error("mkdtemp failed");
-    path_ = templ;
-}
-
-TempDir::~TempDir() {
-    std::error_code ec;
-    std::filesystem::remove_all(path_, ec);
-}
-
 bool shell(const std::string& command) { return std::system((command + " >/dev/null 2>&1").c_str()) == 0; }
 
 bool ffmpeg(const std::string& args, const std::string& out) {
@@ -131,8 +120,8 @@ double pictureDistance(const std::vector<uint8_t>& a, const std::vector<uint8_t>
     return blocks ? total / blocks : 1e9;
 }
 
-bool encodeRotated(const TempDir& dir, const std::string& name, const std::string& args, int degrees) {
-    if (degrees == 0) return ffmpeg(args, dir.file(name));
-    const std::string stored = dir.file("stored_" + name);
-    return ffmpeg(args, stored) && rotated(stored, degrees, dir.file(name));
+bool encodeRotated(const Scratch& dir, const std::string& name, const std::string& args, int degrees) {
+    if (degrees == 0) return ffmpeg(args, dir / name);
+    const std::string stored = dir / ("stored_" + name);
+    return ffmpeg(args, stored) && rotated(stored, degrees, dir / name);
 }
