@@ -144,9 +144,6 @@ XClient::~XClient() {
     if (dpy_) XCloseDisplay(dpy_);
 }
 
-int XClient::screenWidth() const { return DisplayWidth(dpy_, DefaultScreen(dpy_)); }
-int XClient::screenHeight() const { return DisplayHeight(dpy_, DefaultScreen(dpy_)); }
-
 std::string XClient::title(Window w) {
     const Atom utf8 = XInternAtom(dpy_, "UTF8_STRING", False);
     const Atom netName = XInternAtom(dpy_, "_NET_WM_NAME", False);

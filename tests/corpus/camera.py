@@ -130,24 +130,23 @@ def dinf():
     return box(b"dinf", full_box(b"dref", 0, 0, u32(1), full_box(b"url ", 0, 1)))
 
 
-def stts(deltas):
-    runs = []
-    for d in deltas:
-        if runs and runs[-1][1] == d:
-            runs[-1][0] += 1
+def runs(values):
+    """Run-length entries [count, value] of a per-sample list."""
+    out = []
+    for v in values:
+        if out and out[-1][1] == v:
+            out[-1][0] += 1
         else:
-            runs.append([1, d])
-    return full_box(b"stts", 0, 0, u32(len(runs)), *(u32(c) + u32(d) for c, d in runs))
+            out.append([1, v])
+    return out
+
+
+def stts(deltas):
+    return full_box(b"stts", 0, 0, u32(len(runs(deltas))), *(u32(c) + u32(d) for c, d in runs(deltas)))
 
 
 def ctts(offsets):
-    runs = []
-    for o in offsets:
-        if runs and runs[-1][1] == o:
-            runs[-1][0] += 1
-        else:
-            runs.append([1, o])
-    return full_box(b"ctts", 0, 0, u32(len(runs)), *(u32(c) + u32(o) for c, o in runs))
+    return full_box(b"ctts", 0, 0, u32(len(runs(offsets))), *(u32(c) + u32(o) for c, o in runs(offsets)))
 
 
 def stsc(per_chunk):

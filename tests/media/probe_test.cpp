@@ -117,7 +117,7 @@ TEST(probe, counts_audio_tracks_and_only_timed_metadata_tracks) {
     };
     for (const auto& row : rows) {
         const auto file = dir / (std::string("with_") + row.entry + ".mp4");
-        ASSERT_TRUE(shell("python3 '" + scriptPath("add_meta_track.py") + "' '" + base + "' '" + file + "' " +
+        ASSERT_TRUE(shell("python3 '" + scriptPath("mp4_edit.py") + "' add-meta '" + base + "' '" + file + "' " +
                           row.entry + " " + row.handler));
         const Value info = probe(file);
         EXPECT_EQ(info["meta_tracks"], row.meta) << row.entry;
@@ -164,7 +164,7 @@ TEST(probe, undecodable_video_is_described_but_gives_no_frame) {
     const auto file = dir / "blank.mp4";
     ASSERT_TRUE(makeClip(file, "320x180", "25", 1.0));
     // Zero the picture data, keep the boxes that describe it.
-    ASSERT_TRUE(shell("python3 '" + scriptPath("blank_media_data.py") + "' '" + file + "'"));
+    ASSERT_TRUE(shell("python3 '" + scriptPath("mp4_edit.py") + "' blank '" + file + "'"));
     const Value info = probe(file);
     EXPECT_EQ(info["w"], 320);
     EXPECT_NEAR(info["dur"].get<double>(), 1.0, 0.05);

@@ -6,10 +6,6 @@ import {
 } from './harness.mjs';
 import { scanResult, jobStates, failedState, HOSTILE_NAME, NOTE } from './fixtures.mjs';
 
-// The script the application injects for an unattended start, as it stands.
-const unattended = (name) => "window.__att = setInterval(() => {\n  if (!window.SCAN) return;\n  clearInterval(window.__att);\n  const i = SCAN.rsvs.findIndex(r => r.name === '" +
-  name + "');\n  if (i >= 0) start(i);\n}, 2000);";
-
 let browser;
 before(async () => { browser = await launch(); });
 after(async () => { await browser?.close(); });
@@ -81,11 +77,9 @@ describe('scan', () => {
 });
 
 describe('starting a recovery', () => {
-  it('starts the named RSV unattended with the closest reference and a volume other than its card', async () => {
-    const { page, errors } = await openPage(browser.context);
-    await page.evaluate(unattended('C0003.RSV'));
-    const scan = await waitForRequest(page, 'scan');
-    await answer(page, scan.call, scanResult());
+  it('start(i), as the unattended start calls it, takes the closest reference and a volume other than its card', async () => {
+    const { page, errors } = await listed(browser.context, scanResult());
+    await page.evaluate(() => start(0));
     const req = await waitForRequest(page, 'recover');
     assert.deepEqual(req.args, {
       rsv: '/media/user/SONY_A7/PRIVATE/M4ROOT/CLIP/C0003.RSV',
