@@ -79,7 +79,7 @@ describe('scan', () => {
 describe('starting a recovery', () => {
   it('start(i), as the unattended start calls it, takes the closest reference and a volume other than its card', async () => {
     const { page, errors } = await listed(browser.context, scanResult());
-    await page.evaluate(() => start(0));
+    await page.evaluate(() => { start(0); });
     const req = await waitForRequest(page, 'recover');
     assert.deepEqual(req.args, {
       rsv: '/media/user/SONY_A7/PRIVATE/M4ROOT/CLIP/C0003.RSV',
