@@ -3,11 +3,10 @@
 // what it observes as coloured squares; the test reads them from the screen,
 // drives the keyboard through XTEST and closes the window as a window manager
 // would. Skipped when Xvfb is not installed.
-#include <dirent.h>
-
 #include <gtest/gtest.h>
 
 #include <cstdlib>
+#include <filesystem>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -40,19 +39,6 @@ std::string describe(const Rgb& c) {
     std::ostringstream out;
     out << "rgb(" << c.r << "," << c.g << "," << c.b << ")";
     return out.str();
-}
-
-// Every entry below `dir`, as paths relative to it.
-void listTree(const std::string& dir, const std::string& prefix, std::vector<std::string>& out) {
-    DIR* d = ::opendir(dir.c_str());
-    if (!d) return;
-    while (dirent* e = ::readdir(d)) {
-        const std::string name = e->d_name;
-        if (name == "." || name == "..") continue;
-        out.push_back(prefix + name);
-        listTree(dir + "/" + name, prefix + name + "/", out);
-    }
-    ::closedir(d);
 }
 
 class WindowE2E : public ::testing::Test {
@@ -199,7 +185,7 @@ TEST_F(WindowE2E, shows_the_page_serves_it_and_quits_on_control_q) {
     EXPECT_EQ(app_->waitExit(kEventMs), std::optional<int>(0));
 
     std::vector<std::string> written;
-    listTree(root_ + "/home", "", written);
+    for (const auto& e : std::filesystem::recursive_directory_iterator(root_ + "/home")) written.push_back(e.path());
     EXPECT_TRUE(written.empty()) << "written into the home folder: " << ::testing::PrintToString(written);
     EXPECT_EQ(readFile(root_ + "/stdout"), "") << "the window application prints nothing";
 }

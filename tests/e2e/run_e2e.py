@@ -169,66 +169,6 @@ def scenario_recover(app, tmp):
     check(os.listdir(home) == [], "the application wrote into HOME: %s" % os.listdir(home))
 
 
-def scenario_no_room(app, tmp):
-    """A work volume without room: refused with the free-space message, nothing written."""
-    mount = os.path.join(tmp, "media")
-    card = lay_card(mount)
-    small = os.path.join(mount, "SMALL")
-    os.makedirs(small)
-    if subprocess.run(["mount", "-t", "tmpfs", "-o", "size=4m", "tmpfs", small],
-                      capture_output=True).returncode != 0:
-        print("skipped: a small volume cannot be mounted here")
-        return SKIP
-    try:
-        before = snapshot(mount)
-        answers, states = run_headless(app, mount, [
-            {"cmd": "recover", "call": 1, "args": {"rsv": card["rsv"], "ref": card["ref"], "vol": small}},
-        ], os.path.join(tmp, "home"))
-        need = os.path.getsize(card["rsv"]) * 2 / 1e9
-        check(answers.get(1) == {"error": "작업 볼륨 여유공간 부족 — %.0fGB 이상 필요" % need},
-              "refusal: %s" % answers.get(1))
-        check(states == [], "a job ran although it was refused")
-        check(snapshot(mount) == before, "files changed after a refusal")
-    finally:
-        subprocess.run(["umount", small])
-
-
-def scenario_no_reference(app, tmp):
-    """No reference next to the RSV: the scan offers none, a recover without one is refused."""
-    mount = os.path.join(tmp, "media")
-    card = lay_card(mount, "--no-reference")
-    before = snapshot(mount)
-    answers, states = run_headless(app, mount, [
-        {"cmd": "scan", "call": 1},
-        {"cmd": "recover", "call": 2, "args": {"rsv": card["rsv"], "ref": "", "vol": card["work"]}},
-        {"cmd": "recover", "call": 3, "args": {"rsv": card["rsv"], "vol": card["work"]}},
-    ], os.path.join(tmp, "home"))
-    check(answers[1]["rsvs"][0]["refs"] == [], "no reference candidate expected")
-    check(answers.get(2) == {"error": "경로를 확인하세요"}, "refusal: %s" % answers.get(2))
-    check(answers.get(3) == {"error": "경로를 확인하세요"}, "refusal: %s" % answers.get(3))
-    check(states == [], "a job ran although it was refused")
-    check(snapshot(mount) == before, "files changed after a refusal")
-
-
-def scenario_engine_fails(app, tmp):
-    """An RSV the engine cannot repair: "error" with the engine's exit code, nothing deleted."""
-    mount = os.path.join(tmp, "media")
-    card = lay_card(mount, "--broken-rsv")
-    before = snapshot(mount)
-    answers, states = run_headless(app, mount, [
-        {"cmd": "recover", "call": 1, "args": {"rsv": card["rsv"], "ref": card["ref"], "vol": card["work"]}},
-    ], os.path.join(tmp, "home"))
-    check("id" in answers.get(1, {}), "recover refused: %s" % answers.get(1))
-    last = final_state(states)
-    check(last["stage"] == "error", "job ended in %s" % last["stage"])
-    check(last["error"].startswith("복구 엔진 종료 코드 "), "message: %s" % last["error"])
-    after = snapshot(mount)
-    check_card_untouched(before, after)
-    check_only_work_folder_written(before, after, "DEMO_WORK")
-    copy = os.path.join(last["work_dir"], "C0002.RSV")
-    check(os.path.exists(copy), "the RSV copy is kept after a failure")
-
-
 def screen_pixels(display):
     """The root window as (width, height, bytes of RGB)."""
     ppm = subprocess.run(["import", "-display", display, "-window", "root", "-depth", "8", "ppm:-"],
@@ -309,9 +249,6 @@ def scenario_window(app, tmp):
 
 SCENARIOS = {
     "recover": scenario_recover,
-    "no-room": scenario_no_room,
-    "no-reference": scenario_no_reference,
-    "engine-fails": scenario_engine_fails,
     "window": scenario_window,
 }
 
