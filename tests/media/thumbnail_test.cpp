@@ -20,27 +20,30 @@ DecodedJpeg expectJpeg(const std::optional<std::string>& url) {
     return jpeg.value_or(DecodedJpeg{});
 }
 
+const std::string kAvc = "-c:v libx264 -pix_fmt yuv420p";
+const std::string kHevc10 = "-c:v libx265 -pix_fmt yuv420p10le -x265-params log-level=error";
+
+// The ffmpeg arguments of a test-pattern clip: WxH at 25 fps, `seconds` long, encoded with `codec`.
+std::string pattern(const std::string& size, double seconds, const std::string& codec) {
+    return "-f lavfi -i testsrc2=size=" + size + ":rate=25:duration=" + std::to_string(seconds) + " -preset ultrafast " +
+           codec;
+}
+
 }  // namespace
 
 TEST(thumbnail, frames_are_upright_fitted_into_640_and_never_enlarged) {
     struct Row {
         const char* name;
-        const char* encode;  // ffmpeg arguments, output file appended
+        std::string encode;  // ffmpeg arguments, output file appended
         int width, height;
         int rotate = 0;
     } rows[] = {
-        {"hd.mp4", "-f lavfi -i testsrc2=size=1920x1080:rate=25:duration=0.4 -c:v libx264 -preset ultrafast "
-                   "-pix_fmt yuv420p", 640, 360},
-        {"portrait.mp4", "-f lavfi -i testsrc2=size=1920x1080:rate=25:duration=0.4 -c:v libx264 -preset ultrafast "
-                         "-pix_fmt yuv420p", 360, 640, 90},
-        {"small.mp4", "-f lavfi -i testsrc2=size=320x180:rate=25:duration=0.4 -c:v libx264 -preset ultrafast "
-                      "-pix_fmt yuv420p", 320, 180},
-        {"tall_small.mov", "-f lavfi -i testsrc2=size=200x600:rate=25:duration=0.4 -c:v libx264 -preset ultrafast "
-                           "-pix_fmt yuv420p", 200, 600},
-        {"main10.mp4", "-f lavfi -i testsrc2=size=1280x720:rate=25:duration=0.4 -c:v libx265 -preset ultrafast "
-                       "-pix_fmt yuv420p10le -x265-params log-level=error -tag:v hvc1", 640, 360},
-        {"full_range.mp4", "-f lavfi -i testsrc2=size=720x480:rate=25:duration=0.4 -c:v libx264 -preset ultrafast "
-                           "-pix_fmt yuvj420p", 640, 427},
+        {"hd.mp4", pattern("1920x1080", 0.4, kAvc), 640, 360},
+        {"portrait.mp4", pattern("1920x1080", 0.4, kAvc), 360, 640, 90},
+        {"small.mp4", pattern("320x180", 0.4, kAvc), 320, 180},
+        {"tall_small.mov", pattern("200x600", 0.4, kAvc), 200, 600},
+        {"main10.mp4", pattern("1280x720", 0.4, kHevc10 + " -tag:v hvc1"), 640, 360},
+        {"full_range.mp4", pattern("720x480", 0.4, "-c:v libx264 -pix_fmt yuvj420p"), 640, 427},
     };
     Scratch dir;
     for (const auto& row : rows) {
@@ -60,23 +63,17 @@ TEST(thumbnail, frames_are_upright_fitted_into_640_and_never_enlarged) {
 TEST(thumbnail, frame_matches_what_the_ffmpeg_cli_extracts) {
     struct Row {
         const char* name;
-        const char* encode;
+        std::string encode;
         double at;
         const char* cliScale;  // extra scale filter options for the CLI's reference
         int rotate = 0;
     } rows[] = {
         // Untagged HD is taken as BT.709.
-        {"hd.mp4", "-f lavfi -i testsrc2=size=1920x1080:rate=25:duration=2 -c:v libx264 -preset ultrafast "
-                   "-pix_fmt yuv420p -g 25", 1.3, ":in_color_matrix=bt709"},
-        {"portrait.mp4", "-f lavfi -i testsrc2=size=1280x720:rate=25:duration=2 -c:v libx264 -preset ultrafast "
-                         "-pix_fmt yuv420p -g 25", 0.7, ":in_color_matrix=bt709", 90},
-        {"upside.mp4", "-f lavfi -i testsrc2=size=640x360:rate=25:duration=2 -c:v libx264 -preset ultrafast "
-                       "-pix_fmt yuv420p -g 25", 1.0, "", 180},
-        {"sd.mp4", "-f lavfi -i testsrc2=size=640x480:rate=25:duration=2 -c:v libx264 -preset ultrafast "
-                   "-pix_fmt yuv420p -g 25", 1.9, ":in_color_matrix=bt601"},
-        {"main10.mp4", "-f lavfi -i testsrc2=size=1280x720:rate=25:duration=2 -c:v libx265 -preset ultrafast "
-                       "-pix_fmt yuv420p10le -x265-params log-level=error:keyint=25 -colorspace bt709", 0.5,
-         ":in_color_matrix=bt709"},
+        {"hd.mp4", pattern("1920x1080", 2, kAvc + " -g 25"), 1.3, ":in_color_matrix=bt709"},
+        {"portrait.mp4", pattern("1280x720", 2, kAvc + " -g 25"), 0.7, ":in_color_matrix=bt709", 90},
+        {"upside.mp4", pattern("640x360", 2, kAvc + " -g 25"), 1.0, "", 180},
+        {"sd.mp4", pattern("640x480", 2, kAvc + " -g 25"), 1.9, ":in_color_matrix=bt601"},
+        {"main10.mp4", pattern("1280x720", 2, kHevc10 + ":keyint=25 -colorspace bt709"), 0.5, ":in_color_matrix=bt709"},
     };
     Scratch dir;
     for (const auto& row : rows) {
