@@ -7,7 +7,6 @@
 #include <sys/types.h>
 
 #include <functional>
-#include <map>
 #include <memory>
 #include <optional>
 #include <string>
