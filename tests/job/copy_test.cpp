@@ -28,7 +28,7 @@ struct FakeDisk {
     ssize_t writeFailResult = -1;
     size_t endAt = SIZE_MAX;  // reads give 0 from here on (card pulled)
     bool failOpenSource = false, failOpenDest = false;
-    int interruptedReads = 0;  // the first reads fail with EINTR
+    int interruptedReads = 0, interruptedWrites = 0;  // the first calls fail with EINTR
     double clock = 0, tick = 0;
     int opened = 0, closed = 0;
     // The kernel's copy: absent unless `kernel`; refuses the first call with
@@ -69,6 +69,11 @@ struct FakeDisk {
         };
         io.write = [this](int fd, const void* buf, size_t n) -> ssize_t {
             EXPECT_EQ(fd, 11);
+            if (interruptedWrites > 0) {
+                --interruptedWrites;
+                errno = EINTR;
+                return -1;
+            }
             if (writeCalls++ == writeFailAt) {
                 errno = writeErrno;
                 return writeFailResult;
@@ -185,6 +190,7 @@ TEST(copy_test, the_kernel_copy_is_used_where_allowed_and_fails_like_a_read) {
          "작업 볼륨 공간이 부족합니다 — 다른 볼륨을 고르세요 ("},
         {"card fails midway", [](FakeDisk& d) { d.kernelFailAt = 1, d.kernelErrno = EIO; }, EIO,
          "읽기 오류 — 카드 연결을 확인하세요 ("},
+        {"interrupted by a signal midway", [](FakeDisk& d) { d.kernelFailAt = 1, d.kernelErrno = EINTR; }, 0, ""},
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(row.name);
@@ -220,6 +226,7 @@ TEST(copy_test, short_and_interrupted_calls_still_copy_every_byte) {
     disk.readLimit = 4096;
     disk.writeLimit = 777;
     disk.interruptedReads = 2;
+    disk.interruptedWrites = 2;
     copy(disk, 50000);
     EXPECT_EQ(disk.dest, disk.source);
     EXPECT_EQ(disk.closed, 2);
