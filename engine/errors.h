@@ -9,7 +9,17 @@ namespace tv {
 
 class EngineError : public std::runtime_error {
 public:
-    enum class Kind { Usage = 1, Reference = 2, Input = 3, Output = 4, Io = 5 };
+    enum class Kind {
+        Usage = 1,
+        Reference = 2,
+        Input = 3,
+        Output = 4,
+        Io = 5,
+        Mismatch = 11,       // the reference's settings differ from the recording's
+        WrongFamily = 12,    // MXF reference for an MP4-family RSV or the other way round
+        NeedReference = 13,  // the recording alone cannot settle its parameters
+        NoSpace = 14,        // the output volume is full
+    };
 
     EngineError(Kind kind, const std::string& message)
         : std::runtime_error(message), kind_(kind) {}

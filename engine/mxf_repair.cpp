@@ -1,0 +1,308 @@
+#include "mxf_repair.h"
+
+#include "bytes.h"
+#include "errors.h"
+#include "mxf_klv.h"
+#include "mxf_mp4.h"
+#include "mxf_walk.h"
+#include "rsv_start.h"
+#include "walk.h"
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace tv {
+namespace {
+
+using Kind = EngineError::Kind;
+
+constexpr size_t kReadWindow = 16u << 20;
+constexpr size_t kWriteBuffer = 8u << 20;
+constexpr int64_t kFirstPictureWindow = 64LL << 20;
+
+// Forward reads through one window: a package's elements lie close together,
+// so one read serves many of them. A picture larger than the window widens
+// it (bounded by the walk's picture size cap).
+class WindowReader {
+public:
+    explicit WindowReader(const FileSource& src) : src_(src), buf_(kReadWindow) {}
+    const uint8_t* view(int64_t offset, size_t n) {
+        if (start_ < 0 || offset < start_ || offset + int64_t(n) > start_ + int64_t(len_)) {
+            if (n > buf_.size()) buf_.resize(n);
+            start_ = -1;
+            len_ = src_.read(offset, buf_.data(), buf_.size());
+            if (len_ < n) throw EngineError(Kind::Io, "the RSV became shorter while it was read");
+            start_ = offset;
+        }
+        return buf_.data() + (offset - start_);
+    }
+
+private:
+    const FileSource& src_;
+    std::vector<uint8_t> buf_;
+    int64_t start_ = -1;
+    size_t len_ = 0;
+};
+
+[[noreturn]] void writeFailed(const std::string& path, const char* what) {
+    int e = errno;
+    throw EngineError(e == ENOSPC ? Kind::NoSpace : Kind::Output,
+                      "writing " + path + " failed (" + what + "): " + std::strerror(e));
+}
+
+// The output under a temporary name beside OUT (created exclusively, never
+// through a link), renamed onto OUT only when complete; OUT is never
+// replaced. An unfinished temporary file is removed.
+class OutputFile {
+public:
+    explicit OutputFile(std::string path) : path_(std::move(path)) {
+        struct stat st {};
+        if (::lstat(path_.c_str(), &st) == 0)
+            throw EngineError(Kind::Output, "the output " + path_ + " already exists; it is not replaced");
+        for (int i = 0; i < 1000 && fd_.get() < 0; ++i) {
+            temp_ = path_ + ".part" + std::to_string(i);
+            fd_ = UniqueFd(::open(temp_.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0644));
+            if (fd_.get() < 0 && errno != EEXIST)
+                throw EngineError(Kind::Output, "cannot create " + temp_ + ": " + std::strerror(errno));
+        }
+        if (fd_.get() < 0) throw EngineError(Kind::Output, "cannot create a temporary file beside " + path_);
+        buf_.reserve(kWriteBuffer);
+    }
+    ~OutputFile() {
+        if (!done_) {
+            fd_.close();
+            ::unlink(temp_.c_str());
+        }
+    }
+    int64_t pos() const { return written_ + int64_t(buf_.size()); }
+    void append(const uint8_t* p, size_t n) {
+        if (buf_.size() + n > kWriteBuffer) flush();
+        if (n >= kWriteBuffer) {
+            writeAt(p, n, written_);
+            written_ += int64_t(n);
+            return;
+        }
+        buf_.insert(buf_.end(), p, p + n);
+    }
+    void append(const std::vector<uint8_t>& v) { append(v.data(), v.size()); }
+    void patch(int64_t at, const std::vector<uint8_t>& v) {
+        flush();
+        writeAt(v.data(), v.size(), at);
+    }
+    void finish() {
+        flush();
+        if (::fsync(fd_.get()) != 0) writeFailed(path_, "sync");
+        if (!fd_.close()) writeFailed(path_, "close");
+        if (::renameat2(AT_FDCWD, temp_.c_str(), AT_FDCWD, path_.c_str(), RENAME_NOREPLACE) != 0) {
+            if (errno != EINVAL && errno != ENOSYS) writeFailed(path_, "rename");
+            // A file system without the no-replace rename: a hard link refuses an existing name too.
+            if (::link(temp_.c_str(), path_.c_str()) != 0) writeFailed(path_, "rename");
+            ::unlink(temp_.c_str());
+        }
+        done_ = true;
+    }
+
+private:
+    void flush() {
+        if (buf_.empty()) return;
+        writeAt(buf_.data(), buf_.size(), written_);
+        ::sync_file_range(fd_.get(), written_, int64_t(buf_.size()), SYNC_FILE_RANGE_WRITE);
+        written_ += int64_t(buf_.size());
+        buf_.clear();
+    }
+    void writeAt(const uint8_t* p, size_t n, int64_t at) {
+        for (size_t done = 0; done < n;) {
+            ssize_t w = ::pwrite(fd_.get(), p + done, n - done, at + int64_t(done));
+            if (w < 0 && errno == EINTR) continue;
+            if (w < 0) writeFailed(path_, "data");
+            done += size_t(w);
+        }
+    }
+    std::string path_, temp_;
+    UniqueFd fd_;
+    std::vector<uint8_t> buf_;
+    int64_t written_ = 0;
+    bool done_ = false;
+};
+
+// The first picture element of a file (for parameter sets a recording does
+// not carry in its own first picture).
+std::optional<AnnexBPicture> firstPicture(const ByteSource& src, uint32_t track) {
+    int64_t pos = 0;
+    while (pos < src.size() && pos < kFirstPictureWindow) {
+        auto k = readKlv(src, pos);
+        if (!k || k->end() > src.size()) return std::nullopt;
+        if (keyKind(k->key.data()) == KeyKind::Essence && essenceTrackNumber(k->key) == track) {
+            if (k->length > kMaxPictureBytes) return std::nullopt;
+            auto bytes = src.readVector(k->valueOffset, size_t(k->length));
+            std::vector<uint8_t> scratch;
+            AnnexBPicture pic;
+            if (!annexBToLengthPrefixed(bytes.data(), bytes.size(), scratch, &pic)) return std::nullopt;
+            return pic;
+        }
+        pos = k->end();
+    }
+    return std::nullopt;
+}
+
+MxfSettings settingsFor(const FileSource& rsv, const FileSource& ref, bool& fromReference, Reporter& rep) {
+    if (auto own = readMxfSettings(rsv)) {
+        fromReference = false;
+        return *own;
+    }
+    fromReference = true;
+    auto theirs = readMxfSettings(ref);
+    if (!theirs)
+        throw EngineError(Kind::Reference, "the RSV has lost its header metadata and the reference's "
+                                           "header metadata could not be read; choose a finished MXF "
+                                           "from the same camera");
+    rep.info("the RSV has no header metadata; its settings are taken from the reference");
+    // The reference's start timecode belongs to another clip.
+    theirs->timecode.reset();
+    return *theirs;
+}
+
+std::string hex32(uint32_t v) {
+    char b[12];
+    snprintf(b, sizeof b, "%08X", v);
+    return b;
+}
+
+}  // namespace
+
+bool isMxfFamily(const ByteSource& src) { return startsWithMxfKey(src); }
+
+RepairSummary runMxfRepair(const RepairOptions& opt, const FileSource& rsv, const FileSource& ref, Reporter& rep) {
+    if (!isMxfFamily(ref))
+        throw EngineError(Kind::WrongFamily, "the RSV is an MXF recording but the reference is not an MXF file; "
+                                             "choose a finished MXF from the same camera");
+    bool fromReference = false;
+    const MxfSettings settings = settingsFor(rsv, ref, fromReference, rep);
+    rep.info("recording: " + settings.describe());
+
+    rep.progress(0);
+    MxfWalk walk = walkMxf(rsv, settings, rep);
+    if (!walk.foreignTracks.empty() || (fromReference && !walk.sawPicture)) {
+        std::string list;
+        for (uint32_t t : walk.foreignTracks) list += (list.empty() ? "" : ", ") + hex32(t);
+        std::string why = walk.sawPicture ? "essence tracks " + list + " are not in the header metadata"
+                                          : "no picture element of track " + hex32(settings.pictureTrack);
+        if (fromReference)
+            throw EngineError(Kind::Mismatch, "the reference does not match the RSV's essence (" + why +
+                                                  "); use a recording made with the same settings");
+        rep.info("note: " + why + "; they are not recovered");
+    }
+    const size_t per = walk.elementsPerPackage;
+    if (walk.packages() == 0) throw EngineError(Kind::Input, "no complete frame found in the RSV");
+
+    WindowReader in(rsv);
+    AnnexBPicture first;
+    {
+        std::vector<uint8_t> scratch;
+        if (!annexBToLengthPrefixed(in.view(walk.offsets[0], walk.lengths[0]), walk.lengths[0], scratch, &first))
+            throw EngineError(Kind::Input, "the pictures of the RSV are not an H.264 byte stream");
+    }
+    if (first.sps.empty() || first.pps.empty()) {
+        auto theirs = firstPicture(ref, settings.pictureTrack);
+        if (!theirs || theirs->sps.empty() || theirs->pps.empty())
+            throw EngineError(Kind::NeedReference, "the RSV's pictures carry no H.264 parameter sets and the "
+                                                   "reference supplies none");
+        first = *theirs;
+        rep.info("parameter sets taken from the reference");
+    }
+    auto avc = makeAvcConfig(first.sps, first.pps);
+    if (!avc) throw EngineError(Kind::Input, "the H.264 sequence parameter set does not parse");
+    rep.info("found " + std::to_string(walk.packages()) + " frames, " + groupDigits(walk.payloadBytes()) +
+             " bytes of media data");
+
+    rep.info("saving " + opt.output);
+    rep.progress(0);
+    OutputFile out(opt.output);
+    out.append(defaultFtyp());
+    const int64_t mdatAt = out.pos();
+    std::vector<uint8_t> head;
+    putBe32(head, 1);
+    putBe32(head, fourcc("mdat"));
+    putBe64(head, 0);
+    out.append(head);
+
+    MxfTables tables;
+    tables.elementsPerPackage = per;
+    if (settings.timecode) {
+        tables.timecodeSampleOffset = out.pos();
+        std::vector<uint8_t> tc;
+        putBe32(tc, uint32_t(settings.timecode->startFrames));
+        out.append(tc);
+    }
+    // The tables overwrite the walk's arrays in place: package k of the
+    // output never comes after package k of the walk.
+    tables.offsets = std::move(walk.offsets);
+    tables.sizes = std::move(walk.lengths);
+    DamageLog log;
+    std::vector<uint8_t> sample;
+    const size_t packages = tables.offsets.size() / per;
+    size_t kept = 0;
+    int lastShown = -1;
+    for (size_t p = 0; p < packages; ++p) {
+        const int64_t picAt = tables.offsets[p * per];
+        const uint32_t picLen = tables.sizes[p * per];
+        sample.clear();
+        AnnexBPicture info;
+        if (!annexBToLengthPrefixed(in.view(picAt, picLen), picLen, sample, &info)) {
+            rep.info(log.skip(picAt, picLen, "a picture element that is not an H.264 access unit"));
+            continue;
+        }
+        const size_t k = kept * per;
+        tables.offsets[k] = out.pos();
+        tables.sizes[k] = uint32_t(sample.size());
+        tables.sync.push_back(info.idr);
+        out.append(sample);
+        for (size_t i = 1; i < per; ++i) {
+            const int64_t at = tables.offsets[p * per + i];
+            const uint32_t len = tables.sizes[p * per + i];
+            tables.offsets[k + i] = out.pos();
+            tables.sizes[k + i] = len;
+            out.append(in.view(at, len), len);
+        }
+        ++kept;
+        int pct = int(100.0 * double(p + 1) / double(packages));
+        if (pct != lastShown) {
+            rep.progress(pct);
+            lastShown = pct;
+        }
+    }
+    if (log.ranges() > 0) rep.info(log.totals());
+    if (kept == 0) throw EngineError(Kind::Input, "no picture of the RSV is an H.264 access unit");
+    tables.offsets.resize(kept * per);
+    tables.sizes.resize(kept * per);
+    std::vector<uint8_t> size;
+    putBe64(size, uint64_t(out.pos() - mdatAt));
+    out.patch(mdatAt + 8, size);
+    MxfMovie movie = buildMxfMoov(settings, *avc, tables);
+    out.append(movie.moov);
+    const int64_t outputBytes = out.pos();
+    const int64_t payload = outputBytes - int64_t(movie.moov.size()) - mdatAt - 16;
+    out.finish();
+    rep.progress(100);
+
+    for (size_t i = 0; i < movie.tracks.size(); ++i) {
+        const auto& t = movie.tracks[i];
+        const char* kind = i == 0 ? "video" : i <= settings.sounds.size() ? "audio" : "timecode";
+        char line[160];
+        snprintf(line, sizeof line, "Duration of %s track %zu: %.3f s", kind, i + 1,
+                 t.timescale ? double(t.duration) / double(t.timescale) : 0.0);
+        rep.info(line);
+    }
+    RepairSummary s;
+    s.frames = kept;
+    s.groups = kept;
+    s.payloadBytes = payload;
+    s.outputBytes = outputBytes;
+    return s;
+}
+
+}  // namespace tv
