@@ -89,8 +89,7 @@ public:
     void close(bool atCut) {
         if (!open_) return;
         open_ = false;
-        bool whole = std::all_of(sounds_.begin(), sounds_.end(), [](const auto& k) { return k.has_value(); });
-        if (!whole) {
+        if (!whole()) {
             if (atCut)
                 rep_.info("the last frame (offset " + std::to_string(start_) + ") is cut before all its sound; not kept");
             else
@@ -105,6 +104,9 @@ public:
         }
     }
     bool open() const { return open_; }
+    bool whole() const {
+        return std::all_of(sounds_.begin(), sounds_.end(), [](const auto& k) { return k.has_value(); });
+    }
     int64_t openStart() const { return start_; }
     void seen(int64_t end) { lastEnd_ = end; }
     DamageLog& log() { return log_; }
@@ -159,6 +161,8 @@ MxfWalk walkMxf(const ByteSource& src, const MxfSettings& settings, Reporter& re
             damage = "a picture element of implausible size";
         }
         if (!damage.empty()) {
+            // A package whose elements all verified is kept: the damage starts after it.
+            if (pkgs.open() && pkgs.whole()) pkgs.close(false);
             const int64_t from = pkgs.open() ? pkgs.openStart() : pos;
             auto found = findPicture(src, pos + 1, settings.pictureTrack);
             if (!found) {

@@ -1,0 +1,190 @@
+#!/usr/bin/env python3
+"""MXF-family driver: encodes one OP1a recording (mxf_clip.py), makes the RSVs of the table
+below from it, runs the engine on each and checks the result against the intact file.
+
+A recovered row must: exit 0 with "Info: saving" and one "Duration of" line per track; decode
+silently; hold exactly the expected content packages - every complete package before the cut
+(packages touched by damage left out) - with pictures that decode to the intact file's pictures
+(framemd5) and every sound track equal, byte for byte, to the intact track's elements of those
+packages; carry the start timecode when the RSV has its header metadata. A refused row must exit
+with its code, print a reason and leave no output (nor a temporary file) behind.
+Exit 0 when every row passes, 1 otherwise.
+"""
+
+import argparse
+import os
+import shutil
+import subprocess
+import sys
+import tempfile
+
+sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+import mxf_clip  # noqa: E402
+
+TRACKS = 4
+
+
+def cut_at(where):
+    return lambda d, pk: d[:where(d, pk)]
+
+
+def zeroed(start, length):
+    def make(d, pk):
+        b = bytearray(d)
+        a = start(d, pk)
+        b[a:a + length] = bytes(length)
+        return bytes(b)
+    return make
+
+
+def longer_picture(index):
+    """The picture's BER length raised by 4096: its packet no longer leads to the next key."""
+    def make(d, pk):
+        b = bytearray(d)
+        voff, ln = pk[index]["picture"]
+        n = b[pk[index]["start"] + 16] & 0x7F
+        b[voff - n:voff] = (ln + 4096).to_bytes(n, "big")
+        return bytes(b)
+    return make
+
+
+def headerless(inner):
+    return lambda d, pk: inner(d, pk)[mxf_clip.body_start(d):]
+
+
+def mid_picture(i):
+    return lambda d, pk: pk[i]["picture"][0] + pk[i]["picture"][1] // 2
+
+
+# (name, RSV from (intact bytes, packages), reference, expected exit, damaged byte range or None)
+ROWS = [
+    ("cut-mid-picture", cut_at(mid_picture(30)), "intact", 0, None),
+    ("cut-in-third-sound", cut_at(lambda d, pk: list(pk[20]["sounds"].values())[2][0] + 100), "intact", 0, None),
+    ("cut-at-package-end", cut_at(lambda d, pk: pk[25]["end"]), "intact", 0, None),
+    ("cut-in-key", cut_at(lambda d, pk: pk[40]["start"] + 10), "intact", 0, None),
+    ("cut-in-first-package", cut_at(mid_picture(0)), "intact", 3, None),
+    ("no-header-metadata", headerless(cut_at(mid_picture(35))), "intact", 0, None),
+    ("damage-zeroed", zeroed(lambda d, pk: pk[10]["start"] + 3000, 20000), "intact", 0,
+     lambda pk: (pk[10]["start"] + 3000, pk[10]["start"] + 23000)),
+    ("damage-picture-length", longer_picture(15), "intact", 0,
+     lambda pk: (pk[15]["start"], pk[15]["start"] + 20)),
+    ("mp4-reference", cut_at(mid_picture(30)), "mp4", 12, None),
+    ("mxf-reference-for-mp4-rsv", lambda d, pk: fake_mp4(), "intact", 12, None),
+    ("no-header-other-layout", headerless(cut_at(mid_picture(30))), "two-track", 11, None),
+]
+
+
+def fake_mp4():
+    box = lambda t, p: (8 + len(p)).to_bytes(4, "big") + t + p  # noqa: E731
+    return box(b"ftyp", b"isom\0\0\2\0isommp41") + (1).to_bytes(4, "big") + b"mdat" + bytes(8) + bytes(4096)
+
+
+def run(cmd, **kw):
+    return subprocess.run(cmd, stdout=subprocess.PIPE, stderr=subprocess.STDOUT, **kw)
+
+
+def md5s(path, stream):
+    p = run(["ffmpeg", "-nostdin", "-v", "error", "-i", path, "-map", stream, "-f", "framemd5", "-"])
+    return [l.split(",")[-1].strip() for l in p.stdout.decode().splitlines() if l and not l.startswith("#")]
+
+
+def audio(path, index):
+    p = subprocess.run(["ffmpeg", "-nostdin", "-v", "error", "-i", path, "-map", "0:a:%d" % index,
+                        "-c", "copy", "-f", "s24le", "-"], stdout=subprocess.PIPE, stderr=subprocess.PIPE)
+    return p.stdout
+
+
+def expected_packages(pk, rsv_len, shift, damage):
+    keep = []
+    for i, p in enumerate(pk):
+        if p["end"] - shift > rsv_len or len(p["sounds"]) != TRACKS:
+            continue
+        if damage and not (p["end"] + 16 <= damage[0] or p["start"] >= damage[1]):
+            continue
+        keep.append(i)
+    return keep
+
+
+def check_row(row, work, engine, intact, data, pk, refs, intact_md5):
+    name, make, ref, code, damage_of = row
+    rsv = os.path.join(work, name + ".rsv")
+    out = os.path.join(work, name + "-out.mp4")
+    body = make(data, pk)
+    with open(rsv, "wb") as f:
+        f.write(body)
+    p = run([engine, "-n", "-rsv-ben", "-dst", out, refs[ref], rsv], timeout=120)
+    log = p.stdout.decode(errors="replace")
+    leftovers = [f for f in os.listdir(work) if f.startswith(name + "-out.mp4.part")]
+    if code != 0:
+        if p.returncode != code:
+            return "exit %d, expected %d\n%s" % (p.returncode, code, log)
+        if os.path.exists(out) or leftovers:
+            return "an output was left behind"
+        if "Error:" not in log:
+            return "no reason printed"
+        return None
+    if p.returncode != 0:
+        return "exit %d\n%s" % (p.returncode, log)
+    if "Info: saving" not in log or log.count("Duration of") != 1 + TRACKS + (0 if "no-header" in name else 1):
+        return "missing saving/duration lines\n" + log
+    shift = mxf_clip.body_start(data) if "no-header" in name else 0
+    keep = expected_packages(pk, len(body), shift, damage_of(pk) if damage_of else None)
+    dec = run(["ffmpeg", "-nostdin", "-v", "error", "-i", out, "-map", "0:v", "-map", "0:a", "-f", "null", "-"])
+    if dec.stdout.strip():
+        return "decoding reports errors: " + dec.stdout.decode(errors="replace")[:300]
+    got = md5s(out, "0:v")
+    want = [intact_md5[i] for i in keep]
+    if got != want:
+        return "pictures: %d recovered, %d expected (first difference at %s)" % (
+            len(got), len(want), next((i for i, (a, b) in enumerate(zip(got, want)) if a != b), min(len(got), len(want))))
+    for t in range(TRACKS):
+        key = sorted(pk[0]["sounds"])[t]
+        want_audio = b"".join(intact[pk[i]["sounds"][key][0]:sum(pk[i]["sounds"][key])] for i in keep)
+        if audio(out, t) != want_audio:
+            return "sound track %d differs from the intact track's elements" % (t + 1)
+    tc = run(["ffprobe", "-v", "error", "-select_streams", "v:0", "-show_entries", "stream_tags=timecode",
+              "-of", "csv=p=0", out]).stdout.decode().strip()
+    if tc != ("" if "no-header" in name else "10:00:00:00"):
+        return "timecode %r" % tc
+    print("     %s: %d of %d frames (complete before the cut: %d)" % (
+        name, len(got), len(pk), len([i for i in range(len(pk)) if pk[i]["end"] - shift <= len(body)])))
+    return None
+
+
+def main():
+    ap = argparse.ArgumentParser()
+    ap.add_argument("--engine", required=True)
+    ap.add_argument("--keep", help="keep the generated files in this folder")
+    ap.add_argument("--row", help="run only this row")
+    a = ap.parse_args()
+    work = a.keep or tempfile.mkdtemp(prefix="tv-mxf-")
+    os.makedirs(work, exist_ok=True)
+    try:
+        intact_path = os.path.join(work, "intact.mxf")
+        mxf_clip.encode(intact_path, audio_tracks=TRACKS)
+        two = os.path.join(work, "two-track.mxf")
+        mxf_clip.encode(two, seconds=1, audio_tracks=2)
+        mp4 = os.path.join(work, "reference.mp4")
+        with open(mp4, "wb") as f:
+            f.write(fake_mp4())
+        refs = {"intact": intact_path, "two-track": two, "mp4": mp4}
+        with open(intact_path, "rb") as f:
+            data = f.read()
+        pk = mxf_clip.packages(data)
+        intact_md5 = md5s(intact_path, "0:v")
+        failed = 0
+        for row in ROWS:
+            if a.row and row[0] != a.row:
+                continue
+            why = check_row(row, work, a.engine, data, data, pk, refs, intact_md5)
+            print(("PASS %s" % row[0]) if not why else ("FAIL %s: %s" % (row[0], why)))
+            failed += bool(why)
+        print("%d failed" % failed)
+        return 1 if failed else 0
+    finally:
+        if not a.keep:
+            shutil.rmtree(work, ignore_errors=True)
+
+
+if __name__ == "__main__":
+    sys.exit(main())
