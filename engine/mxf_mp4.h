@@ -20,6 +20,16 @@ struct AnnexBPicture {
     std::vector<uint8_t> sps, pps;  // the first of each in the picture (NAL header included)
 };
 
+// The NAL units of one access unit in start-code form: offset and length of
+// each unit's bytes (header included, trailing zero bytes excluded). Empty
+// when the bytes do not begin with a start code or a unit has its forbidden
+// bit set: the picture is not H.264 byte stream or it is damaged.
+struct NalSpan {
+    size_t offset = 0;
+    uint32_t length = 0;
+};
+std::vector<NalSpan> annexBNals(const uint8_t* in, size_t n, AnnexBPicture* info);
+
 // Appends the NAL units of one access unit in start-code form to `out`, each
 // with a 4-byte big-endian length and without trailing zero bytes. False
 // (out unchanged) when the bytes do not begin with a start code or hold no

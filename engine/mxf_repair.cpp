@@ -20,8 +20,12 @@ namespace {
 
 using Kind = EngineError::Kind;
 
-constexpr size_t kReadWindow = 16u << 20;
+constexpr size_t kReadWindow = 1u << 20;
+// Ranges at least this long are copied in the kernel (copy_file_range) rather
+// than through the write buffer: the bulk of a picture, its slice data.
+constexpr uint32_t kKernelCopyBytes = 32u << 10;
 constexpr size_t kWriteBuffer = 8u << 20;
+constexpr int64_t kWritebackBytes = 32LL << 20;
 constexpr int64_t kFirstPictureWindow = 64LL << 20;
 
 // Forward reads through one window: a package's elements lie close together,
@@ -89,6 +93,13 @@ public:
         buf_.insert(buf_.end(), p, p + n);
     }
     void append(const std::vector<uint8_t>& v) { append(v.data(), v.size()); }
+    // Appends [from, from + n) of another file.
+    void appendFrom(int fd, int64_t from, int64_t n) {
+        flush();
+        copyRange(fd, from, fd_.get(), written_, n, [](int64_t) {});
+        written_ += n;
+        startWriteback();
+    }
     void patch(int64_t at, const std::vector<uint8_t>& v) {
         flush();
         writeAt(v.data(), v.size(), at);
@@ -110,9 +121,16 @@ private:
     void flush() {
         if (buf_.empty()) return;
         writeAt(buf_.data(), buf_.size(), written_);
-        ::sync_file_range(fd_.get(), written_, int64_t(buf_.size()), SYNC_FILE_RANGE_WRITE);
         written_ += int64_t(buf_.size());
         buf_.clear();
+        startWriteback();
+    }
+    // Starts writing what has accumulated, in large requests, so the final
+    // fsync finds little left and the disk works while the walk goes on.
+    void startWriteback() {
+        if (written_ - writebackFrom_ < kWritebackBytes) return;
+        ::sync_file_range(fd_.get(), writebackFrom_, written_ - writebackFrom_, SYNC_FILE_RANGE_WRITE);
+        writebackFrom_ = written_;
     }
     void writeAt(const uint8_t* p, size_t n, int64_t at) {
         for (size_t done = 0; done < n;) {
@@ -125,7 +143,7 @@ private:
     std::string path_, temp_;
     UniqueFd fd_;
     std::vector<uint8_t> buf_;
-    int64_t written_ = 0;
+    int64_t written_ = 0, writebackFrom_ = 0;
     bool done_ = false;
 };
 
@@ -243,30 +261,38 @@ RepairSummary runMxfRepair(const RepairOptions& opt, const FileSource& rsv, cons
     tables.offsets = std::move(walk.offsets);
     tables.sizes = std::move(walk.lengths);
     DamageLog log;
-    std::vector<uint8_t> sample;
     const size_t packages = tables.offsets.size() / per;
     size_t kept = 0;
     int lastShown = -1;
     for (size_t p = 0; p < packages; ++p) {
         const int64_t picAt = tables.offsets[p * per];
         const uint32_t picLen = tables.sizes[p * per];
-        sample.clear();
         AnnexBPicture info;
-        if (!annexBToLengthPrefixed(in.view(picAt, picLen), picLen, sample, &info)) {
+        const uint8_t* pic = in.view(picAt, picLen);
+        auto nals = annexBNals(pic, picLen, &info);
+        if (nals.empty()) {
             rep.info(log.skip(picAt, picLen, "a picture element that is not an H.264 access unit"));
             continue;
         }
         const size_t k = kept * per;
-        tables.offsets[k] = out.pos();
-        tables.sizes[k] = uint32_t(sample.size());
+        const int64_t sampleAt = out.pos();
+        for (const NalSpan& nal : nals) {
+            uint8_t len[4];
+            setBe32(len, nal.length);
+            out.append(len, 4);
+            if (nal.length >= kKernelCopyBytes) out.appendFrom(rsv.fd(), picAt + int64_t(nal.offset), nal.length);
+            else out.append(pic + nal.offset, nal.length);
+        }
+        tables.offsets[k] = sampleAt;
+        tables.sizes[k] = uint32_t(out.pos() - sampleAt);
         tables.sync.push_back(info.idr);
-        out.append(sample);
         for (size_t i = 1; i < per; ++i) {
             const int64_t at = tables.offsets[p * per + i];
             const uint32_t len = tables.sizes[p * per + i];
             tables.offsets[k + i] = out.pos();
             tables.sizes[k + i] = len;
-            out.append(in.view(at, len), len);
+            if (len >= kKernelCopyBytes) out.appendFrom(rsv.fd(), at, len);
+            else out.append(in.view(at, len), len);
         }
         ++kept;
         int pct = int(100.0 * double(p + 1) / double(packages));
