@@ -26,7 +26,8 @@ bool chainHolds(const ByteSource& src, const Klv& k) {
 // The next offset at or after `from` where an element of `track` starts and
 // its packet chain holds.
 std::optional<int64_t> findPicture(const ByteSource& src, int64_t from, uint32_t track) {
-    std::vector<uint8_t> buf(kScanBlock + 16);
+    if (from >= src.size()) return std::nullopt;
+    std::vector<uint8_t> buf(size_t(std::min<int64_t>(int64_t(kScanBlock) + 16, src.size() - from)));
     for (int64_t at = from; at < src.size(); at += int64_t(kScanBlock)) {
         size_t got = src.read(at, buf.data(), buf.size());
         if (got < 16) return std::nullopt;
