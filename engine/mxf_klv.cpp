@@ -310,6 +310,12 @@ std::optional<MxfSettings> readMxfSettings(const ByteSource& src) {
     return parseHeaderMetadata(src, pack->end(), src.size());
 }
 
+std::string trackNumberText(uint32_t trackNumber) {
+    char b[12];
+    snprintf(b, sizeof b, "%08X", trackNumber);
+    return b;
+}
+
 std::string MxfSettings::describe() const {
     char rate[48];
     snprintf(rate, sizeof rate, "%d/%d", editRate.num, editRate.den);

@@ -57,6 +57,9 @@ inline bool isSoundElement(uint32_t trackNumber) {
     return (trackNumber >> 24) == 0x16 || (trackNumber >> 24) == 0x06;
 }
 
+// A track number as the log shows it: eight hexadecimal digits.
+std::string trackNumberText(uint32_t trackNumber);
+
 struct MxfRational {
     int32_t num = 0, den = 0;
     bool valid() const { return num > 0 && den > 0; }

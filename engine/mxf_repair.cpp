@@ -8,7 +8,9 @@
 #include "rsv_start.h"
 #include "walk.h"
 
+#include <algorithm>
 #include <cerrno>
+#include <cstdlib>
 #include <cstdio>
 #include <cstring>
 #include <fcntl.h>
@@ -167,27 +169,110 @@ std::optional<AnnexBPicture> firstPicture(const ByteSource& src, uint32_t track)
     return std::nullopt;
 }
 
-MxfSettings settingsFor(const FileSource& rsv, const FileSource& ref, bool& fromReference, Reporter& rep) {
-    if (auto own = readMxfSettings(rsv)) {
-        fromReference = false;
-        return *own;
+
+// Holds a walk's lines until the walk is known to be the one that counts.
+class HeldLines : public Reporter {
+public:
+    explicit HeldLines(Reporter& out) : out_(out) {}
+    void info(const std::string& line) override { lines_.push_back(line); }
+    void progress(double percent) override { out_.progress(percent); }
+    void release() {
+        for (const auto& l : lines_) out_.info(l);
+        lines_.clear();
     }
-    fromReference = true;
+
+private:
+    Reporter& out_;
+    std::vector<std::string> lines_;
+};
+
+struct Plan {
+    MxfSettings settings;
+    MxfWalk walk;
+    bool fromReference = false;
+};
+
+std::string trackList(const std::set<uint32_t>& tracks) {
+    std::string list;
+    for (uint32_t t : tracks) list += (list.empty() ? "" : ", ") + trackNumberText(t);
+    return list;
+}
+
+bool describes(const MxfSettings& s, const std::set<uint32_t>& tracks) {
+    for (uint32_t t : tracks)
+        if (t != s.pictureTrack && std::none_of(s.sounds.begin(), s.sounds.end(),
+                                                [&](const MxfSoundTrack& x) { return x.trackNumber == t; }))
+            return false;
+    return true;
+}
+
+// Sound samples per edit unit must match the edit rate (within one sample:
+// 29.97 and 59.94 alternate): settings of another rate would misplace every
+// frame in time.
+std::optional<std::string> rateMismatch(const MxfSettings& s, const MxfWalk& w) {
+    if (w.packages() == 0) return std::nullopt;
+    for (size_t i = 0; i < s.sounds.size(); ++i) {
+        const auto& t = s.sounds[i];
+        int64_t samples = w.lengths[1 + i] / t.blockAlign;
+        int64_t expected2 = 2 * int64_t(t.sampleRate) * s.editRate.den / s.editRate.num;  // twice, to round
+        if (std::llabs(2 * samples - expected2) > 2)
+            return "sound track " + trackNumberText(t.trackNumber) + " holds " + std::to_string(samples) +
+                   " samples per frame, not what edit rate " + std::to_string(s.editRate.num) + "/" +
+                   std::to_string(s.editRate.den) + " gives";
+    }
+    return std::nullopt;
+}
+
+// The settings and the walk: the RSV's own header metadata, or the
+// reference's when the RSV lost them (then the essence must match them) or
+// when its own do not describe essence tracks the RSV carries.
+Plan plan(const FileSource& rsv, const FileSource& ref, Reporter& rep) {
+    Plan p;
+    auto own = readMxfSettings(rsv);
+    if (own) {
+        rep.info("recording: " + own->describe());
+        HeldLines held(rep);
+        p.settings = *own;
+        p.walk = walkMxf(rsv, p.settings, held);
+        if (p.walk.foreignTracks.empty()) {
+            held.release();
+        } else if (auto theirs = readMxfSettings(ref);
+                   theirs && theirs->pictureTrack == own->pictureTrack && describes(*theirs, p.walk.foreignTracks)) {
+            rep.info("the RSV's header metadata do not describe essence tracks " + trackList(p.walk.foreignTracks) +
+                     "; the reference's are used");
+            p.settings = *theirs;
+            p.settings.timecode = own->timecode;
+            p.walk = walkMxf(rsv, p.settings, rep);
+        } else {
+            held.release();
+            rep.info("note: essence tracks " + trackList(p.walk.foreignTracks) +
+                     " are not in the header metadata; they are not recovered");
+        }
+        if (auto why = rateMismatch(p.settings, p.walk)) rep.info("note: " + *why);
+        return p;
+    }
     auto theirs = readMxfSettings(ref);
     if (!theirs)
         throw EngineError(Kind::Reference, "the RSV has lost its header metadata and the reference's "
                                            "header metadata could not be read; choose a finished MXF "
                                            "from the same camera");
     rep.info("the RSV has no header metadata; its settings are taken from the reference");
-    // The reference's start timecode belongs to another clip.
-    theirs->timecode.reset();
-    return *theirs;
-}
-
-std::string hex32(uint32_t v) {
-    char b[12];
-    snprintf(b, sizeof b, "%08X", v);
-    return b;
+    p.fromReference = true;
+    p.settings = *theirs;
+    p.settings.timecode.reset();  // the reference's start timecode belongs to another clip
+    rep.info("recording: " + p.settings.describe());
+    p.walk = walkMxf(rsv, p.settings, rep);
+    std::optional<std::string> why;
+    if (!p.walk.foreignTracks.empty())
+        why = "essence tracks " + trackList(p.walk.foreignTracks) + " are not in its header metadata";
+    else if (!p.walk.sawPicture)
+        why = "no picture element of track " + trackNumberText(p.settings.pictureTrack);
+    else
+        why = rateMismatch(p.settings, p.walk);
+    if (why)
+        throw EngineError(Kind::Mismatch, "the reference does not match the RSV's essence (" + *why +
+                                              "); use a recording made with the same settings");
+    return p;
 }
 
 }  // namespace
@@ -198,22 +283,10 @@ RepairSummary runMxfRepair(const RepairOptions& opt, const FileSource& rsv, cons
     if (!isMxfFamily(ref))
         throw EngineError(Kind::WrongFamily, "the RSV is an MXF recording but the reference is not an MXF file; "
                                              "choose a finished MXF from the same camera");
-    bool fromReference = false;
-    const MxfSettings settings = settingsFor(rsv, ref, fromReference, rep);
-    rep.info("recording: " + settings.describe());
-
     rep.progress(0);
-    MxfWalk walk = walkMxf(rsv, settings, rep);
-    if (!walk.foreignTracks.empty() || (fromReference && !walk.sawPicture)) {
-        std::string list;
-        for (uint32_t t : walk.foreignTracks) list += (list.empty() ? "" : ", ") + hex32(t);
-        std::string why = walk.sawPicture ? "essence tracks " + list + " are not in the header metadata"
-                                          : "no picture element of track " + hex32(settings.pictureTrack);
-        if (fromReference)
-            throw EngineError(Kind::Mismatch, "the reference does not match the RSV's essence (" + why +
-                                                  "); use a recording made with the same settings");
-        rep.info("note: " + why + "; they are not recovered");
-    }
+    Plan pl = plan(rsv, ref, rep);
+    const MxfSettings& settings = pl.settings;
+    MxfWalk& walk = pl.walk;
     const size_t per = walk.elementsPerPackage;
     if (walk.packages() == 0) throw EngineError(Kind::Input, "no complete frame found in the RSV");
 
@@ -234,6 +307,16 @@ RepairSummary runMxfRepair(const RepairOptions& opt, const FileSource& rsv, cons
     }
     auto avc = makeAvcConfig(first.sps, first.pps);
     if (!avc) throw EngineError(Kind::Input, "the H.264 sequence parameter set does not parse");
+    if (pl.fromReference) {
+        // Same track numbers at another picture size: the reference's pictures tell.
+        auto theirs = firstPicture(ref, settings.pictureTrack);
+        auto refAvc = theirs ? makeAvcConfig(theirs->sps, theirs->pps) : std::nullopt;
+        if (refAvc && (refAvc->width != avc->width || refAvc->height != avc->height))
+            throw EngineError(Kind::Mismatch, "the reference's pictures are " + std::to_string(refAvc->width) + "x" +
+                                                  std::to_string(refAvc->height) + ", the RSV's " +
+                                                  std::to_string(avc->width) + "x" + std::to_string(avc->height) +
+                                                  "; use a recording made with the same settings");
+    }
     rep.info("found " + std::to_string(walk.packages()) + " frames, " + groupDigits(walk.payloadBytes()) +
              " bytes of media data");
 

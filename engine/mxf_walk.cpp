@@ -71,7 +71,7 @@ public:
             if (s_.sounds[i].trackNumber != track) continue;
             if (!open_) return;  // sound before any picture: the package began before the file
             if (sounds_[i] || k.length == 0 || k.length % s_.sounds[i].blockAlign != 0 || k.length > UINT32_MAX)
-                drop(k.end(), "sound element of track " + hex(track) + " at offset " +
+                drop(k.end(), "sound element of track " + trackNumberText(track) + " at offset " +
                                   std::to_string(k.offset) + " does not fit its package");
             else
                 sounds_[i] = k;
@@ -113,11 +113,6 @@ public:
     DamageLog& log() { return log_; }
 
 private:
-    static std::string hex(uint32_t v) {
-        char b[12];
-        snprintf(b, sizeof b, "%08X", v);
-        return b;
-    }
     const MxfSettings& s_;
     MxfWalk& out_;
     Reporter& rep_;

@@ -71,7 +71,23 @@ ROWS = [
     ("mp4-reference", cut_at(mid_picture(30)), "mp4", 12, None),
     ("mxf-reference-for-mp4-rsv", lambda d, pk: fake_mp4(), "intact", 12, None),
     ("no-header-other-layout", headerless(cut_at(mid_picture(30))), "two-track", 11, None),
+    ("no-header-other-rate", headerless(cut_at(mid_picture(30))), "50p", 11, None),
+    ("no-header-other-size", headerless(cut_at(mid_picture(30))), "640x360", 11, None),
+    ("unknown-sound-descriptors", lambda d, pk: unknown_sound_descriptors(d)[:mid_picture(30)(d, pk)], "intact", 0, None),
 ]
+
+
+def unknown_sound_descriptors(d):
+    """The header metadata's sound descriptors turned into sets of an unknown kind: the RSV's own
+    metadata no longer describe its sound, the reference's must."""
+    b = bytearray(d)
+    for kind in (0x42, 0x47, 0x48):
+        key = bytes.fromhex("060e2b34025301010d010101010100") [:14] + bytes([kind, 0])
+        at = b.find(key, 0, mxf_clip.body_start(d))
+        while at >= 0:
+            b[at + 14] = 0x7E
+            at = b.find(key, at + 1, mxf_clip.body_start(d))
+    return bytes(b)
 
 
 def fake_mp4():
@@ -162,12 +178,14 @@ def main():
     try:
         intact_path = os.path.join(work, "intact.mxf")
         mxf_clip.encode(intact_path, audio_tracks=TRACKS)
-        two = os.path.join(work, "two-track.mxf")
-        mxf_clip.encode(two, seconds=1, audio_tracks=2)
+        refs = {"intact": intact_path}
+        for name, kw in (("two-track", dict(audio_tracks=2)), ("50p", dict(rate=50)), ("640x360", dict(size="640x360"))):
+            refs[name] = os.path.join(work, name + ".mxf")
+            mxf_clip.encode(refs[name], seconds=1, **kw)
         mp4 = os.path.join(work, "reference.mp4")
         with open(mp4, "wb") as f:
             f.write(fake_mp4())
-        refs = {"intact": intact_path, "two-track": two, "mp4": mp4}
+        refs["mp4"] = mp4
         with open(intact_path, "rb") as f:
             data = f.read()
         pk = mxf_clip.packages(data)
