@@ -233,6 +233,74 @@ uint64_t toMovie(uint64_t d, uint32_t from, uint32_t to) {
     return from ? uint64_t((__int128(d) * to + from / 2) / from) : 0;
 }
 
+struct TrackSpec {
+    uint32_t id = 0;
+    uint64_t movieDuration = 0;
+    uint32_t width = 0, height = 0;
+    uint32_t timescale = 0;
+    uint64_t mediaDuration = 0;
+    uint32_t handler = 0;  // 'vide', 'soun' or 'tmcd'
+    const char* name = "";
+    uint32_t entry = 0;    // sample entry type
+    uint32_t timecodeTrack = 0;
+};
+
+TrackSpec specFor(uint32_t id, const MxfTrackTimes& times, uint32_t movieScale, uint32_t handler, const char* name,
+                  uint32_t entry) {
+    TrackSpec t;
+    t.id = id;
+    t.movieDuration = toMovie(times.duration, times.timescale, movieScale);
+    t.timescale = times.timescale;
+    t.mediaDuration = times.duration;
+    t.handler = handler;
+    t.name = name;
+    t.entry = entry;
+    return t;
+}
+
+// Writes a track up to its one sample entry's common fields; the caller adds
+// the entry's own fields, ends the entry and stsd (two end() calls), writes
+// the sample tables and calls closeTrack.
+void openTrack(BoxWriter& w, const TrackSpec& t) {
+    w.begin(fourcc("trak"));
+    trackHeader(w, t.id, t.movieDuration, t.handler == fourcc("soun"), t.width, t.height);
+    if (t.timecodeTrack) {
+        w.begin(fourcc("tref"));
+        w.begin(fourcc("tmcd"));
+        w.u32(t.timecodeTrack);
+        w.end();
+        w.end();
+    }
+    mediaStart(w, t.timescale, t.mediaDuration);
+    handler(w, t.handler, t.name);
+    w.begin(fourcc("minf"));
+    if (t.handler == fourcc("vide")) {
+        w.beginFull(fourcc("vmhd"), 0, 1);
+        w.u64(0);
+    } else if (t.handler == fourcc("soun")) {
+        w.beginFull(fourcc("smhd"), 0, 0);
+        w.u32(0);
+    } else {
+        w.begin(fourcc("gmhd"));
+        w.beginFull(fourcc("gmin"), 0, 0);
+        putBe16(w.bytes(), 0x40);
+        for (int i = 0; i < 3; ++i) putBe16(w.bytes(), 0x8000);
+        w.u32(0);
+        w.end();
+    }
+    w.end();
+    dataInformation(w);
+    w.begin(fourcc("stbl"));
+    w.beginFull(fourcc("stsd"), 0, 0);
+    w.u32(1);
+    sampleEntryStart(w, t.entry);
+}
+
+void closeTrack(BoxWriter& w) {
+    for (int i = 0; i < 4; ++i) w.end();  // stbl, minf, mdia, trak
+}
+
+
 }  // namespace
 
 std::vector<NalSpan> annexBNals(const uint8_t* in, size_t n, AnnexBPicture* info) {
@@ -328,26 +396,11 @@ MxfMovie buildMxfMoov(const MxfSettings& s, const AvcConfig& avc, const MxfTable
     const uint32_t timecodeId = uint32_t(m.tracks.size());
     // Video.
     {
-        w.begin(fourcc("trak"));
-        trackHeader(w, 1, toMovie(m.tracks[0].duration, clock.timescale, movieScale), false, avc.width, avc.height);
-        if (s.timecode && t.timecodeSampleOffset) {
-            w.begin(fourcc("tref"));
-            w.begin(fourcc("tmcd"));
-            w.u32(timecodeId);
-            w.end();
-            w.end();
-        }
-        mediaStart(w, clock.timescale, m.tracks[0].duration);
-        handler(w, fourcc("vide"), "VideoHandler");
-        w.begin(fourcc("minf"));
-        w.beginFull(fourcc("vmhd"), 0, 1);
-        w.u64(0);
-        w.end();
-        dataInformation(w);
-        w.begin(fourcc("stbl"));
-        w.beginFull(fourcc("stsd"), 0, 0);
-        w.u32(1);
-        sampleEntryStart(w, fourcc("avc1"));
+        TrackSpec spec = specFor(1, m.tracks[0], movieScale, fourcc("vide"), "VideoHandler", fourcc("avc1"));
+        spec.width = avc.width;
+        spec.height = avc.height;
+        if (s.timecode && t.timecodeSampleOffset) spec.timecodeTrack = timecodeId;
+        openTrack(w, spec);
         for (int i = 0; i < 4; ++i) w.u32(0);  // pre_defined, reserved
         putBe16(w.bytes(), uint16_t(avc.width));
         putBe16(w.bytes(), uint16_t(avc.height));
@@ -382,29 +435,14 @@ MxfMovie buildMxfMoov(const MxfSettings& s, const AvcConfig& avc, const MxfTable
             for (uint32_t x : syncs) w.u32(x);
             w.end();
         }
-        w.end();  // stbl
-        w.end();  // minf
-        w.end();  // mdia
-        w.end();  // trak
+        closeTrack(w);
     }
     // Sound: QuickTime LPCM description (version 2), which states the byte
     // order, so the samples stay as the MXF stored them.
     for (size_t i = 0; i < s.sounds.size(); ++i) {
         const MxfSoundTrack& snd = s.sounds[i];
         const MxfTrackTimes& times = m.tracks[1 + i];
-        w.begin(fourcc("trak"));
-        trackHeader(w, uint32_t(2 + i), toMovie(times.duration, times.timescale, movieScale), true, 0, 0);
-        mediaStart(w, times.timescale, times.duration);
-        handler(w, fourcc("soun"), "SoundHandler");
-        w.begin(fourcc("minf"));
-        w.beginFull(fourcc("smhd"), 0, 0);
-        w.u32(0);
-        w.end();
-        dataInformation(w);
-        w.begin(fourcc("stbl"));
-        w.beginFull(fourcc("stsd"), 0, 0);
-        w.u32(1);
-        sampleEntryStart(w, fourcc("lpcm"));
+        openTrack(w, specFor(uint32_t(2 + i), times, movieScale, fourcc("soun"), "SoundHandler", fourcc("lpcm")));
         putBe16(w.bytes(), 2);  // version
         putBe16(w.bytes(), 0);
         w.u32(0);
@@ -437,31 +475,12 @@ MxfMovie buildMxfMoov(const MxfSettings& s, const AvcConfig& avc, const MxfTable
         Runs deltas;
         if (times.duration) deltas.emplace_back(uint32_t(times.duration), 1);
         sampleTables(w, deltas, perChunk, snd.blockAlign, {}, chunks);
-        w.end();
-        w.end();
-        w.end();
-        w.end();
+        closeTrack(w);
     }
     // Timecode: one sample holding the start frame number.
     if (s.timecode && t.timecodeSampleOffset) {
         const MxfTrackTimes& times = m.tracks.back();
-        w.begin(fourcc("trak"));
-        trackHeader(w, timecodeId, toMovie(times.duration, times.timescale, movieScale), false, 0, 0);
-        mediaStart(w, times.timescale, times.duration);
-        handler(w, fourcc("tmcd"), "TimeCodeHandler");
-        w.begin(fourcc("minf"));
-        w.begin(fourcc("gmhd"));
-        w.beginFull(fourcc("gmin"), 0, 0);
-        putBe16(w.bytes(), 0x40);
-        for (int i = 0; i < 3; ++i) putBe16(w.bytes(), 0x8000);
-        w.u32(0);
-        w.end();
-        w.end();
-        dataInformation(w);
-        w.begin(fourcc("stbl"));
-        w.beginFull(fourcc("stsd"), 0, 0);
-        w.u32(1);
-        sampleEntryStart(w, fourcc("tmcd"));
+        openTrack(w, specFor(timecodeId, times, movieScale, fourcc("tmcd"), "TimeCodeHandler", fourcc("tmcd")));
         w.u32(0);
         w.u32((s.timecode->dropFrame ? 0x1u : 0u) | 0x2u);  // drop frame, wraps at 24 hours
         w.u32(clock.timescale);
@@ -473,10 +492,7 @@ MxfMovie buildMxfMoov(const MxfSettings& s, const AvcConfig& avc, const MxfTable
         Runs deltas;
         deltas.emplace_back(1, uint32_t(std::min<uint64_t>(times.duration, UINT32_MAX)));
         sampleTables(w, deltas, {1}, 4, {}, {*t.timecodeSampleOffset});
-        w.end();
-        w.end();
-        w.end();
-        w.end();
+        closeTrack(w);
     }
     w.end();  // moov
     return m;
