@@ -262,6 +262,7 @@ Plan plan(const FileSource& rsv, const FileSource& ref, Reporter& rep) {
     p.settings.timecode.reset();  // the reference's start timecode belongs to another clip
     rep.info("recording: " + p.settings.describe());
     p.walk = walkMxf(rsv, p.settings, rep);
+    if (!p.walk.sawEssence) throw EngineError(Kind::Input, "no MXF essence found in the RSV");
     std::optional<std::string> why;
     if (!p.walk.foreignTracks.empty())
         why = "essence tracks " + trackList(p.walk.foreignTracks) + " are not in its header metadata";

@@ -57,6 +57,7 @@ public:
     }
 
     void element(const Klv& k) {
+        out_.sawEssence = true;
         uint32_t track = essenceTrackNumber(k.key);
         if (track == s_.pictureTrack) {
             close(false);

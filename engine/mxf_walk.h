@@ -34,6 +34,7 @@ struct MxfWalk {
     // describe (a reference from other settings).
     std::set<uint32_t> foreignTracks;
     bool sawPicture = false;
+    bool sawEssence = false;  // any essence element at all
     int64_t skippedRanges = 0, skippedBytes = 0;
 
     size_t packages() const { return offsets.size() / elementsPerPackage; }
@@ -41,7 +42,7 @@ struct MxfWalk {
 };
 
 // Pictures above this size are taken for a damaged length.
-constexpr uint64_t kMaxPictureBytes = 256ull << 20;
+constexpr uint64_t kMaxPictureBytes = 64ull << 20;
 
 MxfWalk walkMxf(const ByteSource& src, const MxfSettings& settings, Reporter& rep);
 

@@ -68,6 +68,8 @@ ROWS = [
      lambda pk: (pk[10]["start"] + 3000, pk[10]["start"] + 23000)),
     ("damage-picture-length", longer_picture(15), "intact", 0,
      lambda pk: (pk[15]["start"], pk[15]["start"] + 20)),
+    ("header-only", lambda d, pk: d[:mxf_clip.body_start(d)], "intact", 3, None),
+    ("mxf-key-then-noise", lambda d, pk: d[:4] + bytes((i * 131 + i // 7) & 0xFF for i in range(300000)), "intact", 3, None),
     ("mp4-reference", cut_at(mid_picture(30)), "mp4", 12, None),
     ("mxf-reference-for-mp4-rsv", lambda d, pk: fake_mp4(), "intact", 12, None),
     ("no-header-other-layout", headerless(cut_at(mid_picture(30))), "two-track", 11, None),
