@@ -173,9 +173,11 @@ std::optional<AnnexBPicture> firstPicture(const ByteSource& src, uint32_t track)
 // Holds a walk's lines until the walk is known to be the one that counts.
 class HeldLines : public Reporter {
 public:
-    explicit HeldLines(Reporter& out) : out_(out) {}
+    HeldLines(Reporter& out, bool showProgress) : out_(out), showProgress_(showProgress) {}
     void info(const std::string& line) override { lines_.push_back(line); }
-    void progress(double percent) override { out_.progress(percent); }
+    void progress(double percent) override {
+        if (showProgress_) out_.progress(percent);
+    }
     void release() {
         for (const auto& l : lines_) out_.info(l);
         lines_.clear();
@@ -183,6 +185,7 @@ public:
 
 private:
     Reporter& out_;
+    bool showProgress_;
     std::vector<std::string> lines_;
 };
 
@@ -231,7 +234,7 @@ Plan plan(const FileSource& rsv, const FileSource& ref, Reporter& rep) {
     auto own = readMxfSettings(rsv);
     if (own) {
         rep.info("recording: " + own->describe());
-        HeldLines held(rep);
+        HeldLines held(rep, true);
         p.settings = *own;
         p.walk = walkMxf(rsv, p.settings, held);
         if (p.walk.foreignTracks.empty()) {
@@ -242,7 +245,9 @@ Plan plan(const FileSource& rsv, const FileSource& ref, Reporter& rep) {
                      "; the reference's are used");
             p.settings = *theirs;
             p.settings.timecode = own->timecode;
-            p.walk = walkMxf(rsv, p.settings, rep);
+            HeldLines again(rep, false);  // the progress has already reached its end once
+            p.walk = walkMxf(rsv, p.settings, again);
+            again.release();
         } else {
             held.release();
             rep.info("note: essence tracks " + trackList(p.walk.foreignTracks) +
