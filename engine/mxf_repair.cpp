@@ -229,7 +229,7 @@ std::optional<std::string> rateMismatch(const MxfSettings& s, const MxfWalk& w) 
 // The settings and the walk: the RSV's own header metadata, or the
 // reference's when the RSV lost them (then the essence must match them) or
 // when its own do not describe essence tracks the RSV carries.
-Plan plan(const FileSource& rsv, const FileSource& ref, Reporter& rep) {
+Plan plan(const FileSource& rsv, const FileSource* ref, Reporter& rep) {
     Plan p;
     auto own = readMxfSettings(rsv);
     if (own) {
@@ -239,7 +239,7 @@ Plan plan(const FileSource& rsv, const FileSource& ref, Reporter& rep) {
         p.walk = walkMxf(rsv, p.settings, held);
         if (p.walk.foreignTracks.empty()) {
             held.release();
-        } else if (auto theirs = readMxfSettings(ref);
+        } else if (auto theirs = ref ? readMxfSettings(*ref) : std::nullopt;
                    theirs && theirs->pictureTrack == own->pictureTrack && describes(*theirs, p.walk.foreignTracks)) {
             rep.info("the RSV's header metadata do not describe essence tracks " + trackList(p.walk.foreignTracks) +
                      "; the reference's are used");
@@ -256,7 +256,10 @@ Plan plan(const FileSource& rsv, const FileSource& ref, Reporter& rep) {
         if (auto why = rateMismatch(p.settings, p.walk)) rep.info("note: " + *why);
         return p;
     }
-    auto theirs = readMxfSettings(ref);
+    if (!ref)
+        throw EngineError(Kind::NeedReference, "the RSV has lost its header metadata; a finished MXF from the "
+                                               "same camera is needed as the reference");
+    auto theirs = readMxfSettings(*ref);
     if (!theirs)
         throw EngineError(Kind::Reference, "the RSV has lost its header metadata and the reference's "
                                            "header metadata could not be read; choose a finished MXF "
@@ -285,8 +288,8 @@ Plan plan(const FileSource& rsv, const FileSource& ref, Reporter& rep) {
 
 bool isMxfFamily(const ByteSource& src) { return startsWithMxfKey(src); }
 
-RepairSummary runMxfRepair(const RepairOptions& opt, const FileSource& rsv, const FileSource& ref, Reporter& rep) {
-    if (!isMxfFamily(ref))
+RepairSummary runMxfRepair(const RepairOptions& opt, const FileSource& rsv, const FileSource* ref, Reporter& rep) {
+    if (ref && !isMxfFamily(*ref))
         throw EngineError(Kind::WrongFamily, "the RSV is an MXF recording but the reference is not an MXF file; "
                                              "choose a finished MXF from the same camera");
     rep.progress(0);
@@ -304,10 +307,10 @@ RepairSummary runMxfRepair(const RepairOptions& opt, const FileSource& rsv, cons
             throw EngineError(Kind::Input, "the pictures of the RSV are not an H.264 byte stream");
     }
     if (first.sps.empty() || first.pps.empty()) {
-        auto theirs = firstPicture(ref, settings.pictureTrack);
+        auto theirs = ref ? firstPicture(*ref, settings.pictureTrack) : std::nullopt;
         if (!theirs || theirs->sps.empty() || theirs->pps.empty())
-            throw EngineError(Kind::NeedReference, "the RSV's pictures carry no H.264 parameter sets and the "
-                                                   "reference supplies none");
+            throw EngineError(Kind::NeedReference, "the RSV's pictures carry no H.264 parameter sets and no "
+                                                   "reference supplies them");
         first = *theirs;
         rep.info("parameter sets taken from the reference");
     }
@@ -315,7 +318,7 @@ RepairSummary runMxfRepair(const RepairOptions& opt, const FileSource& rsv, cons
     if (!avc) throw EngineError(Kind::Input, "the H.264 sequence parameter set does not parse");
     if (pl.fromReference) {
         // Same track numbers at another picture size: the reference's pictures tell.
-        auto theirs = firstPicture(ref, settings.pictureTrack);
+        auto theirs = firstPicture(*ref, settings.pictureTrack);
         auto refAvc = theirs ? makeAvcConfig(theirs->sps, theirs->pps) : std::nullopt;
         if (refAvc && (refAvc->width != avc->width || refAvc->height != avc->height))
             throw EngineError(Kind::Mismatch, "the reference's pictures are " + std::to_string(refAvc->width) + "x" +

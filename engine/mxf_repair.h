@@ -20,7 +20,9 @@ namespace tv {
 // True when the file's first bytes are an MXF key (the MXF family).
 bool isMxfFamily(const ByteSource& src);
 
-RepairSummary runMxfRepair(const RepairOptions& options, const FileSource& rsv, const FileSource& reference,
+// `reference` may be null (a repair without one): the RSV must then carry its
+// own header metadata and parameter sets.
+RepairSummary runMxfRepair(const RepairOptions& options, const FileSource& rsv, const FileSource* reference,
                            Reporter& reporter);
 
 }  // namespace tv

@@ -77,7 +77,7 @@ RepairSummary runRepair(const RepairOptions& opt, Reporter& rep) {
     auto refFile = FileSource::open(opt.reference, int(Kind::Reference));
     auto rsvFile = FileSource::open(opt.rsv, int(Kind::Input));
     checkOutputPath(opt.output, *refFile, *rsvFile);
-    if (isMxfFamily(*rsvFile)) return runMxfRepair(opt, *rsvFile, *refFile, rep);
+    if (isMxfFamily(*rsvFile)) return runMxfRepair(opt, *rsvFile, refFile.get(), rep);
     if (isMxfFamily(*refFile))
         throw EngineError(Kind::WrongFamily, "the reference is an MXF file but the RSV is an MP4-family "
                                              "recording; choose a finished MP4 from the same camera");
