@@ -284,54 +284,19 @@ Plan plan(const FileSource& rsv, const FileSource* ref, Reporter& rep) {
     return p;
 }
 
-}  // namespace
+// Writes OUT: ftyp, the mdat (timecode sample, then package by package the
+// picture as length-prefixed NAL units and each sound element as stored),
+// the moov. Returns the moov's tracks and the kept packages' count.
+struct Written {
+    MxfMovie movie;
+    size_t kept = 0;
+    int64_t payload = 0, outputBytes = 0;
+};
 
-bool isMxfFamily(const ByteSource& src) { return startsWithMxfKey(src); }
-
-RepairSummary runMxfRepair(const RepairOptions& opt, const FileSource& rsv, const FileSource* ref, Reporter& rep) {
-    if (ref && !isMxfFamily(*ref))
-        throw EngineError(Kind::WrongFamily, "the RSV is an MXF recording but the reference is not an MXF file; "
-                                             "choose a finished MXF from the same camera");
-    rep.progress(0);
-    Plan pl = plan(rsv, ref, rep);
-    const MxfSettings& settings = pl.settings;
-    MxfWalk& walk = pl.walk;
+Written writeMovie(const std::string& path, const FileSource& rsv, WindowReader& in, const MxfSettings& settings,
+                   const AvcConfig& avc, MxfWalk& walk, Reporter& rep) {
     const size_t per = walk.elementsPerPackage;
-    if (walk.packages() == 0) throw EngineError(Kind::Input, "no complete frame found in the RSV");
-
-    WindowReader in(rsv);
-    AnnexBPicture first;
-    {
-        std::vector<uint8_t> scratch;
-        if (!annexBToLengthPrefixed(in.view(walk.offsets[0], walk.lengths[0]), walk.lengths[0], scratch, &first))
-            throw EngineError(Kind::Input, "the pictures of the RSV are not an H.264 byte stream");
-    }
-    if (first.sps.empty() || first.pps.empty()) {
-        auto theirs = ref ? firstPicture(*ref, settings.pictureTrack) : std::nullopt;
-        if (!theirs || theirs->sps.empty() || theirs->pps.empty())
-            throw EngineError(Kind::NeedReference, "the RSV's pictures carry no H.264 parameter sets and no "
-                                                   "reference supplies them");
-        first = *theirs;
-        rep.info("parameter sets taken from the reference");
-    }
-    auto avc = makeAvcConfig(first.sps, first.pps);
-    if (!avc) throw EngineError(Kind::Input, "the H.264 sequence parameter set does not parse");
-    if (pl.fromReference) {
-        // Same track numbers at another picture size: the reference's pictures tell.
-        auto theirs = firstPicture(*ref, settings.pictureTrack);
-        auto refAvc = theirs ? makeAvcConfig(theirs->sps, theirs->pps) : std::nullopt;
-        if (refAvc && (refAvc->width != avc->width || refAvc->height != avc->height))
-            throw EngineError(Kind::Mismatch, "the reference's pictures are " + std::to_string(refAvc->width) + "x" +
-                                                  std::to_string(refAvc->height) + ", the RSV's " +
-                                                  std::to_string(avc->width) + "x" + std::to_string(avc->height) +
-                                                  "; use a recording made with the same settings");
-    }
-    rep.info("found " + std::to_string(walk.packages()) + " frames, " + groupDigits(walk.payloadBytes()) +
-             " bytes of media data");
-
-    rep.info("saving " + opt.output);
-    rep.progress(0);
-    OutputFile out(opt.output);
+    OutputFile out(path);
     out.append(defaultFtyp());
     const int64_t mdatAt = out.pos();
     std::vector<uint8_t> head;
@@ -400,11 +365,65 @@ RepairSummary runMxfRepair(const RepairOptions& opt, const FileSource& rsv, cons
     std::vector<uint8_t> size;
     putBe64(size, uint64_t(out.pos() - mdatAt));
     out.patch(mdatAt + 8, size);
-    MxfMovie movie = buildMxfMoov(settings, *avc, tables);
-    out.append(movie.moov);
-    const int64_t outputBytes = out.pos();
-    const int64_t payload = outputBytes - int64_t(movie.moov.size()) - mdatAt - 16;
+    Written w;
+    w.kept = kept;
+    w.payload = out.pos() - mdatAt - 16;
+    w.movie = buildMxfMoov(settings, avc, tables);
+    out.append(w.movie.moov);
+    w.outputBytes = out.pos();
     out.finish();
+    return w;
+}
+
+
+}  // namespace
+
+bool isMxfFamily(const ByteSource& src) { return startsWithMxfKey(src); }
+
+RepairSummary runMxfRepair(const RepairOptions& opt, const FileSource& rsv, const FileSource* ref, Reporter& rep) {
+    if (ref && !isMxfFamily(*ref))
+        throw EngineError(Kind::WrongFamily, "the RSV is an MXF recording but the reference is not an MXF file; "
+                                             "choose a finished MXF from the same camera");
+    rep.progress(0);
+    Plan pl = plan(rsv, ref, rep);
+    const MxfSettings& settings = pl.settings;
+    MxfWalk& walk = pl.walk;
+    if (walk.packages() == 0) throw EngineError(Kind::Input, "no complete frame found in the RSV");
+
+    WindowReader in(rsv);
+    AnnexBPicture first;
+    {
+        std::vector<uint8_t> scratch;
+        if (!annexBToLengthPrefixed(in.view(walk.offsets[0], walk.lengths[0]), walk.lengths[0], scratch, &first))
+            throw EngineError(Kind::Input, "the pictures of the RSV are not an H.264 byte stream");
+    }
+    if (first.sps.empty() || first.pps.empty()) {
+        auto theirs = ref ? firstPicture(*ref, settings.pictureTrack) : std::nullopt;
+        if (!theirs || theirs->sps.empty() || theirs->pps.empty())
+            throw EngineError(Kind::NeedReference, "the RSV's pictures carry no H.264 parameter sets and no "
+                                                   "reference supplies them");
+        first = *theirs;
+        rep.info("parameter sets taken from the reference");
+    }
+    auto avc = makeAvcConfig(first.sps, first.pps);
+    if (!avc) throw EngineError(Kind::Input, "the H.264 sequence parameter set does not parse");
+    if (pl.fromReference) {
+        // Same track numbers at another picture size: the reference's pictures tell.
+        auto theirs = firstPicture(*ref, settings.pictureTrack);
+        auto refAvc = theirs ? makeAvcConfig(theirs->sps, theirs->pps) : std::nullopt;
+        if (refAvc && (refAvc->width != avc->width || refAvc->height != avc->height))
+            throw EngineError(Kind::Mismatch, "the reference's pictures are " + std::to_string(refAvc->width) + "x" +
+                                                  std::to_string(refAvc->height) + ", the RSV's " +
+                                                  std::to_string(avc->width) + "x" + std::to_string(avc->height) +
+                                                  "; use a recording made with the same settings");
+    }
+    rep.info("found " + std::to_string(walk.packages()) + " frames, " + groupDigits(walk.payloadBytes()) +
+             " bytes of media data");
+
+    rep.info("saving " + opt.output);
+    rep.progress(0);
+    Written w = writeMovie(opt.output, rsv, in, settings, *avc, walk, rep);
+    const MxfMovie& movie = w.movie;
     rep.progress(100);
 
     for (size_t i = 0; i < movie.tracks.size(); ++i) {
@@ -416,10 +435,10 @@ RepairSummary runMxfRepair(const RepairOptions& opt, const FileSource& rsv, cons
         rep.info(line);
     }
     RepairSummary s;
-    s.frames = kept;
-    s.groups = kept;
-    s.payloadBytes = payload;
-    s.outputBytes = outputBytes;
+    s.frames = w.kept;
+    s.groups = w.kept;
+    s.payloadBytes = w.payload;
+    s.outputBytes = w.outputBytes;
     return s;
 }
 
