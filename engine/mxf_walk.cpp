@@ -11,16 +11,32 @@ namespace {
 
 constexpr size_t kScanBlock = 1u << 20;
 
-// A packet whose successor is a plausible key, the exact end of the file, or
-// a tail too short to hold a key (the cut falls in the next packet's key).
+bool allZero(const uint8_t* p, size_t n) {
+    return std::all_of(p, p + n, [](uint8_t b) { return b == 0; });
+}
+
+// A packet whose successor is a plausible key, zero bytes (space reserved
+// after the last packet; no key starts with zero), the exact end of the
+// file, or a tail too short to hold a key (the cut falls in the next key).
 bool chainHolds(const ByteSource& src, const Klv& k) {
     int64_t next = k.end();
     if (next > src.size()) return false;
     uint8_t key[16];
     size_t got = src.read(next, key, sizeof key);
-    if (got == sizeof key) return plausibleKey(key);
+    if (got == sizeof key) return plausibleKey(key) || allZero(key, got);
     static const uint8_t kPrefix[] = {0x06, 0x0E, 0x2B, 0x34};
-    return std::memcmp(key, kPrefix, std::min<size_t>(got, 4)) == 0;
+    return std::memcmp(key, kPrefix, std::min<size_t>(got, 4)) == 0 || allZero(key, got);
+}
+
+// True when [from, end of file) holds only zero bytes.
+bool zeroTail(const ByteSource& src, int64_t from) {
+    std::vector<uint8_t> buf(size_t(std::min<int64_t>(int64_t(kScanBlock), src.size() - from)));
+    for (int64_t at = from; at < src.size();) {
+        size_t got = src.read(at, buf.data(), buf.size());
+        if (got == 0 || !allZero(buf.data(), got)) return got == 0;
+        at += int64_t(got);
+    }
+    return true;
 }
 
 // The next offset at or after `from` where an element of `track` starts and
@@ -106,6 +122,14 @@ public:
         }
     }
     bool open() const { return open_; }
+    void discard() { open_ = false; }
+    bool lastElementEndsInZeros(const ByteSource& src) const {
+        int64_t end = picture_.end();
+        for (const auto& k : sounds_)
+            if (k) end = std::max(end, k->end());
+        uint8_t tail[16];
+        return end >= 16 && src.readExact(end - 16, tail, 16) && allZero(tail, 16);
+    }
     bool whole() const {
         return std::all_of(sounds_.begin(), sounds_.end(), [](const auto& k) { return k.has_value(); });
     }
@@ -157,6 +181,16 @@ MxfWalk walkMxf(const ByteSource& src, const MxfSettings& settings, Reporter& re
                    k->length > kMaxPictureBytes) {
             damage = "a picture element of implausible size";
         }
+        if (!damage.empty() && !k && zeroTail(src, pos)) {
+            rep.info("the file ends with " + groupDigits(size - pos) + " zero bytes after its last packet");
+            // Space reserved ahead of the writing: a last element that ends in
+            // zeros may have been cut there, its length written in advance.
+            if (pkgs.open() && pkgs.lastElementEndsInZeros(src)) {
+                rep.info("the last frame runs into the zero bytes; not kept");
+                pkgs.discard();
+            }
+            break;
+        }
         if (!damage.empty()) {
             // A package whose elements all verified is kept: the damage starts after it.
             if (pkgs.open() && pkgs.whole()) pkgs.close(false);
@@ -169,6 +203,7 @@ MxfWalk walkMxf(const ByteSource& src, const MxfSettings& settings, Reporter& re
                     // The cut: the last packet is incomplete.
                     rep.info("the recording is cut inside the packet at offset " + std::to_string(pos));
                     pkgs.close(true);
+
                 } else {
                     pkgs.close(true);
                     rep.info(pkgs.log().skip(pos, size - pos, damage + "; nothing verifiable follows, not recovered"));
@@ -177,6 +212,8 @@ MxfWalk walkMxf(const ByteSource& src, const MxfSettings& settings, Reporter& re
                 break;
             }
             if (pkgs.open()) pkgs.drop(*found, damage);
+            else if (pos == 0) rep.info("the RSV does not start with an MXF packet; skipped " + groupDigits(*found) +
+                                        " bytes before its first picture element");
             else rep.info(pkgs.log().skip(from, *found - from, damage));
             pos = *found;
             continue;
