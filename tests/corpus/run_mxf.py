@@ -168,7 +168,7 @@ def check_row(row, work, engine, intact, data, pk, refs, intact_md5):
     if tc != ("" if "no-header" in name else "10:00:00:00"):
         return "timecode %r" % tc
     print("     %s: %d of %d frames (complete before the cut: %d)" % (
-        name, len(got), len(pk), len([i for i in range(len(pk)) if pk[i]["end"] - shift <= len(body)])))
+        name, len(got), len(pk), len([i for i in range(len(pk)) if pk[i]["end"] - shift <= written])))
     return None
 
 
