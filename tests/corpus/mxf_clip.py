@@ -28,7 +28,7 @@ BODY_PARTITION = bytes.fromhex("060e2b34020501010d01020101030400")[:14]
 
 def encode(path, seconds=2, audio_tracks=4, size="320x180", rate=25, bitrate=None, timecode="10:00:00:00"):
     args = ["ffmpeg", "-nostdin", "-v", "error", "-y",
-            "-f", "lavfi", "-i", "testsrc2=size=%s:rate=%d" % (size, rate)]
+            "-f", "lavfi", "-i", "testsrc2=size=%s:rate=%s" % (size, rate)]
     for i in range(audio_tracks):
         args += ["-f", "lavfi", "-i", "sine=frequency=%d:sample_rate=48000" % (220 + 110 * i)]
     args += ["-t", str(seconds), "-map", "0:v"]

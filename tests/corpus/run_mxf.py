@@ -76,6 +76,7 @@ ROWS = [
     ("no-header-other-layout", headerless(cut_at(mid_picture(30))), "two-track", 11, None),
     ("no-header-other-rate", headerless(cut_at(mid_picture(30))), "50p", 11, None),
     ("no-header-other-size", headerless(cut_at(mid_picture(30))), "640x360", 11, None),
+    ("2997p-drop-frame-cut-mid-picture", cut_at(mid_picture(45)), "intact-2997", 0, None),
     ("unknown-sound-descriptors", lambda d, pk: unknown_sound_descriptors(d)[:mid_picture(30)(d, pk)], "intact", 0, None),
 ]
 
@@ -124,8 +125,11 @@ def expected_packages(pk, rsv_len, shift, damage):
     return keep
 
 
-def check_row(row, work, engine, intact, data, pk, refs, intact_md5):
+def check_row(row, work, engine, intact, data, pk, refs, intact_md5, clips):
     name, make, ref, code, damage_of = row
+    if ref == "intact-2997":  # rows of the 29.97p drop-frame clip
+        intact, pk, intact_md5 = clips["2997"]
+        data = intact
     rsv = os.path.join(work, name + ".rsv")
     out = os.path.join(work, name + "-out.mp4")
     body = make(data, pk)
@@ -165,7 +169,7 @@ def check_row(row, work, engine, intact, data, pk, refs, intact_md5):
             return "sound track %d differs from the intact track's elements" % (t + 1)
     tc = run(["ffprobe", "-v", "error", "-select_streams", "v:0", "-show_entries", "stream_tags=timecode",
               "-of", "csv=p=0", out]).stdout.decode().strip()
-    if tc != ("" if "no-header" in name else "10:00:00:00"):
+    if tc != ("" if "no-header" in name else "10:00:00;00" if "drop-frame" in name else "10:00:00:00"):
         return "timecode %r" % tc
     print("     %s: %d of %d frames (complete before the cut: %d)" % (
         name, len(got), len(pk), len([i for i in range(len(pk)) if pk[i]["end"] - shift <= written])))
@@ -191,6 +195,11 @@ def main():
         with open(mp4, "wb") as f:
             f.write(fake_mp4())
         refs["mp4"] = mp4
+        refs["intact-2997"] = os.path.join(work, "intact-2997.mxf")
+        mxf_clip.encode(refs["intact-2997"], rate="30000/1001", timecode="10:00:00;00")
+        with open(refs["intact-2997"], "rb") as f:
+            d2997 = f.read()
+        clips = {"2997": (d2997, mxf_clip.packages(d2997), md5s(refs["intact-2997"], "0:v"))}
         with open(intact_path, "rb") as f:
             data = f.read()
         pk = mxf_clip.packages(data)
@@ -199,7 +208,7 @@ def main():
         for row in ROWS:
             if a.row and row[0] != a.row:
                 continue
-            why = check_row(row, work, a.engine, data, data, pk, refs, intact_md5)
+            why = check_row(row, work, a.engine, data, data, pk, refs, intact_md5, clips)
             print(("PASS %s" % row[0]) if not why else ("FAIL %s: %s" % (row[0], why)))
             failed += bool(why)
         print("%d failed" % failed)
