@@ -304,10 +304,39 @@ std::optional<MxfSettings> parseHeaderMetadata(const ByteSource& src, int64_t be
     return settingsFrom(md);
 }
 
+namespace {
+
+// The footer partition's offset: from the header partition pack (its
+// FooterPartition field), else from the random index pack at the very end.
+std::optional<int64_t> footerOffset(const ByteSource& src, const Klv& headerPack) {
+    uint8_t v[32];
+    if (headerPack.length >= 32 && src.readExact(headerPack.valueOffset, v, sizeof v)) {
+        uint64_t footer = be64(v + 24);
+        if (footer > 0 && footer < uint64_t(src.size())) return int64_t(footer);
+    }
+    uint8_t tail[4];
+    if (!src.readExact(src.size() - 4, tail, 4)) return std::nullopt;
+    int64_t ripAt = src.size() - int64_t(be32(tail));
+    auto rip = readKlv(src, ripAt);
+    if (!rip || keyKind(rip->key.data()) != KeyKind::RandomIndex || rip->end() != src.size() || rip->length < 16)
+        return std::nullopt;
+    uint8_t last[8];  // the last (BodySID, ByteOffset) pair, before the 4-byte length
+    if (!src.readExact(rip->end() - 12, last, 8)) return std::nullopt;
+    uint64_t footer = be64(last);
+    return footer < uint64_t(src.size()) ? std::optional<int64_t>(int64_t(footer)) : std::nullopt;
+}
+
+}  // namespace
+
 std::optional<MxfSettings> readMxfSettings(const ByteSource& src) {
     auto pack = readKlv(src, 0);
     if (!pack || !isHeaderPartition(pack->key.data()) || pack->end() > src.size()) return std::nullopt;
-    return parseHeaderMetadata(src, pack->end(), src.size());
+    if (auto s = parseHeaderMetadata(src, pack->end(), src.size())) return s;
+    // A finished file may keep its complete header metadata in the footer only.
+    auto at = footerOffset(src, *pack);
+    auto footer = at ? readKlv(src, *at) : std::nullopt;
+    if (!footer || keyKind(footer->key.data()) != KeyKind::Partition || footer->key[13] != 0x04) return std::nullopt;
+    return parseHeaderMetadata(src, footer->end(), src.size());
 }
 
 std::string trackNumberText(uint32_t trackNumber) {

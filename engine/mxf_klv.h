@@ -98,8 +98,9 @@ struct MxfSettings {
 std::optional<MxfSettings> parseHeaderMetadata(const ByteSource& src, int64_t begin, int64_t end);
 
 // The header metadata of a file that starts with a header partition pack:
-// parsed from the region that follows the pack. Nothing when the file does
-// not start with one or its metadata does not yield usable settings.
+// parsed from the region that follows the pack, or (a finished file whose
+// header partition holds none) from the footer partition's. Nothing when the
+// file does not start with one or no metadata yields usable settings.
 std::optional<MxfSettings> readMxfSettings(const ByteSource& src);
 
 }  // namespace tv

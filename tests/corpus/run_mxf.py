@@ -73,12 +73,31 @@ ROWS = [
     ("mxf-key-then-noise", lambda d, pk: d[:4] + bytes((i * 131 + i // 7) & 0xFF for i in range(300000)), "intact", 3, None),
     ("mp4-reference", cut_at(mid_picture(30)), "mp4", 12, None),
     ("mxf-reference-for-mp4-rsv", lambda d, pk: fake_mp4(), "intact", 12, None),
+    ("no-header-metadata-reference-footer-only", headerless(cut_at(mid_picture(35))), "footer-only", 0, None),
     ("no-header-other-layout", headerless(cut_at(mid_picture(30))), "two-track", 11, None),
     ("no-header-other-rate", headerless(cut_at(mid_picture(30))), "50p", 11, None),
     ("no-header-other-size", headerless(cut_at(mid_picture(30))), "640x360", 11, None),
     ("2997p-drop-frame-cut-mid-picture", cut_at(mid_picture(45)), "intact-2997", 0, None),
     ("unknown-sound-descriptors", lambda d, pk: unknown_sound_descriptors(d)[:mid_picture(30)(d, pk)], "intact", 0, None),
 ]
+
+
+def metadata_in_footer_only(d):
+    """The header metadata moved to the footer partition (a finished file may be written so):
+    the header partition's sets turned into sets of an unknown kind, a copy of them inserted
+    after the footer partition pack (offsets before it, and so the random index, stay valid)."""
+    body = mxf_clip.body_start(d)
+    first = mxf_clip.klvs(d)[0]
+    footer = int.from_bytes(d[first[2] + 24:first[2] + 32], "big")
+    fk = next(k for k in mxf_clip.klvs(d) if k[0] == footer)
+    meta = d[first[2] + first[3]:body]
+    b = bytearray(d[:body])
+    prefix = bytes.fromhex("060e2b34025301010d01010101")
+    at = b.find(prefix)
+    while at >= 0:
+        b[at + 14] = 0x7E
+        at = b.find(prefix, at + 1)
+    return bytes(b) + d[body:fk[2] + fk[3]] + meta + d[fk[2] + fk[3]:]
 
 
 def unknown_sound_descriptors(d):
@@ -188,6 +207,8 @@ def main():
         intact_path = os.path.join(work, "intact.mxf")
         mxf_clip.encode(intact_path, audio_tracks=TRACKS)
         refs = {"intact": intact_path}
+        with open(intact_path, "rb") as f:
+            data = f.read()
         for name, kw in (("two-track", dict(audio_tracks=2)), ("50p", dict(rate=50)), ("640x360", dict(size="640x360"))):
             refs[name] = os.path.join(work, name + ".mxf")
             mxf_clip.encode(refs[name], seconds=1, **kw)
@@ -195,13 +216,14 @@ def main():
         with open(mp4, "wb") as f:
             f.write(fake_mp4())
         refs["mp4"] = mp4
+        refs["footer-only"] = os.path.join(work, "footer-only.mxf")
+        with open(refs["footer-only"], "wb") as f:
+            f.write(metadata_in_footer_only(data))
         refs["intact-2997"] = os.path.join(work, "intact-2997.mxf")
         mxf_clip.encode(refs["intact-2997"], rate="30000/1001", timecode="10:00:00;00")
         with open(refs["intact-2997"], "rb") as f:
             d2997 = f.read()
         clips = {"2997": (d2997, mxf_clip.packages(d2997), md5s(refs["intact-2997"], "0:v"))}
-        with open(intact_path, "rb") as f:
-            data = f.read()
         pk = mxf_clip.packages(data)
         intact_md5 = md5s(intact_path, "0:v")
         failed = 0
