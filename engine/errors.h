@@ -2,6 +2,8 @@
 // EngineError whose message is a plain-words reason (printed after "Error:").
 #pragma once
 
+#include "engine_contract.h"
+
 #include <stdexcept>
 #include <string>
 
@@ -10,15 +12,15 @@ namespace tv {
 class EngineError : public std::runtime_error {
 public:
     enum class Kind {
-        Usage = 1,
-        Reference = 2,
-        Input = 3,
-        Output = 4,
-        Io = 5,
-        Mismatch = 11,       // the reference's settings differ from the recording's
-        WrongFamily = 12,    // MXF reference for an MP4-family RSV or the other way round
-        NeedReference = 13,  // the recording alone cannot settle its parameters
-        NoSpace = 14,        // the output volume is full
+        Usage = engine_contract::kExitUsage,
+        Reference = engine_contract::kExitReference,
+        Input = engine_contract::kExitInput,
+        Output = engine_contract::kExitOutput,
+        Io = engine_contract::kExitIo,
+        ReferenceMismatch = engine_contract::kExitReferenceMismatch,
+        ReferenceFormat = engine_contract::kExitReferenceFormat,
+        ReferenceNeeded = engine_contract::kExitReferenceNeeded,
+        NoSpace = engine_contract::kExitNoSpace,
     };
 
     EngineError(Kind kind, const std::string& message)

@@ -5,8 +5,10 @@
 #include "mxf_klv.h"
 #include "mxf_mp4.h"
 #include "mxf_walk.h"
+#include "output.h"
+#include "resync_walk.h"
 #include "rsv_start.h"
-#include "walk.h"
+#include "unique_fd.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -257,7 +259,7 @@ Plan plan(const FileSource& rsv, const FileSource* ref, Reporter& rep) {
         return p;
     }
     if (!ref)
-        throw EngineError(Kind::NeedReference, "the RSV has lost its header metadata; a finished MXF from the "
+        throw EngineError(Kind::ReferenceNeeded, "the RSV has lost its header metadata; a finished MXF from the "
                                                "same camera is needed as the reference");
     auto theirs = readMxfSettings(*ref);
     if (!theirs)
@@ -279,7 +281,7 @@ Plan plan(const FileSource& rsv, const FileSource* ref, Reporter& rep) {
     else
         why = rateMismatch(p.settings, p.walk);
     if (why)
-        throw EngineError(Kind::Mismatch, "the reference does not match the RSV's essence (" + *why +
+        throw EngineError(Kind::ReferenceMismatch, "the reference does not match the RSV's essence (" + *why +
                                               "); use a recording made with the same settings");
     return p;
 }
@@ -382,7 +384,7 @@ bool isMxfFamily(const ByteSource& src) { return startsWithMxfKey(src); }
 
 RepairSummary runMxfRepair(const RepairOptions& opt, const FileSource& rsv, const FileSource* ref, Reporter& rep) {
     if (ref && !isMxfFamily(*ref))
-        throw EngineError(Kind::WrongFamily, "the RSV is an MXF recording but the reference is not an MXF file; "
+        throw EngineError(Kind::ReferenceFormat, "the RSV is an MXF recording but the reference is not an MXF file; "
                                              "choose a finished MXF from the same camera");
     rep.progress(0);
     Plan pl = plan(rsv, ref, rep);
@@ -400,7 +402,7 @@ RepairSummary runMxfRepair(const RepairOptions& opt, const FileSource& rsv, cons
     if (first.sps.empty() || first.pps.empty()) {
         auto theirs = ref ? firstPicture(*ref, settings.pictureTrack) : std::nullopt;
         if (!theirs || theirs->sps.empty() || theirs->pps.empty())
-            throw EngineError(Kind::NeedReference, "the RSV's pictures carry no H.264 parameter sets and no "
+            throw EngineError(Kind::ReferenceNeeded, "the RSV's pictures carry no H.264 parameter sets and no "
                                                    "reference supplies them");
         first = *theirs;
         rep.info("parameter sets taken from the reference");
@@ -412,7 +414,7 @@ RepairSummary runMxfRepair(const RepairOptions& opt, const FileSource& rsv, cons
         auto theirs = firstPicture(*ref, settings.pictureTrack);
         auto refAvc = theirs ? makeAvcConfig(theirs->sps, theirs->pps) : std::nullopt;
         if (refAvc && (refAvc->width != avc->width || refAvc->height != avc->height))
-            throw EngineError(Kind::Mismatch, "the reference's pictures are " + std::to_string(refAvc->width) + "x" +
+            throw EngineError(Kind::ReferenceMismatch, "the reference's pictures are " + std::to_string(refAvc->width) + "x" +
                                                   std::to_string(refAvc->height) + ", the RSV's " +
                                                   std::to_string(avc->width) + "x" + std::to_string(avc->height) +
                                                   "; use a recording made with the same settings");

@@ -1,6 +1,6 @@
 #include "mxf_walk.h"
 
-#include "walk.h"
+#include "resync_walk.h"
 
 #include <algorithm>
 #include <cstring>

@@ -16,7 +16,7 @@
 
 #include "byte_source.h"
 #include "mxf_klv.h"
-#include "repair.h"
+#include "reporter.h"
 
 #include <cstdint>
 #include <set>

@@ -6,6 +6,8 @@
 #include <string>
 #include <string_view>
 
+#include "bridge/utf8.h"  // isValidUtf8, for the names the walk and listing pass over
+
 // A name the desktop hides: it begins with ".".
 inline bool isHiddenName(std::string_view name) { return !name.empty() && name.front() == '.'; }
 
@@ -21,7 +23,3 @@ std::string asciiLower(std::string_view s);
 
 // True when the extension, upper-cased, is "RSV" (C1.RSV, c1.rsv, C1.Rsv).
 bool hasRsvExtension(std::string_view name);
-
-// Strict UTF-8: no overlong forms, no surrogates, nothing above U+10FFFF.
-// The page channel can only carry such text.
-bool isValidUtf8(std::string_view s);

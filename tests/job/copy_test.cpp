@@ -283,7 +283,7 @@ TEST_F(CopyFileTest, copies_a_real_file_across_chunks_and_reports_into_the_state
     writeFile(src, pattern(kCopyChunk + 12345));
     writeFile(dst, "an older, longer partial copy that must be truncated first" + pattern(kCopyChunk * 2));
     auto job = std::make_shared<Job>("c0c0c0c0", bridge);
-    job->copyWithProgress(src, dst, 0, 33);
+    copyWithProgress(*job, src, dst, 0, 33);
     EXPECT_EQ(readFile(dst), readFile(src));
     drain();
     std::vector<Value> states = progressStates(page->scripts);
@@ -299,7 +299,7 @@ TEST_F(CopyFileTest, refuses_to_copy_a_file_onto_itself) {
     writeFile(src, data);
     auto job = std::make_shared<Job>("c0c0c0c1", bridge);
     // The same file under another spelling of its path.
-    EXPECT_THROW(job->copyWithProgress(src, dir / "work/./A001.RSV", 0, 33), JobError);
+    EXPECT_THROW(copyWithProgress(*job, src, dir / "work/./A001.RSV", 0, 33), JobError);
     EXPECT_EQ(readFile(src), data);
 }
 

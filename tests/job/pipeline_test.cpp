@@ -4,6 +4,7 @@
 
 #include "job/job.h"
 #include "job/paths.h"
+#include "job/pipeline.h"
 #include "job_test_support.h"
 
 namespace {
@@ -58,7 +59,7 @@ struct PipelineTest : PageBridgeTest {
         fs::create_directories(work);
     }
     std::vector<Value> run(const std::string& rsvPath, const std::string& vol) {
-        job->run(rsvPath, ref, vol, verifier.get());
+        runJob(*job, rsvPath, ref, vol, verifier.get());
         drain();
         return progressStates(page->scripts);
     }
@@ -156,7 +157,7 @@ TEST_F(PipelineTest, verification_points_and_verdicts) {
 }
 
 TEST_F(PipelineTest, media_stubs_never_report_success) {
-    job->run(rsv, ref, work);  // the real probe
+    runJob(*job, rsv, ref, work);  // the real probe
     drain();
     Value last = job->state();
     EXPECT_EQ(last["stage"], "error");

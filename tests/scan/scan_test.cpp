@@ -237,8 +237,9 @@ TEST_F(ScanTest, volumes_report_whole_gigabytes_and_the_space_rule) {
         }
     };
     // No RSV anywhere: the bound is 10,000,000,000.
-    run({{"N1", 10'000'000'001, 10, true},
-         {"N2", 10'000'000'000, 10, false},
+    // Free space equal to the need is enough, as in the recover admission.
+    run({{"N1", 9'999'999'999, 9, false},
+         {"N2", 10'000'000'000, 10, true},
          {"N3", 999'999'999, 0, false},
          {"N4", 120'900'000'000, 120, true},
          {"N5", 0, 0, false}},  // free space unknown
@@ -248,8 +249,8 @@ TEST_F(ScanTest, volumes_report_whole_gigabytes_and_the_space_rule) {
     tree.file("CARD/C1.RSV", 4'000'000'000, T0);
     tree.file("CARD/sub/C2.RSV", 1'000, T0);
     run({{"CARD", 500'000'000'000, 500, true},
-         {"N1", 18'000'000'000, 18, false},
-         {"N2", 18'000'000'001, 18, true}},
+         {"N1", 17'999'999'999, 17, false},
+         {"N2", 18'000'000'000, 18, true}},
         {});
 }
 
