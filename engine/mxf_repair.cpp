@@ -260,7 +260,7 @@ Plan plan(const FileSource& rsv, const FileSource* ref, Reporter& rep) {
     }
     if (!ref)
         throw EngineError(Kind::ReferenceNeeded, "the RSV has lost its header metadata; a finished MXF from the "
-                                               "same camera is needed as the reference");
+                                                 "same camera is needed as the reference");
     auto theirs = readMxfSettings(*ref);
     if (!theirs)
         throw EngineError(Kind::Reference, "the RSV has lost its header metadata and the reference's "
@@ -282,7 +282,7 @@ Plan plan(const FileSource& rsv, const FileSource* ref, Reporter& rep) {
         why = rateMismatch(p.settings, p.walk);
     if (why)
         throw EngineError(Kind::ReferenceMismatch, "the reference does not match the RSV's essence (" + *why +
-                                              "); use a recording made with the same settings");
+                                                   "); use a recording made with the same settings");
     return p;
 }
 
@@ -385,7 +385,7 @@ bool isMxfFamily(const ByteSource& src) { return startsWithMxfKey(src); }
 RepairSummary runMxfRepair(const RepairOptions& opt, const FileSource& rsv, const FileSource* ref, Reporter& rep) {
     if (ref && !isMxfFamily(*ref))
         throw EngineError(Kind::ReferenceFormat, "the RSV is an MXF recording but the reference is not an MXF file; "
-                                             "choose a finished MXF from the same camera");
+                                                 "choose a finished MXF from the same camera");
     rep.progress(0);
     Plan pl = plan(rsv, ref, rep);
     const MxfSettings& settings = pl.settings;
@@ -403,7 +403,7 @@ RepairSummary runMxfRepair(const RepairOptions& opt, const FileSource& rsv, cons
         auto theirs = ref ? firstPicture(*ref, settings.pictureTrack) : std::nullopt;
         if (!theirs || theirs->sps.empty() || theirs->pps.empty())
             throw EngineError(Kind::ReferenceNeeded, "the RSV's pictures carry no H.264 parameter sets and no "
-                                                   "reference supplies them");
+                                                     "reference supplies them");
         first = *theirs;
         rep.info("parameter sets taken from the reference");
     }
@@ -415,9 +415,9 @@ RepairSummary runMxfRepair(const RepairOptions& opt, const FileSource& rsv, cons
         auto refAvc = theirs ? makeAvcConfig(theirs->sps, theirs->pps) : std::nullopt;
         if (refAvc && (refAvc->width != avc->width || refAvc->height != avc->height))
             throw EngineError(Kind::ReferenceMismatch, "the reference's pictures are " + std::to_string(refAvc->width) + "x" +
-                                                  std::to_string(refAvc->height) + ", the RSV's " +
-                                                  std::to_string(avc->width) + "x" + std::to_string(avc->height) +
-                                                  "; use a recording made with the same settings");
+                                                       std::to_string(refAvc->height) + ", the RSV's " +
+                                                       std::to_string(avc->width) + "x" + std::to_string(avc->height) +
+                                                       "; use a recording made with the same settings");
     }
     rep.info("found " + std::to_string(walk.packages()) + " frames, " + groupDigits(walk.payloadBytes()) +
              " bytes of media data");

@@ -82,7 +82,7 @@ RepairSummary runRepair(const RepairOptions& opt, Reporter& rep) {
     if (isMxfFamily(*rsvFile)) return runMxfRepair(opt, *rsvFile, refFile.get(), rep);
     if (isMxfFamily(*refFile))
         throw EngineError(Kind::ReferenceFormat, "the reference is an MXF file but the RSV is an MP4-family "
-                                             "recording; choose a finished MP4 from the same camera");
+                                                 "recording; choose a finished MP4 from the same camera");
 
     Reference ref = parseReference(*refFile);
     rep.info("reference: " + describe(ref));
