@@ -361,6 +361,9 @@ Written writeMovie(const std::string& path, const FileSource& rsv, WindowReader&
         }
     }
     if (log.ranges() > 0) rep.info(log.totals());
+    if (std::find(tables.sync.begin(), tables.sync.end(), false) != tables.sync.end())
+        rep.info("note: not every picture is an IDR picture (long GOP); the pictures keep their stored "
+                 "order without composition offsets");
     if (kept == 0) throw EngineError(Kind::Input, "no picture of the RSV is an H.264 access unit");
     tables.offsets.resize(kept * per);
     tables.sizes.resize(kept * per);
