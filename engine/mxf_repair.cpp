@@ -119,6 +119,11 @@ public:
             ::unlink(temp_.c_str());
         }
         done_ = true;
+        // The new name, too, must survive a power loss.
+        auto slash = path_.rfind('/');
+        std::string dir = slash == std::string::npos ? "." : slash == 0 ? "/" : path_.substr(0, slash);
+        UniqueFd d(::open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+        if (d.get() >= 0) ::fsync(d.get());
     }
 
 private:
