@@ -195,6 +195,21 @@ def check_row(row, work, engine, intact, data, pk, refs, intact_md5, clips):
     return None
 
 
+def check_existing_output(work, engine, data, pk, ref):
+    """An output path that already exists is never replaced: exit 4, the file as it was."""
+    rsv, out = os.path.join(work, "existing.rsv"), os.path.join(work, "existing-out.mp4")
+    with open(rsv, "wb") as f:
+        f.write(cut_at(mid_picture(30))(data, pk))
+    with open(out, "wb") as f:
+        f.write(b"the user's file")
+    p = run([engine, "-n", "-rsv-ben", "-dst", out, ref, rsv], timeout=120)
+    with open(out, "rb") as f:
+        kept = f.read() == b"the user's file"
+    if p.returncode != 4 or not kept or any(n.startswith("existing-out.mp4.part") for n in os.listdir(work)):
+        return "exit %d, file kept: %s" % (p.returncode, kept)
+    return None
+
+
 def main():
     ap = argparse.ArgumentParser()
     ap.add_argument("--engine", required=True)
@@ -232,6 +247,10 @@ def main():
                 continue
             why = check_row(row, work, a.engine, data, data, pk, refs, intact_md5, clips)
             print(("PASS %s" % row[0]) if not why else ("FAIL %s: %s" % (row[0], why)))
+            failed += bool(why)
+        if not a.row:
+            why = check_existing_output(work, a.engine, data, pk, intact_path)
+            print(("PASS %s" % "existing-output") if not why else ("FAIL existing-output: %s" % why))
             failed += bool(why)
         print("%d failed" % failed)
         return 1 if failed else 0
