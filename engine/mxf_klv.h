@@ -62,7 +62,8 @@ std::string trackNumberText(uint32_t trackNumber);
 
 struct MxfRational {
     int32_t num = 0, den = 0;
-    bool valid() const { return num > 0 && den > 0; }
+    // Positive, and small enough for a millisecond timescale in 32 bits.
+    bool valid() const { return num > 0 && den > 0 && num <= 1000000 && den <= 1000000; }
 };
 
 struct MxfSoundTrack {
