@@ -17,6 +17,10 @@ public:
         Input = engine_contract::kExitInput,
         Output = engine_contract::kExitOutput,
         Io = engine_contract::kExitIo,
+        ReferenceMismatch = engine_contract::kExitReferenceMismatch,
+        ReferenceFormat = engine_contract::kExitReferenceFormat,
+        ReferenceNeeded = engine_contract::kExitReferenceNeeded,
+        NoSpace = engine_contract::kExitNoSpace,
     };
 
     EngineError(Kind kind, const std::string& message)

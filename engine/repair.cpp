@@ -5,6 +5,7 @@
 #include "bytes.h"
 #include "engine_contract.h"
 #include "errors.h"
+#include "mxf_repair.h"
 #include "nal.h"
 #include "output.h"
 #include "reference.h"
@@ -78,6 +79,10 @@ RepairSummary runRepair(const RepairOptions& opt, Reporter& rep) {
     auto refFile = FileSource::open(opt.reference, int(Kind::Reference));
     auto rsvFile = FileSource::open(opt.rsv, int(Kind::Input));
     checkOutputPath(opt.output, *refFile, *rsvFile);
+    if (isMxfFamily(*rsvFile)) return runMxfRepair(opt, *rsvFile, refFile.get(), rep);
+    if (isMxfFamily(*refFile))
+        throw EngineError(Kind::ReferenceFormat, "the reference is an MXF file but the RSV is an MP4-family "
+                                                 "recording; choose a finished MP4 from the same camera");
 
     Reference ref = parseReference(*refFile);
     rep.info("reference: " + describe(ref));
