@@ -19,8 +19,10 @@ public:
         Input = engine_contract::kExitInput,
         Output = engine_contract::kExitOutput,
         Io = engine_contract::kExitIo,
-        Mismatch = engine_contract::kExitReferenceMismatch,  // recorded with other settings than the RSV
-        NoSpace = engine_contract::kExitNoSpace,             // the output's volume is full
+        ReferenceMismatch = engine_contract::kExitReferenceMismatch,
+        ReferenceFormat = engine_contract::kExitReferenceFormat,
+        ReferenceNeeded = engine_contract::kExitReferenceNeeded,
+        NoSpace = engine_contract::kExitNoSpace,
     };
 
     EngineError(Kind kind, const std::string& message)

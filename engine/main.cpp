@@ -26,6 +26,7 @@ const char kUsage[] =
     "\n"
     "Recovers an interrupted camera recording (RSV) into an MP4 file, using a\n"
     "finished recording (REFERENCE) made by the same camera with the same settings.\n"
+    "An MXF-family RSV (a professional body's) takes a finished MXF as REFERENCE.\n"
     "\n"
     "  -dst OUTPUT   where to write the recovered MP4 (required); it must not\n"
     "                exist: the engine writes OUTPUT.partial beside it and gives\n"

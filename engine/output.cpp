@@ -41,7 +41,9 @@ bool copyInKernel(int srcFd, int64_t& in, int dstFd, int64_t& out, int64_t& left
             errno = EIO;
             writeFailed("the RSV ended early");
         }
-        startWriteback(dstFd, out, n);
+        // Small copies (a caller assembling a file piece by piece) leave the
+        // writeback to that caller: one request per piece costs more than the copy.
+        if (n >= kSlice / 4) startWriteback(dstFd, out, n);
         in += n;
         out += n;
         left -= n;

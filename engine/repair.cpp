@@ -5,6 +5,7 @@
 #include "bytes.h"
 #include "engine_contract.h"
 #include "errors.h"
+#include "mxf_repair.h"
 #include "nal.h"
 #include "output.h"
 #include "output_check.h"
@@ -62,7 +63,7 @@ void checkFrameSize(const ByteSource& refFile, const Reference& ref, const Param
     }
     const uint64_t units = uint64_t((v.video.width + 15) / 16) * uint64_t((v.video.height + 15) / 16);
     if (auto why = frameSizeMismatch(referenceSliceLayouts(refFile, ref, ps), rsvLayouts, units))
-        throw EngineError(Kind::Mismatch, "the reference does not match the RSV's stream: " + *why +
+        throw EngineError(Kind::ReferenceMismatch, "the reference does not match the RSV's stream: " + *why +
                                                "; use a recording made with the same settings");
 }
 
@@ -72,6 +73,10 @@ RepairSummary runRepair(const RepairOptions& opt, Reporter& rep) {
     auto refFile = FileSource::open(opt.reference, int(Kind::Reference));
     auto rsvFile = FileSource::open(opt.rsv, int(Kind::Input));
     checkOutputPath(opt.output);
+    if (isMxfFamily(*rsvFile)) return runMxfRepair(opt, *rsvFile, refFile.get(), rep);
+    if (isMxfFamily(*refFile))
+        throw EngineError(Kind::ReferenceFormat, "the reference is an MXF file but the RSV is an MP4-family "
+                                                 "recording; choose a finished MP4 from the same camera");
 
     Reference ref = parseReference(*refFile);
     rep.info("reference: " + describe(ref));

@@ -171,6 +171,31 @@ def scenario_recover(app, tmp):
     check(os.listdir(home) == [], "the application wrote into HOME: %s" % os.listdir(home))
 
 
+def scenario_recover_mxf(app, tmp):
+    """A professional body's card: the scan offers the MXF reference, the recovery is "done"."""
+    mount = os.path.join(tmp, "media")
+    card = lay_card(mount, "--mxf")
+    before = snapshot(mount)
+    home = os.path.join(tmp, "home")
+    os.makedirs(home)
+    answers, _ = run_headless(app, mount, [{"cmd": "scan", "call": 1}], home)
+    rsv = answers[1]["rsvs"][0]
+    check([r["path"] for r in rsv["refs"]] == [card["ref"]], "reference candidates: %s" % rsv["refs"])
+    answers, states = run_headless(app, mount, [
+        {"cmd": "recover", "call": 2, "args": {"rsv": card["rsv"], "ref": card["ref"], "vol": card["work"]}},
+    ], home)
+    last = final_state(states)
+    check(last["stage"] == "done", "job ended in %s: %s" % (last["stage"], last.get("error")))
+    check(len(last["thumbs"]) == 3, "three verification frames")
+    check(len(last["durations"]) >= 5 and all("Duration of" in d for d in last["durations"]),
+          "a duration line per track: %s" % last["durations"])
+    check(last["info"]["w"] == 320, "probe of the result: %s" % last["info"])
+    check(ffmpeg_frames(last["out"]) == card["frames"], "the recovered file holds every complete frame")
+    after = snapshot(mount)
+    check_card_untouched(before, after)
+    check_only_work_folder_written(before, after, "DEMO_WORK")
+
+
 # A test engine that prints its progress the way the real one does, over time, then copies the RSV.
 FAKE_ENGINE = r"""#!/bin/sh
 printf '%s\n' "$@" > "$(dirname "$0")/args"
@@ -319,6 +344,7 @@ def scenario_window(app, tmp):
 
 SCENARIOS = {
     "recover": scenario_recover,
+    "recover-mxf": scenario_recover_mxf,
     "window": scenario_window,
     "fake-engine": scenario_fake_engine,
 }
