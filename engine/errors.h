@@ -4,6 +4,7 @@
 
 #include "engine_contract.h"
 
+#include <cerrno>
 #include <stdexcept>
 #include <string>
 
@@ -11,6 +12,7 @@ namespace tv {
 
 class EngineError : public std::runtime_error {
 public:
+    // The kind is the engine's exit status.
     enum class Kind {
         Usage = engine_contract::kExitUsage,
         Reference = engine_contract::kExitReference,
@@ -25,6 +27,12 @@ public:
 
     EngineError(Kind kind, const std::string& message)
         : std::runtime_error(message), kind_(kind) {}
+
+    // A failed write of the output: a full volume (or quota) has a kind of its
+    // own, so the application can tell the user to pick another volume.
+    static EngineError writing(int errnum, const std::string& message) {
+        return EngineError(errnum == ENOSPC || errnum == EDQUOT ? Kind::NoSpace : Kind::Output, message);
+    }
 
     Kind kind() const noexcept { return kind_; }
     int exitCode() const noexcept { return static_cast<int>(kind_); }

@@ -6,6 +6,8 @@
 #include "mxf_mp4.h"
 #include "mxf_walk.h"
 #include "output.h"
+#include "output_check.h"
+#include "output_file.h"
 #include "resync_walk.h"
 #include "rsv_start.h"
 #include "unique_fd.h"
@@ -58,33 +60,15 @@ private:
 
 [[noreturn]] void writeFailed(const std::string& path, const char* what) {
     int e = errno;
-    throw EngineError(e == ENOSPC ? Kind::NoSpace : Kind::Output,
-                      "writing " + path + " failed (" + what + "): " + std::strerror(e));
+    throw EngineError::writing(e, "writing " + path + " failed (" + what + "): " + std::strerror(e));
 }
 
-// The output under a temporary name beside OUT (created exclusively, never
-// through a link), renamed onto OUT only when complete; OUT is never
-// replaced. An unfinished temporary file is removed.
-class OutputFile {
+// The output file (see OutputFile: a temporary name beside OUT, renamed onto
+// it only when complete and readable), written through one buffer.
+class MovieWriter {
 public:
-    explicit OutputFile(std::string path) : path_(std::move(path)) {
-        struct stat st {};
-        if (::lstat(path_.c_str(), &st) == 0)
-            throw EngineError(Kind::Output, "the output " + path_ + " already exists; it is not replaced");
-        for (int i = 0; i < 1000 && fd_.get() < 0; ++i) {
-            temp_ = path_ + ".part" + std::to_string(i);
-            fd_ = UniqueFd(::open(temp_.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0644));
-            if (fd_.get() < 0 && errno != EEXIST)
-                throw EngineError(Kind::Output, "cannot create " + temp_ + ": " + std::strerror(errno));
-        }
-        if (fd_.get() < 0) throw EngineError(Kind::Output, "cannot create a temporary file beside " + path_);
+    explicit MovieWriter(std::string path) : path_(std::move(path)), file_(path_), fd_(file_.fd()) {
         buf_.reserve(kWriteBuffer);
-    }
-    ~OutputFile() {
-        if (!done_) {
-            fd_.close();
-            ::unlink(temp_.c_str());
-        }
     }
     int64_t pos() const { return written_ + int64_t(buf_.size()); }
     void append(const uint8_t* p, size_t n) {
@@ -100,7 +84,7 @@ public:
     // Appends [from, from + n) of another file.
     void appendFrom(int fd, int64_t from, int64_t n) {
         flush();
-        copyRange(fd, from, fd_.get(), written_, n, [](int64_t) {});
+        copyRange(fd, from, fd_, written_, n, [](int64_t) {});
         written_ += n;
         startWriteback();
     }
@@ -110,20 +94,11 @@ public:
     }
     void finish() {
         flush();
-        if (::fsync(fd_.get()) != 0) writeFailed(path_, "sync");
-        if (!fd_.close()) writeFailed(path_, "close");
-        if (::renameat2(AT_FDCWD, temp_.c_str(), AT_FDCWD, path_.c_str(), RENAME_NOREPLACE) != 0) {
-            if (errno != EINVAL && errno != ENOSYS) writeFailed(path_, "rename");
-            // A file system without the no-replace rename: a hard link refuses an existing name too.
-            if (::link(temp_.c_str(), path_.c_str()) != 0) writeFailed(path_, "rename");
-            ::unlink(temp_.c_str());
-        }
-        done_ = true;
-        // The new name, too, must survive a power loss.
-        auto slash = path_.rfind('/');
-        std::string dir = slash == std::string::npos ? "." : slash == 0 ? "/" : path_.substr(0, slash);
-        UniqueFd d(::open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-        if (d.get() >= 0) ::fsync(d.get());
+        file_.sync();
+        if (auto why = unplayableMovie(file_.tempPath()))
+            throw EngineError(Kind::Output, "the repaired movie is unplayable: " + *why + " (kept as " +
+                                                file_.tempPath() + ")");
+        file_.publish();
     }
 
 private:
@@ -138,22 +113,22 @@ private:
     // fsync finds little left and the disk works while the walk goes on.
     void startWriteback() {
         if (written_ - writebackFrom_ < kWritebackBytes) return;
-        ::sync_file_range(fd_.get(), writebackFrom_, written_ - writebackFrom_, SYNC_FILE_RANGE_WRITE);
+        ::sync_file_range(fd_, writebackFrom_, written_ - writebackFrom_, SYNC_FILE_RANGE_WRITE);
         writebackFrom_ = written_;
     }
     void writeAt(const uint8_t* p, size_t n, int64_t at) {
         for (size_t done = 0; done < n;) {
-            ssize_t w = ::pwrite(fd_.get(), p + done, n - done, at + int64_t(done));
+            ssize_t w = ::pwrite(fd_, p + done, n - done, at + int64_t(done));
             if (w < 0 && errno == EINTR) continue;
             if (w < 0) writeFailed(path_, "data");
             done += size_t(w);
         }
     }
-    std::string path_, temp_;
-    UniqueFd fd_;
+    std::string path_;
+    OutputFile file_;
+    const int fd_;
     std::vector<uint8_t> buf_;
     int64_t written_ = 0, writebackFrom_ = 0;
-    bool done_ = false;
 };
 
 // The first picture element of a file (for parameter sets a recording does
@@ -303,7 +278,7 @@ struct Written {
 Written writeMovie(const std::string& path, const FileSource& rsv, WindowReader& in, const MxfSettings& settings,
                    const AvcConfig& avc, MxfWalk& walk, Reporter& rep) {
     const size_t per = walk.elementsPerPackage;
-    OutputFile out(path);
+    MovieWriter out(path);
     out.append(defaultFtyp());
     const int64_t mdatAt = out.pos();
     std::vector<uint8_t> head;

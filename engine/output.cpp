@@ -15,8 +15,7 @@ constexpr int64_t kSlice = 64LL << 20;  // progress granularity of the bulk copy
 constexpr size_t kBuffer = 8u << 20;
 
 [[noreturn]] void writeFailed(const char* what) {
-    throw EngineError(EngineError::Kind::Output,
-                      std::string("writing the output failed (") + what + "): " + std::strerror(errno));
+    throw EngineError::writing(errno, std::string("writing the output failed (") + what + "): " + std::strerror(errno));
 }
 
 // Starts writing a copied slice to disk without waiting, so the final fsync

@@ -235,7 +235,7 @@ def scenario_fake_engine(app, tmp, built_resources):
         {"cmd": "recover", "call": 3, "args": {"rsv": rsv, "ref": ref, "vol": os.path.join(volumes, "NONE")}},
     ], os.path.join(tmp, "home"), 90, resources)
     check(answers.get(2) == {"error": "경로를 확인하세요"}, "call 2: %r" % answers.get(2))
-    check(answers.get(3) == {"error": "작업 볼륨 여유공간 부족 — 0GB 이상 필요"}, "call 3: %r" % answers.get(3))
+    check(answers.get(3) == {"error": "작업 볼륨을 찾을 수 없습니다 — 작업 볼륨을 다시 고르세요"}, "call 3: %r" % answers.get(3))
     check(re.fullmatch("[0-9a-f]{8}", answers.get(1, {}).get("id", "")), "call 1: %r" % answers.get(1))
     first, last = states[0], final_state(states)
     check(first["stage"] == "copy" and first["work_dir"].startswith(work + "/RSV복구_"), "first state: %r" % first)
