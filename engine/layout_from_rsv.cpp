@@ -194,7 +194,7 @@ RsvRecording learnRecording(const ByteSource& rsv, const ParameterSets& ps, Repo
         }
     }
     if (best == 0)
-        throw EngineError(Kind::NeedsReference,
+        throw EngineError(Kind::ReferenceNeeded,
                           "the recording is too short or too damaged to learn its layout without a "
                           "reference; a reference clip from the same camera is needed");
     char fps[48];

@@ -8,7 +8,7 @@
 // video: exact integer arithmetic, confirmed by the walker itself.
 //
 // Thread: caller's. Errors: EngineError(Input) when the file holds no
-// camera groups; EngineError(NeedsReference) when no candidate layout is
+// camera groups; EngineError(ReferenceNeeded) when no candidate layout is
 // confirmed by a whole group (the recording is too short to tell).
 #pragma once
 

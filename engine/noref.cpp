@@ -47,7 +47,7 @@ Reference referenceFromRecording(const ByteSource& rsv, const std::string& donor
     first.size = uint32_t(std::min<int64_t>(rsv.size() - firstAud, kFirstPictureWindow));
     auto inband = inbandParameterSets(rsv, codec, 4, {first});
     if (codec == VideoCodec::H265 && inband.empty())
-        throw EngineError(Kind::NeedsReference,
+        throw EngineError(Kind::ReferenceNeeded,
                           "this H.265 recording does not carry its parameter sets; a reference clip "
                           "from the same camera with the same settings is needed");
     const ParameterSets walkSets = ParameterSets::fromConfig(codec, inband);
@@ -67,7 +67,7 @@ Reference referenceFromRecording(const ByteSource& rsv, const std::string& donor
     SpsSummary picture;
     auto config = buildCodecConfig(codec, sets, &picture);
     if (!config)
-        throw EngineError(Kind::NeedsReference,
+        throw EngineError(Kind::ReferenceNeeded,
                           "the parameter sets in the stream do not parse; a reference clip from the "
                           "same camera is needed");
     return syntheticReference(rec, *config, picture);

@@ -5,7 +5,7 @@
 // slices, with an optional donor clip from the same body lending what the
 // slices cannot reveal (scaling matrices).
 //
-// Thread: caller's. Errors: EngineError(NeedsReference) when the recording
+// Thread: caller's. Errors: EngineError(ReferenceNeeded) when the recording
 // alone cannot settle the parameters (H.265 without in-band parameter sets,
 // a search that does not converge); EngineError(Input) for an unusable RSV;
 // EngineError(Reference) for an unreadable donor.

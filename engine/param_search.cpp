@@ -31,7 +31,7 @@ constexpr size_t kMaxGopBytes = 96u << 20;
 constexpr size_t kSliceHeadBytes = 1100;
 
 [[noreturn]] void needReference(const std::string& why) {
-    throw EngineError(Kind::NeedsReference,
+    throw EngineError(Kind::ReferenceNeeded,
                       "the H.264 parameter sets could not be rebuilt from the recording (" + why +
                           "); a reference clip from the same camera is needed");
 }

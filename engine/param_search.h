@@ -8,7 +8,7 @@
 // camera's usual values; scaling matrices without a donor are flat.
 //
 // Thread: caller's (the decoder may use its own threads). Bounded in time.
-// Errors: EngineError(NeedsReference) when no candidate, or more than one
+// Errors: EngineError(ReferenceNeeded) when no candidate, or more than one
 // that decode differently, remain.
 #pragma once
 

@@ -11,6 +11,8 @@
   fuzz_noref       byte 0 = mode (0 RSV, 1 SPS/PPS + slice, 2 NAL units for avcC/hvcC)
   fuzz_rsv_walker  byte 0 = reference index, then RSV fragments of at most --max-len bytes: the
                    first groups, the end of the file (the cut), and the bytes around each damage
+  fuzz_mxf         an OP1a MXF (tests/corpus/mxf_clip.py) cut after its first packages, and the
+                   same without its header metadata (from the body partition on)
 Committed tiny seeds under fuzz/seeds/<target>/ are copied in as well.
 """
 
@@ -47,26 +49,11 @@ def generate(gen, case):
     return out
 
 
-def top_boxes(data):
-    pos = 0
-    while pos + 8 <= len(data):
-        size, kind = struct.unpack(">I4s", data[pos:pos + 8])
-        head = 8
-        if size == 1:
-            size = struct.unpack(">Q", data[pos + 8:pos + 16])[0]
-            head = 16
-        elif size == 0:
-            size = len(data) - pos
-        if size < head or pos + size > len(data):
-            break
-        yield kind, data[pos:pos + size]
-        pos += size
-
-
 def shrink_reference(data):
     """The boxes the reference parser reads, without media data or large padding."""
     out = bytearray()
-    for kind, box in top_boxes(data):
+    for kind, _, end, start in mp4box.iter_boxes(data):
+        box = data[start:end]
         if kind == b"mdat":
             out += struct.pack(">I4sQ", 1, b"mdat", 16)
         elif kind in (b"free", b"skip") and len(box) > 64:
@@ -101,6 +88,22 @@ def walker_seeds(case_dir, index, seeds, max_len):
             write(os.path.join(seeds, name), bytes([index]) + rsv[a:b])
             made += 1
     return made
+
+
+def mxf_seeds(gen, seeds):
+    sys.path.insert(0, os.path.dirname(MAKE_CLIP))
+    import mxf_clip
+    os.makedirs(seeds, exist_ok=True)
+    path = os.path.join(gen, "mxf-seed.mxf")
+    if not os.path.exists(path):
+        mxf_clip.encode(path + ".tmp", seconds=0.2, audio_tracks=2, size="64x64")
+        os.replace(path + ".tmp", path)
+    data = open(path, "rb").read()
+    pk = mxf_clip.packages(data)
+    cut = pk[min(2, len(pk) - 1)]["end"] + 100
+    write(os.path.join(seeds, "mxf-head"), data[:cut])
+    write(os.path.join(seeds, "mxf-no-header"), data[mxf_clip.body_start(data):cut])
+    return 2
 
 
 def noref_seeds_from(case_dir, seeds, rsv_seeds, index):
@@ -157,6 +160,8 @@ def main():
                             os.path.join(args.refs, "ref-%d.mp4" % index))
             counts["fuzz_rsv_walker"] += walker_seeds(case_dir, index, rsv_seeds, args.max_len)
             counts["fuzz_noref"] += noref_seeds_from(case_dir, noref_seeds, rsv_seeds, index)
+
+    counts["fuzz_mxf"] = mxf_seeds(args.gen, os.path.join(args.seeds, "fuzz_mxf"))
 
     committed = os.path.join(HERE, "seeds")
     if os.path.isdir(committed):

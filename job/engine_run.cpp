@@ -16,6 +16,7 @@
 #include "engine/engine_contract.h"
 #include "engine/unique_fd.h"
 #include "job/job.h"
+#include "job/failure_text.h"
 #include "job/job_error.h"
 #include "job/output_reader.h"
 
@@ -136,7 +137,7 @@ SpawnResult spawnAndWait(const SpawnOptions& options) {
 }
 
 std::string exitMessage(int status, const std::vector<std::string>& log) {
-    std::string message = "복구 엔진 종료 코드 " + std::to_string(status);
+    std::string message = engineFailureText(status) + " (복구 엔진 종료 코드 " + std::to_string(status);
     if (!log.empty()) {
         message += " — ";
         const size_t from = log.size() > 3 ? log.size() - 3 : 0;
@@ -145,7 +146,7 @@ std::string exitMessage(int status, const std::vector<std::string>& log) {
             message += log[i];
         }
     }
-    return message;
+    return message + ")";
 }
 
 std::vector<std::string> runUntrunc(Job& job, const std::string& ref, const std::string& rsv,

@@ -41,5 +41,6 @@ class Job;
 std::vector<std::string> runUntrunc(Job& job, const std::string& ref, const std::string& rsv,
                                     const std::string& out);
 
+// The Korean sentence for exit status N, then in brackets
 // "복구 엔진 종료 코드 N[ — the last three log lines joined by " / "]".
 std::string exitMessage(int status, const std::vector<std::string>& log);

@@ -132,7 +132,7 @@ TEST(LearnLayout, FirstGroupCut) {
             EXPECT_FALSE(rec.frames.empty()) << row.name;
         } catch (const EngineError& e) {
             EXPECT_FALSE(row.accepted) << row.name << ": " << e.what();
-            EXPECT_TRUE(e.kind() == EngineError::Kind::NeedsReference || e.kind() == EngineError::Kind::Input)
+            EXPECT_TRUE(e.kind() == EngineError::Kind::ReferenceNeeded || e.kind() == EngineError::Kind::Input)
                 << row.name;
         }
     }

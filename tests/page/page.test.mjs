@@ -1,18 +1,16 @@
 // The page against a fake native bridge in headless Chromium.
-import { describe, it, before, after } from 'node:test';
+import { describe, it, before, after, afterEach } from 'node:test';
 import assert from 'node:assert/strict';
 import {
-  launch, openPage, listed, requests, waitForRequest, answer, progress, pageUrl,
+  launch, openPage, listed, requests, waitForRequest, answer, progress, takeErrors,
 } from './harness.mjs';
 import { scanResult, jobStates, failedState, HOSTILE_NAME, NOTE } from './fixtures.mjs';
-
-// The script the application injects for an unattended start, as it stands.
-const unattended = (name) => "window.__att = setInterval(() => {\n  if (!window.SCAN) return;\n  clearInterval(window.__att);\n  const i = SCAN.rsvs.findIndex(r => r.name === '" +
-  name + "');\n  if (i >= 0) start(i);\n}, 2000);";
 
 let browser;
 before(async () => { browser = await launch(); });
 after(async () => { await browser?.close(); });
+// No page may log an error or throw.
+afterEach(() => assert.deepEqual(takeErrors(), []));
 
 async function startFirst(page) {
   await page.click('#rsv-list li:nth-child(1) button.start');
@@ -24,7 +22,7 @@ async function startFirst(page) {
 
 describe('scan', () => {
   it('scans on load, keeps SCAN unset until the result, then lists it', async () => {
-    const { page, errors } = await openPage(browser.context);
+    const { page } = await openPage(browser.context);
     const req = await waitForRequest(page, 'scan');
     assert.equal(typeof req.call, 'number');
     assert.ok(Number.isSafeInteger(req.call));
@@ -44,18 +42,16 @@ describe('scan', () => {
     assert.equal(await first.locator('select[id^="ref-"]').inputValue(), '0');
     assert.equal(await page.locator('#vol-list li').count(), 4);
     assert.match(await page.textContent('#scan-status'), /2개/);
-    assert.deepEqual(errors, []);
   });
 
   it('says clearly when no RSV is found', async () => {
-    const { page, errors } = await listed(browser.context, { rsvs: [], volumes: [] });
+    const { page } = await listed(browser.context, { rsvs: [], volumes: [] });
     assert.match(await page.textContent('#scan-status'), /찾지 못했습니다/);
     assert.equal(await page.isVisible('#rsv-section'), false);
-    assert.deepEqual(errors, []);
   });
 
   it('rescans on request and keeps the choices made for files still listed', async () => {
-    const { page, errors } = await listed(browser.context, scanResult());
+    const { page } = await listed(browser.context, scanResult());
     await page.selectOption('#ref-0', '1');
     await page.click('#rescan');
     const again = await waitForRequest(page, 'scan', 1);
@@ -67,25 +63,21 @@ describe('scan', () => {
     await page.waitForFunction(() => SCAN.rsvs.length === 1);
     assert.equal(await page.locator('#rsv-list li').count(), 1);
     assert.equal(await page.inputValue('#ref-0'), '1');
-    assert.deepEqual(errors, []);
   });
 
   it('renders names from the card as text, never as markup', async () => {
-    const { page, errors } = await listed(browser.context, scanResult());
+    const { page } = await listed(browser.context, scanResult());
     const second = page.locator('#rsv-list li').nth(1);
     assert.equal(await second.locator('h3').textContent(), HOSTILE_NAME);
     assert.equal(await page.locator('#rsv-list img').count(), 0);
     assert.equal(await page.evaluate(() => window.__xss), undefined);
-    assert.deepEqual(errors, []);
   });
 });
 
 describe('starting a recovery', () => {
-  it('starts the named RSV unattended with the closest reference and a volume other than its card', async () => {
-    const { page, errors } = await openPage(browser.context);
-    await page.evaluate(unattended('C0003.RSV'));
-    const scan = await waitForRequest(page, 'scan');
-    await answer(page, scan.call, scanResult());
+  it('start(i), as the unattended start calls it, takes the closest reference and a volume other than its card', async () => {
+    const { page } = await listed(browser.context, scanResult());
+    await page.evaluate(() => { start(0); });
     const req = await waitForRequest(page, 'recover');
     assert.deepEqual(req.args, {
       rsv: '/media/user/SONY_A7/PRIVATE/M4ROOT/CLIP/C0003.RSV',
@@ -93,11 +85,10 @@ describe('starting a recovery', () => {
       vol: '/media/user/WORK_SSD',
     });
     assert.ok(Number.isSafeInteger(req.call));
-    assert.deepEqual(errors, []);
   });
 
   it('preselects a work volume by room and card (table)', async () => {
-    const { page, errors } = await listed(browser.context, scanResult());
+    const { page } = await listed(browser.context, scanResult());
     const rsv = { path: '/m/CARD/C1.RSV', vol: 'CARD', size: 4e9 };
     const v = (id, free_gb, enough) => ({ id, root: `/m/${id}`, free_gb, enough });
     const rows = [
@@ -116,11 +107,10 @@ describe('starting a recovery', () => {
         [rsv, vols, [rsv, ...others]]);
       assert.equal(got, want, why);
     }
-    assert.deepEqual(errors, []);
   });
 
   it('sends the reference and volume the user chose', async () => {
-    const { page, errors } = await listed(browser.context, scanResult());
+    const { page } = await listed(browser.context, scanResult());
     assert.equal(await page.inputValue('#vol-0'), '/media/user/WORK_SSD');
     await page.selectOption('#ref-0', '1');
     await page.selectOption('#vol-0', '/media/user/SMALL');
@@ -132,11 +122,10 @@ describe('starting a recovery', () => {
       ref: '/media/user/SONY_A7/PRIVATE/M4ROOT/CLIP/C0001.MP4',
       vol: '/media/user/SMALL',
     });
-    assert.deepEqual(errors, []);
   });
 
   it('takes a typed reference path when the folder has no candidates, and asks for one when empty', async () => {
-    const { page, errors } = await listed(browser.context, scanResult());
+    const { page } = await listed(browser.context, scanResult());
     const entry = page.locator('#rsv-list li').nth(1);
     assert.match(await entry.textContent(), /같은 카메라·같은 설정/);
     await entry.locator('button.start').click();
@@ -148,7 +137,6 @@ describe('starting a recovery', () => {
     const req = await waitForRequest(page, 'recover');
     assert.equal(req.args.ref, '/media/user/CARD_B/DCIM/C0001.MP4');
     assert.equal(req.args.vol, '/media/user/WORK_SSD');
-    assert.deepEqual(errors, []);
   });
 
   it('shows a refusal next to the button that was clicked (table)', async () => {
@@ -157,7 +145,7 @@ describe('starting a recovery', () => {
       ['경로를 확인하세요', /다시 검색/],
       ['이미 복구 중인 파일입니다', /진행 상황/],
     ];
-    const { page, errors } = await listed(browser.context, scanResult());
+    const { page } = await listed(browser.context, scanResult());
     const entry = page.locator('#rsv-list li').first();
     for (const [i, [message, hint]] of rows.entries()) {
       await entry.locator('button.start').click();
@@ -170,13 +158,12 @@ describe('starting a recovery', () => {
       assert.equal(await entry.locator('button.start').getAttribute('aria-disabled'), null);
     }
     assert.equal(await page.isVisible('#jobs-section'), false);
-    assert.deepEqual(errors, []);
   });
 });
 
 describe('job cards', () => {
   it('follows progress without chattering', async () => {
-    const { page, errors } = await listed(browser.context, scanResult());
+    const { page } = await listed(browser.context, scanResult());
     await startFirst(page);
     const card = page.locator('[data-job="a1b2c3d4"]');
     const button = page.locator('#rsv-list li:nth-child(1) button.start');
@@ -200,11 +187,10 @@ describe('job cards', () => {
     await progress(page, states[4]);
     await page.waitForTimeout(120);
     assert.match(await page.textContent('#announcer'), /복구 중/, 'a new percentage announces nothing');
-    assert.deepEqual(errors, []);
   });
 
   it('shows the verified result with its three frames, the advice and the open buttons', async () => {
-    const { page, errors } = await listed(browser.context, scanResult());
+    const { page } = await listed(browser.context, scanResult());
     await startFirst(page);
     for (const s of jobStates('a1b2c3d4')) await progress(page, s);
     const card = page.locator('[data-job="a1b2c3d4"]');
@@ -231,7 +217,6 @@ describe('job cards', () => {
     const opens = (await requests(page)).filter((r) => r.cmd === 'open').map((r) => r.args);
     const out = '/media/user/WORK_SSD/RSV복구_241206/C0003_fixed.MP4';
     assert.deepEqual(opens, [{ path: out, reveal: false }, { path: out, reveal: true }]);
-    assert.deepEqual(errors, []);
   });
 
   it('shows the failure and what to try next (table)', async () => {
@@ -243,7 +228,7 @@ describe('job cards', () => {
       ['복구 엔진을 찾을 수 없습니다', /다시 설치/],
       ['The file couldn’t be saved.', /연결을 확인/],
     ];
-    const { page, errors } = await listed(browser.context, scanResult());
+    const { page } = await listed(browser.context, scanResult());
     for (const [i, [message, hint]] of rows.entries()) {
       const id = `e000000${i}`;
       await progress(page, { ...jobStates(id)[1] });
@@ -255,11 +240,10 @@ describe('job cards', () => {
       assert.equal(await card.locator('[role="progressbar"]').getAttribute('aria-valuenow'), '22');
       assert.equal(await card.locator('.step-failed').textContent(), '복사');
     }
-    assert.deepEqual(errors, []);
   });
 
   it('keeps a finished card as it is and ignores stray calls', async () => {
-    const { page, errors } = await listed(browser.context, scanResult());
+    const { page } = await listed(browser.context, scanResult());
     await startFirst(page);
     await progress(page, failedState('a1b2c3d4', '복구본 길이를 읽을 수 없습니다'));
     await progress(page, jobStates('a1b2c3d4')[2]);
@@ -274,13 +258,12 @@ describe('job cards', () => {
     assert.equal(await page.locator('.job').count(), 1);
     await card.getByRole('button', { name: '설정 바꿔 다시 시도' }).click();
     assert.equal(await page.evaluate(() => document.activeElement.id), 'ref-0');
-    assert.deepEqual(errors, []);
   });
 });
 
 describe('keyboard and outside the application', () => {
   it('reaches the choices and starts a recovery with the keyboard alone', async () => {
-    const { page, errors } = await listed(browser.context, scanResult());
+    const { page } = await listed(browser.context, scanResult());
     const order = [];
     for (let i = 0; i < 5; i++) {
       await page.keyboard.press('Tab');
@@ -294,24 +277,18 @@ describe('keyboard and outside the application', () => {
     await page.keyboard.press('Enter');
     assert.equal(await page.evaluate(() => document.activeElement.textContent), '요청 중…');
     assert.equal((await requests(page)).filter((r) => r.cmd === 'recover').length, 1);
-    assert.deepEqual(errors, []);
   });
 
   it('says so calmly when opened without the native bridge', async () => {
-    const page = await browser.context.newPage();
-    const errors = [];
-    page.on('pageerror', (e) => errors.push(String(e)));
-    page.on('console', (m) => { if (m.type() === 'error') errors.push(m.text()); });
-    await page.goto(pageUrl);
+    const { page } = await openPage(browser.context, false);
     await page.waitForFunction(() => /연결되어 있지 않아/.test(document.getElementById('scan-status').textContent));
     assert.equal(await page.evaluate(() => !!window.SCAN), false);
-    assert.deepEqual(errors, []);
   });
 });
 
 describe('licence dialog', () => {
   it('shows the licence text as text and gives focus back when closed', async () => {
-    const { page, errors } = await listed(browser.context, scanResult());
+    const { page } = await listed(browser.context, scanResult());
     await page.click('#licenses');
     const req = await waitForRequest(page, 'licenses');
     const text = 'nlohmann/json — MIT License\n<b>not bold</b>';
@@ -325,6 +302,5 @@ describe('licence dialog', () => {
     await page.click('#licenses');
     await page.click('#license-close');
     assert.equal((await requests(page)).filter((r) => r.cmd === 'licenses').length, 1);
-    assert.deepEqual(errors, []);
   });
 });
