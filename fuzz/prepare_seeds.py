@@ -119,7 +119,7 @@ def noref_seeds_from(case_dir, seeds, rsv_seeds, index):
     tracks = mp4box.parse_movie(ref)
     video = [t for t in tracks if t.handler == b"vide"][0]
     sets = make_clip.parameter_sets(video.sample_entry)
-    hevc = video.entry_type == b"hvc1"
+    hevc = video.sample_entry[4:8] in (b"hvc1", b"hev1")
     first = video.sample(ref, 0)
     nals = make_clip.nal_units(first)
     slice_nal = nals[-1][4:4 + 256]
