@@ -210,24 +210,21 @@ def parameter_sets(sample_entry):
     """The SPS/PPS (and VPS) NAL units of a sample entry's avcC/hvcC, in stored order."""
     typ, cfg = mp4box.avcc_or_hvcc(sample_entry)
     out = []
-    if typ == b"avcC":
-        p = 5
-        for count_mask in (31, 255):
-            n = cfg[p] & count_mask
-            p += 1
-            for _ in range(n):
-                (ln,) = struct.unpack_from(">H", cfg, p)
-                out.append(cfg[p + 2:p + 2 + ln])
-                p += 2 + ln
-        return out
-    p, arrays = 23, cfg[22]
-    for _ in range(arrays):
-        (n,) = struct.unpack_from(">H", cfg, p + 1)
-        p += 3
+
+    def take(p, n):  # n units with 16-bit lengths from p; returns the offset after them
         for _ in range(n):
             (ln,) = struct.unpack_from(">H", cfg, p)
             out.append(cfg[p + 2:p + 2 + ln])
             p += 2 + ln
+        return p
+
+    if typ == b"avcC":
+        p = take(6, cfg[5] & 31)   # SPS
+        take(p + 1, cfg[p])        # PPS
+        return out
+    p = 23
+    for _ in range(cfg[22]):       # arrays: type byte, count, units
+        p = take(p + 3, struct.unpack_from(">H", cfg, p + 1)[0])
     return out
 
 
