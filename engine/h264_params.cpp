@@ -60,7 +60,9 @@ void writeScaling(BitWriter& w, const ScalingLists& s, size_t count) {
     }
 }
 
-bool readScaling(BitReader& br, int count, ScalingLists& s) {
+}  // namespace
+
+bool readScalingLists(BitReader& br, int count, ScalingLists& s) {
     s.lists.clear();
     for (int i = 0; i < count && br.ok(); ++i) {
         if (!br.flag()) {
@@ -81,6 +83,8 @@ bool readScaling(BitReader& br, int count, ScalingLists& s) {
     }
     return br.ok();
 }
+
+namespace {
 
 bool highProfile(uint32_t p) { return p == 100 || p == 110 || p == 122 || p == 244 || p == 44; }
 
@@ -177,7 +181,7 @@ std::optional<H264Params> readH264Params(const std::vector<uint8_t>& spsNal, con
         p.bitDepth = br.ue() + 8;
         br.ue();
         br.skip(1);
-        if (br.flag() && !readScaling(br, p.chroma != 3 ? 8 : 12, p.spsScaling)) return std::nullopt;
+        if (br.flag() && !readScalingLists(br, p.chroma != 3 ? 8 : 12, p.spsScaling)) return std::nullopt;
     }
     p.log2MaxFrameNum = br.ue() + 4;
     p.pocType = br.ue();
@@ -212,7 +216,7 @@ std::optional<H264Params> readH264Params(const std::vector<uint8_t>& spsNal, con
     while (stop > 0 && !((rbsp[(stop - 1) / 8] >> (7 - (stop - 1) % 8)) & 1)) --stop;
     if (stop > 0 && pr.position() < stop - 1) {
         p.transform8x8 = pr.flag();
-        if (pr.flag() && !readScaling(pr, 6 + (p.transform8x8 ? (p.chroma != 3 ? 2 : 6) : 0), p.ppsScaling))
+        if (pr.flag() && !readScalingLists(pr, 6 + (p.transform8x8 ? (p.chroma != 3 ? 2 : 6) : 0), p.ppsScaling))
             return std::nullopt;
         p.secondChromaQpOffset = pr.se();
     }

@@ -58,6 +58,11 @@ struct H264Params {
     std::vector<uint8_t> ppsNal() const;
 };
 
+class BitReader;
+// Reads `count` scaling_list() entries, each preceded by its present flag
+// (H.264 7.3.2.1.1.1). False on a delta out of range or a short read.
+bool readScalingLists(BitReader& br, int count, ScalingLists& s);
+
 // Reads the fields above from SPS and PPS NAL units (headers included).
 std::optional<H264Params> readH264Params(const std::vector<uint8_t>& sps, const std::vector<uint8_t>& pps);
 

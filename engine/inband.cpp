@@ -1,6 +1,7 @@
 #include "inband.h"
 
 #include "box_writer.h"
+#include "h264_params.h"
 #include "bytes.h"
 #include "nal.h"
 
@@ -12,17 +13,6 @@ namespace {
 // A parameter set larger than this is not one (an SPS with every scaling
 // list and a full VUI stays well under a kilobyte).
 constexpr uint32_t kMaxParameterSet = 64 * 1024;
-
-void skipScalingLists(BitReader& br, int count) {
-    for (int i = 0; i < count && br.ok(); ++i) {
-        if (!br.flag()) continue;
-        int size = i < 6 ? 16 : 64, last = 8, next = 8;
-        for (int j = 0; j < size && br.ok(); ++j) {
-            if (next != 0) next = (last + br.se() + 256) % 256;
-            last = next == 0 ? last : next;
-        }
-    }
-}
 
 bool highProfile(uint32_t p) {
     switch (p) {
@@ -48,7 +38,8 @@ std::optional<SpsSummary> summarizeH264(const std::vector<uint8_t>& rbsp) {
         s.bitDepthLuma = br.ue() + 8;
         s.bitDepthChroma = br.ue() + 8;
         br.skip(1);
-        if (br.flag()) skipScalingLists(br, s.chromaFormat != 3 ? 8 : 12);
+        ScalingLists lists;
+        if (br.flag() && !readScalingLists(br, s.chromaFormat != 3 ? 8 : 12, lists)) return std::nullopt;
     }
     br.ue();  // log2_max_frame_num_minus4
     uint32_t pocType = br.ue();
