@@ -8,6 +8,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <cstdlib>
 #include <map>
 #include <set>
 #include <string>
@@ -374,28 +375,40 @@ RebuiltParameterSets searchH264ParameterSets(const ByteSource& rsv, const RsvRec
             if (!donor) continue;
             qps = {donor->picInitQp};
         }
-        for (const FrameSize& fs : frameSizes(sv.parsed)) {
-            for (const Format& f : formats) {
-                for (bool t8 : {hint8x8, !hint8x8}) {
-                    for (int32_t qp : qps) {
-                        H264Params p = sv.p;
-                        p.setFormat(f.chroma, f.depth);
-                        p.setFrameSize(fs.width, fs.height);
-                        p.transform8x8 = t8;
-                        p.picInitQp = qp;
-                        // SliceQP never falls below -6 x (bit depth - 8).
-                        if (qp < lo - 6 * int32_t(f.depth - 8)) continue;
-                        if (donor) {
-                            p.spsScaling = donor->spsScaling;
-                            p.ppsScaling = donor->ppsScaling;
-                            p.chromaQpOffset = donor->chromaQpOffset;
-                            p.secondChromaQpOffset = donor->secondChromaQpOffset;
-                        } else {
-                            p.chromaQpOffset = p.secondChromaQpOffset = optionInt(opts, "chroma_qp_offset", 0);
-                        }
-                        if (search.decode(p, 1).clean) {
-                            keyFit = p;
-                            goto keyDone;
+        // Two passes: the usual combinations (the two preferred picture
+        // formats, initial QPs near 26) at every frame size first, then the
+        // rest; a wrong frame size fails under every combination, so this
+        // keeps the cost of the sizes tried before the right one down.
+        const auto usual = [&](size_t formatIndex, int32_t qp) {
+            return formatIndex < 2 && (qp == qps.front() || std::abs(qp - 26) <= 12);
+        };
+        const std::vector<FrameSize> sizes = frameSizes(sv.parsed);
+        for (int pass = 0; pass < 2; ++pass) {
+            for (const FrameSize& fs : sizes) {
+                for (size_t fi = 0; fi < formats.size(); ++fi) {
+                    const Format& f = formats[fi];
+                    for (bool t8 : {hint8x8, !hint8x8}) {
+                        for (int32_t qp : qps) {
+                            if (usual(fi, qp) != (pass == 0)) continue;
+                            // SliceQP never falls below -6 x (bit depth - 8).
+                            if (qp < lo - 6 * int32_t(f.depth - 8)) continue;
+                            H264Params p = sv.p;
+                            p.setFormat(f.chroma, f.depth);
+                            p.setFrameSize(fs.width, fs.height);
+                            p.transform8x8 = t8;
+                            p.picInitQp = qp;
+                            if (donor) {
+                                p.spsScaling = donor->spsScaling;
+                                p.ppsScaling = donor->ppsScaling;
+                                p.chromaQpOffset = donor->chromaQpOffset;
+                                p.secondChromaQpOffset = donor->secondChromaQpOffset;
+                            } else {
+                                p.chromaQpOffset = p.secondChromaQpOffset = optionInt(opts, "chroma_qp_offset", 0);
+                            }
+                            if (search.decode(p, 1).clean) {
+                                keyFit = p;
+                                goto keyDone;
+                            }
                         }
                     }
                 }
