@@ -81,7 +81,11 @@ RepairSummary runRepair(const RepairOptions& opt, Reporter& rep) {
         throw EngineError(Kind::ReferenceFormat, "the reference is an MXF file but the RSV is an MP4-family "
                                                  "recording; choose a finished MP4 from the same camera");
 
-    Reference ref = refFile ? parseReference(*refFile) : referenceFromRecording(*rsvFile, opt.donor, rep);
+    // Without a reference the parameter-set search and the walk share the walk's
+    // progress: the search takes the first half.
+    const double walkFrom = refFile ? 0 : 50;
+    BandReporter searchBand(rep, 0, walkFrom), walkBand(rep, walkFrom, 100);
+    Reference ref = refFile ? parseReference(*refFile) : referenceFromRecording(*rsvFile, opt.donor, searchBand);
     rep.info((refFile ? "reference: " : "recording: ") + describe(ref));
     const StreamLayout layout = StreamLayout::from(ref);
     const auto& video = ref.videoTrack();
@@ -94,9 +98,9 @@ RepairSummary runRepair(const RepairOptions& opt, Reporter& rep) {
     Assembly assembly(ref, layout, ps);
     const int64_t dataStart = locateMediaData(rsv, walker, assembly.clock(), rep);
 
-    rep.progress(0);
-    walkResynchronising(rsv, walker, assembly, dataStart, rep, opt.verbose);
-    rep.progress(100);
+    walkBand.progress(0);
+    walkResynchronising(rsv, walker, assembly, dataStart, walkBand, opt.verbose);
+    walkBand.progress(100);
     if (assembly.videoFrames() == 0)
         throw EngineError(Kind::Input, "no complete video frame found in the RSV");
     if (refFile) checkFrameSize(*refFile, ref, ps, rsv, assembly);

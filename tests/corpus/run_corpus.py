@@ -122,6 +122,10 @@ def validate_healthy(work, exp):
 def check_engine_output(text, n_tracks):
     check(re.search(r"\d+(?:\.\d+)?%", text), "no progress percentage printed")
     check(text.count("Info: saving") == 1, "%d 'Info: saving' lines, expected one" % text.count("Info: saving"))
+    # The application maps each phase onto its band of the job's bar: within a phase it must not run back.
+    for phase in text.split("Info: saving"):
+        figures = [float(f) for f in re.findall(r"(\d+(?:\.\d+)?)%", phase)]
+        check(figures == sorted(figures), "progress runs backwards: %s" % figures[:40])
     durations = [ln for ln in re.split(r"[\r\n]+", text) if "Duration of" in ln]
     check(len(durations) == n_tracks, "%d 'Duration of' lines for %d tracks" % (len(durations), n_tracks))
 
