@@ -79,3 +79,9 @@ export async function listed(context, scan, viewport) {
   await page.waitForFunction(() => !!window.SCAN);
   return { page, errors };
 }
+
+// Nothing the page shows may read "null" or "undefined" (a value that was
+// absent, printed as text).
+export async function visibleText(page) {
+  return page.evaluate(() => document.body.innerText);
+}

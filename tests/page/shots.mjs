@@ -4,7 +4,7 @@
 // window size and at the minimum, plus a full-length view of the done state.
 import { mkdir } from 'node:fs/promises';
 import { launch, openPage, listed, waitForRequest, answer, progress } from './harness.mjs';
-import { scanResult, jobStates, failedState } from './fixtures.mjs';
+import { scanResult, busyScan, jobStates, failedState, FLAT_LINE } from './fixtures.mjs';
 
 const out = process.argv[2] || '/tmp/page-shots';
 const sizes = [{ width: 1060, height: 780 }, { width: 760, height: 560 }];
@@ -40,7 +40,7 @@ for (const vp of sizes) {
     const { page } = await openPage(b.context, vp);
     await shot(page, '0-scanning');
     const req = await waitForRequest(page, 'scan');
-    await answer(page, req.call, { rsvs: [], volumes: [{ id: 'WORK_SSD', root: '/media/user/WORK_SSD', free_gb: 812, enough: true }] });
+    await answer(page, req.call, { mount_dir: '/run/media/user', rsvs: [], volumes: [{ id: 'WORK_SSD', root: '/media/user/WORK_SSD', free_gb: 812, enough: true }] });
     await page.waitForFunction(() => !!window.SCAN);
     await shot(page, '1-empty');
     await page.close();
@@ -68,6 +68,7 @@ for (const vp of sizes) {
     await answer(page, req.call, { id: 'a1b2c3d4' });
     const states = jobStates('a1b2c3d4');
     for (const s of states.slice(0, 4)) await progress(page, s);
+    await progress(page, { ...states[3], eta_s: 131, rate_mb_s: 148.6 });
     await page.evaluate(() => window.scrollTo(0, 0));
     await page.waitForTimeout(400);
     await shot(page, '4-running');
@@ -80,15 +81,64 @@ for (const vp of sizes) {
     await shot(page, '5-done-full', true);
 
     await progress(page, { ...states[1], id: 'e0e0e0e0', work_dir: '/media/user/WORK_SSD/RSV복구_241206' });
-    await progress(page, failedState('e0e0e0e0', '읽기 오류 — 카드 연결을 확인하세요'));
+    await progress(page, { ...failedState('e0e0e0e0', '참조 파일이 이 녹화와 설정이 다릅니다 — 같은 카메라, 같은 설정으로 찍은 파일을 참조로 고르세요'),
+      log: ['Info: reading /media/user/WORK_SSD/RSV복구_241206/C0003.RSV', 'Info: reference 1920x1080 avc1, recording 3840x2160', 'Error: the reference does not match the recording'] });
+    await page.locator('[data-job="e0e0e0e0"] button.details').click();
     await page.evaluate(() => window.scrollTo(0, 0));
     await page.waitForTimeout(400);
     await shot(page, '6-error');
+
+    await progress(page, { ...states[3], id: 'c0c0c0c0', eta_s: 40, rate_mb_s: 9.4 });
+    await progress(page, { ...states[3], id: 'c0c0c0c0', stage: 'cancelled' });
+    await page.evaluate(() => window.scrollTo(0, 0));
+    await page.waitForTimeout(400);
+    await shot(page, '6-cancelled');
 
     await page.click('#licenses');
     req = await waitForRequest(page, 'licenses');
     await answer(page, req.call, { text: 'TORVELIN RECOVERY uses the following open-source software.\n\nnlohmann/json — MIT License\nCopyright (c) 2013-2022 Niels Lohmann\n\n' + 'Permission is hereby granted, free of charge, to any person obtaining a copy of this software... '.repeat(12) });
     await shot(page, '7-licenses');
+    await page.close();
+  }
+
+  // Work copies apart, recover all, a card recording without a reference.
+  {
+    const { page } = await listed(b.context, busyScan(), vp);
+    await shot(page, '8-busy');
+    await shot(page, '8-busy-full', true);
+    await page.locator('#donor-2').scrollIntoViewIfNeeded();
+    await shot(page, '8-noref');
+    await page.evaluate(() => window.scrollTo(0, 0));
+    await page.click('#recover-all');
+    for (let i = 0; i < 2; i++) {
+      const req = await waitForRequest(page, 'recover', i);
+      await answer(page, req.call, { id: `aaaa000${i}` });
+    }
+    await page.waitForFunction(() => document.getElementById('all-note').textContent !== '');
+    await page.locator('#all-note').scrollIntoViewIfNeeded();
+    await shot(page, '9-all-started');
+    await page.close();
+  }
+
+  // Nowhere to preselect; then a short clip recovered without a reference.
+  {
+    const scan = scanResult();
+    scan.volumes = scan.volumes.filter((v) => v.id !== 'WORK_SSD');
+    const { page } = await listed(b.context, scan, vp);
+    await shot(page, '10-no-volume');
+    const done = jobStates('f1f1f1f1').pop();
+    done.info.dur = 1.5;
+    done.thumbs = [0.015, 0.75, 0].map((t, i) => ({ tag: ['start', 'mid', 'end'][i], t, img: imgs[i] }));
+    done.log = ['Info: rebuilt parameter sets from the slices', FLAT_LINE];
+    await progress(page, done);
+    await page.locator('[data-job="f1f1f1f1"]').getByRole('button', { name: '복구된 파일 열기' }).click();
+    const req = await waitForRequest(page, 'open');
+    await answer(page, req.call, { error: '이 파일을 열 프로그램이 없습니다 — 파일 위치 보기로 폴더를 열어 보세요' });
+    await page.locator('[data-job="f1f1f1f1"] .open-error span').waitFor();
+    await page.evaluate(() => window.scrollTo(0, 0));
+    await page.waitForTimeout(400);
+    await shot(page, '11-done-short');
+    await shot(page, '11-done-short-full', true);
     await page.close();
   }
 }
