@@ -436,6 +436,8 @@ describe('work copies, recover all and volumes that come and go', () => {
     // The copy is recovered where it lies; the card is never suggested.
     assert.equal(await page.inputValue('#vol-3'), '/media/user/WORK_SSD');
     assert.match(await page.locator('#vol-3 option:checked').textContent(), /복사 없이/);
+    // The work folder has no references; the copy borrows its recording's.
+    assert.match(await page.locator('#ref-3 option:checked').textContent(), /^C0002\.MP4/);
     // The unattended start takes the card's recording, not the copy.
     const req = await waitForRequest(page, 'recover');
     assert.equal(req.args.rsv, '/media/user/SONY_A7/PRIVATE/M4ROOT/CLIP/C0003.RSV');

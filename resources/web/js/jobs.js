@@ -94,9 +94,9 @@ Torvelin.jobs = (function () {
       card.sub,
       card.steps,
       el('div', { class: 'progress-row' }, card.bar, card.pctText),
-      card.detail,
-      card.eta,
-      el('div', { class: 'job-actions' }, card.cancel, card.cancelError),
+      el('div', { class: 'status-row' },
+        el('div', { class: 'status-text' }, card.detail, card.eta),
+        el('div', { class: 'job-actions' }, card.cancelError, card.cancel)),
       card.workRow,
       card.outcome);
     describe(card, {});

@@ -425,6 +425,13 @@ Torvelin.scan = (function () {
     var all = list(result.rsvs).map(function (r) { return r && typeof r === 'object' ? r : {}; });
     var cards = all.filter(function (r) { return r.work_copy !== true; });
     var copies = all.filter(function (r) { return r.work_copy === true; });
+    // A work folder holds no references; a copy whose recording is still on
+    // a card (same name and size) is offered that recording's.
+    copies.forEach(function (c) {
+      if (list(c.refs).length) return;
+      var original = cards.find(function (r) { return r.name === c.name && r.size === c.size && list(r.refs).length; });
+      if (original) c.refs = original.refs;
+    });
     var rsvs = cards.concat(copies);
     result.rsvs = rsvs;
     var vols = list(result.volumes);
