@@ -11,6 +11,8 @@ mkdir -p "$dir/CARD/PRIVATE/M4ROOT/CLIP" "$dir/.hidden" "$dir/DISK"
 truncate -s 1234 "$dir/CARD/PRIVATE/M4ROOT/CLIP/C0001.RSV"
 truncate -s 60000000 "$dir/CARD/PRIVATE/M4ROOT/CLIP/C0002.MP4"
 touch "$dir/.hidden/C9.RSV"
+mkdir -p "$dir/DISK/RSV복구_241206"
+truncate -s 1234 "$dir/DISK/RSV복구_241206/C0001.RSV"   # the copy a recovery left
 
 out=$(printf '{"cmd":"scan","call":1}\n' | timeout 60 "$app" --headless --volumes "$dir")
 
@@ -25,8 +27,11 @@ assert line.startswith(head) and line.endswith(")"), line
 envelope = json.loads(line[len(head):-1])
 assert envelope["call"] == 1, envelope
 data = envelope["data"]
-assert set(data) == {"rsvs", "volumes"}, data
-rsv, = data["rsvs"]
+assert set(data) == {"rsvs", "volumes", "mount_dir"}, data
+assert data["mount_dir"] == root, data
+rsv, copy = sorted(data["rsvs"], key=lambda r: r["work_copy"])
+assert copy["work_copy"] and copy["vol"] == "DISK", copy
+assert rsv["work_copy"] is False, rsv
 assert rsv["path"] == root + "/CARD/PRIVATE/M4ROOT/CLIP/C0001.RSV", rsv
 assert (rsv["name"], rsv["vol"], rsv["size"]) == ("C0001.RSV", "CARD", 1234), rsv
 assert [r["name"] for r in rsv["refs"]] == ["C0002.MP4"], rsv
