@@ -14,9 +14,17 @@ public:
     std::vector<std::string> scripts;
 };
 
+// Answers every request at once, with `failure` when it is set.
 class RecordingDesktop : public Desktop {
 public:
-    void open(const std::string& path) override { calls.push_back("open " + path); }
-    void reveal(const std::string& path) override { calls.push_back("reveal " + path); }
+    void open(const std::string& path, DesktopDone done) override {
+        calls.push_back("open " + path);
+        done(failure);
+    }
+    void reveal(const std::string& path, DesktopDone done) override {
+        calls.push_back("reveal " + path);
+        done(failure);
+    }
     std::vector<std::string> calls;
+    std::optional<std::string> failure;
 };
