@@ -326,10 +326,10 @@ Torvelin.scan = (function () {
           if (!quiet) card.focus();
         } else {
           var message = data && typeof data.error === 'string' ? data.error : '복구를 시작하지 못했습니다.';
-          // The native figure of a space refusal leaves out the margin;
-          // the page states the one rule it judges by.
-          var hint = /여유공간 부족/.test(message) ? spaceSentence(rsv, vol) + ' ' + refusalHint(message) : refusalHint(message);
-          refuse(entry, message, hint);
+          // The native figure of a space refusal leaves out the margin: the
+          // page gives the one figure it judges room by, and only that.
+          if (/여유\s?공간.*부족/.test(message)) refuse(entry, '작업 볼륨의 여유 공간이 부족합니다.', spaceSentence(rsv, vol) + ' ' + refusalHint(message));
+          else refuse(entry, message, refusalHint(message));
         }
         refreshButton(entry);
         refreshAll();
