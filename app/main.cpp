@@ -1,4 +1,6 @@
 // Start-up of TORVELIN RECOVERY: the window, or the headless front end.
+#include <cstdio>
+
 #include "app/commands.h"
 #include "app/desktop_gio.h"
 #include "app/headless.h"
@@ -8,8 +10,11 @@
 #include "scan/scan.h"
 
 int main(int argc, char** argv) {
-    std::optional<Options> options = parseOptions(argc, argv);
-    if (!options) return 2;
+    const CommandLine command = parseCommandLine(argc, argv);
+    std::fputs(command.output.c_str(), stdout);
+    std::fputs(command.error.c_str(), stderr);
+    if (!command.run) return command.exitStatus;
+    const std::optional<Options>& options = command.run;
 
     videoExts = {"mp4", "mov", "mxf"};
     if (!options->resources.empty()) setResourcesDir(options->resources);

@@ -1,9 +1,32 @@
 #include "app/options.h"
 
-#include <cstdio>
-#include <cstring>
+#include "build_info.h"
 
-std::optional<Options> parseOptions(int argc, char** argv) {
+namespace {
+
+// The first line of the help text is the usage line; a mistake gets only it.
+std::string usageError(const std::string& problem) {
+    const std::string help = kHelpText;
+    return "torvelin-recovery: " + problem + "\n" + help.substr(0, help.find('\n') + 1) +
+           "자세한 내용 / More: torvelin-recovery --help\n";
+}
+
+CommandLine refuse(const std::string& problem) {
+    CommandLine c;
+    c.exitStatus = 2;
+    c.error = usageError(problem);
+    return c;
+}
+
+CommandLine finish(std::string output) {
+    CommandLine c;
+    c.output = std::move(output);
+    return c;
+}
+
+}  // namespace
+
+CommandLine parseCommandLine(int argc, const char* const* argv) {
     Options o;
     for (int i = 1; i < argc; ++i) {
         const std::string a = argv[i];
@@ -14,22 +37,19 @@ std::optional<Options> parseOptions(int argc, char** argv) {
         };
         if (a == "--headless") {
             o.headless = true;
-        } else if (a == "--volumes") {
-            if (!value(o.volumes)) { std::fprintf(stderr, "--volumes needs a folder\n"); return std::nullopt; }
-        } else if (a == "--resources") {
-            if (!value(o.resources)) { std::fprintf(stderr, "--resources needs a folder\n"); return std::nullopt; }
+        } else if (a == "--volumes" || a == "--resources") {
+            if (!value(a == "--volumes" ? o.volumes : o.resources)) {
+                return refuse("옵션에 폴더가 빠졌습니다 / option needs a folder: " + a);
+            }
         } else if (a == "--help" || a == "-h") {
-            std::fprintf(stderr,
-                         "usage: torvelin-recovery [--headless] [--volumes DIR] [--resources DIR]\n"
-                         "  --headless       read request envelopes (JSON, one per line) from stdin and\n"
-                         "                   print every script sent to the page, one per line\n"
-                         "  --volumes DIR    look for cards under DIR instead of the removable-media folder\n"
-                         "  --resources DIR  use DIR as the resources folder (page, licences, engine)\n");
-            return std::nullopt;
+            return finish(kHelpText);
+        } else if (a == "--version") {
+            return finish(std::string("torvelin-recovery ") + kVersion + "\n");
         } else {
-            std::fprintf(stderr, "unknown option: %s (see --help)\n", a.c_str());
-            return std::nullopt;
+            return refuse("알 수 없는 옵션입니다 / unknown option: " + a);
         }
     }
-    return o;
+    CommandLine c;
+    c.run = o;
+    return c;
 }

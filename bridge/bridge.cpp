@@ -9,8 +9,7 @@
 #include "bridge/json_text.h"
 #include "bridge/queues.h"
 #include "bridge/resources.h"
-
-const char* const Bridge::kCommands[7] = {"scan", "probe", "recover", "open", "licenses", "pick", "cancel"};
+#include "bridge/utf8.h"
 
 namespace {
 
@@ -31,15 +30,6 @@ std::optional<int64_t> callNumber(const Value& v) {
         return static_cast<int64_t>(d);
     }
     return std::nullopt;
-}
-
-bool isValidUtf8(const std::string& s) {
-    try {
-        (void)Value(s).dump(-1, ' ', false, Value::error_handler_t::strict);
-        return true;
-    } catch (const std::exception&) {
-        return false;
-    }
 }
 
 }  // namespace

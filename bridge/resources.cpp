@@ -5,9 +5,16 @@
 
 #include <climits>
 
+#ifndef TORVELIN_DATA_SUBDIR
+#error "TORVELIN_DATA_SUBDIR must name the installed data folder under the prefix"
+#endif
+#ifndef TORVELIN_ENGINE_SUBDIR
+#error "TORVELIN_ENGINE_SUBDIR must name the installed engine folder under the prefix"
+#endif
+
 namespace {
 
-std::string g_dir;
+std::optional<ResourceFolders> g_folders;
 
 bool exists(const std::string& path) {
     struct stat st {};
@@ -23,26 +30,34 @@ std::string executableDir() {
     return slash == std::string::npos ? "." : path.substr(0, slash);
 }
 
-std::string defaultDir() {
-    const std::string exe = executableDir();
-    for (const std::string& candidate :
-         {exe + "/../resources", exe + "/../share/torvelin-recovery", exe + "/resources"}) {
-        if (exists(candidate)) return candidate;
-    }
-    return exe + "/../resources";
+const ResourceFolders& folders() {
+    if (!g_folders) g_folders = resourceFoldersFor(executableDir());
+    return *g_folders;
 }
 
 }  // namespace
 
-void setResourcesDir(const std::string& dir) { g_dir = dir; }
-
-std::string resourcesDir() {
-    if (g_dir.empty()) g_dir = defaultDir();
-    return g_dir;
+ResourceFolders resourceFoldersFor(const std::string& exeDir) {
+    const std::string build = exeDir + "/../resources";
+    if (exists(build)) return {build, build};
+    const std::string data = exeDir + "/../" TORVELIN_DATA_SUBDIR;
+    if (exists(data)) return {data, exeDir + "/../" TORVELIN_ENGINE_SUBDIR};
+    const std::string beside = exeDir + "/resources";
+    if (exists(beside)) return {beside, beside};
+    return {build, build};
 }
 
+void setResourcesDir(const std::string& dir) { setResourceFolders({dir, dir}); }
+
+void setResourceFolders(const ResourceFolders& folders) { g_folders = folders; }
+
+std::string resourcesDir() { return folders().data; }
+
 std::optional<std::string> resourcePath(const std::string& relative) {
-    std::string path = resourcesDir() + "/" + relative;
-    if (!exists(path)) return std::nullopt;
-    return path;
+    const ResourceFolders& f = folders();
+    for (const std::string* dir : {&f.engine, &f.data}) {
+        std::string path = *dir + "/" + relative;
+        if (exists(path)) return path;
+    }
+    return std::nullopt;
 }

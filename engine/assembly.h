@@ -7,9 +7,10 @@
 #pragma once
 
 #include "nal.h"
+#include "param_sets.h"
 #include "reference.h"
-#include "walk.h"
-#include "walker.h"
+#include "group_sink.h"
+#include "one_group.h"
 
 #include <cstdint>
 #include <string>

@@ -7,6 +7,12 @@ namespace {
 constexpr int kMaxDepth = 12;
 }
 
+std::optional<RawBoxHeader> peekBoxHeader(const ByteSource& src, int64_t offset) {
+    uint8_t h[8];
+    if (!src.readExact(offset, h, 8)) return std::nullopt;
+    return RawBoxHeader{be32(h), be32(h + 4)};
+}
+
 std::optional<BoxHeader> readBoxHeader(const ByteSource& src, int64_t offset, int64_t limit,
                                        std::string* why) {
     auto fail = [&](const std::string& reason) -> std::optional<BoxHeader> {
@@ -15,13 +21,14 @@ std::optional<BoxHeader> readBoxHeader(const ByteSource& src, int64_t offset, in
     };
     if (limit > src.size()) limit = src.size();
     if (offset < 0 || limit - offset < 8) return fail("truncated box header");
-    uint8_t h[16];
-    if (!src.readExact(offset, h, 8)) return fail("unreadable box header");
+    const auto raw = peekBoxHeader(src, offset);
+    if (!raw) return fail("unreadable box header");
     BoxHeader b;
     b.offset = offset;
-    b.type = be32(h + 4);
-    uint64_t size = be32(h);
+    b.type = raw->type;
+    uint64_t size = raw->size32;
     b.headerSize = 8;
+    uint8_t h[16];
     if (size == 1) {
         if (limit - offset < 16 || !src.readExact(offset + 8, h + 8, 8))
             return fail("truncated 64-bit box size");

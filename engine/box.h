@@ -25,6 +25,16 @@ struct BoxHeader {
     int64_t end() const { return offset + size; }
 };
 
+// The type and the 32-bit size field of the 8-byte header at offset, as they
+// stand, not checked against any container: for the headers of an
+// unfinished file, whose sizes may be stale or placeholders. Absent when the
+// 8 bytes cannot be read.
+struct RawBoxHeader {
+    uint32_t size32 = 0;
+    uint32_t type = 0;
+};
+std::optional<RawBoxHeader> peekBoxHeader(const ByteSource& src, int64_t offset);
+
 // Reads the header at offset of a box that must end by limit. A size of 0
 // means "to limit"; a size of 1 means a 64-bit size follows.
 std::optional<BoxHeader> readBoxHeader(const ByteSource& src, int64_t offset, int64_t limit,

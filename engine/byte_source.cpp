@@ -30,23 +30,6 @@ size_t MemorySource::read(int64_t offset, void* dst, size_t n) const {
     return n;
 }
 
-UniqueFd& UniqueFd::operator=(UniqueFd&& other) noexcept {
-    if (this != &other) {
-        close();
-        fd_ = other.release();
-    }
-    return *this;
-}
-
-UniqueFd::~UniqueFd() { close(); }
-
-bool UniqueFd::close() noexcept {
-    if (fd_ < 0) return true;
-    int rc = ::close(fd_);
-    fd_ = -1;
-    return rc == 0;
-}
-
 std::unique_ptr<FileSource> FileSource::open(const std::string& path, int errorKind) {
     auto kind = static_cast<EngineError::Kind>(errorKind);
     UniqueFd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));

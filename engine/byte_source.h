@@ -7,6 +7,8 @@
 // short count means the end of the source.
 #pragma once
 
+#include "unique_fd.h"
+
 #include <cstddef>
 #include <cstdint>
 #include <memory>
@@ -42,27 +44,6 @@ public:
 private:
     const uint8_t* data_;
     size_t size_;
-};
-
-// Owns a file descriptor; move-only, closes in the destructor.
-class UniqueFd {
-public:
-    UniqueFd() = default;
-    explicit UniqueFd(int fd) : fd_(fd) {}
-    UniqueFd(UniqueFd&& other) noexcept : fd_(other.release()) {}
-    UniqueFd& operator=(UniqueFd&& other) noexcept;
-    UniqueFd(const UniqueFd&) = delete;
-    UniqueFd& operator=(const UniqueFd&) = delete;
-    ~UniqueFd();
-
-    int get() const noexcept { return fd_; }
-    int release() noexcept { int fd = fd_; fd_ = -1; return fd; }
-    // Closes now and reports whether the close succeeded (a late write error
-    // can surface here).
-    bool close() noexcept;
-
-private:
-    int fd_ = -1;
 };
 
 // Small reads (headers) are served from one cached aligned block, since the

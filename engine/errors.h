@@ -2,6 +2,8 @@
 // EngineError whose message is a plain-words reason (printed after "Error:").
 #pragma once
 
+#include "engine_contract.h"
+
 #include <stdexcept>
 #include <string>
 
@@ -9,7 +11,13 @@ namespace tv {
 
 class EngineError : public std::runtime_error {
 public:
-    enum class Kind { Usage = 1, Reference = 2, Input = 3, Output = 4, Io = 5 };
+    enum class Kind {
+        Usage = engine_contract::kExitUsage,
+        Reference = engine_contract::kExitReference,
+        Input = engine_contract::kExitInput,
+        Output = engine_contract::kExitOutput,
+        Io = engine_contract::kExitIo,
+    };
 
     EngineError(Kind kind, const std::string& message)
         : std::runtime_error(message), kind_(kind) {}

@@ -1,10 +1,12 @@
 // untrunc: recovers an interrupted camera recording (RSV) into an MP4 with a
 // healthy reference recording from the same camera.
 //
-// Output contract: progress as "<number>%" (carriage returns between
-// updates), log lines beginning "Info:", one "Info: saving" line when the
-// output is about to be written, one "Info: Duration of ..." line per track,
-// and on failure a line beginning "Error:" and a non-zero exit status.
+// Output contract (engine_contract.h): progress as "<number>%" (carriage
+// returns between updates), log lines beginning "Info:", one "Info: saving"
+// line when the output is about to be written, one "Info: Duration of ..."
+// line per track, and on failure a line beginning "Error:" and a non-zero
+// exit status.
+#include "engine_contract.h"
 #include "errors.h"
 #include "repair.h"
 
@@ -16,6 +18,8 @@
 #include <vector>
 
 namespace {
+
+namespace contract = engine_contract;
 
 const char kUsage[] =
     "usage: untrunc [-n] [-rsv-ben] [-v] [-dst OUTPUT] REFERENCE RSV\n"
@@ -49,7 +53,7 @@ class ConsoleReporter : public tv::Reporter {
 public:
     void info(const std::string& line) override {
         endProgressLine();
-        std::printf("Info: %s\n", withoutPercent(line).c_str());
+        std::printf("%s%s\n", contract::kInfoLead, withoutPercent(line).c_str());
         std::fflush(stdout);
     }
     void progress(double percent) override {
@@ -60,10 +64,10 @@ public:
     void error(const std::string& message) {
         endProgressLine();
         std::fflush(stdout);
-        std::fprintf(stderr, "Error: %s\n", message.c_str());
+        std::fprintf(stderr, "%s%s\n", contract::kErrorLead, message.c_str());
         std::fflush(stderr);
         // The application keeps only "Info:" lines; repeat the reason there.
-        std::printf("Info: repair failed: %s\n", withoutPercent(message).c_str());
+        std::printf("%srepair failed: %s\n", contract::kInfoLead, withoutPercent(message).c_str());
         std::fflush(stdout);
     }
 
@@ -94,27 +98,27 @@ int main(int argc, char** argv) {
         std::string a = argv[i];
         if (a == "-h" || a == "--help") {
             std::fputs(kUsage, stdout);
-            return 0;
-        } else if (a == "-n" || a == "-rsv-ben") {
+            return contract::kExitSuccess;
+        } else if (a == contract::kFlagNoQuestions || a == contract::kFlagRsv) {
             continue;
-        } else if (a == "-v") {
+        } else if (a == contract::kFlagVerbose) {
             opt.verbose = true;
-        } else if (a == "-dst") {
+        } else if (a == contract::kFlagOutput) {
             if (i + 1 >= argc) {
                 rep.error("-dst needs a path");
-                return 1;
+                return contract::kExitUsage;
             }
             opt.output = argv[++i];
         } else if (a.size() > 1 && a[0] == '-') {
             rep.error("unknown option " + a + " (see --help)");
-            return 1;
+            return contract::kExitUsage;
         } else {
             positional.push_back(a);
         }
     }
     if (positional.size() != 2) {
         rep.error("expected a reference file and an RSV file (see --help)");
-        return 1;
+        return contract::kExitUsage;
     }
     opt.reference = positional[0];
     opt.rsv = positional[1];
@@ -123,15 +127,15 @@ int main(int argc, char** argv) {
     try {
         auto summary = tv::runRepair(opt, rep);
         rep.info("recovered " + std::to_string(summary.frames) + " frames into " + opt.output);
-        return 0;
+        return contract::kExitSuccess;
     } catch (const tv::EngineError& e) {
         rep.error(e.what());
         return e.exitCode();
     } catch (const std::bad_alloc&) {
         rep.error("out of memory");
-        return 9;
+        return contract::kExitOutOfMemory;
     } catch (const std::exception& e) {
         rep.error(std::string("unexpected failure: ") + e.what());
-        return 10;
+        return contract::kExitUnexpected;
     }
 }

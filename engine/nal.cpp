@@ -1,5 +1,7 @@
 #include "nal.h"
 
+#include "param_sets.h"
+
 #include "bytes.h"
 
 namespace tv {

@@ -1,6 +1,6 @@
 // Writing the recovered file: header, one bulk copy of the payload, moov.
 #include "errors.h"
-#include "repair.h"
+#include "output.h"
 
 #include <cerrno>
 #include <cstring>

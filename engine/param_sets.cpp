@@ -1,7 +1,8 @@
 // SPS/PPS fields and slice headers, as far as picture order and slice
 // addresses need them (H.264 7.3.2.1/7.3.2.2/7.3.3, H.265 7.3.2.2/7.3.2.3/7.3.6).
+#include "param_sets.h"
+
 #include "bytes.h"
-#include "nal.h"
 
 #include <algorithm>
 

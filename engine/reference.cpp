@@ -1,5 +1,7 @@
 #include "reference.h"
 
+#include "sample_entry.h"
+
 #include "box.h"
 #include "bytes.h"
 #include "errors.h"

@@ -80,9 +80,6 @@ Reference parseReference(const ByteSource& src);
 // tracks, mvhd and the derived fields. Throws EngineError(Reference).
 void parseMovie(const ByteSource& moov, int64_t begin, int64_t end, Reference& ref);
 
-// Reads the format of the first sample entry of an stsd box (whole box bytes).
-// Throws EngineError(Reference).
-void parseSampleEntry(const std::vector<uint8_t>& stsd, TrackInfo& track);
 
 std::string describe(const Reference& ref);
 

@@ -3,13 +3,15 @@
 #include "assembly.h"
 #include "box.h"
 #include "bytes.h"
+#include "engine_contract.h"
 #include "errors.h"
 #include "nal.h"
+#include "output.h"
 #include "reference.h"
 #include "rsv_start.h"
 #include "stream_check.h"
-#include "walk.h"
-#include "walker.h"
+#include "resync_walk.h"
+#include "one_group.h"
 
 #include <cerrno>
 #include <cstring>
@@ -91,7 +93,7 @@ RepairSummary runRepair(const RepairOptions& opt, Reporter& rep) {
     const int64_t dataStart = locateMediaData(rsv, walker, assembly.clock(), rep);
 
     rep.progress(0);
-    walkGroups(rsv, walker, assembly, dataStart, rep, opt.verbose);
+    walkResynchronising(rsv, walker, assembly, dataStart, rep, opt.verbose);
     rep.progress(100);
     if (assembly.videoFrames() == 0)
         throw EngineError(Kind::Input, "no complete video frame found in the RSV");
@@ -115,7 +117,7 @@ RepairSummary runRepair(const RepairOptions& opt, Reporter& rep) {
     head.insert(head.end(), mdat.begin(), mdat.end());
     auto moov = assembly.buildMoov(dataStart, payloadBase, opt.co64Threshold);
 
-    rep.info("saving " + opt.output);
+    rep.info(engine_contract::kSavingWord + opt.output);
     rep.progress(0);
     UniqueFd out(::open(opt.output.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644));
     if (out.get() < 0)
@@ -143,7 +145,8 @@ RepairSummary runRepair(const RepairOptions& opt, Reporter& rep) {
         const auto& info = ref.tracks[size_t(t.ref)];
         const char* kind = t.kind == TrackKind::Video ? "video" : t.kind == TrackKind::Audio ? "audio" : "metadata";
         char line[160];
-        snprintf(line, sizeof line, "Duration of %s track %u: %.3f s", kind, info.id, assembly.seconds(t));
+        snprintf(line, sizeof line, "%s %s track %u: %.3f s", engine_contract::kDurationOf, kind, info.id,
+                 assembly.seconds(t));
         rep.info(line);
     }
     RepairSummary s;

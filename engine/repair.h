@@ -8,9 +8,9 @@
 #pragma once
 
 #include "byte_source.h"
+#include "reporter.h"
 
 #include <cstdint>
-#include <functional>
 #include <string>
 
 namespace tv {
@@ -22,13 +22,6 @@ struct RepairOptions {
     bool verbose = false;
 };
 
-class Reporter {
-public:
-    virtual ~Reporter() = default;
-    virtual void info(const std::string& line) = 0;       // without "Info: "
-    virtual void progress(double percent) = 0;            // 0..100 within a phase
-};
-
 struct RepairSummary {
     uint64_t frames = 0;
     size_t groups = 0;
@@ -37,11 +30,5 @@ struct RepairSummary {
 };
 
 RepairSummary runRepair(const RepairOptions& options, Reporter& reporter);
-
-// Copies [from, from + length) of src to dst at dstOffset: in the kernel when
-// it can (copy_file_range), otherwise through a large buffer. Calls
-// onProgress(bytesDone) now and then. Throws EngineError(Output) on failure.
-void copyRange(int srcFd, int64_t from, int dstFd, int64_t dstOffset, int64_t length,
-               const std::function<void(int64_t)>& onProgress);
 
 }  // namespace tv

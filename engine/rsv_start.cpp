@@ -1,5 +1,6 @@
 #include "rsv_start.h"
 
+#include "box.h"
 #include "bytes.h"
 #include "errors.h"
 
@@ -25,11 +26,11 @@ bool knownHeaderBox(uint32_t type) {
 std::optional<int64_t> mediaAfterHeader(const ByteSource& rsv) {
     int64_t pos = 0;
     for (int i = 0; i < 64; ++i) {
-        uint8_t h[8];
-        if (!rsv.readExact(pos, h, 8)) return std::nullopt;
-        uint32_t type = be32(h + 4);
+        const auto h = peekBoxHeader(rsv, pos);
+        if (!h) return std::nullopt;
+        const uint32_t type = h->type;
         if (!knownHeaderBox(type)) return std::nullopt;
-        uint64_t size = be32(h);
+        const uint64_t size = h->size32;
         // The mdat of an unfinished file carries 0, 1 with a placeholder, or a
         // stale size: only its header length matters.
         if (type == fourcc("mdat")) return pos + (size == 1 ? 16 : 8);

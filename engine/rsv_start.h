@@ -7,8 +7,8 @@
 #pragma once
 
 #include "byte_source.h"
-#include "repair.h"
-#include "walker.h"
+#include "reporter.h"
+#include "one_group.h"
 
 #include <cstdint>
 #include <vector>

@@ -4,6 +4,7 @@
 #include "bytes.h"
 #include "errors.h"
 #include "reference.h"
+#include "sample_entry.h"
 
 namespace tv {
 namespace {

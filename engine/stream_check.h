@@ -11,6 +11,7 @@
 
 #include "byte_source.h"
 #include "nal.h"
+#include "param_sets.h"
 #include "reference.h"
 
 #include <cstdint>

@@ -5,7 +5,7 @@
 #include "bridge/bridge.h"
 #include "bridge/json_text.h"
 #include "bridge/queues.h"
-#include "tests/bridge/fake_page.h"
+#include "tests/support/page.h"
 
 #include <cstddef>
 #include <cstdint>

@@ -23,6 +23,8 @@ import sys
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 MAKE_CLIP = os.path.join(HERE, "..", "tests", "corpus", "make_clip.py")
+sys.path.insert(0, os.path.dirname(MAKE_CLIP))
+import mp4box  # noqa: E402
 
 # Walker references, in selector order: small groups (rtmd 1,024 bytes, one audio track), one per
 # codec, one with a 192-byte header layout.
@@ -43,26 +45,11 @@ def generate(gen, case):
     return out
 
 
-def top_boxes(data):
-    pos = 0
-    while pos + 8 <= len(data):
-        size, kind = struct.unpack(">I4s", data[pos:pos + 8])
-        head = 8
-        if size == 1:
-            size = struct.unpack(">Q", data[pos + 8:pos + 16])[0]
-            head = 16
-        elif size == 0:
-            size = len(data) - pos
-        if size < head or pos + size > len(data):
-            break
-        yield kind, data[pos:pos + size]
-        pos += size
-
-
 def shrink_reference(data):
     """The boxes the reference parser reads, without media data or large padding."""
     out = bytearray()
-    for kind, box in top_boxes(data):
+    for kind, _, end, start in mp4box.iter_boxes(data):
+        box = data[start:end]
         if kind == b"mdat":
             out += struct.pack(">I4sQ", 1, b"mdat", 16)
         elif kind in (b"free", b"skip") and len(box) > 64:

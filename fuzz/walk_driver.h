@@ -13,11 +13,12 @@
 #include "assembly.h"
 #include "errors.h"
 #include "nal.h"
+#include "param_sets.h"
 #include "reference.h"
 #include "repair.h"
 #include "rsv_start.h"
-#include "walk.h"
-#include "walker.h"
+#include "resync_walk.h"
+#include "one_group.h"
 
 #include <cstdint>
 #include <cstdio>
@@ -83,7 +84,7 @@ inline void walkAndBuild(const tv::Reference& ref, const tv::ByteSource& rsv, co
     // The engine's own walk, with its resynchronisation, bounded in groups.
     LimitedSink sink(assembly, lim.maxGroups);
     try {
-        tv::walkGroups(rsv, walker, sink, dataStart, rep, /*verbose=*/false);
+        tv::walkResynchronising(rsv, walker, sink, dataStart, rep, /*verbose=*/false);
     } catch (const tv::EngineError&) {
         return;
     } catch (const EnoughGroups&) {

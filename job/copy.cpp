@@ -4,7 +4,6 @@
 #include <unistd.h>
 
 #include <cerrno>
-#include <charconv>
 #include <chrono>
 #include <limits>
 #include <memory>
@@ -12,6 +11,7 @@
 #include "job/job.h"
 #include "job/job_error.h"
 #include "job/paths.h"
+#include "job/text_format.h"
 #include "scan/fs_queries.h"
 
 namespace {
@@ -51,13 +51,6 @@ private:
 }
 
 }  // namespace
-
-std::string fixed(double value, int decimals) {
-    char buf[64];
-    auto res = std::to_chars(buf, buf + sizeof buf, value, std::chars_format::fixed, decimals);
-    if (res.ec != std::errc()) return "0";
-    return std::string(buf, res.ptr);
-}
 
 CopyIo CopyIo::system() {
     CopyIo io;
@@ -151,7 +144,7 @@ void copyFile(const CopyIo& io, const std::string& src, const std::string& dst, 
     if (out.closeNow() != 0 && errno != EINTR) fail(errno, 3, kWriteError);
 }
 
-void Job::copyWithProgress(const std::string& src, const std::string& dst, double basePct, double spanPct) {
+void copyWithProgress(Job& job, const std::string& src, const std::string& dst, double basePct, double spanPct) {
     copyFile(CopyIo::system(), src, dst, fileSize(src), basePct, spanPct,
-             [this](double pct, const std::string& detail) { update(Value{{"pct", pct}, {"detail", detail}}); });
+             [&job](double pct, const std::string& detail) { job.update(Value{{"pct", pct}, {"detail", detail}}); });
 }

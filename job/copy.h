@@ -41,9 +41,11 @@ using CopyReport = std::function<void(double pct, const std::string& detail)>;
 void copyFile(const CopyIo& io, const std::string& src, const std::string& dst, int64_t total, double basePct,
               double spanPct, const CopyReport& report);
 
-// "%.1f"-style and "%.0f"-style text independent of the process locale
-// (GTK sets LC_NUMERIC from the environment).
-std::string fixed(double value, int decimals);
+class Job;
+
+// copyFile with the real system calls, the source's size and the job's state
+// as the receiver of "pct" and "detail". Throws JobError.
+void copyWithProgress(Job& job, const std::string& src, const std::string& dst, double basePct, double spanPct);
 
 constexpr size_t kCopyChunk = 8 * 1024 * 1024;
 constexpr double kReportInterval = 0.6;

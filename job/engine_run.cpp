@@ -13,6 +13,8 @@
 #include <thread>
 
 #include "bridge/resources.h"
+#include "engine/engine_contract.h"
+#include "engine/unique_fd.h"
 #include "job/job.h"
 #include "job/job_error.h"
 #include "job/output_reader.h"
@@ -26,22 +28,6 @@ constexpr size_t kReadPiece = 64 * 1024;
 // After the child has exited, a pipe that stays silent this long is taken as
 // finished even if a process it left behind still holds it open.
 constexpr int kQuietAfterExitMs = 500;
-
-class Fd {
-public:
-    explicit Fd(int fd = -1) : fd_(fd) {}
-    Fd(const Fd&) = delete;
-    Fd& operator=(const Fd&) = delete;
-    ~Fd() { reset(); }
-    int get() const { return fd_; }
-    void reset() {
-        if (fd_ >= 0) ::close(fd_);
-        fd_ = -1;
-    }
-
-private:
-    int fd_;
-};
 
 void readToEnd(int fd, const std::atomic<bool>& exited, const SpawnOptions& options) {
     std::string piece(kReadPiece, '\0');
@@ -86,8 +72,8 @@ SpawnResult spawnAndWait(const SpawnOptions& options) {
         result.spawnError = errno;
         return result;
     }
-    Fd readEnd(fds[0]);
-    Fd writeEnd(fds[1]);
+    tv::UniqueFd readEnd(fds[0]);
+    tv::UniqueFd writeEnd(fds[1]);
 
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
@@ -108,7 +94,7 @@ SpawnResult spawnAndWait(const SpawnOptions& options) {
         result.spawnError = err;
         return result;
     }
-    writeEnd.reset();  // only the child writes now; its exit brings the end of the pipe
+    writeEnd.close();  // only the child writes now; its exit brings the end of the pipe
     if (options.onStarted) options.onStarted(pid);
 
     std::atomic<bool> exited{false};
@@ -162,23 +148,24 @@ std::string exitMessage(int status, const std::vector<std::string>& log) {
     return message;
 }
 
-std::vector<std::string> Job::runUntrunc(const std::string& ref, const std::string& rsv, const std::string& out) {
+std::vector<std::string> runUntrunc(Job& job, const std::string& ref, const std::string& rsv,
+                                    const std::string& out) {
     std::optional<std::string> engine = resourcePath("untrunc");
     if (!engine) throw JobError("untrunc", 1, kNoEngine);
 
-    OutputReader reader([this](const Value& changes) { update(changes); });
+    OutputReader reader([&job](const Value& changes) { job.update(changes); });
     SpawnOptions options;
     options.executable = *engine;
-    options.args = {"-n", "-rsv-ben", "-dst", out, ref, rsv};
+    options.args = {engine_contract::kFlagNoQuestions, engine_contract::kFlagRsv, engine_contract::kFlagOutput, out, ref, rsv};
     options.onOutput = [&reader](const char* data, size_t size) { reader.feed(data, size); };
-    options.onStarted = [this](pid_t pid) { proc = EngineProcess{pid, std::nullopt}; };
+    options.onStarted = [&job](pid_t pid) { job.proc = EngineProcess{pid, std::nullopt}; };
 
     SpawnResult result = spawnAndWait(options);
     if (result.spawnError) throw JobError::system(*result.spawnError);
     if (result.waitError) throw JobError::system(*result.waitError);
-    if (proc) proc->waitStatus = result.waitStatus;
+    if (job.proc) job.proc->waitStatus = result.waitStatus;
 
     std::vector<std::string> log = reader.takeLog();
-    if (!result.signal && result.exitStatus == 0) return log;
+    if (!result.signal && result.exitStatus == engine_contract::kExitSuccess) return log;
     throw JobError("untrunc", result.exitStatus, exitMessage(result.exitStatus, log));
 }

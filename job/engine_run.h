@@ -32,5 +32,14 @@ struct SpawnResult {
 // the pipe open, until it has stayed silent for a moment after the exit).
 SpawnResult spawnAndWait(const SpawnOptions& options);
 
+class Job;
+
+// Runs the engine on `rsv` with the reference `ref`, writing `out`, and maps
+// its progress into the job's state. Returns the engine log on exit status 0;
+// throws JobError otherwise. Blocks until the engine has ended and its output
+// has been read to the end.
+std::vector<std::string> runUntrunc(Job& job, const std::string& ref, const std::string& rsv,
+                                    const std::string& out);
+
 // "복구 엔진 종료 코드 N[ — the last three log lines joined by " / "]".
 std::string exitMessage(int status, const std::vector<std::string>& log);

@@ -1,18 +1,6 @@
 #include "job/job.h"
 
-#include <cstring>
-
 #include "bridge/queues.h"
-#include "job/job_error.h"
-#include "media/probe.h"
-
-JobError JobError::system(int errnum) { return JobError("system", errnum, std::strerror(errnum)); }
-
-Verifier Verifier::media() {
-    return Verifier{[](const std::string& path) { return ::probe(path); },
-                    [](const std::string& path) { return MediaAsset::open(path); },
-                    [](MediaAsset& asset, double at) { return thumbnailDataURL(asset, at); }};
-}
 
 Job::Job(std::string jobId, const std::shared_ptr<Bridge>& owner)
     : id(std::move(jobId)), bridge(owner), state_{{"id", id}, {"stage", "queue"}, {"pct", 0}} {}

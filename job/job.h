@@ -1,4 +1,6 @@
-// One recovery of one RSV file and the state the page sees of it.
+// The state of one recovery of one RSV file, as the page sees it. The steps
+// that fill it live in the pipeline (pipeline.h), the copy (copy.h) and the
+// engine run (engine_run.h); this holder calls none of them.
 //
 // Ownership: the Bridge keeps every Job in `jobs` for the rest of the run; the
 // background item running the pipeline and every scheduled push hold it too.
@@ -13,31 +15,18 @@
 
 #include <sys/types.h>
 
-#include <functional>
 #include <memory>
 #include <mutex>
 #include <optional>
 #include <string>
-#include <vector>
 
 #include "bridge/bridge.h"
 #include "bridge/value.h"
-#include "media/thumbnail.h"
 
 // The engine process of a run: set once it has been started, kept afterwards.
 struct EngineProcess {
     pid_t pid = 0;
     std::optional<int> waitStatus;  // raw status from waitpid once it has ended
-};
-
-// What the pipeline uses to check the recovered file; tests put in fakes.
-struct Verifier {
-    std::function<Value(const std::string&)> probe;
-    std::function<std::unique_ptr<MediaAsset>(const std::string&)> open;
-    std::function<std::optional<std::string>(MediaAsset&, double)> thumbnail;
-
-    // probe, MediaAsset::open and thumbnailDataURL.
-    static Verifier media();
 };
 
 class Job : public std::enable_shared_from_this<Job> {
@@ -53,25 +42,9 @@ public:
     // True until the state has reached "done" or "error".
     bool running() const;
 
-    // Copies `src` to `dst` (created or truncated), reporting "pct" in
-    // [basePct, basePct + spanPct] at most every 0.6 s. Throws JobError.
-    void copyWithProgress(const std::string& src, const std::string& dst, double basePct, double spanPct);
-
-    // Runs the engine on `rsv` with the reference `ref`, writing `out`, and
-    // maps its progress into the state. Returns the engine log on exit
-    // status 0; throws JobError otherwise. Blocks until the engine has ended
-    // and its output has been read to the end.
-    std::vector<std::string> runUntrunc(const std::string& ref, const std::string& rsv, const std::string& out);
-
-    // The whole recovery; every outcome ends in the state ("done" or
-    // "error"). Never throws. Blocks: background thread only.
-    void run(const std::string& rsvPath, const std::string& refPath, const std::string& volRoot);
-    void run(const std::string& rsvPath, const std::string& refPath, const std::string& volRoot,
-             const Verifier& verifier);
-
     const std::string id;
     std::weak_ptr<Bridge> bridge;
-    std::optional<EngineProcess> proc;  // written by the pipeline thread only
+    std::optional<EngineProcess> proc;  // written by the pipeline thread only (runUntrunc)
     // The RSV this job recovers, as "device:inode" (or its path when it cannot
     // be read): set by the request handler before the job starts, read on the
     // main thread to refuse a second job for the same file.

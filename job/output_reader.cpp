@@ -2,36 +2,14 @@
 
 #include <charconv>
 
-#include "job/copy.h"
+#include "bridge/utf8.h"
+#include "engine/engine_contract.h"
+#include "job/text_format.h"
 
 namespace {
 
 bool isDigit(char c) { return c >= '0' && c <= '9'; }
 bool isContinuation(unsigned char c) { return (c & 0xC0) == 0x80; }
-
-// Length of the UTF-8 sequence a lead byte announces; 0 for a byte that
-// cannot begin one.
-size_t sequenceLength(unsigned char c) {
-    if (c < 0x80) return 1;
-    if (c >= 0xC2 && c <= 0xDF) return 2;
-    if (c >= 0xE0 && c <= 0xEF) return 3;
-    if (c >= 0xF0 && c <= 0xF4) return 4;
-    return 0;
-}
-
-// Is bytes [p, p+len) a well-formed sequence (no overlongs, no surrogates)?
-bool wellFormed(const unsigned char* p, size_t len) {
-    for (size_t i = 1; i < len; ++i)
-        if (!isContinuation(p[i])) return false;
-    if (len == 3) {
-        if (p[0] == 0xE0 && p[1] < 0xA0) return false;
-        if (p[0] == 0xED && p[1] >= 0xA0) return false;
-    } else if (len == 4) {
-        if (p[0] == 0xF0 && p[1] < 0x90) return false;
-        if (p[0] == 0xF4 && p[1] >= 0x90) return false;
-    }
-    return true;
-}
 
 // Appends the valid text of `in` to `out`, each malformed byte replaced by
 // U+FFFD so the rest of the piece is kept (the page receives only valid
@@ -41,7 +19,7 @@ std::string decodeInto(const std::string& in, std::string& out) {
     const size_t n = in.size();
     size_t i = 0;
     while (i < n) {
-        const size_t len = sequenceLength(p[i]);
+        const size_t len = utf8SequenceLength(p[i]);
         if (len == 0) {
             out += "\xEF\xBF\xBD";
             ++i;
@@ -49,12 +27,12 @@ std::string decodeInto(const std::string& in, std::string& out) {
         }
         if (i + len > n) {
             // Possibly the start of a character whose rest is still on its way.
-            if (wellFormed(p + i, n - i)) return in.substr(i);
+            if (utf8WellFormedStart(p + i, n - i)) return in.substr(i);
             out += "\xEF\xBF\xBD";
             ++i;
             continue;
         }
-        if (!wellFormed(p + i, len)) {
+        if (!utf8WellFormedStart(p + i, len)) {
             out += "\xEF\xBF\xBD";
             ++i;
             continue;
@@ -106,11 +84,11 @@ void OutputReader::feed(const char* data, size_t size) {
     if (text.empty()) return;
 
     buffer_ += text;
-    if (!saving_ && buffer_.find("Info: saving") != std::string::npos) saving_ = true;
+    if (!saving_ && buffer_.find(engine_contract::kSavingLine) != std::string::npos) saving_ = true;
 
     double value = 0;
     if (lastPercentage(buffer_, value)) {
-        const double pct = saving_ ? value * 22 / 100 + 70 : value * 35 / 100 + 35;
+        const double pct = engine_contract::jobPercent(value, saving_);
         const std::string detail =
             (saving_ ? "MP4 저장 " : "GOP 재조립 ") + fixed(value, 0) + "%";
         onProgress_(Value{{"pct", pct}, {"detail", detail}});
@@ -119,7 +97,7 @@ void OutputReader::feed(const char* data, size_t size) {
     size_t start = 0;
     for (size_t nl = buffer_.find('\n'); nl != std::string::npos; nl = buffer_.find('\n', start)) {
         std::string line = buffer_.substr(start, nl - start);
-        if (startsWith(line, "Info:") && line.find('%') == std::string::npos) log_.push_back(std::move(line));
+        if (startsWith(line, engine_contract::kInfoPrefix) && line.find('%') == std::string::npos) log_.push_back(std::move(line));
         start = nl + 1;
     }
     buffer_ = lastChars(buffer_.substr(start), kKeptLineChars);

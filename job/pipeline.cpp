@@ -1,39 +1,21 @@
-#include <sys/stat.h>
+#include "job/pipeline.h"
 
 #include <algorithm>
-#include <ctime>
 #include <filesystem>
-#include <fstream>
 #include <system_error>
 
-#include "job/job.h"
+#include "engine/engine_contract.h"
+#include "job/copy.h"
+#include "job/engine_run.h"
 #include "job/job_error.h"
 #include "job/paths.h"
+#include "media/probe.h"
 #include "scan/fs_queries.h"
 
 namespace {
 
 const char kInPlace[] = "작업 볼륨 안 파일 — 복사 생략";
 const char kNote[] = "편집 프로그램에서 정상 확인 전까지 카드 포맷 금지 · 확인 후 작업 폴더의 RSV 사본은 지워도 됩니다";
-
-std::string fileName(const std::string& path) {
-    auto slash = path.rfind('/');
-    return slash == std::string::npos ? path : path.substr(slash + 1);
-}
-
-std::string withoutExtension(const std::string& name) {
-    auto dot = name.rfind('.');
-    return dot == std::string::npos || dot == 0 ? name : name.substr(0, dot);
-}
-
-std::string localDate() {
-    std::time_t now = std::time(nullptr);
-    std::tm tm {};
-    localtime_r(&now, &tm);
-    char buf[16];
-    std::strftime(buf, sizeof buf, "%y%m%d", &tm);
-    return buf;
-}
 
 struct Point {
     const char* tag;
@@ -42,64 +24,18 @@ struct Point {
 
 }  // namespace
 
-WorkPaths workPaths(const std::string& rsvPath, const std::string& volRoot, int variant) {
-    WorkPaths p;
-    p.folder = volRoot + "/RSV복구_" + localDate();
-    std::string name = fileName(rsvPath);
-    if (variant > 1) {
-        const std::string stem = withoutExtension(name);
-        name = stem + "_" + std::to_string(variant) + name.substr(stem.size());
-    }
-    p.copy = p.folder + "/" + name;
-    p.recovered = p.folder + "/" + withoutExtension(name) + "_fixed.MP4";
-    return p;
+Verifier Verifier::media() {
+    return Verifier{[](const std::string& path) { return ::probe(path); },
+                    [](const std::string& path) { return MediaAsset::open(path); },
+                    [](MediaAsset& asset, double at) { return thumbnailDataURL(asset, at); }};
 }
 
-bool startsAlike(const std::string& a, const std::string& b) {
-    constexpr size_t kProbe = 1 << 20;
-    std::ifstream fa(a, std::ios::binary), fb(b, std::ios::binary);
-    if (!fa || !fb) return false;
-    std::string ba(kProbe, '\0'), bb(kProbe, '\0');
-    fa.read(&ba[0], kProbe);
-    fb.read(&bb[0], kProbe);
-    const size_t n = static_cast<size_t>(std::min(fa.gcount(), fb.gcount()));
-    return ba.compare(0, n, bb, 0, n) == 0;
+void runJob(Job& job, const std::string& rsvPath, const std::string& refPath, const std::string& volRoot) {
+    runJob(job, rsvPath, refPath, volRoot, Verifier::media());
 }
 
-WorkPaths claimWorkPaths(const std::string& rsvPath, const std::string& volRoot) {
-    // Cameras start their clip numbers again on every card, so a recording of
-    // another card may already own this name in today's work folder: its copy,
-    // or its recovered file after the user deleted the copy as advised. Those
-    // may be the only copies left once that card is formatted, so this
-    // recording takes the next free name instead of writing over them. A copy
-    // that starts like this RSV is this recording's own earlier (full or
-    // partial) copy and keeps the name.
-    for (int variant = 1;; ++variant) {
-        WorkPaths p = workPaths(rsvPath, volRoot, variant);
-        std::error_code ec;
-        const bool copyThere = std::filesystem::exists(p.copy, ec);
-        if (copyThere ? startsAlike(p.copy, rsvPath) : !std::filesystem::exists(p.recovered, ec)) return p;
-    }
-}
-
-std::string fileIdentity(const std::string& path) {
-    struct stat st {};
-    if (::stat(path.c_str(), &st) != 0) return path;
-    return std::to_string(st.st_dev) + ":" + std::to_string(st.st_ino);
-}
-
-bool sameFile(const std::string& a, const std::string& b) {
-    struct stat sa {}, sb {};
-    if (::stat(a.c_str(), &sa) != 0 || ::stat(b.c_str(), &sb) != 0) return false;
-    return sa.st_dev == sb.st_dev && sa.st_ino == sb.st_ino;
-}
-
-void Job::run(const std::string& rsvPath, const std::string& refPath, const std::string& volRoot) {
-    run(rsvPath, refPath, volRoot, Verifier::media());
-}
-
-void Job::run(const std::string& rsvPath, const std::string& refPath, const std::string& volRoot,
-              const Verifier& verifier) {
+void runJob(Job& job, const std::string& rsvPath, const std::string& refPath, const std::string& volRoot,
+            const Verifier& verifier) {
     try {
         WorkPaths paths = workPaths(rsvPath, volRoot);
         std::error_code ec;
@@ -108,26 +44,26 @@ void Job::run(const std::string& rsvPath, const std::string& refPath, const std:
         const bool inPlace = rsvPath.rfind(volRoot + "/", 0) == 0 || sameFile(rsvPath, paths.copy);
         if (!inPlace) paths = claimWorkPaths(rsvPath, volRoot);
 
-        update(Value{{"stage", "copy"}, {"work_dir", paths.folder}, {"out", paths.recovered}});
+        job.update(Value{{"stage", "copy"}, {"work_dir", paths.folder}, {"out", paths.recovered}});
 
         std::string input;
         // The RSV may already lie in the work folder under a spelling of the
         // volume the prefix test misses ("vol" with a trailing slash): copying
         // it onto itself would truncate it, so it is used in place.
         if (inPlace) {
-            update(Value{{"pct", 35}, {"detail", kInPlace}});
+            job.update(Value{{"pct", engine_contract::kWalkBandStart}, {"detail", kInPlace}});
             input = rsvPath;
         } else if (fileSize(paths.copy) == fileSize(rsvPath) && std::filesystem::exists(paths.copy, ec)) {
             input = paths.copy;  // an earlier complete copy
         } else {
-            copyWithProgress(rsvPath, paths.copy, 0, 33);
+            copyWithProgress(job, rsvPath, paths.copy, engine_contract::kCopyBandStart, engine_contract::kCopyBandSpan);
             input = paths.copy;
         }
 
-        update(Value{{"stage", "recover"}, {"pct", 35}, {"detail", "복구 엔진 시작"}});
-        const std::vector<std::string> log = runUntrunc(refPath, input, paths.recovered);
+        job.update(Value{{"stage", "recover"}, {"pct", engine_contract::kWalkBandStart}, {"detail", "복구 엔진 시작"}});
+        const std::vector<std::string> log = runUntrunc(job, refPath, input, paths.recovered);
 
-        update(Value{{"stage", "verify"}, {"pct", 92}, {"detail", "복구본 검증 중"}});
+        job.update(Value{{"stage", "verify"}, {"pct", engine_contract::kVerifyStart}, {"detail", "복구본 검증 중"}});
         Value info = verifier.probe(paths.recovered);
         auto dur = info.find("dur");
         if (dur == info.end() || !dur->is_number_float() || dur->get<double>() <= 1.0)
@@ -141,7 +77,7 @@ void Job::run(const std::string& rsvPath, const std::string& refPath, const std:
         std::unique_ptr<MediaAsset> asset = verifier.open(paths.recovered);
         Value thumbs = Value::array();
         for (const Point& p : points) {
-            update(Value{{"detail", std::string("검증 프레임 추출 — ") + p.tag}});
+            job.update(Value{{"detail", std::string("검증 프레임 추출 — ") + p.tag}});
             std::optional<std::string> img = asset ? verifier.thumbnail(*asset, p.t) : std::nullopt;
             if (img) thumbs.push_back(Value{{"tag", p.tag}, {"t", p.t}, {"img", *img}});
         }
@@ -151,9 +87,9 @@ void Job::run(const std::string& rsvPath, const std::string& refPath, const std:
 
         Value durations = Value::array();
         for (const std::string& line : log)
-            if (line.find("Duration of") != std::string::npos) durations.push_back(line);
+            if (line.find(engine_contract::kDurationOf) != std::string::npos) durations.push_back(line);
 
-        update(Value{{"stage", "done"},
+        job.update(Value{{"stage", "done"},
                      {"pct", 100},
                      {"detail", "복구 완료"},
                      {"info", info},
@@ -162,8 +98,8 @@ void Job::run(const std::string& rsvPath, const std::string& refPath, const std:
                      {"out_size", fileSize(paths.recovered)},
                      {"note", kNote}});
     } catch (const std::exception& e) {
-        update(Value{{"stage", "error"}, {"error", e.what()}});
+        job.update(Value{{"stage", "error"}, {"error", e.what()}});
     } catch (...) {
-        update(Value{{"stage", "error"}, {"error", "알 수 없는 오류"}});
+        job.update(Value{{"stage", "error"}, {"error", "알 수 없는 오류"}});
     }
 }

@@ -8,16 +8,16 @@
 #include <random>
 
 #include "bridge/queues.h"
-#include "job/copy.h"
 #include "job/job.h"
 #include "job/paths.h"
+#include "job/pipeline.h"
+#include "job/text_format.h"
 #include "scan/fs_queries.h"
 
 namespace {
 
 const char kCheckPaths[] = "경로를 확인하세요";
 const char kAlreadyRunning[] = "이미 복구 중인 파일입니다";
-constexpr int64_t kSpaceMargin = 10'000'000'000;
 
 bool exists(const std::string& path) {
     struct stat st {};
@@ -41,13 +41,6 @@ std::string newJobId() {
     return std::string(text, 8);
 }
 
-// Twice the size plus the margin, saturating instead of overflowing.
-int64_t spaceNeeded(int64_t size) {
-    constexpr int64_t max = std::numeric_limits<int64_t>::max();
-    if (size > (max - kSpaceMargin) / 2) return max;
-    return size * 2 + kSpaceMargin;
-}
-
 const std::string* stringArg(const Value& args, const char* key) {
     auto it = args.find(key);
     if (it == args.end() || !it->is_string()) return nullptr;
@@ -66,7 +59,7 @@ void handleRecoverRequest(Bridge& bridge, int64_t call, const Value& args) {
     }
 
     const int64_t size = fileSize(*rsv);
-    if (rsv->rfind(*vol + "/", 0) != 0 && freeBytes(*vol) < spaceNeeded(size)) {
+    if (rsv->rfind(*vol + "/", 0) != 0 && !roomForRecovery(freeBytes(*vol), size)) {
         bridge.reply(call, Value{{"error", "작업 볼륨 여유공간 부족 — " + fixed(double(size) * 2 / 1e9, 0) +
                                                "GB 이상 필요"}});
         return;
@@ -86,5 +79,5 @@ void handleRecoverRequest(Bridge& bridge, int64_t call, const Value& args) {
     job->source = source;
     bridge.jobs[job->id] = job;
     bridge.reply(call, Value{{"id", job->id}});
-    runInBackground([job, rsv = *rsv, ref = *ref, vol = *vol] { job->run(rsv, ref, vol); });
+    runInBackground([job, rsv = *rsv, ref = *ref, vol = *vol] { runJob(*job, rsv, ref, vol); });
 }

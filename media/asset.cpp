@@ -1,12 +1,13 @@
 // MediaAsset on FFmpeg: the demuxer and the video decoder are opened once and
 // reused for every frame asked of the asset.
+#include "media/asset.h"
+
 #include <algorithm>
 #include <cmath>
 #include <thread>
 
 #include "media/media_file.h"
 #include "media/picture.h"
-#include "media/thumbnail.h"
 
 namespace {
 

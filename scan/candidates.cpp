@@ -8,14 +8,11 @@
 #include <ctime>
 #include <memory>
 
+#include "scan/dir_handle.h"
 #include "scan/names.h"
 #include "scan/scan.h"
 
 namespace {
-
-struct DirCloser {
-    void operator()(DIR* d) const noexcept { closedir(d); }
-};
 
 bool isReferenceName(std::string_view name) {
     const std::string_view ext = pathExtension(name);
@@ -44,7 +41,7 @@ Stamp stampNow() {
 
 std::vector<Candidate> listCandidates(const std::string& folder) {
     std::vector<Candidate> out;
-    std::unique_ptr<DIR, DirCloser> dir(opendir(folder.c_str()));
+    DirHandle dir(opendir(folder.c_str()));
     if (!dir) return out;
     while (const dirent* entry = readdir(dir.get())) {
         const std::string_view name(entry->d_name, std::strlen(entry->d_name));

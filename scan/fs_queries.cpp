@@ -3,6 +3,8 @@
 #include <sys/stat.h>
 #include <sys/statvfs.h>
 
+#include <limits>
+
 int64_t fileSize(const std::string& path) {
     struct stat st {};
     if (::stat(path.c_str(), &st) != 0) return 0;
@@ -15,3 +17,11 @@ int64_t freeBytes(const std::string& path) {
     // f_bavail leaves out the blocks reserved for root: what an ordinary user can still write.
     return static_cast<int64_t>(vfs.f_bavail) * static_cast<int64_t>(vfs.f_frsize);
 }
+
+int64_t spaceNeeded(int64_t rsvSize) {
+    constexpr int64_t kMax = std::numeric_limits<int64_t>::max();
+    if (rsvSize > (kMax - kSpaceMargin) / 2) return kMax;
+    return 2 * rsvSize + kSpaceMargin;
+}
+
+bool roomForRecovery(int64_t freeBytes, int64_t rsvSize) { return freeBytes >= spaceNeeded(rsvSize); }

@@ -38,36 +38,3 @@ bool isInWorkFolder(std::string_view relPath) {
     return !name.empty() && name.find('/') == std::string_view::npos;
 }
 
-bool isValidUtf8(std::string_view s) {
-    const auto* p = reinterpret_cast<const unsigned char*>(s.data());
-    const auto* end = p + s.size();
-    while (p < end) {
-        const unsigned char c = *p;
-        if (c < 0x80) {
-            ++p;
-            continue;
-        }
-        int more;
-        unsigned char lo = 0x80, hi = 0xBF;  // allowed range of the second byte
-        if (c >= 0xC2 && c <= 0xDF) {
-            more = 1;
-        } else if (c >= 0xE0 && c <= 0xEF) {
-            more = 2;
-            if (c == 0xE0) lo = 0xA0;  // overlong
-            if (c == 0xED) hi = 0x9F;  // surrogates
-        } else if (c >= 0xF0 && c <= 0xF4) {
-            more = 3;
-            if (c == 0xF0) lo = 0x90;  // overlong
-            if (c == 0xF4) hi = 0x8F;  // above U+10FFFF
-        } else {
-            return false;
-        }
-        if (end - p <= more) return false;
-        if (p[1] < lo || p[1] > hi) return false;
-        for (int i = 2; i <= more; ++i) {
-            if ((p[i] & 0xC0) != 0x80) return false;
-        }
-        p += more + 1;
-    }
-    return true;
-}

@@ -6,6 +6,8 @@
 #include <string>
 #include <string_view>
 
+#include "bridge/utf8.h"  // isValidUtf8, for the names the walk and listing pass over
+
 // A name the desktop hides: it begins with ".".
 inline bool isHiddenName(std::string_view name) { return !name.empty() && name.front() == '.'; }
 
@@ -31,6 +33,3 @@ inline constexpr std::string_view kWorkFolderPrefix = "RSV복구_";
 // not a recording of the card.
 bool isInWorkFolder(std::string_view relPath);
 
-// Strict UTF-8: no overlong forms, no surrogates, nothing above U+10FFFF.
-// The page channel can only carry such text.
-bool isValidUtf8(std::string_view s);

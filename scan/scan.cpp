@@ -12,23 +12,19 @@
 
 #include "scan/candidates.h"
 #include "scan/fs_queries.h"
+#include "scan/dir_handle.h"
 #include "scan/names.h"
 #include "scan/walk.h"
 
 namespace {
 
 constexpr int64_t kGigabyte = 1'000'000'000;
-constexpr int64_t kSpaceMargin = 10'000'000'000;
-
-struct DirCloser {
-    void operator()(DIR* d) const noexcept { closedir(d); }
-};
 
 // The mount directory's entries that can be volumes, in listing order:
 // not hidden, and representable on the page.
 std::vector<std::string> volumeNames(const std::string& mountDir) {
     std::vector<std::string> names;
-    std::unique_ptr<DIR, DirCloser> dir(opendir(mountDir.c_str()));
+    DirHandle dir(opendir(mountDir.c_str()));
     if (!dir) return names;
     while (const dirent* entry = readdir(dir.get())) {
         const std::string name = entry->d_name;
@@ -49,14 +45,6 @@ std::string dateText(int64_t seconds) {
 
 std::string_view lastComponent(const std::string& path) {
     return std::string_view(path).substr(path.rfind('/') + 1);
-}
-
-// 2 x largest + margin, held at the top of the range instead of overflowing
-// (then no volume is enough, which is the truth for such a size).
-int64_t spaceBound(int64_t largestRsv) {
-    constexpr int64_t kMax = std::numeric_limits<int64_t>::max();
-    if (largestRsv > (kMax - kSpaceMargin) / 2) return kMax;
-    return 2 * largestRsv + kSpaceMargin;
 }
 
 bool isDirectory(const std::string& path) {
@@ -124,7 +112,6 @@ Value scanRSV(const std::string& mountDirIn, const VolumeQueries& queries) {
     for (Value& v : found) rsvs.push_back(std::move(v));
 
     // Work volumes, judged against the largest RSV found on any volume.
-    const int64_t bound = spaceBound(largest);
     struct Volume {
         int64_t freeGb;
         Value entry;
@@ -140,7 +127,7 @@ Value scanRSV(const std::string& mountDirIn, const VolumeQueries& queries) {
                                                 {"root", root},
                                                 {"free_gb", freeGb},
                                                 {"free_bytes", free},
-                                                {"enough", free > bound}}});
+                                                {"enough", roomForRecovery(free, largest)}}});
     }
     std::stable_sort(writable.begin(), writable.end(),
                      [](const Volume& a, const Volume& b) { return a.freeGb > b.freeGb; });

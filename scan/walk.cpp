@@ -8,23 +8,19 @@
 #include <cstring>
 #include <memory>
 
+#include "scan/dir_handle.h"
 #include "scan/names.h"
 
 namespace {
 
-struct DirCloser {
-    void operator()(DIR* d) const noexcept { closedir(d); }
-};
-using DirPtr = std::unique_ptr<DIR, DirCloser>;
-
 // One open folder of the walk. At most kMaxWalkLevel are open at once.
 struct Frame {
-    DirPtr dir;
+    DirHandle dir;
     size_t pathLength;  // length of this folder's path in the shared buffer
     int level;          // level of this folder's entries
 };
 
-DirPtr openDirAt(int parentFd, const char* name, int flags) {
+DirHandle openDirAt(int parentFd, const char* name, int flags) {
     const int fd = openat(parentFd, name, O_RDONLY | O_DIRECTORY | O_CLOEXEC | flags);
     if (fd < 0) return nullptr;
     DIR* d = fdopendir(fd);
@@ -32,7 +28,7 @@ DirPtr openDirAt(int parentFd, const char* name, int flags) {
         close(fd);
         return nullptr;
     }
-    return DirPtr(d);
+    return DirHandle(d);
 }
 
 bool isDirectoryNoFollow(int parentFd, const char* name) {
@@ -46,7 +42,7 @@ std::vector<std::string> findRsvFiles(const std::string& root) {
     std::vector<std::string> found;
     // The volume root is followed: a mount point is a folder, and an entry of the
     // mount directory that links to one is meant to be walked.
-    DirPtr rootDir = openDirAt(AT_FDCWD, root.c_str(), 0);
+    DirHandle rootDir = openDirAt(AT_FDCWD, root.c_str(), 0);
     if (!rootDir) return found;
 
     std::string path = root;
@@ -84,7 +80,7 @@ std::vector<std::string> findRsvFiles(const std::string& root) {
         if (descend && type == DT_UNKNOWN) descend = isDirectoryNoFollow(dirfd(dir), name);
         if (!descend) continue;
         // O_NOFOLLOW: a link to a folder is never entered, so no link can loop.
-        DirPtr child = openDirAt(dirfd(dir), name, O_NOFOLLOW);
+        DirHandle child = openDirAt(dirfd(dir), name, O_NOFOLLOW);
         if (!child) continue;  // unreadable folders are passed over
         stack.push_back(Frame{std::move(child), path.size(), level + 1});
     }

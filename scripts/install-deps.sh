@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # Installs the Debian 12 packages that building, running and testing need.
 # Only missing packages are installed; a machine that has them all is left untouched.
-# Usage: scripts/install-deps.sh [run|demo|test]
-#   demo adds what the demo card generator uses; test adds the tools the test suite uses.
+# Usage: scripts/install-deps.sh [run|demo|package|test]
+#   demo adds what the demo card generator uses; package what building the Debian package
+#   uses; test adds the tools the test suite uses (the package's checks among them).
 set -euo pipefail
 mode=${1:-run}
 
@@ -13,7 +14,11 @@ pkgs=(cmake g++ pkg-config make
 if [ "$mode" = demo ] || [ "$mode" = test ]; then
   pkgs+=(ffmpeg python3)
 fi
+if [ "$mode" = package ] || [ "$mode" = test ]; then
+  pkgs+=(dpkg-dev)  # dpkg-shlibdeps, dpkg-buildflags
+fi
 if [ "$mode" = test ]; then
+  pkgs+=(lintian desktop-file-utils appstream)
   pkgs+=(googletest libgtest-dev xvfb xauth imagemagick
          clang libclang-rt-14-dev chromium)
   # Node.js may come from another packaging than Debian's; take Debian's only when there is none.

@@ -117,7 +117,7 @@ int main(int argc, char** argv) {
         auto job = std::make_shared<Job>("bench000", bridge);
         page->pushes = 0;
         auto t0 = Clock::now();
-        job->copyWithProgress(src, ours, 0, 33);
+        copyWithProgress(*job, src, ours, 0, 33);
         syncAndDrop(ours, false);
         double t = seconds(t0, Clock::now());
         runMainLoopUntil([] { return pendingWork() == 0; }, 5000);

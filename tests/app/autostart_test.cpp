@@ -66,17 +66,6 @@ struct Row {
 
 }  // namespace
 
-TEST(autostart_script, keeps_the_polling_frame) {
-    const std::string s = autostartScript("A001.RSV");
-    EXPECT_EQ(s,
-              "window.__att = setInterval(() => {\n"
-              "  if (!window.SCAN) return;\n"
-              "  clearInterval(window.__att);\n"
-              "  const i = SCAN.rsvs.findIndex(r => r.name === \"A001.RSV\");\n"
-              "  if (i >= 0) start(i);\n"
-              "}, 2000);");
-}
-
 TEST(autostart_script, starts_exactly_the_named_entry_whatever_the_name_holds) {
     const std::string injected = "x');start(7);('";
     const std::vector<Row> rows = {

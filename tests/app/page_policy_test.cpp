@@ -1,44 +1,29 @@
 // Which addresses the web view may show, checked against a real folder tree:
 // res/web/index.html, res/web/css/app.css, res/LICENSES.txt, a sibling folder
 // res/web2 and symbolic links leading out of the web folder.
-#include <glib.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <gtest/gtest.h>
 
-#include <cstdlib>
-#include <fstream>
 #include <string>
 #include <vector>
 
 #include "app/page_policy.h"
+#include "support/scratch.h"
 
 namespace {
 
 class PagePolicy : public ::testing::Test {
 protected:
     void SetUp() override {
-        char pattern[] = "/tmp/tv-policy-XXXXXX";
-        ASSERT_NE(::mkdtemp(pattern), nullptr);
-        root_ = pattern;
-        web_ = root_ + "/web";
-        for (const std::string& d : {web_, web_ + "/css", root_ + "/web2"}) ::mkdir(d.c_str(), 0700);
-        for (const std::string& f : {web_ + "/index.html", web_ + "/css/app.css", web_ + "/a b#c.html",
-                                    root_ + "/LICENSES.txt", root_ + "/web2/index.html"}) {
-            std::ofstream(f) << "x";
-        }
-        ASSERT_EQ(::symlink((root_ + "/LICENSES.txt").c_str(), (web_ + "/out.txt").c_str()), 0);
-        ASSERT_EQ(::symlink("/etc", (web_ + "/etc").c_str()), 0);
-        ASSERT_EQ(::symlink(web_.c_str(), (root_ + "/alias").c_str()), 0);
-    }
-    void TearDown() override {
-        const std::string cmd = "rm -rf '" + root_ + "'";
-        EXPECT_EQ(std::system(cmd.c_str()), 0);
+        for (const char* f : {"web/index.html", "web/css/app.css", "web/a b#c.html", "LICENSES.txt", "web2/index.html"})
+            scratch_.write(f, "x");
+        scratch_.link("web/out.txt", root_ + "/LICENSES.txt");
+        scratch_.link("web/etc", "/etc");
+        scratch_.link("alias", web_);
     }
     std::string uri(const std::string& path) const { return "file://" + path; }
 
-    std::string root_, web_;
+    Scratch scratch_;
+    std::string root_ = scratch_.path(), web_ = root_ + "/web";
 };
 
 struct Row {

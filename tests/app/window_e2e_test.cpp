@@ -3,17 +3,15 @@
 // what it observes as coloured squares; the test reads them from the screen,
 // drives the keyboard through XTEST and closes the window as a window manager
 // would. Skipped when Xvfb is not installed.
-#include <dirent.h>
-#include <sys/stat.h>
-
 #include <gtest/gtest.h>
 
 #include <cstdlib>
-#include <fstream>
+#include <filesystem>
 #include <sstream>
 #include <string>
 #include <vector>
 
+#include "support/scratch.h"
 #include "x_session.h"
 
 namespace {
@@ -43,26 +41,6 @@ std::string describe(const Rgb& c) {
     return out.str();
 }
 
-std::string readFile(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream out;
-    out << in.rdbuf();
-    return out.str();
-}
-
-// Every entry below `dir`, as paths relative to it.
-void listTree(const std::string& dir, const std::string& prefix, std::vector<std::string>& out) {
-    DIR* d = ::opendir(dir.c_str());
-    if (!d) return;
-    while (dirent* e = ::readdir(d)) {
-        const std::string name = e->d_name;
-        if (name == "." || name == "..") continue;
-        out.push_back(prefix + name);
-        listTree(dir + "/" + name, prefix + name + "/", out);
-    }
-    ::closedir(d);
-}
-
 class WindowE2E : public ::testing::Test {
 protected:
     static void SetUpTestSuite() { display_ = VirtualDisplay::start(kScreenWidth, kScreenHeight).release(); }
@@ -73,13 +51,8 @@ protected:
 
     void SetUp() override {
         if (!display_) GTEST_SKIP() << "Xvfb is not available";
-        char pattern[] = "/tmp/tv-e2e-XXXXXX";
-        ASSERT_NE(::mkdtemp(pattern), nullptr);
-        root_ = pattern;
-        for (const char* d : {"/res", "/home", "/runtime", "/volumes", "/gpu-cache"}) {
-            ::mkdir((root_ + d).c_str(), 0700);
-        }
-        std::ofstream(root_ + "/res/LICENSES.txt") << "Licences of the test run. E2E-LICENCE-MARKER\n";
+        for (const char* d : {"res", "home", "runtime", "volumes", "gpu-cache"}) scratch_.folder(d);
+        scratch_.write("res/LICENSES.txt", "Licences of the test run. E2E-LICENCE-MARKER\n");
         x_ = std::make_unique<XClient>(display_->name());
         ASSERT_TRUE(x_->connected());
     }
@@ -87,13 +60,9 @@ protected:
     void TearDown() override {
         app_.reset();
         x_.reset();
-        if (!root_.empty()) std::system(("rm -rf '" + root_ + "'").c_str());
     }
 
-    void installTestPage() {
-        ::mkdir((root_ + "/res/web").c_str(), 0700);
-        std::ofstream(root_ + "/res/web/index.html") << readFile(E2E_PAGE);
-    }
+    void installTestPage() { scratch_.write("res/web/index.html", readFile(E2E_PAGE)); }
 
     // Starts the application; `autotest` is the value of TORVELIN_AUTOTEST.
     void launch(const std::optional<std::string>& autotest) {
@@ -155,7 +124,8 @@ protected:
     }
 
     static VirtualDisplay* display_;
-    std::string root_;
+    Scratch scratch_;
+    const std::string root_ = scratch_.path();
     std::unique_ptr<XClient> x_;
     std::unique_ptr<ChildProcess> app_;
     Window window_ = 0;
@@ -215,7 +185,7 @@ TEST_F(WindowE2E, shows_the_page_serves_it_and_quits_on_control_q) {
     EXPECT_EQ(app_->waitExit(kEventMs), std::optional<int>(0));
 
     std::vector<std::string> written;
-    listTree(root_ + "/home", "", written);
+    for (const auto& e : std::filesystem::recursive_directory_iterator(root_ + "/home")) written.push_back(e.path());
     EXPECT_TRUE(written.empty()) << "written into the home folder: " << ::testing::PrintToString(written);
     EXPECT_EQ(readFile(root_ + "/stdout"), "") << "the window application prints nothing";
 }

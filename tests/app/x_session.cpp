@@ -10,6 +10,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstring>
 #include <thread>
@@ -68,21 +69,14 @@ VirtualDisplay::~VirtualDisplay() {
 
 ChildProcess::ChildProcess(const std::vector<std::string>& argv, const std::vector<Env>& env,
                            const std::string& outFile, const std::string& errFile) {
-    std::map<std::string, std::string> vars;
+    std::vector<std::string> envText;  // the inherited environment less the names `env` sets or removes
     for (char** e = environ; *e; ++e) {
         const std::string s = *e;
-        const auto eq = s.find('=');
-        if (eq != std::string::npos) vars[s.substr(0, eq)] = s.substr(eq + 1);
+        if (std::none_of(env.begin(), env.end(), [&](const Env& v) { return s.rfind(v.name + "=", 0) == 0; }))
+            envText.push_back(s);
     }
-    for (const Env& e : env) {
-        if (e.unset) {
-            vars.erase(e.name);
-        } else {
-            vars[e.name] = e.value;
-        }
-    }
-    std::vector<std::string> envText;
-    for (const auto& [k, v] : vars) envText.push_back(k + "=" + v);
+    for (const Env& e : env)
+        if (!e.unset) envText.push_back(e.name + "=" + e.value);
     std::vector<char*> envp, args;
     for (auto& s : envText) envp.push_back(s.data());
     envp.push_back(nullptr);
@@ -143,9 +137,6 @@ XClient::XClient(const std::string& display) : dpy_(XOpenDisplay(display.c_str()
 XClient::~XClient() {
     if (dpy_) XCloseDisplay(dpy_);
 }
-
-int XClient::screenWidth() const { return DisplayWidth(dpy_, DefaultScreen(dpy_)); }
-int XClient::screenHeight() const { return DisplayHeight(dpy_, DefaultScreen(dpy_)); }
 
 std::string XClient::title(Window w) {
     const Atom utf8 = XInternAtom(dpy_, "UTF8_STRING", False);

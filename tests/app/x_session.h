@@ -7,7 +7,6 @@
 #include <sys/types.h>
 
 #include <functional>
-#include <map>
 #include <memory>
 #include <optional>
 #include <string>
@@ -61,8 +60,6 @@ public:
     ~XClient();
     bool connected() const { return dpy_ != nullptr; }
 
-    int screenWidth() const;
-    int screenHeight() const;
     // A mapped top-level window with this title (_NET_WM_NAME or WM_NAME).
     std::optional<Window> findWindow(const std::string& title);
     std::string title(Window w);

@@ -1,13 +1,14 @@
 #include <gtest/gtest.h>
 
-#include <filesystem>
-#include <fstream>
+#include <cmath>
 #include <thread>
 
 #include "bridge/bridge.h"
+#include "bridge/json_text.h"
 #include "bridge/queues.h"
 #include "bridge/resources.h"
-#include "fake_page.h"
+#include "support/page.h"
+#include "support/scratch.h"
 
 namespace {
 
@@ -86,15 +87,6 @@ TEST_F(BridgeTest, replies_arrive_in_submission_order_from_any_thread) {
     for (int i = 0; i < 50; ++i) EXPECT_EQ(s[i], resolved(i, "{\"i\":" + std::to_string(i) + "}"));
 }
 
-TEST_F(BridgeTest, push_after_the_view_is_gone_does_nothing) {
-    bridge->reply(9, Value::object());
-    page.reset();
-    bridge->webView.reset();
-    runMainLoopUntil([] { return pendingWork() == 0; }, 1000);
-    bridge->push("__progress", Value{{"id", "x"}});  // no view: silently nothing
-    SUCCEED();
-}
-
 TEST_F(BridgeTest, open_reads_path_and_strict_boolean_reveal) {
     const char* bodies[] = {
         R"({"cmd":"open","call":1,"args":{"path":"/w/a.MP4","reveal":true}})",
@@ -114,20 +106,23 @@ TEST_F(BridgeTest, open_reads_path_and_strict_boolean_reveal) {
 }
 
 TEST_F(BridgeTest, licenses_text_or_fallback) {
-    const std::string dir = ::testing::TempDir() + "/tv_res_" + std::to_string(::getpid());
-    std::filesystem::create_directories(dir);
-    setResourcesDir(dir);
-
-    std::remove((dir + "/LICENSES.txt").c_str());
+    Scratch res;
+    setResourcesDir(res.path());
     bridge->receive(std::string(R"({"cmd":"licenses","call":1})"));
     EXPECT_EQ(settle(1).at(0), resolved(1, "{\"text\":\"오픈소스 라이선스 파일을 찾을 수 없습니다\"}"));
 
-    std::ofstream(dir + "/LICENSES.txt") << "\xff\xfe not text";
+    res.write("LICENSES.txt", "\xff\xfe not text");
     bridge->receive(std::string(R"({"cmd":"licenses","call":2})"));
     EXPECT_EQ(settle(2).at(1), resolved(2, "{\"text\":\"오픈소스 라이선스 파일을 찾을 수 없습니다\"}"));
 
-    std::ofstream(dir + "/LICENSES.txt", std::ios::trunc) << "MIT \"x\"\n";
+    res.write("LICENSES.txt", "MIT \"x\"\n");
     bridge->receive(std::string(R"({"cmd":"licenses","call":3})"));
     EXPECT_EQ(settle(3).at(2), resolved(3, R"({"text":"MIT \"x\"\n"})"));
-    std::filesystem::remove_all(dir);
+}
+
+// Never fails: what cannot be encoded reaches the page as an empty object.
+TEST(json_text, unencodable_values_become_empty_object) {
+    EXPECT_EQ(jsonString(Value{{"d", std::nan("")}}), "{}");
+    EXPECT_EQ(jsonString(Value{{"d", Value::array({INFINITY})}}), "{}");
+    EXPECT_EQ(jsonString(Value{{"s", std::string("\xff\xfe")}}), "{}");
 }

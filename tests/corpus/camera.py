@@ -130,24 +130,23 @@ def dinf():
     return box(b"dinf", full_box(b"dref", 0, 0, u32(1), full_box(b"url ", 0, 1)))
 
 
-def stts(deltas):
-    runs = []
-    for d in deltas:
-        if runs and runs[-1][1] == d:
-            runs[-1][0] += 1
+def runs(values):
+    """Run-length entries [count, value] of a per-sample list."""
+    out = []
+    for v in values:
+        if out and out[-1][1] == v:
+            out[-1][0] += 1
         else:
-            runs.append([1, d])
-    return full_box(b"stts", 0, 0, u32(len(runs)), *(u32(c) + u32(d) for c, d in runs))
+            out.append([1, v])
+    return out
+
+
+def stts(deltas):
+    return full_box(b"stts", 0, 0, u32(len(runs(deltas))), *(u32(c) + u32(d) for c, d in runs(deltas)))
 
 
 def ctts(offsets):
-    runs = []
-    for o in offsets:
-        if runs and runs[-1][1] == o:
-            runs[-1][0] += 1
-        else:
-            runs.append([1, o])
-    return full_box(b"ctts", 0, 0, u32(len(runs)), *(u32(c) + u32(o) for c, o in runs))
+    return full_box(b"ctts", 0, 0, u32(len(runs(offsets))), *(u32(c) + u32(o) for c, o in runs(offsets)))
 
 
 def stsc(per_chunk):
@@ -198,51 +197,43 @@ def build_moov(rec, media_base, co64=False):
     # decode order may be shown after pictures that were cut (a P-picture after missing B-pictures).
     shown = max(i * delta + c for i, c in enumerate(v["cts"])) + delta - v["elst"] if n else 0
     tracks = []
+
+    def trak(track_id, timescale, media_dur, handler, name, mhd, entry, tables, extra=b"", **tkhd_args):
+        stbl = box(b"stbl", full_box(b"stsd", 0, 0, u32(1), entry), *tables)
+        return box(b"trak", tkhd(track_id, dur, **tkhd_args), extra,
+                   box(b"mdia", mdhd(timescale, media_dur), hdlr(handler, name), box(b"minf", mhd, dinf(), stbl)),
+                   usmt())
+
     # video
     sync = v["sync"]
-    stss = b""
-    if sync is not None:
-        stss = full_box(b"stss", 0, 0, u32(len(sync)), *(u32(i + 1) for i in sorted(sync)))
-    vstbl = box(b"stbl", full_box(b"stsd", 0, 0, u32(1), v["entry"]), stts([delta] * n),
-                ctts(v["cts"]), stss, stsc([g["frames"] for g in groups]), stsz(v["sizes"]),
-                chunk_offsets([media_base + g["video"] for g in groups], co64))
+    stss = b"" if sync is None else full_box(b"stss", 0, 0, u32(len(sync)), *(u32(i + 1) for i in sorted(sync)))
     elst = box(b"edts", full_box(b"elst", 0, 0, u32(1), u32(shown), i32(v["elst"]), u16(1), u16(0)))
-    vminf = box(b"minf", full_box(b"vmhd", 0, 1, bytes(8)), dinf(), vstbl)
-    tracks.append(box(b"trak", tkhd(1, dur, v["width"], v["height"]), elst,
-                      box(b"mdia", mdhd(ts, dur), hdlr(b"vide", "Video Media Handler"), vminf), usmt()))
+    tracks.append(trak(1, ts, dur, b"vide", "Video Media Handler", full_box(b"vmhd", 0, 1, bytes(8)), v["entry"],
+                       [stts([delta] * n), ctts(v["cts"]), stss, stsc([g["frames"] for g in groups]), stsz(v["sizes"]),
+                        chunk_offsets([media_base + g["video"] for g in groups], co64)],
+                       elst, width=v["width"], height=v["height"]))
     # audio
     for k, (entry, bpf) in enumerate(rec["audio"]):
         chunks = [g["audio"][k] for g in groups if g["audio"][k][1] > 0]
         total = sum(length for _, length in chunks) // bpf
-        astbl = box(b"stbl", full_box(b"stsd", 0, 0, u32(1), entry),
-                    full_box(b"stts", 0, 0, u32(1 if total else 0), *([u32(total), u32(1)] if total else [])),
-                    stsc([length // bpf for _, length in chunks]), stsz(fixed=bpf, count=total),
-                    chunk_offsets([media_base + off for off, _ in chunks], co64))
-        aminf = box(b"minf", full_box(b"smhd", 0, 0, u32(0)), dinf(), astbl)
-        tracks.append(box(b"trak", tkhd(2 + k, dur, audio=True),
-                          box(b"mdia", mdhd(48000, total), hdlr(b"soun", "Sound Media Handler"), aminf),
-                          usmt()))
+        tracks.append(trak(2 + k, 48000, total, b"soun", "Sound Media Handler", full_box(b"smhd", 0, 0, u32(0)), entry,
+                           [full_box(b"stts", 0, 0, u32(1 if total else 0), *([u32(total), u32(1)] if total else [])),
+                            stsc([length // bpf for _, length in chunks]), stsz(fixed=bpf, count=total),
+                            chunk_offsets([media_base + off for off, _ in chunks], co64)], audio=True))
     # timecode: a single 4-byte sample at the very start of the media data (some bodies)
     tid = 2 + len(rec["audio"])
     if rec.get("tmcd") is not None:
         entry = box(b"tmcd", bytes(6), u16(1), u32(0), u32(0), u32(ts), u32(delta),
                     u8((ts + delta - 1) // delta), u8(0))
-        tstbl = box(b"stbl", full_box(b"stsd", 0, 0, u32(1), entry),
-                    full_box(b"stts", 0, 0, u32(1), u32(1), u32(dur)), stsc([1]), stsz(fixed=4, count=1),
-                    chunk_offsets([media_base + rec["tmcd"]], co64))
-        tminf = box(b"minf", full_box(b"nmhd", 0, 0), dinf(), tstbl)
-        tracks.append(box(b"trak", tkhd(tid, dur), box(b"tref", box(b"tmcd", u32(1))),
-                          box(b"mdia", mdhd(ts, dur), hdlr(b"tmcd", "Time Code Media Handler"), tminf), usmt()))
+        tracks.append(trak(tid, ts, dur, b"tmcd", "Time Code Media Handler", full_box(b"nmhd", 0, 0), entry,
+                           [full_box(b"stts", 0, 0, u32(1), u32(1), u32(dur)), stsc([1]), stsz(fixed=4, count=1),
+                            chunk_offsets([media_base + rec["tmcd"]], co64)], box(b"tref", box(b"tmcd", u32(1)))))
         tid += 1
     # timed metadata
     rid = tid
-    rstbl = box(b"stbl", full_box(b"stsd", 0, 0, u32(1), RTMD_ENTRY), stts([delta] * n),
-                stsc([g["frames"] for g in groups]), stsz(fixed=rec["rtmd_size"], count=n),
-                chunk_offsets([media_base + g["rtmd"] for g in groups], co64))
-    rminf = box(b"minf", full_box(b"nmhd", 0, 0), dinf(), rstbl)
-    tracks.append(box(b"trak", tkhd(rid, dur), box(b"tref", box(b"cdsc", u32(1))),
-                      box(b"mdia", mdhd(ts, dur), hdlr(b"meta", "Timed Metadata Media Handler"), rminf),
-                      usmt()))
+    tracks.append(trak(rid, ts, dur, b"meta", "Timed Metadata Media Handler", full_box(b"nmhd", 0, 0), RTMD_ENTRY,
+                       [stts([delta] * n), stsc([g["frames"] for g in groups]), stsz(fixed=rec["rtmd_size"], count=n),
+                        chunk_offsets([media_base + g["rtmd"] for g in groups], co64)], box(b"tref", box(b"cdsc", u32(1)))))
     mvhd = full_box(b"mvhd", 0, 0, u32(0), u32(0), u32(ts), u32(dur), u32(0x10000), u16(0x100), bytes(10),
                     MATRIX, bytes(24), u32(rid + 1))
     return box(b"moov", mvhd, *tracks, usmt())

@@ -61,70 +61,60 @@ import mp4box  # noqa: E402
 #   slice g i             inside frame i of group g, exactly before its last slice NAL unit
 #   audio g t f           inside audio chunk of track t of group g, at fraction f of it
 # header: None, "placeholder" or "zero" (reference-style header before the media data)
+
+
+def case(codec, rate, groups, slices, cuts, **more):
+    """A case with the common settings (320x180, B-pictures, one twos track, rtmd 1,024, data at 0x40000)."""
+    return dict(dict(codec=codec, rate=rate, groups=groups, slices=slices, cuts=cuts, size="320x180", bframes=2,
+                     audio="twos", rtmd=1024, data_at=0x40000), **more)
+
+
 CASES = {
-    "avc-25p-twos-r1024": dict(
-        codec="h264", size="320x180", rate=(25, 1), groups=[12] * 8, bframes=2, slices=4,
-        audio="twos", rtmd=1024, data_at=0x40000,
-        cuts=[("boundary", "boundary", 7), ("in-rtmd", "rtmd", 7, 3, 500),
-              ("in-frame", "frame", 7, 5), ("in-audio", "audio", 6, 0, 0.5)],
-        damage=True),
-    "avc-2997p-twos-r19456-at192": dict(
-        codec="h264", size="320x180", rate=(30000, 1001), groups=[15] * 4, bframes=2, slices=3,
-        audio="twos", rtmd=19456, data_at=192,
-        cuts=[("in-rtmd-header", "rtmd", 3, 1, 6), ("at-slice", "slice", 2, 7),
-              ("hdr-placeholder-in-audio", "audio", 2, 0, 0.3, "placeholder"),
-              ("hdr-zero-boundary", "boundary", 3, "zero")]),
-    "avc-50p-ipcm4-ip-only": dict(
-        codec="h264", size="320x180", rate=(50, 1), groups=[24] * 3, bframes=0, slices=4,
-        audio="ipcm4", rtmd=1024, data_at=0x20000,
-        cuts=[("in-audio-track3", "audio", 1, 2, 0.5), ("in-frame", "frame", 2, 10),
-              ("boundary", "boundary", 2), ("first-group-in-frame", "frame", 0, 5)]),
-    "avc-23976p-intra-twos-r19456": dict(
-        codec="h264", size="320x180", rate=(24000, 1001), groups=[12] * 4, bframes=0, slices=2,
-        intra=True, no_stss=True, audio="twos", rtmd=19456, data_at=0x40000,
-        cuts=[("in-frame", "frame", 3, 4), ("in-rtmd", "rtmd", 3, 11, 9000)]),
-    "avc-5994p-twos-varied-groups-co64": dict(
-        codec="h264", size="320x180", rate=(60000, 1001), groups=[30, 30, 15, 30, 25], bframes=2,
-        slices=4, audio="twos", rtmd=1024, data_at=0x40000, co64=True, xml_meta=True, decoys=True,
-        cuts=[("boundary", "boundary", 3), ("in-frame-short-group", "frame", 2, 14),
-              ("in-audio", "audio", 4, 0, 0.9)]),
-    "hevc-25p-twos-r19456": dict(
-        codec="hevc", size="320x180", rate=(25, 1), groups=[12] * 8, bframes=2, slices=2,
-        audio="twos", rtmd=19456, data_at=0x40000,
-        cuts=[("boundary", "boundary", 7), ("in-rtmd", "rtmd", 7, 0, 100),
-              ("in-frame", "frame", 7, 6), ("in-audio", "audio", 6, 0, 0.5)],
-        damage=True),
-    "hevc-50p-gop48-ipcm4": dict(
-        codec="hevc", size="320x180", rate=(50, 1), groups=[48] * 3, bframes=2, slices=2,
-        audio="ipcm4", rtmd=19456, data_at=0x20000,
-        cuts=[("in-audio-track1", "audio", 1, 0, 0.25), ("in-frame", "frame", 2, 30),
-              ("hdr-placeholder-boundary", "boundary", 2, "placeholder")]),
-    "hevc-2997p-twos-r1024-at192": dict(
-        codec="hevc", size="320x180", rate=(30000, 1001), groups=[15] * 4, bframes=2, slices=3,
-        audio="twos", rtmd=1024, data_at=192,
-        cuts=[("at-slice", "slice", 3, 4), ("in-rtmd", "rtmd", 3, 2, 30),
-              ("hdr-zero-in-frame", "frame", 2, 3, "zero")]),
-    "hevc-5994p-twos": dict(
-        codec="hevc", size="320x180", rate=(60000, 1001), groups=[30] * 3, bframes=2, slices=2,
-        audio="twos", rtmd=1024, data_at=0x40000, ftyp24=True, xml_meta=True,
-        cuts=[("in-frame", "frame", 2, 20), ("in-audio", "audio", 1, 0, 0.75),
-              ("first-group-in-audio", "audio", 0, 0, 0.5), ("first-group-in-rtmd", "rtmd", 0, 7, 12)]),
-    "hevc-23976p-intra-ipcm4": dict(
-        codec="hevc", size="320x180", rate=(24000, 1001), groups=[12] * 3, bframes=0,
-        slices=2, intra=True, audio="ipcm4", rtmd=1024, data_at=0x40000, ref_groups=[12, 12],
-        cuts=[("in-frame", "frame", 2, 5), ("boundary", "boundary", 2)]),
+    "avc-25p-twos-r1024": case(
+        "h264", (25, 1), [12] * 8, 4, [("boundary", "boundary", 7), ("in-rtmd", "rtmd", 7, 3, 500),
+                                       ("in-frame", "frame", 7, 5), ("in-audio", "audio", 6, 0, 0.5)], damage=True),
+    "avc-2997p-twos-r19456-at192": case(
+        "h264", (30000, 1001), [15] * 4, 3, [("in-rtmd-header", "rtmd", 3, 1, 6), ("at-slice", "slice", 2, 7),
+                                             ("hdr-placeholder-in-audio", "audio", 2, 0, 0.3, "placeholder"),
+                                             ("hdr-zero-boundary", "boundary", 3, "zero")], rtmd=19456, data_at=192),
+    "avc-50p-ipcm4-ip-only": case(
+        "h264", (50, 1), [24] * 3, 4, [("in-audio-track3", "audio", 1, 2, 0.5), ("in-frame", "frame", 2, 10),
+                                       ("boundary", "boundary", 2), ("first-group-in-frame", "frame", 0, 5)],
+        bframes=0, audio="ipcm4", data_at=0x20000),
+    "avc-23976p-intra-twos-r19456": case(
+        "h264", (24000, 1001), [12] * 4, 2, [("in-frame", "frame", 3, 4), ("in-rtmd", "rtmd", 3, 11, 9000)],
+        bframes=0, intra=True, no_stss=True, rtmd=19456),
+    "avc-5994p-twos-varied-groups-co64": case(
+        "h264", (60000, 1001), [30, 30, 15, 30, 25], 4, [("boundary", "boundary", 3),
+                                                         ("in-frame-short-group", "frame", 2, 14),
+                                                         ("in-audio", "audio", 4, 0, 0.9)],
+        co64=True, xml_meta=True, decoys=True),
+    "hevc-25p-twos-r19456": case(
+        "hevc", (25, 1), [12] * 8, 2, [("boundary", "boundary", 7), ("in-rtmd", "rtmd", 7, 0, 100),
+                                       ("in-frame", "frame", 7, 6), ("in-audio", "audio", 6, 0, 0.5)],
+        rtmd=19456, damage=True),
+    "hevc-50p-gop48-ipcm4": case(
+        "hevc", (50, 1), [48] * 3, 2, [("in-audio-track1", "audio", 1, 0, 0.25), ("in-frame", "frame", 2, 30),
+                                       ("hdr-placeholder-boundary", "boundary", 2, "placeholder")],
+        audio="ipcm4", rtmd=19456, data_at=0x20000),
+    "hevc-2997p-twos-r1024-at192": case(
+        "hevc", (30000, 1001), [15] * 4, 3, [("at-slice", "slice", 3, 4), ("in-rtmd", "rtmd", 3, 2, 30),
+                                             ("hdr-zero-in-frame", "frame", 2, 3, "zero")], data_at=192),
+    "hevc-5994p-twos": case(
+        "hevc", (60000, 1001), [30] * 3, 2, [("in-frame", "frame", 2, 20), ("in-audio", "audio", 1, 0, 0.75),
+                                             ("first-group-in-audio", "audio", 0, 0, 0.5),
+                                             ("first-group-in-rtmd", "rtmd", 0, 7, 12)], ftyp24=True, xml_meta=True),
+    "hevc-23976p-intra-ipcm4": case(
+        "hevc", (24000, 1001), [12] * 3, 2, [("in-frame", "frame", 2, 5), ("boundary", "boundary", 2)],
+        bframes=0, intra=True, audio="ipcm4", ref_groups=[12, 12]),
     # A body with a timecode track: one 4-byte tmcd sample before the first group.
-    "avc-25p-tmcd-twos": dict(
-        codec="h264", size="320x180", rate=(25, 1), groups=[12] * 3, bframes=2, slices=2,
-        audio="twos", rtmd=1024, data_at=0x40000, tmcd=True, decoys=True,
-        cuts=[("in-frame", "frame", 2, 4), ("boundary", "boundary", 2)]),
+    "avc-25p-tmcd-twos": case(
+        "h264", (25, 1), [12] * 3, 2, [("in-frame", "frame", 2, 4), ("boundary", "boundary", 2)],
+        tmcd=True, decoys=True),
     # For benchmarks: bigger pictures at a high bit rate, so a GB holds a realistic frame count.
-    "bench-avc": dict(
-        codec="h264", size="1280x720", rate=(25, 1), groups=[12] * 4, bframes=2, slices=4,
-        audio="twos", rtmd=19456, data_at=0x40000, crf=4, cuts=[], bench=True),
-    "bench-hevc": dict(
-        codec="hevc", size="1280x720", rate=(50, 1), groups=[24] * 2, bframes=2, slices=2,
-        audio="ipcm4", rtmd=19456, data_at=0x40000, crf=4, cuts=[], bench=True),
+    "bench-avc": case("h264", (25, 1), [12] * 4, 4, [], size="1280x720", rtmd=19456, crf=4, bench=True),
+    "bench-hevc": case("hevc", (50, 1), [24] * 2, 2, [], size="1280x720", audio="ipcm4", rtmd=19456, crf=4,
+                       bench=True),
 }
 
 AUDIO_TONES = {"healthy": (440, 660, 330, 550, 770, 990), "reference": (523, 784, 262, 392, 1047, 1319)}

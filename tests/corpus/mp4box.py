@@ -58,24 +58,11 @@ def full_box(typ, version, flags, *parts):
     return box(typ, struct.pack(">I", (version << 24) | flags), *parts)
 
 
-def u8(v):
-    return struct.pack(">B", v)
+def _packer(fmt):
+    return lambda v: struct.pack(fmt, v)
 
 
-def u16(v):
-    return struct.pack(">H", v)
-
-
-def u32(v):
-    return struct.pack(">I", v)
-
-
-def u64(v):
-    return struct.pack(">Q", v)
-
-
-def i32(v):
-    return struct.pack(">i", v)
+u8, u16, u32, u64, i32 = (_packer(f) for f in (">B", ">H", ">I", ">Q", ">i"))
 
 
 # ---------------------------------------------------------------- sample tables
@@ -86,17 +73,12 @@ class Track:
     def __init__(self):
         self.handler = b""
         self.timescale = 0
-        self.track_id = 0
         self.sample_entry = b""      # the whole stsd entry (size, type, body)
-        self.entry_type = b""
         self.sizes = []
         self.offsets = []
         self.deltas = []             # per sample
         self.cts = []                # per sample composition offset (0 when absent)
         self.sync = None             # set of 0-based sync sample indices, None = all
-        self.elst = []               # (segment_duration, media_time)
-        self.chunk_of_sample = []    # 0-based chunk index per sample
-        self.width = self.height = 0
 
     def sample(self, data, i):
         return data[self.offsets[i]:self.offsets[i] + self.sizes[i]]
@@ -104,25 +86,6 @@ class Track:
 
 def parse_track(data, ps, pe):
     t = Track()
-    tkhd = find(data, [b"tkhd"], ps, pe)
-    if tkhd:
-        v = data[tkhd[0]]
-        t.track_id = struct.unpack_from(">I", data, tkhd[0] + (20 if v == 1 else 12))[0]
-        wh = tkhd[1] - 8
-        t.width, t.height = (x >> 16 for x in struct.unpack_from(">II", data, wh))
-    elst = find(data, [b"edts", b"elst"], ps, pe)
-    if elst:
-        v = data[elst[0]]
-        n = struct.unpack_from(">I", data, elst[0] + 4)[0]
-        p = elst[0] + 8
-        for _ in range(n):
-            if v == 1:
-                d, m = struct.unpack_from(">Qq", data, p)
-                p += 20
-            else:
-                d, m = struct.unpack_from(">Ii", data, p)
-                p += 12
-            t.elst.append((d, m))
     mdia = find(data, [b"mdia"], ps, pe)
     mdhd = find(data, [b"mdhd"], *mdia)
     v = data[mdhd[0]]
@@ -133,9 +96,8 @@ def parse_track(data, ps, pe):
     sp, se = stbl
 
     stsd = find(data, [b"stsd"], sp, se)
-    esize, etype = struct.unpack_from(">I4s", data, stsd[0] + 8)
+    esize = struct.unpack_from(">I", data, stsd[0] + 8)[0]
     t.sample_entry = data[stsd[0] + 8:stsd[0] + 8 + esize]
-    t.entry_type = etype
 
     stsz = find(data, [b"stsz"], sp, se)
     fixed, count = struct.unpack_from(">II", data, stsz[0] + 4)
@@ -186,7 +148,6 @@ def parse_track(data, ps, pe):
                 if i >= count:
                     break
                 t.offsets.append(off)
-                t.chunk_of_sample.append(c)
                 off += t.sizes[i]
                 i += 1
     if i != count:

@@ -5,9 +5,11 @@ Each scenario lays out a card with scripts/make_demo_card.py in a fresh mount di
 the application (headless, or in its window under a virtual X server with the unattended
 start), and checks what a user relies on: the final job state and its Korean message, the
 recovered file playing cleanly in ffmpeg with every complete frame, the card's files
-byte-identical before and after, and nothing written anywhere but the work folder.
+byte-identical before and after, and nothing written anywhere but the work folder. The
+fake-engine scenario runs a test engine instead, from a copy of the built resources, to follow
+the progress bands as the engine's output arrives.
 
-Usage: run_e2e.py --app BIN --scenario NAME      (exit 0 pass, 1 fail, 77 skipped)
+Usage: run_e2e.py --app BIN --scenario NAME [--resources DIR]    (exit 0 pass, 1 fail, 77 skipped)
 """
 
 import argparse
@@ -57,12 +59,12 @@ def lay_card(mount, *flags):
     return json.loads(out)
 
 
-def run_headless(app, mount, requests, home, timeout=300):
+def run_headless(app, mount, requests, home, timeout=300, resources=None):
     lines = "".join(json.dumps(r) + "\n" for r in requests)
     env = dict(os.environ, HOME=home)
     env.pop("TORVELIN_AUTOTEST", None)
-    p = subprocess.run([app, "--headless", "--volumes", mount], input=lines, text=True,
-                       capture_output=True, timeout=timeout, env=env)
+    p = subprocess.run([app, "--headless", "--volumes", mount] + (["--resources", resources] if resources else []),
+                       input=lines, text=True, capture_output=True, timeout=timeout, env=env)
     check(p.returncode == 0, "headless exit status %d: %s" % (p.returncode, p.stderr[-2000:]))
     answers, states = {}, []
     for line in p.stdout.splitlines():
@@ -169,64 +171,72 @@ def scenario_recover(app, tmp):
     check(os.listdir(home) == [], "the application wrote into HOME: %s" % os.listdir(home))
 
 
-def scenario_no_room(app, tmp):
-    """A work volume without room: refused with the free-space message, nothing written."""
-    mount = os.path.join(tmp, "media")
-    card = lay_card(mount)
-    small = os.path.join(mount, "SMALL")
-    os.makedirs(small)
-    if subprocess.run(["mount", "-t", "tmpfs", "-o", "size=4m", "tmpfs", small],
-                      capture_output=True).returncode != 0:
-        print("skipped: a small volume cannot be mounted here")
+# A test engine that prints its progress the way the real one does, over time, then copies the RSV.
+FAKE_ENGINE = r"""#!/bin/sh
+printf '%s\n' "$@" > "$(dirname "$0")/args"
+echo "Info: reading reference"
+for p in 10 40 80; do printf '\r%s%%' $p; sleep 0.1; done
+printf '\nInfo: saving\n'
+sleep 0.1
+for p in 25 100; do printf '\r%s%%' $p; sleep 0.1; done
+printf '\nInfo: Duration of %s: 12.0 s\n' "$(basename "$6")"
+cp "$6" "$4"
+"""
+
+
+def scenario_fake_engine(app, tmp, built_resources):
+    """One recovery with a test engine: the progress bands in order, the engine's arguments, two refusals."""
+    resources = os.path.join(tmp, "resources")
+    shutil.copytree(built_resources, resources)
+    with open(os.path.join(resources, "untrunc"), "w") as f:
+        f.write(FAKE_ENGINE)
+    os.chmod(os.path.join(resources, "untrunc"), 0o755)
+    volumes, work = os.path.join(tmp, "volumes"), os.path.join(tmp, "volumes", "WORK")
+    clip = os.path.join(volumes, "CARD", "PRIVATE", "M4ROOT", "CLIP")
+    os.makedirs(clip)
+    os.makedirs(work)
+    rsv, ref = os.path.join(clip, "C0002.RSV"), os.path.join(clip, "C0001.MP4")
+    data = bytes((i * 131 + i // 7) & 0xFF for i in range(1 << 16)) * 300  # 19.7 MB, 3 copy chunks
+    with open(rsv, "wb") as f:
+        f.write(data)
+    with open(ref, "wb") as f:
+        f.write(b"reference")
+    if shutil.disk_usage(work).free < 2 * len(data) + 10_000_000_000:
+        print("skipped: the work volume lacks the 10 GB margin the admission asks for")
         return SKIP
-    try:
-        before = snapshot(mount)
-        answers, states = run_headless(app, mount, [
-            {"cmd": "recover", "call": 1, "args": {"rsv": card["rsv"], "ref": card["ref"], "vol": small}},
-        ], os.path.join(tmp, "home"))
-        need = os.path.getsize(card["rsv"]) * 2 / 1e9
-        check(answers.get(1) == {"error": "작업 볼륨 여유공간 부족 — %.0fGB 이상 필요" % need},
-              "refusal: %s" % answers.get(1))
-        check(states == [], "a job ran although it was refused")
-        check(snapshot(mount) == before, "files changed after a refusal")
-    finally:
-        subprocess.run(["umount", small])
-
-
-def scenario_no_reference(app, tmp):
-    """No reference next to the RSV: the scan offers none, a recover without one is refused."""
-    mount = os.path.join(tmp, "media")
-    card = lay_card(mount, "--no-reference")
-    before = snapshot(mount)
-    answers, states = run_headless(app, mount, [
-        {"cmd": "scan", "call": 1},
-        {"cmd": "recover", "call": 2, "args": {"rsv": card["rsv"], "ref": "", "vol": card["work"]}},
-        {"cmd": "recover", "call": 3, "args": {"rsv": card["rsv"], "vol": card["work"]}},
-    ], os.path.join(tmp, "home"))
-    check(answers[1]["rsvs"][0]["refs"] == [], "no reference candidate expected")
-    check(answers.get(2) == {"error": "경로를 확인하세요"}, "refusal: %s" % answers.get(2))
-    check(answers.get(3) == {"error": "경로를 확인하세요"}, "refusal: %s" % answers.get(3))
-    check(states == [], "a job ran although it was refused")
-    check(snapshot(mount) == before, "files changed after a refusal")
-
-
-def scenario_engine_fails(app, tmp):
-    """An RSV the engine cannot repair: "error" with the engine's exit code, nothing deleted."""
-    mount = os.path.join(tmp, "media")
-    card = lay_card(mount, "--broken-rsv")
-    before = snapshot(mount)
-    answers, states = run_headless(app, mount, [
-        {"cmd": "recover", "call": 1, "args": {"rsv": card["rsv"], "ref": card["ref"], "vol": card["work"]}},
-    ], os.path.join(tmp, "home"))
-    check("id" in answers.get(1, {}), "recover refused: %s" % answers.get(1))
-    last = final_state(states)
-    check(last["stage"] == "error", "job ended in %s" % last["stage"])
-    check(last["error"].startswith("복구 엔진 종료 코드 "), "message: %s" % last["error"])
-    after = snapshot(mount)
-    check_card_untouched(before, after)
-    check_only_work_folder_written(before, after, "DEMO_WORK")
-    copy = os.path.join(last["work_dir"], "C0002.RSV")
-    check(os.path.exists(copy), "the RSV copy is kept after a failure")
+    answers, states = run_headless(app, volumes, [
+        {"cmd": "recover", "call": 1, "args": {"rsv": rsv, "ref": ref, "vol": work}},
+        {"cmd": "recover", "call": 2, "args": {"rsv": rsv + ".gone", "ref": ref, "vol": work}},
+        {"cmd": "recover", "call": 3, "args": {"rsv": rsv, "ref": ref, "vol": os.path.join(volumes, "NONE")}},
+    ], os.path.join(tmp, "home"), 90, resources)
+    check(answers.get(2) == {"error": "경로를 확인하세요"}, "call 2: %r" % answers.get(2))
+    check(answers.get(3) == {"error": "작업 볼륨 여유공간 부족 — 0GB 이상 필요"}, "call 3: %r" % answers.get(3))
+    check(re.fullmatch("[0-9a-f]{8}", answers.get(1, {}).get("id", "")), "call 1: %r" % answers.get(1))
+    first, last = states[0], final_state(states)
+    check(first["stage"] == "copy" and first["work_dir"].startswith(work + "/RSV복구_"), "first state: %r" % first)
+    check(first["out"] == first["work_dir"] + "/C0002_fixed.MP4", "out: %r" % first["out"])
+    # Copy progress, recover at 35, engine progress in 35-70 then 70-92, verify at 92, a final error.
+    phases = [  # (name, stage, detail prefix, lowest pct, highest pct)
+        ("copying", "copy", "복사 중 ", 0.001, 33), ("recover", "recover", "복구 엔진 시작", 35, 35),
+        ("reassembly", "recover", "GOP 재조립 ", 35, 70), ("saving", "recover", "MP4 저장 ", 70, 92),
+        ("verify", "verify", "", 92, 92), ("error", "error", "", 0, 100)]
+    seen = []
+    for st in states:
+        name, _, _, low, high = next((p for p in phases if st["stage"] == p[1] and st.get("detail", "").startswith(p[2])),
+                                     ("other", "", "", 0, 100))
+        check(low <= st["pct"] <= high, "%s: %r" % (name, st))
+        check(name != "copying" or st["detail"].endswith(" / 0.0 GB"), "copy detail: %r" % st)
+        if not seen or seen[-1] != name:
+            seen.append(name)
+    check(seen == ["other", "copying", "recover", "reassembly", "saving", "verify", "error"], "phases %r" % seen)
+    # The copied bytes are no video, so no media reader can find a duration.
+    check(last["error"] == "복구본 길이를 읽을 수 없습니다", "final: %r" % last)
+    check([s["pct"] for s in states if s["stage"] == "recover"][-1] == 92, "the engine's 100 % while saving gives 92")
+    args = open(os.path.join(resources, "args")).read().split("\n")[:-1]
+    check(args == ["-n", "-rsv-ben", "-dst", first["out"], ref, first["work_dir"] + "/C0002.RSV"], "engine args %r" % args)
+    for path in (rsv, first["work_dir"] + "/C0002.RSV", first["out"]):
+        with open(path, "rb") as f:
+            check(f.read() == data, "%s differs from the RSV" % path)
 
 
 def screen_pixels(display):
@@ -309,10 +319,8 @@ def scenario_window(app, tmp):
 
 SCENARIOS = {
     "recover": scenario_recover,
-    "no-room": scenario_no_room,
-    "no-reference": scenario_no_reference,
-    "engine-fails": scenario_engine_fails,
     "window": scenario_window,
+    "fake-engine": scenario_fake_engine,
 }
 
 
@@ -320,11 +328,13 @@ def main():
     ap = argparse.ArgumentParser(description=__doc__.split("\n")[0])
     ap.add_argument("--app", required=True)
     ap.add_argument("--scenario", required=True, choices=sorted(SCENARIOS))
+    ap.add_argument("--resources", help="the built resources folder (fake-engine)")
     ap.add_argument("--keep", action="store_true", help="keep the temporary folder")
     a = ap.parse_args()
     tmp = tempfile.mkdtemp(prefix="torvelin-e2e-")
     try:
-        result = SCENARIOS[a.scenario](os.path.abspath(a.app), tmp)
+        extra = [a.resources] if a.scenario == "fake-engine" else []
+        result = SCENARIOS[a.scenario](os.path.abspath(a.app), tmp, *extra)
         if result == SKIP:
             return SKIP
         print("1 passed, 0 failed")

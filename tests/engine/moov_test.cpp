@@ -91,7 +91,7 @@ Built build(const std::vector<std::vector<uint32_t>>& groupsLsb, uint64_t co64Th
     Assembly assembly(ref, layout, ps);
     int64_t pos = 0;
     while (true) {
-        GroupResult g = walker.tryGroup(pos, assembly.clock());
+        GroupResult g = walker.readOneGroup(pos, assembly.clock());
         EXPECT_EQ(g.status, GroupResult::Status::Complete) << g.reason;
         if (g.status != GroupResult::Status::Complete) break;
         assembly.add(g);

@@ -1,6 +1,7 @@
 // NAL headers, RBSP reading, slice headers and picture order counts.
 #include "bytes.h"
 #include "nal.h"
+#include "param_sets.h"
 #include "synth.h"
 
 #include <gtest/gtest.h>

@@ -2,6 +2,7 @@
 #include "bytes.h"
 #include "errors.h"
 #include "reference.h"
+#include "sample_entry.h"
 
 #include <gtest/gtest.h>
 

@@ -4,7 +4,7 @@
 #pragma once
 
 #include "bytes.h"
-#include "walker.h"
+#include "one_group.h"
 
 #include <cstdint>
 #include <vector>

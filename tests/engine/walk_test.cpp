@@ -3,7 +3,7 @@
 // own audio, and each skipped range is reported with the totals.
 #include "errors.h"
 #include "synth.h"
-#include "walk.h"
+#include "resync_walk.h"
 
 #include <gtest/gtest.h>
 
@@ -68,7 +68,7 @@ void walk(const std::vector<uint8_t>& bytes, Outcome& o, const StreamLayout& l =
     MemorySource src(bytes);
     auto ps = ParameterSets::fromConfig(VideoCodec::H264, {});
     GroupWalker walker(src, l, ps);
-    o.summary = walkGroups(src, walker, o.sink, 0, o.rep, false);
+    o.summary = walkResynchronising(src, walker, o.sink, 0, o.rep, false);
 }
 
 std::vector<std::string> skipLines(const Outcome& o) {

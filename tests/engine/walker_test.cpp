@@ -1,7 +1,7 @@
 // The group walker on synthetic in-memory RSVs: complete groups, cuts at
 // every kind of place, and groups that must not be accepted.
 #include "synth.h"
-#include "walker.h"
+#include "one_group.h"
 
 #include <gtest/gtest.h>
 
@@ -67,7 +67,7 @@ Walk walkAll(const std::vector<uint8_t>& bytes, int64_t start = 0) {
     Walk w;
     int64_t pos = start;
     for (int guard = 0; guard < 100; ++guard) {
-        GroupResult g = walker.tryGroup(pos, clock);
+        GroupResult g = walker.readOneGroup(pos, clock);
         w.groups.push_back(g);
         w.frames += g.frames.size();
         for (const auto& a : g.audio) w.audioFrames += a.frames;

@@ -26,7 +26,7 @@ struct FakeDisk {
     ssize_t writeFailResult = -1;
     size_t endAt = SIZE_MAX;  // reads give 0 from here on (card pulled)
     bool failOpenSource = false, failOpenDest = false;
-    int interruptedReads = 0;  // the first reads fail with EINTR
+    int interruptedReads = 0, interruptedWrites = 0;  // the first calls fail with EINTR
     double clock = 0, tick = 0;
     int opened = 0, closed = 0;
     // The kernel's copy: absent unless `kernel`; refuses the first call with
@@ -67,6 +67,11 @@ struct FakeDisk {
         };
         io.write = [this](int fd, const void* buf, size_t n) -> ssize_t {
             EXPECT_EQ(fd, 11);
+            if (interruptedWrites > 0) {
+                --interruptedWrites;
+                errno = EINTR;
+                return -1;
+            }
             if (writeCalls++ == writeFailAt) {
                 errno = writeErrno;
                 return writeFailResult;
@@ -178,6 +183,7 @@ TEST(copy_test, the_kernel_copy_is_used_where_allowed_and_fails_like_a_read) {
         {"file system without it", [](FakeDisk& d) { d.kernelRefusal = EOPNOTSUPP; }, 0},
         {"disk full midway", [](FakeDisk& d) { d.kernelFailAt = 2, d.kernelErrno = ENOSPC; }, ENOSPC},
         {"card fails midway", [](FakeDisk& d) { d.kernelFailAt = 1, d.kernelErrno = EIO; }, EIO},
+        {"interrupted by a signal midway", [](FakeDisk& d) { d.kernelFailAt = 1, d.kernelErrno = EINTR; }, 0},
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(row.name);
@@ -213,6 +219,7 @@ TEST(copy_test, short_and_interrupted_calls_still_copy_every_byte) {
     disk.readLimit = 4096;
     disk.writeLimit = 777;
     disk.interruptedReads = 2;
+    disk.interruptedWrites = 2;
     copy(disk, 50000);
     EXPECT_EQ(disk.dest, disk.source);
     EXPECT_EQ(disk.closed, 2);
@@ -283,7 +290,7 @@ TEST_F(CopyFileTest, copies_a_real_file_across_chunks_and_reports_into_the_state
     writeFile(src, pattern(kCopyChunk + 12345));
     writeFile(dst, "an older, longer partial copy that must be truncated first" + pattern(kCopyChunk * 2));
     auto job = std::make_shared<Job>("c0c0c0c0", bridge);
-    job->copyWithProgress(src, dst, 0, 33);
+    copyWithProgress(*job, src, dst, 0, 33);
     EXPECT_EQ(readFile(dst), readFile(src));
     drain();
     std::vector<Value> states = progressStates(page->scripts);
@@ -299,7 +306,7 @@ TEST_F(CopyFileTest, refuses_to_copy_a_file_onto_itself) {
     writeFile(src, data);
     auto job = std::make_shared<Job>("c0c0c0c1", bridge);
     // The same file under another spelling of its path.
-    EXPECT_THROW(job->copyWithProgress(src, dir / "work/./A001.RSV", 0, 33), JobError);
+    EXPECT_THROW(copyWithProgress(*job, src, dir / "work/./A001.RSV", 0, 33), JobError);
     EXPECT_EQ(readFile(src), data);
 }
 

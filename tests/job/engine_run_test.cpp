@@ -3,6 +3,7 @@
 #include <cerrno>
 #include <cstring>
 
+#include "job/engine_run.h"
 #include "job/job.h"
 #include "job/job_error.h"
 #include "job_test_support.h"
@@ -27,7 +28,7 @@ struct EngineRunTest : PageBridgeTest {
     }
     JobError failure() {
         try {
-            job->runUntrunc(ref, rsv, out);
+            runUntrunc(*job, ref, rsv, out);
         } catch (const JobError& e) {
             return e;
         }
@@ -38,7 +39,7 @@ struct EngineRunTest : PageBridgeTest {
 
 TEST_F(EngineRunTest, runs_the_engine_with_the_six_arguments_and_returns_its_log) {
     engineSays("Info: reading\n10%\nInfo: saving\n50%\nInfo: Duration of A001: 3.0 s\n");
-    std::vector<std::string> log = job->runUntrunc(ref, rsv, out);
+    std::vector<std::string> log = runUntrunc(*job, ref, rsv, out);
     EXPECT_EQ(log, (std::vector<std::string>{"Info: reading", "Info: saving", "Info: Duration of A001: 3.0 s"}));
     EXPECT_EQ(readFile(resources + "/args"), "-n\n-rsv-ben\n-dst\n" + out + "\n" + ref + "\n" + rsv + "\n");
     EXPECT_EQ(readFile(out), "rsv bytes");
@@ -59,7 +60,7 @@ TEST_F(EngineRunTest, reads_the_pipe_to_its_end_before_taking_the_log) {
     for (int i = 0; i < 4000; ++i) output += "frame " + std::to_string(i) + " of many, at " + std::to_string(i % 100) + "%\n";
     output += "Info: Duration of A001.RSV: 61.2 s\nInfo: Duration of ref.MP4: 60.0 s\n";
     engineSays(output);
-    std::vector<std::string> log = job->runUntrunc(ref, rsv, out);
+    std::vector<std::string> log = runUntrunc(*job, ref, rsv, out);
     ASSERT_EQ(log.size(), 2u);
     EXPECT_EQ(log[1], "Info: Duration of ref.MP4: 60.0 s");
 }
@@ -101,7 +102,7 @@ TEST_F(EngineRunTest, an_engine_killed_by_a_signal_is_a_failure) {
 
 TEST_F(EngineRunTest, a_process_left_holding_the_pipe_does_not_keep_the_run_waiting_forever) {
     installEngine(resources, "#!/bin/sh\nsleep 3 &\necho 'Info: Duration of x'\nexit 0\n");
-    EXPECT_EQ(job->runUntrunc(ref, rsv, out), (std::vector<std::string>{"Info: Duration of x"}));
+    EXPECT_EQ(runUntrunc(*job, ref, rsv, out), (std::vector<std::string>{"Info: Duration of x"}));
 }
 
 }  // namespace

@@ -1,5 +1,5 @@
-// Helpers for the job tests: a scratch folder, a page that records pushes,
-// and small test engines written into a resources folder of their own.
+// Helpers for the job tests: a bridge whose page records pushes, in a scratch
+// folder, and small test engines written into a resources folder of their own.
 #pragma once
 
 #include <sys/stat.h>
@@ -14,7 +14,8 @@
 
 #include <gtest/gtest.h>
 
-#include "../bridge/fake_page.h"
+#include "support/page.h"
+#include "support/scratch.h"
 #include "bridge/bridge.h"
 #include "bridge/queues.h"
 #include "bridge/resources.h"
@@ -22,26 +23,9 @@
 
 namespace fs = std::filesystem;
 
-class ScratchDir {
-public:
-    ScratchDir() {
-        std::string tmpl = (fs::temp_directory_path() / "tvjob-XXXXXX").string();
-        path_ = ::mkdtemp(tmpl.data());
-    }
-    ~ScratchDir() {
-        std::error_code ec;
-        fs::remove_all(path_, ec);
-    }
-    const std::string& path() const { return path_; }
-    std::string operator/(const std::string& rel) const { return path_ + "/" + rel; }
-
-private:
-    std::string path_;
-};
-
 // A bridge in a scratch folder whose page records every script it is sent.
 struct PageBridgeTest : ::testing::Test {
-    ScratchDir dir;
+    Scratch dir;
     RecordingDesktop desktop;
     std::shared_ptr<RecordingPage> page = std::make_shared<RecordingPage>();
     std::shared_ptr<Bridge> bridge = Bridge::create(desktop);
@@ -51,11 +35,6 @@ struct PageBridgeTest : ::testing::Test {
 inline void writeFile(const std::string& path, const std::string& contents) {
     fs::create_directories(fs::path(path).parent_path());
     std::ofstream(path, std::ios::binary) << contents;
-}
-
-inline std::string readFile(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
 }
 
 // A test engine: records its arguments beside itself in "args", prints the
@@ -76,25 +55,13 @@ inline void installEngine(const std::string& resources, const std::string& engin
     setResourcesDir(resources);
 }
 
-// The Job states pushed to the page, in order.
+// The Job states pushed to the page, and the "data" of every answer, in order.
 inline std::vector<Value> progressStates(const std::vector<std::string>& scripts) {
-    const std::string head = "window.__progress && window.__progress(";
-    std::vector<Value> states;
-    for (const std::string& s : scripts) {
-        if (s.rfind(head, 0) != 0) continue;
-        states.push_back(Value::parse(s.substr(head.size(), s.size() - head.size() - 1)));
-    }
-    return states;
+    return pageCalls(scripts, "__progress");
 }
-
-// Answers to requests: the "data" of every __resolve, in order.
 inline std::vector<Value> answers(const std::vector<std::string>& scripts) {
-    const std::string head = "window.__resolve && window.__resolve(";
     std::vector<Value> out;
-    for (const std::string& s : scripts) {
-        if (s.rfind(head, 0) != 0) continue;
-        out.push_back(Value::parse(s.substr(head.size(), s.size() - head.size() - 1))["data"]);
-    }
+    for (const Value& v : pageCalls(scripts, "__resolve")) out.push_back(v["data"]);
     return out;
 }
 

@@ -30,14 +30,14 @@ TEST(output_reader_test, maps_percentages_into_the_two_phases) {
         {"Info: saving\n50%", 81.0, "MP4 저장 50%"},
         {"100%", 70.0, "GOP 재조립 100%"},
         {"Info: saving\n100%", 92.0, "MP4 저장 100%"},
-        {"12.5%", 35 + 12.5 * 0.35, "GOP 재조립 12%"},  // %.0f rounds half to even
-        {"progress 3% then 7.25%", 35 + 7.25 * 0.35, "GOP 재조립 7%"},
-        {"1.2.3%", 35 + 2.3 * 0.35, "GOP 재조립 2%"},
-        {"a.5%", 35 + 5 * 0.35, "GOP 재조립 5%"},
-        {"150%", 35 + 150 * 0.35, "GOP 재조립 150%"},  // not clamped
+        {"12.5%", 39.375, "GOP 재조립 12%"},  // %.0f rounds half to even
+        {"progress 3% then 7.25%", 37.5375, "GOP 재조립 7%"},
+        {"1.2.3%", 35.805, "GOP 재조립 2%"},
+        {"a.5%", 36.75, "GOP 재조립 5%"},
+        {"150%", 87.5, "GOP 재조립 150%"},  // not clamped
         // In one chunk, a figure printed before "Info: saving" is already a saving figure.
-        {"40%\nInfo: saving\n", 70 + 40 * 0.22, "MP4 저장 40%"},
-        {"99.6%", 35 + 99.6 * 0.35, "GOP 재조립 100%"},
+        {"40%\nInfo: saving\n", 78.8, "MP4 저장 40%"},
+        {"99.6%", 69.86, "GOP 재조립 100%"},
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(row.output);
@@ -80,7 +80,7 @@ TEST(output_reader_test, pieces_split_anywhere_give_the_same_log) {
     for (char c : text) r.reader.feed(&c, 1);
     EXPECT_EQ(r.reader.takeLog(), expected);
     // Piece by piece the 40 % was seen before "Info: saving" arrived.
-    EXPECT_DOUBLE_EQ(r.updates.back()["pct"].get<double>(), 35 + 40 * 0.35);
+    EXPECT_DOUBLE_EQ(r.updates.back()["pct"].get<double>(), 49.0);
 }
 
 TEST(output_reader_test, unfinished_line_figure_is_reported_again_and_saving_can_arrive_split) {
@@ -108,7 +108,7 @@ TEST(output_reader_test, carriage_return_progress_stays_small_and_reports_the_la
     EXPECT_DOUBLE_EQ(r.updates.back()["pct"].get<double>(), 70.0);
     // A long run of output without "\n" never grows the log or breaks the mapping.
     r.reader.feed(std::string(5000, 'x') + "42%");
-    EXPECT_DOUBLE_EQ(r.updates.back()["pct"].get<double>(), 35 + 42 * 0.35);
+    EXPECT_DOUBLE_EQ(r.updates.back()["pct"].get<double>(), 49.7);
     // The cut keeps only the last 500 characters: a figure further back is gone.
     Reader cut;
     cut.reader.feed("7%" + std::string(499, 'y'));

@@ -2,6 +2,10 @@
 
 #include <turbojpeg.h>
 
+extern "C" {
+#include <libavutil/base64.h>
+}
+
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
@@ -9,17 +13,6 @@
 #include <iterator>
 #include <memory>
 #include <sstream>
-
-TempDir::TempDir() {
-    std::string templ = (std::filesystem::temp_directory_path() / "tv-media-XXXXXX").string();
-    if (!mkdtemp(templ.data())) throw std::runtime_error("mkdtemp failed");
-    path_ = templ;
-}
-
-TempDir::~TempDir() {
-    std::error_code ec;
-    std::filesystem::remove_all(path_, ec);
-}
 
 bool shell(const std::string& command) { return std::system((command + " >/dev/null 2>&1").c_str()) == 0; }
 
@@ -44,37 +37,6 @@ bool rotated(const std::string& in, int degrees, const std::string& out) {
 
 namespace {
 
-std::optional<std::vector<uint8_t>> base64Decode(const std::string& text) {
-    auto value = [](char c) -> int {
-        if (c >= 'A' && c <= 'Z') return c - 'A';
-        if (c >= 'a' && c <= 'z') return c - 'a' + 26;
-        if (c >= '0' && c <= '9') return c - '0' + 52;
-        if (c == '+') return 62;
-        if (c == '/') return 63;
-        return -1;
-    };
-    if (text.size() % 4 != 0) return std::nullopt;
-    std::vector<uint8_t> out;
-    for (size_t i = 0; i < text.size(); i += 4) {
-        int v[4];
-        int pad = 0;
-        for (int k = 0; k < 4; ++k) {
-            const char c = text[i + k];
-            if (c == '=' && i + 4 == text.size() && k >= 2) {
-                v[k] = 0;
-                ++pad;
-            } else if (pad > 0 || (v[k] = value(c)) < 0) {
-                return std::nullopt;
-            }
-        }
-        const uint32_t n = uint32_t(v[0]) << 18 | uint32_t(v[1]) << 12 | uint32_t(v[2]) << 6 | uint32_t(v[3]);
-        out.push_back(uint8_t(n >> 16));
-        if (pad < 2) out.push_back(uint8_t(n >> 8));
-        if (pad < 1) out.push_back(uint8_t(n));
-    }
-    return out;
-}
-
 struct TjDestroyer {
     void operator()(void* h) const { tjDestroy(h); }
 };
@@ -84,17 +46,20 @@ struct TjDestroyer {
 std::optional<DecodedJpeg> decodeDataUrl(const std::string& url) {
     const std::string prefix = "data:image/jpeg;base64,";
     if (url.compare(0, prefix.size(), prefix) != 0) return std::nullopt;
-    const auto bytes = base64Decode(url.substr(prefix.size()));
-    if (!bytes || bytes->empty()) return std::nullopt;
+    const std::string text = url.substr(prefix.size());
+    std::vector<uint8_t> bytes(text.size());
+    const int n = av_base64_decode(bytes.data(), text.c_str(), static_cast<int>(bytes.size()));
+    if (n <= 0) return std::nullopt;
+    bytes.resize(size_t(n));
     std::unique_ptr<void, TjDestroyer> tj(tjInitDecompress());
     int w = 0, h = 0, sub = 0, space = 0;
-    auto* data = const_cast<unsigned char*>(bytes->data());
-    if (tjDecompressHeader3(tj.get(), data, bytes->size(), &w, &h, &sub, &space) != 0) return std::nullopt;
+    unsigned char* data = bytes.data();
+    if (tjDecompressHeader3(tj.get(), data, bytes.size(), &w, &h, &sub, &space) != 0) return std::nullopt;
     DecodedJpeg out;
     out.width = w;
     out.height = h;
     out.rgb.resize(size_t(w) * h * 3);
-    if (tjDecompress2(tj.get(), data, bytes->size(), out.rgb.data(), w, 0, h, TJPF_RGB, 0) != 0) return std::nullopt;
+    if (tjDecompress2(tj.get(), data, bytes.size(), out.rgb.data(), w, 0, h, TJPF_RGB, 0) != 0) return std::nullopt;
     return out;
 }
 
@@ -131,8 +96,8 @@ double pictureDistance(const std::vector<uint8_t>& a, const std::vector<uint8_t>
     return blocks ? total / blocks : 1e9;
 }
 
-bool encodeRotated(const TempDir& dir, const std::string& name, const std::string& args, int degrees) {
-    if (degrees == 0) return ffmpeg(args, dir.file(name));
-    const std::string stored = dir.file("stored_" + name);
-    return ffmpeg(args, stored) && rotated(stored, degrees, dir.file(name));
+bool encodeRotated(const Scratch& dir, const std::string& name, const std::string& args, int degrees) {
+    if (degrees == 0) return ffmpeg(args, dir / name);
+    const std::string stored = dir / ("stored_" + name);
+    return ffmpeg(args, stored) && rotated(stored, degrees, dir / name);
 }

@@ -8,19 +8,7 @@
 #include <string>
 #include <vector>
 
-// A fresh directory under the system temp dir, removed with its contents.
-class TempDir {
-public:
-    TempDir();
-    ~TempDir();
-    TempDir(const TempDir&) = delete;
-    TempDir& operator=(const TempDir&) = delete;
-    const std::filesystem::path& path() const { return path_; }
-    std::string file(const std::string& name) const { return (path_ / name).string(); }
-
-private:
-    std::filesystem::path path_;
-};
+#include "support/scratch.h"
 
 // Runs `ffmpeg -y -loglevel error <args> <out>`; false when it failed.
 bool ffmpeg(const std::string& args, const std::string& out);
@@ -40,7 +28,7 @@ bool makeClip(const std::string& out, const std::string& size, const std::string
 // container's display matrix; the pictures are not re-encoded).
 bool rotated(const std::string& in, int degrees, const std::string& out);
 // Encodes dir/name with `args`, turned by `degrees` (0: as encoded).
-bool encodeRotated(const TempDir& dir, const std::string& name, const std::string& args, int degrees);
+bool encodeRotated(const Scratch& dir, const std::string& name, const std::string& args, int degrees);
 
 struct DecodedJpeg {
     int width = 0;

@@ -10,7 +10,7 @@
 #include "media/probe.h"
 #include "media/thumbnail.h"
 #include "media_fixtures.h"
-#include "../bridge/fake_page.h"
+#include "support/page.h"
 
 namespace {
 
@@ -42,8 +42,8 @@ TEST(codec_text, reads_bytes_as_latin1_and_trims_only_blanks_at_the_ends) {
 }
 
 TEST(probe, audio_only_file_has_exactly_three_keys) {
-    TempDir dir;
-    const auto file = dir.file("tone.m4a");
+    Scratch dir;
+    const auto file = dir / "tone.m4a";
     ASSERT_TRUE(ffmpeg("-f lavfi -i sine=frequency=440:duration=1.5 -c:a aac", file));
     const Value info = probe(file);
     EXPECT_EQ(keysOf(info), (std::set<std::string>{"dur", "audio_tracks", "meta_tracks"}));
@@ -58,9 +58,9 @@ TEST(probe, nominal_frame_rate_is_rounded_to_three_decimals) {
         const char* rate;
         double fps;
     } rows[] = {{"30000/1001", 29.97}, {"24000/1001", 23.976}, {"25", 25.0}, {"60000/1001", 59.94}};
-    TempDir dir;
+    Scratch dir;
     for (const auto& row : rows) {
-        const auto file = dir.file(std::string("clip_") + std::to_string(row.fps) + ".mp4");
+        const auto file = dir / (std::string("clip_") + std::to_string(row.fps) + ".mp4");
         ASSERT_TRUE(makeClip(file, "320x180", row.rate, 1.0));
         const Value info = probe(file);
         EXPECT_EQ(info["fps"].get<double>(), row.fps) << row.rate;
@@ -73,9 +73,9 @@ TEST(probe, nominal_frame_rate_is_rounded_to_three_decimals) {
 }
 
 TEST(probe, quarter_turned_recording_reports_its_upright_size) {
-    TempDir dir;
-    const auto landscape = dir.file("landscape.mp4");
-    const auto file = dir.file("portrait.mp4");
+    Scratch dir;
+    const auto landscape = dir / "landscape.mp4";
+    const auto file = dir / "portrait.mp4";
     ASSERT_TRUE(makeClip(landscape, "1920x1080", "25", 0.2));
     ASSERT_TRUE(rotated(landscape, 90, file));
     const Value info = probe(file);
@@ -88,9 +88,9 @@ TEST(probe, hevc_codec_is_the_stored_sample_entry) {
         const char* tag;
         const char* codec;
     } rows[] = {{"-tag:v hvc1", "hvc1"}, {"", "hev1"}};
-    TempDir dir;
+    Scratch dir;
     for (const auto& row : rows) {
-        const auto file = dir.file(std::string("hevc_") + row.codec + ".mp4");
+        const auto file = dir / (std::string("hevc_") + row.codec + ".mp4");
         ASSERT_TRUE(ffmpeg(std::string("-f lavfi -i testsrc2=size=320x180:rate=25:duration=0.5 -c:v libx265 "
                                        "-preset ultrafast -x265-params log-level=error ") + row.tag,
                            file));
@@ -99,8 +99,8 @@ TEST(probe, hevc_codec_is_the_stored_sample_entry) {
 }
 
 TEST(probe, counts_audio_tracks_and_only_timed_metadata_tracks) {
-    TempDir dir;
-    const auto base = dir.file("base.mp4");
+    Scratch dir;
+    const auto base = dir / "base.mp4";
     ASSERT_TRUE(ffmpeg("-f lavfi -i testsrc2=size=320x180:rate=25:duration=1 -f lavfi -i sine=duration=1 "
                        "-f lavfi -i sine=frequency=880:duration=1 -map 0 -map 1 -map 2 -c:v libx264 -preset ultrafast "
                        "-pix_fmt yuv420p -c:a aac",
@@ -116,8 +116,8 @@ TEST(probe, counts_audio_tracks_and_only_timed_metadata_tracks) {
         {"abcd", "text", 0},
     };
     for (const auto& row : rows) {
-        const auto file = dir.file(std::string("with_") + row.entry + ".mp4");
-        ASSERT_TRUE(shell("python3 '" + scriptPath("add_meta_track.py") + "' '" + base + "' '" + file + "' " +
+        const auto file = dir / (std::string("with_") + row.entry + ".mp4");
+        ASSERT_TRUE(shell("python3 '" + scriptPath("mp4_edit.py") + "' add-meta '" + base + "' '" + file + "' " +
                           row.entry + " " + row.handler));
         const Value info = probe(file);
         EXPECT_EQ(info["meta_tracks"], row.meta) << row.entry;
@@ -127,29 +127,26 @@ TEST(probe, counts_audio_tracks_and_only_timed_metadata_tracks) {
 }
 
 TEST(probe, unreadable_inputs_answer_what_they_can_and_decode_nothing) {
-    TempDir dir;
-    const auto clip = dir.file("clip.mp4");
+    Scratch dir;
+    const auto clip = dir / "clip.mp4";
     ASSERT_TRUE(makeClip(clip, "320x180", "25", 1.0));
     const auto size = std::filesystem::file_size(clip);
 
-    auto write = [&](const std::string& name, const std::string& bytes) {
-        std::ofstream(dir.file(name), std::ios::binary) << bytes;
-        return dir.file(name);
-    };
+    auto write = [&](const std::string& name, const std::string& bytes) { return dir.write(name, bytes); };
     // The moov box comes last in the CLI's output: half the file has none.
-    const auto truncated = dir.file("truncated.MP4");
+    const auto truncated = dir / "truncated.MP4";
     std::filesystem::copy_file(clip, truncated);
     std::filesystem::resize_file(truncated, size / 2);
-    std::filesystem::create_directory(dir.file("folder.mp4"));
+    dir.folder("folder.mp4");
 
     const std::string rows[] = {
-        dir.file("missing.mp4"),
+        dir / "missing.mp4",
         "",
         write("zero.mp4", ""),
         truncated,
         write("notes.txt", "card notes\nclip 1 ok\n"),
         write("text.MP4", std::string(4096, 'x')),
-        dir.file("folder.mp4"),
+        dir / "folder.mp4",
         "/dev/zero",
     };
     for (const auto& path : rows) {
@@ -163,11 +160,11 @@ TEST(probe, unreadable_inputs_answer_what_they_can_and_decode_nothing) {
 }
 
 TEST(probe, undecodable_video_is_described_but_gives_no_frame) {
-    TempDir dir;
-    const auto file = dir.file("blank.mp4");
+    Scratch dir;
+    const auto file = dir / "blank.mp4";
     ASSERT_TRUE(makeClip(file, "320x180", "25", 1.0));
     // Zero the picture data, keep the boxes that describe it.
-    ASSERT_TRUE(shell("python3 '" + scriptPath("blank_media_data.py") + "' '" + file + "'"));
+    ASSERT_TRUE(shell("python3 '" + scriptPath("mp4_edit.py") + "' blank '" + file + "'"));
     const Value info = probe(file);
     EXPECT_EQ(info["w"], 320);
     EXPECT_NEAR(info["dur"].get<double>(), 1.0, 0.05);
@@ -178,8 +175,8 @@ TEST(probe, undecodable_video_is_described_but_gives_no_frame) {
 }
 
 TEST(probe_request, answers_with_the_probe_result_of_the_path) {
-    TempDir dir;
-    const auto file = dir.file("clip.mp4");
+    Scratch dir;
+    const auto file = dir / "clip.mp4";
     ASSERT_TRUE(makeClip(file, "320x180", "25", 1.0));
 
     RecordingDesktop desktop;
@@ -193,12 +190,8 @@ TEST(probe_request, answers_with_the_probe_result_of_the_path) {
     ASSERT_EQ(page->scripts.size(), 3u);
 
     std::map<int64_t, Value> answers;
-    for (const auto& script : page->scripts) {
-        const auto open = script.find("__resolve(");
-        ASSERT_NE(open, std::string::npos) << script;
-        const Value envelope = Value::parse(script.substr(open + 10, script.size() - open - 11));
+    for (const Value& envelope : pageCalls(page->scripts, "__resolve"))
         answers[envelope["call"].get<int64_t>()] = envelope["data"];
-    }
     EXPECT_EQ(answers[7], probe(file));
     EXPECT_EQ(answers[7]["w"], 320);
     EXPECT_EQ(answers[8], kNothing);
@@ -216,10 +209,10 @@ TEST(probe, other_containers_are_described_without_a_sample_entry_code) {
         {"clip.ts", "libx264", true},  // no keyframe index: seeks by timestamp only
         {"still.jpg", "mjpeg", false}, // a picture is not a recording
     };
-    TempDir dir;
+    Scratch dir;
     for (const auto& row : rows) {
         SCOPED_TRACE(row.name);
-        const auto file = dir.file(row.name);
+        const auto file = dir / row.name;
         ASSERT_TRUE(ffmpeg(std::string("-f lavfi -i testsrc2=size=320x180:rate=25:duration=1 -pix_fmt yuv420p ") +
                                (row.video ? "" : "-frames:v 1 ") + "-c:v " + row.codec,
                            file));

@@ -20,32 +20,35 @@ DecodedJpeg expectJpeg(const std::optional<std::string>& url) {
     return jpeg.value_or(DecodedJpeg{});
 }
 
+const std::string kAvc = "-c:v libx264 -pix_fmt yuv420p";
+const std::string kHevc10 = "-c:v libx265 -pix_fmt yuv420p10le -x265-params log-level=error";
+
+// The ffmpeg arguments of a test-pattern clip: WxH at 25 fps, `seconds` long, encoded with `codec`.
+std::string pattern(const std::string& size, double seconds, const std::string& codec) {
+    return "-f lavfi -i testsrc2=size=" + size + ":rate=25:duration=" + std::to_string(seconds) + " -preset ultrafast " +
+           codec;
+}
+
 }  // namespace
 
 TEST(thumbnail, frames_are_upright_fitted_into_640_and_never_enlarged) {
     struct Row {
         const char* name;
-        const char* encode;  // ffmpeg arguments, output file appended
+        std::string encode;  // ffmpeg arguments, output file appended
         int width, height;
         int rotate = 0;
     } rows[] = {
-        {"hd.mp4", "-f lavfi -i testsrc2=size=1920x1080:rate=25:duration=0.4 -c:v libx264 -preset ultrafast "
-                   "-pix_fmt yuv420p", 640, 360},
-        {"portrait.mp4", "-f lavfi -i testsrc2=size=1920x1080:rate=25:duration=0.4 -c:v libx264 -preset ultrafast "
-                         "-pix_fmt yuv420p", 360, 640, 90},
-        {"small.mp4", "-f lavfi -i testsrc2=size=320x180:rate=25:duration=0.4 -c:v libx264 -preset ultrafast "
-                      "-pix_fmt yuv420p", 320, 180},
-        {"tall_small.mov", "-f lavfi -i testsrc2=size=200x600:rate=25:duration=0.4 -c:v libx264 -preset ultrafast "
-                           "-pix_fmt yuv420p", 200, 600},
-        {"main10.mp4", "-f lavfi -i testsrc2=size=1280x720:rate=25:duration=0.4 -c:v libx265 -preset ultrafast "
-                       "-pix_fmt yuv420p10le -x265-params log-level=error -tag:v hvc1", 640, 360},
-        {"full_range.mp4", "-f lavfi -i testsrc2=size=720x480:rate=25:duration=0.4 -c:v libx264 -preset ultrafast "
-                           "-pix_fmt yuvj420p", 640, 427},
+        {"hd.mp4", pattern("1920x1080", 0.4, kAvc), 640, 360},
+        {"portrait.mp4", pattern("1920x1080", 0.4, kAvc), 360, 640, 90},
+        {"small.mp4", pattern("320x180", 0.4, kAvc), 320, 180},
+        {"tall_small.mov", pattern("200x600", 0.4, kAvc), 200, 600},
+        {"main10.mp4", pattern("1280x720", 0.4, kHevc10 + " -tag:v hvc1"), 640, 360},
+        {"full_range.mp4", pattern("720x480", 0.4, "-c:v libx264 -pix_fmt yuvj420p"), 640, 427},
     };
-    TempDir dir;
+    Scratch dir;
     for (const auto& row : rows) {
         SCOPED_TRACE(row.name);
-        const auto file = dir.file(row.name);
+        const auto file = dir / row.name;
         ASSERT_TRUE(encodeRotated(dir, row.name, row.encode, row.rotate));
         const auto asset = MediaAsset::open(file);
         ASSERT_TRUE(asset);
@@ -60,28 +63,22 @@ TEST(thumbnail, frames_are_upright_fitted_into_640_and_never_enlarged) {
 TEST(thumbnail, frame_matches_what_the_ffmpeg_cli_extracts) {
     struct Row {
         const char* name;
-        const char* encode;
+        std::string encode;
         double at;
         const char* cliScale;  // extra scale filter options for the CLI's reference
         int rotate = 0;
     } rows[] = {
         // Untagged HD is taken as BT.709.
-        {"hd.mp4", "-f lavfi -i testsrc2=size=1920x1080:rate=25:duration=2 -c:v libx264 -preset ultrafast "
-                   "-pix_fmt yuv420p -g 25", 1.3, ":in_color_matrix=bt709"},
-        {"portrait.mp4", "-f lavfi -i testsrc2=size=1280x720:rate=25:duration=2 -c:v libx264 -preset ultrafast "
-                         "-pix_fmt yuv420p -g 25", 0.7, ":in_color_matrix=bt709", 90},
-        {"upside.mp4", "-f lavfi -i testsrc2=size=640x360:rate=25:duration=2 -c:v libx264 -preset ultrafast "
-                       "-pix_fmt yuv420p -g 25", 1.0, "", 180},
-        {"sd.mp4", "-f lavfi -i testsrc2=size=640x480:rate=25:duration=2 -c:v libx264 -preset ultrafast "
-                   "-pix_fmt yuv420p -g 25", 1.9, ":in_color_matrix=bt601"},
-        {"main10.mp4", "-f lavfi -i testsrc2=size=1280x720:rate=25:duration=2 -c:v libx265 -preset ultrafast "
-                       "-pix_fmt yuv420p10le -x265-params log-level=error:keyint=25 -colorspace bt709", 0.5,
-         ":in_color_matrix=bt709"},
+        {"hd.mp4", pattern("1920x1080", 2, kAvc + " -g 25"), 1.3, ":in_color_matrix=bt709"},
+        {"portrait.mp4", pattern("1280x720", 2, kAvc + " -g 25"), 0.7, ":in_color_matrix=bt709", 90},
+        {"upside.mp4", pattern("640x360", 2, kAvc + " -g 25"), 1.0, "", 180},
+        {"sd.mp4", pattern("640x480", 2, kAvc + " -g 25"), 1.9, ":in_color_matrix=bt601"},
+        {"main10.mp4", pattern("1280x720", 2, kHevc10 + ":keyint=25 -colorspace bt709"), 0.5, ":in_color_matrix=bt709"},
     };
-    TempDir dir;
+    Scratch dir;
     for (const auto& row : rows) {
         SCOPED_TRACE(row.name);
-        const auto file = dir.file(row.name);
+        const auto file = dir / row.name;
         ASSERT_TRUE(encodeRotated(dir, row.name, row.encode, row.rotate));
         const auto asset = MediaAsset::open(file);
         ASSERT_TRUE(asset);
@@ -96,8 +93,8 @@ TEST(thumbnail, frame_matches_what_the_ffmpeg_cli_extracts) {
 }
 
 TEST(thumbnail, one_asset_serves_start_middle_and_end_in_any_order) {
-    TempDir dir;
-    const auto file = dir.file("clip.mp4");
+    Scratch dir;
+    const auto file = dir / "clip.mp4";
     ASSERT_TRUE(makeClip(file, "320x180", "30000/1001", 2.0, "-bf 2"));
     const double dur = probe(file)["dur"].get<double>();
     const auto asset = MediaAsset::open(file);
@@ -128,8 +125,8 @@ TEST(thumbnail, one_asset_serves_start_middle_and_end_in_any_order) {
 }
 
 TEST(thumbnail, asset_without_video_opens_to_nothing) {
-    TempDir dir;
-    const auto file = dir.file("tone.m4a");
+    Scratch dir;
+    const auto file = dir / "tone.m4a";
     ASSERT_TRUE(ffmpeg("-f lavfi -i sine=duration=1 -c:a aac", file));
     EXPECT_FALSE(MediaAsset::open(file));
 }
@@ -138,8 +135,8 @@ TEST(thumbnail, asset_without_video_opens_to_nothing) {
 // still held decode, the lost ones are absent rather than replaced by the
 // last frame that happens to be there.
 TEST(thumbnail, cut_off_file_gives_no_frame_where_the_data_is_gone) {
-    TempDir dir;
-    const auto file = dir.file("cut.mp4");
+    Scratch dir;
+    const auto file = dir / "cut.mp4";
     ASSERT_TRUE(makeClip(file, "320x180", "25", 4.0, "-movflags +faststart"));
     std::filesystem::resize_file(file, std::filesystem::file_size(file) * 4 / 10);
     EXPECT_NEAR(probe(file)["dur"].get<double>(), 4.0, 0.05);
@@ -169,13 +166,13 @@ TEST(thumbnail, flat_colours_come_back_as_they_were_encoded) {
          "-c:v libx265 -pix_fmt yuv420p10le -x265-params log-level=error"},
     };
     const int colours[][3] = {{192, 32, 32}, {40, 160, 220}, {64, 64, 64}};
-    TempDir dir;
+    Scratch dir;
     for (const auto& row : rows) {
         for (const auto& rgb : colours) {
             char colour[16];
             std::snprintf(colour, sizeof colour, "0x%02X%02X%02X", rgb[0], rgb[1], rgb[2]);
             SCOPED_TRACE(std::string(row.name) + " " + colour);
-            const auto file = dir.file(std::string(colour) + row.name);
+            const auto file = dir / (std::string(colour) + row.name);
             const char* yuv = std::strstr(row.encode, "yuvj") ? "yuvj420p"
                               : std::strstr(row.encode, "10le") ? "yuv420p10le"
                                                                 : "yuv420p";

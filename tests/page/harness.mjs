@@ -39,17 +39,18 @@ export async function launch() {
   };
 }
 
-// Opens the page with the fake bridge; `errors` collects console errors and
-// uncaught exceptions.
-export async function openPage(context, viewport = { width: 1060, height: 780 }) {
+// Console errors and uncaught exceptions of every page opened here, until taken.
+const errors = [];
+export const takeErrors = () => errors.splice(0);
+
+// Opens the page (with the fake bridge unless `bridge` is false).
+export async function openPage(context, bridge = true) {
   const page = await context.newPage();
-  await page.setViewportSize(viewport);
-  const errors = [];
   page.on('console', (m) => { if (m.type() === 'error') errors.push(m.text()); });
   page.on('pageerror', (e) => errors.push(String(e)));
-  await page.addInitScript(FAKE_BRIDGE);
+  if (bridge) await page.addInitScript(FAKE_BRIDGE);
   await page.goto(pageUrl);
-  return { page, errors };
+  return { page };
 }
 
 export async function requests(page) {
@@ -72,16 +73,15 @@ export async function progress(page, state) {
 }
 
 // Opens the page and answers its first scan with `scan`.
-export async function listed(context, scan, viewport) {
-  const { page, errors } = await openPage(context, viewport);
+export async function listed(context, scan) {
+  const { page } = await openPage(context);
   const req = await waitForRequest(page, 'scan');
   await answer(page, req.call, scan);
   await page.waitForFunction(() => !!window.SCAN);
-  return { page, errors };
+  return { page };
 }
 
-// Nothing the page shows may read "null" or "undefined" (a value that was
-// absent, printed as text).
+// The text the page shows, as a person reads it.
 export async function visibleText(page) {
   return page.evaluate(() => document.body.innerText);
 }

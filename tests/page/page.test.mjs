@@ -1,23 +1,21 @@
 // The page against a fake native bridge in headless Chromium.
-import { describe, it, before, after } from 'node:test';
+import { describe, it, before, after, afterEach } from 'node:test';
 import assert from 'node:assert/strict';
 import {
-  launch, openPage, listed, requests, waitForRequest, answer, progress, pageUrl, visibleText,
+  launch, openPage, listed, requests, waitForRequest, answer, progress, takeErrors, visibleText,
 } from './harness.mjs';
 import { scanResult, busyScan, jobStates, failedState, HOSTILE_NAME, NOTE, FLAT_LINE } from './fixtures.mjs';
 
-async function assertClean(page, errors) {
+// Nothing the page shows may read "null" or "undefined" (an absent value printed).
+async function assertClean(page) {
   assert.doesNotMatch(await visibleText(page), /\bnull\b|undefined|NaN/);
-  assert.deepEqual(errors, []);
 }
-
-// The script the application injects for an unattended start, as it stands.
-const unattended = (name) => "window.__att = setInterval(() => {\n  if (!window.SCAN) return;\n  clearInterval(window.__att);\n  const i = SCAN.rsvs.findIndex(r => r.name === '" +
-  name + "');\n  if (i >= 0) start(i);\n}, 2000);";
 
 let browser;
 before(async () => { browser = await launch(); });
 after(async () => { await browser?.close(); });
+// No page may log an error or throw.
+afterEach(() => assert.deepEqual(takeErrors(), []));
 
 async function startFirst(page) {
   await page.click('#rsv-list li:nth-child(1) button.start');
@@ -29,7 +27,7 @@ async function startFirst(page) {
 
 describe('scan', () => {
   it('scans on load, keeps SCAN unset until the result, then lists it', async () => {
-    const { page, errors } = await openPage(browser.context);
+    const { page } = await openPage(browser.context);
     const req = await waitForRequest(page, 'scan');
     assert.equal(typeof req.call, 'number');
     assert.ok(Number.isSafeInteger(req.call));
@@ -49,18 +47,16 @@ describe('scan', () => {
     assert.equal(await first.locator('select[id^="ref-"]').inputValue(), '0');
     assert.equal(await page.locator('#vol-list li').count(), 4);
     assert.match(await page.textContent('#scan-status'), /2개/);
-    assert.deepEqual(errors, []);
   });
 
   it('says clearly when no RSV is found', async () => {
-    const { page, errors } = await listed(browser.context, { rsvs: [], volumes: [] });
+    const { page } = await listed(browser.context, { rsvs: [], volumes: [] });
     assert.match(await page.textContent('#scan-status'), /찾지 못했습니다/);
     assert.equal(await page.isVisible('#rsv-section'), false);
-    assert.deepEqual(errors, []);
   });
 
   it('rescans on request and keeps the choices made for files still listed', async () => {
-    const { page, errors } = await listed(browser.context, scanResult());
+    const { page } = await listed(browser.context, scanResult());
     await page.selectOption('#ref-0', '1');
     await page.click('#rescan');
     const again = await waitForRequest(page, 'scan', 1);
@@ -72,25 +68,21 @@ describe('scan', () => {
     await page.waitForFunction(() => SCAN.rsvs.length === 1);
     assert.equal(await page.locator('#rsv-list li').count(), 1);
     assert.equal(await page.inputValue('#ref-0'), '1');
-    assert.deepEqual(errors, []);
   });
 
   it('renders names from the card as text, never as markup', async () => {
-    const { page, errors } = await listed(browser.context, scanResult());
+    const { page } = await listed(browser.context, scanResult());
     const second = page.locator('#rsv-list li').nth(1);
     assert.equal(await second.locator('h3').textContent(), HOSTILE_NAME);
     assert.equal(await page.locator('#rsv-list img').count(), 0);
     assert.equal(await page.evaluate(() => window.__xss), undefined);
-    assert.deepEqual(errors, []);
   });
 });
 
 describe('starting a recovery', () => {
-  it('starts the named RSV unattended with the closest reference and a volume other than its card', async () => {
-    const { page, errors } = await openPage(browser.context);
-    await page.evaluate(unattended('C0003.RSV'));
-    const scan = await waitForRequest(page, 'scan');
-    await answer(page, scan.call, scanResult());
+  it('start(i), as the unattended start calls it, takes the closest reference and a volume other than its card', async () => {
+    const { page } = await listed(browser.context, scanResult());
+    await page.evaluate(() => { start(0); });
     const req = await waitForRequest(page, 'recover');
     assert.deepEqual(req.args, {
       rsv: '/media/user/SONY_A7/PRIVATE/M4ROOT/CLIP/C0003.RSV',
@@ -98,11 +90,10 @@ describe('starting a recovery', () => {
       vol: '/media/user/WORK_SSD',
     });
     assert.ok(Number.isSafeInteger(req.call));
-    assert.deepEqual(errors, []);
   });
 
   it('preselects only a volume that is no card and has room (table)', async () => {
-    const { page, errors } = await listed(browser.context, scanResult());
+    const { page } = await listed(browser.context, scanResult());
     const rsv = { path: '/m/CARD/C1.RSV', vol: 'CARD', size: 4e9 };
     const copy = { path: '/m/SSD/RSV복구_241206/C1.RSV', vol: 'SSD', size: 4e9, work_copy: true };
     const v = (id, free_gb, extra = {}) => ({ id, root: `/m/${id}`, free_gb, enough: false, ...extra });
@@ -124,23 +115,22 @@ describe('starting a recovery', () => {
         [r, vols, [rsv, copy, ...others]]);
       assert.equal(got, want, why);
     }
-    assert.deepEqual(errors, []);
   });
 
   it('preselects nothing and says why when only the card has room, and asks for a volume on start', async () => {
     const scan = scanResult();
     scan.volumes = scan.volumes.filter((v) => v.id !== 'WORK_SSD');
-    const { page, errors } = await listed(browser.context, scan);
+    const { page } = await listed(browser.context, scan);
     assert.equal(await page.inputValue('#vol-0'), '');
     assert.match(await page.textContent('#vol-note-0'), /카드가 아닌 볼륨 중에.*73 GB.*미리 고르지 않았습니다/);
     await page.click('#rsv-list li:nth-child(1) button.start');
     assert.match(await page.textContent('#refusal-0'), /작업 볼륨을 고르세요/);
     assert.equal((await requests(page)).filter((r) => r.cmd === 'recover').length, 0);
-    await assertClean(page, errors);
+    await assertClean(page);
   });
 
   it('judges free space by one rule and shows small amounts in MB', async () => {
-    const { page, errors } = await listed(browser.context, busyScan());
+    const { page } = await listed(browser.context, busyScan());
     const list = await page.textContent('#vol-list');
     assert.match(list, /여유 412 MB/);
     assert.doesNotMatch(list, /충분|부족/, 'the volume list gives no verdict of its own');
@@ -155,11 +145,11 @@ describe('starting a recovery', () => {
     const refusal = await page.textContent('#refusal-0');
     assert.match(refusal, /73 GB가 필요한데 TINY의 여유 공간은 412 MB입니다/);
     assert.doesNotMatch(refusal, /63/, 'one figure, from one rule');
-    await assertClean(page, errors);
+    await assertClean(page);
   });
 
   it('sends the reference and volume the user chose', async () => {
-    const { page, errors } = await listed(browser.context, scanResult());
+    const { page } = await listed(browser.context, scanResult());
     assert.equal(await page.inputValue('#vol-0'), '/media/user/WORK_SSD');
     await page.selectOption('#ref-0', '1');
     await page.selectOption('#vol-0', '/media/user/SMALL');
@@ -171,11 +161,10 @@ describe('starting a recovery', () => {
       ref: '/media/user/SONY_A7/PRIVATE/M4ROOT/CLIP/C0001.MP4',
       vol: '/media/user/SMALL',
     });
-    assert.deepEqual(errors, []);
   });
 
   it('recovers without a reference when none was found, with a donor when one is picked', async () => {
-    const { page, errors } = await listed(browser.context, scanResult());
+    const { page } = await listed(browser.context, scanResult());
     const entry = page.locator('#rsv-list li').nth(1);
     assert.match(await entry.textContent(), /참조 파일\(같은 카메라·같은 설정/);
     assert.equal(await page.inputValue('#ref-1'), 'none');
@@ -195,11 +184,11 @@ describe('starting a recovery', () => {
     await answer(page, req.call, { id: 'd0d0d0d0' });
     await page.waitForFunction(() => document.activeElement?.dataset?.job === 'd0d0d0d0');
     assert.match(await page.textContent('[data-job="d0d0d0d0"] .job-sub'), /참조 없음 · 도너 OLD\.MP4/);
-    await assertClean(page, errors);
+    await assertClean(page);
   });
 
   it('browses for a reference, takes a typed one, and starts on Enter; asks when none is given', async () => {
-    const { page, errors } = await listed(browser.context, scanResult());
+    const { page } = await listed(browser.context, scanResult());
     await page.selectOption('#ref-0', 'custom');
     assert.equal(await page.evaluate(() => document.activeElement.id), 'ref-path-0');
     await page.keyboard.press('Enter');
@@ -220,7 +209,7 @@ describe('starting a recovery', () => {
     const req = await waitForRequest(page, 'recover');
     assert.equal(req.args.ref, '/media/user/OTHER/C0101.MP4');
     assert.equal('donor' in req.args, false);
-    await assertClean(page, errors);
+    await assertClean(page);
   });
 
   it('shows a refusal next to the button that was clicked (table)', async () => {
@@ -229,7 +218,7 @@ describe('starting a recovery', () => {
       ['경로를 확인하세요', /다시 검색/],
       ['이미 복구 중인 파일입니다', /진행 상황/],
     ];
-    const { page, errors } = await listed(browser.context, scanResult());
+    const { page } = await listed(browser.context, scanResult());
     const entry = page.locator('#rsv-list li').first();
     for (const [i, [message, hint, shown = message]] of rows.entries()) {
       await entry.locator('button.start').click();
@@ -242,13 +231,13 @@ describe('starting a recovery', () => {
       assert.equal(await entry.locator('button.start').getAttribute('aria-disabled'), null);
     }
     assert.equal(await page.isVisible('#jobs-section'), false);
-    await assertClean(page, errors);
+    await assertClean(page);
   });
 });
 
 describe('job cards', () => {
   it('follows progress without chattering', async () => {
-    const { page, errors } = await listed(browser.context, scanResult());
+    const { page } = await listed(browser.context, scanResult());
     await startFirst(page);
     const card = page.locator('[data-job="a1b2c3d4"]');
     const button = page.locator('#rsv-list li:nth-child(1) button.start');
@@ -272,11 +261,10 @@ describe('job cards', () => {
     await progress(page, states[4]);
     await page.waitForTimeout(120);
     assert.match(await page.textContent('#announcer'), /복구 중/, 'a new percentage announces nothing');
-    assert.deepEqual(errors, []);
   });
 
   it('shows the verified result with its three frames, the advice and the open buttons', async () => {
-    const { page, errors } = await listed(browser.context, scanResult());
+    const { page } = await listed(browser.context, scanResult());
     await startFirst(page);
     for (const s of jobStates('a1b2c3d4')) await progress(page, s);
     const card = page.locator('[data-job="a1b2c3d4"]');
@@ -314,7 +302,7 @@ describe('job cards', () => {
     assert.equal(await card.locator('.open-error').textContent(), '이 파일을 열 프로그램이 없습니다');
     // A finished job reads the volumes again: their free space has changed.
     await waitForRequest(page, 'scan', 1);
-    await assertClean(page, errors);
+    await assertClean(page);
   });
 
   it('shows the failure and what to try next (table)', async () => {
@@ -329,7 +317,7 @@ describe('job cards', () => {
       ['복구 엔진을 찾을 수 없습니다', /다시 설치/],
       ['The file couldn’t be saved.', /연결을 확인/],
     ];
-    const { page, errors } = await listed(browser.context, scanResult());
+    const { page } = await listed(browser.context, scanResult());
     for (const [i, [message, hint]] of rows.entries()) {
       const id = `e000000${i}`;
       await progress(page, { ...jobStates(id)[1] });
@@ -349,11 +337,11 @@ describe('job cards', () => {
     await card.getByRole('button', { name: '자세히' }).click();
     assert.deepEqual(await card.locator('.engine-lines li').allTextContents(), ['Info: reading C0003.RSV', 'Error: reference is MXF']);
     assert.equal(await card.locator('button.details').getAttribute('aria-expanded'), 'true');
-    await assertClean(page, errors);
+    await assertClean(page);
   });
 
   it('keeps a finished card as it is and ignores stray calls', async () => {
-    const { page, errors } = await listed(browser.context, scanResult());
+    const { page } = await listed(browser.context, scanResult());
     await startFirst(page);
     await progress(page, failedState('a1b2c3d4', '복구본 길이를 읽을 수 없습니다'));
     await progress(page, jobStates('a1b2c3d4')[2]);
@@ -368,13 +356,12 @@ describe('job cards', () => {
     assert.equal(await page.locator('.job').count(), 1);
     await card.getByRole('button', { name: '설정 바꿔 다시 시도' }).click();
     assert.equal(await page.evaluate(() => document.activeElement.id), 'ref-0');
-    assert.deepEqual(errors, []);
   });
 });
 
 describe('keyboard and outside the application', () => {
   it('reaches the choices and starts a recovery with the keyboard alone', async () => {
-    const { page, errors } = await listed(browser.context, scanResult());
+    const { page } = await listed(browser.context, scanResult());
     const order = [];
     for (let i = 0; i < 5; i++) {
       await page.keyboard.press('Tab');
@@ -388,24 +375,18 @@ describe('keyboard and outside the application', () => {
     await page.keyboard.press('Enter');
     assert.equal(await page.evaluate(() => document.activeElement.textContent), '요청 중…');
     assert.equal((await requests(page)).filter((r) => r.cmd === 'recover').length, 1);
-    assert.deepEqual(errors, []);
   });
 
   it('says so calmly when opened without the native bridge', async () => {
-    const page = await browser.context.newPage();
-    const errors = [];
-    page.on('pageerror', (e) => errors.push(String(e)));
-    page.on('console', (m) => { if (m.type() === 'error') errors.push(m.text()); });
-    await page.goto(pageUrl);
+    const { page } = await openPage(browser.context, false);
     await page.waitForFunction(() => /연결되어 있지 않아/.test(document.getElementById('scan-status').textContent));
     assert.equal(await page.evaluate(() => !!window.SCAN), false);
-    assert.deepEqual(errors, []);
   });
 });
 
 describe('licence dialog', () => {
   it('shows the licence text as text and gives focus back when closed', async () => {
-    const { page, errors } = await listed(browser.context, scanResult());
+    const { page } = await listed(browser.context, scanResult());
     await page.click('#licenses');
     const req = await waitForRequest(page, 'licenses');
     const text = 'nlohmann/json — MIT License\n<b>not bold</b>';
@@ -419,17 +400,12 @@ describe('licence dialog', () => {
     await page.click('#licenses');
     await page.click('#license-close');
     assert.equal((await requests(page)).filter((r) => r.cmd === 'licenses').length, 1);
-    assert.deepEqual(errors, []);
   });
 });
 
 describe('work copies, recover all and volumes that come and go', () => {
   it('lists card recordings first and work-folder copies apart, never as new recordings', async () => {
-    const { page, errors } = await openPage(browser.context);
-    await page.evaluate(unattended('C0003.RSV'));
-    const scan = await waitForRequest(page, 'scan');
-    await answer(page, scan.call, busyScan());
-    await page.waitForFunction(() => !!window.SCAN);
+    const { page } = await listed(browser.context, busyScan());
     assert.deepEqual(await page.evaluate(() => SCAN.rsvs.map((r) => r.work_copy)), [false, false, false, true]);
     assert.match(await page.textContent('#scan-status'), /3개/);
     assert.deepEqual(await page.locator('#rsv-list h3').allTextContents(), ['C0003.RSV', 'C0005.RSV', 'C0007.RSV']);
@@ -440,14 +416,15 @@ describe('work copies, recover all and volumes that come and go', () => {
     assert.match(await page.locator('#vol-3 option:checked').textContent(), /복사 없이/);
     // The work folder has no references; the copy borrows its recording's.
     assert.match(await page.locator('#ref-3 option:checked').textContent(), /^C0002\.MP4/);
-    // The unattended start takes the card's recording, not the copy.
+    // The unattended start, looking the name up in SCAN, takes the card's recording, not the copy.
+    await page.evaluate(() => { start(SCAN.rsvs.findIndex((r) => r.name === 'C0003.RSV')); });
     const req = await waitForRequest(page, 'recover');
     assert.equal(req.args.rsv, '/media/user/SONY_A7/PRIVATE/M4ROOT/CLIP/C0003.RSV');
-    await assertClean(page, errors);
+    await assertClean(page);
   });
 
   it('recovers all card recordings that have a reference, naming the ones skipped', async () => {
-    const { page, errors } = await listed(browser.context, busyScan());
+    const { page } = await listed(browser.context, busyScan());
     assert.ok(await page.isVisible('#recover-all'));
     await page.click('#recover-all');
     const first = await waitForRequest(page, 'recover', 0);
@@ -460,11 +437,11 @@ describe('work copies, recover all and volumes that come and go', () => {
     assert.match(await page.textContent('#all-note'), /2개 녹화의 복구를 시작했습니다.*건너뛴 녹화: C0007\.RSV/);
     assert.equal((await requests(page)).filter((r) => r.cmd === 'recover').length, 2);
     assert.equal(await page.isVisible('#recover-all'), false, 'nothing left to start');
-    await assertClean(page, errors);
+    await assertClean(page);
   });
 
   it('scans again when the application says the volumes changed, and says where it looked', async () => {
-    const { page, errors } = await listed(browser.context, { mount_dir: '/run/media/user', rsvs: [], volumes: [] });
+    const { page } = await listed(browser.context, { mount_dir: '/run/media/user', rsvs: [], volumes: [] });
     assert.match(await page.textContent('#scan-status'), /\/run\/media\/user 아래의 볼륨을 찾아봤습니다/);
     await page.evaluate(() => window.__volumesChanged());
     await page.evaluate(() => window.__volumesChanged());  // while that scan is out: one more after it
@@ -475,13 +452,13 @@ describe('work copies, recover all and volumes that come and go', () => {
     await answer(page, third.call, busyScan());
     await page.waitForTimeout(50);
     assert.equal((await requests(page)).filter((r) => r.cmd === 'scan').length, 3);
-    await assertClean(page, errors);
+    await assertClean(page);
   });
 });
 
 describe('a running job', () => {
   it('shows time left and speed, with the bar and the number from one state', async () => {
-    const { page, errors } = await listed(browser.context, scanResult());
+    const { page } = await listed(browser.context, scanResult());
     await startFirst(page);
     assert.equal(await page.evaluate(() => document.activeElement.dataset.job), 'a1b2c3d4');
     const card = page.locator('[data-job="a1b2c3d4"]');
@@ -494,11 +471,11 @@ describe('a running job', () => {
     assert.ok(longest <= 0.6, `transition ${longest}s is longer than the push interval`);
     await progress(page, { ...jobStates('a1b2c3d4')[5], eta_s: 3 });
     assert.equal(await card.locator('.eta').isVisible(), false, 'no time left while verifying');
-    await assertClean(page, errors);
+    await assertClean(page);
   });
 
   it('cancels on request and keeps the card as cancelled', async () => {
-    const { page, errors } = await listed(browser.context, scanResult());
+    const { page } = await listed(browser.context, scanResult());
     await startFirst(page);
     const card = page.locator('[data-job="a1b2c3d4"]');
     await progress(page, jobStates('a1b2c3d4')[3]);
@@ -515,13 +492,13 @@ describe('a running job', () => {
     assert.equal(await page.locator('#rsv-list li:nth-child(1) button.start').textContent(), '복구 시작');
     await progress(page, jobStates('a1b2c3d4')[4]);
     assert.equal(await card.locator('.badge').textContent(), '취소됨', 'a late state changes nothing');
-    await assertClean(page, errors);
+    await assertClean(page);
   });
 });
 
 describe('the result', () => {
   it('labels the frames of a short clip by their real times and says it is short', async () => {
-    const { page, errors } = await listed(browser.context, scanResult());
+    const { page } = await listed(browser.context, scanResult());
     const done = jobStates('b0000001').pop();
     done.info.dur = 1.5;
     done.thumbs = [{ tag: 'start', t: 0.015, img: done.thumbs[0].img }, { tag: 'mid', t: 0.75, img: done.thumbs[0].img }, { tag: 'end', t: 0, img: done.thumbs[0].img }];
@@ -529,22 +506,23 @@ describe('the result', () => {
     const card = page.locator('[data-job="b0000001"]');
     assert.deepEqual(await card.locator('.thumbs figcaption').allTextContents(), ['시작 · 0:00.01', '중간 · 0:00.75', '끝 · 0:00.00']);
     assert.match(await card.textContent(), /클립이 짧아/);
-    await assertClean(page, errors);
+    await assertClean(page);
   });
 
   it('tells when the engine had to guess the picture settings without a reference', async () => {
-    const { page, errors } = await listed(browser.context, scanResult());
+    const { page } = await listed(browser.context, scanResult());
     await progress(page, { ...jobStates('b0000002').pop(), log: ['Info: rebuilt parameter sets', FLAT_LINE] });
     const card = page.locator('[data-job="b0000002"]');
     assert.match(await card.locator('.flat').textContent(), /^참조 파일 없이 복구했습니다 — 밝기와 색이 원본과 다를 수 있습니다/);
-    await assertClean(page, errors);
+    await assertClean(page);
   });
 });
 
 describe('look', () => {
   it('has an opaque header, readable primary buttons and a licence dialog the size of the window', async () => {
     for (const viewport of [{ width: 1060, height: 780 }, { width: 760, height: 560 }]) {
-      const { page, errors } = await listed(browser.context, scanResult(), viewport);
+      const { page } = await listed(browser.context, scanResult());
+      await page.setViewportSize(viewport);
       const styles = await page.evaluate(() => {
         const rgb = (c) => c.match(/[\d.]+/g).map(Number);
         const lum = ([r, g, b]) => [r, g, b].map((v) => v / 255).map((v) => (v <= 0.03928 ? v / 12.92 : ((v + 0.055) / 1.055) ** 2.4))
@@ -561,7 +539,7 @@ describe('look', () => {
       await page.click('#licenses');
       const box = await page.locator('#license-text').boundingBox();
       assert.ok(box.height >= viewport.height * 0.7, `licence text ${box.height}px high`);
-      await assertClean(page, errors);
+      await assertClean(page);
       await page.close();
     }
   });

@@ -10,10 +10,10 @@
 #include <cerrno>
 #include <cstring>
 
-#include "../bridge/fake_page.h"
+#include "support/page.h"
+#include "support/scratch.h"
 #include "bridge/bridge.h"
 #include "bridge/queues.h"
-#include "mount_tree.h"
 #include "scan/candidates.h"
 #include "scan/fs_queries.h"
 #include "scan/names.h"
@@ -103,13 +103,13 @@ TEST(ScanCandidates, equal_distances_keep_listing_order_on_either_side) {
 }
 
 TEST(ScanFsQueries, sizes_and_free_space_default_to_zero) {
-    MountTree tree;
-    EXPECT_EQ(fileSize(tree.path("missing")), 0);
-    EXPECT_EQ(fileSize(tree.file("big.MP4", 60'000'000)), 60'000'000);
-    EXPECT_EQ(fileSize(tree.file("empty")), 0);
+    Scratch tree;
+    EXPECT_EQ(fileSize(tree / "missing"), 0);
+    EXPECT_EQ(fileSize(tree.sparse("big.MP4", 60'000'000)), 60'000'000);
+    EXPECT_EQ(fileSize(tree.sparse("empty")), 0);
     EXPECT_EQ(fileSize(tree.link("link", "big.MP4")), 60'000'000);
-    EXPECT_EQ(freeBytes(tree.path("missing")), 0);
-    EXPECT_GT(freeBytes(tree.dir()), 0);
+    EXPECT_EQ(freeBytes(tree / "missing"), 0);
+    EXPECT_GT(freeBytes(tree.path()), 0);
 }
 
 TEST(ScanMountDirectory, user_name_picks_the_media_folder) {
@@ -123,11 +123,11 @@ TEST(ScanMountDirectory, user_name_picks_the_media_folder) {
 }
 
 TEST(ScanRequest, answers_with_the_scan_result_from_the_background) {
-    MountTree tree;
+    Scratch tree;
     videoExts = {"mp4", "mov", "mxf"};
-    tree.file("CARD/DCIM/C1.RSV", 123, 1772379000);
-    tree.file("CARD/DCIM/C2.MP4", 60'000'000, 1772379000);
-    setMountDirectory(tree.dir());
+    tree.sparse("CARD/DCIM/C1.RSV", 123, 1772379000);
+    tree.sparse("CARD/DCIM/C2.MP4", 60'000'000, 1772379000);
+    setMountDirectory(tree.path());
 
     RecordingDesktop desktop;
     auto page = std::make_shared<RecordingPage>();
@@ -148,10 +148,7 @@ TEST(ScanRequest, answers_with_the_scan_result_from_the_background) {
     const Value expected = steady(scanRSV());
     ASSERT_EQ(expected["rsvs"].size(), 1u);
     std::set<int64_t> calls;
-    for (const std::string& script : page->scripts) {
-        const std::string head = "window.__resolve && window.__resolve(";
-        ASSERT_EQ(script.rfind(head, 0), 0u) << script;
-        const Value envelope = Value::parse(script.substr(head.size(), script.size() - head.size() - 1));
+    for (const Value& envelope : pageCalls(page->scripts, "__resolve")) {
         EXPECT_EQ(steady(envelope["data"]), expected);
         calls.insert(envelope["call"].get<int64_t>());
     }
@@ -160,10 +157,10 @@ TEST(ScanRequest, answers_with_the_scan_result_from_the_background) {
 
 // A write-protected card mounts read-only, and then even root may not write to it.
 TEST(ScanReadOnlyVolume, lists_its_rsvs_but_offers_no_work_volume) {
-    MountTree tree;
-    tree.file("CARD/C1.RSV", 100, 1772379000);
+    Scratch tree;
+    tree.sparse("CARD/C1.RSV", 100, 1772379000);
     tree.folder("DISK");
-    const std::string card = tree.path("CARD");
+    const std::string card = tree / "CARD";
     bool mounted = false;
     if (geteuid() != 0) {
         ASSERT_EQ(chmod(card.c_str(), 0555), 0);
@@ -180,7 +177,7 @@ TEST(ScanReadOnlyVolume, lists_its_rsvs_but_offers_no_work_volume) {
             GTEST_SKIP() << "cannot remount read-only: " << std::strerror(errno);
         }
     }
-    const Value result = scanRSV(tree.dir(), systemVolumeQueries());
+    const Value result = scanRSV(tree.path(), systemVolumeQueries());
     if (mounted) umount2(card.c_str(), MNT_DETACH);
 
     ASSERT_EQ(result["rsvs"].size(), 1u);

@@ -11,9 +11,9 @@
 #include <set>
 
 #include "bridge/json_text.h"
-#include "mount_tree.h"
 #include "scan/scan.h"
 #include "scan/walk.h"
+#include "support/scratch.h"
 
 namespace {
 
@@ -25,15 +25,15 @@ struct Staged {
     std::map<std::string, int64_t> free;  // by volume name
 };
 
-Value scanStaged(const MountTree& tree, const Staged& staged = {}) {
-    const std::string prefix = tree.dir() + "/";
+Value scanStaged(const Scratch& tree, const Staged& staged = {}) {
+    const std::string prefix = tree.path() + "/";
     VolumeQueries q;
     q.writable = [&](const std::string& root) { return !staged.readOnly.count(root.substr(prefix.size())); };
     q.freeBytes = [&](const std::string& root) {
         auto it = staged.free.find(root.substr(prefix.size()));
         return it == staged.free.end() ? int64_t{0} : it->second;
     };
-    return scanRSV(tree.dir(), q);
+    return scanRSV(tree.path(), q);
 }
 
 std::vector<std::string> field(const Value& list, const char* key) {
@@ -52,7 +52,7 @@ std::vector<std::string> listing(const std::string& dir) {
 }
 
 struct ScanTest : ::testing::Test {
-    MountTree tree;
+    Scratch tree;  // the mount directory
     void SetUp() override {
         videoExts = {"mp4", "mov", "mxf"};
         // Korea's zone as a rule, so no zone database is needed: UTC+9, no summer time.
@@ -82,19 +82,19 @@ TEST_F(ScanTest, finds_rsv_items_by_extension_down_to_level_seven) {
         {".hidden/C6.RSV", false},
         {"Y/PRIVATE/M4ROOT/CLIP/C7.RSV", true},
     };
-    for (const Row& r : rows) tree.file(r.rel, 1000, T0);
+    for (const Row& r : rows) tree.sparse(r.rel, 1000, T0);
     tree.folder("X/FOLDER.RSV");  // the type is not tested: a folder so named is listed too
 
     const Value result = scanStaged(tree);
     std::set<std::string> got;
     for (const std::string& p : field(result["rsvs"], "path")) got.insert(p);
-    for (const Row& r : rows) EXPECT_EQ(got.count(tree.path(r.rel)), r.found ? 1u : 0u) << r.rel;
-    EXPECT_EQ(got.count(tree.path("X/FOLDER.RSV")), 1u);
+    for (const Row& r : rows) EXPECT_EQ(got.count(tree / r.rel), r.found ? 1u : 0u) << r.rel;
+    EXPECT_EQ(got.count(tree / "X/FOLDER.RSV"), 1u);
     EXPECT_EQ(got.size(), 5u);
 
     for (const Value& rsv : result["rsvs"]) {
         const std::string path = rsv["path"];
-        EXPECT_EQ(rsv["vol"], path.substr(tree.dir().size() + 1, 1));
+        EXPECT_EQ(rsv["vol"], path.substr(tree.path().size() + 1, 1));
         EXPECT_EQ(rsv["name"], path.substr(path.rfind('/') + 1));
         EXPECT_EQ(rsv.size(), 7u);
         EXPECT_EQ(rsv["work_copy"], false);
@@ -103,7 +103,7 @@ TEST_F(ScanTest, finds_rsv_items_by_extension_down_to_level_seven) {
 }
 
 TEST_F(ScanTest, rsv_entry_carries_size_and_local_minute) {
-    tree.file("X/C1.RSV", 4'000'000'123, T0 + 59);  // sparse: nothing is written
+    tree.sparse("X/C1.RSV", 4'000'000'123, T0 + 59);  // sparse: nothing is written
     const Value rsv = scanStaged(tree)["rsvs"].at(0);
     EXPECT_EQ(rsv["size"], 4'000'000'123);
     EXPECT_EQ(rsv["mtime"], "260302 00:30");  // 15:30:59 UTC is 00:30 the next day in Seoul
@@ -111,31 +111,31 @@ TEST_F(ScanTest, rsv_entry_carries_size_and_local_minute) {
 
 TEST_F(ScanTest, reference_filter_keeps_big_video_files_only) {
     // Times around the RSV's make the expected order unambiguous.
-    tree.file("V/C0001.RSV", 1000, T0);
-    tree.file("V/C0002.MP4", 60'000'000, T0 + 100);
-    tree.file("V/C0001_fixed.MP4", 60'000'000, T0 + 1);     // an earlier repair
-    tree.file("V/C0003.mxf", 50'000'001, T0 - 50);
-    tree.file("V/C0004.MP4", 50'000'000, T0 + 2);           // not more than the minimum
-    tree.file("V/._C0002.MP4", 4096, T0 + 3);               // resource fork of another desktop
-    tree.file("V/C0005.avi", 60'000'000, T0 + 4);
-    tree.file("V/C0006.MP4_fixed", 60'000'000, T0 + 5);
-    tree.file("V/C0001_FIXED.MP4", 60'000'000, T0 - 200);   // the suffix test is case-sensitive
-    tree.file("V/C0007.MoV", 70'000'000, T0 + 300);
-    tree.file("V/.C0008.mp4", 70'000'000, T0 + 400);        // hidden entries are candidates too
-    tree.file("V/sub/C0009.MP4", 60'000'000, T0 + 6);       // another folder
+    tree.sparse("V/C0001.RSV", 1000, T0);
+    tree.sparse("V/C0002.MP4", 60'000'000, T0 + 100);
+    tree.sparse("V/C0001_fixed.MP4", 60'000'000, T0 + 1);     // an earlier repair
+    tree.sparse("V/C0003.mxf", 50'000'001, T0 - 50);
+    tree.sparse("V/C0004.MP4", 50'000'000, T0 + 2);           // not more than the minimum
+    tree.sparse("V/._C0002.MP4", 4096, T0 + 3);               // resource fork of another desktop
+    tree.sparse("V/C0005.avi", 60'000'000, T0 + 4);
+    tree.sparse("V/C0006.MP4_fixed", 60'000'000, T0 + 5);
+    tree.sparse("V/C0001_FIXED.MP4", 60'000'000, T0 - 200);   // the suffix test is case-sensitive
+    tree.sparse("V/C0007.MoV", 70'000'000, T0 + 300);
+    tree.sparse("V/.C0008.mp4", 70'000'000, T0 + 400);        // hidden entries are candidates too
+    tree.sparse("V/sub/C0009.MP4", 60'000'000, T0 + 6);       // another folder
     tree.link("V/C0010.MP4", "missing.MP4");                  // attributes unreadable
 
     const Value refs = scanStaged(tree)["rsvs"].at(0)["refs"];
     EXPECT_EQ(field(refs, "name"), (std::vector<std::string>{"C0003.mxf", "C0002.MP4", "C0001_FIXED.MP4",
                                                              "C0007.MoV", ".C0008.mp4"}))
         << refs.dump();
-    EXPECT_EQ(refs.at(0)["path"], tree.path("V/C0003.mxf"));
+    EXPECT_EQ(refs.at(0)["path"], (tree / "V/C0003.mxf"));
     EXPECT_EQ(refs.at(0)["size"], 50'000'001);
     EXPECT_EQ(refs.at(0).size(), 3u);
 }
 
 TEST_F(ScanTest, seven_candidates_give_the_five_closest_in_time) {
-    tree.file("V/C.RSV", 1000, T0, 900'000'000);
+    tree.sparse("V/C.RSV", 1000, T0, 900'000'000);
     // Created in an order unrelated to their distance from the RSV's T0 + 0.9 s.
     const std::pair<const char*, int64_t> made[] = {
         {"F.MP4", +70},  // 69.1 s
@@ -146,17 +146,17 @@ TEST_F(ScanTest, seven_candidates_give_the_five_closest_in_time) {
         {"C.MP4", +30},  // 29.1 s
         {"Z.MP4", 0},    // 0.9 s
     };
-    for (auto& [name, offset] : made) tree.file(std::string("V/") + name, 60'000'000, T0 + offset);
+    for (auto& [name, offset] : made) tree.sparse(std::string("V/") + name, 60'000'000, T0 + offset);
 
     const Value refs = scanStaged(tree)["rsvs"].at(0)["refs"];
     EXPECT_EQ(field(refs, "name"), (std::vector<std::string>{"A.MP4", "Z.MP4", "B.MP4", "C.MP4", "D.MP4"}));
 }
 
 TEST_F(ScanTest, rsvs_sharing_a_folder_get_their_own_order) {
-    tree.file("V/EARLY.RSV", 1000, T0);
-    tree.file("V/LATE.RSV", 1000, T0 + 10'000);
-    tree.file("V/NEAR_EARLY.MP4", 60'000'000, T0 + 60);
-    tree.file("V/NEAR_LATE.MP4", 60'000'000, T0 + 9'900);
+    tree.sparse("V/EARLY.RSV", 1000, T0);
+    tree.sparse("V/LATE.RSV", 1000, T0 + 10'000);
+    tree.sparse("V/NEAR_EARLY.MP4", 60'000'000, T0 + 60);
+    tree.sparse("V/NEAR_LATE.MP4", 60'000'000, T0 + 9'900);
     const Value rsvs = scanStaged(tree)["rsvs"];
     ASSERT_EQ(rsvs.size(), 2u);
     EXPECT_EQ(rsvs[0]["name"], "LATE.RSV");
@@ -170,15 +170,15 @@ TEST_F(ScanTest, rsvs_sort_newest_minute_first_keeping_discovery_order_within_a_
         const std::string vol = i % 2 ? "A" : "B";
         const std::string rel = vol + "/D" + std::to_string(i % 3) + "/C" + std::to_string(i) + ".RSV";
         // Every third file a minute later; the rest spread over seconds of one minute.
-        tree.file(rel, i, i % 3 == 0 ? T0 + 60 : T0 + i);
+        tree.sparse(rel, i, i % 3 == 0 ? T0 + 60 : T0 + i);
     }
     const Value rsvs = scanStaged(tree)["rsvs"];
     ASSERT_EQ(rsvs.size(), 24u);
 
     // Discovery order: volumes in listing order, each in walk order.
     std::vector<std::string> discovered;
-    for (const std::string& v : listing(tree.dir()))
-        for (const std::string& p : findRsvFiles(tree.path(v))) discovered.push_back(p);
+    for (const std::string& v : listing(tree.path()))
+        for (const std::string& p : findRsvFiles(tree / v)) discovered.push_back(p);
 
     std::vector<std::string> later, earlier;
     for (const std::string& p : discovered) {
@@ -193,7 +193,7 @@ TEST_F(ScanTest, rsvs_sort_newest_minute_first_keeping_discovery_order_within_a_
 }
 
 TEST_F(ScanTest, rsv_without_readable_attributes_is_listed_now_with_size_zero) {
-    tree.file("V/OLD.RSV", 10, T0);
+    tree.sparse("V/OLD.RSV", 10, T0);
     tree.link("V/GONE.RSV", "nowhere");  // like a file that vanished mid-scan
     char before[32], after[32];
     auto text = [](char* out) {
@@ -231,7 +231,7 @@ TEST_F(ScanTest, volumes_report_whole_gigabytes_and_the_space_rule) {
         for (const Row& r : rows) {
             ASSERT_EQ(byId.count(r.volume), 1u) << r.volume;
             const Value& v = byId[r.volume];
-            EXPECT_EQ(v["root"], tree.path(r.volume)) << r.volume;
+            EXPECT_EQ(v["root"], (tree / r.volume)) << r.volume;
             EXPECT_EQ(v["free_gb"], r.gb) << r.volume;
             EXPECT_EQ(v["enough"], r.enough) << r.volume;
             EXPECT_EQ(v["free_bytes"], r.free) << r.volume;
@@ -239,19 +239,20 @@ TEST_F(ScanTest, volumes_report_whole_gigabytes_and_the_space_rule) {
         }
     };
     // No RSV anywhere: the bound is 10,000,000,000.
-    run({{"N1", 10'000'000'001, 10, true},
-         {"N2", 10'000'000'000, 10, false},
+    // Free space equal to the need is enough, as in the recover admission.
+    run({{"N1", 9'999'999'999, 9, false},
+         {"N2", 10'000'000'000, 10, true},
          {"N3", 999'999'999, 0, false},
          {"N4", 120'900'000'000, 120, true},
          {"N5", 0, 0, false}},  // free space unknown
         {});
 
     // A 4,000,000,000-byte RSV on one card judges every volume.
-    tree.file("CARD/C1.RSV", 4'000'000'000, T0);
-    tree.file("CARD/sub/C2.RSV", 1'000, T0);
+    tree.sparse("CARD/C1.RSV", 4'000'000'000, T0);
+    tree.sparse("CARD/sub/C2.RSV", 1'000, T0);
     run({{"CARD", 500'000'000'000, 500, true},
-         {"N1", 18'000'000'000, 18, false},
-         {"N2", 18'000'000'001, 18, true}},
+         {"N1", 17'999'999'999, 17, false},
+         {"N2", 18'000'000'000, 18, true}},
         {});
 }
 
@@ -264,7 +265,7 @@ TEST_F(ScanTest, volumes_sort_by_whole_gigabytes_keeping_listing_order) {
         staged.free[name] = (i % 3 == 0 ? 7'000'000'000 : 5'000'000'000) + int64_t{i} * 10'000'000;
     }
     std::vector<std::string> sevens, fives;
-    for (const std::string& name : listing(tree.dir()))
+    for (const std::string& name : listing(tree.path()))
         (staged.free[name] >= 7'000'000'000 ? sevens : fives).push_back(name);
     std::vector<std::string> expected = sevens;
     expected.insert(expected.end(), fives.begin(), fives.end());
@@ -287,17 +288,17 @@ TEST_F(ScanTest, rsvs_directly_in_a_work_folder_under_a_volume_root_are_work_cop
         {"SSD/RSV복구_2412061/C0008.RSV", false},
         {"SSD/rsv복구_241206/C0009.RSV", false},
     };
-    for (const Row& r : rows) tree.file(r.rel, 1000, T0);
+    for (const Row& r : rows) tree.sparse(r.rel, 1000, T0);
     std::map<std::string, bool> got;
     const Value result = scanStaged(tree);
     for (const Value& rsv : result["rsvs"]) got[rsv["path"].get<std::string>()] = rsv["work_copy"].get<bool>();
     ASSERT_EQ(got.size(), std::size(rows));
-    for (const Row& r : rows) EXPECT_EQ(got[tree.path(r.rel)], r.copy) << r.rel;
+    for (const Row& r : rows) EXPECT_EQ(got[tree / r.rel], r.copy) << r.rel;
 }
 
 TEST_F(ScanTest, read_only_card_lists_its_rsvs_but_is_no_work_volume) {
-    tree.file("LOCKED/C1.RSV", 100, T0);
-    tree.file("OPEN/C2.RSV", 100, T0);
+    tree.sparse("LOCKED/C1.RSV", 100, T0);
+    tree.sparse("OPEN/C2.RSV", 100, T0);
     Staged staged;
     staged.readOnly = {"LOCKED"};
     const Value result = scanStaged(tree, staged);
@@ -306,10 +307,10 @@ TEST_F(ScanTest, read_only_card_lists_its_rsvs_but_is_no_work_volume) {
 }
 
 TEST_F(ScanTest, only_folders_of_the_mount_directory_are_volumes) {
-    tree.file("stray.RSV", 100, T0);  // a file, not a volume
+    tree.sparse("stray.RSV", 100, T0);  // a file, not a volume
     tree.folder("REAL");
-    tree.link("LINKED", tree.path("REAL"));       // a link to a mounted folder is followed
-    tree.link("DANGLING", tree.path("nothing"));
+    tree.link("LINKED", (tree / "REAL"));       // a link to a mounted folder is followed
+    tree.link("DANGLING", (tree / "nothing"));
     const Value volumes = scanStaged(tree)["volumes"];
     std::vector<std::string> ids = field(volumes, "id");
     std::sort(ids.begin(), ids.end());
@@ -321,21 +322,21 @@ TEST_F(ScanTest, missing_or_unusable_mount_directory_gives_two_empty_lists) {
     auto empty = [](const std::string& dir) {
         return Value{{"rsvs", Value::array()}, {"volumes", Value::array()}, {"mount_dir", dir}};
     };
-    tree.file("file", 10);
-    for (const std::string& dir : {tree.path("absent"), tree.path("file"), std::string()})
+    tree.sparse("file", 10);
+    for (const std::string& dir : {(tree / "absent"), (tree / "file"), std::string()})
         EXPECT_EQ(scanRSV(dir, systemVolumeQueries()), empty(dir)) << dir;
-    EXPECT_EQ(scanRSV(tree.dir(), systemVolumeQueries()), empty(tree.dir()));  // holds nothing but a file
+    EXPECT_EQ(scanRSV(tree.path(), systemVolumeQueries()), empty(tree.path()));  // holds nothing but a file
 }
 
 TEST_F(ScanTest, trailing_slash_of_the_mount_directory_does_not_double) {
-    tree.file("V/C1.RSV", 10, T0);
-    const Value result = scanRSV(tree.dir() + "//", systemVolumeQueries());
-    EXPECT_EQ(result["rsvs"].at(0)["path"], tree.path("V/C1.RSV"));
-    EXPECT_EQ(result["volumes"].at(0)["root"], tree.path("V"));
+    tree.sparse("V/C1.RSV", 10, T0);
+    const Value result = scanRSV(tree.path() + "//", systemVolumeQueries());
+    EXPECT_EQ(result["rsvs"].at(0)["path"], (tree / "V/C1.RSV"));
+    EXPECT_EQ(result["volumes"].at(0)["root"], (tree / "V"));
 }
 
 TEST_F(ScanTest, links_never_lead_the_walk_into_a_loop) {
-    tree.file("V/a/C1.RSV", 10, T0);
+    tree.sparse("V/a/C1.RSV", 10, T0);
     tree.link("V/a/up", "..");
     tree.link("V/a/self", ".");
     tree.link("V/b", "a");
@@ -343,17 +344,17 @@ TEST_F(ScanTest, links_never_lead_the_walk_into_a_loop) {
     tree.link("V/a/LINK.RSV", "C1.RSV");  // a link named like an RSV is an item like any other
     std::vector<std::string> paths = field(scanStaged(tree)["rsvs"], "path");
     std::sort(paths.begin(), paths.end());
-    EXPECT_EQ(paths, (std::vector<std::string>{tree.path("V/a/C1.RSV"), tree.path("V/a/LINK.RSV")}));
+    EXPECT_EQ(paths, (std::vector<std::string>{(tree / "V/a/C1.RSV"), (tree / "V/a/LINK.RSV")}));
 }
 
 TEST_F(ScanTest, names_that_are_not_utf8_are_left_out_without_spoiling_the_answer) {
-    tree.file("V/DCIM/GOOD.RSV", 10, T0);
-    tree.file("V/DCIM/BIG.MP4", 60'000'000, T0);
-    tree.file("V/DCIM/\xff\xfe.MP4", 60'000'000, T0);
-    tree.file("V/DCIM/BAD\xc3.RSV", 5'000'000'000, T0);
-    tree.file("V/\xed\xa0\x80/IN.RSV", 10, T0);  // an encoded surrogate
-    tree.file("\xc0\xaf/OUT.RSV", 10, T0);      // an overlong "/"
-    tree.file("V/DCIM/\xea\xb0\x80.RSV", 10, T0 + 60);  // Hangul is fine
+    tree.sparse("V/DCIM/GOOD.RSV", 10, T0);
+    tree.sparse("V/DCIM/BIG.MP4", 60'000'000, T0);
+    tree.sparse("V/DCIM/\xff\xfe.MP4", 60'000'000, T0);
+    tree.sparse("V/DCIM/BAD\xc3.RSV", 5'000'000'000, T0);
+    tree.sparse("V/\xed\xa0\x80/IN.RSV", 10, T0);  // an encoded surrogate
+    tree.sparse("\xc0\xaf/OUT.RSV", 10, T0);      // an overlong "/"
+    tree.sparse("V/DCIM/\xea\xb0\x80.RSV", 10, T0 + 60);  // Hangul is fine
 
     const Value result = scanStaged(tree, Staged{{}, {{"V", 15'000'000'000}}});
     EXPECT_NE(jsonString(result), "{}");
@@ -365,8 +366,8 @@ TEST_F(ScanTest, names_that_are_not_utf8_are_left_out_without_spoiling_the_answe
 
 TEST_F(ScanTest, unreadable_folders_are_passed_over) {
     if (geteuid() == 0) GTEST_SKIP() << "root reads every folder";
-    tree.file("V/locked/C1.RSV", 10, T0);
-    tree.file("V/open/C2.RSV", 10, T0);
-    chmod(tree.path("V/locked").c_str(), 0);
+    tree.sparse("V/locked/C1.RSV", 10, T0);
+    tree.sparse("V/open/C2.RSV", 10, T0);
+    chmod((tree / "V/locked").c_str(), 0);
     EXPECT_EQ(field(scanStaged(tree)["rsvs"], "name"), std::vector<std::string>{"C2.RSV"});
 }

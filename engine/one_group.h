@@ -3,14 +3,15 @@
 // next group's rtmd header. It reads only headers through a ByteSource and
 // never loads a group's media into memory.
 //
-// tryGroup() is a pure step: "a group at offset X → its samples, or why not".
-// The repair loop decides what to do with failures (today: stop; later:
-// resynchronise with findGroupStart()). Thread: one thread per walker.
+// readOneGroup() is a pure step: "a group at offset X → its samples, or why not".
+// The walk (resync_walk.h) decides what to do with failures: it skips the
+// damage and resynchronises with findGroupStart(). Thread: one thread per walker.
 // Errors: I/O errors from the source propagate as EngineError(Io).
 #pragma once
 
 #include "byte_source.h"
 #include "nal.h"
+#include "param_sets.h"
 #include "reference.h"
 
 #include <optional>
@@ -87,7 +88,7 @@ public:
     GroupWalker(const ByteSource& src, StreamLayout layout, const ParameterSets& ps)
         : src_(src), layout_(std::move(layout)), ps_(ps) {}
 
-    GroupResult tryGroup(int64_t offset, const WalkClock& clock) const;
+    GroupResult readOneGroup(int64_t offset, const WalkClock& clock) const;
     // Both rtmd markers at offset (a partial header at end-of-file counts if
     // what is there matches).
     bool rtmdAt(int64_t offset, bool allowPartial = false) const;
@@ -110,7 +111,17 @@ public:
 
 private:
     struct Nal;
+    struct PictureRead;
     Nal readNal(int64_t at) const;
+    // The steps of readOneGroup: the NAL units of one picture after its
+    // delimiter (the last picture also tries to close the group there); the
+    // verdict when a picture ends neither at a delimiter nor at a confirmed
+    // group end (cut or damage); and the group's kept end once it has one.
+    PictureRead readPicture(int64_t from, FrameInfo& f, bool last, const std::vector<int64_t>& audioFrames,
+                            bool* atEnd) const;
+    GroupResult endAtOpenPicture(GroupResult& g, FrameInfo& f, int64_t pos, int64_t i, bool last,
+                                 const PictureRead& r, const std::vector<int64_t>& audioFrames) const;
+    GroupResult finishGroup(GroupResult& g, GroupResult::Status s, std::string why, int64_t at) const;
     std::optional<int64_t> closesAt(int64_t p, const std::vector<int64_t>& audioFrames,
                                     std::vector<int64_t>* used, bool* atEnd) const;
     bool zeroTail(int64_t from) const;

@@ -10,24 +10,14 @@
 // does not match the reference); I/O errors propagate from the source.
 #pragma once
 
-#include "repair.h"
-#include "walker.h"
+#include "group_sink.h"
+#include "reporter.h"
+#include "one_group.h"
 
 #include <cstdint>
 #include <string>
 
 namespace tv {
-
-// Receives accepted groups (the Assembly in a repair).
-class GroupSink {
-public:
-    virtual ~GroupSink() = default;
-    virtual void add(const GroupResult& group) = 0;
-    // The next group does not follow the previous one: bytes were skipped.
-    virtual void markDiscontinuity() = 0;
-    virtual WalkClock clock() const = 0;
-    virtual size_t groups() const = 0;
-};
 
 // Counts skipped ranges and words the log lines about them.
 class DamageLog {
@@ -55,7 +45,7 @@ struct WalkSummary {
 // for a good group when the very first one fails (a mismatched reference
 // never verifies anything; scanning a whole card image to prove it would take
 // long).
-WalkSummary walkGroups(const ByteSource& src, GroupWalker& walker, GroupSink& sink, int64_t start,
+WalkSummary walkResynchronising(const ByteSource& src, GroupWalker& walker, GroupSink& sink, int64_t start,
                        Reporter& rep, bool verbose, int64_t firstWindow = 64LL << 20);
 
 }  // namespace tv

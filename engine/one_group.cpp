@@ -1,4 +1,6 @@
-#include "walker.h"
+#include "one_group.h"
+
+#include "box.h"
 
 #include "bytes.h"
 
@@ -99,12 +101,10 @@ bool GroupWalker::zeroTail(int64_t from) const {
 bool GroupWalker::indexFollows(int64_t at) const {
     // A finished file given as the RSV: its media data ends where the movie
     // header (or metadata after it) begins.
-    uint8_t h[8];
-    if (!src_.readExact(at, h, 8)) return false;
-    uint32_t type = be32(h + 4);
-    uint32_t size = be32(h);
-    return (type == fourcc("moov") || type == fourcc("meta") || type == fourcc("free")) &&
-           size >= 8 && int64_t(size) <= src_.size() - at;
+    const auto h = peekBoxHeader(src_, at);
+    if (!h) return false;
+    return (h->type == fourcc("moov") || h->type == fourcc("meta") || h->type == fourcc("free")) &&
+           h->size32 >= 8 && int64_t(h->size32) <= src_.size() - at;
 }
 
 std::optional<int64_t> GroupWalker::closesAt(int64_t p, const std::vector<int64_t>& audioFrames,
@@ -141,35 +141,170 @@ std::optional<int64_t> GroupWalker::closesAt(int64_t p, const std::vector<int64_
     return std::nullopt;
 }
 
-GroupResult GroupWalker::tryGroup(int64_t start, const WalkClock& clock) const {
+// What reading one picture's NAL units after its delimiter found.
+struct GroupWalker::PictureRead {
+    int64_t end = 0;                                 // after the last NAL unit taken in
+    std::vector<std::pair<int64_t, int>> boundaries; // (offset after a NAL, slices so far)
+    bool closed = false;          // the last picture ends where the group's audio confirms its end
+    bool nextAud = false;         // another picture's delimiter follows
+    bool pictureFollows = false;  // the read stopped at another picture's NAL unit
+    Nal::State stop = Nal::State::Ok;
+    std::vector<int64_t> usedAudio;  // closed: the audio sample frames per track
+    int64_t groupEnd = 0;            // closed: where the next group starts
+};
+
+GroupResult GroupWalker::finishGroup(GroupResult& g, GroupResult::Status s, std::string why, int64_t at) const {
+    g.status = s;
+    g.reason = std::move(why);
+    g.end = at;
+    g.keptEnd = g.start + int64_t(g.frames.size()) * layout_.rtmdSize;
+    for (const auto& f : g.frames) g.keptEnd = std::max(g.keptEnd, f.offset + f.size);
+    for (const auto& a : g.audio)
+        g.keptEnd = std::max(g.keptEnd, a.offset + a.frames * layout_.audio[a.track].bytesPerFrame);
+    return g;
+}
+
+namespace {
+std::string at(int64_t o) { return " at offset " + std::to_string(o); }
+}  // namespace
+
+GroupWalker::PictureRead GroupWalker::readPicture(int64_t from, FrameInfo& f, bool last,
+                                                  const std::vector<int64_t>& audioFrames, bool* atEnd) const {
+    const VideoCodec codec = layout_.codec;
+    PictureRead r;
+    int64_t p = from;
+    int64_t lastAddress = -1;
+    while (true) {
+        if (last && f.slices > 0) {
+            if (auto q = closesAt(p, audioFrames, &r.usedAudio, atEnd)) {
+                r.closed = true;
+                r.groupEnd = *q;
+                break;
+            }
+        }
+        Nal nal = readNal(p);
+        if (nal.state != Nal::State::Ok) {
+            r.stop = nal.state;
+            break;
+        }
+        if (isAud(codec, nal.header.type)) {
+            if (!last) r.nextAud = true;
+            else r.stop = Nal::State::Invalid;  // more pictures than rtmd samples
+            r.pictureFollows = true;
+            break;
+        }
+        if (isSlice(codec, nal.header.type)) {
+            auto st = ps_.parseSliceStart(nal.head.data(), nal.head.size());
+            bool fits = st && (f.slices == 0 ? st->firstInPicture
+                                             : !st->firstInPicture && int64_t(st->address) > lastAddress);
+            if (!fits) {
+                r.stop = Nal::State::Invalid;
+                r.pictureFollows = st.has_value();
+                break;
+            }
+            if (f.slices == 0) f.slice = ps_.parseSlice(nal.head.data(), nal.head.size());
+            lastAddress = st->address;
+            ++f.slices;
+            if (isRandomAccess(codec, nal.header.type)) f.key = true;
+        } else if (codec == VideoCodec::H264 && nal.header.type == 6 &&
+                   hasRecoveryPoint(nal.head.data(), nal.head.size())) {
+            f.key = true;
+        }
+        p = nal.end;
+        r.boundaries.emplace_back(p, f.slices);
+    }
+    r.end = p;
+    return r;
+}
+
+GroupResult GroupWalker::endAtOpenPicture(GroupResult& g, FrameInfo& f, int64_t pos, int64_t i, bool last,
+                                          const PictureRead& r, const std::vector<int64_t>& audioFrames) const {
+    using S = GroupResult::Status;
+    const int64_t size = src_.size();
+    const int64_t p = r.end;
+    // Slices per picture, learned from earlier groups or else from this
+    // group's complete pictures: judges the last picture before a cut.
+    auto expectedSlices = [&]() -> int {
+        if (slicesPerPicture_ > 0) return slicesPerPicture_;
+        if (slicesVary_ || g.frames.empty()) return 0;
+        int c = g.frames.front().slices;
+        for (const auto& fr : g.frames)
+            if (fr.slices != c) return 0;
+        return c;
+    };
+    const bool nearEnd = r.stop == Nal::State::Eof || r.stop == Nal::State::Truncated ||
+                         r.stop == Nal::State::Beyond;
+    const int expected = expectedSlices();
+    std::optional<int64_t> frameEnd;
+    if (expected > 0)
+        for (const auto& [b, slices] : r.boundaries)
+            if (slices == expected) {
+                frameEnd = b;
+                break;
+            }
+    if (!last) {
+        if (!nearEnd) return finishGroup(g, S::Failed, "invalid NAL unit" + at(p), p);
+        if (frameEnd) {
+            f.size = uint32_t(*frameEnd - pos);
+            g.frames.push_back(f);
+        }
+        return finishGroup(g, S::Cut, "cut inside frame " + std::to_string(i + (frameEnd ? 1 : 0)), p);
+    }
+    if (frameEnd) {
+        int64_t need = *frameEnd;
+        for (size_t t = 0; t < audioFrames.size(); ++t)
+            need += audioFrames[t] * layout_.audio[t].bytesPerFrame;
+        // A picture right after the last one means the rtmd run was read
+        // from its middle: not a whole group.
+        if (need <= size && r.pictureFollows)
+            return finishGroup(g, S::Failed, "more pictures than rtmd samples" + at(*frameEnd), *frameEnd);
+        if (need <= size) {
+            f.size = uint32_t(*frameEnd - pos);
+            g.frames.push_back(f);
+            int64_t q = *frameEnd;
+            for (size_t t = 0; t < audioFrames.size(); ++t) {
+                if (audioFrames[t] > 0) g.audio.push_back({t, q, audioFrames[t]});
+                q += audioFrames[t] * layout_.audio[t].bytesPerFrame;
+            }
+            g.endUnconfirmed = true;
+            return finishGroup(g, S::Failed, "the group does not end where its audio says (no rtmd header" +
+                                                 at(need) + ")", need);
+        }
+        f.size = uint32_t(*frameEnd - pos);
+        g.frames.push_back(f);
+        // Cut inside the audio: keep the whole sample frames that are there.
+        int64_t q = *frameEnd;
+        for (size_t t = 0; t < audioFrames.size() && q < size; ++t) {
+            int64_t have = std::min(audioFrames[t], (size - q) / layout_.audio[t].bytesPerFrame);
+            if (have > 0) g.audio.push_back({t, q, have});
+            q += audioFrames[t] * layout_.audio[t].bytesPerFrame;
+        }
+        g.audioPartial = true;
+        return finishGroup(g, S::Cut, "cut inside the audio", size);
+    }
+    if (!nearEnd) return finishGroup(g, S::Failed, "invalid NAL unit" + at(p), p);
+    return finishGroup(g, S::Cut, "cut inside frame " + std::to_string(i), p);
+}
+
+GroupResult GroupWalker::readOneGroup(int64_t start, const WalkClock& clock) const {
     GroupResult g;
     g.start = g.rtmdOffset = g.end = g.keptEnd = start;
     const int64_t size = src_.size();
     const VideoCodec codec = layout_.codec;
-    auto finish = [&](GroupResult::Status s, std::string why, int64_t at) {
-        g.status = s;
-        g.reason = std::move(why);
-        g.end = at;
-        g.keptEnd = start + int64_t(g.frames.size()) * layout_.rtmdSize;
-        for (const auto& f : g.frames) g.keptEnd = std::max(g.keptEnd, f.offset + f.size);
-        for (const auto& a : g.audio)
-            g.keptEnd = std::max(g.keptEnd, a.offset + a.frames * layout_.audio[a.track].bytesPerFrame);
-        return g;
-    };
-    auto at = [](int64_t o) { return " at offset " + std::to_string(o); };
     using S = GroupResult::Status;
 
+    // The rtmd run: one sample per picture of the group.
     int64_t pos = start, count = 0;
     while (pos < size && rtmdAt(pos, true)) {
-        if (pos + layout_.rtmdSize > size) return finish(S::Cut, "cut inside the rtmd samples", pos);
+        if (pos + layout_.rtmdSize > size) return finishGroup(g, S::Cut, "cut inside the rtmd samples", pos);
         ++count;
         pos += layout_.rtmdSize;
     }
     if (count == 0) {
-        if (start >= size) return finish(S::Cut, "end of file", start);
-        return finish(S::Failed, "no rtmd sample header" + at(start), start);
+        if (start >= size) return finishGroup(g, S::Cut, "end of file", start);
+        return finishGroup(g, S::Failed, "no rtmd sample header" + at(start), start);
     }
-    if (pos >= size) return finish(S::Cut, "cut after the rtmd samples", pos);
+    if (pos >= size) return finishGroup(g, S::Cut, "cut after the rtmd samples", pos);
 
     std::vector<int64_t> audioFrames;
     for (size_t t = 0; t < layout_.audio.size(); ++t)
@@ -177,147 +312,41 @@ GroupResult GroupWalker::tryGroup(int64_t start, const WalkClock& clock) const {
             t, clock.framesBefore, count,
             t < clock.audioBefore.size() ? clock.audioBefore[t] : 0));
 
-    // Slices per picture, learned from earlier groups or else from this
-    // group's complete pictures: judges the last picture before a cut.
-    auto expectedSlices = [&]() -> int {
-        if (slicesPerPicture_ > 0) return slicesPerPicture_;
-        if (slicesVary_ || g.frames.empty()) return 0;
-        int c = g.frames.front().slices;
-        for (const auto& f : g.frames)
-            if (f.slices != c) return 0;
-        return c;
-    };
-
+    // The pictures, each from its delimiter; the last one closes the group.
     for (int64_t i = 0; i < count; ++i) {
         const bool last = i == count - 1;
         Nal aud = readNal(pos);
         if (aud.state == Nal::State::Eof || aud.state == Nal::State::Truncated ||
             aud.state == Nal::State::Beyond)
-            return finish(S::Cut, "cut at the start of frame " + std::to_string(i), pos);
+            return finishGroup(g, S::Cut, "cut at the start of frame " + std::to_string(i), pos);
         if (aud.state == Nal::State::Invalid || !isAud(codec, aud.header.type))
-            return finish(S::Failed, "no access unit delimiter for frame " + std::to_string(i) + at(pos),
-                          pos);
+            return finishGroup(g, S::Failed,
+                               "no access unit delimiter for frame " + std::to_string(i) + at(pos), pos);
         FrameInfo f;
         f.offset = pos;
-        int64_t p = aud.end;
-        std::vector<std::pair<int64_t, int>> boundaries;  // (offset after a NAL, slices so far)
-        int64_t lastAddress = -1;
-        bool closed = false, nextAud = false;
-        bool pictureFollows = false;  // the walk stopped at another picture's NAL unit
-        Nal::State stop = Nal::State::Ok;
-        std::vector<int64_t> usedAudio;
-        int64_t groupEnd = 0;
-        while (true) {
-            if (last && f.slices > 0) {
-                if (auto q = closesAt(p, audioFrames, &usedAudio, &g.atEnd)) {
-                    closed = true;
-                    groupEnd = *q;
-                    break;
-                }
-            }
-            Nal nal = readNal(p);
-            if (nal.state != Nal::State::Ok) {
-                stop = nal.state;
-                break;
-            }
-            if (isAud(codec, nal.header.type)) {
-                if (!last) nextAud = true;
-                else stop = Nal::State::Invalid;  // more pictures than rtmd samples
-                pictureFollows = true;
-                break;
-            }
-            if (isSlice(codec, nal.header.type)) {
-                auto st = ps_.parseSliceStart(nal.head.data(), nal.head.size());
-                bool fits = st && (f.slices == 0 ? st->firstInPicture
-                                                 : !st->firstInPicture && int64_t(st->address) > lastAddress);
-                if (!fits) {
-                    stop = Nal::State::Invalid;
-                    pictureFollows = st.has_value();
-                    break;
-                }
-                if (f.slices == 0) f.slice = ps_.parseSlice(nal.head.data(), nal.head.size());
-                lastAddress = st->address;
-                ++f.slices;
-                if (isRandomAccess(codec, nal.header.type)) f.key = true;
-            } else if (codec == VideoCodec::H264 && nal.header.type == 6 &&
-                       hasRecoveryPoint(nal.head.data(), nal.head.size())) {
-                f.key = true;
-            }
-            p = nal.end;
-            boundaries.emplace_back(p, f.slices);
-        }
+        const PictureRead r = readPicture(aud.end, f, last, audioFrames, &g.atEnd);
 
-        if (nextAud || closed) {
+        if (r.nextAud || r.closed) {
             if (f.slices == 0)
-                return finish(S::Failed, "frame " + std::to_string(i) + " has no slice" + at(pos), pos);
-            f.size = uint32_t(p - pos);
+                return finishGroup(g, S::Failed, "frame " + std::to_string(i) + " has no slice" + at(pos), pos);
+            f.size = uint32_t(r.end - pos);
             g.frames.push_back(f);
-            pos = p;
-            if (!closed) continue;
-            int64_t q = p;
-            for (size_t t = 0; t < usedAudio.size(); ++t) {
-                g.audio.push_back({t, q, usedAudio[t]});
-                q += usedAudio[t] * layout_.audio[t].bytesPerFrame;
+            pos = r.end;
+            if (!r.closed) continue;
+            // The group end: the audio chunks after the last picture.
+            int64_t q = r.end;
+            for (size_t t = 0; t < r.usedAudio.size(); ++t) {
+                g.audio.push_back({t, q, r.usedAudio[t]});
+                q += r.usedAudio[t] * layout_.audio[t].bytesPerFrame;
             }
-            return finish(S::Complete, "", groupEnd);
+            return finishGroup(g, S::Complete, "", r.groupEnd);
         }
 
         // The picture did not end at a delimiter or a confirmed group end:
         // either the file is cut here or the stream is damaged.
-        const bool nearEnd = stop == Nal::State::Eof || stop == Nal::State::Truncated ||
-                             stop == Nal::State::Beyond;
-        const int expected = expectedSlices();
-        std::optional<int64_t> frameEnd;
-        if (expected > 0)
-            for (const auto& [b, slices] : boundaries)
-                if (slices == expected) {
-                    frameEnd = b;
-                    break;
-                }
-        if (!last) {
-            if (!nearEnd) return finish(S::Failed, "invalid NAL unit" + at(p), p);
-            if (frameEnd) {
-                f.size = uint32_t(*frameEnd - pos);
-                g.frames.push_back(f);
-            }
-            return finish(S::Cut, "cut inside frame " + std::to_string(i + (frameEnd ? 1 : 0)), p);
-        }
-        if (frameEnd) {
-            int64_t need = *frameEnd;
-            for (size_t t = 0; t < audioFrames.size(); ++t)
-                need += audioFrames[t] * layout_.audio[t].bytesPerFrame;
-            // A picture right after the last one means the rtmd run was read
-            // from its middle: not a whole group.
-            if (need <= size && pictureFollows)
-                return finish(S::Failed, "more pictures than rtmd samples" + at(*frameEnd), *frameEnd);
-            if (need <= size) {
-                f.size = uint32_t(*frameEnd - pos);
-                g.frames.push_back(f);
-                int64_t q = *frameEnd;
-                for (size_t t = 0; t < audioFrames.size(); ++t) {
-                    if (audioFrames[t] > 0) g.audio.push_back({t, q, audioFrames[t]});
-                    q += audioFrames[t] * layout_.audio[t].bytesPerFrame;
-                }
-                g.endUnconfirmed = true;
-                return finish(S::Failed, "the group does not end where its audio says (no rtmd header" +
-                                             at(need) + ")", need);
-            }
-            f.size = uint32_t(*frameEnd - pos);
-            g.frames.push_back(f);
-            // Cut inside the audio: keep the whole sample frames that are there.
-            int64_t q = *frameEnd;
-            for (size_t t = 0; t < audioFrames.size() && q < size; ++t) {
-                int64_t have = std::min(audioFrames[t], (size - q) / layout_.audio[t].bytesPerFrame);
-                if (have > 0) g.audio.push_back({t, q, have});
-                q += audioFrames[t] * layout_.audio[t].bytesPerFrame;
-            }
-            g.audioPartial = true;
-            return finish(S::Cut, "cut inside the audio", size);
-        }
-        if (!nearEnd) return finish(S::Failed, "invalid NAL unit" + at(p), p);
-        return finish(S::Cut, "cut inside frame " + std::to_string(i), p);
+        return endAtOpenPicture(g, f, pos, i, last, r, audioFrames);
     }
-    return finish(S::Failed, "internal: walk ended without a verdict", pos);
+    return finishGroup(g, S::Failed, "internal: walk ended without a verdict", pos);
 }
 
 std::optional<int64_t> GroupWalker::findGroupStart(int64_t from, int64_t limit, const WalkClock& clock,
@@ -336,7 +365,7 @@ std::optional<int64_t> GroupWalker::findGroupStart(int64_t from, int64_t limit, 
             // samples if the file is cut within it.
             if (layout_.rtmdSize > 0 && off >= int64_t(layout_.rtmdSize) && rtmdAt(off - layout_.rtmdSize))
                 continue;
-            GroupResult g = tryGroup(off, clock);
+            GroupResult g = readOneGroup(off, clock);
             if (g.status != GroupResult::Status::Failed || (acceptUnconfirmed && g.endUnconfirmed))
                 return off;
         }

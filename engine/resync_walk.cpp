@@ -1,4 +1,4 @@
-#include "walk.h"
+#include "resync_walk.h"
 
 #include "errors.h"
 
@@ -30,7 +30,7 @@ std::string DamageLog::totals() const {
            groupDigits(bytes_) + " bytes in all";
 }
 
-WalkSummary walkGroups(const ByteSource& src, GroupWalker& walker, GroupSink& sink, int64_t start,
+WalkSummary walkResynchronising(const ByteSource& src, GroupWalker& walker, GroupSink& sink, int64_t start,
                        Reporter& rep, bool verbose, int64_t firstWindow) {
     using Status = GroupResult::Status;
     const int64_t size = src.size();
@@ -68,7 +68,7 @@ WalkSummary walkGroups(const ByteSource& src, GroupWalker& walker, GroupSink& si
     };
 
     while (true) {
-        GroupResult g = walker.tryGroup(pos, sink.clock());
+        GroupResult g = walker.readOneGroup(pos, sink.clock());
         if (g.status == Status::Failed && g.endUnconfirmed && !pending &&
             (confirmed > 0 || sink.groups() == 0) && walker.picturesClean(g)) {
             // A whole group followed by damage (or by trailing bytes): keep

@@ -1,0 +1,5 @@
+#include "job/job_error.h"
+
+#include <cstring>
+
+JobError JobError::system(int errnum) { return JobError("system", errnum, std::strerror(errnum)); }
