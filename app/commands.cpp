@@ -1,5 +1,6 @@
 #include "app/commands.h"
 
+#include "job/cancel_request.h"
 #include "job/recover_request.h"
 #include "media/probe.h"
 #include "scan/scan.h"
@@ -19,4 +20,5 @@ void installCommands(Bridge& bridge) {
     bridge.setHandler("probe", handleProbeRequest);
     bridge.setHandler("recover", handleRecoverRequest);
     bridge.setHandler("pick", refusePick);
+    bridge.setHandler("cancel", handleCancelRequest);
 }

@@ -53,7 +53,13 @@ void handleRecoverRequest(Bridge& bridge, int64_t call, const Value& args) {
     const std::string* rsv = stringArg(args, "rsv");
     const std::string* ref = stringArg(args, "ref");
     const std::string* vol = stringArg(args, "vol");
-    if (!rsv || !ref || !vol || !exists(*rsv) || !exists(*ref)) {
+    // An empty "ref" asks for a recovery without a reference, optionally
+    // lent the settings of a "donor" clip; a reference or donor that is
+    // named must exist.
+    const std::string* donorArg = stringArg(args, "donor");
+    const std::string donor = ref && ref->empty() && donorArg ? *donorArg : "";
+    if (!rsv || !ref || !vol || !exists(*rsv) || (!ref->empty() && !exists(*ref)) ||
+        (!donor.empty() && !exists(donor))) {
         bridge.reply(call, Value{{"error", kCheckPaths}});
         return;
     }
@@ -77,6 +83,7 @@ void handleRecoverRequest(Bridge& bridge, int64_t call, const Value& args) {
 
     auto job = std::make_shared<Job>(newJobId(), bridge.shared_from_this());
     job->source = source;
+    job->donor = donor;
     bridge.jobs[job->id] = job;
     bridge.reply(call, Value{{"id", job->id}});
     runInBackground([job, rsv = *rsv, ref = *ref, vol = *vol] { runJob(*job, rsv, ref, vol); });

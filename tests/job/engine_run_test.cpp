@@ -106,3 +106,42 @@ TEST_F(EngineRunTest, a_process_left_holding_the_pipe_does_not_keep_the_run_wait
 }
 
 }  // namespace
+
+namespace {
+
+TEST_F(EngineRunTest, without_a_reference_the_engine_is_told_so_and_its_lines_and_pace_reach_the_state) {
+    // Prints over its own progress figures with carriage returns, takes a
+    // moment between two of them, and ends on an error line with no newline.
+    installEngine(resources,
+                  "#!/bin/sh\nprintf '%s\\n' \"$@\" > \"$(dirname \"$0\")/args\"\n"
+                  "printf 'Info: rebuilding parameter sets\\n5%%\\r'\nsleep 1.2\nprintf '40%%\\r'\n"
+                  "printf 'Info: flat scaling matrices: no reference or donor supplied them\\n'\n"
+                  "printf 'Error: a reference clip is needed'\nexit 13\n");
+    struct Row {
+        std::string donor;
+        std::string args;
+    };
+    const Row rows[] = {
+        {"", "-n\n-rsv-ben\n-noref\n-dst\n" + out + "\n" + rsv + "\n"},
+        {dir / "donor.MP4", "-n\n-rsv-ben\n-noref\n-donor\n" + dir / "donor.MP4" + "\n-dst\n" + out + "\n" + rsv + "\n"},
+    };
+    for (const Row& r : rows) {
+        job->donor = r.donor;
+        page->scripts.clear();
+        EXPECT_THROW(runUntrunc(*job, "", rsv, out), JobError);
+        EXPECT_EQ(readFile(resources + "/args"), r.args);
+        drain();
+        const std::vector<Value> states = progressStates(page->scripts);
+        ASSERT_FALSE(states.empty());
+        EXPECT_EQ(states.back()["log"], (Value{"Info: rebuilding parameter sets",
+                                               "Info: flat scaling matrices: no reference or donor supplied them",
+                                               "Error: a reference clip is needed"}));
+        // After a second of work the pace is known: time left and speed.
+        bool paced = false;
+        for (const Value& s : states) paced = paced || (s.contains("eta_s") && s["eta_s"].is_number_integer() &&
+                                                        s["rate_mb_s"].is_number());
+        EXPECT_TRUE(paced);
+    }
+}
+
+}  // namespace
