@@ -228,8 +228,9 @@ bool AppDelegate::confirmQuit() {
     if (!jobsRunning()) return true;
     GtkWidget* dialog = gtk_message_dialog_new(GTK_WINDOW(window_), GTK_DIALOG_MODAL, GTK_MESSAGE_WARNING,
                                                GTK_BUTTONS_NONE, "복구 작업이 진행 중입니다");
+    gtk_window_set_title(GTK_WINDOW(dialog), "복구 작업이 진행 중입니다");
     gtk_message_dialog_format_secondary_text(
-        GTK_MESSAGE_DIALOG(dialog), "지금 끝내면 진행 중인 복구가 끝나지 않습니다. 작업 폴더에 쓴 파일은 그대로 남습니다.");
+        GTK_MESSAGE_DIALOG(dialog), "%s", "지금 끝내면 이 복구는 마무리되지 않습니다.\n작업 폴더에 쓴 파일은 그대로 남습니다.");
     gtk_dialog_add_button(GTK_DIALOG(dialog), "계속", GTK_RESPONSE_CANCEL);
     gtk_dialog_add_button(GTK_DIALOG(dialog), "끝내기", GTK_RESPONSE_ACCEPT);
     gtk_dialog_set_default_response(GTK_DIALOG(dialog), GTK_RESPONSE_CANCEL);
