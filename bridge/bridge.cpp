@@ -5,6 +5,8 @@
 #include <iterator>
 #include <limits>
 #include <optional>
+#include <utility>
+#include <vector>
 
 #include "bridge/json_text.h"
 #include "bridge/queues.h"
@@ -14,6 +16,24 @@
 namespace {
 
 const char kNoLicenses[] = "오픈소스 라이선스 파일을 찾을 수 없습니다";
+// No request of the page nests deeper than a few levels. A deeper body would
+// overflow the stack in every recursive walk of it (copying "args", writing
+// JSON), so it is malformed.
+constexpr size_t kMaxNesting = 64;
+
+// Whether `v` nests containers deeper than `limit`; walks with its own stack,
+// never recursing, so any depth is measured safely.
+bool nestedDeeperThan(const Value& v, size_t limit) {
+    std::vector<std::pair<const Value*, size_t>> pending{{&v, 1}};
+    while (!pending.empty()) {
+        auto [node, depth] = pending.back();
+        pending.pop_back();
+        if (!node->is_structured()) continue;
+        if (depth > limit) return true;
+        for (const Value& child : *node) pending.emplace_back(&child, depth + 1);
+    }
+    return false;
+}
 
 // "call" must be a number with an integral value that fits 64 bits; strings,
 // booleans and fractions are not request numbers.
@@ -59,7 +79,7 @@ void Bridge::receive(const std::string& bodyJson) {
 }
 
 void Bridge::receive(const Value& body) {
-    if (!body.is_object()) return;
+    if (!body.is_object() || nestedDeeperThan(body, kMaxNesting)) return;
     auto cmdIt = body.find("cmd");
     if (cmdIt == body.end() || !cmdIt->is_string()) return;
     auto callIt = body.find("call");

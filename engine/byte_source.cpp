@@ -32,13 +32,18 @@ size_t MemorySource::read(int64_t offset, void* dst, size_t n) const {
 
 std::unique_ptr<FileSource> FileSource::open(const std::string& path, int errorKind) {
     auto kind = static_cast<EngineError::Kind>(errorKind);
-    UniqueFd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
+    // Opened without waiting: opening a FIFO for reading blocks until a
+    // writer comes, which may be never. Only a regular file is read.
+    UniqueFd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
     if (fd.get() < 0)
         throw EngineError(kind, "cannot open " + path + ": " + std::strerror(errno));
     struct stat st {};
     if (fstat(fd.get(), &st) != 0)
         throw EngineError(kind, "cannot read " + path + ": " + std::strerror(errno));
     if (!S_ISREG(st.st_mode)) throw EngineError(kind, path + " is not a regular file");
+    const int flags = ::fcntl(fd.get(), F_GETFL);
+    if (flags < 0 || ::fcntl(fd.get(), F_SETFL, flags & ~O_NONBLOCK) != 0)
+        throw EngineError(kind, "cannot read " + path + ": " + std::strerror(errno));
     // Readers go forward through the file: a larger readahead serves the
     // walk's many small header reads from few disk requests.
     posix_fadvise(fd.get(), 0, 0, POSIX_FADV_SEQUENTIAL);

@@ -22,13 +22,15 @@ namespace {
 namespace contract = engine_contract;
 
 const char kUsage[] =
-    "usage: untrunc [-n] [-rsv-ben] [-v] [-dst OUTPUT] REFERENCE RSV\n"
+    "usage: untrunc [-n] [-rsv-ben] [-v] -dst OUTPUT REFERENCE RSV\n"
     "\n"
     "Recovers an interrupted camera recording (RSV) into an MP4 file, using a\n"
     "finished recording (REFERENCE) made by the same camera with the same settings.\n"
+    "An MXF-family RSV (a professional body's) takes a finished MXF as REFERENCE.\n"
     "\n"
-    "  -dst OUTPUT   where to write the recovered MP4 (default: the RSV's name\n"
-    "                with \"_fixed.MP4\")\n"
+    "  -dst OUTPUT   where to write the recovered MP4 (required); it must not\n"
+    "                exist: the engine writes OUTPUT.partial beside it and gives\n"
+    "                it the name only once the repair has succeeded\n"
     "  -n            never ask anything (the engine never does; accepted for\n"
     "                compatibility)\n"
     "  -rsv-ben      the input is a camera RSV file (the only mode; accepted)\n"
@@ -79,15 +81,6 @@ private:
     bool pending_ = false;
 };
 
-std::string defaultOutput(const std::string& rsv) {
-    auto slash = rsv.rfind('/');
-    auto dot = rsv.rfind('.');
-    std::string stem = (dot != std::string::npos && (slash == std::string::npos || dot > slash))
-                           ? rsv.substr(0, dot)
-                           : rsv;
-    return stem + "_fixed.MP4";
-}
-
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -122,7 +115,12 @@ int main(int argc, char** argv) {
     }
     opt.reference = positional[0];
     opt.rsv = positional[1];
-    if (opt.output.empty()) opt.output = defaultOutput(opt.rsv);
+    // No output chosen for the caller: a guessed name next to the RSV would
+    // write where nobody asked.
+    if (opt.output.empty()) {
+        rep.error("-dst needs a non-empty path (see --help)");
+        return contract::kExitUsage;
+    }
 
     try {
         auto summary = tv::runRepair(opt, rep);

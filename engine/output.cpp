@@ -15,8 +15,7 @@ constexpr int64_t kSlice = 64LL << 20;  // progress granularity of the bulk copy
 constexpr size_t kBuffer = 8u << 20;
 
 [[noreturn]] void writeFailed(const char* what) {
-    throw EngineError(EngineError::Kind::Output,
-                      std::string("writing the output failed (") + what + "): " + std::strerror(errno));
+    throw EngineError::writing(errno, std::string("writing the output failed (") + what + "): " + std::strerror(errno));
 }
 
 // Starts writing a copied slice to disk without waiting, so the final fsync
@@ -42,7 +41,9 @@ bool copyInKernel(int srcFd, int64_t& in, int dstFd, int64_t& out, int64_t& left
             errno = EIO;
             writeFailed("the RSV ended early");
         }
-        startWriteback(dstFd, out, n);
+        // Small copies (a caller assembling a file piece by piece) leave the
+        // writeback to that caller: one request per piece costs more than the copy.
+        if (n >= kSlice / 4) startWriteback(dstFd, out, n);
         in += n;
         out += n;
         left -= n;

@@ -5,8 +5,11 @@
 #include "bytes.h"
 #include "engine_contract.h"
 #include "errors.h"
+#include "mxf_repair.h"
 #include "nal.h"
 #include "output.h"
+#include "output_check.h"
+#include "output_file.h"
 #include "reference.h"
 #include "rsv_start.h"
 #include "stream_check.h"
@@ -30,19 +33,11 @@ std::string parentDir(const std::string& path) {
     return slash == 0 ? "/" : path.substr(0, slash);
 }
 
-// The output must never be one of the inputs: truncating it would destroy
-// the footage it is meant to save.
-void checkOutputPath(const std::string& out, const FileSource& ref, const FileSource& rsv) {
+// Nothing that exists is ever written over: not the inputs, not an earlier
+// repaired file (the one verified copy the user may have), not through a link.
+void checkOutputPath(const std::string& out) {
     if (out.empty()) throw EngineError(Kind::Usage, "no output path given (-dst)");
-    struct stat st {}, a {}, b {};
-    if (::stat(out.c_str(), &st) == 0) {
-        fstat(ref.fd(), &a);
-        fstat(rsv.fd(), &b);
-        if ((st.st_dev == a.st_dev && st.st_ino == a.st_ino) ||
-            (st.st_dev == b.st_dev && st.st_ino == b.st_ino))
-            throw EngineError(Kind::Output, "the output path is one of the input files: " + out);
-        if (S_ISDIR(st.st_mode)) throw EngineError(Kind::Output, "the output path is a folder: " + out);
-    }
+    OutputFile::checkFree(out);
     std::string dir = parentDir(out);
     if (::access(dir.c_str(), W_OK) != 0)
         throw EngineError(Kind::Output, "cannot write to the output folder " + dir + ": " +
@@ -68,7 +63,7 @@ void checkFrameSize(const ByteSource& refFile, const Reference& ref, const Param
     }
     const uint64_t units = uint64_t((v.video.width + 15) / 16) * uint64_t((v.video.height + 15) / 16);
     if (auto why = frameSizeMismatch(referenceSliceLayouts(refFile, ref, ps), rsvLayouts, units))
-        throw EngineError(Kind::Reference, "the reference does not match the RSV's stream: " + *why +
+        throw EngineError(Kind::ReferenceMismatch, "the reference does not match the RSV's stream: " + *why +
                                                "; use a recording made with the same settings");
 }
 
@@ -77,7 +72,11 @@ void checkFrameSize(const ByteSource& refFile, const Reference& ref, const Param
 RepairSummary runRepair(const RepairOptions& opt, Reporter& rep) {
     auto refFile = FileSource::open(opt.reference, int(Kind::Reference));
     auto rsvFile = FileSource::open(opt.rsv, int(Kind::Input));
-    checkOutputPath(opt.output, *refFile, *rsvFile);
+    checkOutputPath(opt.output);
+    if (isMxfFamily(*rsvFile)) return runMxfRepair(opt, *rsvFile, refFile.get(), rep);
+    if (isMxfFamily(*refFile))
+        throw EngineError(Kind::ReferenceFormat, "the reference is an MXF file but the RSV is an MP4-family "
+                                                 "recording; choose a finished MP4 from the same camera");
 
     Reference ref = parseReference(*refFile);
     rep.info("reference: " + describe(ref));
@@ -119,25 +118,29 @@ RepairSummary runRepair(const RepairOptions& opt, Reporter& rep) {
 
     rep.info(engine_contract::kSavingWord + opt.output);
     rep.progress(0);
-    UniqueFd out(::open(opt.output.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644));
-    if (out.get() < 0)
-        throw EngineError(Kind::Output, "cannot create " + opt.output + ": " + std::strerror(errno));
+    OutputFile out(opt.output);
     auto writeAll = [&](const std::vector<uint8_t>& bytes, int64_t at) {
         for (size_t done = 0; done < bytes.size();) {
-            ssize_t n = ::pwrite(out.get(), bytes.data() + done, bytes.size() - done, at + int64_t(done));
+            ssize_t n = ::pwrite(out.fd(), bytes.data() + done, bytes.size() - done, at + int64_t(done));
             if (n < 0 && errno == EINTR) continue;
             if (n < 0)
-                throw EngineError(Kind::Output, "writing " + opt.output + " failed: " + std::strerror(errno));
+                throw EngineError::writing(errno, "writing " + out.tempPath() + " failed: " + std::strerror(errno));
             done += size_t(n);
         }
     };
     writeAll(head, 0);
-    copyRange(rsvFile->fd(), dataStart, out.get(), payloadBase, payload, [&](int64_t done) {
+    copyRange(rsvFile->fd(), dataStart, out.fd(), payloadBase, payload, [&](int64_t done) {
         rep.progress(payload ? 100.0 * double(done) / double(payload) : 100.0);
     });
     writeAll(moov, payloadBase + payload);
-    if (::fsync(out.get()) != 0 || !out.close())
-        throw EngineError(Kind::Output, "finishing " + opt.output + " failed: " + std::strerror(errno));
+    out.sync();
+    // Parts of the movie box come from the reference as they are; a damaged
+    // one can make a file no player opens, which must not pass as success.
+    if (auto why = unplayableMovie(out.tempPath()))
+        throw EngineError(Kind::Reference, "the repaired movie is unplayable: " + *why +
+                                               "; the reference's movie header may be damaged (kept as " +
+                                               out.tempPath() + ")");
+    out.publish();
     rep.progress(100);
 
     for (const auto& t : assembly.tracks()) {

@@ -90,7 +90,7 @@ WalkSummary walkResynchronising(const ByteSource& src, GroupWalker& walker, Grou
                 // tells the two apart.
                 auto found = walker.findGroupStart(pos + 1, std::min(size, pos + firstWindow), sink.clock());
                 if (!found)
-                    throw EngineError(EngineError::Kind::Input,
+                    throw EngineError(EngineError::Kind::ReferenceMismatch,
                                       "the RSV's stream does not match the reference (" + g.reason + ")");
                 rep.info(log.skip(pos, *found - pos, g.reason));
                 gap = true;
@@ -142,7 +142,7 @@ WalkSummary walkResynchronising(const ByteSource& src, GroupWalker& walker, Grou
         }
     }
     if (pending && sink.groups() == 0)
-        throw EngineError(EngineError::Kind::Input,
+        throw EngineError(EngineError::Kind::ReferenceMismatch,
                           "the RSV's stream does not match the reference (" + pending->reason + ")");
     if (log.ranges() > 0) rep.info(log.totals());
     return {log.ranges(), log.bytes()};

@@ -10,6 +10,8 @@
                    and padding boxes shrunk: the headers and moov the parser reads, a few KB each
   fuzz_rsv_walker  byte 0 = reference index, then RSV fragments of at most --max-len bytes: the
                    first groups, the end of the file (the cut), and the bytes around each damage
+  fuzz_mxf         an OP1a MXF (tests/corpus/mxf_clip.py) cut after its first packages, and the
+                   same without its header metadata (from the body partition on)
 Committed tiny seeds under fuzz/seeds/<target>/ are copied in as well.
 """
 
@@ -86,6 +88,22 @@ def walker_seeds(case_dir, index, seeds, max_len):
     return made
 
 
+def mxf_seeds(gen, seeds):
+    sys.path.insert(0, os.path.dirname(MAKE_CLIP))
+    import mxf_clip
+    os.makedirs(seeds, exist_ok=True)
+    path = os.path.join(gen, "mxf-seed.mxf")
+    if not os.path.exists(path):
+        mxf_clip.encode(path + ".tmp", seconds=0.2, audio_tracks=2, size="64x64")
+        os.replace(path + ".tmp", path)
+    data = open(path, "rb").read()
+    pk = mxf_clip.packages(data)
+    cut = pk[min(2, len(pk) - 1)]["end"] + 100
+    write(os.path.join(seeds, "mxf-head"), data[:cut])
+    write(os.path.join(seeds, "mxf-no-header"), data[mxf_clip.body_start(data):cut])
+    return 2
+
+
 def main():
     ap = argparse.ArgumentParser()
     ap.add_argument("--gen", required=True)
@@ -112,6 +130,8 @@ def main():
             shutil.copyfile(os.path.join(case_dir, "reference.mp4"),
                             os.path.join(args.refs, "ref-%d.mp4" % index))
             counts["fuzz_rsv_walker"] += walker_seeds(case_dir, index, rsv_seeds, args.max_len)
+
+    counts["fuzz_mxf"] = mxf_seeds(args.gen, os.path.join(args.seeds, "fuzz_mxf"))
 
     committed = os.path.join(HERE, "seeds")
     if os.path.isdir(committed):

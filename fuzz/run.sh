@@ -17,7 +17,7 @@ root=$(cd "$(dirname "$0")/.." && pwd)
 seconds=${1:-20}
 shift || true
 targets=("$@")
-[ ${#targets[@]} -gt 0 ] || targets=(fuzz_reference fuzz_rsv_walker fuzz_envelope)
+[ ${#targets[@]} -gt 0 ] || targets=(fuzz_reference fuzz_rsv_walker fuzz_mxf fuzz_envelope)
 build=${FUZZ_BUILD_DIR:-$root/build-fuzz}
 jobs=${FUZZ_MAKE_JOBS:-2}
 
@@ -49,6 +49,7 @@ for t in "${targets[@]}"; do
   case $t in
     fuzz_reference)  maxlen=131072; dict=reference.dict ;;
     fuzz_rsv_walker) maxlen=262145; dict=rsv.dict ;;
+    fuzz_mxf)        maxlen=131072; dict=mxf.dict ;;
     fuzz_envelope)   maxlen=4096;   dict=envelope.dict ;;
     *) echo "fuzz: unknown target $t" >&2; exit 2 ;;
   esac

@@ -1,9 +1,11 @@
 #include "job/copy.h"
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstring>
 #include <chrono>
 #include <limits>
 #include <memory>
@@ -21,6 +23,7 @@ const char kCannotOpen[] = "복사 스트림을 열 수 없습니다";
 const char kReadError[] = "읽기 오류 — 카드 연결을 확인하세요";
 const char kWriteError[] = "쓰기 오류 — 작업 볼륨 공간을 확인하세요";
 const char kCutShort[] = "복사가 중간에 끊겼습니다 — 카드 연결을 확인하세요";
+const char kNotRegular[] = "RSV가 일반 파일이 아닙니다 — 카드에 있는 RSV 파일을 고르세요";
 
 // Closes through the seam when the copy ends, however it ends.
 class SeamFd {
@@ -46,7 +49,14 @@ private:
 };
 
 // A failed call: its own reason if it gave one, else the fixed message.
+// A failed read is the card's, whatever the reason, unless the reason can only
+// be the work volume's (the kernel's copy reads and writes in one call); a
+// failed write's reason tells what is wrong with the work volume.
 [[noreturn]] void fail(int savedErrno, int code, const char* message) {
+    const bool volumeReason = savedErrno == ENOSPC || savedErrno == EDQUOT || savedErrno == EROFS ||
+                              savedErrno == EFBIG;
+    if (savedErrno != 0 && code == 2 && !volumeReason)
+        throw JobError("system", savedErrno, std::string(message) + " (" + std::strerror(savedErrno) + ")");
     if (savedErrno != 0) throw JobError::system(savedErrno);
     throw JobError("copy", code, message);
 }
@@ -75,6 +85,10 @@ CopyIo CopyIo::system() {
     io.write = [](int fd, const void* buf, size_t n) { return ::write(fd, buf, n); };
     io.close = [](int fd) { return ::close(fd); };
     io.copyRange = [](int in, int out, size_t n) { return ::copy_file_range(in, nullptr, out, nullptr, n, 0); };
+    io.isRegularFile = [](int fd) {
+        struct stat st {};
+        return ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode);
+    };
     io.now = [] {
         using namespace std::chrono;
         return duration<double>(steady_clock::now().time_since_epoch()).count();
@@ -86,10 +100,23 @@ void copyFile(const CopyIo& io, const std::string& src, const std::string& dst, 
               double spanPct, const CopyReport& report) {
     if (sameFile(src, dst)) throw JobError("copy", 1, kCannotOpen);
 
-    SeamFd in(io, io.open(src.c_str(), O_RDONLY, 0));
+    // Opening a FIFO for reading would wait for a writer, maybe for ever;
+    // opened without waiting, its kind shows before the first read.
+    SeamFd in(io, io.open(src.c_str(), O_RDONLY | O_NONBLOCK, 0));
     if (in.get() < 0) throw JobError("copy", 1, kCannotOpen);
-    SeamFd out(io, io.open(dst.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0666));
-    if (out.get() < 0) throw JobError("copy", 1, kCannotOpen);
+    if (io.isRegularFile && !io.isRegularFile(in.get())) throw JobError("copy", 5, kNotRegular);
+    // A new file only: an existing one (another recording's copy) is never
+    // overwritten, and a link planted there is never written through.
+    SeamFd out(io, io.open(dst.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW, 0666));
+    if (out.get() < 0) {
+        switch (errno) {
+        case EEXIST: case ELOOP: case EROFS: case EACCES: case EPERM:
+        case ENOSPC: case EDQUOT: case EISDIR: case ENOTDIR:
+            throw JobError::system(errno);  // what is wrong with the work folder, in words
+        default:
+            throw JobError("copy", 1, kCannotOpen);
+        }
+    }
 
     auto buffer = std::make_unique<char[]>(kCopyChunk);  // one buffer for the whole copy
     int64_t copied = 0;

@@ -23,6 +23,9 @@ struct CopyIo {
     std::function<ssize_t(int in, int out, size_t n)> copyRange;
     // Seconds on a monotonic clock.
     std::function<double()> now;
+    // Optional: whether the opened descriptor is a regular file (fstat). Only
+    // a regular file is copied: a FIFO never ends and a device fills the volume.
+    std::function<bool(int fd)> isRegularFile;
 
     // The real system calls: read-ahead hints on the source, and the kernel's
     // copy where the two files allow it (same file system), as cp(1) does.
@@ -32,11 +35,13 @@ struct CopyIo {
 // One progress report of a copy: "pct" and "detail" for the job state.
 using CopyReport = std::function<void(double pct, const std::string& detail)>;
 
-// Copies src to dst (created or truncated) through `io` in 8 MiB chunks and
+// Copies src to dst (a new file: never one that exists, never through a link)
+// through `io` in 8 MiB chunks and
 // calls `report` after the first chunk and then at most every 0.6 s.
 // `total` is the source size as read beforehand (0 when unknown).
-// Throws JobError: domain "copy" codes 1 to 4, or domain "system" with the
-// errno and its text when a read or a write fails with a reason. The partial
+// Throws JobError: domain "copy" codes 1 to 5 (5: the source is no regular
+// file), or domain "system" with the errno, a Korean lead and the system's
+// text when a read or a write fails with a reason. The partial
 // destination is left in place on every failure.
 void copyFile(const CopyIo& io, const std::string& src, const std::string& dst, int64_t total, double basePct,
               double spanPct, const CopyReport& report);

@@ -17,6 +17,7 @@
 #include "engine/engine_contract.h"
 #include "engine/unique_fd.h"
 #include "job/job.h"
+#include "job/failure_text.h"
 #include "job/job_error.h"
 #include "job/output_reader.h"
 #include "job/rate.h"
@@ -149,17 +150,8 @@ SpawnResult spawnAndWait(const SpawnOptions& options) {
     return result;
 }
 
-std::string exitMessage(int status, const std::vector<std::string>& log) {
-    std::string message = "복구 엔진 종료 코드 " + std::to_string(status);
-    if (!log.empty()) {
-        message += " — ";
-        const size_t from = log.size() > 3 ? log.size() - 3 : 0;
-        for (size_t i = from; i < log.size(); ++i) {
-            if (i > from) message += " / ";
-            message += log[i];
-        }
-    }
-    return message;
+std::string exitMessage(int status) {
+    return engineFailureText(status) + " (복구 엔진 종료 코드 " + std::to_string(status) + ")";
 }
 
 std::vector<std::string> runUntrunc(Job& job, const std::string& ref, const std::string& rsv,
@@ -207,5 +199,5 @@ std::vector<std::string> runUntrunc(Job& job, const std::string& ref, const std:
 
     std::vector<std::string> log = reader.takeLog();
     if (!result.signal && result.exitStatus == engine_contract::kExitSuccess) return log;
-    throw JobError("untrunc", result.exitStatus, exitMessage(result.exitStatus, log));
+    throw JobError("untrunc", result.exitStatus, exitMessage(result.exitStatus));
 }

@@ -50,5 +50,6 @@ class Job;
 std::vector<std::string> runUntrunc(Job& job, const std::string& ref, const std::string& rsv,
                                     const std::string& out);
 
-// "복구 엔진 종료 코드 N[ — the last three log lines joined by " / "]".
-std::string exitMessage(int status, const std::vector<std::string>& log);
+// The Korean sentence for exit status N, then "(복구 엔진 종료 코드 N)". The
+// engine's own lines are not part of it: they travel in the state's "log".
+std::string exitMessage(int status);

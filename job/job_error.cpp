@@ -1,5 +1,5 @@
 #include "job/job_error.h"
 
-#include <cstring>
+#include "job/failure_text.h"
 
-JobError JobError::system(int errnum) { return JobError("system", errnum, std::strerror(errnum)); }
+JobError JobError::system(int errnum) { return JobError("system", errnum, systemFailureMessage(errnum)); }

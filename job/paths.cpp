@@ -2,11 +2,7 @@
 
 #include <sys/stat.h>
 
-#include <algorithm>
 #include <ctime>
-#include <filesystem>
-#include <fstream>
-#include <system_error>
 
 namespace {
 
@@ -29,18 +25,6 @@ std::string localDate() {
     return buf;
 }
 
-// Do the two files hold the same bytes over the first MiB they both have?
-bool startsAlike(const std::string& a, const std::string& b) {
-    constexpr size_t kProbe = 1 << 20;
-    std::ifstream fa(a, std::ios::binary), fb(b, std::ios::binary);
-    if (!fa || !fb) return false;
-    std::string ba(kProbe, '\0'), bb(kProbe, '\0');
-    fa.read(&ba[0], kProbe);
-    fb.read(&bb[0], kProbe);
-    const size_t n = static_cast<size_t>(std::min(fa.gcount(), fb.gcount()));
-    return ba.compare(0, n, bb, 0, n) == 0;
-}
-
 }  // namespace
 
 WorkPaths workPaths(const std::string& rsvPath, const std::string& volRoot, int variant) {
@@ -54,22 +38,6 @@ WorkPaths workPaths(const std::string& rsvPath, const std::string& volRoot, int 
     p.copy = p.folder + "/" + name;
     p.recovered = p.folder + "/" + withoutExtension(name) + "_fixed.MP4";
     return p;
-}
-
-WorkPaths claimWorkPaths(const std::string& rsvPath, const std::string& volRoot) {
-    // Cameras start their clip numbers again on every card, so a recording of
-    // another card may already own this name in today's work folder: its copy,
-    // or its recovered file after the user deleted the copy as advised. Those
-    // may be the only copies left once that card is formatted, so this
-    // recording takes the next free name instead of writing over them. A copy
-    // that starts like this RSV is this recording's own earlier (full or
-    // partial) copy and keeps the name.
-    for (int variant = 1;; ++variant) {
-        WorkPaths p = workPaths(rsvPath, volRoot, variant);
-        std::error_code ec;
-        const bool copyThere = std::filesystem::exists(p.copy, ec);
-        if (copyThere ? startsAlike(p.copy, rsvPath) : !std::filesystem::exists(p.recovered, ec)) return p;
-    }
 }
 
 std::string fileIdentity(const std::string& path) {

@@ -12,9 +12,6 @@ struct WorkPaths {
 // The paths for the RSV's name; variant n > 1 adds "_n" to the name (A001_2.RSV,
 // A001_2_fixed.MP4).
 WorkPaths workPaths(const std::string& rsvPath, const std::string& volRoot, int variant = 1);
-// The first variant whose names this RSV may use without writing over another
-// recording's copy or recovered file. Reads the start of an existing copy.
-WorkPaths claimWorkPaths(const std::string& rsvPath, const std::string& volRoot);
 
 // The file the path names, as "device:inode"; the path itself when it cannot be read.
 std::string fileIdentity(const std::string& path);

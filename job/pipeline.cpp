@@ -9,12 +9,18 @@
 #include "job/engine_run.h"
 #include "job/job_error.h"
 #include "job/paths.h"
+#include "job/work_claim.h"
 #include "media/probe.h"
 #include "scan/fs_queries.h"
 
 namespace {
 
+const char kUnexpected[] = "예기치 않은 오류가 났습니다 — 다시 시도해 보세요";
 const char kInPlace[] = "작업 볼륨 안 파일 — 복사 생략";
+// A recovery of a recording recovered before writes a new file beside the
+// earlier result; the page says which one is new.
+const char kDoneBeside[] = "복구 완료 — 새 파일 ";
+const char kEarlierKept[] = " (이전 복구본은 그대로 있습니다)";
 const char kCancelled[] = "취소됨 — 작업 폴더의 파일은 그대로 있습니다";
 
 // Time left belongs to the stage that measured it: a new stage starts without.
@@ -23,6 +29,7 @@ Value withoutEstimate(Value changes) {
     changes["rate_mb_s"] = nullptr;
     return changes;
 }
+
 const char kNote[] = "편집 프로그램에서 정상 확인 전까지 카드 포맷 금지 · 확인 후 작업 폴더의 RSV 사본은 지워도 됩니다";
 
 struct Point {
@@ -46,12 +53,10 @@ void runJob(Job& job, const std::string& rsvPath, const std::string& refPath, co
             const Verifier& verifier) {
     try {
         job.throwIfCancelled();
-        WorkPaths paths = workPaths(rsvPath, volRoot);
-        std::error_code ec;
-        std::filesystem::create_directories(paths.folder, ec);
-        if (ec) throw JobError("system", ec.value(), ec.message());
-        const bool inPlace = rsvPath.rfind(volRoot + "/", 0) == 0 || sameFile(rsvPath, paths.copy);
-        if (!inPlace) paths = claimWorkPaths(rsvPath, volRoot);
+        const bool inPlace =
+            rsvPath.rfind(volRoot + "/", 0) == 0 || sameFile(rsvPath, workPaths(rsvPath, volRoot).copy);
+        const WorkClaim claim(rsvPath, volRoot, inPlace);
+        const WorkPaths& paths = claim.paths();
 
         job.update(Value{{"stage", "copy"}, {"work_dir", paths.folder}, {"out", paths.recovered}});
 
@@ -62,7 +67,7 @@ void runJob(Job& job, const std::string& rsvPath, const std::string& refPath, co
         if (inPlace) {
             job.update(Value{{"pct", engine_contract::kWalkBandStart}, {"detail", kInPlace}});
             input = rsvPath;
-        } else if (fileSize(paths.copy) == fileSize(rsvPath) && std::filesystem::exists(paths.copy, ec)) {
+        } else if (claim.reusesCopy()) {
             input = paths.copy;  // an earlier complete copy
         } else {
             copyWithProgress(job, rsvPath, paths.copy, engine_contract::kCopyBandStart, engine_contract::kCopyBandSpan);
@@ -104,7 +109,8 @@ void runJob(Job& job, const std::string& rsvPath, const std::string& refPath, co
 
         job.update(Value{{"stage", "done"},
                      {"pct", 100},
-                     {"detail", "복구 완료"},
+                     {"detail", claim.besideEarlierResult() ? kDoneBeside + std::filesystem::path(paths.recovered).filename().string() + kEarlierKept
+                                                            : std::string("복구 완료")},
                      {"info", info},
                      {"thumbs", thumbs},
                      {"durations", durations},
@@ -114,10 +120,15 @@ void runJob(Job& job, const std::string& rsvPath, const std::string& refPath, co
         job.update(withoutEstimate(Value{{"stage", "cancelled"}, {"detail", kCancelled}}));
     } catch (const std::exception& e) {
         // A step that failed because it was being stopped was cancelled.
-        if (job.cancelRequested())
+        if (job.cancelRequested()) {
             job.update(withoutEstimate(Value{{"stage", "cancelled"}, {"detail", kCancelled}}));
-        else
+        } else if (dynamic_cast<const JobError*>(&e)) {
             job.update(Value{{"stage", "error"}, {"error", e.what()}});
+        } else {
+            // Not one of ours (memory, the standard library): its text is English,
+            // so a Korean sentence leads it.
+            job.update(Value{{"stage", "error"}, {"error", std::string(kUnexpected) + " (" + e.what() + ")"}});
+        }
     } catch (...) {
         job.update(Value{{"stage", "error"}, {"error", "알 수 없는 오류"}});
     }

@@ -18,10 +18,28 @@ namespace {
 
 const char kCheckPaths[] = "경로를 확인하세요";
 const char kAlreadyRunning[] = "이미 복구 중인 파일입니다";
+const char kNoVolume[] = "작업 볼륨을 고르세요 — 복구본을 저장할 볼륨이 정해지지 않았습니다";
+const char kVolumeMissing[] = "작업 볼륨을 찾을 수 없습니다 — 작업 볼륨을 다시 고르세요";
+const char kRsvNotFile[] = "RSV가 일반 파일이 아닙니다 — 카드에 있는 RSV 파일을 고르세요";
+const char kDonorNotFile[] = "같은 카메라로 찍은 파일로 고른 것이 일반 파일이 아닙니다 — MP4, MOV 또는 MXF 파일을 고르세요";
+const char kRefNotFile[] = "참조 파일이 일반 파일이 아닙니다 — 같은 카메라로 찍은 MP4, MOV 또는 MXF 파일을 고르세요";
 
 bool exists(const std::string& path) {
     struct stat st {};
     return ::stat(path.c_str(), &st) == 0;
+}
+
+// What the path leads to (through links) is a regular file. A FIFO would hang
+// the copy and the engine, a device would fill the work volume; stat never
+// opens, so it cannot block.
+bool regularFile(const std::string& path) {
+    struct stat st {};
+    return ::stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode);
+}
+
+bool folder(const std::string& path) {
+    struct stat st {};
+    return ::stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
 }
 
 // The first 8 characters of a random (version 4) UUID's text, lower-cased.
@@ -56,11 +74,22 @@ void handleRecoverRequest(Bridge& bridge, int64_t call, const Value& args) {
     // An empty "ref" asks for a recovery without a reference, optionally
     // lent the settings of a "donor" clip; a reference or donor that is
     // named must exist.
+    const bool noRef = ref && ref->empty();
     const std::string* donorArg = stringArg(args, "donor");
-    const std::string donor = ref && ref->empty() && donorArg ? *donorArg : "";
-    if (!rsv || !ref || !vol || !exists(*rsv) || (!ref->empty() && !exists(*ref)) ||
-        (!donor.empty() && !exists(donor))) {
+    const std::string donor = noRef && donorArg ? *donorArg : "";
+    if (!rsv || !ref || !exists(*rsv) || (!noRef && !exists(*ref)) || (!donor.empty() && !exists(donor))) {
         bridge.reply(call, Value{{"error", kCheckPaths}});
+        return;
+    }
+    // Without a volume the work would go in place and skip the space test.
+    const char* refusal = !vol || vol->empty()                    ? kNoVolume
+                          : !folder(*vol)                         ? kVolumeMissing
+                          : !regularFile(*rsv)                    ? kRsvNotFile
+                          : !noRef && !regularFile(*ref)          ? kRefNotFile
+                          : !donor.empty() && !regularFile(donor) ? kDonorNotFile
+                                                                  : nullptr;
+    if (refusal) {
+        bridge.reply(call, Value{{"error", refusal}});
         return;
     }
 

@@ -9,6 +9,10 @@ the camera's layout); nothing is downloaded. Real reference clips are large, and
 offers files over 50,000,000 bytes, so the reference is extended with a trailing `free` box
 whose body is a hole in a sparse file: it costs no disk space and players skip it.
 
+With --mxf the card is a professional body's instead: XDROOT/Clip/C0001.MXF (an OP1a clip from
+tests/corpus/mxf_clip.py, padded with a sparse KLV fill item) and C0002.RSV (the same recording
+cut inside a picture).
+
 Layout under MOUNT (the directory passed to the application as --volumes):
   MOUNT/DEMO_CARD/PRIVATE/M4ROOT/CLIP/C0001.MP4   reference (unless --no-reference)
   MOUNT/DEMO_CARD/PRIVATE/M4ROOT/CLIP/C0002.RSV   the interrupted recording
@@ -42,6 +46,41 @@ def pad_sparse(path, size):
         f.truncate(size)
 
 
+def pad_sparse_mxf(path, size):
+    """Appends a KLV fill item so the file is `size` bytes long; its value stays a hole."""
+    have = os.path.getsize(path)
+    length = size - have - 25
+    with open(path, "r+b") as f:
+        f.seek(have)
+        f.write(bytes.fromhex("060e2b34010101020301021001000000") + b"\x88" + struct.pack(">Q", length))
+        f.truncate(size)
+
+
+def mxf_card(a):
+    sys.path.insert(0, os.path.dirname(GENERATOR))
+    import mxf_clip
+    clip = os.path.join(a.mount, "DEMO_CARD", "XDROOT", "Clip")
+    work = os.path.join(a.mount, "DEMO_WORK")
+    os.makedirs(clip, exist_ok=True)
+    os.makedirs(work, exist_ok=True)
+    ref = os.path.join(clip, "C0001.MXF")
+    mxf_clip.encode(ref, seconds=2)
+    with open(ref, "rb") as f:
+        data = f.read()
+    pk = mxf_clip.packages(data)
+    frames = 40
+    rsv = os.path.join(clip, "C0002.RSV")
+    with open(rsv, "wb") as f:
+        f.write(data[:pk[frames]["picture"][0] + pk[frames]["picture"][1] // 2])
+    pad_sparse_mxf(ref, REFERENCE_MIN + 1_000_000)
+    now = time.time()
+    os.utime(ref, (now - 120, now - 120))
+    os.utime(rsv, (now - 60, now - 60))
+    print(json.dumps({"card": os.path.join(a.mount, "DEMO_CARD"), "work": work, "rsv": rsv, "ref": ref,
+                      "frames": frames}))
+    return 0
+
+
 def main():
     ap = argparse.ArgumentParser(description=__doc__.split("\n")[0])
     ap.add_argument("mount", help="the mount directory to lay the card out in")
@@ -50,7 +89,10 @@ def main():
     ap.add_argument("--no-reference", action="store_true", help="leave the reference clip out")
     ap.add_argument("--broken-rsv", action="store_true",
                     help="an RSV of noise that no engine can repair, instead of the recording")
+    ap.add_argument("--mxf", action="store_true", help="a professional body's MXF card instead")
     a = ap.parse_args()
+    if a.mxf:
+        return mxf_card(a)
 
     clip = os.path.join(a.mount, "DEMO_CARD", "PRIVATE", "M4ROOT", "CLIP")
     work = os.path.join(a.mount, "DEMO_WORK")

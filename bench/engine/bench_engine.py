@@ -2,13 +2,15 @@
 """Repair-engine benchmark: repairs a ~2 GB RSV and copies the same file with cp, in one run.
 
 The RSV is made by the corpus generator (tests/corpus/make_clip.py, case bench-avc by default)
-by repeating the groups of a generated clip. Both sides write into the same directory and are
+by repeating the groups of a generated clip; with --family mxf it is an MXF-family RSV
+(tests/corpus/mxf_clip.py: a 1280x720 OP1a clip's content packages repeated, then a cut) repaired
+with the clip as reference. Both sides write into the same directory and are
 timed until their output is synced to disk (the engine fsyncs its output; `sync FILE` is run
 after both), with the RSV read once beforehand so neither side pays for a cold cache alone.
 Nothing else is dropped or flushed. Prints the times, the ratio engine / cp (target <= 1.3) and
 the engine's peak resident memory (target < 256 MB).
 
-Usage: bench_engine.py --engine PATH [--gb 2] [--case bench-avc] [--dir DIR] [--runs 2] [--keep]
+Usage: bench_engine.py --engine PATH [--gb 2] [--case bench-avc | --family mxf] [--dir DIR] [--runs 2] [--keep]
 """
 
 import argparse
@@ -21,6 +23,7 @@ import time
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 CORPUS = os.path.join(HERE, "..", "..", "tests", "corpus", "make_clip.py")
+sys.path.insert(0, os.path.dirname(CORPUS))
 
 
 def timed(cmd, out_path):
@@ -48,6 +51,7 @@ def main():
     ap.add_argument("--engine", required=True, help="path of the untrunc executable")
     ap.add_argument("--gb", type=float, default=2.0, help="size of the RSV in gigabytes")
     ap.add_argument("--case", default="bench-avc", help="corpus case to repeat")
+    ap.add_argument("--family", choices=("mp4", "mxf"), default="mp4", help="which RSV family")
     ap.add_argument("--dir", default=os.path.join(os.environ.get("TMPDIR", "/tmp"), "tv-engine-bench"))
     ap.add_argument("--runs", type=int, default=3, help="timed runs of each side")
     ap.add_argument("--keep", action="store_true", help="keep the generated RSV for the next run")
@@ -59,8 +63,15 @@ def main():
     if os.path.exists(info_path):
         with open(info_path) as f:
             info = json.load(f)
-        if abs(info["bytes"] - a.gb * 1e9) > 0.2 * a.gb * 1e9 or not os.path.exists(info["rsv"]):
+        if (abs(info["bytes"] - a.gb * 1e9) > 0.2 * a.gb * 1e9 or not os.path.exists(info["rsv"])
+                or info.get("family", "mp4") != a.family):
             info = None
+    if info is None and a.family == "mxf":
+        print("generating a %.1f GB MXF-family RSV in %s ..." % (a.gb, a.dir), flush=True)
+        import mxf_clip
+        info = dict(mxf_clip.make_large(a.dir, a.gb), family="mxf")
+        with open(info_path, "w") as f:
+            json.dump(info, f)
     if info is None:
         print("generating a %.1f GB RSV in %s ..." % (a.gb, a.dir), flush=True)
         subprocess.run([sys.executable, CORPUS, "--case", a.case, "--out", a.dir,

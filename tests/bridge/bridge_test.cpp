@@ -126,3 +126,21 @@ TEST(json_text, unencodable_values_become_empty_object) {
     EXPECT_EQ(jsonString(Value{{"d", Value::array({INFINITY})}}), "{}");
     EXPECT_EQ(jsonString(Value{{"s", std::string("\xff\xfe")}}), "{}");
 }
+
+TEST_F(BridgeTest, bodies_nested_past_the_limit_are_dropped) {
+    // {"cmd":"licenses","call":N,"args":{"k": <depth arrays>}}: the body itself is level 1.
+    auto body = [](int call, size_t arrays) {
+        return R"({"cmd":"licenses","call":)" + std::to_string(call) + R"(,"args":{"k":)" + std::string(arrays, '[') +
+               std::string(arrays, ']') + "}}";
+    };
+    const struct {
+        size_t arrays;
+        bool answered;
+    } rows[] = {{62, true}, {63, false}, {1'000'000, false}};
+    for (const auto& row : rows) {
+        page->scripts.clear();
+        bridge->receive(body(1, row.arrays));
+        runMainLoopUntil([] { return false; }, 100);
+        EXPECT_EQ(!page->scripts.empty(), row.answered) << row.arrays << " levels";
+    }
+}

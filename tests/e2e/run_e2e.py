@@ -171,6 +171,31 @@ def scenario_recover(app, tmp):
     check(os.listdir(home) == [], "the application wrote into HOME: %s" % os.listdir(home))
 
 
+def scenario_recover_mxf(app, tmp):
+    """A professional body's card: the scan offers the MXF reference, the recovery is "done"."""
+    mount = os.path.join(tmp, "media")
+    card = lay_card(mount, "--mxf")
+    before = snapshot(mount)
+    home = os.path.join(tmp, "home")
+    os.makedirs(home)
+    answers, _ = run_headless(app, mount, [{"cmd": "scan", "call": 1}], home)
+    rsv = answers[1]["rsvs"][0]
+    check([r["path"] for r in rsv["refs"]] == [card["ref"]], "reference candidates: %s" % rsv["refs"])
+    answers, states = run_headless(app, mount, [
+        {"cmd": "recover", "call": 2, "args": {"rsv": card["rsv"], "ref": card["ref"], "vol": card["work"]}},
+    ], home)
+    last = final_state(states)
+    check(last["stage"] == "done", "job ended in %s: %s" % (last["stage"], last.get("error")))
+    check(len(last["thumbs"]) == 3, "three verification frames")
+    check(len(last["durations"]) >= 5 and all("Duration of" in d for d in last["durations"]),
+          "a duration line per track: %s" % last["durations"])
+    check(last["info"]["w"] == 320, "probe of the result: %s" % last["info"])
+    check(ffmpeg_frames(last["out"]) == card["frames"], "the recovered file holds every complete frame")
+    after = snapshot(mount)
+    check_card_untouched(before, after)
+    check_only_work_folder_written(before, after, "DEMO_WORK")
+
+
 # A test engine that prints its progress the way the real one does, over time, then copies the RSV.
 FAKE_ENGINE = r"""#!/bin/sh
 printf '%s\n' "$@" > "$(dirname "$0")/args"
@@ -210,7 +235,7 @@ def scenario_fake_engine(app, tmp, built_resources):
         {"cmd": "recover", "call": 3, "args": {"rsv": rsv, "ref": ref, "vol": os.path.join(volumes, "NONE")}},
     ], os.path.join(tmp, "home"), 90, resources)
     check(answers.get(2) == {"error": "경로를 확인하세요"}, "call 2: %r" % answers.get(2))
-    check(answers.get(3) == {"error": "작업 볼륨 여유공간 부족 — 0GB 이상 필요"}, "call 3: %r" % answers.get(3))
+    check(answers.get(3) == {"error": "작업 볼륨을 찾을 수 없습니다 — 작업 볼륨을 다시 고르세요"}, "call 3: %r" % answers.get(3))
     check(re.fullmatch("[0-9a-f]{8}", answers.get(1, {}).get("id", "")), "call 1: %r" % answers.get(1))
     first, last = states[0], final_state(states)
     check(first["stage"] == "copy" and first["work_dir"].startswith(work + "/RSV복구_"), "first state: %r" % first)
@@ -319,6 +344,7 @@ def scenario_window(app, tmp):
 
 SCENARIOS = {
     "recover": scenario_recover,
+    "recover-mxf": scenario_recover_mxf,
     "window": scenario_window,
     "fake-engine": scenario_fake_engine,
 }

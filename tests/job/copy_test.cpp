@@ -1,9 +1,11 @@
 #include <gtest/gtest.h>
 
 #include <fcntl.h>
+#include <sys/stat.h>
 
 #include <cerrno>
 #include <cstring>
+#include <tuple>
 
 #include "job/copy.h"
 #include "job/job.h"
@@ -139,11 +141,13 @@ TEST(copy_test, failures_carry_the_system_text_or_the_fixed_message) {
         {"destination cannot be created", [](FakeDisk& d) { d.failOpenDest = true; }, "copy", 1,
          "복사 스트림을 열 수 없습니다"},
         {"read fails with a reason", [](FakeDisk& d) { d.readFailAt = 1, d.readErrno = EIO; }, "system", EIO,
-         std::strerror(EIO)},
+         std::string("읽기 오류 — 카드 연결을 확인하세요 (") + std::strerror(EIO) + ")"},
         {"read fails without a reason", [](FakeDisk& d) { d.readFailAt = 1, d.readErrno = 0; }, "copy", 2,
          "읽기 오류 — 카드 연결을 확인하세요"},
         {"disk full", [](FakeDisk& d) { d.writeFailAt = 1, d.writeErrno = ENOSPC; }, "system", ENOSPC,
-         std::strerror(ENOSPC)},
+         std::string("작업 볼륨 공간이 부족합니다 — 다른 볼륨을 고르세요 (") + std::strerror(ENOSPC) + ")"},
+        {"read-only volume", [](FakeDisk& d) { d.writeFailAt = 0, d.writeErrno = EROFS; }, "system", EROFS,
+         std::string("작업 볼륨이 읽기 전용입니다 — 쓸 수 있는 다른 볼륨을 고르세요 (") + std::strerror(EROFS) + ")"},
         {"write makes no progress", [](FakeDisk& d) { d.writeFailAt = 1, d.writeFailResult = 0; }, "copy", 3,
          "쓰기 오류 — 작업 볼륨 공간을 확인하세요"},
         {"write fails without a reason", [](FakeDisk& d) { d.writeFailAt = 0, d.writeErrno = 0; }, "copy", 3,
@@ -176,14 +180,17 @@ TEST(copy_test, the_kernel_copy_is_used_where_allowed_and_fails_like_a_read) {
         const char* name;
         std::function<void(FakeDisk&)> arrange;
         int errnum;  // 0: the copy succeeds
+        const char* lead;  // the Korean sentence the failure starts with
     };
     const Row rows[] = {
-        {"same file system", [](FakeDisk&) {}, 0},
-        {"different file systems: read and write instead", [](FakeDisk& d) { d.kernelRefusal = EXDEV; }, 0},
-        {"file system without it", [](FakeDisk& d) { d.kernelRefusal = EOPNOTSUPP; }, 0},
-        {"disk full midway", [](FakeDisk& d) { d.kernelFailAt = 2, d.kernelErrno = ENOSPC; }, ENOSPC},
-        {"card fails midway", [](FakeDisk& d) { d.kernelFailAt = 1, d.kernelErrno = EIO; }, EIO},
-        {"interrupted by a signal midway", [](FakeDisk& d) { d.kernelFailAt = 1, d.kernelErrno = EINTR; }, 0},
+        {"same file system", [](FakeDisk&) {}, 0, ""},
+        {"different file systems: read and write instead", [](FakeDisk& d) { d.kernelRefusal = EXDEV; }, 0, ""},
+        {"file system without it", [](FakeDisk& d) { d.kernelRefusal = EOPNOTSUPP; }, 0, ""},
+        {"disk full midway", [](FakeDisk& d) { d.kernelFailAt = 2, d.kernelErrno = ENOSPC; }, ENOSPC,
+         "작업 볼륨 공간이 부족합니다 — 다른 볼륨을 고르세요 ("},
+        {"card fails midway", [](FakeDisk& d) { d.kernelFailAt = 1, d.kernelErrno = EIO; }, EIO,
+         "읽기 오류 — 카드 연결을 확인하세요 ("},
+        {"interrupted by a signal midway", [](FakeDisk& d) { d.kernelFailAt = 1, d.kernelErrno = EINTR; }, 0, ""},
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(row.name);
@@ -201,7 +208,7 @@ TEST(copy_test, the_kernel_copy_is_used_where_allowed_and_fails_like_a_read) {
             EXPECT_EQ(reports.size(), 7u);  // one per chunk of 3000 bytes
         } catch (const JobError& e) {
             EXPECT_EQ(e.code(), row.errnum);
-            EXPECT_STREQ(e.what(), std::strerror(row.errnum));
+            EXPECT_EQ(std::string(e.what()), row.lead + std::string(std::strerror(row.errnum)) + ")");
         }
         EXPECT_EQ(disk.closed, 2);
     }
@@ -288,7 +295,7 @@ using CopyFileTest = PageBridgeTest;
 TEST_F(CopyFileTest, copies_a_real_file_across_chunks_and_reports_into_the_state) {
     const std::string src = dir / "card/A001.RSV", dst = dir / "work/A001.RSV";
     writeFile(src, pattern(kCopyChunk + 12345));
-    writeFile(dst, "an older, longer partial copy that must be truncated first" + pattern(kCopyChunk * 2));
+    fs::create_directories(dir / "work");
     auto job = std::make_shared<Job>("c0c0c0c0", bridge);
     copyWithProgress(*job, src, dst, 0, 33);
     EXPECT_EQ(readFile(dst), readFile(src));
@@ -308,6 +315,30 @@ TEST_F(CopyFileTest, refuses_to_copy_a_file_onto_itself) {
     // The same file under another spelling of its path.
     EXPECT_THROW(copyWithProgress(*job, src, dir / "work/./A001.RSV", 0, 33), JobError);
     EXPECT_EQ(readFile(src), data);
+}
+
+TEST_F(CopyFileTest, copies_only_a_regular_file_into_a_new_file) {
+    const std::string src = dir / "card/A001.RSV", card = dir / "card/C0001.MP4", fifo = dir / "card/FIFO.RSV";
+    writeFile(src, pattern(4096));
+    writeFile(card, "card");
+    writeFile(dir / "work/earlier.RSV", "another recording's copy");
+    ::mkfifo(fifo.c_str(), 0644);
+    fs::create_symlink(card, dir / "work/link.RSV");
+    fs::create_symlink("/dev/zero", dir / "card/ZERO.RSV");
+    const std::string notRegular = "RSV가 일반 파일이 아닙니다", exists = "같은 이름의 파일이 이미 있습니다";
+    for (const auto& [from, to, lead] : {std::tuple{fifo, dir / "work/a.RSV", notRegular},  // waits for a writer
+                                         std::tuple{dir / "card/ZERO.RSV", dir / "work/b.RSV", notRegular},  // endless
+                                         std::tuple{src, dir / "work/earlier.RSV", exists},
+                                         std::tuple{src, dir / "work/link.RSV", exists}}) {
+        try {
+            copyFile(CopyIo::system(), from, to, 4096, 0, 33, [](double, const std::string&) {});
+            ADD_FAILURE() << from << " copied to " << to;
+        } catch (const JobError& e) {
+            EXPECT_EQ(std::string(e.what()).rfind(lead, 0), 0u) << e.what();
+        }
+    }
+    EXPECT_EQ(readFile(dir / "work/earlier.RSV"), "another recording's copy");
+    EXPECT_EQ(readFile(card), "card");
 }
 
 }  // namespace

@@ -80,24 +80,31 @@ TEST_F(EngineRunTest, failures_name_their_cause) {
     JobError launch = failure();
     EXPECT_EQ(launch.domain(), "system");
     EXPECT_EQ(launch.code(), EACCES);
-    EXPECT_STREQ(launch.what(), std::strerror(EACCES));
+    EXPECT_EQ(std::string(launch.what()),
+              std::string("이 위치에 쓰거나 읽을 권한이 없습니다 — 작업 볼륨과 파일의 권한을 확인하세요 (") +
+                  std::strerror(EACCES) + ")");
 
-    // A non-zero exit: the status and the last three log lines.
+    // A non-zero exit: the sentence and the status; the lines go to "log".
     engineSays("Info: one\nInfo: two\nInfo: 50% ignored\nInfo: three\nnoise\nInfo: four\nInfo: unfinished", 3);
     JobError exit3 = failure();
     EXPECT_EQ(exit3.domain(), "untrunc");
     EXPECT_EQ(exit3.code(), 3);
-    EXPECT_STREQ(exit3.what(), "복구 엔진 종료 코드 3 — Info: two / Info: three / Info: four");
+    EXPECT_STREQ(exit3.what(), "RSV 파일에서 복구할 영상을 찾지 못했습니다 — 녹화가 너무 짧거나 손상되었습니다 "
+                               "(복구 엔진 종료 코드 3)");
 
-    engineSays("", 1);
-    EXPECT_STREQ(failure().what(), "복구 엔진 종료 코드 1");
+    // A mismatched reference and a full volume say so, not that the recording is bad.
+    engineSays("", 11);
+    EXPECT_STREQ(failure().what(), "참조 파일이 이 녹화와 설정이 다릅니다 — 같은 카메라, 같은 설정으로 찍은 파일을 "
+                                   "참조로 고르세요 (복구 엔진 종료 코드 11)");
+    engineSays("", 14);
+    EXPECT_STREQ(failure().what(), "작업 볼륨 공간이 부족합니다 — 다른 볼륨을 고르세요 (복구 엔진 종료 코드 14)");
 }
 
 TEST_F(EngineRunTest, an_engine_killed_by_a_signal_is_a_failure) {
     installEngine(resources, "#!/bin/sh\necho 'Info: about to die'\nkill -9 $$\n");
     JobError e = failure();
     EXPECT_EQ(e.code(), 128 + 9);
-    EXPECT_STREQ(e.what(), "복구 엔진 종료 코드 137 — Info: about to die");
+    EXPECT_STREQ(e.what(), "복구 엔진이 예기치 않게 끝났습니다 — 다시 시도해 보세요 (복구 엔진 종료 코드 137)");
 }
 
 TEST_F(EngineRunTest, a_process_left_holding_the_pipe_does_not_keep_the_run_waiting_forever) {

@@ -5,6 +5,7 @@
 #include "job/job.h"
 #include "job/paths.h"
 #include "job/pipeline.h"
+#include "job/work_claim.h"
 #include "job_test_support.h"
 
 namespace {
@@ -179,7 +180,7 @@ TEST_F(PipelineTest, an_rsv_on_the_work_volume_is_used_in_place) {
     }
 }
 
-TEST_F(PipelineTest, a_complete_earlier_copy_is_reused_and_a_partial_one_copied_over) {
+TEST_F(PipelineTest, a_complete_earlier_copy_is_reused_and_a_partial_one_left_alone) {
     const WorkPaths p = paths(work);
     writeFile(p.copy, rsvData);
     std::vector<Value> states = run(rsv, work);
@@ -190,10 +191,11 @@ TEST_F(PipelineTest, a_complete_earlier_copy_is_reused_and_a_partial_one_copied_
 
     page->scripts.clear();
     job = std::make_shared<Job>("abcd1235", bridge);
-    writeFile(p.copy, rsvData.substr(0, 1000));  // left by a failed run
+    writeFile(p.copy, rsvData.substr(0, 1000));  // left by a failed run, maybe all the card still gave
     states = run(rsv, work);
     EXPECT_EQ(states[1]["detail"].get<std::string>().rfind("복사 중 ", 0), 0u);
-    EXPECT_EQ(readFile(p.copy), rsvData);
+    EXPECT_EQ(readFile(p.copy), rsvData.substr(0, 1000));
+    EXPECT_EQ(readFile(workPaths(rsv, work, 2).copy), rsvData);
 }
 
 TEST_F(PipelineTest, failures_end_in_error_and_delete_nothing) {
@@ -203,7 +205,9 @@ TEST_F(PipelineTest, failures_end_in_error_and_delete_nothing) {
     writeFile(ref + ".exit", "2");
     std::vector<Value> states = run(rsv, work);
     EXPECT_EQ(states.back()["stage"], "error");
-    EXPECT_EQ(states.back()["error"], "복구 엔진 종료 코드 2 — Info: Duration of A001: 600.0 s / Info: saving");
+    EXPECT_EQ(states.back()["error"], "참조 파일을 읽을 수 없거나 손상되었습니다 — 같은 카메라로 찍은 다른 파일을 "
+                                      "참조로 고르세요 (복구 엔진 종료 코드 2)");
+    EXPECT_EQ(states.back()["log"], (Value{"Info: Duration of A001: 600.0 s", "Info: saving"}));
     EXPECT_DOUBLE_EQ(states.back()["pct"].get<double>(), 92.0);
 
     // The work folder cannot be made (the volume is a file): the system's text.
@@ -214,7 +218,8 @@ TEST_F(PipelineTest, failures_end_in_error_and_delete_nothing) {
     ASSERT_EQ(states.size(), 1u);
     EXPECT_EQ(states[0]["stage"], "error");
     EXPECT_EQ(states[0]["pct"], 0);
-    EXPECT_EQ(states[0]["error"], std::strerror(ENOTDIR));
+    EXPECT_EQ(states[0]["error"], std::string("폴더가 있어야 할 자리에 파일이 있습니다 — 작업 볼륨을 다시 고르세요 (") +
+                                      std::strerror(ENOTDIR) + ")");
 
     // The copy fails: the source cannot be read.
     page->scripts.clear();
@@ -251,10 +256,42 @@ TEST_F(PipelineTest, a_same_named_recording_of_another_card_is_never_written_ove
     EXPECT_EQ(readFile(second.copy), otherData);
     EXPECT_EQ(readFile(first.recovered), recoveredA);
 
-    // Card A's recording again: its own partial copy keeps the first name.
-    writeFile(first.copy, rsvData.substr(0, 4096));
-    EXPECT_EQ(claimWorkPaths(rsv, work).copy, first.copy);
     // While card B's copy sits under the first name, card A moves on to the next free one.
     writeFile(first.copy, otherData);
-    EXPECT_EQ(claimWorkPaths(rsv, work).copy, workPaths(rsv, work, 3).copy);
+    EXPECT_EQ(WorkClaim(rsv, work, false).paths().copy, workPaths(rsv, work, 3).copy);
+}
+
+TEST_F(PipelineTest, nothing_there_is_written_over_or_through) {
+    const std::string cardFile = card + "/PRIVATE/C0001.MP4", linked = "작업 폴더에 링크가 있어 쓰지 않았습니다";
+    const WorkPaths p = paths(work);
+    const struct {
+        std::function<void()> arrange;
+        std::string outcome;  // how the final "detail" (done) or "error" starts
+    } rows[] = {
+        // A second recovery of one recording writes beside the first result.
+        {[&] { writeFile(p.copy, rsvData), writeFile(p.recovered, "earlier"); },
+         "복구 완료 — 새 파일 A001_fixed_2.MP4 (이전 복구본은 그대로 있습니다)"},
+        {[&] { fs::create_directory_symlink(card, p.folder); }, "작업 폴더가 링크입니다"},
+        {[&] { writeFile(p.copy, rsvData), fs::create_symlink(cardFile, p.recovered); }, linked},
+        {[&] { fs::create_directories(p.folder), fs::create_symlink(card + "/NEW.RSV", p.copy); }, linked},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.outcome);
+        fs::remove_all(work);
+        fs::create_directories(work);
+        writeFile(cardFile, "card");
+        row.arrange();
+        const std::set<std::string> cardBefore = everyFile(card);
+        page->scripts.clear();
+        job = std::make_shared<Job>("abcd9999", bridge);
+        const Value last = run(rsv, work).back();
+        const std::string said = last.value("error", last.value("detail", ""));
+        EXPECT_EQ(said.rfind(row.outcome, 0), 0u) << said;
+        if (last["stage"] == "done") {
+            EXPECT_EQ(readFile(last["out"]), rsvData);
+            EXPECT_EQ(readFile(p.recovered), "earlier");
+        }
+        EXPECT_EQ(everyFile(card), cardBefore);
+        EXPECT_EQ(readFile(cardFile), "card");
+    }
 }

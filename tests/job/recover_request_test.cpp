@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <regex>
@@ -47,7 +48,6 @@ const Value kCheckPaths = {{"error", "경로를 확인하세요"}};
 TEST_F(RecoverRequestTest, refuses_missing_or_wrong_arguments_and_paths) {
     const Value rows[] = {
         Value::object(),
-        {{"rsv", rsv}, {"ref", ref}},
         {{"rsv", rsv}, {"ref", 5}, {"vol", work}},
         {{"rsv", nullptr}, {"ref", ref}, {"vol", work}},
         {{"rsv", rsv + ".missing"}, {"ref", ref}, {"vol", work}},
@@ -62,8 +62,8 @@ TEST_F(RecoverRequestTest, refuses_missing_or_wrong_arguments_and_paths) {
 
 TEST_F(RecoverRequestTest, admits_a_job_with_a_fresh_id_and_keeps_it) {
     Value first = ask({{"rsv", rsv}, {"ref", ref}, {"vol", work}});
-    // A folder counts as existing; "vol" itself is not checked beyond free space.
-    Value second = ask({{"rsv", card + "/PRIVATE"}, {"ref", ref}, {"vol", work}});
+    writeFile(card + "/PRIVATE/A002.RSV", "rsv");
+    Value second = ask({{"rsv", card + "/PRIVATE/A002.RSV"}, {"ref", ref}, {"vol", work}});
     ASSERT_TRUE(first.contains("id")) << first.dump();
     ASSERT_TRUE(second.contains("id")) << second.dump();
     drain();
@@ -100,9 +100,6 @@ TEST_F(RecoverRequestTest, free_space_is_tested_unless_the_rsv_is_on_the_work_vo
     sparse(huge, 4'000'000'000'000);
     EXPECT_EQ(ask({{"rsv", huge}, {"ref", ref}, {"vol", work}}),
               (Value{{"error", "작업 볼륨 여유공간 부족 — 8000GB 이상 필요"}}));
-    // A volume whose free space cannot be read counts as full.
-    EXPECT_EQ(ask({{"rsv", rsv}, {"ref", ref}, {"vol", dir / "nowhere"}}),
-              (Value{{"error", "작업 볼륨 여유공간 부족 — 0GB 이상 필요"}}));
 
     const std::string onWork = work + "/DCIM/HUGE.RSV";
     sparse(onWork, 4'000'000'000'000);
@@ -134,6 +131,31 @@ TEST_F(RecoverRequestTest, a_second_request_for_a_running_rsv_is_refused) {
     EXPECT_TRUE(ask({{"rsv", rsv}, {"ref", ref}, {"vol", work}}).contains("id"));
     drain();
     EXPECT_EQ(bridge->jobs.size(), 3u);
+}
+
+TEST_F(RecoverRequestTest, refuses_what_is_no_regular_file_and_a_missing_volume) {
+    ::mkfifo((card + "/PRIVATE/FIFO.RSV").c_str(), 0644);
+    fs::create_symlink("/dev/urandom", card + "/PRIVATE/C0009.RSV");  // size 0: the space test asks little
+    const Value noVolume = {{"error", "작업 볼륨을 고르세요 — 복구본을 저장할 볼륨이 정해지지 않았습니다"}};
+    const Value rsvNotFile = {{"error", "RSV가 일반 파일이 아닙니다 — 카드에 있는 RSV 파일을 고르세요"}};
+    const Value refNotFile = {
+        {"error", "참조 파일이 일반 파일이 아닙니다 — 같은 카메라로 찍은 MP4, MOV 또는 MXF 파일을 고르세요"}};
+    const struct {
+        Value args, answer;
+    } rows[] = {
+        {{{"rsv", rsv}, {"ref", ref}}, noVolume},
+        {{{"rsv", rsv}, {"ref", ref}, {"vol", ""}}, noVolume},
+        {{{"rsv", rsv}, {"ref", ref}, {"vol", dir / "nowhere"}},
+         {{"error", "작업 볼륨을 찾을 수 없습니다 — 작업 볼륨을 다시 고르세요"}}},
+        {{{"rsv", card + "/PRIVATE/FIFO.RSV"}, {"ref", ref}, {"vol", work}}, rsvNotFile},
+        {{{"rsv", card + "/PRIVATE/C0009.RSV"}, {"ref", ref}, {"vol", work}}, rsvNotFile},
+        {{{"rsv", "/dev/zero"}, {"ref", ref}, {"vol", work}}, rsvNotFile},
+        {{{"rsv", card + "/PRIVATE"}, {"ref", ref}, {"vol", work}}, rsvNotFile},
+        {{{"rsv", rsv}, {"ref", card + "/PRIVATE/FIFO.RSV"}, {"vol", work}}, refNotFile},
+    };
+    for (const auto& row : rows) EXPECT_EQ(ask(row.args), row.answer) << row.args.dump();
+    drain();
+    EXPECT_TRUE(bridge->jobs.empty());
 }
 
 }  // namespace

@@ -1,0 +1,263 @@
+#!/usr/bin/env python3
+"""MXF-family driver: encodes one OP1a recording (mxf_clip.py), makes the RSVs of the table
+below from it, runs the engine on each and checks the result against the intact file.
+
+A recovered row must: exit 0 with "Info: saving" and one "Duration of" line per track; decode
+silently; hold exactly the expected content packages - every complete package before the cut
+(packages touched by damage left out) - with pictures that decode to the intact file's pictures
+(framemd5) and every sound track equal, byte for byte, to the intact track's elements of those
+packages; carry the start timecode when the RSV has its header metadata. A refused row must exit
+with its code, print a reason and leave no output (nor a temporary file) behind.
+Exit 0 when every row passes, 1 otherwise.
+"""
+
+import argparse
+import os
+import shutil
+import subprocess
+import sys
+import tempfile
+
+sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+import mxf_clip  # noqa: E402
+
+TRACKS = 4
+
+
+def cut_at(where):
+    return lambda d, pk: d[:where(d, pk)]
+
+
+def zeroed(start, length):
+    def make(d, pk):
+        b = bytearray(d)
+        a = start(d, pk)
+        b[a:a + length] = bytes(length)
+        return bytes(b)
+    return make
+
+
+def longer_picture(index):
+    """The picture's BER length raised by 4096: its packet no longer leads to the next key."""
+    def make(d, pk):
+        b = bytearray(d)
+        voff, ln = pk[index]["picture"]
+        n = b[pk[index]["start"] + 16] & 0x7F
+        b[voff - n:voff] = (ln + 4096).to_bytes(n, "big")
+        return bytes(b)
+    return make
+
+
+def headerless(inner):
+    return lambda d, pk: inner(d, pk)[mxf_clip.body_start(d):]
+
+
+def mid_picture(i):
+    return lambda d, pk: pk[i]["picture"][0] + pk[i]["picture"][1] // 2
+
+
+# (name, RSV from (intact bytes, packages), reference, expected exit, damaged byte range or None)
+ROWS = [
+    ("cut-mid-picture", cut_at(mid_picture(30)), "intact", 0, None),
+    ("cut-in-third-sound", cut_at(lambda d, pk: list(pk[20]["sounds"].values())[2][0] + 100), "intact", 0, None),
+    ("cut-at-package-end", cut_at(lambda d, pk: pk[25]["end"]), "intact", 0, None),
+    ("cut-in-key", cut_at(lambda d, pk: pk[40]["start"] + 10), "intact", 0, None),
+    ("cut-in-first-package", cut_at(mid_picture(0)), "intact", 3, None),
+    ("cut-then-zero-padded", lambda d, pk: cut_at(mid_picture(30))(d, pk) + bytes(1 << 20), "intact", 0, None),
+    ("no-header-metadata", headerless(cut_at(mid_picture(35))), "intact", 0, None),
+    ("damage-zeroed", zeroed(lambda d, pk: pk[10]["start"] + 3000, 20000), "intact", 0,
+     lambda pk: (pk[10]["start"] + 3000, pk[10]["start"] + 23000)),
+    ("damage-picture-length", longer_picture(15), "intact", 0,
+     lambda pk: (pk[15]["start"], pk[15]["start"] + 20)),
+    ("header-only", lambda d, pk: d[:mxf_clip.body_start(d)], "intact", 3, None),
+    ("mxf-key-then-noise", lambda d, pk: d[:4] + bytes((i * 131 + i // 7) & 0xFF for i in range(300000)), "intact", 3, None),
+    ("mp4-reference", cut_at(mid_picture(30)), "mp4", 12, None),
+    ("mxf-reference-for-mp4-rsv", lambda d, pk: fake_mp4(), "intact", 12, None),
+    ("no-header-metadata-reference-footer-only", headerless(cut_at(mid_picture(35))), "footer-only", 0, None),
+    ("no-header-other-layout", headerless(cut_at(mid_picture(30))), "two-track", 11, None),
+    ("no-header-other-rate", headerless(cut_at(mid_picture(30))), "50p", 11, None),
+    ("no-header-other-size", headerless(cut_at(mid_picture(30))), "640x360", 11, None),
+    ("2997p-drop-frame-cut-mid-picture", cut_at(mid_picture(45)), "intact-2997", 0, None),
+    ("unknown-sound-descriptors", lambda d, pk: unknown_sound_descriptors(d)[:mid_picture(30)(d, pk)], "intact", 0, None),
+]
+
+
+def metadata_in_footer_only(d):
+    """The header metadata moved to the footer partition (a finished file may be written so):
+    the header partition's sets turned into sets of an unknown kind, a copy of them inserted
+    after the footer partition pack (offsets before it, and so the random index, stay valid)."""
+    body = mxf_clip.body_start(d)
+    first = mxf_clip.klvs(d)[0]
+    footer = int.from_bytes(d[first[2] + 24:first[2] + 32], "big")
+    fk = next(k for k in mxf_clip.klvs(d) if k[0] == footer)
+    meta = d[first[2] + first[3]:body]
+    b = bytearray(d[:body])
+    prefix = bytes.fromhex("060e2b34025301010d01010101")
+    at = b.find(prefix)
+    while at >= 0:
+        b[at + 14] = 0x7E
+        at = b.find(prefix, at + 1)
+    return bytes(b) + d[body:fk[2] + fk[3]] + meta + d[fk[2] + fk[3]:]
+
+
+def unknown_sound_descriptors(d):
+    """The header metadata's sound descriptors turned into sets of an unknown kind: the RSV's own
+    metadata no longer describe its sound, the reference's must."""
+    b = bytearray(d)
+    for kind in (0x42, 0x47, 0x48):
+        key = bytes.fromhex("060e2b34025301010d010101010100") [:14] + bytes([kind, 0])
+        at = b.find(key, 0, mxf_clip.body_start(d))
+        while at >= 0:
+            b[at + 14] = 0x7E
+            at = b.find(key, at + 1, mxf_clip.body_start(d))
+    return bytes(b)
+
+
+def fake_mp4():
+    box = lambda t, p: (8 + len(p)).to_bytes(4, "big") + t + p  # noqa: E731
+    return box(b"ftyp", b"isom\0\0\2\0isommp41") + (1).to_bytes(4, "big") + b"mdat" + bytes(8) + bytes(4096)
+
+
+def run(cmd, **kw):
+    return subprocess.run(cmd, stdout=subprocess.PIPE, stderr=subprocess.STDOUT, **kw)
+
+
+def md5s(path, stream):
+    p = run(["ffmpeg", "-nostdin", "-v", "error", "-i", path, "-map", stream, "-f", "framemd5", "-"])
+    return [l.split(",")[-1].strip() for l in p.stdout.decode().splitlines() if l and not l.startswith("#")]
+
+
+def audio(path, index):
+    p = subprocess.run(["ffmpeg", "-nostdin", "-v", "error", "-i", path, "-map", "0:a:%d" % index,
+                        "-c", "copy", "-f", "s24le", "-"], stdout=subprocess.PIPE, stderr=subprocess.PIPE)
+    return p.stdout
+
+
+def expected_packages(pk, rsv_len, shift, damage):
+    keep = []
+    for i, p in enumerate(pk):
+        if p["end"] - shift > rsv_len or len(p["sounds"]) != TRACKS:
+            continue
+        if damage and not (p["end"] + 16 <= damage[0] or p["start"] >= damage[1]):
+            continue
+        keep.append(i)
+    return keep
+
+
+def check_row(row, work, engine, intact, data, pk, refs, intact_md5, clips):
+    name, make, ref, code, damage_of = row
+    if ref == "intact-2997":  # rows of the 29.97p drop-frame clip
+        intact, pk, intact_md5 = clips["2997"]
+        data = intact
+    rsv = os.path.join(work, name + ".rsv")
+    out = os.path.join(work, name + "-out.mp4")
+    body = make(data, pk)
+    with open(rsv, "wb") as f:
+        f.write(body)
+    p = run([engine, "-n", "-rsv-ben", "-dst", out, refs[ref], rsv], timeout=120)
+    log = p.stdout.decode(errors="replace")
+    leftovers = [f for f in os.listdir(work) if f.startswith(name + "-out.mp4.part")]
+    if code != 0:
+        if p.returncode != code:
+            return "exit %d, expected %d\n%s" % (p.returncode, code, log)
+        if os.path.exists(out) or leftovers:
+            return "an output was left behind"
+        if "Error:" not in log:
+            return "no reason printed"
+        return None
+    if p.returncode != 0:
+        return "exit %d\n%s" % (p.returncode, log)
+    if "Info: saving" not in log or log.count("Duration of") != 1 + TRACKS + (0 if "no-header" in name else 1):
+        return "missing saving/duration lines\n" + log
+    shift = mxf_clip.body_start(data) if "no-header" in name else 0
+    # Space a body reserved ahead of the writing (zero bytes) is not recording.
+    written = len(body.rstrip(b"\0")) if name.endswith("zero-padded") else len(body)
+    keep = expected_packages(pk, written, shift, damage_of(pk) if damage_of else None)
+    dec = run(["ffmpeg", "-nostdin", "-v", "error", "-i", out, "-map", "0:v", "-map", "0:a", "-f", "null", "-"])
+    if dec.stdout.strip():
+        return "decoding reports errors: " + dec.stdout.decode(errors="replace")[:300]
+    got = md5s(out, "0:v")
+    want = [intact_md5[i] for i in keep]
+    if got != want:
+        return "pictures: %d recovered, %d expected (first difference at %s)" % (
+            len(got), len(want), next((i for i, (a, b) in enumerate(zip(got, want)) if a != b), min(len(got), len(want))))
+    for t in range(TRACKS):
+        key = sorted(pk[0]["sounds"])[t]
+        want_audio = b"".join(intact[pk[i]["sounds"][key][0]:sum(pk[i]["sounds"][key])] for i in keep)
+        if audio(out, t) != want_audio:
+            return "sound track %d differs from the intact track's elements" % (t + 1)
+    tc = run(["ffprobe", "-v", "error", "-select_streams", "v:0", "-show_entries", "stream_tags=timecode",
+              "-of", "csv=p=0", out]).stdout.decode().strip()
+    if tc != ("" if "no-header" in name else "10:00:00;00" if "drop-frame" in name else "10:00:00:00"):
+        return "timecode %r" % tc
+    print("     %s: %d of %d frames (complete before the cut: %d)" % (
+        name, len(got), len(pk), len([i for i in range(len(pk)) if pk[i]["end"] - shift <= written])))
+    return None
+
+
+def check_existing_output(work, engine, data, pk, ref):
+    """An output path that already exists is never replaced: exit 4, the file as it was."""
+    rsv, out = os.path.join(work, "existing.rsv"), os.path.join(work, "existing-out.mp4")
+    with open(rsv, "wb") as f:
+        f.write(cut_at(mid_picture(30))(data, pk))
+    with open(out, "wb") as f:
+        f.write(b"the user's file")
+    p = run([engine, "-n", "-rsv-ben", "-dst", out, ref, rsv], timeout=120)
+    with open(out, "rb") as f:
+        kept = f.read() == b"the user's file"
+    if p.returncode != 4 or not kept or any(n.startswith("existing-out.mp4.part") for n in os.listdir(work)):
+        return "exit %d, file kept: %s" % (p.returncode, kept)
+    return None
+
+
+def main():
+    ap = argparse.ArgumentParser()
+    ap.add_argument("--engine", required=True)
+    ap.add_argument("--keep", help="keep the generated files in this folder")
+    ap.add_argument("--row", help="run only this row")
+    a = ap.parse_args()
+    work = a.keep or tempfile.mkdtemp(prefix="tv-mxf-")
+    os.makedirs(work, exist_ok=True)
+    try:
+        intact_path = os.path.join(work, "intact.mxf")
+        mxf_clip.encode(intact_path, audio_tracks=TRACKS)
+        refs = {"intact": intact_path}
+        with open(intact_path, "rb") as f:
+            data = f.read()
+        for name, kw in (("two-track", dict(audio_tracks=2)), ("50p", dict(rate=50)), ("640x360", dict(size="640x360"))):
+            refs[name] = os.path.join(work, name + ".mxf")
+            mxf_clip.encode(refs[name], seconds=1, **kw)
+        mp4 = os.path.join(work, "reference.mp4")
+        with open(mp4, "wb") as f:
+            f.write(fake_mp4())
+        refs["mp4"] = mp4
+        refs["footer-only"] = os.path.join(work, "footer-only.mxf")
+        with open(refs["footer-only"], "wb") as f:
+            f.write(metadata_in_footer_only(data))
+        refs["intact-2997"] = os.path.join(work, "intact-2997.mxf")
+        mxf_clip.encode(refs["intact-2997"], rate="30000/1001", timecode="10:00:00;00")
+        with open(refs["intact-2997"], "rb") as f:
+            d2997 = f.read()
+        clips = {"2997": (d2997, mxf_clip.packages(d2997), md5s(refs["intact-2997"], "0:v"))}
+        pk = mxf_clip.packages(data)
+        intact_md5 = md5s(intact_path, "0:v")
+        failed = 0
+        for row in ROWS:
+            if a.row and row[0] != a.row:
+                continue
+            why = check_row(row, work, a.engine, data, data, pk, refs, intact_md5, clips)
+            print(("PASS %s" % row[0]) if not why else ("FAIL %s: %s" % (row[0], why)))
+            failed += bool(why)
+        if not a.row:
+            why = check_existing_output(work, a.engine, data, pk, intact_path)
+            print(("PASS %s" % "existing-output") if not why else ("FAIL existing-output: %s" % why))
+            failed += bool(why)
+        print("%d failed" % failed)
+        return 1 if failed else 0
+    finally:
+        if not a.keep:
+            shutil.rmtree(work, ignore_errors=True)
+
+
+if __name__ == "__main__":
+    sys.exit(main())

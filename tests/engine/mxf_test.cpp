@@ -1,0 +1,289 @@
+// MXF-family pieces on synthetic bytes: KLV headers, key kinds, the start-code
+// scan against a byte-by-byte reference, the avcC from a real SPS, and the
+// walk over frame-wrapped content packages cut and damaged in chosen places.
+#include "mxf_klv.h"
+#include "mxf_mp4.h"
+#include "mxf_walk.h"
+
+#include <gtest/gtest.h>
+
+#include <functional>
+#include <random>
+
+namespace tv {
+namespace {
+
+std::vector<uint8_t> hexBytes(const char* h) {
+    std::vector<uint8_t> v;
+    for (; h[0] && h[1]; h += 2) v.push_back(uint8_t(std::stoi(std::string(h, 2), nullptr, 16)));
+    return v;
+}
+
+const char kPictureKey[] = "060e2b34010201010d01030115010500";
+const char kSoundKey1[] = "060e2b34010201010d01030116020300";
+const char kSoundKey2[] = "060e2b34010201010d01030116020301";
+const char kFillKey[] = "060e2b34010101020301021001000000";
+const char kBodyPartition[] = "060e2b34020501010d01020101030400";
+
+void appendKlv(std::vector<uint8_t>& out, const char* key, const std::vector<uint8_t>& value) {
+    auto k = hexBytes(key);
+    out.insert(out.end(), k.begin(), k.end());
+    out.push_back(0x83);
+    out.push_back(uint8_t(value.size() >> 16));
+    out.push_back(uint8_t(value.size() >> 8));
+    out.push_back(uint8_t(value.size()));
+    out.insert(out.end(), value.begin(), value.end());
+}
+
+TEST(MxfKlv, HeadersAndLengths) {
+    struct Row {
+        const char* bytes;
+        bool ok;
+        uint64_t length;
+        int64_t valueOffset;
+    } rows[] = {
+        {"060e2b34010201010d0103011501050005", true, 5, 17},
+        {"060e2b34010201010d01030115010500830001f4", true, 500, 20},
+        {"060e2b34010201010d0103011501050088000000000000000a", true, 10, 25},
+        {"060e2b34010201010d0103011501050080", false, 0, 0},    // BER 0x80: indefinite, not MXF
+        {"060e2b34010201010d0103011501050089", false, 0, 0},    // nine length bytes
+        {"060e2b34010201010d01030115010500830001", false, 0, 0},  // length field cut
+        {"060e2b34010201010d010301150105", false, 0, 0},        // key cut
+        {"060e2b34090201010d0103011501050005", false, 0, 0},    // not a registry a recording uses
+        {"000000010201010d010301150105000005", false, 0, 0},
+    };
+    for (const auto& r : rows) {
+        auto b = hexBytes(r.bytes);
+        MemorySource src(b);
+        auto k = readKlv(src, 0);
+        ASSERT_EQ(k.has_value(), r.ok) << r.bytes;
+        if (!k) continue;
+        EXPECT_EQ(k->length, r.length) << r.bytes;
+        EXPECT_EQ(k->valueOffset, r.valueOffset) << r.bytes;
+    }
+}
+
+TEST(MxfKlv, KeyKinds) {
+    struct Row {
+        const char* key;
+        KeyKind kind;
+    } rows[] = {
+        {"060e2b34020501010d01020101020400", KeyKind::Partition},
+        {kBodyPartition, KeyKind::Partition},
+        {"060e2b34020501010d01020101050100", KeyKind::Primer},
+        {"060e2b34025301010d01010101013b00", KeyKind::MetadataSet},
+        {"060e2b34025301010d01020101100100", KeyKind::IndexSegment},
+        {kFillKey, KeyKind::Fill},
+        {"060e2b34010101010301021001000000", KeyKind::Fill},
+        {kPictureKey, KeyKind::Essence},
+        {kSoundKey1, KeyKind::Essence},
+        {"060e2b34020501010d01030104010100", KeyKind::SystemItem},
+        {"060e2b34020501010d01020101110100", KeyKind::RandomIndex},
+        {"060e2b340a0501010d01020101020400", KeyKind::Other},
+    };
+    for (const auto& r : rows) EXPECT_EQ(keyKind(hexBytes(r.key).data()), r.kind) << r.key;
+    EXPECT_TRUE(isHeaderPartition(hexBytes("060e2b34020501010d01020101020100").data()));
+    EXPECT_FALSE(isHeaderPartition(hexBytes(kBodyPartition).data()));
+}
+
+// Every start code, found byte by byte: what the fast scan must agree with.
+std::vector<NalSpan> naiveNals(const std::vector<uint8_t>& b) {
+    std::vector<size_t> codes;
+    for (size_t i = 0; i + 2 < b.size(); ++i)
+        if (b[i] == 0 && b[i + 1] == 0 && b[i + 2] == 1) codes.push_back(i);
+    std::vector<NalSpan> out;
+    for (size_t c = 0; c < codes.size(); ++c) {
+        size_t begin = codes[c] + 3, end = c + 1 < codes.size() ? codes[c + 1] : b.size();
+        while (end > begin && b[end - 1] == 0) --end;
+        if (end > begin) out.push_back({begin, uint32_t(end - begin)});
+    }
+    return out;
+}
+
+TEST(MxfAnnexB, ScanAgreesWithByteByByteAtEveryAlignment) {
+    std::mt19937 rng(7);
+    for (int trial = 0; trial < 400; ++trial) {
+        std::vector<uint8_t> b = {0, 0, 0, 1, 0x09, 0x10};
+        size_t units = 1 + rng() % 6;
+        for (size_t u = 0; u < units; ++u) {
+            if (rng() % 2) b.push_back(0);  // a 4-byte start code
+            b.insert(b.end(), {0, 0, 1, uint8_t(0x01 + rng() % 0x1f)});
+            size_t len = rng() % 70;
+            for (size_t i = 0; i < len; ++i) {
+                uint8_t v = uint8_t(rng());
+                // Zero pairs only as escaped sequences (00 00 03), as in a real NAL unit.
+                if (v == 0 && b.back() == 0) v = 3;
+                b.push_back(v);
+            }
+            if (rng() % 4 == 0) b.insert(b.end(), rng() % 3 + 1, 0);  // trailing zero bytes
+            if (b.back() == 0 && rng() % 2) b.push_back(0x80);
+        }
+        auto want = naiveNals(b);
+        auto got = annexBNals(b.data(), b.size(), nullptr);
+        ASSERT_EQ(got.size(), want.size()) << "trial " << trial;
+        for (size_t i = 0; i < got.size(); ++i) {
+            EXPECT_EQ(got[i].offset, want[i].offset) << "trial " << trial << " unit " << i;
+            EXPECT_EQ(got[i].length, want[i].length) << "trial " << trial << " unit " << i;
+        }
+    }
+}
+
+TEST(MxfAnnexB, RefusesWhatIsNotAByteStream) {
+    const char* rows[] = {
+        "0000000000",                    // zeros only
+        "6588840000000165",               // no start code first
+        "00000180aabb",                   // forbidden bit set
+        "0000016588000001e5",             // the second unit has its forbidden bit set
+    };
+    for (const char* r : rows) {
+        auto b = hexBytes(r);
+        std::vector<uint8_t> out = {1, 2};
+        EXPECT_FALSE(annexBToLengthPrefixed(b.data(), b.size(), out, nullptr)) << r;
+        EXPECT_EQ(out.size(), 2u) << r;
+    }
+    auto b = hexBytes("00000001091000000167aa0000000168bb000001658800000000");
+    std::vector<uint8_t> out;
+    AnnexBPicture info;
+    ASSERT_TRUE(annexBToLengthPrefixed(b.data(), b.size(), out, &info));
+    EXPECT_EQ(out, hexBytes("0000000209100000000267aa0000000268bb000000026588"));
+    EXPECT_TRUE(info.idr);
+    EXPECT_EQ(info.sps, hexBytes("67aa"));
+    EXPECT_EQ(info.pps, hexBytes("68bb"));
+}
+
+TEST(MxfAnnexB, AvcConfigFromAHigh422Sps) {
+    // 320x180 High 4:2:2 Intra, 10-bit (x264): 192 coded lines cropped to 180.
+    auto sps = hexBytes("677a100cb6cb82833f1b80880000030008000003019020");
+    auto pps = hexBytes("68ee0f2c8b");
+    auto c = makeAvcConfig(sps, pps);
+    ASSERT_TRUE(c);
+    EXPECT_EQ(c->width, 320u);
+    EXPECT_EQ(c->height, 180u);
+    std::vector<uint8_t> head(c->avcC.begin(), c->avcC.begin() + 6);
+    EXPECT_EQ(head, hexBytes("017a100cffe1"));
+    std::vector<uint8_t> tail(c->avcC.end() - 4, c->avcC.end());
+    EXPECT_EQ(tail, hexBytes("fefafa00"));  // 4:2:2, 10-bit luma and chroma
+    EXPECT_FALSE(makeAvcConfig(hexBytes("677a"), pps));
+}
+
+class Lines : public Reporter {
+public:
+    void info(const std::string& l) override { lines.push_back(l); }
+    void progress(double) override {}
+    std::vector<std::string> lines;
+};
+
+MxfSettings twoTrackSettings() {
+    MxfSettings s;
+    s.editRate = {25, 1};
+    s.pictureTrack = 0x15010500;
+    for (uint32_t n : {0x16020300u, 0x16020301u}) s.sounds.push_back({n, 48000, 1, 24, 3});
+    return s;
+}
+
+struct Clip {
+    std::vector<uint8_t> bytes;
+    std::vector<size_t> packageStart;
+};
+
+// A body partition, then packages of a picture, a fill and two sound elements.
+Clip makeClip(int packages) {
+    Clip c;
+    appendKlv(c.bytes, kBodyPartition, std::vector<uint8_t>(88, 0));
+    for (int i = 0; i < packages; ++i) {
+        c.packageStart.push_back(c.bytes.size());
+        std::vector<uint8_t> pic = {0, 0, 0, 1, 0x65, 0x88, uint8_t(i), 0x10};
+        pic.resize(300 + 7 * size_t(i), uint8_t(0x40 + i));
+        appendKlv(c.bytes, kPictureKey, pic);
+        appendKlv(c.bytes, kFillKey, std::vector<uint8_t>(13, 0));
+        appendKlv(c.bytes, kSoundKey1, std::vector<uint8_t>(5760, uint8_t(i)));
+        appendKlv(c.bytes, kSoundKey2, std::vector<uint8_t>(5760, uint8_t(i + 1)));
+    }
+    return c;
+}
+
+TEST(MxfWalk, KeepsWholePackagesAroundCutsAndDamage) {
+    const int n = 8;
+    const Clip base = makeClip(n);
+    auto at = [&](int pkg, size_t delta) { return base.packageStart[size_t(pkg)] + delta; };
+    struct Row {
+        const char* name;
+        std::function<void(std::vector<uint8_t>&)> change;
+        std::vector<uint8_t> kept;  // picture byte 6 (the package's number) of every kept package
+        int64_t skippedRanges;
+    } rows[] = {
+        {"intact", [](auto&) {}, {0, 1, 2, 3, 4, 5, 6, 7}, 0},
+        {"cut in a picture", [&](auto& b) { b.resize(at(5, 100)); }, {0, 1, 2, 3, 4}, 0},
+        {"cut in the second sound", [&](auto& b) { b.resize(at(6, 0) - 10); }, {0, 1, 2, 3, 4}, 0},
+        {"cut exactly after a package", [&](auto& b) { b.resize(at(6, 0)); }, {0, 1, 2, 3, 4, 5}, 0},
+        {"cut in a key", [&](auto& b) { b.resize(at(3, 9)); }, {0, 1, 2}, 0},
+        {"zero bytes reserved after the last package", [&](auto& b) { b.resize(b.size() + 70000, 0); },
+         {0, 1, 2, 3, 4, 5, 6, 7}, 0},
+        {"cut in a picture, then zero bytes", [&](auto& b) { b.resize(at(5, 100)); b.resize(b.size() + 5000, 0); },
+         {0, 1, 2, 3, 4}, 0},
+        {"cut in the last sound, then zero bytes", [&](auto& b) { std::fill(b.begin() + long(at(6, 0)) - 2000, b.end(), 0); },
+         {0, 1, 2, 3, 4}, 0},
+        {"starts inside a package", [&](auto& b) { b.erase(b.begin(), b.begin() + long(at(1, 50))); },
+         {2, 3, 4, 5, 6, 7}, 0},
+        {"zeroed keys inside a package", [&](auto& b) { std::fill(b.begin() + long(at(3, 330)), b.begin() + long(at(3, 900)), 0); },
+         {0, 1, 2, 4, 5, 6, 7}, 1},
+        {"picture length too long", [&](auto& b) { b[at(2, 18)] += 1; }, {0, 1, 3, 4, 5, 6, 7}, 1},
+        {"picture length past the end, mid-file", [&](auto& b) { b[at(4, 17)] = 0x7f; }, {0, 1, 2, 3, 5, 6, 7}, 1},
+        {"sound element not whole sample frames",
+         [&](auto& b) {
+             size_t s2 = at(1, 0) + (20 + 307) + 33 + (20 + 5760);
+             b[s2 + 19] += 1;  // 5761 bytes, and one more byte so the packets still chain
+             b.insert(b.begin() + long(s2 + 20), 0x55);
+         },
+         {0, 2, 3, 4, 5, 6, 7}, 1},
+        {"a package without its second sound",
+         [&](auto& b) {
+             size_t s2 = at(5, 0) + (20 + 335) + 33 + (20 + 5760);
+             b.erase(b.begin() + long(s2), b.begin() + long(s2 + 20 + 5760));
+         },
+         {0, 1, 2, 3, 4, 6, 7}, 1},
+    };
+    for (const auto& r : rows) {
+        std::vector<uint8_t> b = base.bytes;
+        r.change(b);
+        MemorySource src(b);
+        Lines rep;
+        MxfWalk w = walkMxf(src, twoTrackSettings(), rep);
+        std::vector<uint8_t> kept;
+        for (size_t p = 0; p < w.packages(); ++p) {
+            ASSERT_EQ(w.lengths[p * 3 + 1], 5760u) << r.name;
+            ASSERT_EQ(w.lengths[p * 3 + 2], 5760u) << r.name;
+            kept.push_back(b[size_t(w.offsets[p * 3]) + 6]);
+            EXPECT_EQ(b[size_t(w.offsets[p * 3 + 1])], kept.back()) << r.name << ": sound of another package";
+        }
+        EXPECT_EQ(kept, r.kept) << r.name;
+        EXPECT_EQ(w.skippedRanges, r.skippedRanges) << r.name;
+        EXPECT_TRUE(w.foreignTracks.empty()) << r.name;
+    }
+}
+
+TEST(MxfWalk, NamesEssenceTheSettingsDoNotDescribe) {
+    Clip c = makeClip(3);
+    MxfSettings other = twoTrackSettings();
+    other.sounds.pop_back();
+    MemorySource src(c.bytes);
+    Lines rep;
+    MxfWalk w = walkMxf(src, other, rep);
+    EXPECT_EQ(w.foreignTracks, std::set<uint32_t>{0x16020301u});
+    other.pictureTrack = 0x15010600;
+    w = walkMxf(src, other, rep);
+    EXPECT_FALSE(w.sawPicture);
+    EXPECT_EQ(w.packages(), 0u);
+}
+
+TEST(MxfSettings, NothingWithoutAHeaderPartition) {
+    Clip c = makeClip(2);
+    MemorySource src(c.bytes);
+    EXPECT_FALSE(readMxfSettings(src));
+    std::vector<uint8_t> junk(100, 0x06);
+    MemorySource j(junk);
+    EXPECT_FALSE(readMxfSettings(j));
+}
+
+}  // namespace
+}  // namespace tv
