@@ -37,7 +37,7 @@ int runHeadless(const std::shared_ptr<Bridge>& bridge) {
 
     LoopState state{g_main_loop_new(nullptr, FALSE)};
     // Cards that come and go are told as in the window, so a test can stage one.
-    MountWatch watch(mountDirectory(), [bridge] { bridge->push("__volumesChanged", Value::object()); });
+    MountWatch watch(mountDirectory(), false, [bridge] { bridge->push("__volumesChanged", Value::object()); });
 
     // Input is read on a thread of its own so the main loop keeps serving
     // replies and pushes while a line is awaited.

@@ -49,11 +49,14 @@ struct MountWatch::State {
     }
 };
 
-MountWatch::MountWatch(const std::string& mountDir, std::function<void()> changed) : state_(new State) {
+MountWatch::MountWatch(const std::string& mountDir, bool desktopMounts, std::function<void()> changed)
+    : state_(new State) {
     state_->changed = std::move(changed);
-    state_->volumes = g_volume_monitor_get();
-    g_signal_connect(state_->volumes, "mount-added", G_CALLBACK(&State::onMount), state_.get());
-    g_signal_connect(state_->volumes, "mount-removed", G_CALLBACK(&State::onMount), state_.get());
+    if (desktopMounts) {
+        state_->volumes = g_volume_monitor_get();
+        g_signal_connect(state_->volumes, "mount-added", G_CALLBACK(&State::onMount), state_.get());
+        g_signal_connect(state_->volumes, "mount-removed", G_CALLBACK(&State::onMount), state_.get());
+    }
     if (!mountDir.empty()) {
         GFile* dir = g_file_new_for_path(mountDir.c_str());
         state_->folder = g_file_monitor_directory(dir, G_FILE_MONITOR_WATCH_MOVES, nullptr, nullptr);
@@ -69,6 +72,8 @@ MountWatch::~MountWatch() {
         g_file_monitor_cancel(state_->folder);
         g_object_unref(state_->folder);
     }
-    g_signal_handlers_disconnect_by_data(state_->volumes, state_.get());
-    g_object_unref(state_->volumes);
+    if (state_->volumes) {
+        g_signal_handlers_disconnect_by_data(state_->volumes, state_.get());
+        g_object_unref(state_->volumes);
+    }
 }

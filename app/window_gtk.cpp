@@ -185,7 +185,7 @@ void AppDelegate::finishLaunching() {
     buildWebView();
     buildWindow();
     bridge_->setHandler("pick", [this](Bridge&, int64_t call, const Value& args) { pick(call, args); });
-    mounts_ = std::make_unique<MountWatch>(mountDirectory(), [this] {
+    mounts_ = std::make_unique<MountWatch>(mountDirectory(), true, [this] {
         bridge_->push("__volumesChanged", Value::object());
     });
     loadPage();

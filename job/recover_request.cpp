@@ -95,8 +95,9 @@ void handleRecoverRequest(Bridge& bridge, int64_t call, const Value& args) {
 
     const int64_t size = fileSize(*rsv);
     if (rsv->rfind(*vol + "/", 0) != 0 && !roomForRecovery(freeBytes(*vol), size)) {
-        bridge.reply(call, Value{{"error", "작업 볼륨 여유공간 부족 — " + fixed(double(size) * 2 / 1e9, 0) +
-                                               "GB 이상 필요"}});
+        // The whole need of the admission's rule, margin included, as the page
+        // states it: twice the size alone read "0GB" for a small recording.
+        bridge.reply(call, Value{{"error", "작업 볼륨 여유공간 부족 — " + sizeText(spaceNeeded(size)) + " 이상 필요"}});
         return;
     }
 

@@ -99,14 +99,14 @@ TEST_F(RecoverRequestTest, free_space_is_tested_unless_the_rsv_is_on_the_work_vo
     const std::string huge = card + "/PRIVATE/HUGE.RSV";
     sparse(huge, 4'000'000'000'000);
     EXPECT_EQ(ask({{"rsv", huge}, {"ref", ref}, {"vol", work}}),
-              (Value{{"error", "작업 볼륨 여유공간 부족 — 8000GB 이상 필요"}}));
+              (Value{{"error", "작업 볼륨 여유공간 부족 — 8010 GB 이상 필요"}}));
 
     const std::string onWork = work + "/DCIM/HUGE.RSV";
     sparse(onWork, 4'000'000'000'000);
     EXPECT_TRUE(ask({{"rsv", onWork}, {"ref", ref}, {"vol", work}}).contains("id"));
     // With a trailing slash the prefix is "WORK//", which does not match: the test applies.
     EXPECT_EQ(ask({{"rsv", onWork}, {"ref", ref}, {"vol", work + "/"}}),
-              (Value{{"error", "작업 볼륨 여유공간 부족 — 8000GB 이상 필요"}}));
+              (Value{{"error", "작업 볼륨 여유공간 부족 — 8010 GB 이상 필요"}}));
     drain();
 }
 
