@@ -61,6 +61,8 @@ public:
     uint32_t ue();
     int32_t se();
     void skip(size_t n);
+    size_t position() const { return pos_; }  // bits read so far
+    size_t size() const { return bits_; }
 
 private:
     const uint8_t* data_;

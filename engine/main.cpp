@@ -23,6 +23,7 @@ namespace contract = engine_contract;
 
 const char kUsage[] =
     "usage: untrunc [-n] [-rsv-ben] [-v] -dst OUTPUT REFERENCE RSV\n"
+    "       untrunc [-n] [-rsv-ben] [-v] -noref [-donor CLIP] -dst OUTPUT RSV\n"
     "\n"
     "Recovers an interrupted camera recording (RSV) into an MP4 file, using a\n"
     "finished recording (REFERENCE) made by the same camera with the same settings.\n"
@@ -34,6 +35,10 @@ const char kUsage[] =
     "  -n            never ask anything (the engine never does; accepted for\n"
     "                compatibility)\n"
     "  -rsv-ben      the input is a camera RSV file (the only mode; accepted)\n"
+    "  -noref        no reference: learn everything from the RSV (parameter sets\n"
+    "                in the stream, or rebuilt from the slices for H.264)\n"
+    "  -donor CLIP   with -noref: a finished clip from the same camera (any\n"
+    "                settings) that lends its scaling matrices\n"
     "  -v            more detail in the log\n"
     "  -h, --help    this text\n"
     "\n"
@@ -96,6 +101,14 @@ int main(int argc, char** argv) {
             continue;
         } else if (a == contract::kFlagVerbose) {
             opt.verbose = true;
+        } else if (a == contract::kFlagNoReference) {
+            opt.noReference = true;
+        } else if (a == contract::kFlagDonor) {
+            if (i + 1 >= argc || argv[i + 1][0] == '\0') {
+                rep.error("-donor needs a path");
+                return contract::kExitUsage;
+            }
+            opt.donor = argv[++i];
         } else if (a == contract::kFlagOutput) {
             if (i + 1 >= argc) {
                 rep.error("-dst needs a path");
@@ -109,12 +122,17 @@ int main(int argc, char** argv) {
             positional.push_back(a);
         }
     }
-    if (positional.size() != 2) {
-        rep.error("expected a reference file and an RSV file (see --help)");
+    if (!opt.donor.empty() && !opt.noReference) {
+        rep.error("-donor is used with -noref only (see --help)");
         return contract::kExitUsage;
     }
-    opt.reference = positional[0];
-    opt.rsv = positional[1];
+    if (positional.size() != (opt.noReference ? 1u : 2u)) {
+        rep.error(opt.noReference ? "expected one RSV file with -noref (see --help)"
+                                  : "expected a reference file and an RSV file (see --help)");
+        return contract::kExitUsage;
+    }
+    opt.reference = opt.noReference ? std::string() : positional[0];
+    opt.rsv = positional.back();
     // No output chosen for the caller: a guessed name next to the RSV would
     // write where nobody asked.
     if (opt.output.empty()) {

@@ -7,6 +7,7 @@
 #include "errors.h"
 #include "mxf_repair.h"
 #include "nal.h"
+#include "noref.h"
 #include "output.h"
 #include "output_check.h"
 #include "output_file.h"
@@ -70,16 +71,18 @@ void checkFrameSize(const ByteSource& refFile, const Reference& ref, const Param
 }  // namespace
 
 RepairSummary runRepair(const RepairOptions& opt, Reporter& rep) {
-    auto refFile = FileSource::open(opt.reference, int(Kind::Reference));
+    std::unique_ptr<FileSource> refFile;
+    if (!opt.noReference) refFile = FileSource::open(opt.reference, int(Kind::Reference));
     auto rsvFile = FileSource::open(opt.rsv, int(Kind::Input));
     checkOutputPath(opt.output);
+    // An MXF-family RSV without a reference relies on its own header metadata.
     if (isMxfFamily(*rsvFile)) return runMxfRepair(opt, *rsvFile, refFile.get(), rep);
-    if (isMxfFamily(*refFile))
+    if (refFile && isMxfFamily(*refFile))
         throw EngineError(Kind::ReferenceFormat, "the reference is an MXF file but the RSV is an MP4-family "
                                                  "recording; choose a finished MP4 from the same camera");
 
-    Reference ref = parseReference(*refFile);
-    rep.info("reference: " + describe(ref));
+    Reference ref = refFile ? parseReference(*refFile) : referenceFromRecording(*rsvFile, opt.donor, rep);
+    rep.info((refFile ? "reference: " : "recording: ") + describe(ref));
     const StreamLayout layout = StreamLayout::from(ref);
     const auto& video = ref.videoTrack();
     const ParameterSets ps = ParameterSets::fromConfig(video.video.codec, video.video.parameterSets);
@@ -96,7 +99,7 @@ RepairSummary runRepair(const RepairOptions& opt, Reporter& rep) {
     rep.progress(100);
     if (assembly.videoFrames() == 0)
         throw EngineError(Kind::Input, "no complete video frame found in the RSV");
-    checkFrameSize(*refFile, ref, ps, rsv, assembly);
+    if (refFile) checkFrameSize(*refFile, ref, ps, rsv, assembly);
     std::string note = assembly.finish();
     if (!note.empty()) rep.info(note);
 

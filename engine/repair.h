@@ -17,6 +17,10 @@ namespace tv {
 
 struct RepairOptions {
     std::string reference, rsv, output;
+    // No reference clip: everything is learnt from the RSV (donor: an
+    // optional finished clip from the same body lending parameter fields).
+    bool noReference = false;
+    std::string donor;
     // Chunk offsets above this switch a track to co64 (lowered by tests).
     uint64_t co64Threshold = UINT32_MAX;
     bool verbose = false;

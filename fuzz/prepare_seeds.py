@@ -8,6 +8,7 @@
 --seeds receives one folder per target:
   fuzz_reference   every reference.mp4 / healthy.mp4 with its media data dropped (mdat header only)
                    and padding boxes shrunk: the headers and moov the parser reads, a few KB each
+  fuzz_noref       byte 0 = mode (0 RSV, 1 SPS/PPS + slice, 2 NAL units for avcC/hvcC)
   fuzz_rsv_walker  byte 0 = reference index, then RSV fragments of at most --max-len bytes: the
                    first groups, the end of the file (the cut), and the bytes around each damage
   fuzz_mxf         an OP1a MXF (tests/corpus/mxf_clip.py) cut after its first packages, and the
@@ -26,6 +27,7 @@ import sys
 HERE = os.path.dirname(os.path.abspath(__file__))
 MAKE_CLIP = os.path.join(HERE, "..", "tests", "corpus", "make_clip.py")
 sys.path.insert(0, os.path.dirname(MAKE_CLIP))
+import make_clip  # noqa: E402
 import mp4box  # noqa: E402
 
 # Walker references, in selector order: small groups (rtmd 1,024 bytes, one audio track), one per
@@ -104,6 +106,32 @@ def mxf_seeds(gen, seeds):
     return 2
 
 
+def noref_seeds_from(case_dir, seeds, rsv_seeds, index):
+    """fuzz_noref: the walker's RSV windows (mode 0), the reference's SPS/PPS with a slice of the
+    RSV (mode 1) and as length-prefixed NAL units (mode 2)."""
+    made = 0
+    for name in os.listdir(rsv_seeds):
+        if name.startswith("r%d-" % index):
+            data = open(os.path.join(rsv_seeds, name), "rb").read()
+            write(os.path.join(seeds, "n-" + name), bytes([0]) + data[1:])
+            made += 1
+    ref = open(os.path.join(case_dir, "reference.mp4"), "rb").read()
+    tracks = mp4box.parse_movie(ref)
+    video = [t for t in tracks if t.handler == b"vide"][0]
+    sets = make_clip.parameter_sets(video.sample_entry)
+    hevc = video.sample_entry[4:8] in (b"hvc1", b"hev1")
+    first = video.sample(ref, 0)
+    nals = make_clip.nal_units(first)
+    slice_nal = nals[-1][4:4 + 256]
+    if not hevc and len(sets) >= 2 and len(sets[0]) < 256 and len(sets[1]) < 256:
+        write(os.path.join(seeds, "n%d-sets-slice" % index),
+              bytes([1, len(sets[0]), len(sets[1])]) + sets[0] + sets[1] + slice_nal)
+        made += 1
+    packed = b"".join(len(n).to_bytes(2, "big") + n for n in sets)
+    write(os.path.join(seeds, "n%d-config" % index), bytes([2, 1 if hevc else 0]) + packed)
+    return made + 1
+
+
 def main():
     ap = argparse.ArgumentParser()
     ap.add_argument("--gen", required=True)
@@ -116,10 +144,11 @@ def main():
         os.makedirs(d, exist_ok=True)
     ref_seeds = os.path.join(args.seeds, "fuzz_reference")
     rsv_seeds = os.path.join(args.seeds, "fuzz_rsv_walker")
-    for d in (ref_seeds, rsv_seeds, os.path.join(args.seeds, "fuzz_envelope")):
+    noref_seeds = os.path.join(args.seeds, "fuzz_noref")
+    for d in (ref_seeds, rsv_seeds, noref_seeds, os.path.join(args.seeds, "fuzz_envelope")):
         os.makedirs(d, exist_ok=True)
 
-    counts = {"fuzz_reference": 0, "fuzz_rsv_walker": 0}
+    counts = {"fuzz_reference": 0, "fuzz_rsv_walker": 0, "fuzz_noref": 0}
     for index, case in enumerate(WALKER_CASES + REFERENCE_ONLY_CASES):
         case_dir = generate(args.gen, case)
         for name in ("reference.mp4", "healthy.mp4"):
@@ -130,6 +159,7 @@ def main():
             shutil.copyfile(os.path.join(case_dir, "reference.mp4"),
                             os.path.join(args.refs, "ref-%d.mp4" % index))
             counts["fuzz_rsv_walker"] += walker_seeds(case_dir, index, rsv_seeds, args.max_len)
+            counts["fuzz_noref"] += noref_seeds_from(case_dir, noref_seeds, rsv_seeds, index)
 
     counts["fuzz_mxf"] = mxf_seeds(args.gen, os.path.join(args.seeds, "fuzz_mxf"))
 

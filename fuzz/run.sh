@@ -17,7 +17,7 @@ root=$(cd "$(dirname "$0")/.." && pwd)
 seconds=${1:-20}
 shift || true
 targets=("$@")
-[ ${#targets[@]} -gt 0 ] || targets=(fuzz_reference fuzz_rsv_walker fuzz_mxf fuzz_envelope)
+[ ${#targets[@]} -gt 0 ] || targets=(fuzz_reference fuzz_rsv_walker fuzz_mxf fuzz_noref fuzz_envelope)
 build=${FUZZ_BUILD_DIR:-$root/build-fuzz}
 jobs=${FUZZ_MAKE_JOBS:-2}
 
@@ -50,6 +50,7 @@ for t in "${targets[@]}"; do
     fuzz_reference)  maxlen=131072; dict=reference.dict ;;
     fuzz_rsv_walker) maxlen=262145; dict=rsv.dict ;;
     fuzz_mxf)        maxlen=131072; dict=mxf.dict ;;
+    fuzz_noref)      maxlen=65537;  dict=rsv.dict ;;
     fuzz_envelope)   maxlen=4096;   dict=envelope.dict ;;
     *) echo "fuzz: unknown target $t" >&2; exit 2 ;;
   esac

@@ -10,7 +10,11 @@ after both), with the RSV read once beforehand so neither side pays for a cold c
 Nothing else is dropped or flushed. Prints the times, the ratio engine / cp (target <= 1.3) and
 the engine's peak resident memory (target < 256 MB).
 
-Usage: bench_engine.py --engine PATH [--gb 2] [--case bench-avc | --family mxf] [--dir DIR] [--runs 2] [--keep]
+With --noref the engine repairs without the reference clip (case bench-avc-inband: the stream
+carries its parameter sets, so nothing is searched and the same ratio target holds).
+
+Usage: bench_engine.py --engine PATH [--gb 2] [--case bench-avc | --family mxf] [--noref] [--dir DIR]
+                       [--runs 2] [--keep]
 """
 
 import argparse
@@ -55,6 +59,7 @@ def main():
     ap.add_argument("--dir", default=os.path.join(os.environ.get("TMPDIR", "/tmp"), "tv-engine-bench"))
     ap.add_argument("--runs", type=int, default=3, help="timed runs of each side")
     ap.add_argument("--keep", action="store_true", help="keep the generated RSV for the next run")
+    ap.add_argument("--noref", action="store_true", help="repair without the reference clip (-noref)")
     a = ap.parse_args()
 
     os.makedirs(a.dir, exist_ok=True)
@@ -64,7 +69,8 @@ def main():
         with open(info_path) as f:
             info = json.load(f)
         if (abs(info["bytes"] - a.gb * 1e9) > 0.2 * a.gb * 1e9 or not os.path.exists(info["rsv"])
-                or info.get("family", "mp4") != a.family):
+                or info.get("family", "mp4") != a.family
+                or (a.family == "mp4" and info.get("case", a.case) != a.case)):
             info = None
     if info is None and a.family == "mxf":
         print("generating a %.1f GB MXF-family RSV in %s ..." % (a.gb, a.dir), flush=True)
@@ -78,6 +84,9 @@ def main():
                         "--target-gb", str(a.gb)], check=True, stdout=subprocess.DEVNULL)
         with open(info_path) as f:
             info = json.load(f)
+        info["case"] = a.case
+        with open(info_path, "w") as f:
+            json.dump(info, f)
     rsv, ref = info["rsv"], info["reference"]
     print("RSV: %s (%d bytes, %d complete frames)" % (rsv, info["bytes"], info["complete_frames"]))
 
@@ -95,7 +104,8 @@ def main():
 
     def run_engine():
         nonlocal peak, log
-        t, rss, log = timed([a.engine, "-n", "-rsv-ben", "-dst", fixed_out, ref, rsv], fixed_out)
+        inputs = ["-noref", rsv] if a.noref else [ref, rsv]
+        t, rss, log = timed([a.engine, "-n", "-rsv-ben", "-dst", fixed_out] + inputs, fixed_out)
         engine_times.append(t)
         peak = max(peak, rss)
         os.remove(fixed_out)

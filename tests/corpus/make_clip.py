@@ -52,6 +52,7 @@ import sys
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 import camera  # noqa: E402
 import mp4box  # noqa: E402
+import noref_cases  # noqa: E402
 
 # ---------------------------------------------------------------- the cases
 # cuts: (name, kind, args...). kinds:
@@ -113,9 +114,14 @@ CASES = {
         tmcd=True, decoys=True),
     # For benchmarks: bigger pictures at a high bit rate, so a GB holds a realistic frame count.
     "bench-avc": case("h264", (25, 1), [12] * 4, 4, [], size="1280x720", rtmd=19456, crf=4, bench=True),
+    "bench-avc-inband": case("h264", (25, 1), [12] * 4, 4, [], size="1280x720", rtmd=19456, crf=4, bench=True,
+                             inband=True),
     "bench-hevc": case("hevc", (50, 1), [24] * 2, 2, [], size="1280x720", audio="ipcm4", rtmd=19456, crf=4,
                        bench=True),
 }
+
+# Repairs without a reference clip (run_corpus.py --noref).
+CASES.update(noref_cases.CASES)
 
 AUDIO_TONES = {"healthy": (440, 660, 330, 550, 770, 990), "reference": (523, 784, 262, 392, 1047, 1319)}
 
@@ -152,7 +158,9 @@ def encode_video(case, groups, pattern, path):
             case["slices"], 1 if intra else 1000, bf, rate_ctl)
         if "crf" not in case:
             params += ":nal-hrd=vbr"
-        cmd += ["-c:v", "libx264", "-profile:v", "high", "-pix_fmt", "yuv420p", "-x264-params", params]
+        params += case.get("x264", "")
+        cmd += ["-c:v", "libx264", "-profile:v", case.get("profile", "high"), "-pix_fmt",
+                case.get("pix_fmt", "yuv420p"), "-x264-params", params]
     else:
         params = ("aud=1:slices=%d:scenecut=0:open-gop=0:b-pyramid=0:bframes=%d:keyint=%d:min-keyint=1:"
                   "log-level=error:%s" % (case["slices"], bf, 1 if intra else 1000, rate_ctl))
@@ -177,13 +185,17 @@ def nal_units(sample):
     return out
 
 
-def camera_access_unit(sample, hevc, key):
+def camera_access_unit(sample, hevc, key, camera_sei=False):
     """The sample with its access unit delimiter first, as the camera writes it.
 
     The encoder, in global-header mode, emits the first picture's SEI before its delimiter
     (H.264) or no delimiter at all (H.265); the standards require the delimiter first.
+    camera_sei: drop the encoder's own user-data SEI (its version and options), which a camera
+    does not write; buffering period and picture timing SEI stay.
     """
     nals = nal_units(sample)
+    if camera_sei and not hevc:
+        nals = [n for n in nals if not (n[4] & 31 == 6 and n[5] == 5)]
     ntype = (lambda n: (n[4] >> 1) & 63) if hevc else (lambda n: n[4] & 31)
     aud_type = 35 if hevc else 9
     auds = [n for n in nals if ntype(n) == aud_type]
@@ -194,12 +206,44 @@ def camera_access_unit(sample, hevc, key):
     return b"".join(auds[:1] + rest)
 
 
-def read_encoded(path, hevc):
+def parameter_sets(sample_entry):
+    """The SPS/PPS (and VPS) NAL units of a sample entry's avcC/hvcC, in stored order."""
+    typ, cfg = mp4box.avcc_or_hvcc(sample_entry)
+    out = []
+
+    def take(p, n):  # n units with 16-bit lengths from p; returns the offset after them
+        for _ in range(n):
+            (ln,) = struct.unpack_from(">H", cfg, p)
+            out.append(cfg[p + 2:p + 2 + ln])
+            p += 2 + ln
+        return p
+
+    if typ == b"avcC":
+        p = take(6, cfg[5] & 31)   # SPS
+        take(p + 1, cfg[p])        # PPS
+        return out
+    p = 23
+    for _ in range(cfg[22]):       # arrays: type byte, count, units
+        p = take(p + 3, struct.unpack_from(">H", cfg, p + 1)[0])
+    return out
+
+
+def with_inband(sample, sets):
+    """A key frame as bodies that repeat their parameter sets write it: delimiter, SPS/PPS(/VPS),
+    then the rest."""
+    nals = nal_units(sample)
+    return nals[0] + b"".join(struct.pack(">I", len(n)) + n for n in sets) + b"".join(nals[1:])
+
+
+def read_encoded(path, hevc, inband=False, camera_sei=False):
     data = open(path, "rb").read()
     tracks = mp4box.parse_movie(data)
     v = [t for t in tracks if t.handler == b"vide"][0]
     key = v.sync if v.sync is not None else set(range(len(v.sizes)))
-    samples = [camera_access_unit(v.sample(data, i), hevc, i in key) for i in range(len(v.sizes))]
+    samples = [camera_access_unit(v.sample(data, i), hevc, i in key, camera_sei) for i in range(len(v.sizes))]
+    if inband:
+        sets = parameter_sets(v.sample_entry)
+        samples = [with_inband(s, sets) if i in key else s for i, s in enumerate(samples)]
     return v, samples, key
 
 
@@ -254,7 +298,7 @@ class Recording:
         groups = case["groups"] if role == "healthy" else case.get("ref_groups", case["groups"][:3])
         tmp = os.path.join(workdir, role + "-encoded.mp4")
         ts, delta = encode_video(case, groups, "testsrc2" if role == "healthy" else "testsrc", tmp)
-        enc, samples, key = read_encoded(tmp, hevc)
+        enc, samples, key = read_encoded(tmp, hevc, case.get("inband", False), case.get("camera_sei", False))
         os.unlink(tmp)
         starts = group_starts(groups)
         if len(samples) != sum(groups) or not all(s in key for s in starts):

@@ -42,8 +42,12 @@ def check(cond, msg):
         raise Failure(msg)
 
 
-def run_engine(engine, ref, rsv, out):
-    cmd = [engine, "-n", "-rsv-ben", "-dst", out, ref, rsv]
+def run_engine(engine, ref, rsv, out, noref=False, donor=None):
+    """ref is ignored with noref (the engine learns everything from the RSV)."""
+    if noref:
+        cmd = [engine, "-n", "-rsv-ben", "-noref"] + (["-donor", donor] if donor else []) + ["-dst", out, rsv]
+    else:
+        cmd = [engine, "-n", "-rsv-ben", "-dst", out, ref, rsv]
     try:
         p = subprocess.run(cmd, stdout=subprocess.PIPE, stderr=subprocess.STDOUT, timeout=ENGINE_TIMEOUT)
     except subprocess.TimeoutExpired:
@@ -122,7 +126,13 @@ def check_engine_output(text, n_tracks):
     check(len(durations) == n_tracks, "%d 'Duration of' lines for %d tracks" % (len(durations), n_tracks))
 
 
-def check_cut(work, exp, var, healthy, reference, healthy_md5, out, text):
+def same_entry(got, ref, noref):
+    """With a reference the sample entry is the reference's, byte for byte; without one the engine
+    writes its own, of the same format (the decoded pictures and samples prove it right)."""
+    return got.sample_entry[4:8] == ref.sample_entry[4:8] if noref else got.sample_entry == ref.sample_entry
+
+
+def check_cut(work, exp, var, healthy, reference, healthy_md5, out, text, noref=False):
     e = var["expect"]
     n = e["frames"]
     check(os.path.isfile(out), "no output file")
@@ -136,7 +146,7 @@ def check_cut(work, exp, var, healthy, reference, healthy_md5, out, text):
           "tracks: %d video, %d audio, %d meta" % (len(m.video), len(m.audio), len(m.meta)))
     check_engine_output(text, len(m.tracks))
     v, hv = m.video[0], healthy.video[0]
-    check(v.sample_entry == reference.video[0].sample_entry, "video sample entry not the reference's")
+    check(same_entry(v, reference.video[0], noref), "video sample entry not the reference's")
     check(v.timescale == exp["timescale"], "video timescale %d" % v.timescale)
     check(len(v.sizes) == n, "%d video frames, expected %d" % (len(v.sizes), n))
     got = m.samples(v)
@@ -161,11 +171,11 @@ def check_cut(work, exp, var, healthy, reference, healthy_md5, out, text):
         raise Failure("presentation times differ from the healthy file's from picture %d: %s vs %s" % (
             first, got_t[first:first + 4], want_t[first:first + 4]))
     r = m.meta[0]
-    check(r.sample_entry == reference.meta[0].sample_entry, "rtmd sample entry not the reference's")
+    check(r.sample_entry == reference.meta[0].sample_entry, "rtmd sample entry not the camera's")
     check(m.samples(r) == healthy.samples(healthy.meta[0])[:e["rtmd"]],
           "rtmd: %d samples / content differs, expected the first %d" % (len(r.sizes), e["rtmd"]))
     for k, (a, ha) in enumerate(zip(m.audio, healthy.audio)):
-        check(a.sample_entry == reference.audio[k].sample_entry, "audio %d sample entry" % k)
+        check(same_entry(a, reference.audio[k], noref), "audio %d sample entry" % k)
         got = m.audio_bytes(a)
         full = healthy.audio_bytes(ha)
         check(e["audio_min"][k] <= len(got) <= e["audio_max"][k],
@@ -292,6 +302,15 @@ def run_case(args, work):
     check(rc == 0 and not err, "healthy file does not decode cleanly: %s" % err)
     check(len(healthy_md5) == exp["total_frames"], "healthy file decodes to %d pictures" % len(healthy_md5))
     kinds = ("damage",) if args.damage else ("cut",)
+    case_def = make_clip.CASES[args.case]
+    donor = None
+    if case_def.get("donor_size") and args.noref:
+        # A finished clip from the same body at another frame size.
+        sub = os.path.join(work, "donor")
+        os.makedirs(sub, exist_ok=True)
+        rec = make_clip.Recording(dict(case_def, size=case_def["donor_size"], groups=[12]), "reference", sub)
+        donor = os.path.join(sub, "donor.mp4")
+        rec.write_file(donor, rec.media())
     for var in exp["variants"]:
         if var["kind"] not in kinds:
             continue
@@ -300,21 +319,53 @@ def run_case(args, work):
         ref = os.path.join(work, exp["reference"])
         text = ""
         try:
-            rc, text = run_engine(args.engine, ref, rsv, out)
+            if case_def.get("refused") and args.noref:
+                rc, text = run_engine(args.engine, ref, rsv, out, True)
+                check_failure(rc, text, out)
+                check(rc == 13, "exit status %d, expected 13 (a reference clip is needed)" % rc)
+                check(re.search(r"^Error:.*reference", text, re.M), "no 'Error:' line asks for a reference")
+                results.append((var["name"], None, text))
+                continue
+            rc, text = run_engine(args.engine, ref, rsv, out, args.noref, donor)
             if var["kind"] == "cut" and var["expect"]["frames"] == 0:
                 check_failure(rc, text, out)
                 results.append((var["name"], None, text))
                 continue
             check(rc == 0, "engine exit status %d" % rc)
             if var["kind"] == "cut":
-                check_cut(work, exp, var, healthy, reference, healthy_md5, out, text)
+                check_cut(work, exp, var, healthy, reference, healthy_md5, out, text, args.noref)
             else:
                 check_engine_output(text, len(healthy.tracks))
                 check_damage(work, exp, var, healthy, reference, out, text)
             results.append((var["name"], None, text))
         except Failure as f:
             results.append((var["name"], str(f), text))
+        if donor and var["kind"] == "cut":
+            results.append(without_donor(args, var, rsv, out.replace(".mp4", "-nodonor.mp4"),
+                                         case_def.get("refused_without_donor", False)))
     return results
+
+
+def without_donor(args, var, rsv, out, refused):
+    """No donor: flat matrices, said so, and pictures that decode cleanly; or, for what only a donor
+    settles, a refusal asking for a reference."""
+    name = var["name"] + " (no donor)"
+    text = ""
+    try:
+        rc, text = run_engine(args.engine, None, rsv, out, True)
+        if refused:
+            check_failure(rc, text, out)
+            check(rc == 13, "exit status %d, expected 13 (a reference clip is needed)" % rc)
+            return (name, None, text)
+        check(rc == 0, "engine exit status %d" % rc)
+        flat = "Info: flat scaling matrices: no reference or donor supplied them"
+        check(text.count(flat) == 1, "the flat-matrix line is not printed exactly once")
+        rc, err, md5, _ = decode(out, 0)
+        check(rc == 0 and not err, "ffmpeg reports errors decoding the output: %s" % err[:800])
+        check(len(md5) == var["expect"]["frames"], "%d pictures decoded" % len(md5))
+        return (name, None, text)
+    except Failure as f:
+        return (name, str(f), text)
 
 
 def main():
@@ -322,6 +373,7 @@ def main():
     ap.add_argument("--engine", help="path of the untrunc executable")
     ap.add_argument("--case", required=True, help="a make_clip.py case name, or 'failures'")
     ap.add_argument("--damage", action="store_true", help="run the case's damage variants")
+    ap.add_argument("--noref", action="store_true", help="repair without the reference clip (-noref)")
     ap.add_argument("--keep", metavar="DIR", help="work in DIR and keep it")
     ap.add_argument("-v", "--verbose", action="store_true", help="print the engine output of passing variants")
     args = ap.parse_args()

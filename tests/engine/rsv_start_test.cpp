@@ -1,5 +1,6 @@
 // Where an RSV's media data begins, and the inputs refused before any walk.
 #include "errors.h"
+#include "null_reporter.h"
 #include "rsv_start.h"
 #include "synth.h"
 
@@ -8,12 +9,7 @@
 namespace tv {
 namespace {
 
-class NullReporter : public Reporter {
-public:
-    void info(const std::string& line) override { lines.push_back(line); }
-    void progress(double) override {}
-    std::vector<std::string> lines;
-};
+using test::NullReporter;
 
 std::vector<uint8_t> box(const char (&type)[5], size_t payload) {
     std::vector<uint8_t> b;

@@ -1,0 +1,90 @@
+// Fuzz target: the parsers of the repair without a reference. Byte 0 picks
+// what the rest is:
+//   0  an RSV: media data start, codec, in-band parameter sets, the layout
+//      learnt from the groups, and the sample entry built from them (the
+//      parameter-set search itself decodes and is left out: too slow here);
+//   1  [sps length][pps length] SPS, PPS, then a slice: the sets read as a
+//      donor's, written back and read again, and the slice header parsed
+//      under them;
+//   2  byte 1 picks H.264 or H.265, then NAL units with 16-bit lengths: the
+//      SPS summary and the avcC/hvcC built from them.
+// EngineError is the answer to bad input; anything else is a finding.
+#include "byte_source.h"
+#include "errors.h"
+#include "h264_params.h"
+#include "inband.h"
+#include "layout_from_rsv.h"
+#include "param_sets.h"
+#include "synthetic_movie.h"
+
+#include <cstddef>
+#include <cstdint>
+#include <vector>
+
+namespace {
+
+class QuietReporter : public tv::Reporter {
+public:
+    void info(const std::string&) override {}
+    void progress(double) override {}
+};
+
+void fromRsv(const uint8_t* data, size_t size) {
+    tv::MemorySource src(data, size);
+    QuietReporter rep;
+    try {
+        const int64_t start = tv::rsvDataStart(src);
+        const auto [codec, aud] = tv::firstPicture(src, start, nullptr);
+        tv::FrameInfo first;
+        first.offset = aud;
+        first.size = uint32_t(src.size() - aud);
+        auto sets = tv::inbandParameterSets(src, codec, 4, {first});
+        const tv::ParameterSets ps = tv::ParameterSets::fromConfig(codec, sets);
+        tv::RsvRecording rec = tv::learnRecording(src, ps, rep);
+        auto more = tv::inbandParameterSets(src, codec, 4, rec.frames);
+        sets.insert(sets.end(), more.begin(), more.end());
+        tv::SpsSummary picture;
+        if (auto config = tv::buildCodecConfig(codec, sets, &picture))
+            (void)tv::syntheticReference(rec, *config, picture);
+    } catch (const tv::EngineError&) {
+    }
+}
+
+void setsAndSlice(const uint8_t* data, size_t size) {
+    if (size < 2) return;
+    const size_t spsLen = data[0], ppsLen = data[1];
+    if (size < 2 + spsLen + ppsLen) return;
+    std::vector<uint8_t> sps(data + 2, data + 2 + spsLen), pps(data + 2 + spsLen, data + 2 + spsLen + ppsLen);
+    auto p = tv::readH264Params(sps, pps);
+    if (!p) return;
+    auto again = tv::readH264Params(p->spsNal(), p->ppsNal());
+    const size_t at = 2 + spsLen + ppsLen;
+    (void)tv::parseSliceHeader(data + at, size - at, again ? *again : *p);
+}
+
+void configs(const uint8_t* data, size_t size) {
+    if (size < 1) return;
+    const tv::VideoCodec codec = data[0] & 1 ? tv::VideoCodec::H265 : tv::VideoCodec::H264;
+    std::vector<std::vector<uint8_t>> nals;
+    for (size_t p = 1; p + 2 <= size && nals.size() < 16;) {
+        size_t len = size_t(data[p]) << 8 | data[p + 1];
+        p += 2;
+        len = std::min(len, size - p);
+        nals.emplace_back(data + p, data + p + len);
+        p += len;
+    }
+    for (const auto& n : nals) (void)tv::summarizeSps(codec, n);
+    (void)tv::buildCodecConfig(codec, nals);
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+    if (size < 1) return 0;
+    switch (data[0] % 3) {
+    case 0: fromRsv(data + 1, size - 1); break;
+    case 1: setsAndSlice(data + 1, size - 1); break;
+    default: configs(data + 1, size - 1); break;
+    }
+    return 0;
+}

@@ -1,0 +1,63 @@
+"""Corpus cases for repairs without a reference clip (make_clip.py merges them into its CASES).
+
+Same keys as make_clip.py's cases, plus:
+  inband      the key frames carry SPS/PPS (VPS) after their delimiter, as bodies that repeat their
+              parameter sets write them
+  camera_sei  no encoder-options SEI (a camera writes none; buffering period / timing SEI stay)
+  x264        extra libx264 options; profile, pix_fmt: the encoder profile and picture format
+  refused     the repair must fail with exit 13 (a reference clip is needed)
+  donor_size  run with a donor clip of this frame size (same body, other settings), and once more
+              without it (flat matrices: pictures must decode without errors; with
+              refused_without_donor the repair must fail with exit 13 instead)
+"""
+
+# Custom quantisation matrices (rising towards the high frequencies, as a camera's do).
+CQM4 = ",".join(str(16 + (i % 4) * 3 + (i // 4) * 2) for i in range(16))
+CQM8 = ",".join(str(16 + (i % 8) * 2 + (i // 8) * 3) for i in range(64))
+# Like a camera: no encoder-options SEI, and the fields decoding cannot tell apart (chroma QP offset,
+# implicit B weighting) at the values the search assumes when nothing tells it otherwise.
+CAMERA = ":psy=0:weightb=0"
+
+
+def case(codec, rate, groups, slices, cuts, **more):
+    """320x180, B-pictures, one twos track, rtmd 1,024, data at 0x40000; a one-group reference."""
+    return dict(dict(codec=codec, rate=rate, groups=groups, slices=slices, cuts=cuts, size="320x180", bframes=2,
+                     audio="twos", rtmd=1024, data_at=0x40000, ref_groups=groups[:1]), **more)
+
+
+def camera_case(rate, groups, slices, cuts, x264="", **more):
+    """H.264 without parameter sets in the stream, as the usual bodies write it."""
+    return case("h264", rate, groups, slices, cuts, camera_sei=True, x264=CAMERA + x264, **more)
+
+
+CASES = {
+    # A body that repeats SPS/PPS (VPS) in its key frames describes itself.
+    "noref-avc-25p-twos-inband": case(
+        "h264", (25, 1), [12] * 3, 4, [("in-frame", "frame", 2, 5), ("boundary", "boundary", 2)], inband=True),
+    "noref-hevc-50p-ipcm4-inband": case(
+        "hevc", (50, 1), [24] * 3, 2, [("in-audio", "audio", 1, 2, 0.5), ("in-frame", "frame", 2, 9)],
+        audio="ipcm4", rtmd=19456, inband=True),
+    # The usual H.265 body (no parameter sets in the stream): refused, a reference is needed.
+    "noref-hevc-25p-twos": case("hevc", (25, 1), [12] * 2, 2, [("in-frame", "frame", 1, 5)], refused=True),
+    # The usual H.264 bodies: rebuilt from the slices (flat matrices).
+    "noref-avc-25p-twos-r1024": camera_case((25, 1), [12] * 3, 4, [("in-frame", "frame", 2, 5)]),
+    "noref-avc-23976p-ipcm4-r19456": camera_case(
+        (24000, 1001), [12] * 3, 2, [("in-audio", "audio", 2, 1, 0.5)], audio="ipcm4", rtmd=19456),
+    "noref-avc-50p-twos-ip-only": camera_case(
+        (50, 1), [24] * 2, 4, [("in-frame", "frame", 1, 10)], bframes=0, data_at=0x20000),
+    # 4:2:2 10-bit (XAVC S 4:2:2 modes): decodes without errors at 8 bits too; the depth is told by
+    # the samples the wrong one clips.
+    "noref-avc-2997p-422-10bit": camera_case(
+        (30000, 1001), [15] * 2, 4, [("in-frame", "frame", 1, 7)], profile="high422", pix_fmt="yuv422p10le"),
+    # One real body used custom 4x4/8x8 scaling matrices: with a donor clip from the same body
+    # (another frame size) the matrices are lent and the repair is exact; without one the pictures
+    # decode without errors (flat matrices, colours off).
+    "noref-avc-25p-cqm-donor": camera_case(
+        (25, 1), [12] * 2, 4, [("in-frame", "frame", 1, 5)], x264=":cqm4=%s:cqm8=%s" % (CQM4, CQM8),
+        donor_size="640x360"),
+    # CAVLC: pictures decode under any initial QP (only brighter or darker), so only a donor from
+    # the same body settles it; without one the repair is refused.
+    "noref-avc-25p-cavlc-donor": camera_case(
+        (25, 1), [12] * 2, 2, [("in-frame", "frame", 1, 4)], x264=":cabac=0", donor_size="640x360",
+        refused_without_donor=True),
+}
