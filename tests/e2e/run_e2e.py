@@ -174,6 +174,32 @@ def scenario_recover(app, tmp):
     check(os.listdir(home) == [], "the application wrote into HOME: %s" % os.listdir(home))
 
 
+def scenario_no_reference(app, tmp):
+    """A card without a reference clip: "ref": "" repairs from the recording alone; the flat-matrix
+    line reaches the page in "log"; a named reference that is not there is still refused."""
+    mount = os.path.join(tmp, "media")
+    card = lay_card(mount, "--no-reference")
+    before = snapshot(mount)
+    home = os.path.join(tmp, "home")
+    os.makedirs(home)
+    answers, states = run_headless(app, mount, [
+        {"cmd": "recover", "call": 1, "args": {"rsv": card["rsv"], "ref": card["rsv"] + ".absent.MP4", "vol": card["work"]}},
+        {"cmd": "recover", "call": 2, "args": {"rsv": card["rsv"], "ref": "", "vol": card["work"]}},
+    ], home)
+    check(answers.get(1) == {"error": "경로를 확인하세요"}, "call 1: %r" % answers.get(1))
+    check("id" in answers.get(2, {}), "recovery without a reference refused: %r" % answers.get(2))
+    last = final_state(states)
+    check(last["stage"] == "done", "job ended in %s: %s" % (last["stage"], last.get("error")))
+    check(FLAT_LINE in last["log"], "the flat-matrix line is not in the log: %r" % last["log"])
+    check(ffmpeg_frames(last["out"]) == card["frames"], "the recovered file holds every complete frame")
+    after = snapshot(mount)
+    check_card_untouched(before, after)
+    check_only_work_folder_written(before, after, "DEMO_WORK")
+
+
+FLAT_LINE = "Info: flat scaling matrices: no reference or donor supplied them"
+
+
 def scenario_recover_mxf(app, tmp):
     """A professional body's card: the scan offers the MXF reference, the recovery is "done"."""
     mount = os.path.join(tmp, "media")
@@ -348,6 +374,7 @@ def scenario_window(app, tmp):
 SCENARIOS = {
     "recover": scenario_recover,
     "recover-mxf": scenario_recover_mxf,
+    "no-reference": scenario_no_reference,
     "window": scenario_window,
     "fake-engine": scenario_fake_engine,
 }
