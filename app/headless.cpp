@@ -8,8 +8,10 @@
 #include <string>
 #include <thread>
 
+#include "app/mount_watch.h"
 #include "bridge/queues.h"
 #include "bridge/script_sink.h"
+#include "scan/scan.h"
 
 namespace {
 
@@ -34,6 +36,8 @@ int runHeadless(const std::shared_ptr<Bridge>& bridge) {
     bridge->webView = sink;
 
     LoopState state{g_main_loop_new(nullptr, FALSE)};
+    // Cards that come and go are told as in the window, so a test can stage one.
+    MountWatch watch(mountDirectory(), false, [bridge] { bridge->push("__volumesChanged", Value::object()); });
 
     // Input is read on a thread of its own so the main loop keeps serving
     // replies and pushes while a line is awaited.

@@ -15,11 +15,14 @@
 #include <thread>
 
 #include "app/autostart.h"
+#include "app/mount_watch.h"
 #include "app/page_policy.h"
 #include "app/webkit_compat.h"
 #include "app/window.h"
 #include "bridge/queues.h"
 #include "bridge/resources.h"
+#include "job/job.h"
+#include "scan/scan.h"
 
 namespace {
 
@@ -82,6 +85,9 @@ public:
     void finishLaunching();
 
 private:
+    void pick(int64_t call, const Value& args);
+    bool jobsRunning() const;
+    bool confirmQuit();
     void buildWindow();
     void buildWebView();
     void loadPage();
@@ -109,7 +115,37 @@ private:
     std::string webDir_;
     bool pageLoaded_ = false;
     std::optional<std::string> autostartDue_;  // the hook's script, waiting for the page
+    std::unique_ptr<MountWatch> mounts_;
 };
+
+std::string folderOf(const std::string& path) {
+    const auto slash = path.rfind('/');
+    if (slash == std::string::npos) return {};
+    return slash == 0 ? "/" : path.substr(0, slash);
+}
+
+// One file chooser, answered once: the chosen path or nothing.
+struct PickCall {
+    std::shared_ptr<Bridge> bridge;
+    int64_t call;
+};
+
+void onPickResponse(GtkNativeDialog* dialog, gint response, gpointer data) noexcept {
+    std::unique_ptr<PickCall> pick(static_cast<PickCall*>(data));
+    try {
+        Value answer = Value::object();
+        if (response == GTK_RESPONSE_ACCEPT) {
+            std::unique_ptr<char, decltype(&g_free)> name(gtk_file_chooser_get_filename(GTK_FILE_CHOOSER(dialog)),
+                                                          &g_free);
+            // A name the page could not carry back is no answer.
+            if (name && g_utf8_validate(name.get(), -1, nullptr)) answer["path"] = std::string(name.get());
+        }
+        pick->bridge->reply(pick->call, std::move(answer));
+    } catch (...) {
+        // Out of memory: the page's request stays pending; the field stays editable.
+    }
+    g_object_unref(dialog);
+}
 
 GtkWidget* AppDelegate::addItem(GtkWidget* menu, const char* title, guint key, GCallback action,
                                 const char* command) {
@@ -148,8 +184,59 @@ void AppDelegate::buildMenus() {
 void AppDelegate::finishLaunching() {
     buildWebView();
     buildWindow();
+    bridge_->setHandler("pick", [this](Bridge&, int64_t call, const Value& args) { pick(call, args); });
+    mounts_ = std::make_unique<MountWatch>(mountDirectory(), true, [this] {
+        bridge_->push("__volumesChanged", Value::object());
+    });
     loadPage();
     scheduleAutostart();
+}
+
+// The desktop's own file chooser (a portal where there is one), filtered to
+// finished recordings and opened in the recording's folder, where a
+// reference or a donor most likely lies.
+void AppDelegate::pick(int64_t call, const Value& args) {
+    auto rsvIt = args.find("rsv");
+    const std::string rsv = rsvIt != args.end() && rsvIt->is_string() ? rsvIt->get<std::string>() : "";
+    auto donorIt = args.find("donor");
+    const bool donor = donorIt != args.end() && donorIt->is_boolean() && donorIt->get<bool>();
+
+    GtkFileChooserNative* chooser = gtk_file_chooser_native_new(
+        donor ? "같은 카메라로 찍은 다른 파일 고르기" : "참조 파일 고르기", GTK_WINDOW(window_),
+        GTK_FILE_CHOOSER_ACTION_OPEN, "고르기", "취소");
+    GtkFileFilter* videos = gtk_file_filter_new();
+    gtk_file_filter_set_name(videos, "녹화 파일 (MP4, MOV, MXF)");
+    for (const char* pattern : {"*.[Mm][Pp]4", "*.[Mm][Oo][Vv]", "*.[Mm][Xx][Ff]"})
+        gtk_file_filter_add_pattern(videos, pattern);
+    gtk_file_chooser_add_filter(GTK_FILE_CHOOSER(chooser), videos);  // the chooser takes it
+    const std::string folder = folderOf(rsv);
+    if (!folder.empty()) gtk_file_chooser_set_current_folder(GTK_FILE_CHOOSER(chooser), folder.c_str());
+    gtk_native_dialog_set_modal(GTK_NATIVE_DIALOG(chooser), TRUE);
+    auto* request = new PickCall{bridge_, call};  // owned by the response handler
+    g_signal_connect(chooser, "response", G_CALLBACK(onPickResponse), request);
+    gtk_native_dialog_show(GTK_NATIVE_DIALOG(chooser));
+}
+
+bool AppDelegate::jobsRunning() const {
+    for (const auto& entry : bridge_->jobs)
+        if (entry.second && entry.second->running()) return true;
+    return false;
+}
+
+// Asks before a running recovery is left behind. True: end the application.
+bool AppDelegate::confirmQuit() {
+    if (!jobsRunning()) return true;
+    GtkWidget* dialog = gtk_message_dialog_new(GTK_WINDOW(window_), GTK_DIALOG_MODAL, GTK_MESSAGE_WARNING,
+                                               GTK_BUTTONS_NONE, "복구 작업이 진행 중입니다");
+    gtk_window_set_title(GTK_WINDOW(dialog), "복구 작업이 진행 중입니다");
+    gtk_message_dialog_format_secondary_text(
+        GTK_MESSAGE_DIALOG(dialog), "%s", "지금 끝내면 이 복구는 마무리되지 않습니다.\n작업 폴더에 쓴 파일은 그대로 남습니다.");
+    gtk_dialog_add_button(GTK_DIALOG(dialog), "계속", GTK_RESPONSE_CANCEL);
+    gtk_dialog_add_button(GTK_DIALOG(dialog), "끝내기", GTK_RESPONSE_ACCEPT);
+    gtk_dialog_set_default_response(GTK_DIALOG(dialog), GTK_RESPONSE_CANCEL);
+    const gint response = gtk_dialog_run(GTK_DIALOG(dialog));
+    gtk_widget_destroy(dialog);
+    return response == GTK_RESPONSE_ACCEPT;
 }
 
 void AppDelegate::buildWebView() {
@@ -264,9 +351,16 @@ void AppDelegate::onEditCommand(GtkMenuItem* item, gpointer self) noexcept {
 }
 
 gboolean AppDelegate::onDelete(GtkWidget*, GdkEvent*, gpointer self) noexcept {
-    // The application ends with its window, at once: running jobs are not
-    // waited for. Replies still queued find no web view and do nothing.
+    // With a recovery running the user is asked first; "끝내기" ends the
+    // application with its window, at once: running jobs are not waited for.
+    // Replies still queued find no web view and do nothing.
     auto* d = static_cast<AppDelegate*>(self);
+    try {
+        if (!d->confirmQuit()) return TRUE;  // "계속": the window stays
+    } catch (...) {
+        // No dialog could be shown: closing is what the user asked for.
+    }
+    d->mounts_.reset();
     d->sink_.reset();
     gtk_main_quit();
     return FALSE;

@@ -120,11 +120,15 @@ void Bridge::handleOpen(int64_t call, const Value& args) {
     const std::string path = (pathIt != args.end() && pathIt->is_string()) ? pathIt->get<std::string>() : "";
     auto revealIt = args.find("reveal");
     const bool reveal = revealIt != args.end() && revealIt->is_boolean() && revealIt->get<bool>();
+    // The desktop may have nothing to open the file with and then shows
+    // nothing at all; the page says so next to the button instead.
+    DesktopDone done = [self = shared_from_this(), call](std::optional<std::string> error) {
+        self->reply(call, error ? Value{{"error", *error}} : Value{{"ok", true}});
+    };
     if (reveal)
-        desktop_.reveal(path);
+        desktop_.reveal(path, std::move(done));
     else
-        desktop_.open(path);
-    reply(call, Value{{"ok", true}});
+        desktop_.open(path, std::move(done));
 }
 
 void Bridge::handleLicenses(int64_t call) {

@@ -33,7 +33,7 @@ public:
     static std::shared_ptr<Bridge> create(Desktop& desktop);
 
     // The commands, in the order they are compared.
-    static constexpr const char* kCommands[] = {"scan", "probe", "recover", "open", "licenses"};
+    static constexpr const char* kCommands[] = {"scan", "probe", "recover", "open", "licenses", "pick", "cancel"};
 
     // Fills a row of the table; a row left empty answers "unknown cmd".
     // Only names of kCommands are accepted. Main thread, before the page loads.

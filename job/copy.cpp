@@ -11,6 +11,7 @@
 #include <memory>
 
 #include "job/job.h"
+#include "job/rate.h"
 #include "job/job_error.h"
 #include "job/paths.h"
 #include "job/text_format.h"
@@ -172,6 +173,16 @@ void copyFile(const CopyIo& io, const std::string& src, const std::string& dst, 
 }
 
 void copyWithProgress(Job& job, const std::string& src, const std::string& dst, double basePct, double spanPct) {
-    copyFile(CopyIo::system(), src, dst, fileSize(src), basePct, spanPct,
-             [&job](double pct, const std::string& detail) { job.update(Value{{"pct", pct}, {"detail", detail}}); });
+    const CopyIo io = CopyIo::system();
+    const int64_t total = fileSize(src);
+    const RateEstimate rate(total, io.now());
+    job.throwIfCancelled();
+    copyFile(io, src, dst, total, basePct, spanPct, [&](double pct, const std::string& detail) {
+        // A cancel ends the copy here; the partial copy stays, as on any failure.
+        job.throwIfCancelled();
+        Value changes = rate.at(spanPct > 0 ? (pct - basePct) / spanPct : 0.0, io.now());
+        changes["pct"] = pct;
+        changes["detail"] = detail;
+        job.update(changes);
+    });
 }

@@ -8,6 +8,7 @@
 #include <unistd.h>
 
 #include <atomic>
+#include <chrono>
 #include <system_error>
 #include <cerrno>
 #include <thread>
@@ -19,10 +20,16 @@
 #include "job/failure_text.h"
 #include "job/job_error.h"
 #include "job/output_reader.h"
+#include "job/rate.h"
+#include "scan/fs_queries.h"
 
 extern char** environ;
 
 namespace {
+
+double monotonicSeconds() {
+    return std::chrono::duration<double>(std::chrono::steady_clock::now().time_since_epoch()).count();
+}
 
 const char kNoEngine[] = "복구 엔진을 찾을 수 없습니다";
 constexpr size_t kReadPiece = 64 * 1024;
@@ -97,6 +104,7 @@ SpawnResult spawnAndWait(const SpawnOptions& options) {
     }
     writeEnd.close();  // only the child writes now; its exit brings the end of the pipe
     if (options.onStarted) options.onStarted(pid);
+    if (options.handle) options.handle->started(pid);
 
     std::atomic<bool> exited{false};
     auto readAll = [&]() noexcept {
@@ -113,6 +121,12 @@ SpawnResult spawnAndWait(const SpawnOptions& options) {
         readAll();  // no thread to spare: read here, to the end, before waiting
     }
 
+    // The end is seen first and reaped after the handle knows: until then the
+    // pid cannot be given to another process, so a stop never reaches one.
+    siginfo_t ended{};
+    while (::waitid(P_PID, static_cast<id_t>(pid), &ended, WEXITED | WNOWAIT) != 0 && errno == EINTR) {
+    }
+    if (options.handle) options.handle->ended();
     int status = 0;
     pid_t waited;
     while ((waited = ::waitpid(pid, &status, 0)) < 0 && errno == EINTR) {
@@ -136,17 +150,8 @@ SpawnResult spawnAndWait(const SpawnOptions& options) {
     return result;
 }
 
-std::string exitMessage(int status, const std::vector<std::string>& log) {
-    std::string message = engineFailureText(status) + " (복구 엔진 종료 코드 " + std::to_string(status);
-    if (!log.empty()) {
-        message += " — ";
-        const size_t from = log.size() > 3 ? log.size() - 3 : 0;
-        for (size_t i = from; i < log.size(); ++i) {
-            if (i > from) message += " / ";
-            message += log[i];
-        }
-    }
-    return message + ")";
+std::string exitMessage(int status) {
+    return engineFailureText(status) + " (복구 엔진 종료 코드 " + std::to_string(status) + ")";
 }
 
 std::vector<std::string> runUntrunc(Job& job, const std::string& ref, const std::string& rsv,
@@ -154,19 +159,45 @@ std::vector<std::string> runUntrunc(Job& job, const std::string& ref, const std:
     std::optional<std::string> engine = resourcePath("untrunc");
     if (!engine) throw JobError("untrunc", 1, kNoEngine);
 
-    OutputReader reader([&job](const Value& changes) { job.update(changes); });
+    // Time left and speed over the engine's whole run (its walk and its
+    // writing), measured against the RSV it works through.
+    const RateEstimate rate(fileSize(rsv), monotonicSeconds());
+    constexpr double kEngineSpan = engine_contract::kVerifyStart - engine_contract::kWalkBandStart;
+    OutputReader reader([&job, &rate](const Value& changes) {
+        Value merged = changes;
+        if (changes.contains("pct") && changes["pct"].is_number()) {
+            const double done = (changes["pct"].get<double>() - engine_contract::kWalkBandStart) / kEngineSpan;
+            merged.update(rate.at(done, monotonicSeconds()));
+        }
+        job.update(merged);
+    });
     SpawnOptions options;
     options.executable = *engine;
-    options.args = {engine_contract::kFlagNoQuestions, engine_contract::kFlagRsv, engine_contract::kFlagOutput, out, ref, rsv};
+    using namespace engine_contract;
+    if (ref.empty()) {
+        options.args = {kFlagNoQuestions, kFlagRsv, kFlagNoReference};
+        if (!job.donor.empty()) options.args.insert(options.args.end(), {kFlagDonor, job.donor});
+        options.args.insert(options.args.end(), {kFlagOutput, out, rsv});
+    } else {
+        options.args = {kFlagNoQuestions, kFlagRsv, kFlagOutput, out, ref, rsv};
+    }
     options.onOutput = [&reader](const char* data, size_t size) { reader.feed(data, size); };
     options.onStarted = [&job](pid_t pid) { job.proc = EngineProcess{pid, std::nullopt}; };
+    options.handle = job.engine;
 
+    job.throwIfCancelled();
     SpawnResult result = spawnAndWait(options);
     if (result.spawnError) throw JobError::system(*result.spawnError);
     if (result.waitError) throw JobError::system(*result.waitError);
     if (job.proc) job.proc->waitStatus = result.waitStatus;
 
+    // The lines travel apart from the message, for whoever helps the user.
+    Value lines = Value::array();
+    for (std::string& line : reader.takeLines()) lines.push_back(std::move(line));
+    job.update(Value{{"log", std::move(lines)}});
+    job.throwIfCancelled();
+
     std::vector<std::string> log = reader.takeLog();
     if (!result.signal && result.exitStatus == engine_contract::kExitSuccess) return log;
-    throw JobError("untrunc", result.exitStatus, exitMessage(result.exitStatus, log));
+    throw JobError("untrunc", result.exitStatus, exitMessage(result.exitStatus));
 }

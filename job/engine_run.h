@@ -4,9 +4,12 @@
 #include <sys/types.h>
 
 #include <functional>
+#include <memory>
 #include <optional>
 #include <string>
 #include <vector>
+
+class ChildHandle;
 
 struct SpawnOptions {
     std::string executable;
@@ -16,6 +19,9 @@ struct SpawnOptions {
     std::function<void(const char* data, size_t size)> onOutput;
     // Called on the calling thread once the child exists (before it is waited for).
     std::function<void(pid_t pid)> onStarted;
+    // Told when the child exists and when it has ended (before it is
+    // reaped), so another thread can stop it safely. Optional.
+    std::shared_ptr<ChildHandle> handle;
 };
 
 struct SpawnResult {
@@ -34,13 +40,16 @@ SpawnResult spawnAndWait(const SpawnOptions& options);
 
 class Job;
 
-// Runs the engine on `rsv` with the reference `ref`, writing `out`, and maps
-// its progress into the job's state. Returns the engine log on exit status 0;
+// Runs the engine on `rsv` with the reference `ref` (empty: without one, with
+// the job's donor when it has one), writing `out`, and maps its progress,
+// time left and speed into the job's state; when the engine has ended, its
+// lines go into the state as "log". A job cancelled meanwhile throws
+// JobCancelled. Returns the engine log on exit status 0;
 // throws JobError otherwise. Blocks until the engine has ended and its output
 // has been read to the end.
 std::vector<std::string> runUntrunc(Job& job, const std::string& ref, const std::string& rsv,
                                     const std::string& out);
 
-// The Korean sentence for exit status N, then in brackets
-// "복구 엔진 종료 코드 N[ — the last three log lines joined by " / "]".
-std::string exitMessage(int status, const std::vector<std::string>& log);
+// The Korean sentence for exit status N, then "(복구 엔진 종료 코드 N)". The
+// engine's own lines are not part of it: they travel in the state's "log".
+std::string exitMessage(int status);

@@ -28,5 +28,14 @@ Value Job::state() const {
 bool Job::running() const {
     std::lock_guard<std::mutex> hold(stateLock_);
     const std::string stage = state_.value("stage", "");
-    return stage != "done" && stage != "error";
+    return stage != "done" && stage != "error" && stage != "cancelled";
+}
+
+void Job::cancel() {
+    cancelled_ = true;
+    engine->stop(kEngineGrace);
+}
+
+void Job::throwIfCancelled() const {
+    if (cancelled_) throw JobCancelled{};
 }

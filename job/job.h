@@ -15,6 +15,8 @@
 
 #include <sys/types.h>
 
+#include <atomic>
+#include <chrono>
 #include <memory>
 #include <mutex>
 #include <optional>
@@ -22,6 +24,11 @@
 
 #include "bridge/bridge.h"
 #include "bridge/value.h"
+#include "job/child_handle.h"
+
+// Thrown inside the pipeline once the job has been asked to stop; the
+// pipeline ends the job with "stage" "cancelled".
+struct JobCancelled {};
 
 // The engine process of a run: set once it has been started, kept afterwards.
 struct EngineProcess {
@@ -39,8 +46,18 @@ public:
     void update(const Value& changes);
     // A copy of the current state.
     Value state() const;
-    // True until the state has reached "done" or "error".
+    // True until the state has reached "done", "error" or "cancelled".
     bool running() const;
+
+    // Asks the job to stop: the copy stops at its next report, a running
+    // engine gets SIGTERM and, still running after kEngineGrace, SIGKILL.
+    // Every file written so far is kept. Any thread; returns at once. The
+    // pipeline pushes the final "cancelled" state once it has stopped.
+    void cancel();
+    bool cancelRequested() const { return cancelled_.load(); }
+    // Throws JobCancelled once cancel() has been called. Pipeline thread.
+    void throwIfCancelled() const;
+    static constexpr std::chrono::milliseconds kEngineGrace{5000};
 
     const std::string id;
     std::weak_ptr<Bridge> bridge;
@@ -49,8 +66,16 @@ public:
     // be read): set by the request handler before the job starts, read on the
     // main thread to refuse a second job for the same file.
     std::string source;
+    // A finished clip of the same camera lending what a recovery without a
+    // reference cannot learn from the recording (empty: none). Set by the
+    // request handler before the job starts; read by the engine run.
+    std::string donor;
+    // The engine's process while it runs, for cancel(). Shared with the
+    // engine run.
+    const std::shared_ptr<ChildHandle> engine = ChildHandle::create();
 
 private:
+    std::atomic<bool> cancelled_{false};
     mutable std::mutex stateLock_;
     Value state_;
 };

@@ -56,6 +56,15 @@ std::string lastChars(const std::string& text, size_t chars) {
 
 bool startsWith(const std::string& s, const char* prefix) { return s.rfind(prefix, 0) == 0; }
 
+// What a person reads of a printed line: the progress figures that carriage
+// returns wrote over are gone; a line that is itself a figure is nothing.
+std::string readable(const std::string& line) {
+    std::string text = line.substr(line.rfind('\r') == std::string::npos ? 0 : line.rfind('\r') + 1);
+    if (text.find('%') != std::string::npos) return {};
+    while (!text.empty() && (text.back() == ' ' || text.back() == '\t')) text.pop_back();
+    return text;
+}
+
 }  // namespace
 
 bool lastPercentage(const std::string& text, double& value) {
@@ -97,6 +106,11 @@ void OutputReader::feed(const char* data, size_t size) {
     size_t start = 0;
     for (size_t nl = buffer_.find('\n'); nl != std::string::npos; nl = buffer_.find('\n', start)) {
         std::string line = buffer_.substr(start, nl - start);
+        std::string text = readable(line);
+        if (!text.empty()) {
+            if (lines_.size() == kKeptLines) lines_.erase(lines_.begin());
+            lines_.push_back(std::move(text));
+        }
         if (startsWith(line, engine_contract::kInfoPrefix) && line.find('%') == std::string::npos) log_.push_back(std::move(line));
         start = nl + 1;
     }
@@ -106,6 +120,17 @@ void OutputReader::feed(const char* data, size_t size) {
 std::vector<std::string> OutputReader::takeLog() const {
     std::lock_guard<std::mutex> hold(lock_);
     return log_;
+}
+
+std::vector<std::string> OutputReader::takeLines() const {
+    std::lock_guard<std::mutex> hold(lock_);
+    std::vector<std::string> lines = lines_;
+    std::string last = readable(buffer_);
+    if (!last.empty()) {
+        if (lines.size() == kKeptLines) lines.erase(lines.begin());
+        lines.push_back(std::move(last));
+    }
+    return lines;
 }
 
 bool OutputReader::saving() const {

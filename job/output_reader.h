@@ -29,6 +29,11 @@ public:
 
     // The engine log so far (the complete "Info:" lines without "%").
     std::vector<std::string> takeLog() const;
+    // Every line the engine printed, progress figures left out (the text
+    // after the last carriage return of a line, when it holds no "%"), the
+    // unfinished last line included: what the page shows behind "자세히".
+    // At most the last kKeptLines lines.
+    std::vector<std::string> takeLines() const;
     bool saving() const;
 
 private:
@@ -38,9 +43,11 @@ private:
     std::string buffer_;   // text not yet split into complete lines
     bool saving_ = false;
     std::vector<std::string> log_;
+    std::vector<std::string> lines_;
 };
 
 // The last figure "<digits>[.<digits>]%" in `text`, if any.
 bool lastPercentage(const std::string& text, double& value);
 
 constexpr size_t kKeptLineChars = 500;
+constexpr size_t kKeptLines = 400;

@@ -21,6 +21,15 @@ const char kInPlace[] = "작업 볼륨 안 파일 — 복사 생략";
 // earlier result; the page says which one is new.
 const char kDoneBeside[] = "복구 완료 — 새 파일 ";
 const char kEarlierKept[] = " (이전 복구본은 그대로 있습니다)";
+const char kCancelled[] = "취소됨 — 작업 폴더의 파일은 그대로 있습니다";
+
+// Time left belongs to the stage that measured it: a new stage starts without.
+Value withoutEstimate(Value changes) {
+    changes["eta_s"] = nullptr;
+    changes["rate_mb_s"] = nullptr;
+    return changes;
+}
+
 const char kNote[] = "편집 프로그램에서 정상 확인 전까지 카드 포맷 금지 · 확인 후 작업 폴더의 RSV 사본은 지워도 됩니다";
 
 struct Point {
@@ -43,6 +52,7 @@ void runJob(Job& job, const std::string& rsvPath, const std::string& refPath, co
 void runJob(Job& job, const std::string& rsvPath, const std::string& refPath, const std::string& volRoot,
             const Verifier& verifier) {
     try {
+        job.throwIfCancelled();
         const bool inPlace =
             rsvPath.rfind(volRoot + "/", 0) == 0 || sameFile(rsvPath, workPaths(rsvPath, volRoot).copy);
         const WorkClaim claim(rsvPath, volRoot, inPlace);
@@ -64,10 +74,13 @@ void runJob(Job& job, const std::string& rsvPath, const std::string& refPath, co
             input = paths.copy;
         }
 
-        job.update(Value{{"stage", "recover"}, {"pct", engine_contract::kWalkBandStart}, {"detail", "복구 엔진 시작"}});
+        job.throwIfCancelled();
+        job.update(withoutEstimate(
+            Value{{"stage", "recover"}, {"pct", engine_contract::kWalkBandStart}, {"detail", "복구 엔진 시작"}}));
         const std::vector<std::string> log = runUntrunc(job, refPath, input, paths.recovered);
 
-        job.update(Value{{"stage", "verify"}, {"pct", engine_contract::kVerifyStart}, {"detail", "복구본 검증 중"}});
+        job.update(withoutEstimate(
+            Value{{"stage", "verify"}, {"pct", engine_contract::kVerifyStart}, {"detail", "복구본 검증 중"}}));
         Value info = verifier.probe(paths.recovered);
         auto dur = info.find("dur");
         if (dur == info.end() || !dur->is_number_float() || dur->get<double>() <= 1.0)
@@ -81,6 +94,7 @@ void runJob(Job& job, const std::string& rsvPath, const std::string& refPath, co
         std::unique_ptr<MediaAsset> asset = verifier.open(paths.recovered);
         Value thumbs = Value::array();
         for (const Point& p : points) {
+            job.throwIfCancelled();
             job.update(Value{{"detail", std::string("검증 프레임 추출 — ") + p.tag}});
             std::optional<std::string> img = asset ? verifier.thumbnail(*asset, p.t) : std::nullopt;
             if (img) thumbs.push_back(Value{{"tag", p.tag}, {"t", p.t}, {"img", *img}});
@@ -102,12 +116,19 @@ void runJob(Job& job, const std::string& rsvPath, const std::string& refPath, co
                      {"durations", durations},
                      {"out_size", fileSize(paths.recovered)},
                      {"note", kNote}});
-    } catch (const JobError& e) {
-        job.update(Value{{"stage", "error"}, {"error", e.what()}});
+    } catch (const JobCancelled&) {
+        job.update(withoutEstimate(Value{{"stage", "cancelled"}, {"detail", kCancelled}}));
     } catch (const std::exception& e) {
-        // Not one of ours (memory, the standard library): its text is English,
-        // so a Korean sentence leads it.
-        job.update(Value{{"stage", "error"}, {"error", std::string(kUnexpected) + " (" + e.what() + ")"}});
+        // A step that failed because it was being stopped was cancelled.
+        if (job.cancelRequested()) {
+            job.update(withoutEstimate(Value{{"stage", "cancelled"}, {"detail", kCancelled}}));
+        } else if (dynamic_cast<const JobError*>(&e)) {
+            job.update(Value{{"stage", "error"}, {"error", e.what()}});
+        } else {
+            // Not one of ours (memory, the standard library): its text is English,
+            // so a Korean sentence leads it.
+            job.update(Value{{"stage", "error"}, {"error", std::string(kUnexpected) + " (" + e.what() + ")"}});
+        }
     } catch (...) {
         job.update(Value{{"stage", "error"}, {"error", "알 수 없는 오류"}});
     }

@@ -21,6 +21,7 @@ const char kAlreadyRunning[] = "이미 복구 중인 파일입니다";
 const char kNoVolume[] = "작업 볼륨을 고르세요 — 복구본을 저장할 볼륨이 정해지지 않았습니다";
 const char kVolumeMissing[] = "작업 볼륨을 찾을 수 없습니다 — 작업 볼륨을 다시 고르세요";
 const char kRsvNotFile[] = "RSV가 일반 파일이 아닙니다 — 카드에 있는 RSV 파일을 고르세요";
+const char kDonorNotFile[] = "같은 카메라로 찍은 파일로 고른 것이 일반 파일이 아닙니다 — MP4, MOV 또는 MXF 파일을 고르세요";
 const char kRefNotFile[] = "참조 파일이 일반 파일이 아닙니다 — 같은 카메라로 찍은 MP4, MOV 또는 MXF 파일을 고르세요";
 
 bool exists(const std::string& path) {
@@ -70,16 +71,23 @@ void handleRecoverRequest(Bridge& bridge, int64_t call, const Value& args) {
     const std::string* rsv = stringArg(args, "rsv");
     const std::string* ref = stringArg(args, "ref");
     const std::string* vol = stringArg(args, "vol");
-    if (!rsv || !ref || !exists(*rsv) || !exists(*ref)) {
+    // An empty "ref" asks for a recovery without a reference, optionally
+    // lent the settings of a "donor" clip; a reference or donor that is
+    // named must exist.
+    const bool noRef = ref && ref->empty();
+    const std::string* donorArg = stringArg(args, "donor");
+    const std::string donor = noRef && donorArg ? *donorArg : "";
+    if (!rsv || !ref || !exists(*rsv) || (!noRef && !exists(*ref)) || (!donor.empty() && !exists(donor))) {
         bridge.reply(call, Value{{"error", kCheckPaths}});
         return;
     }
     // Without a volume the work would go in place and skip the space test.
-    const char* refusal = !vol || vol->empty()  ? kNoVolume
-                          : !folder(*vol)       ? kVolumeMissing
-                          : !regularFile(*rsv)  ? kRsvNotFile
-                          : !regularFile(*ref)  ? kRefNotFile
-                                                : nullptr;
+    const char* refusal = !vol || vol->empty()                    ? kNoVolume
+                          : !folder(*vol)                         ? kVolumeMissing
+                          : !regularFile(*rsv)                    ? kRsvNotFile
+                          : !noRef && !regularFile(*ref)          ? kRefNotFile
+                          : !donor.empty() && !regularFile(donor) ? kDonorNotFile
+                                                                  : nullptr;
     if (refusal) {
         bridge.reply(call, Value{{"error", refusal}});
         return;
@@ -87,8 +95,9 @@ void handleRecoverRequest(Bridge& bridge, int64_t call, const Value& args) {
 
     const int64_t size = fileSize(*rsv);
     if (rsv->rfind(*vol + "/", 0) != 0 && !roomForRecovery(freeBytes(*vol), size)) {
-        bridge.reply(call, Value{{"error", "작업 볼륨 여유공간 부족 — " + fixed(double(size) * 2 / 1e9, 0) +
-                                               "GB 이상 필요"}});
+        // The whole need of the admission's rule, margin included, as the page
+        // states it: twice the size alone read "0GB" for a small recording.
+        bridge.reply(call, Value{{"error", "작업 볼륨 여유공간 부족 — " + sizeText(spaceNeeded(size)) + " 이상 필요"}});
         return;
     }
 
@@ -104,6 +113,7 @@ void handleRecoverRequest(Bridge& bridge, int64_t call, const Value& args) {
 
     auto job = std::make_shared<Job>(newJobId(), bridge.shared_from_this());
     job->source = source;
+    job->donor = donor;
     bridge.jobs[job->id] = job;
     bridge.reply(call, Value{{"id", job->id}});
     runInBackground([job, rsv = *rsv, ref = *ref, vol = *vol] { runJob(*job, rsv, ref, vol); });

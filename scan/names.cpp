@@ -27,3 +27,14 @@ bool hasRsvExtension(std::string_view name) {
     auto upper = [](char c) { return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 'a' + 'A') : c; };
     return upper(name[n - 3]) == 'R' && upper(name[n - 2]) == 'S' && upper(name[n - 1]) == 'V';
 }
+
+bool isInWorkFolder(std::string_view relPath) {
+    if (relPath.substr(0, kWorkFolderPrefix.size()) != kWorkFolderPrefix) return false;
+    std::string_view rest = relPath.substr(kWorkFolderPrefix.size());
+    if (rest.size() < 8 || rest[6] != '/') return false;
+    for (size_t i = 0; i < 6; ++i)
+        if (rest[i] < '0' || rest[i] > '9') return false;
+    const std::string_view name = rest.substr(7);
+    return !name.empty() && name.find('/') == std::string_view::npos;
+}
+

@@ -23,3 +23,13 @@ std::string asciiLower(std::string_view s);
 
 // True when the extension, upper-cased, is "RSV" (C1.RSV, c1.rsv, C1.Rsv).
 bool hasRsvExtension(std::string_view name);
+
+// The name of a work folder starts with this and ends with the date as yyMMdd.
+inline constexpr std::string_view kWorkFolderPrefix = "RSV복구_";
+
+// True when `relPath` (a path inside a volume, without the volume root) names
+// an item directly inside a work folder that lies directly under the root:
+// "RSV복구_241206/C0003.RSV". Such an RSV is a copy the application made,
+// not a recording of the card.
+bool isInWorkFolder(std::string_view relPath);
+

@@ -52,7 +52,7 @@ bool isDirectory(const std::string& path) {
     return stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
 }
 
-Value rsvEntry(const std::string& path, const std::string& volume,
+Value rsvEntry(const std::string& path, const std::string& volumeRoot, const std::string& volume,
                std::unordered_map<std::string, std::vector<Candidate>>& folders, int64_t& largest) {
     // Through links, like the copy that will read it. A file that cannot be
     // read (or has vanished) is still listed, with size 0 and the present time.
@@ -72,9 +72,11 @@ Value rsvEntry(const std::string& path, const std::string& volume,
 
     std::string mtime = dateText(modified.seconds);
     if (mtime.empty()) mtime = dateText(stampNow().seconds);
+    const bool workCopy = isInWorkFolder(std::string_view(path).substr(volumeRoot.size() + 1));
     return Value{{"path", path},   {"name", std::string(lastComponent(path))},
                  {"vol", volume},  {"size", size},
-                 {"mtime", mtime}, {"refs", std::move(refs)}};
+                 {"mtime", mtime}, {"refs", std::move(refs)},
+                 {"work_copy", workCopy}};
 }
 
 }  // namespace
@@ -88,7 +90,7 @@ Value scanRSV(const std::string& mountDirIn, const VolumeQueries& queries) {
     Value rsvs = Value::array();
     Value volumes = Value::array();
 
-    if (mountDirIn.empty()) return Value{{"rsvs", std::move(rsvs)}, {"volumes", std::move(volumes)}};
+    if (mountDirIn.empty()) return Value{{"rsvs", std::move(rsvs)}, {"volumes", std::move(volumes)}, {"mount_dir", ""}};
     std::string mountDir = mountDirIn;
     while (mountDir.size() > 1 && mountDir.back() == '/') mountDir.pop_back();
     if (mountDir == "/") mountDir.clear();  // roots are then "/" + name
@@ -100,8 +102,8 @@ Value scanRSV(const std::string& mountDirIn, const VolumeQueries& queries) {
     std::unordered_map<std::string, std::vector<Candidate>> folders;
     std::vector<Value> found;
     for (const std::string& name : names) {
-        for (const std::string& path : findRsvFiles(mountDir + "/" + name))
-            found.push_back(rsvEntry(path, name, folders, largest));
+        const std::string root = mountDir + "/" + name;
+        for (const std::string& path : findRsvFiles(root)) found.push_back(rsvEntry(path, root, name, folders, largest));
     }
     // Newest first; the date text sorts like the date. Same minute: discovery order.
     std::stable_sort(found.begin(), found.end(), [](const Value& a, const Value& b) {
@@ -121,13 +123,17 @@ Value scanRSV(const std::string& mountDirIn, const VolumeQueries& queries) {
         if (!isDirectory(root) || !queries.writable(root)) continue;
         const int64_t free = std::max<int64_t>(queries.freeBytes(root), 0);
         const int64_t freeGb = free / kGigabyte;
-        writable.push_back(Volume{freeGb, Value{{"id", name}, {"root", root}, {"free_gb", freeGb}, {"enough", roomForRecovery(free, largest)}}});
+        writable.push_back(Volume{freeGb, Value{{"id", name},
+                                                {"root", root},
+                                                {"free_gb", freeGb},
+                                                {"free_bytes", free},
+                                                {"enough", roomForRecovery(free, largest)}}});
     }
     std::stable_sort(writable.begin(), writable.end(),
                      [](const Volume& a, const Volume& b) { return a.freeGb > b.freeGb; });
     for (Volume& v : writable) volumes.push_back(std::move(v.entry));
 
-    return Value{{"rsvs", std::move(rsvs)}, {"volumes", std::move(volumes)}};
+    return Value{{"rsvs", std::move(rsvs)}, {"volumes", std::move(volumes)}, {"mount_dir", isValidUtf8(mountDirIn) ? mountDirIn : ""}};
 }
 
 Value scanRSV() { return scanRSV(mountDirectory(), systemVolumeQueries()); }

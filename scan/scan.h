@@ -32,8 +32,12 @@ struct VolumeQueries {
 };
 VolumeQueries systemVolumeQueries();
 
-// The Scan result {"rsvs": [...], "volumes": [...]} for the volumes under
-// `mountDir`. Never fails: what cannot be read is left out or given a
+// The Scan result {"rsvs": [...], "volumes": [...], "mount_dir": mountDir}
+// for the volumes under `mountDir` (the page says where it looked). Beside the
+// six keys of an RSV entry, "work_copy" is true for an RSV that lies directly
+// in a work folder directly under its volume's root (a copy this application
+// made, not a recording); a Volume entry carries its free space in bytes as
+// "free_bytes" beside "free_gb". Never fails: what cannot be read is left out or given a
 // default, and a missing mount directory gives two empty lists. Reads
 // listings and attributes only; never opens or writes a file.
 //

@@ -5,6 +5,9 @@
 // would. Skipped when Xvfb is not installed.
 #include <gtest/gtest.h>
 
+#include <signal.h>
+#include <sys/stat.h>
+
 #include <cstdlib>
 #include <filesystem>
 #include <sstream>
@@ -218,4 +221,42 @@ TEST_F(WindowE2E, without_a_page_the_window_stays_empty_and_dark) {
 
     x_->key(window_, "q", true);
     EXPECT_EQ(app_->waitExit(kEventMs), std::optional<int>(0));
+}
+
+TEST_F(WindowE2E, closing_over_a_running_recovery_asks_first) {
+    // A recovery that runs until it is told otherwise: an engine that only
+    // waits, and a page that starts it on an RSV already on the work volume.
+    scratch_.write("res/untrunc", "#!/bin/sh\necho $$ > \"$(dirname \"$0\")/engine.pid\"\nexec sleep 120\n");
+    ::chmod((root_ + "/res/untrunc").c_str(), 0755);
+    const std::string work = root_ + "/volumes/WORK";
+    scratch_.write("volumes/WORK/C0001.RSV", "rsv");
+    scratch_.write("volumes/WORK/C0000.MP4", "reference");
+    scratch_.write("res/web/index.html",
+                   "<!doctype html><meta charset=utf-8><script>window.webkit.messageHandlers.bridge.postMessage("
+                   "{cmd: 'recover', call: 1, args: {rsv: '" + work + "/C0001.RSV', ref: '" + work +
+                   "/C0000.MP4', vol: '" + work + "'}});</script>");
+    ASSERT_NO_FATAL_FAILURE(launch(std::nullopt));
+    ASSERT_NO_FATAL_FAILURE(findWindowAndPage(false));
+    const std::string pidFile = root_ + "/res/engine.pid";
+    ASSERT_TRUE(waitFor([&] { return std::filesystem::exists(pidFile) && !readFile(pidFile).empty(); }, kEventMs))
+        << "the recovery did not start; stderr:\n" << readFile(root_ + "/stderr");
+    const pid_t engine = std::stoi(readFile(pidFile));
+
+    const char* ask = "복구 작업이 진행 중입니다";
+    std::optional<Window> dialog;
+    auto asked = [&] { return (dialog = x_->findWindow(ask)).has_value(); };
+    x_->requestClose(window_);
+    ASSERT_TRUE(waitFor(asked, kEventMs)) << "closing did not ask";
+    screenshot("window_e2e_ask.png");
+    x_->key(*dialog, "Escape", false);  // as "계속": the window stays
+    EXPECT_TRUE(waitFor([&] { return !x_->findWindow(ask).has_value(); }, kEventMs));
+    EXPECT_FALSE(app_->waitExit(0).has_value()) << "the application ended although the user went on";
+
+    x_->requestClose(window_);
+    ASSERT_TRUE(waitFor(asked, kEventMs)) << "closing again did not ask";
+    x_->key(*dialog, "Tab", false);  // from "계속" to "끝내기"
+    x_->key(*dialog, "Return", false);
+    EXPECT_EQ(app_->waitExit(kEventMs), std::optional<int>(0));
+    // "끝내기" leaves the engine running, as closing always did; the test ends it.
+    ::kill(engine, SIGKILL);
 }

@@ -99,6 +99,10 @@ TEST_F(BridgeTest, open_reads_path_and_strict_boolean_reveal) {
     EXPECT_EQ(desktop.calls, (std::vector<std::string>{"reveal /w/a.MP4", "open /w/a.MP4", "open ", "open "}));
     ASSERT_EQ(s.size(), 4u);
     EXPECT_EQ(s[1], resolved(2, R"({"ok":true})"));
+
+    desktop.failure = "이 파일을 열 프로그램이 없습니다";
+    bridge->receive(std::string(R"({"cmd":"open","call":5,"args":{"path":"/w/a.MP4"}})"));
+    EXPECT_EQ(settle(5).at(4), resolved(5, R"({"error":"이 파일을 열 프로그램이 없습니다"})"));
 }
 
 TEST_F(BridgeTest, licenses_text_or_fallback) {

@@ -84,13 +84,13 @@ TEST_F(EngineRunTest, failures_name_their_cause) {
               std::string("이 위치에 쓰거나 읽을 권한이 없습니다 — 작업 볼륨과 파일의 권한을 확인하세요 (") +
                   std::strerror(EACCES) + ")");
 
-    // A non-zero exit: the status and the last three log lines.
+    // A non-zero exit: the sentence and the status; the lines go to "log".
     engineSays("Info: one\nInfo: two\nInfo: 50% ignored\nInfo: three\nnoise\nInfo: four\nInfo: unfinished", 3);
     JobError exit3 = failure();
     EXPECT_EQ(exit3.domain(), "untrunc");
     EXPECT_EQ(exit3.code(), 3);
     EXPECT_STREQ(exit3.what(), "RSV 파일에서 복구할 영상을 찾지 못했습니다 — 녹화가 너무 짧거나 손상되었습니다 "
-                               "(복구 엔진 종료 코드 3 — Info: two / Info: three / Info: four)");
+                               "(복구 엔진 종료 코드 3)");
 
     // A mismatched reference and a full volume say so, not that the recording is bad.
     engineSays("", 11);
@@ -104,12 +104,51 @@ TEST_F(EngineRunTest, an_engine_killed_by_a_signal_is_a_failure) {
     installEngine(resources, "#!/bin/sh\necho 'Info: about to die'\nkill -9 $$\n");
     JobError e = failure();
     EXPECT_EQ(e.code(), 128 + 9);
-    EXPECT_STREQ(e.what(), "복구 엔진이 예기치 않게 끝났습니다 — 다시 시도해 보세요 (복구 엔진 종료 코드 137 — Info: about to die)");
+    EXPECT_STREQ(e.what(), "복구 엔진이 예기치 않게 끝났습니다 — 다시 시도해 보세요 (복구 엔진 종료 코드 137)");
 }
 
 TEST_F(EngineRunTest, a_process_left_holding_the_pipe_does_not_keep_the_run_waiting_forever) {
     installEngine(resources, "#!/bin/sh\nsleep 3 &\necho 'Info: Duration of x'\nexit 0\n");
     EXPECT_EQ(runUntrunc(*job, ref, rsv, out), (std::vector<std::string>{"Info: Duration of x"}));
+}
+
+}  // namespace
+
+namespace {
+
+TEST_F(EngineRunTest, without_a_reference_the_engine_is_told_so_and_its_lines_and_pace_reach_the_state) {
+    // Prints over its own progress figures with carriage returns, takes a
+    // moment between two of them, and ends on an error line with no newline.
+    installEngine(resources,
+                  "#!/bin/sh\nprintf '%s\\n' \"$@\" > \"$(dirname \"$0\")/args\"\n"
+                  "printf 'Info: rebuilding parameter sets\\n5%%\\r'\nsleep 1.2\nprintf '40%%\\r'\n"
+                  "printf 'Info: flat scaling matrices: no reference or donor supplied them\\n'\n"
+                  "printf 'Error: a reference clip is needed'\nexit 13\n");
+    struct Row {
+        std::string donor;
+        std::string args;
+    };
+    const Row rows[] = {
+        {"", "-n\n-rsv-ben\n-noref\n-dst\n" + out + "\n" + rsv + "\n"},
+        {dir / "donor.MP4", "-n\n-rsv-ben\n-noref\n-donor\n" + dir / "donor.MP4" + "\n-dst\n" + out + "\n" + rsv + "\n"},
+    };
+    for (const Row& r : rows) {
+        job->donor = r.donor;
+        page->scripts.clear();
+        EXPECT_THROW(runUntrunc(*job, "", rsv, out), JobError);
+        EXPECT_EQ(readFile(resources + "/args"), r.args);
+        drain();
+        const std::vector<Value> states = progressStates(page->scripts);
+        ASSERT_FALSE(states.empty());
+        EXPECT_EQ(states.back()["log"], (Value{"Info: rebuilding parameter sets",
+                                               "Info: flat scaling matrices: no reference or donor supplied them",
+                                               "Error: a reference clip is needed"}));
+        // After a second of work the pace is known: time left and speed.
+        bool paced = false;
+        for (const Value& s : states) paced = paced || (s.contains("eta_s") && s["eta_s"].is_number_integer() &&
+                                                        s["rate_mb_s"].is_number());
+        EXPECT_TRUE(paced);
+    }
 }
 
 }  // namespace

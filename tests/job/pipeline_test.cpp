@@ -206,8 +206,8 @@ TEST_F(PipelineTest, failures_end_in_error_and_delete_nothing) {
     std::vector<Value> states = run(rsv, work);
     EXPECT_EQ(states.back()["stage"], "error");
     EXPECT_EQ(states.back()["error"], "참조 파일을 읽을 수 없거나 손상되었습니다 — 같은 카메라로 찍은 다른 파일을 "
-                                      "참조로 고르세요 (복구 엔진 종료 코드 2 — Info: Duration of A001: 600.0 s / "
-                                      "Info: saving)");
+                                      "참조로 고르세요 (복구 엔진 종료 코드 2)");
+    EXPECT_EQ(states.back()["log"], (Value{"Info: Duration of A001: 600.0 s", "Info: saving"}));
     EXPECT_DOUBLE_EQ(states.back()["pct"].get<double>(), 92.0);
 
     // The work folder cannot be made (the volume is a file): the system's text.

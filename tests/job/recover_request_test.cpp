@@ -6,6 +6,12 @@
 
 #include <regex>
 
+#include <signal.h>
+#include <sys/wait.h>
+
+#include <cerrno>
+
+#include "job/cancel_request.h"
 #include "job/job.h"
 #include "job/recover_request.h"
 #include "job_test_support.h"
@@ -47,6 +53,8 @@ TEST_F(RecoverRequestTest, refuses_missing_or_wrong_arguments_and_paths) {
         {{"rsv", rsv + ".missing"}, {"ref", ref}, {"vol", work}},
         {{"rsv", rsv}, {"ref", ref + ".missing"}, {"vol", work}},
         {{"rsv", ""}, {"ref", ref}, {"vol", work}},
+        // Without a reference: a donor that is named must be there.
+        {{"rsv", rsv}, {"ref", ""}, {"vol", work}, {"donor", ref + ".missing"}},
     };
     for (const Value& args : rows) EXPECT_EQ(ask(args), kCheckPaths) << args.dump();
     EXPECT_TRUE(bridge->jobs.empty());
@@ -58,10 +66,26 @@ TEST_F(RecoverRequestTest, admits_a_job_with_a_fresh_id_and_keeps_it) {
     Value second = ask({{"rsv", card + "/PRIVATE/A002.RSV"}, {"ref", ref}, {"vol", work}});
     ASSERT_TRUE(first.contains("id")) << first.dump();
     ASSERT_TRUE(second.contains("id")) << second.dump();
+    drain();
+
+    // An empty "ref" recovers without a reference, with or without a donor;
+    // a donor beside a reference is of no use and is dropped.
+    const Value noRef = ask({{"rsv", rsv}, {"ref", ""}, {"vol", work}});
+    ASSERT_TRUE(noRef.contains("id")) << noRef.dump();
+    EXPECT_EQ(bridge->jobs.at(noRef["id"])->donor, "");
+    drain();
+    const Value withDonor = ask({{"rsv", rsv}, {"ref", ""}, {"vol", work}, {"donor", ref}});
+    ASSERT_TRUE(withDonor.contains("id")) << withDonor.dump();
+    EXPECT_EQ(bridge->jobs.at(withDonor["id"])->donor, ref);
+    drain();
+    const Value refAndDonor = ask({{"rsv", rsv}, {"ref", ref}, {"vol", work}, {"donor", ref + ".missing"}});
+    ASSERT_TRUE(refAndDonor.contains("id")) << refAndDonor.dump();
+    EXPECT_EQ(bridge->jobs.at(refAndDonor["id"])->donor, "");
+    drain();
     const std::regex idForm("[0-9a-f]{8}");
     EXPECT_TRUE(std::regex_match(first["id"].get<std::string>(), idForm));
     EXPECT_NE(first["id"], second["id"]);
-    EXPECT_EQ(bridge->jobs.size(), 2u);
+    EXPECT_EQ(bridge->jobs.size(), 5u);
     drain();
     for (auto& entry : bridge->jobs) {
         Value state = entry.second->state();
@@ -75,14 +99,14 @@ TEST_F(RecoverRequestTest, free_space_is_tested_unless_the_rsv_is_on_the_work_vo
     const std::string huge = card + "/PRIVATE/HUGE.RSV";
     sparse(huge, 4'000'000'000'000);
     EXPECT_EQ(ask({{"rsv", huge}, {"ref", ref}, {"vol", work}}),
-              (Value{{"error", "작업 볼륨 여유공간 부족 — 8000GB 이상 필요"}}));
+              (Value{{"error", "작업 볼륨 여유공간 부족 — 8010 GB 이상 필요"}}));
 
     const std::string onWork = work + "/DCIM/HUGE.RSV";
     sparse(onWork, 4'000'000'000'000);
     EXPECT_TRUE(ask({{"rsv", onWork}, {"ref", ref}, {"vol", work}}).contains("id"));
     // With a trailing slash the prefix is "WORK//", which does not match: the test applies.
     EXPECT_EQ(ask({{"rsv", onWork}, {"ref", ref}, {"vol", work + "/"}}),
-              (Value{{"error", "작업 볼륨 여유공간 부족 — 8000GB 이상 필요"}}));
+              (Value{{"error", "작업 볼륨 여유공간 부족 — 8010 GB 이상 필요"}}));
     drain();
 }
 
@@ -132,6 +156,59 @@ TEST_F(RecoverRequestTest, refuses_what_is_no_regular_file_and_a_missing_volume)
     for (const auto& row : rows) EXPECT_EQ(ask(row.args), row.answer) << row.args.dump();
     drain();
     EXPECT_TRUE(bridge->jobs.empty());
+}
+
+}  // namespace
+
+namespace {
+
+// Cancelling: the engine is stopped and gone, the files written so far stay,
+// the last state says "cancelled"; an unknown or finished job is refused.
+struct CancelTest : RecoverRequestTest {
+    Value cancel(const std::string& id) {
+        page->scripts.clear();
+        handleCancelRequest(*bridge, 9, Value{{"id", id}});
+        runMainLoopUntil([&] { return !answers(page->scripts).empty(); }, 5000);
+        return answers(page->scripts).at(0);
+    }
+};
+
+TEST_F(CancelTest, stops_the_engine_keeps_the_files_and_ends_cancelled) {
+    // An engine that has begun writing and then works on until it is stopped.
+    installEngine(dir / "resources",
+                  "#!/bin/sh\necho 'Info: walking'\nprintf 'partial' > \"$4\"\n"
+                  "echo $$ > \"$(dirname \"$0\")/running.tmp\"\n"
+                  "mv \"$(dirname \"$0\")/running.tmp\" \"$(dirname \"$0\")/running\"\nexec sleep 60\n");
+    const Value started = ask({{"rsv", rsv}, {"ref", ref}, {"vol", work}});
+    ASSERT_TRUE(started.contains("id"));
+    const std::string id = started["id"];
+    std::shared_ptr<Job> job = bridge->jobs.at(id);
+    runMainLoopUntil([&] { return fs::exists(dir / "resources/running"); }, 20000);
+    const pid_t engine = std::stoi(readFile(dir / "resources/running"));  // sleep has the shell's pid
+
+    EXPECT_EQ(cancel(id), (Value{{"ok", true}}));
+    runMainLoopUntil([&] { return !job->running(); }, 20000);
+    drain();
+
+    const Value last = job->state();
+    EXPECT_EQ(last["stage"], "cancelled");
+    EXPECT_EQ(last["detail"], "취소됨 — 작업 폴더의 파일은 그대로 있습니다");
+    EXPECT_EQ(last["log"], (Value{"Info: walking"}));
+    EXPECT_TRUE(last["eta_s"].is_null());
+    EXPECT_EQ(progressStates(page->scripts).back()["stage"], "cancelled");
+    // Every file stays: the copy and what the engine had written.
+    const std::string folder = last["work_dir"];
+    EXPECT_EQ(readFile(folder + "/A001.RSV"), "rsv");
+    EXPECT_EQ(readFile(last["out"].get<std::string>()), "partial");
+    // No engine left behind: ended and reaped.
+    EXPECT_EQ(::kill(engine, 0), -1);
+    EXPECT_EQ(errno, ESRCH);
+    ASSERT_TRUE(job->proc.has_value() && job->proc->waitStatus.has_value());
+    EXPECT_EQ(job->proc->pid, engine);
+    EXPECT_TRUE(WIFSIGNALED(*job->proc->waitStatus));
+
+    EXPECT_EQ(cancel(id), (Value{{"error", "이미 끝난 작업입니다"}}));
+    EXPECT_EQ(cancel("nosuchid"), (Value{{"error", "취소할 작업을 찾을 수 없습니다"}}));
 }
 
 }  // namespace

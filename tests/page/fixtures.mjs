@@ -61,6 +61,33 @@ export function jobStates(id) {
   return steps.map((s) => (state = { ...state, ...s }));
 }
 
+// A card with two recordings that have references and one without, a work
+// disk that already holds a copy of the first in its work folder (newer than
+// everything, as a fresh copy is), and a disk too small for anything.
+export function busyScan() {
+  const clip = '/media/user/SONY_A7/PRIVATE/M4ROOT/CLIP';
+  const ref = (n) => ({ path: `${clip}/${n}`, name: n, size: 2_140_000_000 });
+  return {
+    mount_dir: '/media/user',
+    rsvs: [
+      {
+        path: '/media/user/WORK_SSD/RSV복구_241206/C0003.RSV', name: 'C0003.RSV', vol: 'WORK_SSD',
+        size: 31_500_000_000, mtime: '241206 15:10', refs: [], work_copy: true,
+      },
+      { path: `${clip}/C0003.RSV`, name: 'C0003.RSV', vol: 'SONY_A7', size: 31_500_000_000, mtime: '241206 14:32', refs: [ref('C0002.MP4')], work_copy: false },
+      { path: `${clip}/C0005.RSV`, name: 'C0005.RSV', vol: 'SONY_A7', size: 1_200_000_000, mtime: '241206 14:00', refs: [ref('C0004.MP4')], work_copy: false },
+      { path: `${clip}/C0007.RSV`, name: 'C0007.RSV', vol: 'SONY_A7', size: 900_000_000, mtime: '241206 13:00', refs: [], work_copy: false },
+    ],
+    volumes: [
+      { id: 'SONY_A7', root: '/media/user/SONY_A7', free_gb: 950, free_bytes: 950_400_000_000, enough: true },
+      { id: 'WORK_SSD', root: '/media/user/WORK_SSD', free_gb: 812, free_bytes: 812_000_000_000, enough: true },
+      { id: 'TINY', root: '/media/user/TINY', free_gb: 0, free_bytes: 412_000_000, enough: false },
+    ],
+  };
+}
+
+export const FLAT_LINE = 'Info: flat scaling matrices: no reference or donor supplied them';
+
 export function failedState(id, error) {
   return {
     id, stage: 'error', pct: 21.7, detail: '복사 중 6.8 / 31.5 GB', error,

@@ -80,3 +80,8 @@ export async function listed(context, scan) {
   await page.waitForFunction(() => !!window.SCAN);
   return { page };
 }
+
+// The text the page shows, as a person reads it.
+export async function visibleText(page) {
+  return page.evaluate(() => document.body.innerText);
+}

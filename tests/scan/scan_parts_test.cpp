@@ -140,11 +140,16 @@ TEST(ScanRequest, answers_with_the_scan_result_from_the_background) {
     runMainLoopUntil([] { return pendingWork() == 0; }, 10000);
     ASSERT_EQ(page->scripts.size(), 2u);
 
-    const Value expected = scanRSV();
+    // Free bytes move with everything else on the machine's disk.
+    auto steady = [](Value v) {
+        for (Value& vol : v["volumes"]) vol.erase("free_bytes");
+        return v;
+    };
+    const Value expected = steady(scanRSV());
     ASSERT_EQ(expected["rsvs"].size(), 1u);
     std::set<int64_t> calls;
     for (const Value& envelope : pageCalls(page->scripts, "__resolve")) {
-        EXPECT_EQ(envelope["data"], expected);
+        EXPECT_EQ(steady(envelope["data"]), expected);
         calls.insert(envelope["call"].get<int64_t>());
     }
     EXPECT_EQ(calls, (std::set<int64_t>{7, 8}));

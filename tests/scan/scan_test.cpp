@@ -96,7 +96,8 @@ TEST_F(ScanTest, finds_rsv_items_by_extension_down_to_level_seven) {
         const std::string path = rsv["path"];
         EXPECT_EQ(rsv["vol"], path.substr(tree.path().size() + 1, 1));
         EXPECT_EQ(rsv["name"], path.substr(path.rfind('/') + 1));
-        EXPECT_EQ(rsv.size(), 6u);
+        EXPECT_EQ(rsv.size(), 7u);
+        EXPECT_EQ(rsv["work_copy"], false);
     }
     EXPECT_EQ(field(result["volumes"], "id").size(), 2u);  // X and Y, never .hidden
 }
@@ -233,7 +234,8 @@ TEST_F(ScanTest, volumes_report_whole_gigabytes_and_the_space_rule) {
             EXPECT_EQ(v["root"], (tree / r.volume)) << r.volume;
             EXPECT_EQ(v["free_gb"], r.gb) << r.volume;
             EXPECT_EQ(v["enough"], r.enough) << r.volume;
-            EXPECT_EQ(v.size(), 4u);
+            EXPECT_EQ(v["free_bytes"], r.free) << r.volume;
+            EXPECT_EQ(v.size(), 5u);
         }
     };
     // No RSV anywhere: the bound is 10,000,000,000.
@@ -270,6 +272,30 @@ TEST_F(ScanTest, volumes_sort_by_whole_gigabytes_keeping_listing_order) {
     EXPECT_EQ(field(scanStaged(tree, staged)["volumes"], "id"), expected);
 }
 
+TEST_F(ScanTest, rsvs_directly_in_a_work_folder_under_a_volume_root_are_work_copies) {
+    struct Row {
+        const char* rel;
+        bool copy;
+    };
+    const Row rows[] = {
+        {"SSD/RSV복구_241206/C0003.RSV", true},
+        {"CARD/RSV복구_261231/C0003_2.RSV", true},  // a card once chosen as the work volume
+        {"CARD/PRIVATE/M4ROOT/CLIP/C0003.RSV", false},
+        {"SSD/RSV복구_241206/old/C0004.RSV", false},  // not directly in it
+        {"SSD/backup/RSV복구_241206/C0005.RSV", false},  // not directly under the root
+        {"SSD/RSV복구_2412/C0006.RSV", false},
+        {"SSD/RSV복구_24120x/C0007.RSV", false},
+        {"SSD/RSV복구_2412061/C0008.RSV", false},
+        {"SSD/rsv복구_241206/C0009.RSV", false},
+    };
+    for (const Row& r : rows) tree.sparse(r.rel, 1000, T0);
+    std::map<std::string, bool> got;
+    const Value result = scanStaged(tree);
+    for (const Value& rsv : result["rsvs"]) got[rsv["path"].get<std::string>()] = rsv["work_copy"].get<bool>();
+    ASSERT_EQ(got.size(), std::size(rows));
+    for (const Row& r : rows) EXPECT_EQ(got[tree / r.rel], r.copy) << r.rel;
+}
+
 TEST_F(ScanTest, read_only_card_lists_its_rsvs_but_is_no_work_volume) {
     tree.sparse("LOCKED/C1.RSV", 100, T0);
     tree.sparse("OPEN/C2.RSV", 100, T0);
@@ -293,11 +319,13 @@ TEST_F(ScanTest, only_folders_of_the_mount_directory_are_volumes) {
 }
 
 TEST_F(ScanTest, missing_or_unusable_mount_directory_gives_two_empty_lists) {
-    const Value empty = Value{{"rsvs", Value::array()}, {"volumes", Value::array()}};
+    auto empty = [](const std::string& dir) {
+        return Value{{"rsvs", Value::array()}, {"volumes", Value::array()}, {"mount_dir", dir}};
+    };
     tree.sparse("file", 10);
     for (const std::string& dir : {(tree / "absent"), (tree / "file"), std::string()})
-        EXPECT_EQ(scanRSV(dir, systemVolumeQueries()), empty) << dir;
-    EXPECT_EQ(scanRSV(tree.path(), systemVolumeQueries()), empty);  // holds nothing but a file
+        EXPECT_EQ(scanRSV(dir, systemVolumeQueries()), empty(dir)) << dir;
+    EXPECT_EQ(scanRSV(tree.path(), systemVolumeQueries()), empty(tree.path()));  // holds nothing but a file
 }
 
 TEST_F(ScanTest, trailing_slash_of_the_mount_directory_does_not_double) {

@@ -3,6 +3,7 @@
 // records what it was asked to open or reveal. Main thread only.
 #pragma once
 
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -25,9 +26,17 @@ inline std::vector<Value> pageCalls(const std::vector<std::string>& scripts, con
     return out;
 }
 
+// Answers every request at once, with `failure` when it is set.
 class RecordingDesktop : public Desktop {
 public:
-    void open(const std::string& path) override { calls.push_back("open " + path); }
-    void reveal(const std::string& path) override { calls.push_back("reveal " + path); }
+    void open(const std::string& path, DesktopDone done) override {
+        calls.push_back("open " + path);
+        done(failure);
+    }
+    void reveal(const std::string& path, DesktopDone done) override {
+        calls.push_back("reveal " + path);
+        done(failure);
+    }
     std::vector<std::string> calls;
+    std::optional<std::string> failure;
 };

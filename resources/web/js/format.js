@@ -39,7 +39,7 @@ Torvelin.fmt = (function () {
   function gb(bytes) {
     var g = num(bytes) / 1e9;
     if (g >= 100) return Math.round(g) + ' GB';
-    if (g >= 0.1) return g.toFixed(1) + ' GB';
+    if (g >= 1) return g.toFixed(1).replace(/\.0$/, '') + ' GB';
     return Math.round(num(bytes) / 1e6) + ' MB';
   }
 
@@ -59,6 +59,28 @@ Torvelin.fmt = (function () {
     return h > 0 ? h + ':' + String(m).padStart(2, '0') + ':' + ss : m + ':' + ss;
   }
 
+  // Seconds → m:ss.ss: frame times of a short clip that m:ss would show alike.
+  function clockFine(seconds) {
+    var t = Math.max(0, num(seconds));
+    var m = Math.floor(t / 60);
+    var rest = (t - m * 60).toFixed(2).padStart(5, '0');
+    return m + ':' + rest;
+  }
+
+  // Time left in words: "약 40초", "약 2분", "약 1시간 5분".
+  function eta(seconds) {
+    var s = Math.max(0, Math.round(num(seconds)));
+    if (s < 60) return '약 ' + Math.max(1, s) + '초';
+    var minutes = Math.round(s / 60);
+    if (minutes < 60) return '약 ' + minutes + '분';
+    return '약 ' + Math.floor(minutes / 60) + '시간' + (minutes % 60 ? ' ' + (minutes % 60) + '분' : '');
+  }
+
+  function rate(mbPerSecond) {
+    var r = num(mbPerSecond);
+    return (r >= 10 ? Math.round(r) : Math.round(r * 10) / 10) + ' MB/s';
+  }
+
   function pct(v) {
     return Math.min(100, Math.max(0, Math.round(num(v))));
   }
@@ -69,7 +91,8 @@ Torvelin.fmt = (function () {
     recover: '복구 중',
     verify: '검증 중',
     done: '복구 완료',
-    error: '복구 실패'
+    error: '복구 실패',
+    cancelled: '취소됨'
   };
 
   function stage(name) {
@@ -103,6 +126,9 @@ Torvelin.fmt = (function () {
   // What the user can try next, chosen by the failure's message. Messages of
   // the platform (folder creation, stream errors) fall to the last row.
   var HINTS = [
+    [/설정이 다릅니다/, '같은 카메라·같은 설정으로 찍은 다른 파일을 참조로 고르거나, 참조 없이 복구해 보세요.'],
+    [/형식이 녹화와 다릅니다/, '녹화와 같은 형식의 참조 파일을 고르세요: MP4 녹화에는 MP4, MXF 녹화에는 MXF.'],
+    [/참조 파일이 필요합니다/, '같은 카메라로 끝까지 녹화한 파일을 참조로 골라 다시 시작하세요.'],
     [/카드 연결/, '카드가 단단히 꽂혀 있는지 확인하고, 가능하면 다른 카드 리더기로 연결한 뒤 다시 검색해서 복구를 다시 시작하세요.'],
     [/공간|No space|ENOSPC/i, '작업 볼륨의 여유 공간이 부족합니다. 더 큰 볼륨을 연결해 선택하거나 공간을 비운 뒤 다시 시작하세요.'],
     [/복사 스트림/, '카드가 연결되어 있는지, 작업 볼륨에 쓸 수 있는지(읽기 전용이 아닌지) 확인한 뒤 다시 시작하세요.'],
@@ -128,7 +154,7 @@ Torvelin.fmt = (function () {
   }
 
   return {
-    el: el, gb: gb, mtime: mtime, clock: clock, pct: pct, stage: stage, tag: tag,
+    el: el, gb: gb, mtime: mtime, clock: clock, clockFine: clockFine, eta: eta, rate: rate, pct: pct, stage: stage, tag: tag,
     probeFacts: probeFacts, hint: hint, basename: basename, num: num
   };
 })();

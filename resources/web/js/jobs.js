@@ -11,6 +11,10 @@ Torvelin.jobs = (function () {
   var fmt = Torvelin.fmt;
   var cards = new Map();
   var listeners = [];
+  var finishListeners = [];
+  // The engine's one line when it had to write flat scaling matrices.
+  var FLAT_MATRICES = 'Info: flat scaling matrices: no reference or donor supplied them';
+  var FINAL = { done: true, error: true, cancelled: true };
   var STEPS = [['copy', '복사'], ['recover', '복구'], ['verify', '검증'], ['done', '완료']];
 
   function container() {
@@ -21,8 +25,35 @@ Torvelin.jobs = (function () {
     listeners.forEach(function (fn) { fn(); });
   }
 
-  function openFile(path, reveal) {
-    Torvelin.bridge.request('open', { path: String(path || ''), reveal: !!reveal }).catch(function () {});
+  // Asks the desktop to open or reveal a file; a failure is shown in
+  // `errorBox` (next to the button that asked), since the desktop itself may
+  // show nothing at all.
+  function openFile(path, reveal, errorBox) {
+    if (errorBox) errorBox.replaceChildren();
+    Torvelin.bridge.request('open', { path: String(path || ''), reveal: !!reveal }).then(function (data) {
+      if (errorBox && data && typeof data.error === 'string' && data.error) {
+        errorBox.replaceChildren(el('span', { class: 'refusal-message' }, data.error));
+      }
+    }, function () {
+      if (errorBox) errorBox.replaceChildren(el('span', { class: 'refusal-message' }, '앱과 연결되어 있지 않아 열 수 없습니다.'));
+    });
+  }
+
+  function cancel(card) {
+    if (card.cancel.getAttribute('aria-disabled') === 'true') return;
+    card.cancel.setAttribute('aria-disabled', 'true');
+    card.cancel.textContent = '취소하는 중…';
+    card.cancelError.replaceChildren();
+    Torvelin.bridge.request('cancel', { id: card.id }).then(function (data) {
+      if (data && typeof data.error === 'string' && data.error && !card.finished) {
+        card.cancelError.replaceChildren(el('span', { class: 'refusal-message' }, data.error));
+        card.cancel.removeAttribute('aria-disabled');
+        card.cancel.textContent = '취소';
+      }
+    }, function () {
+      card.cancel.removeAttribute('aria-disabled');
+      card.cancel.textContent = '취소';
+    });
   }
 
   function makeCard(id, ctx) {
@@ -43,6 +74,9 @@ Torvelin.jobs = (function () {
       fill: el('div', { class: 'progress-fill' }),
       pctText: el('span', { class: 'pct', 'aria-hidden': 'true' }, '0%'),
       detail: el('p', { class: 'detail' }),
+      eta: el('p', { class: 'eta', hidden: true }),
+      cancel: el('button', { type: 'button', class: 'btn cancel' }, '취소'),
+      cancelError: el('p', { class: 'refusal cancel-error', role: 'alert' }),
       workDir: el('dd', { class: 'path' }),
       workRow: null,
       outcome: el('div', { class: 'outcome' })
@@ -52,12 +86,17 @@ Torvelin.jobs = (function () {
       card.steps.appendChild(el('li', { 'data-step': s[0] }, s[1]));
     });
     card.workRow = el('dl', { class: 'facts', hidden: true }, el('dt', null, '작업 폴더'), card.workDir);
-    card.root = el('article', { class: 'job', 'data-job': id, 'aria-labelledby': titleId },
+    card.cancel.addEventListener('click', function () { cancel(card); });
+    // Focusable from script only: a new card takes the focus so that a
+    // keyboard or screen-reader user lands on what they just started.
+    card.root = el('article', { class: 'job', 'data-job': id, 'aria-labelledby': titleId, tabindex: '-1' },
       el('div', { class: 'job-head' }, card.title, card.badge),
       card.sub,
       card.steps,
       el('div', { class: 'progress-row' }, card.bar, card.pctText),
-      card.detail,
+      el('div', { class: 'status-row' },
+        el('div', { class: 'status-text' }, card.detail, card.eta),
+        el('div', { class: 'job-actions' }, card.cancelError, card.cancel)),
       card.workRow,
       card.outcome);
     describe(card, {});
@@ -93,12 +132,12 @@ Torvelin.jobs = (function () {
         item.setAttribute('aria-current', 'step');
       }
     }
-    if (stage === 'error') {
-      // Mark the step the job failed in: the last one it had reached.
+    if (stage === 'error' || stage === 'cancelled') {
+      // Mark the step the job failed or stopped in: the last one it had reached.
       var reached = STEPS.findIndex(function (s) { return s[0] === card.lastRunningStage; });
       for (var j = 0; j < items.length; j++) {
         if (j < reached) items[j].className = 'step-done';
-        else if (j === reached) items[j].className = 'step-failed';
+        else if (j === reached) items[j].className = stage === 'error' ? 'step-failed' : 'step-stopped';
       }
     }
   }
@@ -108,18 +147,26 @@ Torvelin.jobs = (function () {
     var card = cards.get(id) || makeCard(id, ctx);
     if (card.finished) return;
     var stage = typeof state.stage === 'string' ? state.stage : 'queue';
-    if (stage !== 'error') card.lastRunningStage = stage;
+    if (!FINAL[stage] || stage === 'done') card.lastRunningStage = stage;
 
     describe(card, state);
     card.root.setAttribute('data-stage', stage);
     card.badge.textContent = fmt.stage(stage);
 
+    // The bar and the number are one value from one state.
     var p = stage === 'done' ? 100 : fmt.pct(state.pct);
     card.bar.setAttribute('aria-valuenow', String(p));
     card.bar.setAttribute('aria-valuetext', p + '% · ' + fmt.stage(stage));
     card.fill.style.width = p + '%';
     card.pctText.textContent = p + '%';
-    card.detail.textContent = typeof state.detail === 'string' ? state.detail : '';
+    card.detail.textContent = stage === 'cancelled' ? '취소됨 — 작업 폴더의 파일은 그대로 있습니다'
+      : typeof state.detail === 'string' ? state.detail : '';
+    var timed = (stage === 'copy' || stage === 'recover') && typeof state.eta_s === 'number' && isFinite(state.eta_s);
+    card.eta.hidden = !timed;
+    if (timed) {
+      card.eta.textContent = '남은 시간 ' + fmt.eta(state.eta_s) +
+        (typeof state.rate_mb_s === 'number' && state.rate_mb_s > 0 ? ' · ' + fmt.rate(state.rate_mb_s) : '');
+    }
     if (typeof state.work_dir === 'string' && state.work_dir) {
       card.workDir.textContent = state.work_dir;
       card.workRow.hidden = false;
@@ -130,18 +177,57 @@ Torvelin.jobs = (function () {
       var name = card.title.textContent;
       if (stage === 'done') Torvelin.announce(name + ' 복구가 끝났습니다. 결과를 확인하세요.');
       else if (stage === 'error') Torvelin.announce(name + ' 복구에 실패했습니다.');
+      else if (stage === 'cancelled') Torvelin.announce(name + ' 복구를 취소했습니다.');
       else Torvelin.announce(name + ': ' + fmt.stage(stage));
     }
     card.stage = stage;
 
-    if (stage === 'done') {
+    if (FINAL[stage]) {
       card.finished = true;
-      card.outcome.replaceChildren(doneView(state));
-    } else if (stage === 'error') {
-      card.finished = true;
-      card.outcome.replaceChildren(errorView(card, state));
+      card.cancel.parentNode.hidden = true;
+      if (stage === 'done') {
+        card.out = typeof state.out === 'string' ? state.out : '';
+        card.outcome.replaceChildren(doneView(state));
+      } else if (stage === 'error') {
+        card.outcome.replaceChildren(errorView(card, state));
+      } else {
+        card.outcome.replaceChildren(cancelledView(state));
+      }
     }
     changed();
+    if (card.finished) finishListeners.forEach(function (fn) { fn(card); });
+  }
+
+  function logLines(state) {
+    return Array.isArray(state.log) ? state.log.filter(function (l) { return typeof l === 'string'; }) : [];
+  }
+
+  // The engine's own lines behind a "자세히" toggle: the message above them
+  // is the sentence to read; these are for whoever helps the user.
+  function details(state) {
+    var lines = logLines(state);
+    if (!lines.length) return null;
+    var list = el('ul', { class: 'engine-lines', hidden: true },
+      lines.map(function (line) { return el('li', null, line); }));
+    var toggle = el('button', { type: 'button', class: 'btn btn-quiet details', 'aria-expanded': 'false' }, '자세히');
+    toggle.addEventListener('click', function () {
+      list.hidden = !list.hidden;
+      toggle.setAttribute('aria-expanded', String(!list.hidden));
+      toggle.textContent = list.hidden ? '자세히' : '자세히 닫기';
+    });
+    return el('div', { class: 'log' }, toggle, list);
+  }
+
+  function cancelledView(state) {
+    var box = el('div', { class: 'failure cancelled' },
+      el('p', { class: 'muted' }, '카드의 원본 RSV와 작업 폴더에 지금까지 쓴 파일은 지우지 않았습니다. 같은 파일을 다시 복구할 수 있습니다.'));
+    if (typeof state.work_dir === 'string' && state.work_dir) {
+      var folder = el('button', { type: 'button', class: 'btn' }, '작업 폴더 열기');
+      var err = el('p', { class: 'refusal', role: 'alert' });
+      folder.addEventListener('click', function () { openFile(state.work_dir, false, err); });
+      box.appendChild(el('div', { class: 'actions' }, folder, err));
+    }
+    return box;
   }
 
   function doneView(state) {
@@ -151,12 +237,18 @@ Torvelin.jobs = (function () {
         el('strong', { class: 'note-label' }, '꼭 읽어 주세요'), state.note));
     }
 
+    if (logLines(state).indexOf(FLAT_MATRICES) >= 0) {
+      box.appendChild(el('p', { class: 'notice flat' },
+        '참조 파일 없이 복구했습니다 — 밝기와 색이 원본과 다를 수 있습니다. 같은 카메라로 찍은 다른 파일이 있으면 그것을 참조로 다시 복구해 보세요'));
+    }
+
     // The next step the note asks for comes first: play the file.
     var open = el('button', { type: 'button', class: 'btn btn-primary' }, '복구된 파일 열기');
     var reveal = el('button', { type: 'button', class: 'btn' }, '파일 위치 보기');
-    open.addEventListener('click', function () { openFile(state.out, false); });
-    reveal.addEventListener('click', function () { openFile(state.out, true); });
-    box.appendChild(el('div', { class: 'actions' }, open, reveal));
+    var openError = el('p', { class: 'refusal open-error', role: 'alert' });
+    open.addEventListener('click', function () { openFile(state.out, false, openError); });
+    reveal.addEventListener('click', function () { openFile(state.out, true, openError); });
+    box.appendChild(el('div', { class: 'actions' }, open, reveal, openError));
 
     var facts = el('dl', { class: 'facts' });
     function fact(label, value, cls) {
@@ -168,18 +260,25 @@ Torvelin.jobs = (function () {
     fmt.probeFacts(state.info).forEach(function (f) { fact(f[0], f[1]); });
     box.appendChild(facts);
 
-    var thumbs = Array.isArray(state.thumbs) ? state.thumbs : [];
+    var thumbs = (Array.isArray(state.thumbs) ? state.thumbs : []).map(function (t) { return t || {}; });
     if (thumbs.length) {
       var row = el('ul', { class: 'thumbs', 'aria-label': '검증 프레임' });
-      thumbs.forEach(function (t) {
-        t = t || {};
-        var label = fmt.tag(t.tag) + ' · ' + fmt.clock(t.t);
-        var img = el('img', { alt: fmt.tag(t.tag) + ' 지점 프레임 (' + fmt.clock(t.t) + ')' });
+      // Each frame under its real time; a short clip's points can fall
+      // within a second of each other, and then the finer time tells them apart.
+      var times = thumbs.map(function (t) { return fmt.num(t.t); });
+      var coarse = times.map(fmt.clock);
+      var fine = coarse.some(function (c, i) { return coarse.indexOf(c) !== i; });
+      var same = times.some(function (a, i) { return times.some(function (b, j) { return j !== i && Math.abs(a - b) < 0.5; }); });
+      thumbs.forEach(function (t, i) {
+        var at = fine ? fmt.clockFine(times[i]) : coarse[i];
+        var label = fmt.tag(t.tag) + ' · ' + at;
+        var img = el('img', { alt: fmt.tag(t.tag) + ' 지점 프레임 (' + at + ')' });
         // Only inline JPEG/PNG data: the page loads nothing from elsewhere.
         if (typeof t.img === 'string' && /^data:image\/(jpeg|png);base64,/.test(t.img)) img.src = t.img;
         row.appendChild(el('li', null, el('figure', null, img, el('figcaption', null, label))));
       });
       box.appendChild(row);
+      if (same) box.appendChild(el('p', { class: 'muted' }, '클립이 짧아 검증 지점이 거의 같은 시각에 있습니다. 편집 프로그램에서 직접 재생해 확인하세요.'));
     }
 
     var lines = Array.isArray(state.durations) ? state.durations : [];
@@ -190,6 +289,8 @@ Torvelin.jobs = (function () {
     } else {
       box.appendChild(el('p', { class: 'muted' }, '엔진이 길이 기록을 남기지 않았습니다.'));
     }
+    var more = details(state);
+    if (more) box.appendChild(more);
 
     return box;
   }
@@ -199,11 +300,13 @@ Torvelin.jobs = (function () {
     var box = el('div', { class: 'failure', role: 'alert' },
       el('p', { class: 'failure-message' }, message),
       el('p', { class: 'hint' }, el('strong', null, '다음에 해 볼 일 '), fmt.hint(message)),
-      el('p', { class: 'muted' }, '카드의 원본 RSV는 그대로 있습니다. 작업 폴더에 만들어진 파일도 지우지 않았습니다.'));
+      el('p', { class: 'muted' }, '카드의 원본 RSV는 그대로 있습니다. 작업 폴더에 만들어진 파일도 지우지 않았습니다.'),
+      details(state));
     var actions = el('div', { class: 'actions' });
+    var err = el('p', { class: 'refusal', role: 'alert' });
     if (typeof state.work_dir === 'string' && state.work_dir) {
       var folder = el('button', { type: 'button', class: 'btn' }, '작업 폴더 열기');
-      folder.addEventListener('click', function () { openFile(state.work_dir, false); });
+      folder.addEventListener('click', function () { openFile(state.work_dir, false, err); });
       actions.appendChild(folder);
     }
     if (card.ctx.rsvPath) {
@@ -211,7 +314,10 @@ Torvelin.jobs = (function () {
       again.addEventListener('click', function () { Torvelin.scan.focusEntry(card.ctx.rsvPath); });
       actions.appendChild(again);
     }
-    if (actions.children.length) box.appendChild(actions);
+    if (actions.children.length) {
+      actions.appendChild(err);
+      box.appendChild(actions);
+    }
     return box;
   }
 
@@ -240,9 +346,25 @@ Torvelin.jobs = (function () {
     return found;
   }
 
+  // The recovered file of the last job that finished this recording, if any.
+  function recoveredFor(rsvPath) {
+    var out = '';
+    cards.forEach(function (card) {
+      if (card.stage === 'done' && card.ctx.rsvPath === rsvPath && card.out) out = card.out;
+    });
+    return out;
+  }
+
   function onChange(fn) {
     listeners.push(fn);
   }
 
-  return { update: update, created: created, runningFor: runningFor, onChange: onChange };
+  function onFinish(fn) {
+    finishListeners.push(fn);
+  }
+
+  return {
+    update: update, created: created, runningFor: runningFor, recoveredFor: recoveredFor,
+    onChange: onChange, onFinish: onFinish, openFile: openFile
+  };
 })();

@@ -1,0 +1,69 @@
+#!/usr/bin/env python3
+"""The headless application tells the page when a card comes or goes, refuses
+"pick" (there is no window for a file chooser) and answers "open" of a file
+that is not there with a sentence instead of "ok".
+
+usage: headless_app_test.py path/to/torvelin-recovery
+"""
+import json
+import os
+import select
+import subprocess
+import sys
+import tempfile
+import time
+
+app = sys.argv[1]
+RESOLVE = "window.__resolve && window.__resolve("
+CHANGED = "window.__volumesChanged && window.__volumesChanged({})"
+
+
+def read_line(proc, timeout):
+    deadline = time.monotonic() + timeout
+    while time.monotonic() < deadline:
+        ready, _, _ = select.select([proc.stdout], [], [], 0.2)
+        if ready:
+            return proc.stdout.readline().rstrip("\n")
+    raise AssertionError("no line from the application within %ss" % timeout)
+
+
+def send(proc, message):
+    proc.stdin.write(json.dumps(message) + "\n")
+    proc.stdin.flush()
+
+
+def answer(line):
+    assert line.startswith(RESOLVE) and line.endswith(")"), line
+    return json.loads(line[len(RESOLVE):-1])
+
+
+with tempfile.TemporaryDirectory() as mount:
+    os.makedirs(os.path.join(mount, "DISK"))
+    proc = subprocess.Popen([app, "--headless", "--volumes", mount], stdin=subprocess.PIPE,
+                            stdout=subprocess.PIPE, text=True, bufsize=1)
+    try:
+        time.sleep(1.0)  # the watch is set up before input is read, but give it a moment
+        os.makedirs(os.path.join(mount, "NEWCARD", "DCIM"))
+        assert read_line(proc, 10) == CHANGED
+        os.rmdir(os.path.join(mount, "NEWCARD", "DCIM"))
+        os.rmdir(os.path.join(mount, "NEWCARD"))
+        assert read_line(proc, 10) == CHANGED
+        # Writes inside a volume are no volume change.
+        with open(os.path.join(mount, "DISK", "note.txt"), "w") as f:
+            f.write("x")
+
+        send(proc, {"cmd": "pick", "call": 1, "args": {"rsv": mount + "/DISK/C0001.RSV"}})
+        got = answer(read_line(proc, 10))
+        assert got["call"] == 1 and "error" in got["data"], got
+        send(proc, {"cmd": "open", "call": 2, "args": {"path": mount + "/DISK/absent_fixed.MP4"}})
+        got = answer(read_line(proc, 10))
+        assert got == {"call": 2, "data": {"error": "파일을 찾을 수 없습니다 — 작업 볼륨이 연결되어 있는지 확인하세요"}}, got
+        proc.stdin.close()
+        rest = proc.stdout.read()
+        assert proc.wait(timeout=30) == 0
+        assert rest == "", "unexpected output: %r" % rest
+    finally:
+        if proc.poll() is None:
+            proc.kill()
+            proc.wait()
+print("ok")
