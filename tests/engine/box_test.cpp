@@ -53,9 +53,7 @@ TEST(box_header, sizes_are_checked_against_the_container) {
             EXPECT_EQ(h->headerSize, r.headerSize) << r.name;
             EXPECT_EQ(h->type, free) << r.name;
         }
-        if (!r.ok) {
-            EXPECT_FALSE(why.empty()) << r.name;
-        }
+        EXPECT_EQ(why.empty(), r.ok) << r.name;
     }
 }
 
@@ -104,8 +102,11 @@ TEST(box_tree, dump_matches_golden_text) {
               nullptr);
 }
 
-TEST(box_tree, a_child_overrunning_its_parent_fails_the_tree) {
+TEST(box_tree, a_child_overrunning_its_parent_fails_the_tree_short_padding_does_not) {
     auto bytes = sampleTree();
+    bytes.insert(bytes.end(), {0, 0, 0, 0});
+    MemorySource padded(bytes);
+    EXPECT_TRUE(parseBoxes(padded, 0, padded.size(), nullptr));
     // Grow tkhd's size by 4 bytes: it now runs past the end of its trak.
     size_t tkhdAt = 8 + 108 + 8;
     ASSERT_EQ(be32(&bytes[tkhdAt + 4]), fourcc("tkhd"));
@@ -116,13 +117,6 @@ TEST(box_tree, a_child_overrunning_its_parent_fails_the_tree) {
     EXPECT_NE(why.find("tkhd"), std::string::npos) << why;
 }
 
-TEST(box_tree, short_trailing_padding_is_tolerated) {
-    auto bytes = sampleTree();
-    bytes.insert(bytes.end(), {0, 0, 0, 0});
-    MemorySource src(bytes);
-    EXPECT_TRUE(parseBoxes(src, 0, src.size(), nullptr));
-}
-
 struct TableRow {
     const char* name;
     std::vector<uint8_t> payload;
@@ -130,11 +124,10 @@ struct TableRow {
 };
 
 TEST(sample_tables, counts_are_capped_by_the_box_bytes) {
-    auto run = [](const char* box, const TableRow& r) {
+    auto run = [](const std::string b, const TableRow& r) {
         std::string why;
         const uint8_t* p = r.payload.data();
         size_t n = r.payload.size();
-        std::string b = box;
         if (b == "stts") { std::vector<TimeEntry> v; return readTimeTable(p, n, false, v, &why); }
         if (b == "ctts") { std::vector<TimeEntry> v; return readTimeTable(p, n, true, v, &why); }
         if (b == "stsc") { std::vector<StscEntry> v; return readStsc(p, n, v, &why); }

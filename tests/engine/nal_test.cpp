@@ -65,13 +65,11 @@ TEST(rbsp, emulation_prevention_is_removed_and_bits_read) {
     EXPECT_TRUE(br.ok());
     br.u(32);
     EXPECT_FALSE(br.ok());
-}
-
-TEST(rbsp, a_run_of_zeros_is_not_a_number) {
+    // A run of zeros is not a number.
     const uint8_t zeros[8] = {};
-    BitReader br(zeros, sizeof zeros);
-    br.ue();
-    EXPECT_FALSE(br.ok());
+    BitReader none(zeros, sizeof zeros);
+    none.ue();
+    EXPECT_FALSE(none.ok());
 }
 
 TEST(sei, recovery_point_is_found_after_other_messages) {
