@@ -1,8 +1,7 @@
 // The repair of the engine, minus the files: walks an RSV held in a
 // ByteSource against a parsed reference with the engine's own walk (which
 // resynchronises past groups that do not check out), then lays out the moov
-// of what it kept and reads that moov back. Shared by the fuzz targets so each drives the engine the way a repair
-// does.
+// of what it kept and reads that moov back, as a repair does.
 //
 // Contract: EngineError is the engine's answer to bad input and ends the walk
 // quietly; anything else (another exception, a sanitizer report) is a fault
@@ -12,13 +11,10 @@
 
 #include "assembly.h"
 #include "errors.h"
-#include "nal.h"
 #include "param_sets.h"
 #include "reference.h"
-#include "repair.h"
-#include "rsv_start.h"
 #include "resync_walk.h"
-#include "one_group.h"
+#include "rsv_start.h"
 
 #include <cstdint>
 #include <cstdio>
@@ -34,12 +30,6 @@ public:
     void progress(double) override {}
     size_t chars = 0;
 };
-
-// A walk that does not advance would spin forever in a repair: report it.
-[[noreturn]] inline void stuck(const char* what, int64_t at) {
-    std::fprintf(stderr, "walk does not advance: %s at offset %lld\n", what, (long long)at);
-    std::abort();
-}
 
 // Thrown by LimitedSink once enough groups were accepted; ends the walk early.
 struct EnoughGroups {};
@@ -79,7 +69,10 @@ inline void walkAndBuild(const tv::Reference& ref, const tv::ByteSource& rsv, co
     } catch (const tv::EngineError&) {
         return;
     }
-    if (dataStart < 0 || dataStart > rsv.size()) stuck("media data outside the file", dataStart);
+    if (dataStart < 0 || dataStart > rsv.size()) {
+        std::fprintf(stderr, "media data at %lld, outside the file\n", (long long)dataStart);
+        std::abort();
+    }
 
     // The engine's own walk, with its resynchronisation, bounded in groups.
     LimitedSink sink(assembly, lim.maxGroups);
@@ -92,8 +85,7 @@ inline void walkAndBuild(const tv::Reference& ref, const tv::ByteSource& rsv, co
     if (assembly.videoFrames() == 0) return;
     rep.info(assembly.finish());
 
-    const int64_t payloadBase = 64;
-    std::vector<uint8_t> moov = assembly.buildMoov(dataStart, payloadBase, lim.co64Threshold);
+    const std::vector<uint8_t> moov = assembly.buildMoov(dataStart, /*payloadBase=*/64, lim.co64Threshold);
     for (const auto& t : assembly.tracks()) (void)assembly.seconds(t);
 
     // What the engine writes, it must be able to read back as a reference.
