@@ -130,31 +130,21 @@ TEST(poc_h264, slices_without_parameter_sets_do_not_parse) {
 // A minimal H.265 SPS/PPS pair: 320x180, CTB 16, POC lsb of 8 bits.
 std::vector<std::vector<uint8_t>> hevcParameterSets() {
     test::BitWriter sps;
-    sps.u(0, 4);
-    sps.u(0, 3);  // max_sub_layers_minus1
-    sps.u(1, 1);
-    sps.u(0, 2); sps.u(0, 1); sps.u(1, 5);  // general profile: Main
+    sps.u(1, 8);           // vps 0, one sub-layer, temporal id nesting
+    sps.u(1, 8);           // general profile: Main
     sps.u(0x60000000, 32);
-    sps.u(0, 32); sps.u(0, 16);             // 48 bits of flags
-    sps.u(93, 8);                           // level
-    sps.ue(0);                              // sps id
-    sps.ue(1);                              // 4:2:0
-    sps.ue(320);
-    sps.ue(180);
-    sps.u(0, 1);                            // no conformance window
-    sps.ue(0);
-    sps.ue(0);
-    sps.ue(4);                              // log2_max_poc_lsb - 4 = 4 -> 8 bits
+    sps.u(0, 32);          // 48 bits of flags
+    sps.u(0, 16);
+    sps.u(93, 8);          // level
+    for (uint32_t v : {0, 1, 320, 180}) sps.ue(v);  // sps id, 4:2:0, width, height
+    sps.u(0, 1);           // no conformance window
+    for (uint32_t v : {0, 0, 4}) sps.ue(v);  // bit depths; log2_max_poc_lsb - 4 = 4 -> 8 bits
     sps.u(1, 1);
-    sps.ue(4); sps.ue(2); sps.ue(0);
-    sps.ue(0);                              // min CB 8
-    sps.ue(1);                              // CTB 16
+    for (uint32_t v : {4, 2, 0, 0, 1}) sps.ue(v);  // sub-layer ordering; min CB 8, CTB 16
     test::BitWriter pps;
     pps.ue(0);
     pps.ue(0);
-    pps.u(0, 1);  // dependent slices
-    pps.u(0, 1);  // output flag
-    pps.u(0, 3);  // extra bits
+    pps.u(0, 5);  // no dependent slices, output flag or extra bits
     return {sps.nal({0x42, 0x01}), pps.nal({0x44, 0x01})};
 }
 

@@ -9,46 +9,30 @@
 namespace tv {
 namespace {
 
+std::vector<uint8_t> words(std::initializer_list<uint32_t> w) {
+    std::vector<uint8_t> v;
+    for (uint32_t x : w) putBe32(v, x);
+    return v;
+}
+
 // stsd with one audio entry: the 28 bytes after the entry header, then
 // extra (version-specific fields and child boxes).
-std::vector<uint8_t> stsdWith(const char (&type)[5], uint16_t version, uint16_t channels,
-                              uint16_t bits, const std::vector<uint8_t>& extra) {
-    std::vector<uint8_t> e;
-    putBe32(e, 0);
-    putBe32(e, fourcc(type));
-    e.insert(e.end(), {0, 0, 0, 0, 0, 0, 0, 1});  // reserved, data reference index
-    putBe16(e, version);
-    putBe16(e, 0);
-    putBe32(e, 0);
-    putBe16(e, channels);
-    putBe16(e, bits);
-    putBe32(e, 0);
-    putBe32(e, 48000u << 16);
+std::vector<uint8_t> stsdWith(const char (&type)[5], uint16_t version, uint16_t channels, uint16_t bits,
+                              const std::vector<uint8_t>& extra) {
+    // reserved, data reference index 1, version and revision, vendor, channels
+    // and bits, compression and packet size, 48 kHz as 16.16.
+    auto e = words({0, fourcc(type), 0, 1, uint32_t(version) << 16, 0, uint32_t(channels) << 16 | bits, 0, 48000u << 16});
     e.insert(e.end(), extra.begin(), extra.end());
     setBe32(e.data(), uint32_t(e.size()));
-    std::vector<uint8_t> stsd;
-    putBe32(stsd, uint32_t(16 + e.size()));
-    putBe32(stsd, fourcc("stsd"));
-    putBe32(stsd, 0);
-    putBe32(stsd, 1);
+    auto stsd = words({uint32_t(16 + e.size()), fourcc("stsd"), 0, 1});
     stsd.insert(stsd.end(), e.begin(), e.end());
     return stsd;
 }
 
 std::vector<uint8_t> pcmC(uint8_t bits) {
-    std::vector<uint8_t> b;
-    putBe32(b, 14);
-    putBe32(b, fourcc("pcmC"));
-    putBe32(b, 0);
-    b.push_back(0);  // big endian
-    b.push_back(bits);
+    auto b = words({14, fourcc("pcmC"), 0});
+    b.insert(b.end(), {0, bits});  // big endian
     return b;
-}
-
-std::vector<uint8_t> words(std::initializer_list<uint32_t> w) {
-    std::vector<uint8_t> v;
-    for (uint32_t x : w) putBe32(v, x);
-    return v;
 }
 
 TEST(audio_entry, bytes_per_sample_frame_from_each_layout) {
