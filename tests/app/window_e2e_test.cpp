@@ -36,11 +36,8 @@ bool near(const Rgb& c, int r, int g, int b, int slack) {
 
 class WindowE2E : public ::testing::Test {
 protected:
-    static void SetUpTestSuite() { display_ = VirtualDisplay::start(kScreenWidth, kScreenHeight).release(); }
-    static void TearDownTestSuite() {
-        delete display_;
-        display_ = nullptr;
-    }
+    static void SetUpTestSuite() { display_ = VirtualDisplay::start(kScreenWidth, kScreenHeight); }
+    static void TearDownTestSuite() { display_.reset(); }
 
     void SetUp() override {
         if (!display_) GTEST_SKIP() << "Xvfb is not available";
@@ -96,7 +93,7 @@ protected:
     bool isGrey(Square k) { return near(square(k), 128, 128, 128, 8); }
     bool waitGreen(Square k) { return waitFor([&] { return isGreen(k); }, kEventMs); }
 
-    static VirtualDisplay* display_;
+    static inline std::unique_ptr<VirtualDisplay> display_;
     Scratch scratch_;
     const std::string root_ = scratch_.path();
     std::unique_ptr<XClient> x_;
@@ -105,8 +102,6 @@ protected:
     XClient::Box box_{};
     int pageTop_ = 0;
 };
-
-VirtualDisplay* WindowE2E::display_ = nullptr;
 
 }  // namespace
 
@@ -131,12 +126,10 @@ TEST_F(WindowE2E, shows_the_page_serves_it_and_quits_on_control_q) {
 
     // Ctrl+A, Ctrl+C and Ctrl+V reach the focused text field of the page.
     ASSERT_TRUE(isGrey(kSelectAll)) << "the field starts with nothing selected";
-    x_->key(window_, "a", true);
-    EXPECT_TRUE(waitGreen(kSelectAll)) << "Ctrl+A did not select the field's text";
-    x_->key(window_, "c", true);
-    EXPECT_TRUE(waitGreen(kCopy)) << "Ctrl+C did not copy";
-    x_->key(window_, "v", true);
-    EXPECT_TRUE(waitGreen(kPaste)) << "Ctrl+V did not paste the copied text";
+    for (const auto& [key, done] : {std::pair("a", kSelectAll), {"c", kCopy}, {"v", kPaste}}) {
+        x_->key(window_, key, true);
+        EXPECT_TRUE(waitGreen(done)) << "Ctrl+" << key << " did not select, copy or paste";
+    }
 
     EXPECT_TRUE(waitGreen(kStaysHome)) << "the page was left or a window opened";
     EXPECT_TRUE(waitGreen(kStarted)) << "start(i) was not called with the odd name's index alone";
@@ -171,14 +164,8 @@ TEST_F(WindowE2E, an_absent_name_never_starts_and_closing_the_window_ends_the_ap
 TEST_F(WindowE2E, without_a_page_the_window_stays_empty_and_dark) {
     ASSERT_NO_FATAL_FAILURE(launch(std::nullopt, false));
     EXPECT_EQ(box_.width, 1060);
-    Rgb middle{};
-    EXPECT_TRUE(waitFor(
-        [&] {
-            middle = x_->pixel(box_.x + box_.width / 2, box_.y + box_.height / 2);
-            return near(middle, 13, 13, 13, 1);
-        },
-        kEventMs))
-        << middle;
+    const auto middle = [&] { return x_->pixel(box_.x + box_.width / 2, box_.y + box_.height / 2); };
+    EXPECT_TRUE(waitFor([&] { return near(middle(), 13, 13, 13, 1); }, kEventMs)) << middle();
 
     x_->key(window_, "q", true);
     EXPECT_EQ(app_->waitExit(kEventMs), std::optional<int>(0));
