@@ -10,13 +10,13 @@
 #include <algorithm>
 #include <functional>
 #include <random>
-#include <regex>
 
 namespace tv {
 namespace {
 
-class RecordingSink : public GroupSink {
-public:
+// Records what the walk hands on: the groups (start, audio sample frames per
+// picture), the discontinuities between them and the report lines.
+struct Outcome : GroupSink, Reporter {
     void add(const GroupResult& g) override {
         starts.push_back(g.start);
         int64_t audio = 0;
@@ -28,39 +28,27 @@ public:
     void markDiscontinuity() override { discontinuities.push_back(starts.size()); }
     WalkClock clock() const override { return clock_; }
     size_t groups() const override { return starts.size(); }
-
-    std::vector<int64_t> starts;
-    std::vector<int64_t> audioPerFrame;
-    std::vector<size_t> discontinuities;  // number of groups added before each
-
-private:
-    WalkClock clock_{0, {0}};
-};
-
-class RecordingReporter : public Reporter {
-public:
     void info(const std::string& line) override { lines.push_back(line); }
     void progress(double) override {}
-    std::vector<std::string> lines;
-};
 
-struct Outcome {
-    RecordingSink sink;
-    RecordingReporter rep;
+    std::vector<int64_t> starts, audioPerFrame;
+    std::vector<size_t> discontinuities;  // number of groups added before each
+    std::vector<std::string> lines;
     WalkSummary summary;
+    WalkClock clock_{0, {0}};
 };
 
 void walk(const std::vector<uint8_t>& bytes, Outcome& o, const StreamLayout& l = test::layout2398()) {
     MemorySource src(bytes);
     auto ps = ParameterSets::fromConfig(VideoCodec::H264, {});
     GroupWalker walker(src, l, ps);
-    o.summary = walkResynchronising(src, walker, o.sink, 0, o.rep, false);
+    o.summary = walkResynchronising(src, walker, o, 0, o, false);
 }
 
 std::vector<std::string> skipLines(const Outcome& o) {
     std::vector<std::string> out;
-    for (const auto& l : o.rep.lines)
-        if (l.rfind("skipped a damaged range", 0) == 0) out.push_back(l);
+    std::copy_if(o.lines.begin(), o.lines.end(), std::back_inserter(out),
+                 [](const std::string& l) { return l.rfind("skipped a damaged range", 0) == 0; });
     return out;
 }
 
@@ -124,10 +112,10 @@ TEST(walk_resync, damaged_regions_are_skipped_and_every_intact_group_kept) {
         walk(bytes, o);
         std::vector<int64_t> want;
         for (size_t i : r.kept) want.push_back(g[i].start);
-        EXPECT_EQ(o.sink.starts, want);
+        EXPECT_EQ(o.starts, want);
         // Each kept group carries exactly its own audio (2,002 sample frames
         // per picture at 23.976p / 48 kHz), damage or not.
-        for (int64_t a : o.sink.audioPerFrame) EXPECT_EQ(a, 2002);
+        for (int64_t a : o.audioPerFrame) EXPECT_EQ(a, 2002);
         // Every skip is reported where it is, marked between the kept groups
         // around it, and counted in the closing total.
         const auto skips = skipLines(o);
@@ -142,14 +130,14 @@ TEST(walk_resync, damaged_regions_are_skipped_and_every_intact_group_kept) {
             const auto before = size_t(std::count_if(want.begin(), want.end(), [&](int64_t at) { return at < from; }));
             if (before > 0 && before < want.size()) marks.push_back(before);
         }
-        EXPECT_EQ(o.sink.discontinuities, marks);
+        EXPECT_EQ(o.discontinuities, marks);
         EXPECT_EQ(o.summary.skippedRanges, int64_t(skips.size()));
         EXPECT_EQ(o.summary.skippedBytes, total);
-        EXPECT_TRUE(skips.empty() || o.rep.lines.back() == "skipped " + std::to_string(skips.size()) + " damaged range" +
+        EXPECT_TRUE(skips.empty() || o.lines.back() == "skipped " + std::to_string(skips.size()) + " damaged range" +
                                                                  (skips.size() > 1 ? "s, " : ", ") + groupDigits(total) +
                                                                  " bytes in all")
-            << o.rep.lines.back();
-        for (const auto& l : o.rep.lines) EXPECT_EQ(l.find('%'), std::string::npos) << l;
+            << o.lines.back();
+        for (const auto& l : o.lines) EXPECT_EQ(l.find('%'), std::string::npos) << l;
     }
 }
 
@@ -167,7 +155,7 @@ TEST(walk_resync, a_walk_where_nothing_verifies_is_refused) {
     for (const auto& [bytes, layout] : {std::pair(noise, test::layout2398()), std::pair(test::stream({3, 3, 3, 3}).bytes, other)}) {
         Outcome o;
         EXPECT_THROW(walk(bytes, o, layout), EngineError);
-        EXPECT_TRUE(o.sink.starts.empty());
+        EXPECT_TRUE(o.starts.empty());
     }
 }
 
