@@ -1,6 +1,5 @@
 // Box headers, box trees and sample-table readers on damaged and healthy bytes.
 #include "box.h"
-#include "box_writer.h"
 #include "bytes.h"
 #include "tables.h"
 
@@ -57,33 +56,20 @@ TEST(box_header, sizes_are_checked_against_the_container) {
     }
 }
 
-std::vector<uint8_t> sampleTree() {
-    std::vector<uint8_t> out;
-    BoxWriter w(out);
-    w.begin(fourcc("moov"));
-    w.beginFull(fourcc("mvhd"), 0, 0);
-    for (int i = 0; i < 24; ++i) w.u32(0);
-    w.end();
-    w.begin(fourcc("trak"));
-    w.beginFull(fourcc("tkhd"), 0, 3);
-    for (int i = 0; i < 20; ++i) w.u32(0);
-    w.end();
-    w.begin(fourcc("mdia"));
-    w.begin(fourcc("minf"));
-    w.begin(fourcc("stbl"));
-    w.beginFull(fourcc("stco"), 0, 0);
-    w.u32(1);
-    w.u32(48);
-    w.end();
-    w.end();
-    w.end();
-    w.end();
-    w.end();
-    w.begin(fourcc("udta"));
-    w.u32(0);
-    w.end();
-    w.end();
+std::vector<uint8_t> boxOf(const char (&type)[5], std::initializer_list<std::vector<uint8_t>> parts, int64_t flags = -1) {
+    std::vector<uint8_t> payload = flags < 0 ? std::vector<uint8_t>{} : bytesOf({uint32_t(flags)});
+    for (const auto& p : parts) payload.insert(payload.end(), p.begin(), p.end());
+    auto out = bytesOf({uint32_t(8 + payload.size()), fourcc(type)});
+    out.insert(out.end(), payload.begin(), payload.end());
     return out;
+}
+
+// moov: mvhd, trak (tkhd, mdia/minf/stbl/stco), udta.
+std::vector<uint8_t> sampleTree() {
+    return boxOf("moov", {boxOf("mvhd", {std::vector<uint8_t>(96)}, 0),
+                          boxOf("trak", {boxOf("tkhd", {std::vector<uint8_t>(80)}, 3),
+                                         boxOf("mdia", {boxOf("minf", {boxOf("stbl", {boxOf("stco", {bytesOf({1, 48})}, 0)})})})}),
+                          boxOf("udta", {bytesOf({0})})});
 }
 
 TEST(box_tree, dump_matches_golden_text) {
