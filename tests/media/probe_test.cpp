@@ -25,14 +25,10 @@ Value video(double fps, const char* codec = "avc1", int w = 320, int h = 180) {
 
 TEST(codec_text, reads_bytes_as_latin1_and_trims_only_blanks_at_the_ends) {
     const std::pair<uint32_t, std::string> rows[] = {
-        {fourCC('a', 'v', 'c', '1'), "avc1"},
-        {fourCC('r', 'a', 'w', ' '), "raw"},
-        {fourCC(' ', 'a', ' ', 'b'), "a b"},
-        {fourCC('\t', 'x', 'y', '\xA0'), "xy"},
-        {fourCC('\n', 'x', 'y', '\r'), "\nxy\r"},
-        {fourCC('a', 'b', 'c', '\0'), std::string("abc\0", 4)},
-        {fourCC('\xA9', 'x', 'y', 'z'), "\xC2\xA9xyz"},
-        {fourCC(' ', ' ', ' ', ' '), ""},
+        {fourCC('a', 'v', 'c', '1'), "avc1"}, {fourCC('r', 'a', 'w', ' '), "raw"},
+        {fourCC(' ', 'a', ' ', 'b'), "a b"}, {fourCC('\t', 'x', 'y', '\xA0'), "xy"},
+        {fourCC('\n', 'x', 'y', '\r'), "\nxy\r"}, {fourCC('a', 'b', 'c', '\0'), std::string("abc\0", 4)},
+        {fourCC('\xA9', 'x', 'y', 'z'), "\xC2\xA9xyz"}, {fourCC(' ', ' ', ' ', ' '), ""},
     };
     for (const auto& [code, text] : rows) EXPECT_EQ(codecText(code), text) << std::hex << code;
 }
