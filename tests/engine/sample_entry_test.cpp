@@ -40,7 +40,10 @@ TEST(audio_entry, bytes_per_sample_frame_from_each_layout) {
         const char* name;
         std::vector<uint8_t> stsd;
         uint32_t channels, bits, bytesPerFrame;
+        bool refused = false;
     };
+    auto cut = stsdWith("twos", 0, 2, 16, {});
+    setBe32(&cut[16], 4000);  // entry larger than the stsd
     std::vector<uint8_t> v2 = words({72, 0, 0, 4, 0x7F000000, 24, 0, 12, 1});  // QuickTime v2
     std::vector<Row> rows = {
         {"twos version 0", stsdWith("twos", 0, 2, 16, {}), 2, 16, 4},
@@ -48,30 +51,22 @@ TEST(audio_entry, bytes_per_sample_frame_from_each_layout) {
         {"ipcm ISO version 1 with pcmC", stsdWith("ipcm", 1, 1, 16, pcmC(24)), 1, 24, 3},
         {"ipcm version 0 with pcmC", stsdWith("ipcm", 0, 1, 16, pcmC(24)), 1, 24, 3},
         {"lpcm QuickTime version 2", stsdWith("lpcm", 2, 3, 16, v2), 4, 24, 12},
+        {"mp4a: no PCM layout", stsdWith("mp4a", 0, 2, 16, {}), 0, 0, 0},
+        {"no channels", stsdWith("twos", 0, 0, 16, {}), 0, 0, 0, true},
+        {"entry cut off", cut, 0, 0, 0, true},
     };
     for (const auto& r : rows) {
         TrackInfo t;
         t.handler = fourcc("soun");
+        if (r.refused) {
+            EXPECT_THROW(parseSampleEntry(r.stsd, t), EngineError) << r.name;
+            continue;
+        }
         parseSampleEntry(r.stsd, t);
         EXPECT_EQ(t.audio.channels, r.channels) << r.name;
         EXPECT_EQ(t.audio.bitsPerSample, r.bits) << r.name;
         EXPECT_EQ(t.audio.bytesPerFrame, r.bytesPerFrame) << r.name;
     }
-}
-
-TEST(audio_entry, compressed_audio_has_no_pcm_layout_and_damage_is_refused) {
-    TrackInfo aac;
-    aac.handler = fourcc("soun");
-    parseSampleEntry(stsdWith("mp4a", 0, 2, 16, {}), aac);
-    EXPECT_EQ(aac.audio.bytesPerFrame, 0u);
-
-    auto bad = stsdWith("twos", 0, 0, 16, {});  // no channels
-    TrackInfo t;
-    t.handler = fourcc("soun");
-    EXPECT_THROW(parseSampleEntry(bad, t), EngineError);
-    auto cut = stsdWith("twos", 0, 2, 16, {});
-    setBe32(&cut[16], 4000);  // entry larger than the stsd
-    EXPECT_THROW(parseSampleEntry(cut, t), EngineError);
 }
 
 }  // namespace
