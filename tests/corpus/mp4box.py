@@ -9,6 +9,7 @@ tables, and the sample tables themselves.
 
 import struct
 
+
 def iter_boxes(data, start=0, end=None):
     """Yields (type, payload_start, box_end, box_start) for the boxes in data[start:end]."""
     end = len(data) if end is None else end
@@ -34,9 +35,7 @@ def find(data, path, start=0, end=None):
     end = len(data) if end is None else end
     for typ, ps, pe, _ in iter_boxes(data, start, end):
         if typ == path[0]:
-            if len(path) == 1:
-                return ps, pe
-            return find(data, path[1:], ps, pe)
+            return find(data, path[1:], ps, pe) if len(path) > 1 else (ps, pe)
     return None
 
 
@@ -51,11 +50,7 @@ def full_box(typ, version, flags, *parts):
     return box(typ, struct.pack(">I", (version << 24) | flags), *parts)
 
 
-def _packer(fmt):
-    return lambda v: struct.pack(fmt, v)
-
-
-u8, u16, u32, u64, i32 = (_packer(f) for f in (">B", ">H", ">I", ">Q", ">i"))
+u8, u16, u32, u64, i32 = ((lambda v, f=f: struct.pack(f, v)) for f in (">B", ">H", ">I", ">Q", ">i"))
 
 
 # ---------------------------------------------------------------- sample tables
