@@ -85,12 +85,8 @@ def file_header(data_at, profile, mdat_style="large", media_len=0, short_ftyp=Fa
         if gap < 8:
             raise ValueError("data offset %d leaves no room for padding" % data_at)
         head += box(b"free", bytes(gap - 8))
-    if mdat_style == "large":
-        head += u32(1) + b"mdat" + u64(16 + media_len)
-    elif mdat_style == "placeholder":
-        head += u32(1) + b"mdat" + u64(0)
-    else:
-        head += u32(0) + b"mdat"
+    head += {"large": u32(1) + b"mdat" + u64(16 + media_len),
+             "placeholder": u32(1) + b"mdat" + u64(0)}.get(mdat_style, u32(0) + b"mdat")
     assert len(head) == data_at, (len(head), data_at)
     return head
 
