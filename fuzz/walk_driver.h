@@ -23,20 +23,14 @@
 
 namespace tvfuzz {
 
-// Log lines are built (so their formatting runs) and dropped.
-class QuietReporter final : public tv::Reporter {
-public:
-    void info(const std::string& line) override { chars += line.size(); }
-    void progress(double) override {}
-    size_t chars = 0;
-};
-
-// Thrown by LimitedSink once enough groups were accepted; ends the walk early.
+// Thrown by the Harness once enough groups were accepted; ends the walk early.
 struct EnoughGroups {};
 
-class LimitedSink final : public tv::GroupSink {
+// The walk's sink (groups go into the assembly, up to a limit) and reporter
+// (log lines are built, so their formatting runs, and dropped).
+class Harness final : public tv::GroupSink, public tv::Reporter {
 public:
-    LimitedSink(tv::Assembly& assembly, int maxGroups) : assembly_(assembly), max_(maxGroups) {}
+    Harness(tv::Assembly& assembly, int maxGroups) : assembly_(assembly), max_(maxGroups) {}
     void add(const tv::GroupResult& group) override {
         assembly_.add(group);
         if (assembly_.groups() >= size_t(max_)) throw EnoughGroups{};
@@ -44,6 +38,9 @@ public:
     void markDiscontinuity() override { assembly_.markDiscontinuity(); }
     tv::WalkClock clock() const override { return assembly_.clock(); }
     size_t groups() const override { return assembly_.groups(); }
+    void info(const std::string& line) override { chars += line.size(); }
+    void progress(double) override {}
+    size_t chars = 0;
 
 private:
     tv::Assembly& assembly_;
@@ -56,16 +53,16 @@ struct WalkLimits {
 };
 
 inline void walkAndBuild(const tv::Reference& ref, const tv::ByteSource& rsv, const WalkLimits& lim) {
-    QuietReporter rep;
     const tv::StreamLayout layout = tv::StreamLayout::from(ref);
     const auto& video = ref.videoTrack();
     const tv::ParameterSets ps = tv::ParameterSets::fromConfig(video.video.codec, video.video.parameterSets);
     tv::GroupWalker walker(rsv, layout, ps);
     tv::Assembly assembly(ref, layout, ps);
+    Harness h(assembly, lim.maxGroups);
 
     int64_t dataStart = 0;
     try {
-        dataStart = tv::locateMediaData(rsv, walker, assembly.clock(), rep);
+        dataStart = tv::locateMediaData(rsv, walker, assembly.clock(), h);
     } catch (const tv::EngineError&) {
         return;
     }
@@ -75,15 +72,14 @@ inline void walkAndBuild(const tv::Reference& ref, const tv::ByteSource& rsv, co
     }
 
     // The engine's own walk, with its resynchronisation, bounded in groups.
-    LimitedSink sink(assembly, lim.maxGroups);
     try {
-        tv::walkResynchronising(rsv, walker, sink, dataStart, rep, /*verbose=*/false);
+        tv::walkResynchronising(rsv, walker, h, dataStart, h, /*verbose=*/false);
     } catch (const tv::EngineError&) {
         return;
     } catch (const EnoughGroups&) {
     }
     if (assembly.videoFrames() == 0) return;
-    rep.info(assembly.finish());
+    h.info(assembly.finish());
 
     const std::vector<uint8_t> moov = assembly.buildMoov(dataStart, /*payloadBase=*/64, lim.co64Threshold);
     for (const auto& t : assembly.tracks()) (void)assembly.seconds(t);

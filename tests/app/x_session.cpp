@@ -73,11 +73,9 @@ std::unique_ptr<VirtualDisplay> VirtualDisplay::start(int width, int height) {
     return d;
 }
 
-namespace {
-int ignoreErrors(Display*, XErrorEvent*) { return 0; }  // windows may vanish while we look
-}  // namespace
-
-XClient::XClient(const std::string& display) : dpy_(XOpenDisplay(display.c_str())) { XSetErrorHandler(ignoreErrors); }
+XClient::XClient(const std::string& display) : dpy_(XOpenDisplay(display.c_str())) {
+    XSetErrorHandler([](Display*, XErrorEvent*) noexcept { return 0; });  // windows may vanish while we look
+}
 
 XClient::~XClient() {
     if (dpy_) XCloseDisplay(dpy_);
