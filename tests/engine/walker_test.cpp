@@ -129,6 +129,7 @@ TEST(group_walker, a_cut_keeps_exactly_the_complete_frames) {
         {"inside an rtmd sample", last.start + 64 + 30, 6, fullAudio},
         {"after the rtmd run", last.videoStart, 6, fullAudio},
         {"inside the first delimiter", last.videoStart + 3, 6, fullAudio},
+        {"inside the next picture's delimiter", f1 + 3, 7, fullAudio},
         {"in the middle of a slice", f1 + 20, 7, fullAudio},
         {"between the two slices of the last picture", firstSliceEnd, 7, fullAudio},
         {"right after the last picture", last.audioStart, 8, fullAudio},
