@@ -68,42 +68,36 @@ TEST(sei, recovery_point_is_found_after_other_messages) {
     EXPECT_FALSE(hasRecoveryPoint(plain.data(), plain.size()));
 }
 
-std::vector<int64_t> h264Pocs(uint32_t pocType, const std::vector<std::tuple<bool, bool, uint32_t, uint32_t>>& pics,
-                              std::vector<bool>* periods = nullptr) {
-    auto ps = ParameterSets::fromConfig(VideoCodec::H264, {test::h264Sps(pocType), test::h264Pps()});
-    EXPECT_TRUE(ps.usable());
-    PocCounter poc(ps);
-    std::vector<int64_t> out;
-    for (const auto& [idr, ref, frameNum, lsb] : pics) {
-        auto nal = test::h264Slice(idr, ref, 0, frameNum, lsb, 4, pocType == 0);
-        auto s = ps.parseSlice(nal.data(), nal.size());
-        EXPECT_TRUE(s.has_value());
-        if (!s) return out;
-        EXPECT_EQ(s->frameNum, frameNum);
-        bool np = false;
-        out.push_back(poc.next(*s, &np).value_or(-999));
-        if (periods) periods->push_back(np);
+TEST(poc_h264, type0_carries_the_msb_across_lsb_wraps_type2_follows_frame_num) {
+    struct Pic {
+        bool idr, ref;
+        uint32_t frameNum, lsb;
+        int64_t poc;
+        bool period;
+    };
+    const std::pair<uint32_t, std::vector<Pic>> rows[] = {
+        // log2_max_poc_lsb = 4: lsb wraps at 16. I P B B ... in decode order.
+        {0, {{true, true, 0, 0, 0, true}, {false, true, 1, 6, 6, false}, {false, false, 2, 2, 2, false},
+             {false, false, 2, 4, 4, false}, {false, true, 2, 12, 12, false}, {false, false, 3, 8, 8, false},
+             {false, true, 3, 2, 18, false}, {false, false, 4, 14, 14, false}, {false, true, 4, 8, 24, false},
+             {true, true, 0, 0, 0, true}}},
+        {2, {{true, true, 0, 0, 0, true}, {false, true, 1, 0, 2, false}, {false, true, 2, 0, 4, false},
+             {false, false, 3, 0, 5, false}, {false, true, 3, 0, 6, false}}},
+    };
+    for (const auto& [pocType, pics] : rows) {
+        auto ps = ParameterSets::fromConfig(VideoCodec::H264, {test::h264Sps(pocType), test::h264Pps()});
+        ASSERT_TRUE(ps.usable());
+        PocCounter poc(ps);
+        for (const auto& p : pics) {
+            const auto nal = test::h264Slice(p.idr, p.ref, 0, p.frameNum, p.lsb, 4, pocType == 0);
+            const auto s = ps.parseSlice(nal.data(), nal.size());
+            ASSERT_TRUE(s);
+            EXPECT_EQ(s->frameNum, p.frameNum);
+            bool period = false;
+            EXPECT_EQ(poc.next(*s, &period).value_or(-999), p.poc) << "type " << pocType << ", lsb " << p.lsb;
+            EXPECT_EQ(period, p.period) << "type " << pocType << ", poc " << p.poc;
+        }
     }
-    return out;
-}
-
-TEST(poc_h264, type0_carries_the_msb_across_lsb_wraps) {
-    // log2_max_poc_lsb = 4: lsb wraps at 16. I P B B ... in decode order.
-    std::vector<bool> periods;
-    auto pocs = h264Pocs(0, {{true, true, 0, 0}, {false, true, 1, 6}, {false, false, 2, 2},
-                             {false, false, 2, 4}, {false, true, 2, 12}, {false, false, 3, 8},
-                             {false, true, 3, 2}, {false, false, 4, 14}, {false, true, 4, 8},
-                             {true, true, 0, 0}},
-                         &periods);
-    EXPECT_EQ(pocs, (std::vector<int64_t>{0, 6, 2, 4, 12, 8, 18, 14, 24, 0}));
-    EXPECT_EQ(periods, (std::vector<bool>{true, false, false, false, false, false, false, false,
-                                          false, true}));
-}
-
-TEST(poc_h264, type2_follows_frame_num) {
-    auto pocs = h264Pocs(2, {{true, true, 0, 0}, {false, true, 1, 0}, {false, true, 2, 0},
-                             {false, false, 3, 0}, {false, true, 3, 0}});
-    EXPECT_EQ(pocs, (std::vector<int64_t>{0, 2, 4, 5, 6}));
 }
 
 TEST(poc_h264, slices_without_parameter_sets_do_not_parse) {
