@@ -56,17 +56,13 @@ u8, u16, u32, u64, i32 = ((lambda v, f=f: struct.pack(f, v)) for f in (">B", ">H
 # ---------------------------------------------------------------- sample tables
 
 class Track:
-    """The sample tables of one trak, resolved to per-sample values."""
+    """The sample tables of one trak, resolved to per-sample values: sample_entry is the whole stsd
+    entry (size, type, body); cts the composition offsets (0 when absent); sync the 0-based sync
+    sample indices (None: all)."""
 
     def __init__(self):
-        self.handler = b""
-        self.timescale = 0
-        self.sample_entry = b""      # the whole stsd entry (size, type, body)
-        self.sizes = []
-        self.offsets = []
-        self.deltas = []             # per sample
-        self.cts = []                # per sample composition offset (0 when absent)
-        self.sync = None             # set of 0-based sync sample indices, None = all
+        self.handler, self.timescale, self.sample_entry, self.sync = b"", 0, b"", None
+        self.sizes, self.offsets, self.deltas, self.cts = [], [], [], []
 
     def sample(self, data, i):
         return data[self.offsets[i]:self.offsets[i] + self.sizes[i]]
