@@ -4,54 +4,38 @@
 // Input: byte 0 chooses the reference (low 7 bits, modulo their number) and,
 // with its high bit, a co64 threshold of 0 for the moov built afterwards; the
 // remaining bytes are the RSV. References: TV_FUZZ_REFS names a folder holding
-// ref-0.mp4, ref-1.mp4, ... (default: fuzz-refs next to the executable). A
-// missing folder is a set-up error and stops the run before any input.
+// ref-0.mp4, ref-1.mp4, ...; none there is a set-up error that stops the run.
 #include "byte_source.h"
 #include "errors.h"
 #include "reference.h"
 #include "walk_driver.h"
 
-#include <cstddef>
-#include <cstdint>
+#include <unistd.h>
+
 #include <cstdio>
 #include <cstdlib>
 #include <string>
 #include <vector>
 
-#include <unistd.h>
-
 namespace {
-
 std::vector<tv::Reference> g_refs;
-
-std::string defaultRefsDir(const char* argv0) {
-    std::string exe = argv0 ? argv0 : "";
-    char buf[4096];
-    ssize_t n = ::readlink("/proc/self/exe", buf, sizeof buf - 1);
-    if (n > 0) exe.assign(buf, size_t(n));
-    auto slash = exe.rfind('/');
-    return (slash == std::string::npos ? std::string(".") : exe.substr(0, slash)) + "/fuzz-refs";
-}
-
 }  // namespace
 
-extern "C" int LLVMFuzzerInitialize(int* argc, char*** argv) {
+extern "C" int LLVMFuzzerInitialize(int*, char***) {
     const char* env = std::getenv("TV_FUZZ_REFS");
-    const std::string dir = env && *env ? env : defaultRefsDir(*argc > 0 ? (*argv)[0] : nullptr);
+    const std::string dir = env ? env : "";
     for (int i = 0;; ++i) {
         const std::string path = dir + "/ref-" + std::to_string(i) + ".mp4";
         if (::access(path.c_str(), R_OK) != 0) break;
         try {
-            auto file = tv::FileSource::open(path, int(tv::EngineError::Kind::Reference));
-            g_refs.push_back(tv::parseReference(*file));
+            g_refs.push_back(tv::parseReference(*tv::FileSource::open(path, int(tv::EngineError::Kind::Reference))));
         } catch (const tv::EngineError& e) {
             std::fprintf(stderr, "fuzz_rsv_walker: reference %s rejected: %s\n", path.c_str(), e.what());
             std::exit(2);
         }
     }
     if (g_refs.empty()) {
-        std::fprintf(stderr, "fuzz_rsv_walker: no references in %s (set TV_FUZZ_REFS; run fuzz/run.sh)\n",
-                     dir.c_str());
+        std::fprintf(stderr, "fuzz_rsv_walker: no references in '%s' (set TV_FUZZ_REFS; run fuzz/run.sh)\n", dir.c_str());
         std::exit(2);
     }
     return 0;
@@ -59,10 +43,8 @@ extern "C" int LLVMFuzzerInitialize(int* argc, char*** argv) {
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (size < 1) return 0;
-    const tv::Reference& ref = g_refs[size_t(data[0] & 0x7f) % g_refs.size()];
     tvfuzz::WalkLimits lim;
     if (data[0] & 0x80) lim.co64Threshold = 0;
-    tv::MemorySource rsv(data + 1, size - 1);
-    tvfuzz::walkAndBuild(ref, rsv, lim);
+    tvfuzz::walkAndBuild(g_refs[size_t(data[0] & 0x7f) % g_refs.size()], tv::MemorySource(data + 1, size - 1), lim);
     return 0;
 }

@@ -64,8 +64,7 @@ def shrink_reference(data):
 
 
 def write(path, data):
-    with open(path, "wb") as f:
-        f.write(data)
+    open(path, "wb").write(data)
 
 
 def walker_seeds(case_dir, index, seeds, max_len):
@@ -76,10 +75,8 @@ def walker_seeds(case_dir, index, seeds, max_len):
     for v in expect["variants"]:
         rsv = open(os.path.join(case_dir, v["file"]), "rb").read()
         header = v.get("header_len", 0)
-        windows = [(0, header + groups[min(1, len(groups) - 1)]["end"] + 4096),
-                   (max(0, len(rsv) - max_len), len(rsv))]
-        for start, length in v.get("damaged", []):
-            windows.append((max(0, start - group_len // 2), start + length + group_len))
+        windows = [(0, header + groups[min(1, len(groups) - 1)]["end"] + 4096), (max(0, len(rsv) - max_len), len(rsv))]
+        windows += [(max(0, start - group_len // 2), start + length + group_len) for start, length in v.get("damaged", [])]
         for i, (a, b) in enumerate(windows):
             b = min(b, len(rsv), a + max_len)
             if b <= a:
@@ -164,13 +161,11 @@ def main():
     counts["fuzz_mxf"] = mxf_seeds(args.gen, os.path.join(args.seeds, "fuzz_mxf"))
 
     committed = os.path.join(HERE, "seeds")
-    if os.path.isdir(committed):
-        for target in os.listdir(committed):
-            dst = os.path.join(args.seeds, target)
-            os.makedirs(dst, exist_ok=True)
-            for name in os.listdir(os.path.join(committed, target)):
-                shutil.copyfile(os.path.join(committed, target, name), os.path.join(dst, name))
-                counts[target] = counts.get(target, 0) + 1
+    for target in os.listdir(committed):
+        os.makedirs(os.path.join(args.seeds, target), exist_ok=True)
+        for name in os.listdir(os.path.join(committed, target)):
+            shutil.copyfile(os.path.join(committed, target, name), os.path.join(args.seeds, target, name))
+            counts[target] = counts.get(target, 0) + 1
     print("seeds: " + ", ".join("%s %d" % kv for kv in sorted(counts.items())))
 
 

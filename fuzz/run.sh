@@ -54,11 +54,8 @@ for t in "${targets[@]}"; do
     fuzz_envelope)   maxlen=4096;   dict=envelope.dict ;;
     *) echo "fuzz: unknown target $t" >&2; exit 2 ;;
   esac
-  corpus="$build/corpus/$t"
-  artifacts="$build/artifacts/$t"
-  mkdir -p "$corpus" "$artifacts"
-  log="$build/logs/$t.log"
-  mkdir -p "$build/logs"
+  corpus="$build/corpus/$t" artifacts="$build/artifacts/$t" log="$build/logs/$t.log"
+  mkdir -p "$corpus" "$artifacts" "$build/logs"
   # Reproducers of past findings are replayed with the corpus, as regression checks.
   dirs=("$corpus" "$build/seeds/$t")
   [ -d "$root/fuzz/crashes/$t" ] && dirs+=("$root/fuzz/crashes/$t")

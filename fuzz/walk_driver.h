@@ -1,8 +1,7 @@
 // The repair of the engine, minus the files: walks an RSV held in a
 // ByteSource against a parsed reference with the engine's own walk (which
 // resynchronises past groups that do not check out), then lays out the moov
-// of what it kept and reads that moov back. Shared by the fuzz targets so each drives the engine the way a repair
-// does.
+// of what it kept and reads that moov back, as a repair does.
 //
 // Contract: EngineError is the engine's answer to bad input and ends the walk
 // quietly; anything else (another exception, a sanitizer report) is a fault
@@ -12,13 +11,10 @@
 
 #include "assembly.h"
 #include "errors.h"
-#include "nal.h"
 #include "param_sets.h"
 #include "reference.h"
-#include "repair.h"
-#include "rsv_start.h"
 #include "resync_walk.h"
-#include "one_group.h"
+#include "rsv_start.h"
 
 #include <cstdint>
 #include <cstdio>
@@ -27,26 +23,14 @@
 
 namespace tvfuzz {
 
-// Log lines are built (so their formatting runs) and dropped.
-class QuietReporter final : public tv::Reporter {
-public:
-    void info(const std::string& line) override { chars += line.size(); }
-    void progress(double) override {}
-    size_t chars = 0;
-};
-
-// A walk that does not advance would spin forever in a repair: report it.
-[[noreturn]] inline void stuck(const char* what, int64_t at) {
-    std::fprintf(stderr, "walk does not advance: %s at offset %lld\n", what, (long long)at);
-    std::abort();
-}
-
-// Thrown by LimitedSink once enough groups were accepted; ends the walk early.
+// Thrown by the Harness once enough groups were accepted; ends the walk early.
 struct EnoughGroups {};
 
-class LimitedSink final : public tv::GroupSink {
+// The walk's sink (groups go into the assembly, up to a limit) and reporter
+// (log lines are built, so their formatting runs, and dropped).
+class Harness final : public tv::GroupSink, public tv::Reporter {
 public:
-    LimitedSink(tv::Assembly& assembly, int maxGroups) : assembly_(assembly), max_(maxGroups) {}
+    Harness(tv::Assembly& assembly, int maxGroups) : assembly_(assembly), max_(maxGroups) {}
     void add(const tv::GroupResult& group) override {
         assembly_.add(group);
         if (assembly_.groups() >= size_t(max_)) throw EnoughGroups{};
@@ -54,6 +38,9 @@ public:
     void markDiscontinuity() override { assembly_.markDiscontinuity(); }
     tv::WalkClock clock() const override { return assembly_.clock(); }
     size_t groups() const override { return assembly_.groups(); }
+    void info(const std::string& line) override { chars += line.size(); }
+    void progress(double) override {}
+    size_t chars = 0;
 
 private:
     tv::Assembly& assembly_;
@@ -66,34 +53,35 @@ struct WalkLimits {
 };
 
 inline void walkAndBuild(const tv::Reference& ref, const tv::ByteSource& rsv, const WalkLimits& lim) {
-    QuietReporter rep;
     const tv::StreamLayout layout = tv::StreamLayout::from(ref);
     const auto& video = ref.videoTrack();
     const tv::ParameterSets ps = tv::ParameterSets::fromConfig(video.video.codec, video.video.parameterSets);
     tv::GroupWalker walker(rsv, layout, ps);
     tv::Assembly assembly(ref, layout, ps);
+    Harness h(assembly, lim.maxGroups);
 
     int64_t dataStart = 0;
     try {
-        dataStart = tv::locateMediaData(rsv, walker, assembly.clock(), rep);
+        dataStart = tv::locateMediaData(rsv, walker, assembly.clock(), h);
     } catch (const tv::EngineError&) {
         return;
     }
-    if (dataStart < 0 || dataStart > rsv.size()) stuck("media data outside the file", dataStart);
+    if (dataStart < 0 || dataStart > rsv.size()) {
+        std::fprintf(stderr, "media data at %lld, outside the file\n", (long long)dataStart);
+        std::abort();
+    }
 
     // The engine's own walk, with its resynchronisation, bounded in groups.
-    LimitedSink sink(assembly, lim.maxGroups);
     try {
-        tv::walkResynchronising(rsv, walker, sink, dataStart, rep, /*verbose=*/false);
+        tv::walkResynchronising(rsv, walker, h, dataStart, h, /*verbose=*/false);
     } catch (const tv::EngineError&) {
         return;
     } catch (const EnoughGroups&) {
     }
     if (assembly.videoFrames() == 0) return;
-    rep.info(assembly.finish());
+    h.info(assembly.finish());
 
-    const int64_t payloadBase = 64;
-    std::vector<uint8_t> moov = assembly.buildMoov(dataStart, payloadBase, lim.co64Threshold);
+    const std::vector<uint8_t> moov = assembly.buildMoov(dataStart, /*payloadBase=*/64, lim.co64Threshold);
     for (const auto& t : assembly.tracks()) (void)assembly.seconds(t);
 
     // What the engine writes, it must be able to read back as a reference.

@@ -1,21 +1,16 @@
 #include "x_session.h"
 
-#include <X11/Xatom.h>
 #include <X11/Xutil.h>
 #include <X11/extensions/XTest.h>
 #include <X11/keysym.h>
 #include <fcntl.h>
 #include <signal.h>
-#include <spawn.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include <algorithm>
 #include <chrono>
-#include <cstring>
+#include <cstdlib>
 #include <thread>
-
-extern char** environ;
 
 bool waitFor(const std::function<bool()>& done, int timeoutMs) {
     const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
@@ -26,152 +21,84 @@ bool waitFor(const std::function<bool()>& done, int timeoutMs) {
     return true;
 }
 
-std::unique_ptr<VirtualDisplay> VirtualDisplay::start(int width, int height) {
-    int fds[2];
-    if (::pipe(fds) != 0) return nullptr;
-    const std::string screen = std::to_string(width) + "x" + std::to_string(height) + "x24";
-    const std::string fd = std::to_string(fds[1]);
-    std::vector<std::string> args = {"Xvfb", "-displayfd", fd, "-screen", "0", screen, "-nolisten", "tcp"};
-    std::vector<char*> argv;
-    for (auto& a : args) argv.push_back(a.data());
-    argv.push_back(nullptr);
-
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addclose(&actions, fds[0]);
-    posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
-    posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
-    pid_t pid = -1;
-    const int rc = posix_spawnp(&pid, "Xvfb", &actions, nullptr, argv.data(), environ);
-    posix_spawn_file_actions_destroy(&actions);
-    ::close(fds[1]);
-    if (rc != 0) {
-        ::close(fds[0]);
-        return nullptr;
-    }
-    // Xvfb writes the display number once it accepts connections.
-    std::string number;
-    char c;
-    while (::read(fds[0], &c, 1) == 1 && c != '\n') number += c;
-    ::close(fds[0]);
-    if (number.empty()) {
-        ::kill(pid, SIGTERM);
-        ::waitpid(pid, nullptr, 0);
-        return nullptr;
-    }
-    return std::unique_ptr<VirtualDisplay>(new VirtualDisplay(pid, ":" + number));
-}
-
-VirtualDisplay::~VirtualDisplay() {
-    ::kill(pid_, SIGTERM);
-    ::waitpid(pid_, nullptr, 0);
-}
-
-ChildProcess::ChildProcess(const std::vector<std::string>& argv, const std::vector<Env>& env,
-                           const std::string& outFile, const std::string& errFile) {
-    std::vector<std::string> envText;  // the inherited environment less the names `env` sets or removes
-    for (char** e = environ; *e; ++e) {
-        const std::string s = *e;
-        if (std::none_of(env.begin(), env.end(), [&](const Env& v) { return s.rfind(v.name + "=", 0) == 0; }))
-            envText.push_back(s);
-    }
-    for (const Env& e : env)
-        if (!e.unset) envText.push_back(e.name + "=" + e.value);
-    std::vector<char*> envp, args;
-    for (auto& s : envText) envp.push_back(s.data());
-    envp.push_back(nullptr);
-    std::vector<std::string> argCopy = argv;
-    for (auto& s : argCopy) args.push_back(s.data());
+ChildProcess::ChildProcess(const std::vector<std::string>& argv, const std::vector<std::string>& env,
+                           const std::string& out, const std::string& err) {
+    std::vector<char*> args;
+    for (const auto& a : argv) args.push_back(const_cast<char*>(a.c_str()));
     args.push_back(nullptr);
-
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
-    posix_spawn_file_actions_addopen(&actions, 1, outFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-    posix_spawn_file_actions_addopen(&actions, 2, errFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-    if (posix_spawn(&pid_, args[0], &actions, nullptr, args.data(), envp.data()) != 0) pid_ = -1;
-    posix_spawn_file_actions_destroy(&actions);
+    pid_ = ::fork();
+    if (pid_ != 0) return;
+    for (const auto& e : env) {
+        const size_t eq = e.find('=');
+        eq == std::string::npos ? ::unsetenv(e.c_str()) : ::setenv(e.substr(0, eq).c_str(), e.c_str() + eq + 1, 1);
+    }
+    ::dup2(::open("/dev/null", O_RDONLY), 0);
+    ::dup2(::open(out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600), 1);
+    ::dup2(::open(err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600), 2);
+    ::execvp(args[0], args.data());
+    ::_exit(127);
 }
 
 ChildProcess::~ChildProcess() {
     if (pid_ > 0 && !status_) {
-        ::kill(pid_, SIGKILL);
+        ::kill(pid_, SIGTERM);
         ::waitpid(pid_, nullptr, 0);
     }
 }
 
 std::optional<int> ChildProcess::waitExit(int timeoutMs) {
-    if (pid_ <= 0) return std::nullopt;
-    waitFor(
-        [&] {
-            if (status_) return true;
-            int ws = 0;
-            if (::waitpid(pid_, &ws, WNOHANG) == pid_) status_ = WIFEXITED(ws) ? WEXITSTATUS(ws) : -1;
-            return status_.has_value();
-        },
-        timeoutMs);
+    waitFor([&] {
+        int ws = 0;
+        if (!status_ && pid_ > 0 && ::waitpid(pid_, &ws, WNOHANG) == pid_) status_ = WIFEXITED(ws) ? WEXITSTATUS(ws) : -1;
+        return status_.has_value();
+    }, timeoutMs);
     return status_;
 }
 
-namespace {
-
-Rgb decode(const XImage* image, unsigned long p) {
-    auto channel = [p](unsigned long mask) {
-        int shift = 0;
-        while (mask && !(mask & 1)) {
-            mask >>= 1;
-            ++shift;
-        }
-        return static_cast<int>((p >> shift) & mask);
-    };
-    return {channel(image->red_mask), channel(image->green_mask), channel(image->blue_mask)};
+std::unique_ptr<VirtualDisplay> VirtualDisplay::start(int width, int height) {
+    int fds[2];
+    if (::pipe(fds) != 0) return nullptr;
+    auto d = std::make_unique<VirtualDisplay>();
+    // Xvfb writes its display number to the inherited descriptor once it accepts connections.
+    d->server = std::make_unique<ChildProcess>(
+        std::vector<std::string>{"Xvfb", "-displayfd", std::to_string(fds[1]), "-screen", "0",
+                                 std::to_string(width) + "x" + std::to_string(height) + "x24", "-nolisten", "tcp"},
+        std::vector<std::string>{}, "/dev/null", "/dev/null");
+    ::close(fds[1]);
+    char c;
+    while (::read(fds[0], &c, 1) == 1 && c != '\n') d->name += c;
+    ::close(fds[0]);
+    if (d->name.empty()) return nullptr;
+    d->name.insert(0, ":");
+    return d;
 }
 
-int ignoreErrors(Display*, XErrorEvent*) { return 0; }  // windows may vanish while we look
-}  // namespace
-
 XClient::XClient(const std::string& display) : dpy_(XOpenDisplay(display.c_str())) {
-    XSetErrorHandler(ignoreErrors);
+    XSetErrorHandler([](Display*, XErrorEvent*) noexcept { return 0; });  // windows may vanish while we look
 }
 
 XClient::~XClient() {
     if (dpy_) XCloseDisplay(dpy_);
 }
 
-std::string XClient::title(Window w) {
-    const Atom utf8 = XInternAtom(dpy_, "UTF8_STRING", False);
-    const Atom netName = XInternAtom(dpy_, "_NET_WM_NAME", False);
-    Atom type;
-    int format;
-    unsigned long count, after;
-    unsigned char* data = nullptr;
-    std::string out;
-    if (XGetWindowProperty(dpy_, w, netName, 0, 1024, False, utf8, &type, &format, &count, &after, &data) ==
-            Success &&
-        data) {
-        out.assign(reinterpret_cast<char*>(data), count);
-        XFree(data);
-    }
-    if (out.empty()) {
-        char* name = nullptr;
-        if (XFetchName(dpy_, w, &name) && name) {
-            out = name;
-            XFree(name);
-        }
-    }
-    return out;
-}
-
 std::optional<Window> XClient::findWindow(const std::string& wanted) {
     Window root = DefaultRootWindow(dpy_), parent, *children = nullptr;
     unsigned int n = 0;
     if (!XQueryTree(dpy_, root, &root, &parent, &children, &n)) return std::nullopt;
+    // GTK sets the UTF-8 _NET_WM_NAME; WM_NAME cannot carry a Korean title.
+    const Atom utf8 = XInternAtom(dpy_, "UTF8_STRING", False), netName = XInternAtom(dpy_, "_NET_WM_NAME", False);
     std::optional<Window> found;
     for (unsigned int i = 0; i < n && !found; ++i) {
         XWindowAttributes a;
+        Atom type;
+        int format;
+        unsigned long count, after;
+        unsigned char* name = nullptr;
         if (XGetWindowAttributes(dpy_, children[i], &a) && a.map_state == IsViewable &&
-            title(children[i]) == wanted) {
-            found = children[i];
+            XGetWindowProperty(dpy_, children[i], netName, 0, 1024, False, utf8, &type, &format, &count, &after,
+                               &name) == Success && name) {
+            if (wanted == std::string(reinterpret_cast<char*>(name), count)) found = children[i];
+            XFree(name);
         }
     }
     if (children) XFree(children);
@@ -194,19 +121,15 @@ std::optional<std::pair<int, int>> XClient::minSize(Window w) {
     return std::make_pair(hints.min_width, hints.min_height);
 }
 
-Rgb XClient::pixel(int x, int y) {
-    const std::vector<Rgb> one = pixels(x, y, 1, 1);
-    return one.empty() ? Rgb{-1, -1, -1} : one[0];
-}
-
 std::vector<Rgb> XClient::pixels(int x, int y, int width, int height) {
     std::vector<Rgb> out;
-    XImage* image = XGetImage(dpy_, DefaultRootWindow(dpy_), x, y, static_cast<unsigned>(width),
-                              static_cast<unsigned>(height), AllPlanes, ZPixmap);
-    if (!image) return out;
-    for (int j = 0; j < height; ++j) {
-        for (int i = 0; i < width; ++i) out.push_back(decode(image, XGetPixel(image, i, j)));
-    }
+    XImage* image = XGetImage(dpy_, DefaultRootWindow(dpy_), x, y, unsigned(width), unsigned(height), AllPlanes, ZPixmap);
+    if (!image) return {{-1, -1, -1}};
+    for (int j = 0; j < height; ++j)
+        for (int i = 0; i < width; ++i) {
+            const unsigned long p = XGetPixel(image, i, j);  // the 24-bit TrueColor visual of Xvfb
+            out.push_back({int(p >> 16 & 0xFF), int(p >> 8 & 0xFF), int(p & 0xFF)});
+        }
     XDestroyImage(image);
     return out;
 }
@@ -214,8 +137,7 @@ std::vector<Rgb> XClient::pixels(int x, int y, int width, int height) {
 void XClient::key(Window w, const char* keysym, bool control) {
     XSetInputFocus(dpy_, w, RevertToParent, CurrentTime);
     XSync(dpy_, False);
-    const KeyCode ctrl = XKeysymToKeycode(dpy_, XK_Control_L);
-    const KeyCode code = XKeysymToKeycode(dpy_, XStringToKeysym(keysym));
+    const KeyCode ctrl = XKeysymToKeycode(dpy_, XK_Control_L), code = XKeysymToKeycode(dpy_, XStringToKeysym(keysym));
     if (control) XTestFakeKeyEvent(dpy_, ctrl, True, CurrentTime);
     XTestFakeKeyEvent(dpy_, code, True, CurrentTime);
     XTestFakeKeyEvent(dpy_, code, False, CurrentTime);
@@ -229,8 +151,7 @@ void XClient::requestClose(Window w) {
     e.xclient.window = w;
     e.xclient.message_type = XInternAtom(dpy_, "WM_PROTOCOLS", False);
     e.xclient.format = 32;
-    e.xclient.data.l[0] = static_cast<long>(XInternAtom(dpy_, "WM_DELETE_WINDOW", False));
-    e.xclient.data.l[1] = CurrentTime;
+    e.xclient.data.l[0] = long(XInternAtom(dpy_, "WM_DELETE_WINDOW", False));
     XSendEvent(dpy_, w, False, NoEventMask, &e);
     XSync(dpy_, False);
 }

@@ -1,6 +1,7 @@
-// Test helpers for driving the real application under a virtual X server:
-// the server itself, the application as a child process, and an X client that
-// finds windows, reads pixels and sends keys as a user would (XTEST).
+// Driving the real application under a virtual X server: Xvfb, the
+// application as a child process, and an X client that finds windows, reads
+// pixels and acts as a user would (XTEST). Test thread only; the process must
+// have no other threads when it starts a child.
 #pragma once
 
 #include <X11/Xlib.h>
@@ -9,40 +10,23 @@
 #include <functional>
 #include <memory>
 #include <optional>
+#include <ostream>
 #include <string>
 #include <vector>
 
 // Polls `done` every 50 ms until it is true or `timeoutMs` passes.
 bool waitFor(const std::function<bool()>& done, int timeoutMs);
 
-// Xvfb on a display of its own choosing; stopped by the destructor.
-class VirtualDisplay {
-public:
-    // Nothing when Xvfb is not installed or does not start.
-    static std::unique_ptr<VirtualDisplay> start(int width, int height);
-    ~VirtualDisplay();
-    const std::string& name() const { return name_; }
-
-private:
-    VirtualDisplay(pid_t pid, std::string name) : pid_(pid), name_(std::move(name)) {}
-    pid_t pid_;
-    std::string name_;
-};
-
-// A child process with the given environment changes (an empty value with
-// `unset` true removes the variable); stdout and stderr go to files.
+// `argv` run with `env` applied ("NAME=value" sets, a bare "NAME" removes),
+// stdin from /dev/null, stdout and stderr into the given files. The
+// destructor kills the child if it still runs.
 class ChildProcess {
 public:
-    struct Env {
-        std::string name, value;
-        bool unset = false;
-    };
-    ChildProcess(const std::vector<std::string>& argv, const std::vector<Env>& env, const std::string& outFile,
-                 const std::string& errFile);
-    ~ChildProcess();  // kills the child if it still runs
+    ChildProcess(const std::vector<std::string>& argv, const std::vector<std::string>& env, const std::string& out,
+                 const std::string& err);
+    ~ChildProcess();
     bool started() const { return pid_ > 0; }
-    // The exit status once the child has ended within `timeoutMs`; -1 for a
-    // signal; nothing while it still runs.
+    // The exit status once the child ended within `timeoutMs` (-1: killed by a signal).
     std::optional<int> waitExit(int timeoutMs);
 
 private:
@@ -50,9 +34,19 @@ private:
     std::optional<int> status_;
 };
 
+// Xvfb on a display number of its own choosing; nothing when it does not start.
+struct VirtualDisplay {
+    static std::unique_ptr<VirtualDisplay> start(int width, int height);
+    std::unique_ptr<ChildProcess> server;
+    std::string name;
+};
+
 struct Rgb {
     int r, g, b;
 };
+inline std::ostream& operator<<(std::ostream& o, const Rgb& c) {
+    return o << "rgb(" << c.r << "," << c.g << "," << c.b << ")";
+}
 
 class XClient {
 public:
@@ -60,17 +54,16 @@ public:
     ~XClient();
     bool connected() const { return dpy_ != nullptr; }
 
-    // A mapped top-level window with this title (_NET_WM_NAME or WM_NAME).
+    // A mapped top-level window whose WM_NAME is `title`.
     std::optional<Window> findWindow(const std::string& title);
-    std::string title(Window w);
     struct Box {
-        int x, y, width, height;  // position relative to the root window
+        int x, y, width, height;  // relative to the root window
     };
     Box box(Window w);
     // The minimum size the window asks the window manager for, if any.
     std::optional<std::pair<int, int>> minSize(Window w);
-    Rgb pixel(int x, int y);  // root coordinates
-    std::vector<Rgb> pixels(int x, int y, int width, int height);  // row by row
+    std::vector<Rgb> pixels(int x, int y, int width, int height);  // root coordinates, row by row
+    Rgb pixel(int x, int y) { return pixels(x, y, 1, 1).at(0); }
     // Gives `w` the keyboard focus and presses the key, with Control if asked.
     void key(Window w, const char* keysym, bool control);
     // What a window manager's close button sends: WM_DELETE_WINDOW.

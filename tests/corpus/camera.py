@@ -85,12 +85,8 @@ def file_header(data_at, profile, mdat_style="large", media_len=0, short_ftyp=Fa
         if gap < 8:
             raise ValueError("data offset %d leaves no room for padding" % data_at)
         head += box(b"free", bytes(gap - 8))
-    if mdat_style == "large":
-        head += u32(1) + b"mdat" + u64(16 + media_len)
-    elif mdat_style == "placeholder":
-        head += u32(1) + b"mdat" + u64(0)
-    else:
-        head += u32(0) + b"mdat"
+    head += {"large": u32(1) + b"mdat" + u64(16 + media_len),
+             "placeholder": u32(1) + b"mdat" + u64(0)}.get(mdat_style, u32(0) + b"mdat")
     assert len(head) == data_at, (len(head), data_at)
     return head
 
@@ -141,12 +137,12 @@ def runs(values):
     return out
 
 
-def stts(deltas):
-    return full_box(b"stts", 0, 0, u32(len(runs(deltas))), *(u32(c) + u32(d) for c, d in runs(deltas)))
+def stts(deltas, kind=b"stts"):
+    return full_box(kind, 0, 0, u32(len(runs(deltas))), *(u32(c) + u32(d) for c, d in runs(deltas)))
 
 
 def ctts(offsets):
-    return full_box(b"ctts", 0, 0, u32(len(runs(offsets))), *(u32(c) + u32(o) for c, o in runs(offsets)))
+    return stts(offsets, b"ctts")
 
 
 def stsc(per_chunk):
@@ -169,14 +165,16 @@ def chunk_offsets(offsets, co64):
     return full_box(b"stco", 0, 0, u32(len(offsets)), *(u32(o) for o in offsets))
 
 
+def _audio_entry(kind, channels, bits, *children):
+    return box(kind, bytes(6), u16(1), bytes(8), u16(channels), u16(bits), u16(0), u16(0), u32(48000 << 16), *children)
+
+
 def twos_entry():
-    return box(b"twos", bytes(6), u16(1), bytes(8), u16(2), u16(16), u16(0), u16(0), u32(48000 << 16))
+    return _audio_entry(b"twos", 2, 16)
 
 
 def ipcm_entry():
-    pcmc = full_box(b"pcmC", 0, 0, u8(0), u8(24))   # format_flags 0 = big-endian
-    return box(b"ipcm", bytes(6), u16(1), bytes(8), u16(1), u16(24), u16(0), u16(0), u32(48000 << 16),
-               pcmc)
+    return _audio_entry(b"ipcm", 1, 24, full_box(b"pcmC", 0, 0, u8(0), u8(24)))  # format_flags 0 = big-endian
 
 
 RTMD_ENTRY = box(b"rtmd", bytes(6), u16(1))
@@ -246,18 +244,14 @@ def layout_groups(group_frames, video_sizes, audio_bytes, rtmd_size, lead=0):
     Returns (groups, media_length); each group is a dict with start, end, first (frame index),
     frames, rtmd, video, frame_offsets, audio [(offset, length)...].
     """
-    groups = []
-    pos = lead
-    first = 0
+    groups, pos, first = [], lead, 0
     for g, nf in enumerate(group_frames):
-        grp = {"start": pos, "first": first, "frames": nf, "rtmd": pos}
-        pos += nf * rtmd_size
-        grp["video"] = pos
-        grp["frame_offsets"] = []
+        grp = {"start": pos, "first": first, "frames": nf, "rtmd": pos, "video": pos + nf * rtmd_size,
+               "frame_offsets": [], "audio": []}
+        pos = grp["video"]
         for i in range(first, first + nf):
             grp["frame_offsets"].append(pos)
             pos += video_sizes[i]
-        grp["audio"] = []
         for length in audio_bytes[g]:
             grp["audio"].append((pos, length))
             pos += length

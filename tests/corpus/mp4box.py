@@ -9,8 +9,6 @@ tables, and the sample tables themselves.
 
 import struct
 
-CONTAINERS = {b"moov", b"trak", b"mdia", b"minf", b"stbl", b"edts", b"dinf", b"tref", b"udta"}
-
 
 def iter_boxes(data, start=0, end=None):
     """Yields (type, payload_start, box_end, box_start) for the boxes in data[start:end]."""
@@ -37,14 +35,8 @@ def find(data, path, start=0, end=None):
     end = len(data) if end is None else end
     for typ, ps, pe, _ in iter_boxes(data, start, end):
         if typ == path[0]:
-            if len(path) == 1:
-                return ps, pe
-            return find(data, path[1:], ps, pe)
+            return find(data, path[1:], ps, pe) if len(path) > 1 else (ps, pe)
     return None
-
-
-def find_all(data, typ, start, end):
-    return [(ps, pe) for t, ps, pe, _ in iter_boxes(data, start, end) if t == typ]
 
 
 # ---------------------------------------------------------------- writing
@@ -58,100 +50,68 @@ def full_box(typ, version, flags, *parts):
     return box(typ, struct.pack(">I", (version << 24) | flags), *parts)
 
 
-def _packer(fmt):
-    return lambda v: struct.pack(fmt, v)
-
-
-u8, u16, u32, u64, i32 = (_packer(f) for f in (">B", ">H", ">I", ">Q", ">i"))
+u8, u16, u32, u64, i32 = ((lambda v, f=f: struct.pack(f, v)) for f in (">B", ">H", ">I", ">Q", ">i"))
 
 
 # ---------------------------------------------------------------- sample tables
 
 class Track:
-    """The sample tables of one trak, resolved to per-sample values."""
+    """The sample tables of one trak, resolved to per-sample values: sample_entry is the whole stsd
+    entry (size, type, body); cts the composition offsets (0 when absent); sync the 0-based sync
+    sample indices (None: all)."""
 
     def __init__(self):
-        self.handler = b""
-        self.timescale = 0
-        self.sample_entry = b""      # the whole stsd entry (size, type, body)
-        self.sizes = []
-        self.offsets = []
-        self.deltas = []             # per sample
-        self.cts = []                # per sample composition offset (0 when absent)
-        self.sync = None             # set of 0-based sync sample indices, None = all
+        self.handler, self.timescale, self.sample_entry, self.sync = b"", 0, b"", None
+        self.sizes, self.offsets, self.deltas, self.cts = [], [], [], []
 
     def sample(self, data, i):
         return data[self.offsets[i]:self.offsets[i] + self.sizes[i]]
 
 
+def _entries(data, at, fmt):
+    """The entries of a full-box table whose 32-bit count follows the version and flags at `at`."""
+    n, size = struct.unpack_from(">I", data, at + 4)[0], struct.calcsize(fmt)
+    return [struct.unpack_from(fmt, data, at + 8 + size * k) for k in range(n)]
+
+
 def parse_track(data, ps, pe):
     t = Track()
     mdia = find(data, [b"mdia"], ps, pe)
-    mdhd = find(data, [b"mdhd"], *mdia)
-    v = data[mdhd[0]]
-    t.timescale = struct.unpack_from(">I", data, mdhd[0] + (20 if v == 1 else 12))[0]
-    hdlr = find(data, [b"hdlr"], *mdia)
-    t.handler = data[hdlr[0] + 8:hdlr[0] + 12]
+    mdhd = find(data, [b"mdhd"], *mdia)[0]
+    t.timescale = struct.unpack_from(">I", data, mdhd + (20 if data[mdhd] == 1 else 12))[0]
+    t.handler = data[find(data, [b"hdlr"], *mdia)[0] + 8:][:4]
     stbl = find(data, [b"minf", b"stbl"], *mdia)
-    sp, se = stbl
 
-    stsd = find(data, [b"stsd"], sp, se)
-    esize = struct.unpack_from(">I", data, stsd[0] + 8)[0]
-    t.sample_entry = data[stsd[0] + 8:stsd[0] + 8 + esize]
+    def table(kind):
+        found = find(data, [kind], *stbl)
+        return found and found[0]
 
-    stsz = find(data, [b"stsz"], sp, se)
-    fixed, count = struct.unpack_from(">II", data, stsz[0] + 4)
-    if fixed:
-        t.sizes = [fixed] * count
-    else:
-        t.sizes = list(struct.unpack_from(">%dI" % count, data, stsz[0] + 12))
-
-    stts = find(data, [b"stts"], sp, se)
-    n = struct.unpack_from(">I", data, stts[0] + 4)[0]
-    for k in range(n):
-        c, d = struct.unpack_from(">II", data, stts[0] + 8 + 8 * k)
+    stsd = table(b"stsd")
+    t.sample_entry = data[stsd + 8:stsd + 8 + struct.unpack_from(">I", data, stsd + 8)[0]]
+    fixed, count = struct.unpack_from(">II", data, table(b"stsz") + 4)
+    t.sizes = [fixed] * count if fixed else list(struct.unpack_from(">%dI" % count, data, table(b"stsz") + 12))
+    for c, d in _entries(data, table(b"stts"), ">II"):
         t.deltas += [d] * c
-    t.cts = [0] * count
-    ctts = find(data, [b"ctts"], sp, se)
+    ctts = table(b"ctts")
     if ctts:
-        n = struct.unpack_from(">I", data, ctts[0] + 4)[0]
-        i = 0
-        signed = data[ctts[0]] == 1
-        for k in range(n):
-            c, o = struct.unpack_from(">Ii" if signed else ">II", data, ctts[0] + 8 + 8 * k)
-            for _ in range(c):
-                if i < count:
-                    t.cts[i] = o
-                i += 1
-    stss = find(data, [b"stss"], sp, se)
-    if stss:
-        n = struct.unpack_from(">I", data, stss[0] + 4)[0]
-        t.sync = {x - 1 for x in struct.unpack_from(">%dI" % n, data, stss[0] + 8)}
-
-    co = find(data, [b"stco"], sp, se)
-    if co:
-        n = struct.unpack_from(">I", data, co[0] + 4)[0]
-        chunks = list(struct.unpack_from(">%dI" % n, data, co[0] + 8))
-    else:
-        co = find(data, [b"co64"], sp, se)
-        n = struct.unpack_from(">I", data, co[0] + 4)[0]
-        chunks = list(struct.unpack_from(">%dQ" % n, data, co[0] + 8))
-    stsc = find(data, [b"stsc"], sp, se)
-    n = struct.unpack_from(">I", data, stsc[0] + 4)[0]
-    entries = [struct.unpack_from(">III", data, stsc[0] + 8 + 12 * k) for k in range(n)]
-    i = 0
-    for e, (first, per, _) in enumerate(entries):
-        last = entries[e + 1][0] - 1 if e + 1 < len(entries) else len(chunks)
-        for c in range(first - 1, last):
-            off = chunks[c]
+        for c, o in _entries(data, ctts, ">Ii" if data[ctts] == 1 else ">II"):
+            t.cts += [o] * c
+    t.cts = (t.cts + [0] * count)[:count]
+    if table(b"stss"):
+        t.sync = {x - 1 for (x,) in _entries(data, table(b"stss"), ">I")}
+    chunks = [o for (o,) in (_entries(data, table(b"stco"), ">I") if table(b"stco")
+                             else _entries(data, table(b"co64"), ">Q"))]
+    stsc = _entries(data, table(b"stsc"), ">III")
+    for e, (first, per, _) in enumerate(stsc):
+        last = stsc[e + 1][0] - 1 if e + 1 < len(stsc) else len(chunks)
+        for off in chunks[first - 1:last]:
             for _ in range(per):
-                if i >= count:
+                if len(t.offsets) >= count:
                     break
                 t.offsets.append(off)
-                off += t.sizes[i]
-                i += 1
-    if i != count:
-        raise ValueError("chunk tables place %d of %d samples" % (i, count))
+                off += t.sizes[len(t.offsets) - 1]
+    if len(t.offsets) != count:
+        raise ValueError("chunk tables place %d of %d samples" % (len(t.offsets), count))
     return t
 
 
@@ -160,7 +120,7 @@ def parse_movie(data):
     moov = find(data, [b"moov"])
     if moov is None:
         raise ValueError("no moov box")
-    return [parse_track(data, ps, pe) for ps, pe in find_all(data, b"trak", *moov)]
+    return [parse_track(data, ps, pe) for t, ps, pe, _ in iter_boxes(data, *moov) if t == b"trak"]
 
 
 def avcc_or_hvcc(sample_entry):

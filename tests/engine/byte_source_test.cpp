@@ -37,27 +37,15 @@ TEST(file_source, reads_match_the_bytes_at_every_offset_and_length) {
         ASSERT_EQ(a, b) << offset << "+" << n;
     }
     unlink(path);
+    // An empty read into an empty vector (null data()) reads nothing and
+    // touches nothing: the parsers do this for empty boxes.
+    EXPECT_EQ(mem.read(15, nullptr, 0), 0u);
+    EXPECT_TRUE(mem.readVector(4, 0).empty());
 }
 
 TEST(file_source, missing_and_non_regular_files_are_refused) {
     EXPECT_THROW(FileSource::open("/nonexistent/x.rsv", int(EngineError::Kind::Input)), EngineError);
     EXPECT_THROW(FileSource::open("/tmp", int(EngineError::Kind::Input)), EngineError);
-}
-
-}  // namespace
-}  // namespace tv
-
-namespace tv {
-namespace {
-
-// An empty read into an empty vector (null data()) reads nothing and touches
-// nothing: the parsers do this for empty boxes.
-TEST(memory_source, an_empty_read_into_no_buffer_reads_nothing) {
-    std::vector<uint8_t> bytes(16, 1);
-    MemorySource mem(bytes);
-    EXPECT_EQ(mem.read(0, nullptr, 0), 0u);
-    EXPECT_EQ(mem.read(15, nullptr, 0), 0u);
-    EXPECT_TRUE(mem.readVector(4, 0).empty());
 }
 
 }  // namespace

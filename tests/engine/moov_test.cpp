@@ -67,6 +67,21 @@ struct Built {
     const Box* stbl(size_t i, const char (&type)[5]) const {
         return trak(i)->path({fourcc("mdia"), fourcc("minf"), fourcc("stbl"), fourcc(type)});
     }
+    // The video track's composition offsets, one per sample.
+    std::vector<int64_t> ctts() const {
+        std::vector<TimeEntry> runs;
+        std::vector<int64_t> out;
+        const auto p = payload(stbl(0, "ctts"));
+        EXPECT_TRUE(readTimeTable(p.data(), p.size(), true, runs, nullptr));
+        for (const auto& e : runs) out.insert(out.end(), e.count, e.value);
+        return out;
+    }
+    std::vector<int64_t> offsets(size_t track, const char (&type)[5]) const {
+        std::vector<int64_t> out;
+        const auto p = payload(stbl(track, type));
+        EXPECT_TRUE(readChunkOffsets(p.data(), p.size(), type[2] == '6', out, nullptr));
+        return out;
+    }
 };
 
 // Walks a synthetic stream and builds the moov for it.
@@ -77,15 +92,9 @@ Built build(const std::vector<std::vector<uint32_t>>& groupsLsb, uint64_t co64Th
     StreamLayout layout = StreamLayout::from(ref);
     layout.codec = VideoCodec::H264;
     auto ps = ParameterSets::fromConfig(VideoCodec::H264, {test::h264Sps(0), test::h264Pps()});
-    std::vector<uint8_t> bytes;
-    int64_t before = 0, placed = 0;
-    for (const auto& lsb : groupsLsb) {
-        int n = int(lsb.size());
-        int64_t audio = layout.audioFramesFor(0, before, n, placed);
-        test::appendGroup(bytes, n, 1, 64, size_t(audio * 4), int(before), lsb);
-        before += n;
-        placed += audio;
-    }
+    std::vector<int> frames;
+    for (const auto& lsb : groupsLsb) frames.push_back(int(lsb.size()));
+    const std::vector<uint8_t> bytes = test::stream(frames, 1, groupsLsb).bytes;
     MemorySource src(bytes);
     GroupWalker walker(src, layout, ps);
     Assembly assembly(ref, layout, ps);
@@ -114,13 +123,7 @@ TEST(moov, composition_offsets_follow_picture_order) {
     // positions 0 3 1 2 | 6 4 5.
     Built b = build({{0, 6, 2, 4}, {12, 8, 10}}, UINT32_MAX);
     ASSERT_NE(b.stbl(0, "ctts"), nullptr);
-    auto p = b.payload(b.stbl(0, "ctts"));
-    std::vector<TimeEntry> ctts;
-    ASSERT_TRUE(readTimeTable(p.data(), p.size(), true, ctts, nullptr));
-    std::vector<int64_t> expanded;
-    for (const auto& e : ctts)
-        for (uint32_t i = 0; i < e.count; ++i) expanded.push_back(e.value);
-    EXPECT_EQ(expanded, (std::vector<int64_t>{1001, 3003, 0, 0, 3003, 0, 0}));
+    EXPECT_EQ(b.ctts(), (std::vector<int64_t>{1001, 3003, 0, 0, 3003, 0, 0}));
 
     // The edit list starts at the first presented picture and covers all 7.
     auto elst = b.trak(0)->path({fourcc("edts"), fourcc("elst")});
@@ -141,14 +144,7 @@ TEST(moov, composition_offsets_follow_picture_order) {
 
 TEST(moov, pictures_lost_to_a_cut_leave_their_presentation_gap) {
     // As above, cut after P12: B8 and B10 are gone, P12 keeps position 6.
-    Built b = build({{0, 6, 2, 4}, {12}}, UINT32_MAX);
-    auto p = b.payload(b.stbl(0, "ctts"));
-    std::vector<TimeEntry> ctts;
-    ASSERT_TRUE(readTimeTable(p.data(), p.size(), true, ctts, nullptr));
-    std::vector<int64_t> expanded;
-    for (const auto& e : ctts)
-        for (uint32_t i = 0; i < e.count; ++i) expanded.push_back(e.value);
-    EXPECT_EQ(expanded, (std::vector<int64_t>{1001, 3003, 0, 0, 3003}));
+    EXPECT_EQ(build({{0, 6, 2, 4}, {12}}, UINT32_MAX).ctts(), (std::vector<int64_t>{1001, 3003, 0, 0, 3003}));
 }
 
 TEST(moov, in_order_pictures_need_no_ctts) {
@@ -170,24 +166,16 @@ TEST(moov, chunk_offsets_switch_to_co64_above_the_threshold) {
     }
     // A 5 GB header shift puts every offset above 32 bits.
     const int64_t base = 5'000'000'000LL;
-    Built shifted = build(groups, UINT32_MAX, base);
-    auto p = shifted.payload(shifted.stbl(0, "co64"));
-    std::vector<int64_t> offsets;
-    ASSERT_TRUE(readChunkOffsets(p.data(), p.size(), true, offsets, nullptr));
+    const auto offsets = build(groups, UINT32_MAX, base).offsets(0, "co64");
     ASSERT_EQ(offsets.size(), 3u);
     EXPECT_EQ(offsets[0], base + 3 * 64);
 
     // With the threshold lowered, only tracks with an offset above it switch.
-    auto q = narrow.payload(narrow.stbl(1, "stco"));
-    std::vector<int64_t> rtmd;
-    ASSERT_TRUE(readChunkOffsets(q.data(), q.size(), false, rtmd, nullptr));
+    const auto rtmd = narrow.offsets(1, "stco");
     Built lowered = build(groups, uint64_t(rtmd[1]));  // rtmd's second chunk is not above it
     EXPECT_NE(lowered.stbl(0, "co64"), nullptr);
-    EXPECT_NE(lowered.stbl(1, "co64"), nullptr);  // its third chunk is
-    auto lp = lowered.payload(lowered.stbl(1, "co64"));
-    std::vector<int64_t> wide;
-    ASSERT_TRUE(readChunkOffsets(lp.data(), lp.size(), true, wide, nullptr));
-    EXPECT_EQ(wide, rtmd);
+    ASSERT_NE(lowered.stbl(1, "co64"), nullptr);  // its third chunk is
+    EXPECT_EQ(lowered.offsets(1, "co64"), rtmd);
 }
 
 }  // namespace

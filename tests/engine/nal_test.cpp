@@ -20,33 +20,21 @@ struct NalRow {
 TEST(nal_header, only_plausible_camera_units_pass) {
     const auto H4 = VideoCodec::H264, H5 = VideoCodec::H265;
     std::vector<NalRow> rows = {
-        {"h264 AUD", H4, {0x09}, true, 9},
-        {"h264 IDR slice", H4, {0x65}, true, 5},
-        {"h264 non-ref slice", H4, {0x01}, true, 1},
-        {"h264 SEI", H4, {0x06}, true, 6},
-        {"h264 forbidden bit", H4, {0x89}, false, 0},
-        {"h264 type 0", H4, {0x00}, false, 0},
-        {"h264 reserved type 23", H4, {0x17}, false, 0},
-        {"h264 IDR without ref idc", H4, {0x05}, false, 0},
-        {"h264 AUD with ref idc", H4, {0x29}, false, 0},
-        {"h264 nothing", H4, {}, false, 0},
-        {"h265 AUD", H5, {0x46, 0x01}, true, 35},
-        {"h265 IDR_W_RADL", H5, {0x26, 0x01}, true, 19},
-        {"h265 TRAIL_R tid 2", H5, {0x02, 0x03}, true, 1},
-        {"h265 prefix SEI", H5, {0x4E, 0x01}, true, 39},
-        {"h265 tid_plus1 0", H5, {0x46, 0x00}, false, 0},
-        {"h265 layer 1", H5, {0x46, 0x09}, false, 0},
-        {"h265 reserved type 12", H5, {0x18, 0x01}, false, 0},
-        {"h265 IRAP with tid 1", H5, {0x26, 0x02}, false, 0},
-        {"h265 forbidden bit", H5, {0xC6, 0x01}, false, 0},
-        {"h265 one byte", H5, {0x46}, false, 0},
+        {"h264 AUD", H4, {0x09}, true, 9}, {"h264 IDR slice", H4, {0x65}, true, 5},
+        {"h264 non-ref slice", H4, {0x01}, true, 1}, {"h264 SEI", H4, {0x06}, true, 6},
+        {"h264 forbidden bit", H4, {0x89}, false, 0}, {"h264 type 0", H4, {0x00}, false, 0},
+        {"h264 reserved type 23", H4, {0x17}, false, 0}, {"h264 IDR without ref idc", H4, {0x05}, false, 0},
+        {"h264 AUD with ref idc", H4, {0x29}, false, 0}, {"h264 nothing", H4, {}, false, 0},
+        {"h265 AUD", H5, {0x46, 0x01}, true, 35}, {"h265 IDR_W_RADL", H5, {0x26, 0x01}, true, 19},
+        {"h265 TRAIL_R tid 2", H5, {0x02, 0x03}, true, 1}, {"h265 prefix SEI", H5, {0x4E, 0x01}, true, 39},
+        {"h265 tid_plus1 0", H5, {0x46, 0x00}, false, 0}, {"h265 layer 1", H5, {0x46, 0x09}, false, 0},
+        {"h265 reserved type 12", H5, {0x18, 0x01}, false, 0}, {"h265 IRAP with tid 1", H5, {0x26, 0x02}, false, 0},
+        {"h265 forbidden bit", H5, {0xC6, 0x01}, false, 0}, {"h265 one byte", H5, {0x46}, false, 0},
     };
     for (const auto& r : rows) {
         auto h = parseNalHeader(r.codec, r.bytes.data(), r.bytes.size());
         EXPECT_EQ(h.has_value(), r.ok) << r.name;
-        if (h && r.ok) {
-            EXPECT_EQ(h->type, r.type) << r.name;
-        }
+        EXPECT_EQ(h ? h->type : 0, r.type) << r.name;
     }
 }
 
@@ -65,13 +53,11 @@ TEST(rbsp, emulation_prevention_is_removed_and_bits_read) {
     EXPECT_TRUE(br.ok());
     br.u(32);
     EXPECT_FALSE(br.ok());
-}
-
-TEST(rbsp, a_run_of_zeros_is_not_a_number) {
+    // A run of zeros is not a number.
     const uint8_t zeros[8] = {};
-    BitReader br(zeros, sizeof zeros);
-    br.ue();
-    EXPECT_FALSE(br.ok());
+    BitReader none(zeros, sizeof zeros);
+    none.ue();
+    EXPECT_FALSE(none.ok());
 }
 
 TEST(sei, recovery_point_is_found_after_other_messages) {
@@ -82,42 +68,36 @@ TEST(sei, recovery_point_is_found_after_other_messages) {
     EXPECT_FALSE(hasRecoveryPoint(plain.data(), plain.size()));
 }
 
-std::vector<int64_t> h264Pocs(uint32_t pocType, const std::vector<std::tuple<bool, bool, uint32_t, uint32_t>>& pics,
-                              std::vector<bool>* periods = nullptr) {
-    auto ps = ParameterSets::fromConfig(VideoCodec::H264, {test::h264Sps(pocType), test::h264Pps()});
-    EXPECT_TRUE(ps.usable());
-    PocCounter poc(ps);
-    std::vector<int64_t> out;
-    for (const auto& [idr, ref, frameNum, lsb] : pics) {
-        auto nal = test::h264Slice(idr, ref, 0, frameNum, lsb, 4, pocType == 0);
-        auto s = ps.parseSlice(nal.data(), nal.size());
-        EXPECT_TRUE(s.has_value());
-        if (!s) return out;
-        EXPECT_EQ(s->frameNum, frameNum);
-        bool np = false;
-        out.push_back(poc.next(*s, &np).value_or(-999));
-        if (periods) periods->push_back(np);
+TEST(poc_h264, type0_carries_the_msb_across_lsb_wraps_type2_follows_frame_num) {
+    struct Pic {
+        bool idr, ref;
+        uint32_t frameNum, lsb;
+        int64_t poc;
+        bool period;
+    };
+    const std::pair<uint32_t, std::vector<Pic>> rows[] = {
+        // log2_max_poc_lsb = 4: lsb wraps at 16. I P B B ... in decode order.
+        {0, {{true, true, 0, 0, 0, true}, {false, true, 1, 6, 6, false}, {false, false, 2, 2, 2, false},
+             {false, false, 2, 4, 4, false}, {false, true, 2, 12, 12, false}, {false, false, 3, 8, 8, false},
+             {false, true, 3, 2, 18, false}, {false, false, 4, 14, 14, false}, {false, true, 4, 8, 24, false},
+             {true, true, 0, 0, 0, true}}},
+        {2, {{true, true, 0, 0, 0, true}, {false, true, 1, 0, 2, false}, {false, true, 2, 0, 4, false},
+             {false, false, 3, 0, 5, false}, {false, true, 3, 0, 6, false}}},
+    };
+    for (const auto& [pocType, pics] : rows) {
+        auto ps = ParameterSets::fromConfig(VideoCodec::H264, {test::h264Sps(pocType), test::h264Pps()});
+        ASSERT_TRUE(ps.usable());
+        PocCounter poc(ps);
+        for (const auto& p : pics) {
+            const auto nal = test::h264Slice(p.idr, p.ref, 0, p.frameNum, p.lsb, 4, pocType == 0);
+            const auto s = ps.parseSlice(nal.data(), nal.size());
+            ASSERT_TRUE(s);
+            EXPECT_EQ(s->frameNum, p.frameNum);
+            bool period = false;
+            EXPECT_EQ(poc.next(*s, &period).value_or(-999), p.poc) << "type " << pocType << ", lsb " << p.lsb;
+            EXPECT_EQ(period, p.period) << "type " << pocType << ", poc " << p.poc;
+        }
     }
-    return out;
-}
-
-TEST(poc_h264, type0_carries_the_msb_across_lsb_wraps) {
-    // log2_max_poc_lsb = 4: lsb wraps at 16. I P B B ... in decode order.
-    std::vector<bool> periods;
-    auto pocs = h264Pocs(0, {{true, true, 0, 0}, {false, true, 1, 6}, {false, false, 2, 2},
-                             {false, false, 2, 4}, {false, true, 2, 12}, {false, false, 3, 8},
-                             {false, true, 3, 2}, {false, false, 4, 14}, {false, true, 4, 8},
-                             {true, true, 0, 0}},
-                         &periods);
-    EXPECT_EQ(pocs, (std::vector<int64_t>{0, 6, 2, 4, 12, 8, 18, 14, 24, 0}));
-    EXPECT_EQ(periods, (std::vector<bool>{true, false, false, false, false, false, false, false,
-                                          false, true}));
-}
-
-TEST(poc_h264, type2_follows_frame_num) {
-    auto pocs = h264Pocs(2, {{true, true, 0, 0}, {false, true, 1, 0}, {false, true, 2, 0},
-                             {false, false, 3, 0}, {false, true, 3, 0}});
-    EXPECT_EQ(pocs, (std::vector<int64_t>{0, 2, 4, 5, 6}));
 }
 
 TEST(poc_h264, slices_without_parameter_sets_do_not_parse) {
@@ -132,31 +112,21 @@ TEST(poc_h264, slices_without_parameter_sets_do_not_parse) {
 // A minimal H.265 SPS/PPS pair: 320x180, CTB 16, POC lsb of 8 bits.
 std::vector<std::vector<uint8_t>> hevcParameterSets() {
     test::BitWriter sps;
-    sps.u(0, 4);
-    sps.u(0, 3);  // max_sub_layers_minus1
-    sps.u(1, 1);
-    sps.u(0, 2); sps.u(0, 1); sps.u(1, 5);  // general profile: Main
+    sps.u(1, 8);           // vps 0, one sub-layer, temporal id nesting
+    sps.u(1, 8);           // general profile: Main
     sps.u(0x60000000, 32);
-    sps.u(0, 32); sps.u(0, 16);             // 48 bits of flags
-    sps.u(93, 8);                           // level
-    sps.ue(0);                              // sps id
-    sps.ue(1);                              // 4:2:0
-    sps.ue(320);
-    sps.ue(180);
-    sps.u(0, 1);                            // no conformance window
-    sps.ue(0);
-    sps.ue(0);
-    sps.ue(4);                              // log2_max_poc_lsb - 4 = 4 -> 8 bits
+    sps.u(0, 32);          // 48 bits of flags
+    sps.u(0, 16);
+    sps.u(93, 8);          // level
+    for (uint32_t v : {0, 1, 320, 180}) sps.ue(v);  // sps id, 4:2:0, width, height
+    sps.u(0, 1);           // no conformance window
+    for (uint32_t v : {0, 0, 4}) sps.ue(v);  // bit depths; log2_max_poc_lsb - 4 = 4 -> 8 bits
     sps.u(1, 1);
-    sps.ue(4); sps.ue(2); sps.ue(0);
-    sps.ue(0);                              // min CB 8
-    sps.ue(1);                              // CTB 16
+    for (uint32_t v : {4, 2, 0, 0, 1}) sps.ue(v);  // sub-layer ordering; min CB 8, CTB 16
     test::BitWriter pps;
     pps.ue(0);
     pps.ue(0);
-    pps.u(0, 1);  // dependent slices
-    pps.u(0, 1);  // output flag
-    pps.u(0, 3);  // extra bits
+    pps.u(0, 5);  // no dependent slices, output flag or extra bits
     return {sps.nal({0x42, 0x01}), pps.nal({0x44, 0x01})};
 }
 

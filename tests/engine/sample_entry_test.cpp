@@ -9,46 +9,30 @@
 namespace tv {
 namespace {
 
+std::vector<uint8_t> words(std::initializer_list<uint32_t> w) {
+    std::vector<uint8_t> v;
+    for (uint32_t x : w) putBe32(v, x);
+    return v;
+}
+
 // stsd with one audio entry: the 28 bytes after the entry header, then
 // extra (version-specific fields and child boxes).
-std::vector<uint8_t> stsdWith(const char (&type)[5], uint16_t version, uint16_t channels,
-                              uint16_t bits, const std::vector<uint8_t>& extra) {
-    std::vector<uint8_t> e;
-    putBe32(e, 0);
-    putBe32(e, fourcc(type));
-    e.insert(e.end(), {0, 0, 0, 0, 0, 0, 0, 1});  // reserved, data reference index
-    putBe16(e, version);
-    putBe16(e, 0);
-    putBe32(e, 0);
-    putBe16(e, channels);
-    putBe16(e, bits);
-    putBe32(e, 0);
-    putBe32(e, 48000u << 16);
+std::vector<uint8_t> stsdWith(const char (&type)[5], uint16_t version, uint16_t channels, uint16_t bits,
+                              const std::vector<uint8_t>& extra) {
+    // reserved, data reference index 1, version and revision, vendor, channels
+    // and bits, compression and packet size, 48 kHz as 16.16.
+    auto e = words({0, fourcc(type), 0, 1, uint32_t(version) << 16, 0, uint32_t(channels) << 16 | bits, 0, 48000u << 16});
     e.insert(e.end(), extra.begin(), extra.end());
     setBe32(e.data(), uint32_t(e.size()));
-    std::vector<uint8_t> stsd;
-    putBe32(stsd, uint32_t(16 + e.size()));
-    putBe32(stsd, fourcc("stsd"));
-    putBe32(stsd, 0);
-    putBe32(stsd, 1);
+    auto stsd = words({uint32_t(16 + e.size()), fourcc("stsd"), 0, 1});
     stsd.insert(stsd.end(), e.begin(), e.end());
     return stsd;
 }
 
 std::vector<uint8_t> pcmC(uint8_t bits) {
-    std::vector<uint8_t> b;
-    putBe32(b, 14);
-    putBe32(b, fourcc("pcmC"));
-    putBe32(b, 0);
-    b.push_back(0);  // big endian
-    b.push_back(bits);
+    auto b = words({14, fourcc("pcmC"), 0});
+    b.insert(b.end(), {0, bits});  // big endian
     return b;
-}
-
-std::vector<uint8_t> words(std::initializer_list<uint32_t> w) {
-    std::vector<uint8_t> v;
-    for (uint32_t x : w) putBe32(v, x);
-    return v;
 }
 
 TEST(audio_entry, bytes_per_sample_frame_from_each_layout) {
@@ -56,7 +40,10 @@ TEST(audio_entry, bytes_per_sample_frame_from_each_layout) {
         const char* name;
         std::vector<uint8_t> stsd;
         uint32_t channels, bits, bytesPerFrame;
+        bool refused = false;
     };
+    auto cut = stsdWith("twos", 0, 2, 16, {});
+    setBe32(&cut[16], 4000);  // entry larger than the stsd
     std::vector<uint8_t> v2 = words({72, 0, 0, 4, 0x7F000000, 24, 0, 12, 1});  // QuickTime v2
     std::vector<Row> rows = {
         {"twos version 0", stsdWith("twos", 0, 2, 16, {}), 2, 16, 4},
@@ -64,30 +51,22 @@ TEST(audio_entry, bytes_per_sample_frame_from_each_layout) {
         {"ipcm ISO version 1 with pcmC", stsdWith("ipcm", 1, 1, 16, pcmC(24)), 1, 24, 3},
         {"ipcm version 0 with pcmC", stsdWith("ipcm", 0, 1, 16, pcmC(24)), 1, 24, 3},
         {"lpcm QuickTime version 2", stsdWith("lpcm", 2, 3, 16, v2), 4, 24, 12},
+        {"mp4a: no PCM layout", stsdWith("mp4a", 0, 2, 16, {}), 0, 0, 0},
+        {"no channels", stsdWith("twos", 0, 0, 16, {}), 0, 0, 0, true},
+        {"entry cut off", cut, 0, 0, 0, true},
     };
     for (const auto& r : rows) {
         TrackInfo t;
         t.handler = fourcc("soun");
+        if (r.refused) {
+            EXPECT_THROW(parseSampleEntry(r.stsd, t), EngineError) << r.name;
+            continue;
+        }
         parseSampleEntry(r.stsd, t);
         EXPECT_EQ(t.audio.channels, r.channels) << r.name;
         EXPECT_EQ(t.audio.bitsPerSample, r.bits) << r.name;
         EXPECT_EQ(t.audio.bytesPerFrame, r.bytesPerFrame) << r.name;
     }
-}
-
-TEST(audio_entry, compressed_audio_has_no_pcm_layout_and_damage_is_refused) {
-    TrackInfo aac;
-    aac.handler = fourcc("soun");
-    parseSampleEntry(stsdWith("mp4a", 0, 2, 16, {}), aac);
-    EXPECT_EQ(aac.audio.bytesPerFrame, 0u);
-
-    auto bad = stsdWith("twos", 0, 0, 16, {});  // no channels
-    TrackInfo t;
-    t.handler = fourcc("soun");
-    EXPECT_THROW(parseSampleEntry(bad, t), EngineError);
-    auto cut = stsdWith("twos", 0, 2, 16, {});
-    setBe32(&cut[16], 4000);  // entry larger than the stsd
-    EXPECT_THROW(parseSampleEntry(cut, t), EngineError);
 }
 
 }  // namespace

@@ -66,9 +66,7 @@ private:
 // Baseline-like H.264 SPS (id 0) with POC type 0 or 2, and PPS 0.
 inline std::vector<uint8_t> h264Sps(uint32_t pocType, uint32_t log2MaxPocLsb = 4) {
     BitWriter w;
-    w.u(66, 8);
-    w.u(0, 8);
-    w.u(30, 8);
+    w.u(66 << 16 | 30, 24);   // profile, constraints, level
     w.ue(0);                  // sps id
     w.ue(0);                  // log2_max_frame_num - 4
     w.ue(pocType);
@@ -77,18 +75,14 @@ inline std::vector<uint8_t> h264Sps(uint32_t pocType, uint32_t log2MaxPocLsb = 4
     w.u(0, 1);
     w.ue(19);                 // width in MBs - 1
     w.ue(10);                 // height in map units - 1
-    w.u(1, 1);                // frame_mbs_only
-    w.u(0, 1);
-    w.u(0, 1);
-    w.u(0, 1);
+    w.u(0b1000, 4);           // frame_mbs_only, no 8x8 inference, cropping or VUI
     return w.nal({0x67});
 }
 inline std::vector<uint8_t> h264Pps() {
     BitWriter w;
     w.ue(0);
     w.ue(0);
-    w.u(0, 1);
-    w.u(0, 1);
+    w.u(0, 2);
     w.ue(0);
     return w.nal({0x68});
 }
@@ -154,6 +148,28 @@ inline SynthGroup appendGroup(std::vector<uint8_t>& out, int frames, int slices,
     for (size_t i = 0; i < audioBytes; ++i) out.push_back(uint8_t(i * 7 + 1));
     g.end = int64_t(out.size());
     return g;
+}
+
+struct Stream {
+    std::vector<uint8_t> bytes;
+    std::vector<SynthGroup> groups;
+};
+
+// Groups of the given frame counts at 23.976p (layout2398), `slices` per
+// picture, audio sized by the layout's arithmetic; pocLsb as appendGroup's, per group.
+inline Stream stream(const std::vector<int>& frames, int slices = 2,
+                     const std::vector<std::vector<uint32_t>>& pocLsb = {}) {
+    Stream s;
+    const StreamLayout l = layout2398();
+    int64_t before = 0, placed = 0;
+    for (size_t i = 0; i < frames.size(); ++i) {
+        const int64_t audio = l.audioFramesFor(0, before, frames[i], placed);
+        s.groups.push_back(appendGroup(s.bytes, frames[i], slices, l.rtmdSize, size_t(audio * 4), int(before),
+                                       i < pocLsb.size() ? pocLsb[i] : std::vector<uint32_t>{}));
+        before += frames[i];
+        placed += audio;
+    }
+    return s;
 }
 
 }  // namespace tv::test

@@ -32,25 +32,7 @@ TEST(audio_size, exact_integer_arithmetic_from_timescales) {
     EXPECT_EQ(l.audioFramesFor(0, 25, 25, 20020), 20020);
 }
 
-struct Stream {
-    std::vector<uint8_t> bytes;
-    std::vector<test::SynthGroup> groups;
-};
-
-// Groups of the given frame counts, 2 slices per picture, audio sized by the
-// layout's arithmetic.
-Stream makeStream(const std::vector<int>& frames) {
-    Stream s;
-    StreamLayout l = test::layout2398();
-    int64_t before = 0, placed = 0;
-    for (int n : frames) {
-        int64_t audio = l.audioFramesFor(0, before, n, placed);
-        s.groups.push_back(test::appendGroup(s.bytes, n, 2, l.rtmdSize, size_t(audio * 4), int(before)));
-        before += n;
-        placed += audio;
-    }
-    return s;
-}
+using test::Stream;
 
 struct Walk {
     std::vector<GroupResult> groups;
@@ -80,8 +62,14 @@ Walk walkAll(const std::vector<uint8_t>& bytes, int64_t start = 0) {
     return w;
 }
 
+std::optional<int64_t> findStart(const std::vector<uint8_t>& bytes, int64_t from, const WalkClock& clock) {
+    MemorySource src(bytes);
+    auto ps = ParameterSets::fromConfig(VideoCodec::H264, {});
+    return GroupWalker(src, test::layout2398(), ps).findGroupStart(from, src.size(), clock);
+}
+
 TEST(group_walker, complete_groups_are_found_with_their_samples) {
-    Stream s = makeStream({3, 4, 2});
+    Stream s = test::stream({3, 4, 2});
     Walk w = walkAll(s.bytes);
     ASSERT_EQ(w.groups.size(), 3u);
     for (size_t i = 0; i < 3; ++i) {
@@ -104,30 +92,24 @@ TEST(group_walker, complete_groups_are_found_with_their_samples) {
     EXPECT_FALSE(w.groups[0].frames[1].key);
 }
 
-TEST(group_walker, zero_padding_after_the_last_group_ends_the_walk) {
-    Stream s = makeStream({3, 3});
-    s.bytes.resize(s.bytes.size() + 192, 0);
-    Walk w = walkAll(s.bytes);
-    ASSERT_EQ(w.groups.size(), 2u);
-    EXPECT_EQ(w.groups[1].status, Status::Complete);
-    EXPECT_TRUE(w.groups[1].atEnd);
-    EXPECT_EQ(w.frames, 6u);
-}
-
-TEST(group_walker, a_movie_header_after_the_last_group_ends_the_walk) {
-    Stream s = makeStream({3, 3});
-    putBe32(s.bytes, 16);
-    putBe32(s.bytes, fourcc("moov"));
-    putBe64(s.bytes, 0);
-    Walk w = walkAll(s.bytes);
-    ASSERT_EQ(w.groups.size(), 2u);
-    EXPECT_EQ(w.groups[1].status, Status::Complete) << w.groups[1].reason;
-    EXPECT_TRUE(w.groups[1].atEnd);
-    EXPECT_EQ(w.frames, 6u);
+TEST(group_walker, zero_padding_or_a_movie_header_after_the_last_group_ends_the_walk) {
+    std::vector<uint8_t> moov;
+    putBe32(moov, 16);
+    putBe32(moov, fourcc("moov"));
+    putBe64(moov, 0);
+    for (const auto& tail : {std::vector<uint8_t>(192, 0), moov}) {
+        Stream s = test::stream({3, 3});
+        s.bytes.insert(s.bytes.end(), tail.begin(), tail.end());
+        Walk w = walkAll(s.bytes);
+        ASSERT_EQ(w.groups.size(), 2u);
+        EXPECT_EQ(w.groups[1].status, Status::Complete) << w.groups[1].reason;
+        EXPECT_TRUE(w.groups[1].atEnd);
+        EXPECT_EQ(w.frames, 6u);
+    }
 }
 
 TEST(group_walker, a_cut_keeps_exactly_the_complete_frames) {
-    Stream s = makeStream({3, 3, 2});
+    Stream s = test::stream({3, 3, 2});
     const auto& last = s.groups[2];
     const int64_t audioBytes = last.end - last.audioStart;
     // Offsets inside the second picture of the last group.
@@ -147,6 +129,7 @@ TEST(group_walker, a_cut_keeps_exactly_the_complete_frames) {
         {"inside an rtmd sample", last.start + 64 + 30, 6, fullAudio},
         {"after the rtmd run", last.videoStart, 6, fullAudio},
         {"inside the first delimiter", last.videoStart + 3, 6, fullAudio},
+        {"inside the next picture's delimiter", f1 + 3, 7, fullAudio},
         {"in the middle of a slice", f1 + 20, 7, fullAudio},
         {"between the two slices of the last picture", firstSliceEnd, 7, fullAudio},
         {"right after the last picture", last.audioStart, 8, fullAudio},
@@ -165,7 +148,7 @@ TEST(group_walker, a_cut_keeps_exactly_the_complete_frames) {
 }
 
 TEST(group_walker, a_cut_first_group_keeps_nothing_it_cannot_judge) {
-    Stream s = makeStream({3});
+    Stream s = test::stream({3});
     // Between the slices of the last picture of the only group: the slice
     // count is learned from the group's own earlier pictures.
     const auto& g = s.groups[0];
@@ -177,7 +160,7 @@ TEST(group_walker, a_cut_first_group_keeps_nothing_it_cannot_judge) {
 }
 
 TEST(group_walker, groups_that_do_not_check_out_fail_with_a_reason) {
-    Stream s = makeStream({3, 3, 3});
+    Stream s = test::stream({3, 3, 3});
     struct Row {
         const char* name;
         std::function<void(std::vector<uint8_t>&)> damage;
@@ -203,18 +186,19 @@ TEST(group_walker, groups_that_do_not_check_out_fail_with_a_reason) {
     }
 }
 
-TEST(group_walker, a_group_start_is_found_after_leading_bytes) {
-    Stream s = makeStream({3, 3});
+TEST(group_walker, a_group_start_is_found_after_leading_bytes_never_inside_an_rtmd_run) {
+    Stream s = test::stream({3, 3});
     std::vector<uint8_t> bytes(1000, 0x5A);
     bytes[500] = 0x00, bytes[501] = 0x1C, bytes[502] = 0x01, bytes[503] = 0x00;  // prefix alone
     bytes.insert(bytes.end(), s.bytes.begin(), s.bytes.end());
-    MemorySource src(bytes);
-    auto ps = ParameterSets::fromConfig(VideoCodec::H264, {});
-    GroupWalker walker(src, test::layout2398(), ps);
-    WalkClock clock;
-    clock.audioBefore = {0};
-    EXPECT_EQ(walker.findGroupStart(0, src.size(), clock), std::optional<int64_t>(1000));
+    EXPECT_EQ(findStart(bytes, 0, {0, {0}}), std::optional<int64_t>(1000));
     EXPECT_EQ(walkAll(bytes, 1000).frames, 6u);
+    // A file cut inside the second group: read from its second rtmd sample
+    // that group would look like a shorter cut group with shifted samples.
+    Stream cut = test::stream({4, 4});
+    cut.bytes.resize(size_t(cut.groups[1].frameStarts[2]) + 5);
+    EXPECT_EQ(findStart(cut.bytes, cut.groups[1].start + 1, {4, {8008}}), std::nullopt);
+    EXPECT_EQ(findStart(cut.bytes, cut.groups[1].start, {4, {8008}}), std::optional<int64_t>(cut.groups[1].start));
 }
 
 }  // namespace

@@ -7,10 +7,7 @@ extern "C" {
 }
 
 #include <cmath>
-#include <cstdio>
 #include <cstdlib>
-#include <fstream>
-#include <iterator>
 #include <memory>
 #include <sstream>
 
@@ -20,28 +17,27 @@ bool ffmpeg(const std::string& args, const std::string& out) {
     return shell("ffmpeg -nostdin -y -loglevel error " + args + " '" + out + "'");
 }
 
-std::string scriptPath(const std::string& name) { return std::string(MEDIA_TEST_DIR) + "/" + name; }
+bool mp4Edit(const std::string& args) { return shell("python3 '" MEDIA_TEST_DIR "/mp4_edit.py' " + args); }
 
-bool makeClip(const std::string& out, const std::string& size, const std::string& rate, double seconds,
-              const std::string& extraOutput) {
+const std::string kAvc = "-c:v libx264 -pix_fmt yuv420p -g 10";
+const std::string kHevc10 = "-c:v libx265 -pix_fmt yuv420p10le -x265-params log-level=error";
+
+std::string pattern(const std::string& size, double seconds, const std::string& codec, const std::string& rate) {
     std::ostringstream args;
     args << "-f lavfi -i testsrc2=size=" << size << ":rate=" << rate << ":duration=" << seconds
-         << " -c:v libx264 -preset ultrafast -pix_fmt yuv420p -g 10 " << extraOutput;
-    return ffmpeg(args.str(), out);
+         << " -preset ultrafast " << codec;
+    return args.str();
 }
 
-bool rotated(const std::string& in, int degrees, const std::string& out) {
-    // The CLI keeps this tag only when it copies the stream.
-    return ffmpeg("-i '" + in + "' -c copy -metadata:s:v:0 rotate=" + std::to_string(degrees), out);
+std::string encode(const Scratch& dir, const std::string& name, const std::string& args, int degrees) {
+    if (degrees == 0) return ffmpeg(args, dir / name) ? dir / name : "";
+    // The CLI keeps the rotate tag only when it copies the stream.
+    const std::string stored = dir / ("stored_" + name);
+    return ffmpeg(args, stored) &&
+                   ffmpeg("-i '" + stored + "' -c copy -metadata:s:v:0 rotate=" + std::to_string(degrees), dir / name)
+               ? dir / name
+               : "";
 }
-
-namespace {
-
-struct TjDestroyer {
-    void operator()(void* h) const { tjDestroy(h); }
-};
-
-}  // namespace
 
 std::optional<DecodedJpeg> decodeDataUrl(const std::string& url) {
     const std::string prefix = "data:image/jpeg;base64,";
@@ -51,14 +47,11 @@ std::optional<DecodedJpeg> decodeDataUrl(const std::string& url) {
     const int n = av_base64_decode(bytes.data(), text.c_str(), static_cast<int>(bytes.size()));
     if (n <= 0) return std::nullopt;
     bytes.resize(size_t(n));
-    std::unique_ptr<void, TjDestroyer> tj(tjInitDecompress());
+    std::unique_ptr<void, int (*)(tjhandle)> tj(tjInitDecompress(), tjDestroy);
     int w = 0, h = 0, sub = 0, space = 0;
     unsigned char* data = bytes.data();
     if (tjDecompressHeader3(tj.get(), data, bytes.size(), &w, &h, &sub, &space) != 0) return std::nullopt;
-    DecodedJpeg out;
-    out.width = w;
-    out.height = h;
-    out.rgb.resize(size_t(w) * h * 3);
+    DecodedJpeg out{w, h, std::vector<uint8_t>(size_t(w) * h * 3)};
     if (tjDecompress2(tj.get(), data, bytes.size(), out.rgb.data(), w, 0, h, TJPF_RGB, 0) != 0) return std::nullopt;
     return out;
 }
@@ -70,8 +63,8 @@ std::vector<uint8_t> cliFrame(const std::string& file, double at, int width, int
     cmd << "ffmpeg -nostdin -y -loglevel error -ss " << at << " -i '" << file << "' -frames:v 1 -vf scale=" << width
         << ":" << height << ":flags=bicubic" << scaleOptions << " -pix_fmt rgb24 -f rawvideo '" << raw << "'";
     if (!shell(cmd.str())) return {};
-    std::ifstream in(raw, std::ios::binary);
-    return std::vector<uint8_t>(std::istreambuf_iterator<char>(in), {});
+    const std::string bytes = readFile(raw);
+    return {bytes.begin(), bytes.end()};
 }
 
 double pictureDistance(const std::vector<uint8_t>& a, const std::vector<uint8_t>& b, int width, int height) {
@@ -94,10 +87,4 @@ double pictureDistance(const std::vector<uint8_t>& a, const std::vector<uint8_t>
         }
     }
     return blocks ? total / blocks : 1e9;
-}
-
-bool encodeRotated(const Scratch& dir, const std::string& name, const std::string& args, int degrees) {
-    if (degrees == 0) return ffmpeg(args, dir / name);
-    const std::string stored = dir / ("stored_" + name);
-    return ffmpeg(args, stored) && rotated(stored, degrees, dir / name);
 }

@@ -10,32 +10,26 @@
 
 #include "support/scratch.h"
 
-// Runs `ffmpeg -y -loglevel error <args> <out>`; false when it failed.
-bool ffmpeg(const std::string& args, const std::string& out);
-
 // Runs a shell command quietly; true on exit status 0.
 bool shell(const std::string& command);
+// Runs `ffmpeg -y -loglevel error <args> <out>`; false when it failed.
+bool ffmpeg(const std::string& args, const std::string& out);
+// Runs tests/media/mp4_edit.py with these (shell-quoted) arguments.
+bool mp4Edit(const std::string& args);
 
-// The helper scripts that sit beside the tests.
-std::string scriptPath(const std::string& name);
-
-// A short test-pattern clip: `seconds` long at `rate`, WxH, H.264 4:2:0,
-// a keyframe every 10 frames, plus `extraOutput` options.
-bool makeClip(const std::string& out, const std::string& size, const std::string& rate = "25", double seconds = 1.0,
-              const std::string& extraOutput = "");
-
-// A copy of `in` whose video track is shown turned by `degrees` (the
-// container's display matrix; the pictures are not re-encoded).
-bool rotated(const std::string& in, int degrees, const std::string& out);
-// Encodes dir/name with `args`, turned by `degrees` (0: as encoded).
-bool encodeRotated(const Scratch& dir, const std::string& name, const std::string& args, int degrees);
+// H.264 4:2:0 with a keyframe every 10 frames; 10-bit HEVC.
+extern const std::string kAvc, kHevc10;
+// The ffmpeg input and output arguments of a test-pattern clip: WxH at `rate`, `seconds` long, encoded with `codec`.
+std::string pattern(const std::string& size, double seconds, const std::string& codec = kAvc,
+                    const std::string& rate = "25");
+// Encodes dir/name with `args`, shown turned by `degrees` (the container's
+// display matrix; the pictures are not re-encoded). Returns the path, empty on failure.
+std::string encode(const Scratch& dir, const std::string& name, const std::string& args, int degrees = 0);
 
 struct DecodedJpeg {
-    int width = 0;
-    int height = 0;
+    int width = 0, height = 0;
     std::vector<uint8_t> rgb;
 };
-
 // The JPEG behind a "data:image/jpeg;base64," URL, decoded to RGB; absent when
 // the URL is not of that form or the JPEG does not decode.
 std::optional<DecodedJpeg> decodeDataUrl(const std::string& url);

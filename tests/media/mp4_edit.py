@@ -11,6 +11,7 @@ import os
 import sys
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "corpus"))
+from camera import chunk_offsets, dinf, hdlr, mdhd, stsc, stsz, stts, tkhd  # noqa: E402
 from mp4box import box, full_box, iter_boxes, u16, u32  # noqa: E402
 
 
@@ -26,25 +27,18 @@ def add_meta(src, dst, fourcc, handler):
     data = open(src, "rb").read()
     kind, _, moov_end, moov_pos = list(iter_boxes(data))[-1]
     assert kind == b"moov" and moov_end == len(data), "moov must be the last box"
-    moov = data[moov_pos:]
     samples, size = 4, 64
-    matrix = b"".join(u32(x) for x in (0x10000, 0, 0, 0, 0x10000, 0, 0, 0, 0x40000000))
-    tkhd = full_box(b"tkhd", 0, 3, u32(0), u32(0), u32(100), u32(0), u32(1000), bytes(16), matrix, bytes(8))
-    mdhd = full_box(b"mdhd", 0, 0, u32(0), u32(0), u32(1000), u32(samples * 250), u16(0x55C4), u16(0))
-    hdlr = full_box(b"hdlr", 0, 0, u32(0), handler, bytes(12), b"Timed Metadata\0")
-    dinf = box(b"dinf", full_box(b"dref", 0, 0, u32(1), full_box(b"url ", 0, 1)))
-    stsd = full_box(b"stsd", 0, 0, u32(1), box(fourcc, bytes(6), u16(1), bytes(8)))
-    tables = (stsd + full_box(b"stts", 0, 0, u32(1), u32(samples), u32(250))
-              + full_box(b"stsc", 0, 0, u32(1), u32(1), u32(samples), u32(1))
-              + full_box(b"stsz", 0, 0, u32(size), u32(samples)))
+    tables = (full_box(b"stsd", 0, 0, u32(1), box(fourcc, bytes(6), u16(1), bytes(8)))
+              + stts([250] * samples) + stsc([samples]) + stsz(fixed=size, count=samples))
 
     def trak(chunk_offset):
-        stbl = box(b"stbl", tables, full_box(b"stco", 0, 0, u32(1), u32(chunk_offset)))
-        return box(b"trak", tkhd, box(b"mdia", mdhd, hdlr, box(b"minf", full_box(b"nmhd", 0, 0), dinf, stbl)))
+        stbl = box(b"stbl", tables, chunk_offsets([chunk_offset], False))
+        return box(b"trak", tkhd(100, 1000), box(b"mdia", mdhd(1000, samples * 250), hdlr(handler, "Timed Metadata"),
+                                               box(b"minf", full_box(b"nmhd", 0, 0), dinf(), stbl)))
 
-    grown = len(moov) + len(trak(0))  # the samples go into an mdat after the grown moov
+    grown = len(data) + len(trak(0))  # the samples go into an mdat after the grown moov
     with open(dst, "wb") as f:
-        f.write(data[:moov_pos] + box(b"moov", moov[8:], trak(moov_pos + grown + 8)) + box(b"mdat", bytes(samples * size)))
+        f.write(data[:moov_pos] + box(b"moov", data[moov_pos + 8:], trak(grown + 8)) + box(b"mdat", bytes(samples * size)))
 
 
 if __name__ == "__main__":
