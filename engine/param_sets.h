@@ -5,7 +5,7 @@
 // std::nullopt when bytes do not parse; nothing throws.
 #pragma once
 
-#include "nal.h"
+#include "nal_header.h"
 
 #include <cstdint>
 #include <map>

@@ -5,7 +5,7 @@
 #include <optional>
 #include <vector>
 
-#include "media/thumbnail.h"
+#include "media/asset.h"
 
 // Baseline JPEG, 4:2:0 chroma, at `quality` (1..100). Absent when the
 // picture is empty or the encoder fails. Any thread.

@@ -4,7 +4,7 @@
 #include <optional>
 
 #include "media/av_ptr.h"
-#include "media/thumbnail.h"
+#include "media/asset.h"
 
 // The frame rotated clockwise by `rotation` degrees (0, 90, 180 or 270) and
 // scaled down to fit maxSide x maxSide, never enlarged. The YUV matrix is the

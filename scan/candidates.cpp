@@ -10,7 +10,8 @@
 
 #include "scan/dir_handle.h"
 #include "scan/names.h"
-#include "scan/scan.h"
+
+std::vector<std::string> videoExts;
 
 namespace {
 

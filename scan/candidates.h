@@ -8,6 +8,10 @@
 
 #include "bridge/value.h"
 
+// File extensions (lower case) accepted for reference files. Set at start-up,
+// before any scan runs; read-only afterwards.
+extern std::vector<std::string> videoExts;
+
 // A modification time at the file system's full precision.
 struct Stamp {
     int64_t seconds = 0;

@@ -8,8 +8,6 @@
 
 #include "scan/scan.h"
 
-std::vector<std::string> videoExts;
-
 namespace {
 
 std::mutex g_mountLock;

@@ -9,10 +9,8 @@
 
 #include "bridge/bridge.h"
 #include "bridge/value.h"
+#include "scan/candidates.h"  // videoExts
 
-// File extensions (lower case) accepted for reference files. Set at start-up,
-// before any scan runs; read-only afterwards.
-extern std::vector<std::string> videoExts;
 
 // The directory under which removable volumes are mounted. Set once at
 // start-up (from --volumes, else defaultMountDirectory()). Any thread.
