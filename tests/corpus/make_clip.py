@@ -381,6 +381,13 @@ class Recording:
         return mp4box.avcc_or_hvcc(self.rec["video"]["entry"])
 
 
+def write_reference(case, path):
+    """A finished recording of `case` with the reference's content at path (encoded beside it)."""
+    rec = Recording(case, "reference", os.path.dirname(path))
+    rec.write_file(path, rec.media())
+    return path
+
+
 # ---------------------------------------------------------------- cuts and expectations
 
 def cut_offset(rec, kind, args):
@@ -532,8 +539,7 @@ def generate_large(name, out, repeat=None, target_bytes=None):
     healthy = Recording(case, "healthy", out)
     if not repeat:
         repeat = max(1, int(target_bytes * len(healthy.groups) / healthy.media_len))
-    reference = Recording(case, "reference", out)
-    reference.write_file(os.path.join(out, "reference.mp4"), reference.media())
+    write_reference(case, os.path.join(out, "reference.mp4"))
     path = os.path.join(out, "large.rsv")
     frames = 0
     with open(path, "wb", buffering=8 << 20) as f:
