@@ -276,14 +276,5 @@ TEST(MxfWalk, NamesEssenceTheSettingsDoNotDescribe) {
     EXPECT_EQ(w.packages(), 0u);
 }
 
-TEST(MxfSettings, NothingWithoutAHeaderPartition) {
-    Clip c = makeClip(2);
-    MemorySource src(c.bytes);
-    EXPECT_FALSE(readMxfSettings(src));
-    std::vector<uint8_t> junk(100, 0x06);
-    MemorySource j(junk);
-    EXPECT_FALSE(readMxfSettings(j));
-}
-
 }  // namespace
 }  // namespace tv
