@@ -277,6 +277,9 @@ def check_failure(rc, text, out, code=None):
 # ---------------------------------------------------------------- main
 
 def run_case(args, work):
+    if args.case == "mxf":
+        import mxf_cases
+        return mxf_cases.run_case(args.engine, work)
     if args.case == "failures":
         exp = make_clip.generate("avc-25p-twos-r1024", work, with_damage=False)
         out = os.path.join(work, "fail-out.mp4")
@@ -336,7 +339,7 @@ def without_donor(args, var, rsv, out, refused):
 def main():
     ap = argparse.ArgumentParser(description="Runs the repair engine over one corpus case.")
     ap.add_argument("--engine", help="path of the untrunc executable")
-    ap.add_argument("--case", required=True, help="a make_clip.py case name, or 'failures'")
+    ap.add_argument("--case", required=True, help="a make_clip.py case name, 'failures' or 'mxf'")
     ap.add_argument("--damage", action="store_true", help="run the case's damage variants")
     ap.add_argument("--noref", action="store_true", help="repair without the reference clip (-noref)")
     ap.add_argument("--keep", metavar="DIR", help="work in DIR and keep it")

@@ -1,6 +1,6 @@
-#!/usr/bin/env python3
-"""MXF-family driver: encodes one OP1a recording (mxf_clip.py), makes the RSVs of the table
-below from it, runs the engine on each and checks the result against the intact file.
+"""MXF-family corpus case (run_corpus.py --case mxf): encodes one OP1a recording (mxf_clip.py),
+makes the RSVs of the table below from it, runs the engine on each and checks the result against
+the intact file.
 
 A recovered row must: exit 0 with "Info: saving" and one "Duration of" line per track; decode
 silently; hold exactly the expected content packages - every complete package before the cut
@@ -8,18 +8,12 @@ silently; hold exactly the expected content packages - every complete package be
 (framemd5) and every sound track equal, byte for byte, to the intact track's elements of those
 packages; carry the start timecode when the RSV has its header metadata. A refused row must exit
 with its code, print a reason and leave no output (nor a temporary file) behind.
-Exit 0 when every row passes, 1 otherwise.
 """
 
-import argparse
 import os
-import shutil
 import subprocess
-import sys
-import tempfile
 
-sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
-import mxf_clip  # noqa: E402
+import mxf_clip
 
 TRACKS = 4
 
@@ -195,41 +189,18 @@ def check_row(row, work, engine, intact, data, pk, refs, intact_md5, clips):
     return None
 
 
-def main():
-    ap = argparse.ArgumentParser()
-    ap.add_argument("--engine", required=True)
-    ap.add_argument("--keep", help="keep the generated files in this folder")
-    ap.add_argument("--row", help="run only this row")
-    a = ap.parse_args()
-    work = a.keep or tempfile.mkdtemp(prefix="tv-mxf-")
-    os.makedirs(work, exist_ok=True)
-    try:
-        refs = {n: os.path.join(work, n + ".mxf") for n in ("intact", "two-track", "50p", "640x360", "intact-2997")}
-        for name, kw in (("intact", dict(audio_tracks=TRACKS)), ("two-track", dict(seconds=1, audio_tracks=2)),
-                         ("50p", dict(seconds=1, rate=50)), ("640x360", dict(seconds=1, size="640x360")),
-                         ("intact-2997", dict(rate="30000/1001", timecode="10:00:00;00"))):
-            mxf_clip.encode(refs[name], **kw)
-        data, d2997 = (open(refs[n], "rb").read() for n in ("intact", "intact-2997"))
-        refs["mp4"], refs["footer-only"] = os.path.join(work, "reference.mp4"), os.path.join(work, "footer-only.mxf")
-        for path, body in ((refs["mp4"], fake_mp4()), (refs["footer-only"], metadata_in_footer_only(data))):
-            with open(path, "wb") as f:
-                f.write(body)
-        clips = {"2997": (d2997, mxf_clip.packages(d2997), md5s(refs["intact-2997"], "0:v"))}
-        pk = mxf_clip.packages(data)
-        intact_md5 = md5s(refs["intact"], "0:v")
-        failed = 0
-        for row in ROWS:
-            if a.row and row[0] != a.row:
-                continue
-            why = check_row(row, work, a.engine, data, data, pk, refs, intact_md5, clips)
-            print(("PASS %s" % row[0]) if not why else ("FAIL %s: %s" % (row[0], why)))
-            failed += bool(why)
-        print("%d failed" % failed)
-        return 1 if failed else 0
-    finally:
-        if not a.keep:
-            shutil.rmtree(work, ignore_errors=True)
-
-
-if __name__ == "__main__":
-    sys.exit(main())
+def run_case(engine, work):
+    """Every row as run_corpus.py's results: (name, None or why it failed, "")."""
+    refs = {n: os.path.join(work, n + ".mxf") for n in ("intact", "two-track", "50p", "640x360", "intact-2997")}
+    for name, kw in (("intact", dict(audio_tracks=TRACKS)), ("two-track", dict(seconds=1, audio_tracks=2)),
+                     ("50p", dict(seconds=1, rate=50)), ("640x360", dict(seconds=1, size="640x360")),
+                     ("intact-2997", dict(rate="30000/1001", timecode="10:00:00;00"))):
+        mxf_clip.encode(refs[name], **kw)
+    data, d2997 = (open(refs[n], "rb").read() for n in ("intact", "intact-2997"))
+    refs["mp4"], refs["footer-only"] = os.path.join(work, "reference.mp4"), os.path.join(work, "footer-only.mxf")
+    for path, body in ((refs["mp4"], fake_mp4()), (refs["footer-only"], metadata_in_footer_only(data))):
+        with open(path, "wb") as f:
+            f.write(body)
+    clips = {"2997": (d2997, mxf_clip.packages(d2997), md5s(refs["intact-2997"], "0:v"))}
+    pk, intact_md5 = mxf_clip.packages(data), md5s(refs["intact"], "0:v")
+    return [(row[0], check_row(row, work, engine, data, data, pk, refs, intact_md5, clips), "") for row in ROWS]
