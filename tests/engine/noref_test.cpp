@@ -10,6 +10,8 @@
 
 #include <gtest/gtest.h>
 
+#include <tuple>
+
 namespace tv {
 namespace {
 
@@ -173,21 +175,12 @@ TEST(H264Params, WrittenSetsReadBack) {
         }
         auto back = readH264Params(p.spsNal(), p.ppsNal());
         ASSERT_TRUE(back) << row.width;
-        EXPECT_EQ(back->chroma, p.chroma);
-        EXPECT_EQ(back->bitDepth, p.bitDepth);
-        EXPECT_EQ(back->widthMbs, p.widthMbs);
-        EXPECT_EQ(back->heightMbs, p.heightMbs);
-        EXPECT_EQ(back->log2MaxFrameNum, 9u);
-        EXPECT_EQ(back->log2MaxPocLsb, 7u);
-        EXPECT_EQ(back->maxRefFrames, 3u);
-        EXPECT_EQ(back->cabac, p.cabac);
-        EXPECT_EQ(back->transform8x8, p.transform8x8);
-        EXPECT_EQ(back->picInitQp, p.picInitQp);
-        EXPECT_EQ(back->chromaQpOffset, p.chromaQpOffset);
-        EXPECT_EQ(back->weightedPred, true);
-        EXPECT_EQ(back->bipredIdc, 2u);
-        EXPECT_EQ(back->numRefL0, 3u);
-        EXPECT_EQ(back->ppsScaling.lists, p.ppsScaling.lists);
+        auto fields = [](const H264Params& h) {
+            return std::make_tuple(h.chroma, h.bitDepth, h.widthMbs, h.heightMbs, h.log2MaxFrameNum, h.log2MaxPocLsb,
+                                   h.maxRefFrames, h.cabac, h.transform8x8, h.picInitQp, h.chromaQpOffset,
+                                   h.weightedPred, h.bipredIdc, h.numRefL0, h.ppsScaling.lists);
+        };
+        EXPECT_EQ(fields(*back), fields(p));
 
         SpsSummary s;
         auto config = buildCodecConfig(VideoCodec::H264, {p.spsNal(), p.ppsNal()}, &s);
