@@ -232,27 +232,23 @@ def check_damage(work, exp, var, healthy, reference, out, text):
 def failure_rows(work, exp):
     ref = os.path.join(work, exp["reference"])
     good_rsv = os.path.join(work, exp["variants"][0]["file"])
-    rows = []
 
     def put(name, data):
-        p = os.path.join(work, name)
-        with open(p, "wb") as f:
-            f.write(data)
-        return p
+        make_clip.write(os.path.join(work, name), data)
+        return os.path.join(work, name)
 
     rng = make_clip.random.Random(7)
-    rows.append(("zero-byte RSV", ref, put("empty.rsv", b""), None))
-    rows.append(("MXF-style RSV", ref, put("mxf.rsv", bytes.fromhex("060e2b34020501010d01020101050000")
-                                           + bytes(rng.getrandbits(8) for _ in range(65536))), None))
-    rows.append(("random bytes", ref, put("random.rsv", bytes(rng.getrandbits(8) for _ in range(300000))), None))
     # A plain encoder MP4 (no rtmd track, no camera layout) as the reference.
     plain = os.path.join(work, "plain.mp4")
     make_clip.run(["ffmpeg", "-v", "error", "-y", "-f", "lavfi", "-i", "testsrc2=s=320x180:r=25:d=1", "-c:v",
                    "libx264", "-x264-params", "aud=1", plain])
-    rows.append(("reference not a camera recording", plain, good_rsv, None))
-    rows.append(("reference not an MP4", put("text.mp4", b"this is not a movie\n" * 100), good_rsv, None))
-    rows.append(("output path not writable", ref, good_rsv, os.path.join(ref, "out.mp4")))
-    return rows
+    return [("zero-byte RSV", ref, put("empty.rsv", b""), None),
+            ("MXF-style RSV", ref, put("mxf.rsv", bytes.fromhex("060e2b34020501010d01020101050000")
+                                       + bytes(rng.getrandbits(8) for _ in range(65536))), None),
+            ("random bytes", ref, put("random.rsv", bytes(rng.getrandbits(8) for _ in range(300000))), None),
+            ("reference not a camera recording", plain, good_rsv, None),
+            ("reference not an MP4", put("text.mp4", b"this is not a movie\n" * 100), good_rsv, None),
+            ("output path not writable", ref, good_rsv, os.path.join(ref, "out.mp4"))]
 
 
 def mismatch_rows(work, exp):

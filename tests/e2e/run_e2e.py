@@ -86,15 +86,12 @@ def run_headless(app, mount, requests, home, timeout=300, resources=None):
 
 
 def ffmpeg_frames(path):
-    p = subprocess.run(["ffmpeg", "-v", "error", "-nostdin", "-i", path, "-map", "0:v:0",
-                        "-f", "framemd5", "-"], capture_output=True, text=True)
+    """The pictures of the first video track; playing the file (second output) must draw no word from ffmpeg."""
+    p = subprocess.run(["ffmpeg", "-v", "error", "-nostdin", "-i", path, "-map", "0:v:0", "-f", "framemd5", "-",
+                        "-f", "null", os.devnull], capture_output=True, text=True)
     check(p.returncode == 0 and p.stderr.strip() == "",
           "ffmpeg reports errors on the recovered file: %s" % p.stderr[-1000:])
-    frames = [l for l in p.stdout.splitlines() if l and not l.startswith("#")]
-    p = subprocess.run(["ffmpeg", "-v", "error", "-nostdin", "-i", path, "-f", "null", "-"],
-                       capture_output=True, text=True)
-    check(p.returncode == 0 and p.stderr.strip() == "", "ffmpeg cannot play the file: %s" % p.stderr[-1000:])
-    return len(frames)
+    return len([l for l in p.stdout.splitlines() if l and not l.startswith("#")])
 
 
 def check_only_work_folder_written(before, after, work_rel):
