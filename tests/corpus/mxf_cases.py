@@ -128,21 +128,15 @@ def audio(path, index):
 
 
 def expected_packages(pk, rsv_len, shift, damage):
-    keep = []
-    for i, p in enumerate(pk):
-        if p["end"] - shift > rsv_len or len(p["sounds"]) != TRACKS:
-            continue
-        if damage and not (p["end"] + 16 <= damage[0] or p["start"] >= damage[1]):
-            continue
-        keep.append(i)
-    return keep
+    """Every whole package before the cut with all its sound, none that damage touches."""
+    return [i for i, p in enumerate(pk) if p["end"] - shift <= rsv_len and len(p["sounds"]) == TRACKS
+            and not (damage and p["end"] + 16 > damage[0] and p["start"] < damage[1])]
 
 
-def check_row(row, work, engine, intact, data, pk, refs, intact_md5, clips):
+def check_row(row, work, engine, refs, clips):
     name, make, ref, code, damage_of = row
-    if ref == "intact-2997":  # rows of the 29.97p drop-frame clip
-        intact, pk, intact_md5 = clips["2997"]
-        data = intact
+    intact, pk, intact_md5 = clips.get(ref, clips["intact"])  # the 29.97p rows cut their own clip
+    data = intact
     rsv = os.path.join(work, name + ".rsv")
     out = os.path.join(work, name + "-out.mp4")
     body = make(data, pk)
@@ -152,13 +146,9 @@ def check_row(row, work, engine, intact, data, pk, refs, intact_md5, clips):
     log = p.stdout.decode(errors="replace")
     leftovers = [f for f in os.listdir(work) if f.startswith(name + "-out.mp4.part")]
     if code != 0:
-        if p.returncode != code:
-            return "exit %d, expected %d\n%s" % (p.returncode, code, log)
-        if os.path.exists(out) or leftovers:
-            return "an output was left behind"
-        if "Error:" not in log:
-            return "no reason printed"
-        return None
+        return ("exit %d, expected %d\n%s" % (p.returncode, code, log) if p.returncode != code else
+                "an output was left behind" if os.path.exists(out) or leftovers else
+                None if "Error:" in log else "no reason printed")
     if p.returncode != 0:
         return "exit %d\n%s" % (p.returncode, log)
     if "Info: saving" not in log or log.count("Duration of") != 1 + TRACKS + (0 if "no-header" in name else 1):
@@ -201,6 +191,5 @@ def run_case(engine, work):
     for path, body in ((refs["mp4"], fake_mp4()), (refs["footer-only"], metadata_in_footer_only(data))):
         with open(path, "wb") as f:
             f.write(body)
-    clips = {"2997": (d2997, mxf_clip.packages(d2997), md5s(refs["intact-2997"], "0:v"))}
-    pk, intact_md5 = mxf_clip.packages(data), md5s(refs["intact"], "0:v")
-    return [(row[0], check_row(row, work, engine, data, data, pk, refs, intact_md5, clips), "") for row in ROWS]
+    clips = {n: (d, mxf_clip.packages(d), md5s(refs[n], "0:v")) for n, d in (("intact", data), ("intact-2997", d2997))}
+    return [(row[0], check_row(row, work, engine, refs, clips), "") for row in ROWS]
