@@ -29,6 +29,7 @@ MAKE_CLIP = os.path.join(HERE, "..", "tests", "corpus", "make_clip.py")
 sys.path.insert(0, os.path.dirname(MAKE_CLIP))
 import make_clip  # noqa: E402
 import mp4box  # noqa: E402
+import mxf_clip  # noqa: E402
 
 # Walker references, in selector order: small groups (rtmd 1,024 bytes, one audio track), one per
 # codec, one with a 192-byte header layout.
@@ -71,7 +72,6 @@ def walker_seeds(case_dir, index, seeds, max_len):
     expect = json.load(open(os.path.join(case_dir, "expect.json")))
     groups = expect["groups"]
     group_len = max(g["end"] - g["start"] for g in groups)
-    made = 0
     for v in expect["variants"]:
         rsv = open(os.path.join(case_dir, v["file"]), "rb").read()
         header = v.get("header_len", 0)
@@ -81,16 +81,10 @@ def walker_seeds(case_dir, index, seeds, max_len):
             b = min(b, len(rsv), a + max_len)
             if b <= a:
                 continue
-            name = "r%d-%s-%d" % (index, v["name"], i)
-            write(os.path.join(seeds, name), bytes([index]) + rsv[a:b])
-            made += 1
-    return made
+            write(os.path.join(seeds, "r%d-%s-%d" % (index, v["name"], i)), bytes([index]) + rsv[a:b])
 
 
 def mxf_seeds(gen, seeds):
-    sys.path.insert(0, os.path.dirname(MAKE_CLIP))
-    import mxf_clip
-    os.makedirs(seeds, exist_ok=True)
     path = os.path.join(gen, "mxf-seed.mxf")
     if not os.path.exists(path):
         mxf_clip.encode(path + ".tmp", seconds=0.2, audio_tracks=2, size="64x64")
@@ -100,18 +94,14 @@ def mxf_seeds(gen, seeds):
     cut = pk[min(2, len(pk) - 1)]["end"] + 100
     write(os.path.join(seeds, "mxf-head"), data[:cut])
     write(os.path.join(seeds, "mxf-no-header"), data[mxf_clip.body_start(data):cut])
-    return 2
 
 
 def noref_seeds_from(case_dir, seeds, rsv_seeds, index):
     """fuzz_noref: the walker's RSV windows (mode 0), the reference's SPS/PPS with a slice of the
     RSV (mode 1) and as length-prefixed NAL units (mode 2)."""
-    made = 0
     for name in os.listdir(rsv_seeds):
         if name.startswith("r%d-" % index):
-            data = open(os.path.join(rsv_seeds, name), "rb").read()
-            write(os.path.join(seeds, "n-" + name), bytes([0]) + data[1:])
-            made += 1
+            write(os.path.join(seeds, "n-" + name), bytes([0]) + open(os.path.join(rsv_seeds, name), "rb").read()[1:])
     ref = open(os.path.join(case_dir, "reference.mp4"), "rb").read()
     tracks = mp4box.parse_movie(ref)
     video = [t for t in tracks if t.handler == b"vide"][0]
@@ -123,10 +113,8 @@ def noref_seeds_from(case_dir, seeds, rsv_seeds, index):
     if not hevc and len(sets) >= 2 and len(sets[0]) < 256 and len(sets[1]) < 256:
         write(os.path.join(seeds, "n%d-sets-slice" % index),
               bytes([1, len(sets[0]), len(sets[1])]) + sets[0] + sets[1] + slice_nal)
-        made += 1
     packed = b"".join(len(n).to_bytes(2, "big") + n for n in sets)
     write(os.path.join(seeds, "n%d-config" % index), bytes([2, 1 if hevc else 0]) + packed)
-    return made + 1
 
 
 def main():
@@ -137,36 +125,24 @@ def main():
     ap.add_argument("--max-len", type=int, default=262144)
     args = ap.parse_args()
 
-    for d in (args.gen, args.refs):
+    seeds = {t: os.path.join(args.seeds, t) for t in ("fuzz_reference", "fuzz_rsv_walker", "fuzz_noref", "fuzz_mxf")}
+    for d in [args.gen, args.refs] + list(seeds.values()):
         os.makedirs(d, exist_ok=True)
-    ref_seeds = os.path.join(args.seeds, "fuzz_reference")
-    rsv_seeds = os.path.join(args.seeds, "fuzz_rsv_walker")
-    noref_seeds = os.path.join(args.seeds, "fuzz_noref")
-    for d in (ref_seeds, rsv_seeds, noref_seeds, os.path.join(args.seeds, "fuzz_envelope")):
-        os.makedirs(d, exist_ok=True)
-
-    counts = {"fuzz_reference": 0, "fuzz_rsv_walker": 0, "fuzz_noref": 0}
     for index, case in enumerate(WALKER_CASES + REFERENCE_ONLY_CASES):
         case_dir = generate(args.gen, case)
         for name in ("reference.mp4", "healthy.mp4"):
             data = open(os.path.join(case_dir, name), "rb").read()
-            write(os.path.join(ref_seeds, "%s-%s" % (case, name)), shrink_reference(data))
-            counts["fuzz_reference"] += 1
+            write(os.path.join(seeds["fuzz_reference"], "%s-%s" % (case, name)), shrink_reference(data))
         if case in WALKER_CASES:
-            shutil.copyfile(os.path.join(case_dir, "reference.mp4"),
-                            os.path.join(args.refs, "ref-%d.mp4" % index))
-            counts["fuzz_rsv_walker"] += walker_seeds(case_dir, index, rsv_seeds, args.max_len)
-            counts["fuzz_noref"] += noref_seeds_from(case_dir, noref_seeds, rsv_seeds, index)
-
-    counts["fuzz_mxf"] = mxf_seeds(args.gen, os.path.join(args.seeds, "fuzz_mxf"))
-
+            shutil.copyfile(os.path.join(case_dir, "reference.mp4"), os.path.join(args.refs, "ref-%d.mp4" % index))
+            walker_seeds(case_dir, index, seeds["fuzz_rsv_walker"], args.max_len)
+            noref_seeds_from(case_dir, seeds["fuzz_noref"], seeds["fuzz_rsv_walker"], index)
+    mxf_seeds(args.gen, seeds["fuzz_mxf"])
     committed = os.path.join(HERE, "seeds")
     for target in os.listdir(committed):
-        os.makedirs(os.path.join(args.seeds, target), exist_ok=True)
-        for name in os.listdir(os.path.join(committed, target)):
-            shutil.copyfile(os.path.join(committed, target, name), os.path.join(args.seeds, target, name))
-            counts[target] = counts.get(target, 0) + 1
-    print("seeds: " + ", ".join("%s %d" % kv for kv in sorted(counts.items())))
+        shutil.copytree(os.path.join(committed, target), os.path.join(args.seeds, target), dirs_exist_ok=True)
+    print("seeds: " + ", ".join("%s %d" % (t, len(os.listdir(os.path.join(args.seeds, t))))
+                                for t in sorted(os.listdir(args.seeds))))
 
 
 if __name__ == "__main__":

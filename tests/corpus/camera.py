@@ -141,10 +141,6 @@ def stts(deltas, kind=b"stts"):
     return full_box(kind, 0, 0, u32(len(runs(deltas))), *(u32(c) + u32(d) for c, d in runs(deltas)))
 
 
-def ctts(offsets):
-    return stts(offsets, b"ctts")
-
-
 def stsc(per_chunk):
     entries = []
     for i, n in enumerate(per_chunk):
@@ -207,7 +203,7 @@ def build_moov(rec, media_base, co64=False):
     stss = b"" if sync is None else full_box(b"stss", 0, 0, u32(len(sync)), *(u32(i + 1) for i in sorted(sync)))
     elst = box(b"edts", full_box(b"elst", 0, 0, u32(1), u32(shown), i32(v["elst"]), u16(1), u16(0)))
     tracks.append(trak(1, ts, dur, b"vide", "Video Media Handler", full_box(b"vmhd", 0, 1, bytes(8)), v["entry"],
-                       [stts([delta] * n), ctts(v["cts"]), stss, stsc([g["frames"] for g in groups]), stsz(v["sizes"]),
+                       [stts([delta] * n), stts(v["cts"], b"ctts"), stss, stsc([g["frames"] for g in groups]), stsz(v["sizes"]),
                         chunk_offsets([media_base + g["video"] for g in groups], co64)],
                        elst, width=v["width"], height=v["height"]))
     # audio

@@ -42,6 +42,7 @@ Usage:
 """
 
 import argparse
+import io
 import json
 import os
 import random
@@ -136,11 +137,12 @@ def run(cmd):
 
 
 def group_starts(groups):
-    starts, n = [], 0
-    for g in groups:
-        starts.append(n)
-        n += g
-    return starts
+    return [sum(groups[:i]) for i in range(len(groups))]
+
+
+def write(path, data):
+    with open(path, "wb") as f:
+        f.write(data)
 
 
 def encode_video(case, groups, pattern, path):
@@ -317,7 +319,7 @@ class Recording:
         lead = 4 if case.get("tmcd") else 0
         self.groups, media_len = camera.layout_groups(groups, [len(s) for s in samples], audio_chunks,
                                                       case["rtmd"], lead)
-        w, h = (int(x) for x in case["size"].split("x"))
+        w, h = self.size = tuple(int(x) for x in case["size"].split("x"))
         self.case = case
         self.samples = samples
         self.pcm = pcm
@@ -352,7 +354,6 @@ class Recording:
             out.write(track[apos:apos + length])
 
     def media(self):
-        import io
         buf = io.BytesIO()
         if self.case.get("tmcd"):
             buf.write(struct.pack(">I", 36000 * self.case["rate"][0] // self.case["rate"][1]))
@@ -363,8 +364,7 @@ class Recording:
         return data
 
     def profile(self):
-        w, h = (int(x) for x in self.case["size"].split("x"))
-        return (w, h, self.case["rate"][0], self.case["rate"][1], 50000)
+        return self.size + tuple(self.case["rate"]) + (50000,)
 
     def write_file(self, path, media):
         data_at = self.case["data_at"]
@@ -379,6 +379,13 @@ class Recording:
 
     def codec_config(self):
         return mp4box.avcc_or_hvcc(self.rec["video"]["entry"])
+
+
+def write_reference(case, path):
+    """A finished recording of `case` with the reference's content at path (encoded beside it)."""
+    rec = Recording(case, "reference", os.path.dirname(path))
+    rec.write_file(path, rec.media())
+    return path
 
 
 # ---------------------------------------------------------------- cuts and expectations
@@ -397,13 +404,9 @@ def cut_offset(rec, kind, args):
             if len(nals) < 3:
                 raise ValueError("frame has a single slice")
             return start + len(rec.samples[i]) - len(nals[-1])
-        # the middle of the largest NAL unit, never on a NAL boundary
-        p, best = 0, (0, 0)
-        for n in nals:
-            if len(n) > best[1]:
-                best = (p, len(n))
-            p += len(n)
-        return start + best[0] + best[1] // 2
+        # the middle of the (first) largest NAL unit, never on a NAL boundary
+        k = max(range(len(nals)), key=lambda k: len(nals[k]))
+        return start + sum(len(n) for n in nals[:k]) + len(nals[k]) // 2
     if kind == "audio":
         off, length = g["audio"][args[1]]
         return off + int(length * args[2])
@@ -438,12 +441,6 @@ def presentation_ranks(rec, n):
     order = sorted(range(len(pts)), key=lambda i: pts[i])
     rank = {s: r for r, s in enumerate(order)}
     return sorted(rank[i] for i in range(n))
-
-
-def write_rsv(path, header, media, cut):
-    with open(path, "wb") as f:
-        f.write(header)
-        f.write(media[:cut])
 
 
 def damage_variants(rec, media, rng):
@@ -506,7 +503,7 @@ def generate(name, out, with_damage=True):
         header = (camera.file_header(case["data_at"], healthy.profile(), style, 0, case.get("ftyp24", False))
                   if style else b"")
         fname = vname + ".rsv"
-        write_rsv(os.path.join(out, fname), header, media, off)
+        write(os.path.join(out, fname), header + media[:off])
         e = cut_expectation(healthy, off)
         e["presentation_ranks"] = presentation_ranks(healthy, e["frames"])
         exp["variants"].append({"name": vname, "file": fname, "kind": "cut", "cut_kind": kind,
@@ -515,8 +512,7 @@ def generate(name, out, with_damage=True):
         rng = random.Random(name)
         for vname, data, intact, damaged in damage_variants(healthy, media, rng):
             fname = vname + ".rsv"
-            with open(os.path.join(out, fname), "wb") as f:
-                f.write(data)
+            write(os.path.join(out, fname), data)
             exp["variants"].append({"name": vname, "file": fname, "kind": "damage",
                                     "intact_groups": intact, "damaged": damaged})
     with open(os.path.join(out, "expect.json"), "w") as f:
@@ -532,8 +528,7 @@ def generate_large(name, out, repeat=None, target_bytes=None):
     healthy = Recording(case, "healthy", out)
     if not repeat:
         repeat = max(1, int(target_bytes * len(healthy.groups) / healthy.media_len))
-    reference = Recording(case, "reference", out)
-    reference.write_file(os.path.join(out, "reference.mp4"), reference.media())
+    write_reference(case, os.path.join(out, "reference.mp4"))
     path = os.path.join(out, "large.rsv")
     frames = 0
     with open(path, "wb", buffering=8 << 20) as f:

@@ -82,11 +82,6 @@ def body_start(data):
     return data.find(BODY_PARTITION)
 
 
-def complete_before(data, cut, tracks):
-    """Packages wholly inside data[:cut] with every sound track."""
-    return [p for p in packages(data) if p["end"] <= cut and len(p["sounds"]) == tracks]
-
-
 def make_large(out_dir, gb, size="1280x720", bitrate="150M"):
     """A large RSV for benchmarks: one encoded clip's packages repeated to about `gb` GB, then
     half a picture (the cut). Writes out_dir/reference.mxf and out_dir/large.rsv; returns

@@ -42,6 +42,9 @@ def check(cond, msg):
         raise Failure(msg)
 
 
+LOG = []  # the engine's output of the row being run
+
+
 def run_engine(engine, ref, rsv, out, noref=False, donor=None):
     """ref is ignored with noref (the engine learns everything from the RSV)."""
     if noref:
@@ -52,7 +55,18 @@ def run_engine(engine, ref, rsv, out, noref=False, donor=None):
         p = subprocess.run(cmd, stdout=subprocess.PIPE, stderr=subprocess.STDOUT, timeout=ENGINE_TIMEOUT)
     except subprocess.TimeoutExpired:
         raise Failure("engine did not finish within %d s" % ENGINE_TIMEOUT)
-    return p.returncode, p.stdout.decode("utf-8", errors="replace")
+    LOG.append(p.stdout.decode("utf-8", errors="replace"))
+    return p.returncode, LOG[-1]
+
+
+def attempt(name, row):
+    """Runs one row: (name, None or why it failed, the engine's output)."""
+    LOG.clear()
+    try:
+        row()
+        return (name, None, "".join(LOG))
+    except Failure as f:
+        return (name, str(f), "".join(LOG))
 
 
 def decode(path, audio_tracks):
@@ -99,24 +113,6 @@ class Movie:
         return b"".join(self.samples(t))
 
 
-# ---------------------------------------------------------------- the generator's own output
-
-def validate_healthy(work, exp):
-    path = os.path.join(work, exp["healthy"])
-    p = subprocess.run(["ffprobe", "-v", "error", "-show_entries", "stream=codec_type,codec_tag_string",
-                        "-of", "csv=p=0", path], stdout=subprocess.PIPE, stderr=subprocess.PIPE)
-    streams = [ln.strip() for ln in p.stdout.decode().splitlines() if ln.strip()]
-    want = ["video," + ("avc1" if exp["codec"] == "h264" else "hvc1")]
-    want += ["audio,twos"] if exp["audio"] == "twos" else ["audio,ipcm"] * 4
-    want += ["data,tmcd"] if exp.get("tmcd") else []
-    want += ["data,rtmd"]
-    # FFmpeg 5.1 does not know `ipcm`: it may list those streams without a codec type.
-    seen = [w if w.endswith(",ipcm") and s.endswith(",ipcm") else s for s, w in zip(streams, want)]
-    check(seen == want and len(streams) == len(want), "ffprobe sees %s, expected %s" % (streams, want))
-    m = Movie(path)
-    check(len(m.video[0].sizes) == exp["total_frames"], "healthy frame count")
-
-
 # ---------------------------------------------------------------- cut variants
 
 def check_engine_output(text, n_tracks):
@@ -132,8 +128,11 @@ def check_engine_output(text, n_tracks):
 
 def same_entry(got, ref, noref):
     """With a reference the sample entry is the reference's, byte for byte; without one the engine
-    writes its own, of the same format (the decoded pictures and samples prove it right)."""
-    return got.sample_entry[4:8] == ref.sample_entry[4:8] if noref else got.sample_entry == ref.sample_entry
+    writes its own, of the same format and picture size or sample rate (bytes 32..35; the decoded
+    pictures and samples prove the rest)."""
+    if noref:
+        return all(got.sample_entry[a:b] == ref.sample_entry[a:b] for a, b in ((4, 8), (32, 36)))
+    return got.sample_entry == ref.sample_entry
 
 
 def check_cut(work, exp, var, healthy, reference, healthy_md5, out, text, noref=False):
@@ -233,149 +232,110 @@ def check_damage(work, exp, var, healthy, reference, out, text):
 def failure_rows(work, exp):
     ref = os.path.join(work, exp["reference"])
     good_rsv = os.path.join(work, exp["variants"][0]["file"])
-    rows = []
 
     def put(name, data):
-        p = os.path.join(work, name)
-        with open(p, "wb") as f:
-            f.write(data)
-        return p
+        make_clip.write(os.path.join(work, name), data)
+        return os.path.join(work, name)
 
     rng = make_clip.random.Random(7)
-    rows.append(("zero-byte RSV", ref, put("empty.rsv", b""), None))
-    rows.append(("MXF-style RSV", ref, put("mxf.rsv", bytes.fromhex("060e2b34020501010d01020101050000")
-                                           + bytes(rng.getrandbits(8) for _ in range(65536))), None))
-    rows.append(("random bytes", ref, put("random.rsv", bytes(rng.getrandbits(8) for _ in range(300000))), None))
     # A plain encoder MP4 (no rtmd track, no camera layout) as the reference.
     plain = os.path.join(work, "plain.mp4")
     make_clip.run(["ffmpeg", "-v", "error", "-y", "-f", "lavfi", "-i", "testsrc2=s=320x180:r=25:d=1", "-c:v",
                    "libx264", "-x264-params", "aud=1", plain])
-    rows.append(("reference not a camera recording", plain, good_rsv, None))
-    rows.append(("reference not an MP4", put("text.mp4", b"this is not a movie\n" * 100), good_rsv, None))
-    rows.append(("output path not writable", ref, good_rsv, os.path.join(ref, "out.mp4")))
-    return rows
+    return [("zero-byte RSV", ref, put("empty.rsv", b""), None),
+            ("MXF-style RSV", ref, put("mxf.rsv", bytes.fromhex("060e2b34020501010d01020101050000")
+                                       + bytes(rng.getrandbits(8) for _ in range(65536))), None),
+            ("random bytes", ref, put("random.rsv", bytes(rng.getrandbits(8) for _ in range(300000))), None),
+            ("reference not a camera recording", plain, good_rsv, None),
+            ("reference not an MP4", put("text.mp4", b"this is not a movie\n" * 100), good_rsv, None),
+            ("output path not writable", ref, good_rsv, os.path.join(ref, "out.mp4"))]
 
 
 def mismatch_rows(work, exp):
     """References from another camera setting than the RSV's: the engine must refuse them."""
     good_rsv = os.path.join(work, exp["variants"][0]["file"])
-    rows = []
     base = make_clip.CASES["avc-25p-twos-r1024"]
-    for name, change in (("reference in H.265 for an H.264 RSV", dict(codec="hevc", slices=2)),
-                         ("reference of another frame size", dict(size="640x360"))):
-        case = dict(base, groups=[12, 12], **change)
-        sub = os.path.join(work, "mismatch-%d" % len(rows))
-        os.makedirs(sub)
-        rec = make_clip.Recording(case, "reference", sub)
-        path = os.path.join(sub, "reference.mp4")
-        rec.write_file(path, rec.media())
-        rows.append((name, path, good_rsv, None))
-    return rows
+    return [(name, make_clip.write_reference(dict(base, groups=[12, 12], **change),
+                                             os.path.join(work, "mismatch-%d.mp4" % i)), good_rsv, None)
+            for i, (name, change) in enumerate((("reference in H.265 for an H.264 RSV", dict(codec="hevc", slices=2)),
+                                                ("reference of another frame size", dict(size="640x360"))))]
 
 
-def check_failure(rc, text, out):
+def check_failure(rc, text, out, code=None):
+    """A refusal; code 13: a reference clip is needed, and the reason says so."""
     check(rc > 0, "exit status %d (expected a non-zero exit, not a signal)" % rc)
     check(re.search(r"^(Error|Info):", text, re.M), "no 'Error:' or 'Info:' line says why")
     check(not os.path.exists(out), "an output file was left at %s" % out)
+    check(code is None or rc == code, "exit status %d, expected %s" % (rc, code))
+    check(code != 13 or re.search(r"^Error:.*reference", text, re.M), "no 'Error:' line asks for a reference")
 
 
 # ---------------------------------------------------------------- main
 
 def run_case(args, work):
-    results = []
-    if args.case in ("failures",):
+    if args.case == "mxf":
+        import mxf_cases
+        return mxf_cases.run_case(args.engine, work)
+    if args.case == "failures":
         exp = make_clip.generate("avc-25p-twos-r1024", work, with_damage=False)
-        rows = mismatch_rows(work, exp) if args.damage else failure_rows(work, exp)
-        for name, ref, rsv, out in rows:
-            out = out or os.path.join(work, "fail-out.mp4")
-            if os.path.exists(out):
-                os.unlink(out)
-            text = ""
-            try:
-                rc, text = run_engine(args.engine, ref, rsv, out)
-                check_failure(rc, text, out)
-                results.append((name, None, text))
-            except Failure as f:
-                results.append((name, str(f), text))
-        return results
+        out = os.path.join(work, "fail-out.mp4")
+        return [attempt(name, lambda: check_failure(*run_engine(args.engine, ref, rsv, dst or out), dst or out))
+                for name, ref, rsv, dst in (mismatch_rows if args.damage else failure_rows)(work, exp)]
     exp = make_clip.generate(args.case, work, with_damage=args.damage)
-    validate_healthy(work, exp)
     healthy = Movie(os.path.join(work, exp["healthy"]))
     reference = Movie(os.path.join(work, exp["reference"]))
     rc, err, healthy_md5, _ = decode(healthy.path, 1 if exp["audio"] == "twos" else 0)
     check(rc == 0 and not err, "healthy file does not decode cleanly: %s" % err)
     check(len(healthy_md5) == exp["total_frames"], "healthy file decodes to %d pictures" % len(healthy_md5))
-    kinds = ("damage",) if args.damage else ("cut",)
     case_def = make_clip.CASES[args.case]
     donor = None
-    if case_def.get("donor_size") and args.noref:
-        # A finished clip from the same body at another frame size.
-        sub = os.path.join(work, "donor")
-        os.makedirs(sub, exist_ok=True)
-        rec = make_clip.Recording(dict(case_def, size=case_def["donor_size"], groups=[12]), "reference", sub)
-        donor = os.path.join(sub, "donor.mp4")
-        rec.write_file(donor, rec.media())
+    if case_def.get("donor_size") and args.noref:  # a finished clip from the same body at another frame size
+        donor = make_clip.write_reference(dict(case_def, size=case_def["donor_size"], groups=[12]),
+                                          os.path.join(work, "donor.mp4"))
+    ref = os.path.join(work, exp["reference"])
+
+    def repair(var, rsv, out):
+        if case_def.get("refused") and args.noref:
+            return check_failure(*run_engine(args.engine, ref, rsv, out, True), out, 13)
+        rc, text = run_engine(args.engine, ref, rsv, out, args.noref, donor)
+        if var["kind"] == "cut" and var["expect"]["frames"] == 0:
+            return check_failure(rc, text, out)
+        check(rc == 0, "engine exit status %d" % rc)
+        if var["kind"] == "cut":
+            return check_cut(work, exp, var, healthy, reference, healthy_md5, out, text, args.noref)
+        check_engine_output(text, len(healthy.tracks))
+        check_damage(work, exp, var, healthy, reference, out, text)
+
+    results = []
     for var in exp["variants"]:
-        if var["kind"] not in kinds:
+        if var["kind"] != ("damage" if args.damage else "cut"):
             continue
-        out = os.path.join(work, var["name"] + "-out.mp4")
-        rsv = os.path.join(work, var["file"])
-        ref = os.path.join(work, exp["reference"])
-        text = ""
-        try:
-            if case_def.get("refused") and args.noref:
-                rc, text = run_engine(args.engine, ref, rsv, out, True)
-                check_failure(rc, text, out)
-                check(rc == 13, "exit status %d, expected 13 (a reference clip is needed)" % rc)
-                check(re.search(r"^Error:.*reference", text, re.M), "no 'Error:' line asks for a reference")
-                results.append((var["name"], None, text))
-                continue
-            rc, text = run_engine(args.engine, ref, rsv, out, args.noref, donor)
-            if var["kind"] == "cut" and var["expect"]["frames"] == 0:
-                check_failure(rc, text, out)
-                results.append((var["name"], None, text))
-                continue
-            check(rc == 0, "engine exit status %d" % rc)
-            if var["kind"] == "cut":
-                check_cut(work, exp, var, healthy, reference, healthy_md5, out, text, args.noref)
-            else:
-                check_engine_output(text, len(healthy.tracks))
-                check_damage(work, exp, var, healthy, reference, out, text)
-            results.append((var["name"], None, text))
-        except Failure as f:
-            results.append((var["name"], str(f), text))
+        out, rsv = os.path.join(work, var["name"] + "-out.mp4"), os.path.join(work, var["file"])
+        results.append(attempt(var["name"], lambda: repair(var, rsv, out)))
         if donor and var["kind"] == "cut":
-            results.append(without_donor(args, var, rsv, out.replace(".mp4", "-nodonor.mp4"),
-                                         case_def.get("refused_without_donor", False)))
+            results.append(attempt(var["name"] + " (no donor)", lambda: without_donor(
+                args, var, rsv, out.replace(".mp4", "-nodonor.mp4"), case_def.get("refused_without_donor", False))))
     return results
 
 
 def without_donor(args, var, rsv, out, refused):
     """No donor: flat matrices, said so, and pictures that decode cleanly; or, for what only a donor
     settles, a refusal asking for a reference."""
-    name = var["name"] + " (no donor)"
-    text = ""
-    try:
-        rc, text = run_engine(args.engine, None, rsv, out, True)
-        if refused:
-            check_failure(rc, text, out)
-            check(rc == 13, "exit status %d, expected 13 (a reference clip is needed)" % rc)
-            return (name, None, text)
-        check(rc == 0, "engine exit status %d" % rc)
-        flat = "Info: flat scaling matrices: no reference or donor supplied them"
-        check(text.count(flat) == 1, "the flat-matrix line is not printed exactly once")
-        rc, err, md5, _ = decode(out, 0)
-        check(rc == 0 and not err, "ffmpeg reports errors decoding the output: %s" % err[:800])
-        check(len(md5) == var["expect"]["frames"], "%d pictures decoded" % len(md5))
-        return (name, None, text)
-    except Failure as f:
-        return (name, str(f), text)
+    rc, text = run_engine(args.engine, None, rsv, out, True)
+    if refused:
+        return check_failure(rc, text, out, 13)
+    check(rc == 0, "engine exit status %d" % rc)
+    flat = "Info: flat scaling matrices: no reference or donor supplied them"
+    check(text.count(flat) == 1, "the flat-matrix line is not printed exactly once")
+    rc, err, md5, _ = decode(out, 0)
+    check(rc == 0 and not err, "ffmpeg reports errors decoding the output: %s" % err[:800])
+    check(len(md5) == var["expect"]["frames"], "%d pictures decoded" % len(md5))
 
 
 def main():
     ap = argparse.ArgumentParser(description="Runs the repair engine over one corpus case.")
     ap.add_argument("--engine", help="path of the untrunc executable")
-    ap.add_argument("--case", required=True, help="a make_clip.py case name, or 'failures'")
+    ap.add_argument("--case", required=True, help="a make_clip.py case name, 'failures' or 'mxf'")
     ap.add_argument("--damage", action="store_true", help="run the case's damage variants")
     ap.add_argument("--noref", action="store_true", help="repair without the reference clip (-noref)")
     ap.add_argument("--keep", metavar="DIR", help="work in DIR and keep it")

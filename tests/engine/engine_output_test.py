@@ -52,10 +52,8 @@ def main():
         bad[at + 7] = 0x39
         bad_ref = write(os.path.join(work, "bad.mp4"), bytes(bad))
         # The same body at 50p: another camera setting than the RSV's 25p.
-        other = dict(make_clip.CASES["avc-25p-twos-r1024"], groups=[12, 12], rate=(50, 1))
-        rec = make_clip.Recording(other, "reference", work)
-        rate_ref = os.path.join(work, "50p.mp4")
-        rec.write_file(rate_ref, rec.media())
+        rate_ref = make_clip.write_reference(dict(make_clip.CASES["avc-25p-twos-r1024"], groups=[12, 12], rate=(50, 1)),
+                                             os.path.join(work, "50p.mp4"))
         fifo = os.path.join(work, "pipe")
         os.mkfifo(fifo)
         # A tmpfs far too small for the output, private to the engine's run (skipped where

@@ -4,6 +4,7 @@
 #include "mxf_klv.h"
 #include "mxf_mp4.h"
 #include "mxf_walk.h"
+#include "null_reporter.h"
 
 #include <gtest/gtest.h>
 
@@ -166,13 +167,6 @@ TEST(MxfAnnexB, AvcConfigFromAHigh422Sps) {
     EXPECT_FALSE(makeAvcConfig(hexBytes("677a"), pps));
 }
 
-class Lines : public Reporter {
-public:
-    void info(const std::string& l) override { lines.push_back(l); }
-    void progress(double) override {}
-    std::vector<std::string> lines;
-};
-
 MxfSettings twoTrackSettings() {
     MxfSettings s;
     s.editRate = {25, 1};
@@ -247,7 +241,7 @@ TEST(MxfWalk, KeepsWholePackagesAroundCutsAndDamage) {
         std::vector<uint8_t> b = base.bytes;
         r.change(b);
         MemorySource src(b);
-        Lines rep;
+        test::NullReporter rep;
         MxfWalk w = walkMxf(src, twoTrackSettings(), rep);
         std::vector<uint8_t> kept;
         for (size_t p = 0; p < w.packages(); ++p) {
@@ -267,22 +261,13 @@ TEST(MxfWalk, NamesEssenceTheSettingsDoNotDescribe) {
     MxfSettings other = twoTrackSettings();
     other.sounds.pop_back();
     MemorySource src(c.bytes);
-    Lines rep;
+    test::NullReporter rep;
     MxfWalk w = walkMxf(src, other, rep);
     EXPECT_EQ(w.foreignTracks, std::set<uint32_t>{0x16020301u});
     other.pictureTrack = 0x15010600;
     w = walkMxf(src, other, rep);
     EXPECT_FALSE(w.sawPicture);
     EXPECT_EQ(w.packages(), 0u);
-}
-
-TEST(MxfSettings, NothingWithoutAHeaderPartition) {
-    Clip c = makeClip(2);
-    MemorySource src(c.bytes);
-    EXPECT_FALSE(readMxfSettings(src));
-    std::vector<uint8_t> junk(100, 0x06);
-    MemorySource j(junk);
-    EXPECT_FALSE(readMxfSettings(j));
 }
 
 }  // namespace

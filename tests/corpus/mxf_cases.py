@@ -1,6 +1,6 @@
-#!/usr/bin/env python3
-"""MXF-family driver: encodes one OP1a recording (mxf_clip.py), makes the RSVs of the table
-below from it, runs the engine on each and checks the result against the intact file.
+"""MXF-family corpus case (run_corpus.py --case mxf): encodes one OP1a recording (mxf_clip.py),
+makes the RSVs of the table below from it, runs the engine on each and checks the result against
+the intact file.
 
 A recovered row must: exit 0 with "Info: saving" and one "Duration of" line per track; decode
 silently; hold exactly the expected content packages - every complete package before the cut
@@ -8,18 +8,12 @@ silently; hold exactly the expected content packages - every complete package be
 (framemd5) and every sound track equal, byte for byte, to the intact track's elements of those
 packages; carry the start timecode when the RSV has its header metadata. A refused row must exit
 with its code, print a reason and leave no output (nor a temporary file) behind.
-Exit 0 when every row passes, 1 otherwise.
 """
 
-import argparse
 import os
-import shutil
 import subprocess
-import sys
-import tempfile
 
-sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
-import mxf_clip  # noqa: E402
+import mxf_clip
 
 TRACKS = 4
 
@@ -134,21 +128,15 @@ def audio(path, index):
 
 
 def expected_packages(pk, rsv_len, shift, damage):
-    keep = []
-    for i, p in enumerate(pk):
-        if p["end"] - shift > rsv_len or len(p["sounds"]) != TRACKS:
-            continue
-        if damage and not (p["end"] + 16 <= damage[0] or p["start"] >= damage[1]):
-            continue
-        keep.append(i)
-    return keep
+    """Every whole package before the cut with all its sound, none that damage touches."""
+    return [i for i, p in enumerate(pk) if p["end"] - shift <= rsv_len and len(p["sounds"]) == TRACKS
+            and not (damage and p["end"] + 16 > damage[0] and p["start"] < damage[1])]
 
 
-def check_row(row, work, engine, intact, data, pk, refs, intact_md5, clips):
+def check_row(row, work, engine, refs, clips):
     name, make, ref, code, damage_of = row
-    if ref == "intact-2997":  # rows of the 29.97p drop-frame clip
-        intact, pk, intact_md5 = clips["2997"]
-        data = intact
+    intact, pk, intact_md5 = clips.get(ref, clips["intact"])  # the 29.97p rows cut their own clip
+    data = intact
     rsv = os.path.join(work, name + ".rsv")
     out = os.path.join(work, name + "-out.mp4")
     body = make(data, pk)
@@ -158,13 +146,9 @@ def check_row(row, work, engine, intact, data, pk, refs, intact_md5, clips):
     log = p.stdout.decode(errors="replace")
     leftovers = [f for f in os.listdir(work) if f.startswith(name + "-out.mp4.part")]
     if code != 0:
-        if p.returncode != code:
-            return "exit %d, expected %d\n%s" % (p.returncode, code, log)
-        if os.path.exists(out) or leftovers:
-            return "an output was left behind"
-        if "Error:" not in log:
-            return "no reason printed"
-        return None
+        return ("exit %d, expected %d\n%s" % (p.returncode, code, log) if p.returncode != code else
+                "an output was left behind" if os.path.exists(out) or leftovers else
+                None if "Error:" in log else "no reason printed")
     if p.returncode != 0:
         return "exit %d\n%s" % (p.returncode, log)
     if "Info: saving" not in log or log.count("Duration of") != 1 + TRACKS + (0 if "no-header" in name else 1):
@@ -195,69 +179,17 @@ def check_row(row, work, engine, intact, data, pk, refs, intact_md5, clips):
     return None
 
 
-def check_existing_output(work, engine, data, pk, ref):
-    """An output path that already exists is never replaced: exit 4, the file as it was."""
-    rsv, out = os.path.join(work, "existing.rsv"), os.path.join(work, "existing-out.mp4")
-    with open(rsv, "wb") as f:
-        f.write(cut_at(mid_picture(30))(data, pk))
-    with open(out, "wb") as f:
-        f.write(b"the user's file")
-    p = run([engine, "-n", "-rsv-ben", "-dst", out, ref, rsv], timeout=120)
-    with open(out, "rb") as f:
-        kept = f.read() == b"the user's file"
-    if p.returncode != 4 or not kept or any(n.startswith("existing-out.mp4.part") for n in os.listdir(work)):
-        return "exit %d, file kept: %s" % (p.returncode, kept)
-    return None
-
-
-def main():
-    ap = argparse.ArgumentParser()
-    ap.add_argument("--engine", required=True)
-    ap.add_argument("--keep", help="keep the generated files in this folder")
-    ap.add_argument("--row", help="run only this row")
-    a = ap.parse_args()
-    work = a.keep or tempfile.mkdtemp(prefix="tv-mxf-")
-    os.makedirs(work, exist_ok=True)
-    try:
-        intact_path = os.path.join(work, "intact.mxf")
-        mxf_clip.encode(intact_path, audio_tracks=TRACKS)
-        refs = {"intact": intact_path}
-        with open(intact_path, "rb") as f:
-            data = f.read()
-        for name, kw in (("two-track", dict(audio_tracks=2)), ("50p", dict(rate=50)), ("640x360", dict(size="640x360"))):
-            refs[name] = os.path.join(work, name + ".mxf")
-            mxf_clip.encode(refs[name], seconds=1, **kw)
-        mp4 = os.path.join(work, "reference.mp4")
-        with open(mp4, "wb") as f:
-            f.write(fake_mp4())
-        refs["mp4"] = mp4
-        refs["footer-only"] = os.path.join(work, "footer-only.mxf")
-        with open(refs["footer-only"], "wb") as f:
-            f.write(metadata_in_footer_only(data))
-        refs["intact-2997"] = os.path.join(work, "intact-2997.mxf")
-        mxf_clip.encode(refs["intact-2997"], rate="30000/1001", timecode="10:00:00;00")
-        with open(refs["intact-2997"], "rb") as f:
-            d2997 = f.read()
-        clips = {"2997": (d2997, mxf_clip.packages(d2997), md5s(refs["intact-2997"], "0:v"))}
-        pk = mxf_clip.packages(data)
-        intact_md5 = md5s(intact_path, "0:v")
-        failed = 0
-        for row in ROWS:
-            if a.row and row[0] != a.row:
-                continue
-            why = check_row(row, work, a.engine, data, data, pk, refs, intact_md5, clips)
-            print(("PASS %s" % row[0]) if not why else ("FAIL %s: %s" % (row[0], why)))
-            failed += bool(why)
-        if not a.row:
-            why = check_existing_output(work, a.engine, data, pk, intact_path)
-            print(("PASS %s" % "existing-output") if not why else ("FAIL existing-output: %s" % why))
-            failed += bool(why)
-        print("%d failed" % failed)
-        return 1 if failed else 0
-    finally:
-        if not a.keep:
-            shutil.rmtree(work, ignore_errors=True)
-
-
-if __name__ == "__main__":
-    sys.exit(main())
+def run_case(engine, work):
+    """Every row as run_corpus.py's results: (name, None or why it failed, "")."""
+    refs = {n: os.path.join(work, n + ".mxf") for n in ("intact", "two-track", "50p", "640x360", "intact-2997")}
+    for name, kw in (("intact", dict(audio_tracks=TRACKS)), ("two-track", dict(seconds=1, audio_tracks=2)),
+                     ("50p", dict(seconds=1, rate=50)), ("640x360", dict(seconds=1, size="640x360")),
+                     ("intact-2997", dict(rate="30000/1001", timecode="10:00:00;00"))):
+        mxf_clip.encode(refs[name], **kw)
+    data, d2997 = (open(refs[n], "rb").read() for n in ("intact", "intact-2997"))
+    refs["mp4"], refs["footer-only"] = os.path.join(work, "reference.mp4"), os.path.join(work, "footer-only.mxf")
+    for path, body in ((refs["mp4"], fake_mp4()), (refs["footer-only"], metadata_in_footer_only(data))):
+        with open(path, "wb") as f:
+            f.write(body)
+    clips = {n: (d, mxf_clip.packages(d), md5s(refs[n], "0:v")) for n, d in (("intact", data), ("intact-2997", d2997))}
+    return [(row[0], check_row(row, work, engine, refs, clips), "") for row in ROWS]
