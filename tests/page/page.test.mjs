@@ -2,20 +2,22 @@
 import { describe, it, before, after, afterEach } from 'node:test';
 import assert from 'node:assert/strict';
 import {
-  launch, openPage, listed, requests, waitForRequest, answer, progress, takeErrors, visibleText,
+  launch, openPage, listed, requests, waitForRequest, answer, progress, takeErrors, takePages, visibleText,
 } from './harness.mjs';
 import { scanResult, busyScan, jobStates, failedState, HOSTILE_NAME, NOTE, FLAT_LINE } from './fixtures.mjs';
-
-// Nothing the page shows may read "null" or "undefined" (an absent value printed).
-async function assertClean(page) {
-  assert.doesNotMatch(await visibleText(page), /\bnull\b|undefined|NaN/);
-}
 
 let browser;
 before(async () => { browser = await launch(); });
 after(async () => { await browser?.close(); });
-// No page may log an error or throw.
-afterEach(() => assert.deepEqual(takeErrors(), []));
+// After every test: no page logged an error or threw, and nothing a page shows
+// reads "null", "undefined" or "NaN" (an absent value printed).
+afterEach(async () => {
+  for (const page of takePages().filter((p) => !p.isClosed())) {
+    assert.doesNotMatch(await visibleText(page), /\bnull\b|undefined|NaN/);
+    await page.close();
+  }
+  assert.deepEqual(takeErrors(), []);
+});
 
 async function startFirst(page) {
   await page.click('#rsv-list li:nth-child(1) button.start');
@@ -107,7 +109,6 @@ describe('starting a recovery', () => {
     await page.click('#rsv-list li:nth-child(1) button.start');
     assert.match(await page.textContent('#refusal-0'), /작업 볼륨을 고르세요/);
     assert.equal((await requests(page)).filter((r) => r.cmd === 'recover').length, 0);
-    await assertClean(page);
   });
 
   it('judges free space by one rule and shows small amounts in MB', async () => {
@@ -126,7 +127,6 @@ describe('starting a recovery', () => {
     const refusal = await page.textContent('#refusal-0');
     assert.match(refusal, /73 GB가 필요한데 TINY의 여유 공간은 412 MB입니다/);
     assert.doesNotMatch(refusal, /이상 필요/, 'the need is stated once, by the page');
-    await assertClean(page);
   });
 
   it('sends the reference and volume the user chose', async () => {
@@ -165,7 +165,6 @@ describe('starting a recovery', () => {
     await answer(page, req.call, { id: 'd0d0d0d0' });
     await page.waitForFunction(() => document.activeElement?.dataset?.job === 'd0d0d0d0');
     assert.match(await page.textContent('[data-job="d0d0d0d0"] .job-sub'), /참조 없음 · 도너 OLD\.MP4/);
-    await assertClean(page);
   });
 
   it('browses for a reference, takes a typed one, and starts on Enter; asks when none is given', async () => {
@@ -190,7 +189,6 @@ describe('starting a recovery', () => {
     const req = await waitForRequest(page, 'recover');
     assert.equal(req.args.ref, '/media/user/OTHER/C0101.MP4');
     assert.equal('donor' in req.args, false);
-    await assertClean(page);
   });
 
   it('shows a refusal next to the button that was clicked (table)', async () => {
@@ -212,7 +210,6 @@ describe('starting a recovery', () => {
       assert.equal(await entry.locator('button.start').getAttribute('aria-disabled'), null);
     }
     assert.equal(await page.isVisible('#jobs-section'), false);
-    await assertClean(page);
   });
 });
 
@@ -283,7 +280,6 @@ describe('job cards', () => {
     assert.equal(await card.locator('.open-error').textContent(), '이 파일을 열 프로그램이 없습니다');
     // A finished job reads the volumes again: their free space has changed.
     await waitForRequest(page, 'scan', 1);
-    await assertClean(page);
   });
 
   it('shows the failure and what to try next (table)', async () => {
@@ -318,7 +314,6 @@ describe('job cards', () => {
     await card.getByRole('button', { name: '자세히' }).click();
     assert.deepEqual(await card.locator('.engine-lines li').allTextContents(), ['Info: reading C0003.RSV', 'Error: reference is MXF']);
     assert.equal(await card.locator('button.details').getAttribute('aria-expanded'), 'true');
-    await assertClean(page);
   });
 
   it('keeps a finished card as it is and ignores stray calls', async () => {
@@ -406,7 +401,6 @@ describe('work copies, recover all and volumes that come and go', () => {
     await page.evaluate(() => { start(SCAN.rsvs.findIndex((r) => r.name === 'C0003.RSV')); });
     const req = await waitForRequest(page, 'recover');
     assert.equal(req.args.rsv, '/media/user/SONY_A7/PRIVATE/M4ROOT/CLIP/C0003.RSV');
-    await assertClean(page);
   });
 
   it('recovers all card recordings that have a reference, naming the ones skipped', async () => {
@@ -423,7 +417,6 @@ describe('work copies, recover all and volumes that come and go', () => {
     assert.match(await page.textContent('#all-note'), /2개 녹화의 복구를 시작했습니다.*건너뛴 녹화: C0007\.RSV/);
     assert.equal((await requests(page)).filter((r) => r.cmd === 'recover').length, 2);
     assert.equal(await page.isVisible('#recover-all'), false, 'nothing left to start');
-    await assertClean(page);
   });
 
   it('scans again when the application says the volumes changed, and says where it looked', async () => {
@@ -439,7 +432,6 @@ describe('work copies, recover all and volumes that come and go', () => {
     await answer(page, third.call, busyScan());
     await page.waitForTimeout(50);
     assert.equal((await requests(page)).filter((r) => r.cmd === 'scan').length, 3);
-    await assertClean(page);
   });
 });
 
@@ -458,7 +450,6 @@ describe('a running job', () => {
     assert.ok(longest <= 0.6, `transition ${longest}s is longer than the push interval`);
     await progress(page, { ...jobStates('a1b2c3d4')[5], eta_s: 3 });
     assert.equal(await card.locator('.eta').isVisible(), false, 'no time left while verifying');
-    await assertClean(page);
   });
 
   it('cancels on request and keeps the card as cancelled', async () => {
@@ -479,7 +470,6 @@ describe('a running job', () => {
     assert.equal(await page.locator('#rsv-list li:nth-child(1) button.start').textContent(), '복구 시작');
     await progress(page, jobStates('a1b2c3d4')[4]);
     assert.equal(await card.locator('.badge').textContent(), '취소됨', 'a late state changes nothing');
-    await assertClean(page);
   });
 });
 
@@ -495,7 +485,6 @@ describe('the result', () => {
     assert.match(await card.textContent(), /클립이 짧아/);
     await progress(page, { ...jobStates('b0000002').pop(), log: ['Info: rebuilt parameter sets', FLAT_LINE] });
     assert.match(await page.locator('[data-job="b0000002"] .flat').textContent(), /^참조 파일 없이 복구했습니다 — 밝기와 색이 원본과 다를 수 있습니다/);
-    await assertClean(page);
   });
 });
 
@@ -520,8 +509,6 @@ describe('look', () => {
       await page.click('#licenses');
       const box = await page.locator('#license-text').boundingBox();
       assert.ok(box.height >= viewport.height * 0.7, `licence text ${box.height}px high`);
-      await assertClean(page);
-      await page.close();
     }
   });
 });
