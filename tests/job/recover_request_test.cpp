@@ -39,23 +39,6 @@ struct RecoverRequestTest : PageBridgeTest {
     }
 };
 
-const Value kCheckPaths = {{"error", "경로를 확인하세요"}};
-
-TEST_F(RecoverRequestTest, refuses_missing_or_wrong_arguments_and_paths) {
-    const Value rows[] = {
-        Value::object(),
-        {{"rsv", rsv}, {"ref", 5}, {"vol", work}},
-        {{"rsv", nullptr}, {"ref", ref}, {"vol", work}},
-        {{"rsv", rsv + ".missing"}, {"ref", ref}, {"vol", work}},
-        {{"rsv", rsv}, {"ref", ref + ".missing"}, {"vol", work}},
-        {{"rsv", ""}, {"ref", ref}, {"vol", work}},
-        // Without a reference: a donor that is named must be there.
-        {{"rsv", rsv}, {"ref", ""}, {"vol", work}, {"donor", ref + ".missing"}},
-    };
-    for (const Value& args : rows) EXPECT_EQ(ask(args), kCheckPaths) << args.dump();
-    EXPECT_TRUE(bridge->jobs.empty());
-}
-
 TEST_F(RecoverRequestTest, admits_a_job_with_a_fresh_id_and_keeps_it) {
     Value first = ask({{"rsv", rsv}, {"ref", ref}, {"vol", work}});
     writeFile(card + "/PRIVATE/A002.RSV", "rsv");
@@ -123,9 +106,10 @@ TEST_F(RecoverRequestTest, a_second_request_for_a_running_rsv_is_refused) {
     EXPECT_EQ(bridge->jobs.size(), 3u);
 }
 
-TEST_F(RecoverRequestTest, refuses_what_is_no_regular_file_and_a_missing_volume) {
+TEST_F(RecoverRequestTest, refuses_wrong_arguments_missing_paths_what_is_no_regular_file_and_a_missing_volume) {
     ::mkfifo((card + "/PRIVATE/FIFO.RSV").c_str(), 0644);
     fs::create_symlink("/dev/urandom", card + "/PRIVATE/C0009.RSV");  // size 0: the space test asks little
+    const Value checkPaths = {{"error", "경로를 확인하세요"}};
     const Value noVolume = {{"error", "작업 볼륨을 고르세요 — 복구본을 저장할 볼륨이 정해지지 않았습니다"}};
     const Value rsvNotFile = {{"error", "RSV가 일반 파일이 아닙니다 — 카드에 있는 RSV 파일을 고르세요"}};
     const Value refNotFile = {
@@ -133,6 +117,14 @@ TEST_F(RecoverRequestTest, refuses_what_is_no_regular_file_and_a_missing_volume)
     const struct {
         Value args, answer;
     } rows[] = {
+        {Value::object(), checkPaths},
+        {{{"rsv", rsv}, {"ref", 5}, {"vol", work}}, checkPaths},
+        {{{"rsv", nullptr}, {"ref", ref}, {"vol", work}}, checkPaths},
+        {{{"rsv", rsv + ".missing"}, {"ref", ref}, {"vol", work}}, checkPaths},
+        {{{"rsv", rsv}, {"ref", ref + ".missing"}, {"vol", work}}, checkPaths},
+        {{{"rsv", ""}, {"ref", ref}, {"vol", work}}, checkPaths},
+        // Without a reference: a donor that is named must be there.
+        {{{"rsv", rsv}, {"ref", ""}, {"vol", work}, {"donor", ref + ".missing"}}, checkPaths},
         {{{"rsv", rsv}, {"ref", ref}}, noVolume},
         {{{"rsv", rsv}, {"ref", ref}, {"vol", ""}}, noVolume},
         {{{"rsv", rsv}, {"ref", ref}, {"vol", dir / "nowhere"}},
