@@ -210,9 +210,10 @@ describe('starting a recovery', () => {
 });
 
 describe('job cards', () => {
-  it('follows progress without chattering', async () => {
+  it('follows progress without chattering, with time left and speed', async () => {
     const { page } = await listed(browser.context, scanResult());
     await startFirst(page);
+    assert.equal(await page.evaluate(() => document.activeElement.dataset.job), 'a1b2c3d4');
     const card = page.locator('[data-job="a1b2c3d4"]');
     const button = page.locator('#rsv-list li:nth-child(1) button.start');
     assert.equal(await button.getAttribute('aria-disabled'), 'true');
@@ -232,9 +233,18 @@ describe('job cards', () => {
     assert.equal(await card.locator('.badge').textContent(), '복구 중');
     assert.equal(await card.locator('[aria-current="step"]').textContent(), '복구');
     await page.waitForFunction(() => /복구 중/.test(document.getElementById('announcer').textContent));
-    await progress(page, states[4]);
+    await progress(page, { ...states[4], pct: 85.2, eta_s: 125, rate_mb_s: 150.4 });
     await page.waitForTimeout(120);
     assert.match(await page.textContent('#announcer'), /복구 중/, 'a new percentage announces nothing');
+    // Time left and speed, with the bar and the number from one state.
+    assert.equal(await card.locator('.eta').textContent(), '남은 시간 약 2분 · 150 MB/s');
+    assert.equal(await card.locator('.pct').textContent(), '85%');
+    assert.equal(await card.locator('.progress-fill').evaluate((e) => e.style.width), '85%');
+    const longest = await card.locator('.progress-fill').evaluate((e) =>
+      Math.max(...getComputedStyle(e).transitionDuration.split(',').map((d) => parseFloat(d) * (d.trim().endsWith('ms') ? 0.001 : 1))));
+    assert.ok(longest <= 0.6, `transition ${longest}s is longer than the push interval`);
+    await progress(page, { ...states[5], eta_s: 3 });
+    assert.equal(await card.locator('.eta').isVisible(), false, 'no time left while verifying');
   });
 
   it('shows the verified result with its three frames, the advice and the open buttons', async () => {
@@ -432,22 +442,6 @@ describe('work copies, recover all and volumes that come and go', () => {
 });
 
 describe('a running job', () => {
-  it('shows time left and speed, with the bar and the number from one state', async () => {
-    const { page } = await listed(browser.context, scanResult());
-    await startFirst(page);
-    assert.equal(await page.evaluate(() => document.activeElement.dataset.job), 'a1b2c3d4');
-    const card = page.locator('[data-job="a1b2c3d4"]');
-    await progress(page, { ...jobStates('a1b2c3d4')[1], pct: 49.2, eta_s: 125, rate_mb_s: 150.4 });
-    assert.equal(await card.locator('.eta').textContent(), '남은 시간 약 2분 · 150 MB/s');
-    assert.equal(await card.locator('.pct').textContent(), '49%');
-    assert.equal(await card.locator('.progress-fill').evaluate((e) => e.style.width), '49%');
-    const longest = await card.locator('.progress-fill').evaluate((e) =>
-      Math.max(...getComputedStyle(e).transitionDuration.split(',').map((d) => parseFloat(d) * (d.trim().endsWith('ms') ? 0.001 : 1))));
-    assert.ok(longest <= 0.6, `transition ${longest}s is longer than the push interval`);
-    await progress(page, { ...jobStates('a1b2c3d4')[5], eta_s: 3 });
-    assert.equal(await card.locator('.eta').isVisible(), false, 'no time left while verifying');
-  });
-
   it('cancels on request and keeps the card as cancelled', async () => {
     const { page } = await listed(browser.context, scanResult());
     await startFirst(page);
