@@ -191,16 +191,15 @@ TEST_F(ScanTest, rsvs_sort_newest_minute_first_keeping_discovery_order_within_a_
 TEST_F(ScanTest, rsv_without_readable_attributes_is_listed_now_with_size_zero) {
     tree.sparse("V/OLD.RSV", 10, T0);
     tree.link("V/GONE.RSV", "nowhere");  // like a file that vanished mid-scan
-    char before[32], after[32];
-    auto text = [](char* out) {
+    auto minute = [] {  // now, as the scan writes it
         const time_t t = std::time(nullptr);
         tm local{};
-        localtime_r(&t, &local);
-        std::strftime(out, 32, "%y%m%d %H:%M", &local);
+        char out[32];
+        return std::string(out, std::strftime(out, sizeof out, "%y%m%d %H:%M", localtime_r(&t, &local)));
     };
-    text(before);
+    const std::string before = minute();
     const Value rsvs = scanStaged(tree)["rsvs"];
-    text(after);
+    const std::string after = minute();
     ASSERT_EQ(rsvs.size(), 2u);
     EXPECT_EQ(rsvs[0]["name"], "GONE.RSV");
     EXPECT_EQ(rsvs[0]["size"], 0);
