@@ -260,13 +260,10 @@ describe('job cards', () => {
       assert.ok(await imgs.nth(i).evaluate((img) => img.complete && img.naturalWidth > 0));
     }
     assert.deepEqual(await card.locator('.thumbs figcaption').allTextContents(), ['시작 · 0:06', '중간 · 5:02', '끝 · 9:50']);
-    const note = card.locator('.note');
-    assert.ok(await note.isVisible());
-    assert.match(await note.textContent(), new RegExp(NOTE));
+    assert.ok(await card.locator('.note').isVisible());
+    assert.match(await card.locator('.note').textContent(), new RegExp(NOTE));
     const text = await card.textContent();
-    for (const fact of ['10:05', '3840 × 2160', '29.97 fps', 'hvc1', '2개', '1개', '31.2 GB', 'Duration of video: 605.44 s']) {
-      assert.ok(text.includes(fact), fact);
-    }
+    for (const fact of ['10:05', '3840 × 2160', '29.97 fps', 'hvc1', '2개', '1개', '31.2 GB', 'Duration of video: 605.44 s']) assert.ok(text.includes(fact), fact);
     assert.equal(await card.locator('[role="progressbar"]').getAttribute('aria-valuenow'), '100');
     assert.equal(await card.locator('.flat').count(), 0);
     assert.equal(await card.locator('button.cancel').isVisible(), false);
