@@ -27,12 +27,11 @@ def read_line(proc, timeout):
     raise AssertionError("no line from the application within %ss" % timeout)
 
 
-def send(proc, message):
+def ask(proc, message):
+    """Sends a request and returns the envelope the application resolves it with."""
     proc.stdin.write(json.dumps(message) + "\n")
     proc.stdin.flush()
-
-
-def answer(line):
+    line = read_line(proc, 10)
     assert line.startswith(RESOLVE) and line.endswith(")"), line
     return json.loads(line[len(RESOLVE):-1])
 
@@ -52,11 +51,9 @@ with tempfile.TemporaryDirectory() as mount:
         with open(os.path.join(mount, "DISK", "note.txt"), "w") as f:
             f.write("x")
 
-        send(proc, {"cmd": "pick", "call": 1, "args": {"rsv": mount + "/DISK/C0001.RSV"}})
-        got = answer(read_line(proc, 10))
+        got = ask(proc, {"cmd": "pick", "call": 1, "args": {"rsv": mount + "/DISK/C0001.RSV"}})
         assert got["call"] == 1 and "error" in got["data"], got
-        send(proc, {"cmd": "open", "call": 2, "args": {"path": mount + "/DISK/absent_fixed.MP4"}})
-        got = answer(read_line(proc, 10))
+        got = ask(proc, {"cmd": "open", "call": 2, "args": {"path": mount + "/DISK/absent_fixed.MP4"}})
         assert got == {"call": 2, "data": {"error": "파일을 찾을 수 없습니다 — 작업 볼륨이 연결되어 있는지 확인하세요"}}, got
         proc.stdin.close()
         rest = proc.stdout.read()

@@ -108,16 +108,15 @@ TEST_F(BridgeTest, open_reads_path_and_strict_boolean_reveal) {
 TEST_F(BridgeTest, licenses_text_or_fallback) {
     Scratch res;
     setResourcesDir(res.path());
-    bridge->receive(std::string(R"({"cmd":"licenses","call":1})"));
-    EXPECT_EQ(settle(1).at(0), resolved(1, "{\"text\":\"오픈소스 라이선스 파일을 찾을 수 없습니다\"}"));
-
-    res.write("LICENSES.txt", "\xff\xfe not text");
-    bridge->receive(std::string(R"({"cmd":"licenses","call":2})"));
-    EXPECT_EQ(settle(2).at(1), resolved(2, "{\"text\":\"오픈소스 라이선스 파일을 찾을 수 없습니다\"}"));
-
-    res.write("LICENSES.txt", "MIT \"x\"\n");
-    bridge->receive(std::string(R"({"cmd":"licenses","call":3})"));
-    EXPECT_EQ(settle(3).at(2), resolved(3, R"({"text":"MIT \"x\"\n"})"));
+    const std::string missing = "{\"text\":\"오픈소스 라이선스 파일을 찾을 수 없습니다\"}";
+    const std::pair<const char*, std::string> rows[] = {
+        {nullptr, missing}, {"\xff\xfe not text", missing}, {"MIT \"x\"\n", R"({"text":"MIT \"x\"\n"})"}};
+    for (int call = 1; call <= 3; ++call) {
+        const auto& [licences, text] = rows[call - 1];
+        if (licences) res.write("LICENSES.txt", licences);
+        bridge->receive(R"({"cmd":"licenses","call":)" + std::to_string(call) + "}");
+        EXPECT_EQ(settle(call).at(call - 1), resolved(call, text)) << call;
+    }
 }
 
 // Never fails: what cannot be encoded reaches the page as an empty object.

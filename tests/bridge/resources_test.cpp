@@ -3,31 +3,13 @@
 // and the command-line override.
 #include <gtest/gtest.h>
 
-#include <sys/stat.h>
-#include <unistd.h>
-
-#include <cstdlib>
-#include <fstream>
 #include <string>
 #include <vector>
 
 #include "bridge/resources.h"
+#include "support/scratch.h"
 
 namespace {
-
-struct Tree {
-    std::string root;
-    Tree() {
-        char tmpl[] = "/tmp/tv_resources_XXXXXX";
-        root = ::mkdtemp(tmpl);
-    }
-    ~Tree() { std::system(("rm -rf -- '" + root + "'").c_str()); }
-    void dir(const std::string& rel) const { std::system(("mkdir -p -- '" + root + "/" + rel + "'").c_str()); }
-    void file(const std::string& rel) const {
-        dir(rel.substr(0, rel.rfind('/')));
-        std::ofstream(root + "/" + rel) << "x";
-    }
-};
 
 TEST(ResourceFolders, FoundFromTheExecutablesFolder) {
     struct Row {
@@ -44,35 +26,33 @@ TEST(ResourceFolders, FoundFromTheExecutablesFolder) {
         {{}, "../resources", "../resources"},                          // nothing: the build tree's place
     };
     for (const Row& r : rows) {
-        Tree t;
-        t.dir("bin");
-        for (const std::string& p : r.present) t.dir(p);
-        ResourceFolders f = resourceFoldersFor(t.root + "/bin");
-        EXPECT_EQ(f.data, t.root + "/bin/" + r.data);
-        EXPECT_EQ(f.engine, t.root + "/bin/" + r.engine);
+        Scratch t;
+        t.folder("bin");
+        for (const std::string& p : r.present) t.folder(p);
+        ResourceFolders f = resourceFoldersFor(t / "bin");
+        EXPECT_EQ(f.data, t / "bin/" + r.data);
+        EXPECT_EQ(f.engine, t / "bin/" + r.engine);
     }
 }
 
 TEST(ResourceFolders, OverrideHoldsEverythingAndPathsNeedSomethingThere) {
-    Tree t;
-    t.file("LICENSES.txt");
-    t.file("untrunc");
-    setResourcesDir(t.root);
-    EXPECT_EQ(resourcesDir(), t.root);
-    EXPECT_EQ(resourcePath("LICENSES.txt"), t.root + "/LICENSES.txt");
-    EXPECT_EQ(resourcePath("untrunc"), t.root + "/untrunc");
+    Scratch t;
+    const std::string licences = t.write("LICENSES.txt", "x"), engine = t.write("untrunc", "x");
+    setResourcesDir(t.path());
+    EXPECT_EQ(resourcesDir(), t.path());
+    EXPECT_EQ(resourcePath("LICENSES.txt"), licences);
+    EXPECT_EQ(resourcePath("untrunc"), engine);
     EXPECT_EQ(resourcePath("web/index.html"), std::nullopt);
 }
 
 TEST(ResourceFolders, TheEngineFolderWinsOverAStaleEngineInTheDataFolder) {
-    Tree t;
-    t.file("share/LICENSES.txt");
-    t.file("share/untrunc");  // left behind by an install of the older layout
-    t.file("lib/untrunc");
-    setResourceFolders({t.root + "/share", t.root + "/lib"});
-    EXPECT_EQ(resourcesDir(), t.root + "/share");
-    EXPECT_EQ(resourcePath("untrunc"), t.root + "/lib/untrunc");
-    EXPECT_EQ(resourcePath("LICENSES.txt"), t.root + "/share/LICENSES.txt");
+    Scratch t;
+    t.write("share/untrunc", "x");  // left behind by an install of the older layout
+    const std::string engine = t.write("lib/untrunc", "x"), licences = t.write("share/LICENSES.txt", "x");
+    setResourceFolders({t / "share", t / "lib"});
+    EXPECT_EQ(resourcesDir(), t / "share");
+    EXPECT_EQ(resourcePath("untrunc"), engine);
+    EXPECT_EQ(resourcePath("LICENSES.txt"), licences);
     EXPECT_EQ(resourcePath("web/index.html"), std::nullopt);
 }
 

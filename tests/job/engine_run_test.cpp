@@ -84,20 +84,21 @@ TEST_F(EngineRunTest, failures_name_their_cause) {
               std::string("이 위치에 쓰거나 읽을 권한이 없습니다 — 작업 볼륨과 파일의 권한을 확인하세요 (") +
                   std::strerror(EACCES) + ")");
 
-    // A non-zero exit: the sentence and the status; the lines go to "log".
-    engineSays("Info: one\nInfo: two\nInfo: 50% ignored\nInfo: three\nnoise\nInfo: four\nInfo: unfinished", 3);
-    JobError exit3 = failure();
-    EXPECT_EQ(exit3.domain(), "untrunc");
-    EXPECT_EQ(exit3.code(), 3);
-    EXPECT_STREQ(exit3.what(), "RSV 파일에서 복구할 영상을 찾지 못했습니다 — 녹화가 너무 짧거나 손상되었습니다 "
-                               "(복구 엔진 종료 코드 3)");
-
-    // A mismatched reference and a full volume say so, not that the recording is bad.
-    engineSays("", 11);
-    EXPECT_STREQ(failure().what(), "참조 파일이 이 녹화와 설정이 다릅니다 — 같은 카메라, 같은 설정으로 찍은 파일을 "
-                                   "참조로 고르세요 (복구 엔진 종료 코드 11)");
-    engineSays("", 14);
-    EXPECT_STREQ(failure().what(), "작업 볼륨 공간이 부족합니다 — 다른 볼륨을 고르세요 (복구 엔진 종료 코드 14)");
+    // A non-zero exit: the sentence and the status. A mismatched reference and
+    // a full volume say so, not that the recording is bad.
+    const std::pair<int, const char*> exits[] = {
+        {3, "RSV 파일에서 복구할 영상을 찾지 못했습니다 — 녹화가 너무 짧거나 손상되었습니다 (복구 엔진 종료 코드 3)"},
+        {11, "참조 파일이 이 녹화와 설정이 다릅니다 — 같은 카메라, 같은 설정으로 찍은 파일을 참조로 고르세요 "
+             "(복구 엔진 종료 코드 11)"},
+        {14, "작업 볼륨 공간이 부족합니다 — 다른 볼륨을 고르세요 (복구 엔진 종료 코드 14)"},
+    };
+    for (const auto& [status, sentence] : exits) {
+        engineSays("Info: one\nnoise\nInfo: unfinished", status);
+        const JobError e = failure();
+        EXPECT_EQ(e.domain(), "untrunc");
+        EXPECT_EQ(e.code(), status);
+        EXPECT_STREQ(e.what(), sentence);
+    }
 }
 
 TEST_F(EngineRunTest, an_engine_killed_by_a_signal_is_a_failure) {

@@ -9,17 +9,10 @@ namespace {
 
 using JobStateTest = PageBridgeTest;
 
-TEST_F(JobStateTest, fresh_job_has_three_keys_and_pushes_nothing) {
-    auto job = std::make_shared<Job>("1a2b3c4d", bridge);
-    EXPECT_EQ(job->state(), (Value{{"id", "1a2b3c4d"}, {"stage", "queue"}, {"pct", 0}}));
-    EXPECT_TRUE(job->state()["pct"].is_number_integer());
-    EXPECT_FALSE(job->proc.has_value());
-    drain();
-    EXPECT_TRUE(page->scripts.empty());
-}
-
 TEST_F(JobStateTest, every_push_carries_the_whole_state_in_merge_order) {
     auto job = std::make_shared<Job>("cafe0001", bridge);
+    drain();
+    EXPECT_TRUE(page->scripts.empty());  // a new job pushes nothing of itself
     job->update(Value::object());  // unchanged state, still pushed
     job->update(Value{{"stage", "recover"}, {"pct", 35}});
     job->update(Value{{"pct", 35.7}, {"detail", "GOP 재조립 2%"}});

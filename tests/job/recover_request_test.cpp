@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <regex>
+#include <tuple>
 
 #include <signal.h>
 #include <sys/wait.h>
@@ -36,29 +37,7 @@ struct RecoverRequestTest : PageBridgeTest {
         runMainLoopUntil([&] { return !answers(page->scripts).empty(); }, 5000);
         return answers(page->scripts).at(0);
     }
-    // A sparse file that claims `size` bytes without taking them.
-    void sparse(const std::string& path, int64_t size) {
-        writeFile(path, "");
-        ASSERT_EQ(::truncate(path.c_str(), size), 0);
-    }
 };
-
-const Value kCheckPaths = {{"error", "경로를 확인하세요"}};
-
-TEST_F(RecoverRequestTest, refuses_missing_or_wrong_arguments_and_paths) {
-    const Value rows[] = {
-        Value::object(),
-        {{"rsv", rsv}, {"ref", 5}, {"vol", work}},
-        {{"rsv", nullptr}, {"ref", ref}, {"vol", work}},
-        {{"rsv", rsv + ".missing"}, {"ref", ref}, {"vol", work}},
-        {{"rsv", rsv}, {"ref", ref + ".missing"}, {"vol", work}},
-        {{"rsv", ""}, {"ref", ref}, {"vol", work}},
-        // Without a reference: a donor that is named must be there.
-        {{"rsv", rsv}, {"ref", ""}, {"vol", work}, {"donor", ref + ".missing"}},
-    };
-    for (const Value& args : rows) EXPECT_EQ(ask(args), kCheckPaths) << args.dump();
-    EXPECT_TRUE(bridge->jobs.empty());
-}
 
 TEST_F(RecoverRequestTest, admits_a_job_with_a_fresh_id_and_keeps_it) {
     Value first = ask({{"rsv", rsv}, {"ref", ref}, {"vol", work}});
@@ -70,23 +49,17 @@ TEST_F(RecoverRequestTest, admits_a_job_with_a_fresh_id_and_keeps_it) {
 
     // An empty "ref" recovers without a reference, with or without a donor;
     // a donor beside a reference is of no use and is dropped.
-    const Value noRef = ask({{"rsv", rsv}, {"ref", ""}, {"vol", work}});
-    ASSERT_TRUE(noRef.contains("id")) << noRef.dump();
-    EXPECT_EQ(bridge->jobs.at(noRef["id"])->donor, "");
-    drain();
-    const Value withDonor = ask({{"rsv", rsv}, {"ref", ""}, {"vol", work}, {"donor", ref}});
-    ASSERT_TRUE(withDonor.contains("id")) << withDonor.dump();
-    EXPECT_EQ(bridge->jobs.at(withDonor["id"])->donor, ref);
-    drain();
-    const Value refAndDonor = ask({{"rsv", rsv}, {"ref", ref}, {"vol", work}, {"donor", ref + ".missing"}});
-    ASSERT_TRUE(refAndDonor.contains("id")) << refAndDonor.dump();
-    EXPECT_EQ(bridge->jobs.at(refAndDonor["id"])->donor, "");
-    drain();
-    const std::regex idForm("[0-9a-f]{8}");
-    EXPECT_TRUE(std::regex_match(first["id"].get<std::string>(), idForm));
+    for (const auto& [refArg, donor, kept] : {std::tuple{std::string(), std::string(), std::string()},
+                                              std::tuple{std::string(), ref, ref},
+                                              std::tuple{ref, ref + ".missing", std::string()}}) {
+        const Value id = ask({{"rsv", rsv}, {"ref", refArg}, {"vol", work}, {"donor", donor}});
+        ASSERT_TRUE(id.contains("id")) << id.dump();
+        EXPECT_EQ(bridge->jobs.at(id["id"])->donor, kept);
+        drain();
+    }
+    EXPECT_TRUE(std::regex_match(first["id"].get<std::string>(), std::regex("[0-9a-f]{8}")));
     EXPECT_NE(first["id"], second["id"]);
     EXPECT_EQ(bridge->jobs.size(), 5u);
-    drain();
     for (auto& entry : bridge->jobs) {
         Value state = entry.second->state();
         EXPECT_EQ(state["id"], entry.first);
@@ -96,13 +69,11 @@ TEST_F(RecoverRequestTest, admits_a_job_with_a_fresh_id_and_keeps_it) {
 
 TEST_F(RecoverRequestTest, free_space_is_tested_unless_the_rsv_is_on_the_work_volume) {
     // Far more than this machine has free: 2 x 4 TB + 10 GB.
-    const std::string huge = card + "/PRIVATE/HUGE.RSV";
-    sparse(huge, 4'000'000'000'000);
+    const std::string huge = dir.sparse("volumes/CARD/PRIVATE/HUGE.RSV", 4'000'000'000'000);
     EXPECT_EQ(ask({{"rsv", huge}, {"ref", ref}, {"vol", work}}),
               (Value{{"error", "작업 볼륨 여유공간 부족 — 8010 GB 이상 필요"}}));
 
-    const std::string onWork = work + "/DCIM/HUGE.RSV";
-    sparse(onWork, 4'000'000'000'000);
+    const std::string onWork = dir.sparse("volumes/WORK/DCIM/HUGE.RSV", 4'000'000'000'000);
     EXPECT_TRUE(ask({{"rsv", onWork}, {"ref", ref}, {"vol", work}}).contains("id"));
     // With a trailing slash the prefix is "WORK//", which does not match: the test applies.
     EXPECT_EQ(ask({{"rsv", onWork}, {"ref", ref}, {"vol", work + "/"}}),
@@ -133,9 +104,10 @@ TEST_F(RecoverRequestTest, a_second_request_for_a_running_rsv_is_refused) {
     EXPECT_EQ(bridge->jobs.size(), 3u);
 }
 
-TEST_F(RecoverRequestTest, refuses_what_is_no_regular_file_and_a_missing_volume) {
+TEST_F(RecoverRequestTest, refuses_wrong_arguments_missing_paths_what_is_no_regular_file_and_a_missing_volume) {
     ::mkfifo((card + "/PRIVATE/FIFO.RSV").c_str(), 0644);
     fs::create_symlink("/dev/urandom", card + "/PRIVATE/C0009.RSV");  // size 0: the space test asks little
+    const Value checkPaths = {{"error", "경로를 확인하세요"}};
     const Value noVolume = {{"error", "작업 볼륨을 고르세요 — 복구본을 저장할 볼륨이 정해지지 않았습니다"}};
     const Value rsvNotFile = {{"error", "RSV가 일반 파일이 아닙니다 — 카드에 있는 RSV 파일을 고르세요"}};
     const Value refNotFile = {
@@ -143,6 +115,14 @@ TEST_F(RecoverRequestTest, refuses_what_is_no_regular_file_and_a_missing_volume)
     const struct {
         Value args, answer;
     } rows[] = {
+        {Value::object(), checkPaths},
+        {{{"rsv", rsv}, {"ref", 5}, {"vol", work}}, checkPaths},
+        {{{"rsv", nullptr}, {"ref", ref}, {"vol", work}}, checkPaths},
+        {{{"rsv", rsv + ".missing"}, {"ref", ref}, {"vol", work}}, checkPaths},
+        {{{"rsv", rsv}, {"ref", ref + ".missing"}, {"vol", work}}, checkPaths},
+        {{{"rsv", ""}, {"ref", ref}, {"vol", work}}, checkPaths},
+        // Without a reference: a donor that is named must be there.
+        {{{"rsv", rsv}, {"ref", ""}, {"vol", work}, {"donor", ref + ".missing"}}, checkPaths},
         {{{"rsv", rsv}, {"ref", ref}}, noVolume},
         {{{"rsv", rsv}, {"ref", ref}, {"vol", ""}}, noVolume},
         {{{"rsv", rsv}, {"ref", ref}, {"vol", dir / "nowhere"}},

@@ -88,9 +88,5 @@ export function busyScan() {
 
 export const FLAT_LINE = 'Info: flat scaling matrices: no reference or donor supplied them';
 
-export function failedState(id, error) {
-  return {
-    id, stage: 'error', pct: 21.7, detail: '복사 중 6.8 / 31.5 GB', error,
-    work_dir: '/media/user/WORK_SSD/RSV복구_241206', out: '/media/user/WORK_SSD/RSV복구_241206/C0003_fixed.MP4',
-  };
-}
+// A job that failed during the copy, with its last figure and detail.
+export const failedState = (id, error) => ({ ...jobStates(id)[1], stage: 'error', pct: 21.7, detail: '복사 중 6.8 / 31.5 GB', error });

@@ -39,13 +39,17 @@ export async function launch() {
   };
 }
 
-// Console errors and uncaught exceptions of every page opened here, until taken.
+// Console errors and uncaught exceptions of every page opened here, and the
+// pages themselves, until taken.
 const errors = [];
+const pages = [];
 export const takeErrors = () => errors.splice(0);
+export const takePages = () => pages.splice(0);
 
 // Opens the page (with the fake bridge unless `bridge` is false).
 export async function openPage(context, bridge = true) {
   const page = await context.newPage();
+  pages.push(page);
   page.on('console', (m) => { if (m.type() === 'error') errors.push(m.text()); });
   page.on('pageerror', (e) => errors.push(String(e)));
   if (bridge) await page.addInitScript(FAKE_BRIDGE);

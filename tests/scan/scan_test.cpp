@@ -71,17 +71,13 @@ TEST_F(ScanTest, finds_rsv_items_by_extension_down_to_level_seven) {
     const Row rows[] = {
         {"X/a/b/c/d/e/f/C1.RSV", true},    // level 7
         {"X/a/b/c/d/e/f/g/C2.RSV", false}, // level 8
-        {"X/c1.rsv", true},
-        {"X/C1.Rsv", true},
-        {"X/C1.RSVX", false},
-        {"X/RSV", false},
-        {"X/C1.RSV.bak", false},
         {"X/.C4.RSV", false},
         {"X/.Trashes/C3.RSV", false},
         {"X/DCIM/.cache/C5.RSV", false},
         {".hidden/C6.RSV", false},
         {"Y/PRIVATE/M4ROOT/CLIP/C7.RSV", true},
     };
+    // The name test itself has its table in scan_parts_test.cpp.
     for (const Row& r : rows) tree.sparse(r.rel, 1000, T0);
     tree.folder("X/FOLDER.RSV");  // the type is not tested: a folder so named is listed too
 
@@ -90,7 +86,7 @@ TEST_F(ScanTest, finds_rsv_items_by_extension_down_to_level_seven) {
     for (const std::string& p : field(result["rsvs"], "path")) got.insert(p);
     for (const Row& r : rows) EXPECT_EQ(got.count(tree / r.rel), r.found ? 1u : 0u) << r.rel;
     EXPECT_EQ(got.count(tree / "X/FOLDER.RSV"), 1u);
-    EXPECT_EQ(got.size(), 5u);
+    EXPECT_EQ(got.size(), 3u);
 
     for (const Value& rsv : result["rsvs"]) {
         const std::string path = rsv["path"];
@@ -195,16 +191,15 @@ TEST_F(ScanTest, rsvs_sort_newest_minute_first_keeping_discovery_order_within_a_
 TEST_F(ScanTest, rsv_without_readable_attributes_is_listed_now_with_size_zero) {
     tree.sparse("V/OLD.RSV", 10, T0);
     tree.link("V/GONE.RSV", "nowhere");  // like a file that vanished mid-scan
-    char before[32], after[32];
-    auto text = [](char* out) {
+    auto minute = [] {  // now, as the scan writes it
         const time_t t = std::time(nullptr);
         tm local{};
-        localtime_r(&t, &local);
-        std::strftime(out, 32, "%y%m%d %H:%M", &local);
+        char out[32];
+        return std::string(out, std::strftime(out, sizeof out, "%y%m%d %H:%M", localtime_r(&t, &local)));
     };
-    text(before);
+    const std::string before = minute();
     const Value rsvs = scanStaged(tree)["rsvs"];
-    text(after);
+    const std::string after = minute();
     ASSERT_EQ(rsvs.size(), 2u);
     EXPECT_EQ(rsvs[0]["name"], "GONE.RSV");
     EXPECT_EQ(rsvs[0]["size"], 0);
@@ -296,16 +291,6 @@ TEST_F(ScanTest, rsvs_directly_in_a_work_folder_under_a_volume_root_are_work_cop
     for (const Row& r : rows) EXPECT_EQ(got[tree / r.rel], r.copy) << r.rel;
 }
 
-TEST_F(ScanTest, read_only_card_lists_its_rsvs_but_is_no_work_volume) {
-    tree.sparse("LOCKED/C1.RSV", 100, T0);
-    tree.sparse("OPEN/C2.RSV", 100, T0);
-    Staged staged;
-    staged.readOnly = {"LOCKED"};
-    const Value result = scanStaged(tree, staged);
-    EXPECT_EQ(field(result["rsvs"], "vol").size(), 2u);
-    EXPECT_EQ(field(result["volumes"], "id"), std::vector<std::string>{"OPEN"});
-}
-
 TEST_F(ScanTest, only_folders_of_the_mount_directory_are_volumes) {
     tree.sparse("stray.RSV", 100, T0);  // a file, not a volume
     tree.folder("REAL");
@@ -326,9 +311,7 @@ TEST_F(ScanTest, missing_or_unusable_mount_directory_gives_two_empty_lists) {
     for (const std::string& dir : {(tree / "absent"), (tree / "file"), std::string()})
         EXPECT_EQ(scanRSV(dir, systemVolumeQueries()), empty(dir)) << dir;
     EXPECT_EQ(scanRSV(tree.path(), systemVolumeQueries()), empty(tree.path()));  // holds nothing but a file
-}
-
-TEST_F(ScanTest, trailing_slash_of_the_mount_directory_does_not_double) {
+    // A trailing slash does not double in the paths given out.
     tree.sparse("V/C1.RSV", 10, T0);
     const Value result = scanRSV(tree.path() + "//", systemVolumeQueries());
     EXPECT_EQ(result["rsvs"].at(0)["path"], (tree / "V/C1.RSV"));
