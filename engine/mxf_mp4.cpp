@@ -396,11 +396,11 @@ MxfMovie buildMxfMoov(const MxfSettings& s, const AvcConfig& avc, const MxfTable
     const uint32_t timecodeId = uint32_t(m.tracks.size());
     // Video.
     {
-        TrackSpec spec = specFor(1, m.tracks[0], movieScale, fourcc("vide"), "VideoHandler", fourcc("avc1"));
-        spec.width = avc.width;
-        spec.height = avc.height;
-        if (s.timecode && t.timecodeSampleOffset) spec.timecodeTrack = timecodeId;
-        openTrack(w, spec);
+        TrackSpec video = specFor(1, m.tracks[0], movieScale, fourcc("vide"), "VideoHandler", fourcc("avc1"));
+        video.width = avc.width;
+        video.height = avc.height;
+        if (s.timecode && t.timecodeSampleOffset) video.timecodeTrack = timecodeId;
+        openTrack(w, video);
         for (int i = 0; i < 4; ++i) w.u32(0);  // pre_defined, reserved
         putBe16(w.bytes(), uint16_t(avc.width));
         putBe16(w.bytes(), uint16_t(avc.height));
