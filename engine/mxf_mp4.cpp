@@ -2,6 +2,7 @@
 
 #include "box_writer.h"
 #include "bytes.h"
+#include "inband.h"
 
 #include <algorithm>
 #include <cstring>
@@ -41,81 +42,6 @@ size_t nextStartCode(const uint8_t* p, size_t from, size_t n) {
     for (; i < n; ++i)
         if (at(i)) return i;
     return n;
-}
-
-bool highProfile(uint32_t profile) {
-    switch (profile) {
-    case 100: case 110: case 122: case 244: case 44: case 83: case 86: case 118: case 128: case 138:
-    case 139: case 134: case 135:
-        return true;
-    default:
-        return false;
-    }
-}
-
-struct SpsFields {
-    uint32_t profile = 0, chroma = 1, bitDepthLuma = 8, bitDepthChroma = 8, width = 0, height = 0;
-};
-
-std::optional<SpsFields> parseSps(const std::vector<uint8_t>& nal) {
-    if (nal.size() < 4) return std::nullopt;
-    auto rbsp = unescapeRbsp(nal.data() + 1, nal.size() - 1);
-    BitReader br(rbsp);
-    SpsFields f;
-    f.profile = br.u(8);
-    br.u(16);  // constraint flags, level
-    br.ue();   // seq_parameter_set_id
-    if (highProfile(f.profile)) {
-        f.chroma = br.ue();
-        if (f.chroma > 3) return std::nullopt;
-        if (f.chroma == 3) br.u(1);
-        f.bitDepthLuma = br.ue() + 8;
-        f.bitDepthChroma = br.ue() + 8;
-        br.u(1);  // qpprime_y_zero_transform_bypass
-        if (br.flag()) {
-            for (int i = 0; i < (f.chroma != 3 ? 8 : 12); ++i) {
-                if (!br.flag()) continue;
-                int last = 8, next = 8;
-                for (int j = 0; j < (i < 6 ? 16 : 64); ++j) {
-                    if (next != 0) next = (last + br.se() + 256) % 256;
-                    last = next == 0 ? last : next;
-                }
-            }
-        }
-    }
-    br.ue();  // log2_max_frame_num_minus4
-    uint32_t pocType = br.ue();
-    if (pocType == 0) {
-        br.ue();
-    } else if (pocType == 1) {
-        br.u(1);
-        br.se();
-        br.se();
-        uint32_t n = br.ue();
-        if (n > 255) return std::nullopt;
-        for (uint32_t i = 0; i < n; ++i) br.se();
-    }
-    br.ue();  // max_num_ref_frames
-    br.u(1);
-    uint32_t widthMbs = br.ue() + 1, heightMaps = br.ue() + 1;
-    bool frameMbsOnly = br.flag();
-    if (!frameMbsOnly) br.u(1);
-    br.u(1);  // direct_8x8_inference
-    uint32_t cl = 0, cr = 0, ct = 0, cb = 0;
-    if (br.flag()) {
-        cl = br.ue();
-        cr = br.ue();
-        ct = br.ue();
-        cb = br.ue();
-    }
-    if (!br.ok() || widthMbs > 1024 || heightMaps > 1024) return std::nullopt;
-    uint32_t subW = (f.chroma == 1 || f.chroma == 2) ? 2 : 1, subH = f.chroma == 1 ? 2 : 1;
-    uint32_t unitX = f.chroma == 0 ? 1 : subW, unitY = (f.chroma == 0 ? 1 : subH) * (frameMbsOnly ? 1 : 2);
-    uint32_t w = widthMbs * 16, h = heightMaps * 16 * (frameMbsOnly ? 1 : 2);
-    if (unitX * (cl + cr) >= w || unitY * (ct + cb) >= h) return std::nullopt;
-    f.width = w - unitX * (cl + cr);
-    f.height = h - unitY * (ct + cb);
-    return f;
 }
 
 void fixed16(BoxWriter& w, uint32_t whole) { w.u32(whole << 16); }
@@ -340,24 +266,13 @@ bool annexBToLengthPrefixed(const uint8_t* in, size_t n, std::vector<uint8_t>& o
 }
 
 std::optional<AvcConfig> makeAvcConfig(const std::vector<uint8_t>& sps, const std::vector<uint8_t>& pps) {
-    auto f = parseSps(sps);
-    if (!f || pps.empty() || sps.size() > 0xFFFF || pps.size() > 0xFFFF) return std::nullopt;
+    SpsSummary summary;
+    auto box = buildCodecConfig(VideoCodec::H264, {sps, pps}, &summary);
+    if (!box || box->size() < 8) return std::nullopt;
     AvcConfig c;
-    c.width = f->width;
-    c.height = f->height;
-    auto& b = c.avcC;
-    b = {1, sps[1], sps[2], sps[3], 0xFF, 0xE1};
-    putBe16(b, uint16_t(sps.size()));
-    b.insert(b.end(), sps.begin(), sps.end());
-    b.push_back(1);
-    putBe16(b, uint16_t(pps.size()));
-    b.insert(b.end(), pps.begin(), pps.end());
-    if (highProfile(f->profile)) {
-        b.push_back(uint8_t(0xFC | f->chroma));
-        b.push_back(uint8_t(0xF8 | (f->bitDepthLuma - 8)));
-        b.push_back(uint8_t(0xF8 | (f->bitDepthChroma - 8)));
-        b.push_back(0);
-    }
+    c.avcC.assign(box->begin() + 8, box->end());  // the payload, without the box header
+    c.width = summary.width;
+    c.height = summary.height;
     return c;
 }
 
