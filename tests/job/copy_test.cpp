@@ -296,21 +296,6 @@ TEST(copy_test, size_figures_and_unknown_or_changed_sizes) {
 
 using CopyFileTest = PageBridgeTest;
 
-TEST_F(CopyFileTest, copies_a_real_file_across_chunks_and_reports_into_the_state) {
-    const std::string src = dir / "card/A001.RSV", dst = dir / "work/A001.RSV";
-    writeFile(src, pattern(kCopyChunk + 12345));
-    fs::create_directories(dir / "work");
-    auto job = std::make_shared<Job>("c0c0c0c0", bridge);
-    copyWithProgress(*job, src, dst, 0, 33);
-    EXPECT_EQ(readFile(dst), readFile(src));
-    drain();
-    std::vector<Value> states = progressStates(page->scripts);
-    ASSERT_GE(states.size(), 1u);
-    EXPECT_GT(states[0]["pct"].get<double>(), 0.0);
-    EXPECT_LE(states.back()["pct"].get<double>(), 33.0);
-    EXPECT_EQ(states[0]["detail"], "복사 중 0.0 / 0.0 GB");
-}
-
 TEST_F(CopyFileTest, copies_only_a_regular_file_into_a_new_file) {
     const std::string src = dir / "card/A001.RSV", card = dir / "card/C0001.MP4", fifo = dir / "card/FIFO.RSV";
     writeFile(src, pattern(4096));
