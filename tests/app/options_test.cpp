@@ -13,19 +13,6 @@ CommandLine parse(std::vector<const char*> args) {
     return parseCommandLine(static_cast<int>(args.size()), args.data());
 }
 
-TEST(CommandLine, StartsWithTheOptionsGiven) {
-    CommandLine c = parse({"--headless", "--volumes", "/v", "--resources", "/r"});
-    ASSERT_TRUE(c.run);
-    EXPECT_TRUE(c.run->headless);
-    EXPECT_EQ(c.run->volumes, "/v");
-    EXPECT_EQ(c.run->resources, "/r");
-    EXPECT_EQ(c.output + c.error, "");
-
-    CommandLine none = parse({});
-    ASSERT_TRUE(none.run);
-    EXPECT_FALSE(none.run->headless);
-}
-
 TEST(CommandLine, EndsAtOnceWithStatusAndText) {
     struct Row {
         std::vector<const char*> args;

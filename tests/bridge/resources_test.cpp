@@ -1,6 +1,5 @@
 // Finding the resource folders from the executable's folder: the build tree,
-// an installed tree (page and licences under share/, the engine under lib/),
-// and the command-line override.
+// an installed tree (page and licences under share/, the engine under lib/).
 #include <gtest/gtest.h>
 
 #include <string>
@@ -33,16 +32,6 @@ TEST(ResourceFolders, FoundFromTheExecutablesFolder) {
         EXPECT_EQ(f.data, t / "bin/" + r.data);
         EXPECT_EQ(f.engine, t / "bin/" + r.engine);
     }
-}
-
-TEST(ResourceFolders, OverrideHoldsEverythingAndPathsNeedSomethingThere) {
-    Scratch t;
-    const std::string licences = t.write("LICENSES.txt", "x"), engine = t.write("untrunc", "x");
-    setResourcesDir(t.path());
-    EXPECT_EQ(resourcesDir(), t.path());
-    EXPECT_EQ(resourcePath("LICENSES.txt"), licences);
-    EXPECT_EQ(resourcePath("untrunc"), engine);
-    EXPECT_EQ(resourcePath("web/index.html"), std::nullopt);
 }
 
 TEST(ResourceFolders, TheEngineFolderWinsOverAStaleEngineInTheDataFolder) {

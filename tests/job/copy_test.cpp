@@ -41,14 +41,16 @@ struct FakeDisk {
     bool kernel = false;
     int kernelRefusal = 0, kernelFailAt = -1, kernelErrno = 0, kernelCalls = 0;
 
+    static ssize_t fail(int errnum) {
+        errno = errnum;
+        return -1;
+    }
+
     CopyIo io() {
         CopyIo io;
         io.open = [this](const char*, int flags, mode_t) {
             const bool reading = (flags & O_ACCMODE) == O_RDONLY;
-            if (reading ? failOpenSource : failOpenDest) {
-                errno = ENOENT;
-                return -1;
-            }
+            if (reading ? failOpenSource : failOpenDest) return int(fail(ENOENT));
             if (!reading) dest.clear();
             ++opened;
             return reading ? 10 : 11;
@@ -57,15 +59,8 @@ struct FakeDisk {
             EXPECT_EQ(fd, 10);
             EXPECT_EQ(n, kCopyChunk);
             clock += tick;
-            if (interruptedReads > 0) {
-                --interruptedReads;
-                errno = EINTR;
-                return -1;
-            }
-            if (readCalls++ == readFailAt) {
-                errno = readErrno;
-                return -1;
-            }
+            if (interruptedReads > 0) return --interruptedReads, fail(EINTR);
+            if (readCalls++ == readFailAt) return fail(readErrno);
             const size_t k = take(n);
             std::memcpy(buf, source.data() + readPos, k);
             readPos += k;
@@ -73,23 +68,13 @@ struct FakeDisk {
         };
         io.write = [this](int fd, const void* buf, size_t n) -> ssize_t {
             EXPECT_EQ(fd, 11);
-            if (interruptedWrites > 0) {
-                --interruptedWrites;
-                errno = EINTR;
-                return -1;
-            }
-            if (writeCalls++ == writeFailAt) {
-                errno = writeErrno;
-                return writeFailResult;
-            }
+            if (interruptedWrites > 0) return --interruptedWrites, fail(EINTR);
+            if (writeCalls++ == writeFailAt) return fail(writeErrno), writeFailResult;
             size_t k = std::min(n, writeLimit);
             dest.append(static_cast<const char*>(buf), k);
             return static_cast<ssize_t>(k);
         };
-        io.close = [this](int) {
-            ++closed;
-            return 0;
-        };
+        io.close = [this](int) { return ++closed, 0; };
         io.now = [this] { return clock; };
         if (kernel)
             io.copyRange = [this](int in, int out, size_t n) -> ssize_t {
@@ -97,14 +82,8 @@ struct FakeDisk {
                 EXPECT_EQ(out, 11);
                 clock += tick;
                 const int call = kernelCalls++;
-                if (call == 0 && kernelRefusal != 0) {
-                    errno = kernelRefusal;
-                    return -1;
-                }
-                if (call == kernelFailAt) {
-                    errno = kernelErrno;
-                    return -1;
-                }
+                if (call == 0 && kernelRefusal != 0) return fail(kernelRefusal);
+                if (call == kernelFailAt) return fail(kernelErrno);
                 const size_t k = take(n);
                 dest.append(source, readPos, k);
                 readPos += k;
@@ -295,21 +274,6 @@ TEST(copy_test, size_figures_and_unknown_or_changed_sizes) {
 }
 
 using CopyFileTest = PageBridgeTest;
-
-TEST_F(CopyFileTest, copies_a_real_file_across_chunks_and_reports_into_the_state) {
-    const std::string src = dir / "card/A001.RSV", dst = dir / "work/A001.RSV";
-    writeFile(src, pattern(kCopyChunk + 12345));
-    fs::create_directories(dir / "work");
-    auto job = std::make_shared<Job>("c0c0c0c0", bridge);
-    copyWithProgress(*job, src, dst, 0, 33);
-    EXPECT_EQ(readFile(dst), readFile(src));
-    drain();
-    std::vector<Value> states = progressStates(page->scripts);
-    ASSERT_GE(states.size(), 1u);
-    EXPECT_GT(states[0]["pct"].get<double>(), 0.0);
-    EXPECT_LE(states.back()["pct"].get<double>(), 33.0);
-    EXPECT_EQ(states[0]["detail"], "복사 중 0.0 / 0.0 GB");
-}
 
 TEST_F(CopyFileTest, copies_only_a_regular_file_into_a_new_file) {
     const std::string src = dir / "card/A001.RSV", card = dir / "card/C0001.MP4", fifo = dir / "card/FIFO.RSV";

@@ -37,22 +37,6 @@ struct EngineRunTest : PageBridgeTest {
     }
 };
 
-TEST_F(EngineRunTest, runs_the_engine_with_the_six_arguments_and_returns_its_log) {
-    engineSays("Info: reading\n10%\nInfo: saving\n50%\nInfo: Duration of A001: 3.0 s\n");
-    std::vector<std::string> log = runUntrunc(*job, ref, rsv, out);
-    EXPECT_EQ(log, (std::vector<std::string>{"Info: reading", "Info: saving", "Info: Duration of A001: 3.0 s"}));
-    EXPECT_EQ(readFile(resources + "/args"), "-n\n-rsv-ben\n-dst\n" + out + "\n" + ref + "\n" + rsv + "\n");
-    EXPECT_EQ(readFile(out), "rsv bytes");
-    ASSERT_TRUE(job->proc.has_value());
-    EXPECT_GT(job->proc->pid, 0);
-    EXPECT_TRUE(job->proc->waitStatus.has_value());
-    drain();
-    std::vector<Value> states = progressStates(page->scripts);
-    ASSERT_FALSE(states.empty());
-    EXPECT_DOUBLE_EQ(states.back()["pct"].get<double>(), 81.0);
-    EXPECT_EQ(states.back()["detail"], "MP4 저장 50%");
-}
-
 TEST_F(EngineRunTest, reads_the_pipe_to_its_end_before_taking_the_log) {
     // Far more than a pipe holds, with the lines that matter printed last,
     // right before the engine exits.

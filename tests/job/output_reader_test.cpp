@@ -83,23 +83,6 @@ TEST(output_reader_test, pieces_split_anywhere_give_the_same_log) {
     EXPECT_DOUBLE_EQ(r.updates.back()["pct"].get<double>(), 49.0);
 }
 
-TEST(output_reader_test, unfinished_line_figure_is_reported_again_and_saving_can_arrive_split) {
-    Reader r;
-    r.reader.feed("step 10%");
-    r.reader.feed(" more");  // no new figure, but the unfinished line still holds 10 %
-    r.reader.feed("\nplain line\n");  // the line with the figure ends in this piece
-    EXPECT_EQ(r.updates.size(), 3u);
-    r.reader.feed("more plain\n");
-    EXPECT_EQ(r.updates.size(), 3u);
-    r.reader.feed("Info: sav");
-    EXPECT_FALSE(r.reader.saving());
-    r.reader.feed("ing\n");
-    EXPECT_TRUE(r.reader.saving());
-    r.reader.feed("50%");
-    ASSERT_EQ(r.updates.size(), 4u);
-    EXPECT_DOUBLE_EQ(r.updates.back()["pct"].get<double>(), 81.0);
-}
-
 TEST(output_reader_test, carriage_return_progress_stays_small_and_reports_the_latest) {
     Reader r;
     std::string line;

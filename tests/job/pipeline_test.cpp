@@ -177,18 +177,11 @@ TEST_F(PipelineTest, an_rsv_on_the_work_volume_is_used_in_place) {
     }
 }
 
-TEST_F(PipelineTest, a_complete_earlier_copy_is_reused_and_a_partial_one_left_alone) {
+// A complete earlier copy is reused: the second-recovery row of the write-over table.
+TEST_F(PipelineTest, a_partial_earlier_copy_is_left_alone) {
     const WorkPaths p = paths(work);
-    writeFile(p.copy, rsvData);
-    std::vector<Value> states = run(rsv, work);
-    ASSERT_GE(states.size(), 2u);
-    EXPECT_EQ(states[1]["stage"], "recover");  // no copy progress at all
-    EXPECT_EQ(states[0]["pct"], 0);
-    EXPECT_EQ(engineInput(), p.copy);
-
-    freshJob("abcd1235");
     writeFile(p.copy, rsvData.substr(0, 1000));  // left by a failed run, maybe all the card still gave
-    states = run(rsv, work);
+    std::vector<Value> states = run(rsv, work);
     EXPECT_EQ(states[1]["detail"].get<std::string>().rfind("복사 중 ", 0), 0u);
     EXPECT_EQ(readFile(p.copy), rsvData.substr(0, 1000));
     EXPECT_EQ(readFile(workPaths(rsv, work, 2).copy), rsvData);

@@ -4,7 +4,6 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <regex>
 #include <tuple>
 
 #include <signal.h>
@@ -39,14 +38,8 @@ struct RecoverRequestTest : PageBridgeTest {
     }
 };
 
-TEST_F(RecoverRequestTest, admits_a_job_with_a_fresh_id_and_keeps_it) {
-    Value first = ask({{"rsv", rsv}, {"ref", ref}, {"vol", work}});
-    writeFile(card + "/PRIVATE/A002.RSV", "rsv");
-    Value second = ask({{"rsv", card + "/PRIVATE/A002.RSV"}, {"ref", ref}, {"vol", work}});
-    ASSERT_TRUE(first.contains("id")) << first.dump();
-    ASSERT_TRUE(second.contains("id")) << second.dump();
-    drain();
-
+// The id's form is checked by the headless recovery, its freshness by the two-card test.
+TEST_F(RecoverRequestTest, admits_a_job_and_keeps_it) {
     // An empty "ref" recovers without a reference, with or without a donor;
     // a donor beside a reference is of no use and is dropped.
     for (const auto& [refArg, donor, kept] : {std::tuple{std::string(), std::string(), std::string()},
@@ -57,9 +50,7 @@ TEST_F(RecoverRequestTest, admits_a_job_with_a_fresh_id_and_keeps_it) {
         EXPECT_EQ(bridge->jobs.at(id["id"])->donor, kept);
         drain();
     }
-    EXPECT_TRUE(std::regex_match(first["id"].get<std::string>(), std::regex("[0-9a-f]{8}")));
-    EXPECT_NE(first["id"], second["id"]);
-    EXPECT_EQ(bridge->jobs.size(), 5u);
+    EXPECT_EQ(bridge->jobs.size(), 3u);
     for (auto& entry : bridge->jobs) {
         Value state = entry.second->state();
         EXPECT_EQ(state["id"], entry.first);

@@ -1,6 +1,6 @@
 // The scan's smaller parts: name tests, the candidate order, the two
-// file-system queries, the mount directory, the "scan" row, and a real
-// write-protected volume.
+// file-system queries, the mount directory and a real write-protected volume
+// (the "scan" row is run end to end by the application's tests).
 #include <gtest/gtest.h>
 #include <sched.h>
 #include <sys/mount.h>
@@ -10,10 +10,7 @@
 #include <cerrno>
 #include <cstring>
 
-#include "support/page.h"
 #include "support/scratch.h"
-#include "bridge/bridge.h"
-#include "bridge/queues.h"
 #include "scan/candidates.h"
 #include "scan/fs_queries.h"
 #include "scan/names.h"
@@ -120,39 +117,6 @@ TEST(ScanMountDirectory, user_name_picks_the_media_folder) {
     setenv("USER", "../etc", 1);  // not a name: the account's name is used instead
     EXPECT_EQ(defaultMountDirectory().find(".."), std::string::npos);
     if (saved) setenv("USER", keep.c_str(), 1); else unsetenv("USER");
-}
-
-TEST(ScanRequest, answers_with_the_scan_result_from_the_background) {
-    Scratch tree;
-    videoExts = {"mp4", "mov", "mxf"};
-    tree.sparse("CARD/DCIM/C1.RSV", 123, 1772379000);
-    tree.sparse("CARD/DCIM/C2.MP4", 60'000'000, 1772379000);
-    setMountDirectory(tree.path());
-
-    RecordingDesktop desktop;
-    auto page = std::make_shared<RecordingPage>();
-    std::shared_ptr<Bridge> bridge = Bridge::create(desktop);
-    bridge->webView = page;
-    bridge->setHandler("scan", handleScanRequest);
-    bridge->receive(std::string(R"({"cmd":"scan","call":7,"args":{"ignored":true}})"));
-    bridge->receive(std::string(R"({"cmd":"scan","call":8})"));
-    runMainLoopUntil([&] { return page->scripts.size() >= 2; }, 10000);
-    runMainLoopUntil([] { return pendingWork() == 0; }, 10000);
-    ASSERT_EQ(page->scripts.size(), 2u);
-
-    // Free bytes move with everything else on the machine's disk.
-    auto steady = [](Value v) {
-        for (Value& vol : v["volumes"]) vol.erase("free_bytes");
-        return v;
-    };
-    const Value expected = steady(scanRSV());
-    ASSERT_EQ(expected["rsvs"].size(), 1u);
-    std::set<int64_t> calls;
-    for (const Value& envelope : pageCalls(page->scripts, "__resolve")) {
-        EXPECT_EQ(steady(envelope["data"]), expected);
-        calls.insert(envelope["call"].get<int64_t>());
-    }
-    EXPECT_EQ(calls, (std::set<int64_t>{7, 8}));
 }
 
 // A write-protected card mounts read-only, and then even root may not write to it.
