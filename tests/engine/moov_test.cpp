@@ -142,11 +142,6 @@ TEST(moov, composition_offsets_follow_picture_order) {
     EXPECT_EQ(stss, (std::vector<uint32_t>{1}));
 }
 
-TEST(moov, pictures_lost_to_a_cut_leave_their_presentation_gap) {
-    // As above, cut after P12: B8 and B10 are gone, P12 keeps position 6.
-    EXPECT_EQ(build({{0, 6, 2, 4}, {12}}, UINT32_MAX).ctts(), (std::vector<int64_t>{1001, 3003, 0, 0, 3003}));
-}
-
 TEST(moov, in_order_pictures_need_no_ctts) {
     Built b = build({{0, 2, 4}, {6, 8, 10}}, UINT32_MAX);
     EXPECT_EQ(b.stbl(0, "ctts"), nullptr);

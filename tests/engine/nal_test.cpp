@@ -1,4 +1,4 @@
-// NAL headers, RBSP reading, slice headers and picture order counts.
+// NAL headers, recovery-point SEI, slice headers and picture order counts.
 #include "bytes.h"
 #include "nal.h"
 #include "param_sets.h"
@@ -36,28 +36,6 @@ TEST(nal_header, only_plausible_camera_units_pass) {
         EXPECT_EQ(h.has_value(), r.ok) << r.name;
         EXPECT_EQ(h ? h->type : 0, r.type) << r.name;
     }
-}
-
-TEST(rbsp, emulation_prevention_is_removed_and_bits_read) {
-    const uint8_t escaped[] = {0x00, 0x00, 0x03, 0x01, 0x00, 0x00, 0x03, 0x00};
-    EXPECT_EQ(unescapeRbsp(escaped, sizeof escaped),
-              (std::vector<uint8_t>{0x00, 0x00, 0x01, 0x00, 0x00, 0x00}));
-    // ue: 1 -> 0, 010 -> 1, 011 -> 2, 00100 -> 3; se of 00101 (4) -> -2
-    const uint8_t bits[] = {0b10100110, 0b01000010, 0b10000000};
-    BitReader br(bits, sizeof bits);
-    EXPECT_EQ(br.ue(), 0u);
-    EXPECT_EQ(br.ue(), 1u);
-    EXPECT_EQ(br.ue(), 2u);
-    EXPECT_EQ(br.ue(), 3u);
-    EXPECT_EQ(br.se(), -2);
-    EXPECT_TRUE(br.ok());
-    br.u(32);
-    EXPECT_FALSE(br.ok());
-    // A run of zeros is not a number.
-    const uint8_t zeros[8] = {};
-    BitReader none(zeros, sizeof zeros);
-    none.ue();
-    EXPECT_FALSE(none.ok());
 }
 
 TEST(sei, recovery_point_is_found_after_other_messages) {

@@ -68,30 +68,6 @@ std::optional<int64_t> findStart(const std::vector<uint8_t>& bytes, int64_t from
     return GroupWalker(src, test::layout2398(), ps).findGroupStart(from, src.size(), clock);
 }
 
-TEST(group_walker, complete_groups_are_found_with_their_samples) {
-    Stream s = test::stream({3, 4, 2});
-    Walk w = walkAll(s.bytes);
-    ASSERT_EQ(w.groups.size(), 3u);
-    for (size_t i = 0; i < 3; ++i) {
-        const auto& g = w.groups[i];
-        const auto& e = s.groups[i];
-        EXPECT_EQ(g.status, Status::Complete) << g.reason;
-        EXPECT_EQ(g.start, e.start);
-        EXPECT_EQ(g.end, e.end);
-        ASSERT_EQ(g.frames.size(), e.frameStarts.size());
-        for (size_t f = 0; f < g.frames.size(); ++f) {
-            EXPECT_EQ(g.frames[f].offset, e.frameStarts[f]);
-            EXPECT_EQ(g.frames[f].slices, 2);
-        }
-        ASSERT_EQ(g.audio.size(), 1u);
-        EXPECT_EQ(g.audio[0].offset, e.audioStart);
-        EXPECT_EQ(g.audio[0].offset + g.audio[0].frames * 4, e.end);
-    }
-    EXPECT_TRUE(w.groups.back().atEnd);
-    EXPECT_TRUE(w.groups[0].frames[0].key);
-    EXPECT_FALSE(w.groups[0].frames[1].key);
-}
-
 TEST(group_walker, zero_padding_or_a_movie_header_after_the_last_group_ends_the_walk) {
     std::vector<uint8_t> moov;
     putBe32(moov, 16);
