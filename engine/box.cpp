@@ -102,14 +102,4 @@ std::optional<std::vector<Box>> parseBoxes(const ByteSource& src, int64_t begin,
     return out;
 }
 
-std::string dumpBoxTree(const std::vector<Box>& boxes, int indent) {
-    std::string out;
-    for (const auto& b : boxes) {
-        out += std::string(static_cast<size_t>(indent) * 2, ' ') + fourccText(b.type()) + " @" +
-               std::to_string(b.header.offset) + "+" + std::to_string(b.header.size) + "\n";
-        out += dumpBoxTree(b.children, indent + 1);
-    }
-    return out;
-}
-
 }  // namespace tv

@@ -59,7 +59,4 @@ bool isContainerBox(uint32_t type);
 std::optional<std::vector<Box>> parseBoxes(const ByteSource& src, int64_t begin, int64_t end,
                                            std::string* why, int depth = 0);
 
-// One line per box, children indented by two spaces: "type @offset+size".
-std::string dumpBoxTree(const std::vector<Box>& boxes, int indent = 0);
-
 }  // namespace tv
