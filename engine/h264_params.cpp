@@ -1,6 +1,7 @@
 #include "h264_params.h"
 
 #include "bytes.h"
+#include "nal_header.h"
 
 #include <algorithm>
 
@@ -84,19 +85,13 @@ bool readScalingLists(BitReader& br, int count, ScalingLists& s) {
     return br.ok();
 }
 
-namespace {
-
-bool highProfile(uint32_t p) { return p == 100 || p == 110 || p == 122 || p == 244 || p == 44; }
-
-}  // namespace
-
 std::vector<uint8_t> H264Params::spsNal() const {
     BitWriter w;
     w.u(profile, 8);
     w.u(0, 8);  // constraint flags
     w.u(level, 8);
     w.ue(spsId);
-    if (highProfile(profile)) {
+    if (h264SpsHasChromaInfo(profile)) {
         w.ue(chroma);
         if (chroma == 3) w.flag(false);
         w.ue(bitDepth - 8);
@@ -175,7 +170,7 @@ std::optional<H264Params> readH264Params(const std::vector<uint8_t>& spsNal, con
     br.skip(8);
     p.level = br.u(8);
     p.spsId = br.ue();
-    if (highProfile(p.profile)) {
+    if (h264SpsHasChromaInfo(p.profile)) {
         p.chroma = br.ue();
         if (p.chroma == 3) br.skip(1);
         p.bitDepth = br.ue() + 8;

@@ -14,15 +14,6 @@ namespace {
 // list and a full VUI stays well under a kilobyte).
 constexpr uint32_t kMaxParameterSet = 64 * 1024;
 
-bool highProfile(uint32_t p) {
-    switch (p) {
-    case 100: case 110: case 122: case 244: case 44: case 83: case 86: case 118: case 128:
-    case 138: case 139: case 134: case 135:
-        return true;
-    default:
-        return false;
-    }
-}
 
 std::optional<SpsSummary> summarizeH264(const std::vector<uint8_t>& rbsp) {
     SpsSummary s;
@@ -32,7 +23,7 @@ std::optional<SpsSummary> summarizeH264(const std::vector<uint8_t>& rbsp) {
     s.level = br.u(8);
     br.ue();
     bool separate = false;
-    if (highProfile(s.profile)) {
+    if (h264SpsHasChromaInfo(s.profile)) {
         s.chromaFormat = br.ue();
         if (s.chromaFormat == 3) separate = br.flag();
         s.bitDepthLuma = br.ue() + 8;

@@ -43,4 +43,14 @@ bool isRandomAccess(VideoCodec codec, int type) {
     return codec == VideoCodec::H264 ? type == 5 : (type >= 16 && type <= 23);
 }
 
+bool h264SpsHasChromaInfo(uint32_t profileIdc) {
+    switch (profileIdc) {
+    case 100: case 110: case 122: case 244: case 44: case 83: case 86: case 118: case 128:
+    case 138: case 139: case 134: case 135:
+        return true;
+    default:
+        return false;
+    }
+}
+
 }  // namespace tv

@@ -28,6 +28,9 @@ int nalHeaderSize(VideoCodec codec);
 bool isAud(VideoCodec codec, int type);
 bool isSlice(VideoCodec codec, int type);
 bool isRandomAccess(VideoCodec codec, int type);  // IDR (H.264), IRAP (H.265)
+// H.264 profiles whose SPS carries chroma format, bit depths and scaling
+// lists before log2_max_frame_num (H.264 7.3.2.1.1).
+bool h264SpsHasChromaInfo(uint32_t profileIdc);
 
 struct SliceInfo {
     NalHeader nal;

@@ -80,10 +80,7 @@ void ParameterSets::addH264(const std::vector<uint8_t>& rbsp, int type) {
         uint32_t profile = br.u(8);
         br.skip(16);
         uint32_t id = br.ue();
-        if (profile == 100 || profile == 110 || profile == 122 || profile == 244 ||
-            profile == 44 || profile == 83 || profile == 86 || profile == 118 ||
-            profile == 128 || profile == 138 || profile == 139 || profile == 134 ||
-            profile == 135) {
+        if (h264SpsHasChromaInfo(profile)) {
             uint32_t chroma = br.ue();
             if (chroma == 3) s.separateColourPlane = br.flag();
             br.ue();
