@@ -6,8 +6,8 @@
 // line when the output is about to be written, one "Info: Duration of ..."
 // line per track, and on failure a line beginning "Error:" and a non-zero
 // exit status.
-#include "engine_contract.h"
-#include "errors.h"
+#include "base/engine_contract.h"
+#include "base/errors.h"
 #include "repair.h"
 
 #include <cstdio>

@@ -7,31 +7,10 @@
 // walk found something to keep, and a failure while writing it is an error.
 #pragma once
 
-#include "byte_source.h"
-#include "reporter.h"
-
-#include <cstdint>
-#include <string>
+#include "base/repair_options.h"
+#include "base/reporter.h"
 
 namespace tv {
-
-struct RepairOptions {
-    std::string reference, rsv, output;
-    // No reference clip: everything is learnt from the RSV (donor: an
-    // optional finished clip from the same body lending parameter fields).
-    bool noReference = false;
-    std::string donor;
-    // Chunk offsets above this switch a track to co64 (lowered by tests).
-    uint64_t co64Threshold = UINT32_MAX;
-    bool verbose = false;
-};
-
-struct RepairSummary {
-    uint64_t frames = 0;
-    size_t groups = 0;
-    int64_t payloadBytes = 0;
-    int64_t outputBytes = 0;
-};
 
 RepairSummary runRepair(const RepairOptions& options, Reporter& reporter);
 

@@ -4,10 +4,10 @@
 // parse, with a fixed two-track layout so the walk is fuzzed regardless), and
 // every kept picture goes through the byte-stream scan, the avcC and the moov
 // as a repair would use them.
-#include "byte_source.h"
-#include "mxf_klv.h"
-#include "mxf_mp4.h"
-#include "mxf_walk.h"
+#include "base/byte_source.h"
+#include "mxf/mxf_klv.h"
+#include "mxf/mxf_mp4.h"
+#include "mxf/mxf_walk.h"
 
 #include <cstddef>
 #include <cstdint>

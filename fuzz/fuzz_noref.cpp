@@ -9,13 +9,14 @@
 //   2  byte 1 picks H.264 or H.265, then NAL units with 16-bit lengths: the
 //      SPS summary and the avcC/hvcC built from them.
 // EngineError is the answer to bad input; anything else is a finding.
-#include "byte_source.h"
-#include "errors.h"
-#include "h264_params.h"
-#include "inband.h"
-#include "layout_from_rsv.h"
-#include "param_sets.h"
-#include "synthetic_movie.h"
+#include "base/byte_source.h"
+#include "base/errors.h"
+#include "codec/h264_params.h"
+#include "mp4/config_record.h"
+#include "noref/inband.h"
+#include "noref/layout_from_rsv.h"
+#include "codec/param_sets.h"
+#include "noref/synthetic_movie.h"
 
 #include <cstddef>
 #include <cstdint>

@@ -3,9 +3,9 @@
 // used the way a repair uses it (layout, parameter sets, a short walk over the
 // same bytes and a moov built from it), so values a damaged reference lets
 // through are exercised downstream too.
-#include "byte_source.h"
-#include "errors.h"
-#include "reference.h"
+#include "base/byte_source.h"
+#include "base/errors.h"
+#include "mp4/reference.h"
 #include "walk_driver.h"
 
 #include <cstddef>

@@ -5,9 +5,9 @@
 // with its high bit, a co64 threshold of 0 for the moov built afterwards; the
 // remaining bytes are the RSV. References: TV_FUZZ_REFS names a folder holding
 // ref-0.mp4, ref-1.mp4, ...; none there is a set-up error that stops the run.
-#include "byte_source.h"
-#include "errors.h"
-#include "reference.h"
+#include "base/byte_source.h"
+#include "base/errors.h"
+#include "mp4/reference.h"
 #include "walk_driver.h"
 
 #include <unistd.h>

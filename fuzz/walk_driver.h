@@ -9,12 +9,12 @@
 // as a libFuzzer timeout.
 #pragma once
 
-#include "assembly.h"
-#include "errors.h"
-#include "param_sets.h"
-#include "reference.h"
-#include "resync_walk.h"
-#include "rsv_start.h"
+#include "rsv/assembly.h"
+#include "base/errors.h"
+#include "codec/param_sets.h"
+#include "mp4/reference.h"
+#include "rsv/resync_walk.h"
+#include "rsv/rsv_start.h"
 
 #include <cstdint>
 #include <cstdio>

@@ -14,8 +14,8 @@
 #include <thread>
 
 #include "bridge/resources.h"
-#include "engine/engine_contract.h"
-#include "engine/unique_fd.h"
+#include "engine/base/engine_contract.h"
+#include "engine/base/unique_fd.h"
 #include "job/job.h"
 #include "job/failure_text.h"
 #include "job/job_error.h"

@@ -3,7 +3,7 @@
 #include <cerrno>
 #include <cstring>
 
-#include "engine/engine_contract.h"
+#include "engine/base/engine_contract.h"
 
 std::string systemFailureText(int errnum) {
     switch (errnum) {

@@ -3,7 +3,7 @@
 #include <charconv>
 
 #include "bridge/utf8.h"
-#include "engine/engine_contract.h"
+#include "engine/base/engine_contract.h"
 #include "job/text_format.h"
 
 namespace {

@@ -4,7 +4,7 @@
 #include <filesystem>
 #include <system_error>
 
-#include "engine/engine_contract.h"
+#include "engine/base/engine_contract.h"
 #include "job/copy.h"
 #include "job/engine_run.h"
 #include "job/job_error.h"

@@ -6,8 +6,8 @@
 
 #include <optional>
 
-#include "engine/box.h"
-#include "engine/bytes.h"
+#include "engine/mp4/box.h"
+#include "engine/base/bytes.h"
 
 namespace {
 

@@ -1,7 +1,7 @@
 // Box headers, box trees and sample-table readers on damaged and healthy bytes.
-#include "box.h"
-#include "bytes.h"
-#include "tables.h"
+#include "mp4/box.h"
+#include "base/bytes.h"
+#include "mp4/tables.h"
 
 #include <gtest/gtest.h>
 

@@ -1,7 +1,7 @@
 // The file source refuses what is not a regular file it can read. (Its cached
 // and direct reads are proven by every corpus repair, which reads through it.)
-#include "byte_source.h"
-#include "errors.h"
+#include "base/byte_source.h"
+#include "base/errors.h"
 
 #include <gtest/gtest.h>
 

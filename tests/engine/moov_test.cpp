@@ -1,10 +1,10 @@
 // The new moov: sample tables, composition offsets from picture order, edit
 // list durations, and the switch from stco to co64.
-#include "assembly.h"
-#include "box.h"
-#include "box_writer.h"
+#include "rsv/assembly.h"
+#include "mp4/box.h"
+#include "mp4/box_writer.h"
 #include "synth.h"
-#include "tables.h"
+#include "mp4/tables.h"
 
 #include <gtest/gtest.h>
 

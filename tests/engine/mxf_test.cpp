@@ -1,9 +1,9 @@
 // MXF-family pieces on synthetic bytes: KLV headers, key kinds, the start-code
 // scan against a byte-by-byte reference, the avcC from a real SPS, and the
 // walk over frame-wrapped content packages cut and damaged in chosen places.
-#include "mxf_klv.h"
-#include "mxf_mp4.h"
-#include "mxf_walk.h"
+#include "mxf/mxf_klv.h"
+#include "mxf/mxf_mp4.h"
+#include "mxf/mxf_walk.h"
 #include "null_reporter.h"
 
 #include <gtest/gtest.h>

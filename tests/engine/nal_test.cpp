@@ -1,7 +1,7 @@
 // NAL headers, recovery-point SEI, slice headers and picture order counts.
-#include "bytes.h"
-#include "nal.h"
-#include "param_sets.h"
+#include "base/bytes.h"
+#include "codec/nal.h"
+#include "codec/param_sets.h"
 #include "synth.h"
 
 #include <gtest/gtest.h>

@@ -1,10 +1,11 @@
 // Repair without a reference: the layout learnt from the RSV alone, the
 // parameter sets written and read back, and in-band parameter sets found.
-#include "errors.h"
-#include "h264_params.h"
-#include "inband.h"
-#include "layout_from_rsv.h"
-#include "param_sets.h"
+#include "base/errors.h"
+#include "codec/h264_params.h"
+#include "mp4/config_record.h"
+#include "noref/inband.h"
+#include "noref/layout_from_rsv.h"
+#include "codec/param_sets.h"
 #include "null_reporter.h"
 #include "synth.h"
 

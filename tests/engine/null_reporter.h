@@ -1,7 +1,7 @@
 // A Reporter for engine tests: keeps the log lines, ignores progress.
 #pragma once
 
-#include "reporter.h"
+#include "base/reporter.h"
 
 #include <string>
 #include <vector>

@@ -1,7 +1,7 @@
 // Where an RSV's media data begins, and the inputs refused before any walk.
-#include "errors.h"
+#include "base/errors.h"
 #include "null_reporter.h"
-#include "rsv_start.h"
+#include "rsv/rsv_start.h"
 #include "synth.h"
 
 #include <gtest/gtest.h>

@@ -1,8 +1,8 @@
 // PCM layouts read from audio sample entries of the QuickTime and ISO kinds.
-#include "bytes.h"
-#include "errors.h"
-#include "reference.h"
-#include "sample_entry.h"
+#include "base/bytes.h"
+#include "base/errors.h"
+#include "mp4/reference.h"
+#include "mp4/sample_entry.h"
 
 #include <gtest/gtest.h>
 

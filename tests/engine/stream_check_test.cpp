@@ -1,6 +1,6 @@
 // Refusing a reference of another frame size: slice layouts of the
 // reference's pictures against the RSV's, and the addresses' bound.
-#include "stream_check.h"
+#include "rsv/stream_check.h"
 #include "synth.h"
 
 #include <gtest/gtest.h>

@@ -3,8 +3,8 @@
 // laid out in memory.
 #pragma once
 
-#include "bytes.h"
-#include "one_group.h"
+#include "base/bytes.h"
+#include "rsv/one_group.h"
 
 #include <cstdint>
 #include <vector>

@@ -1,9 +1,9 @@
 // The walk with resynchronisation on synthetic in-memory RSVs: damaged
 // regions of every kind are skipped, every undamaged group is kept with its
 // own audio, and each skipped range is reported with the totals.
-#include "errors.h"
+#include "base/errors.h"
 #include "synth.h"
-#include "resync_walk.h"
+#include "rsv/resync_walk.h"
 
 #include <gtest/gtest.h>
 

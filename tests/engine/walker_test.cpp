@@ -1,7 +1,7 @@
 // The group walker on synthetic in-memory RSVs: complete groups, cuts at
 // every kind of place, and groups that must not be accepted.
 #include "synth.h"
-#include "one_group.h"
+#include "rsv/one_group.h"
 
 #include <gtest/gtest.h>
 

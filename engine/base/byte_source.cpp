@@ -1,0 +1,92 @@
+#include "base/byte_source.h"
+
+#include "base/errors.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace tv {
+
+std::vector<uint8_t> ByteSource::readVector(int64_t offset, size_t n) const {
+    if (offset < 0 || offset >= size()) return {};
+    int64_t avail = size() - offset;
+    if (static_cast<int64_t>(n) > avail) n = static_cast<size_t>(avail);
+    std::vector<uint8_t> out(n);
+    out.resize(read(offset, out.data(), n));
+    return out;
+}
+
+size_t MemorySource::read(int64_t offset, void* dst, size_t n) const {
+    if (offset < 0 || static_cast<uint64_t>(offset) >= size_) return 0;
+    size_t avail = size_ - static_cast<size_t>(offset);
+    if (n > avail) n = avail;
+    // An empty vector's data() may be null; memcpy must not see it.
+    if (n == 0) return 0;
+    std::memcpy(dst, data_ + offset, n);
+    return n;
+}
+
+std::unique_ptr<FileSource> FileSource::open(const std::string& path, int errorKind) {
+    auto kind = static_cast<EngineError::Kind>(errorKind);
+    // Opened without waiting: opening a FIFO for reading blocks until a
+    // writer comes, which may be never. Only a regular file is read.
+    UniqueFd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
+    if (fd.get() < 0)
+        throw EngineError(kind, "cannot open " + path + ": " + std::strerror(errno));
+    struct stat st {};
+    if (fstat(fd.get(), &st) != 0)
+        throw EngineError(kind, "cannot read " + path + ": " + std::strerror(errno));
+    if (!S_ISREG(st.st_mode)) throw EngineError(kind, path + " is not a regular file");
+    const int flags = ::fcntl(fd.get(), F_GETFL);
+    if (flags < 0 || ::fcntl(fd.get(), F_SETFL, flags & ~O_NONBLOCK) != 0)
+        throw EngineError(kind, "cannot read " + path + ": " + std::strerror(errno));
+    // Readers go forward through the file: a larger readahead serves the
+    // walk's many small header reads from few disk requests.
+    posix_fadvise(fd.get(), 0, 0, POSIX_FADV_SEQUENTIAL);
+    return std::make_unique<FileSource>(std::move(fd), static_cast<int64_t>(st.st_size), path);
+}
+
+namespace {
+constexpr int64_t kCacheBlock = 4096;
+}
+
+size_t FileSource::read(int64_t offset, void* dst, size_t n) const {
+    if (offset < 0 || offset >= size_) return 0;
+    if (int64_t(n) > kCacheBlock / 2) return readDirect(offset, dst, n);
+    const int64_t end = std::min<int64_t>(offset + int64_t(n), size_);
+    if (cacheStart_ < 0 || offset < cacheStart_ || end > cacheStart_ + int64_t(cache_.size())) {
+        // One page-sized block; two when the read straddles a block edge.
+        int64_t start = offset & ~(kCacheBlock - 1);
+        cache_.resize(size_t(end - start > kCacheBlock ? 2 * kCacheBlock : kCacheBlock));
+        cacheStart_ = -1;
+        cache_.resize(readDirect(start, cache_.data(), cache_.size()));
+        cacheStart_ = start;
+    }
+    int64_t avail = cacheStart_ + int64_t(cache_.size()) - offset;
+    size_t m = size_t(std::max<int64_t>(0, std::min<int64_t>(int64_t(n), avail)));
+    if (m > 0) std::memcpy(dst, cache_.data() + (offset - cacheStart_), m);
+    return m;
+}
+
+size_t FileSource::readDirect(int64_t offset, void* dst, size_t n) const {
+    if (offset < 0 || offset >= size_) return 0;
+    size_t done = 0;
+    auto* out = static_cast<uint8_t*>(dst);
+    while (done < n) {
+        ssize_t got = ::pread(fd_.get(), out + done, n - done, offset + static_cast<int64_t>(done));
+        if (got < 0) {
+            if (errno == EINTR) continue;
+            throw EngineError(EngineError::Kind::Io,
+                              "read error in " + path_ + ": " + std::strerror(errno));
+        }
+        if (got == 0) break;
+        done += static_cast<size_t>(got);
+    }
+    return done;
+}
+
+}  // namespace tv

@@ -1,0 +1,73 @@
+// Random-access, read-only byte sources: a file (positioned reads, never the
+// whole file in memory) and a memory view (for tests and fuzzing). Parsers and
+// the group walker read only through this interface.
+//
+// Thread: a source may be read from one thread at a time. Errors: read()
+// throws EngineError(Io) when the operating system reports a read failure; a
+// short count means the end of the source.
+#pragma once
+
+#include "base/unique_fd.h"
+
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace tv {
+
+class ByteSource {
+public:
+    virtual ~ByteSource() = default;
+    virtual int64_t size() const = 0;
+    // Reads up to n bytes at offset into dst; returns how many were read.
+    virtual size_t read(int64_t offset, void* dst, size_t n) const = 0;
+
+    bool readExact(int64_t offset, void* dst, size_t n) const {
+        return offset >= 0 && read(offset, dst, n) == n;
+    }
+    // Reads [offset, offset + n) clipped to the end of the source.
+    std::vector<uint8_t> readVector(int64_t offset, size_t n) const;
+};
+
+// A view of bytes owned by the caller, who keeps them alive.
+class MemorySource final : public ByteSource {
+public:
+    MemorySource(const void* data, size_t size)
+        : data_(static_cast<const uint8_t*>(data)), size_(size) {}
+    explicit MemorySource(const std::vector<uint8_t>& bytes)
+        : MemorySource(bytes.data(), bytes.size()) {}
+    int64_t size() const override { return static_cast<int64_t>(size_); }
+    size_t read(int64_t offset, void* dst, size_t n) const override;
+
+private:
+    const uint8_t* data_;
+    size_t size_;
+};
+
+// Small reads (headers) are served from one cached aligned block, since the
+// walk reads several headers close together; larger reads go straight to
+// pread. Not thread-safe (the cache is shared state).
+class FileSource final : public ByteSource {
+public:
+    // Opens path read-only; throws EngineError(kind) with a plain reason.
+    static std::unique_ptr<FileSource> open(const std::string& path, int errorKind);
+    int64_t size() const override { return size_; }
+    size_t read(int64_t offset, void* dst, size_t n) const override;
+    int fd() const noexcept { return fd_.get(); }
+    const std::string& path() const noexcept { return path_; }
+
+    FileSource(UniqueFd fd, int64_t size, std::string path)
+        : fd_(std::move(fd)), size_(size), path_(std::move(path)) {}
+
+private:
+    size_t readDirect(int64_t offset, void* dst, size_t n) const;
+    UniqueFd fd_;
+    int64_t size_;
+    std::string path_;
+    mutable std::vector<uint8_t> cache_;
+    mutable int64_t cacheStart_ = -1;
+};
+
+}  // namespace tv

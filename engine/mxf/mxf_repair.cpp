@@ -1,0 +1,430 @@
+#include "mxf/mxf_repair.h"
+
+#include "base/bytes.h"
+#include "base/errors.h"
+#include "mxf/mxf_klv.h"
+#include "mxf/mxf_mp4.h"
+#include "mxf/mxf_walk.h"
+#include "output/output.h"
+#include "output/output_check.h"
+#include "output/output_file.h"
+#include "base/damage_log.h"
+#include "mp4/file_head.h"
+#include "base/unique_fd.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdlib>
+#include <cstdio>
+#include <cstring>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace tv {
+namespace {
+
+using Kind = EngineError::Kind;
+
+constexpr size_t kReadWindow = 1u << 20;
+// Ranges at least this long are copied in the kernel (copy_file_range) rather
+// than through the write buffer: the bulk of a picture, its slice data.
+constexpr uint32_t kKernelCopyBytes = 32u << 10;
+constexpr size_t kWriteBuffer = 8u << 20;
+constexpr int64_t kWritebackBytes = 32LL << 20;
+constexpr int64_t kFirstPictureWindow = 64LL << 20;
+
+// Forward reads through one window: a package's elements lie close together,
+// so one read serves many of them. A picture larger than the window widens
+// it (bounded by the walk's picture size cap).
+class WindowReader {
+public:
+    explicit WindowReader(const FileSource& src) : src_(src), buf_(kReadWindow) {}
+    const uint8_t* view(int64_t offset, size_t n) {
+        if (start_ < 0 || offset < start_ || offset + int64_t(n) > start_ + int64_t(len_)) {
+            if (n > buf_.size()) buf_.resize(n);
+            start_ = -1;
+            len_ = src_.read(offset, buf_.data(), buf_.size());
+            if (len_ < n) throw EngineError(Kind::Io, "the RSV became shorter while it was read");
+            start_ = offset;
+        }
+        return buf_.data() + (offset - start_);
+    }
+
+private:
+    const FileSource& src_;
+    std::vector<uint8_t> buf_;
+    int64_t start_ = -1;
+    size_t len_ = 0;
+};
+
+[[noreturn]] void writeFailed(const std::string& path, const char* what) {
+    int e = errno;
+    throw EngineError::writing(e, "writing " + path + " failed (" + what + "): " + std::strerror(e));
+}
+
+// The output file (see OutputFile: a temporary name beside OUT, renamed onto
+// it only when complete and readable), written through one buffer.
+class MovieWriter {
+public:
+    explicit MovieWriter(std::string path) : path_(std::move(path)), file_(path_), fd_(file_.fd()) {
+        buf_.reserve(kWriteBuffer);
+    }
+    int64_t pos() const { return written_ + int64_t(buf_.size()); }
+    void append(const uint8_t* p, size_t n) {
+        if (buf_.size() + n > kWriteBuffer) flush();
+        if (n >= kWriteBuffer) {
+            writeAt(p, n, written_);
+            written_ += int64_t(n);
+            return;
+        }
+        buf_.insert(buf_.end(), p, p + n);
+    }
+    void append(const std::vector<uint8_t>& v) { append(v.data(), v.size()); }
+    // Appends [from, from + n) of another file.
+    void appendFrom(int fd, int64_t from, int64_t n) {
+        flush();
+        copyRange(fd, from, fd_, written_, n, [](int64_t) {});
+        written_ += n;
+        startWriteback();
+    }
+    void patch(int64_t at, const std::vector<uint8_t>& v) {
+        flush();
+        writeAt(v.data(), v.size(), at);
+    }
+    void finish() {
+        flush();
+        file_.sync();
+        if (auto why = unplayableMovie(file_.tempPath()))
+            throw EngineError(Kind::Output, "the repaired movie is unplayable: " + *why + " (kept as " +
+                                                file_.tempPath() + ")");
+        file_.publish();
+    }
+
+private:
+    void flush() {
+        if (buf_.empty()) return;
+        writeAt(buf_.data(), buf_.size(), written_);
+        written_ += int64_t(buf_.size());
+        buf_.clear();
+        startWriteback();
+    }
+    // Starts writing what has accumulated, in large requests, so the final
+    // fsync finds little left and the disk works while the walk goes on.
+    void startWriteback() {
+        if (written_ - writebackFrom_ < kWritebackBytes) return;
+        ::sync_file_range(fd_, writebackFrom_, written_ - writebackFrom_, SYNC_FILE_RANGE_WRITE);
+        writebackFrom_ = written_;
+    }
+    void writeAt(const uint8_t* p, size_t n, int64_t at) {
+        for (size_t done = 0; done < n;) {
+            ssize_t w = ::pwrite(fd_, p + done, n - done, at + int64_t(done));
+            if (w < 0 && errno == EINTR) continue;
+            if (w < 0) writeFailed(path_, "data");
+            done += size_t(w);
+        }
+    }
+    std::string path_;
+    OutputFile file_;
+    const int fd_;
+    std::vector<uint8_t> buf_;
+    int64_t written_ = 0, writebackFrom_ = 0;
+};
+
+// The first picture element of a file (for parameter sets a recording does
+// not carry in its own first picture).
+std::optional<AnnexBPicture> firstPicture(const ByteSource& src, uint32_t track) {
+    int64_t pos = 0;
+    while (pos < src.size() && pos < kFirstPictureWindow) {
+        auto k = readKlv(src, pos);
+        if (!k || k->end() > src.size()) return std::nullopt;
+        if (keyKind(k->key.data()) == KeyKind::Essence && essenceTrackNumber(k->key) == track) {
+            if (k->length > kMaxPictureBytes) return std::nullopt;
+            auto bytes = src.readVector(k->valueOffset, size_t(k->length));
+            std::vector<uint8_t> scratch;
+            AnnexBPicture pic;
+            if (!annexBToLengthPrefixed(bytes.data(), bytes.size(), scratch, &pic)) return std::nullopt;
+            return pic;
+        }
+        pos = k->end();
+    }
+    return std::nullopt;
+}
+
+
+// Holds a walk's lines until the walk is known to be the one that counts.
+class HeldLines : public Reporter {
+public:
+    HeldLines(Reporter& out, bool showProgress) : out_(out), showProgress_(showProgress) {}
+    void info(const std::string& line) override { lines_.push_back(line); }
+    void progress(double percent) override {
+        if (showProgress_) out_.progress(percent);
+    }
+    void release() {
+        for (const auto& l : lines_) out_.info(l);
+        lines_.clear();
+    }
+
+private:
+    Reporter& out_;
+    bool showProgress_;
+    std::vector<std::string> lines_;
+};
+
+struct Plan {
+    MxfSettings settings;
+    MxfWalk walk;
+    bool fromReference = false;
+};
+
+std::string trackList(const std::set<uint32_t>& tracks) {
+    std::string list;
+    for (uint32_t t : tracks) list += (list.empty() ? "" : ", ") + trackNumberText(t);
+    return list;
+}
+
+bool describes(const MxfSettings& s, const std::set<uint32_t>& tracks) {
+    for (uint32_t t : tracks)
+        if (t != s.pictureTrack && std::none_of(s.sounds.begin(), s.sounds.end(),
+                                                [&](const MxfSoundTrack& x) { return x.trackNumber == t; }))
+            return false;
+    return true;
+}
+
+// Sound samples per edit unit must match the edit rate (within one sample:
+// 29.97 and 59.94 alternate): settings of another rate would misplace every
+// frame in time.
+std::optional<std::string> rateMismatch(const MxfSettings& s, const MxfWalk& w) {
+    if (w.packages() == 0) return std::nullopt;
+    for (size_t i = 0; i < s.sounds.size(); ++i) {
+        const auto& t = s.sounds[i];
+        int64_t samples = w.lengths[1 + i] / t.blockAlign;
+        int64_t expected2 = 2 * int64_t(t.sampleRate) * s.editRate.den / s.editRate.num;  // twice, to round
+        if (std::llabs(2 * samples - expected2) > 2)
+            return "sound track " + trackNumberText(t.trackNumber) + " holds " + std::to_string(samples) +
+                   " samples per frame, not what edit rate " + std::to_string(s.editRate.num) + "/" +
+                   std::to_string(s.editRate.den) + " gives";
+    }
+    return std::nullopt;
+}
+
+// The settings and the walk: the RSV's own header metadata, or the
+// reference's when the RSV lost them (then the essence must match them) or
+// when its own do not describe essence tracks the RSV carries.
+Plan plan(const FileSource& rsv, const FileSource* ref, Reporter& rep) {
+    Plan p;
+    auto own = readMxfSettings(rsv);
+    if (own) {
+        rep.info("recording: " + own->describe());
+        HeldLines held(rep, true);
+        p.settings = *own;
+        p.walk = walkMxf(rsv, p.settings, held);
+        if (p.walk.foreignTracks.empty()) {
+            held.release();
+        } else if (auto theirs = ref ? readMxfSettings(*ref) : std::nullopt;
+                   theirs && theirs->pictureTrack == own->pictureTrack && describes(*theirs, p.walk.foreignTracks)) {
+            rep.info("the RSV's header metadata do not describe essence tracks " + trackList(p.walk.foreignTracks) +
+                     "; the reference's are used");
+            p.settings = *theirs;
+            p.settings.timecode = own->timecode;
+            HeldLines again(rep, false);  // the progress has already reached its end once
+            p.walk = walkMxf(rsv, p.settings, again);
+            again.release();
+        } else {
+            held.release();
+            rep.info("note: essence tracks " + trackList(p.walk.foreignTracks) +
+                     " are not in the header metadata; they are not recovered");
+        }
+        if (auto why = rateMismatch(p.settings, p.walk)) rep.info("note: " + *why);
+        return p;
+    }
+    if (!ref)
+        throw EngineError(Kind::ReferenceNeeded, "the RSV has lost its header metadata; a finished MXF from the "
+                                                 "same camera is needed as the reference");
+    auto theirs = readMxfSettings(*ref);
+    if (!theirs)
+        throw EngineError(Kind::Reference, "the RSV has lost its header metadata and the reference's "
+                                           "header metadata could not be read; choose a finished MXF "
+                                           "from the same camera");
+    rep.info("the RSV has no header metadata; its settings are taken from the reference");
+    p.fromReference = true;
+    p.settings = *theirs;
+    p.settings.timecode.reset();  // the reference's start timecode belongs to another clip
+    rep.info("recording: " + p.settings.describe());
+    p.walk = walkMxf(rsv, p.settings, rep);
+    if (!p.walk.sawEssence) throw EngineError(Kind::Input, "no MXF essence found in the RSV");
+    std::optional<std::string> why;
+    if (!p.walk.foreignTracks.empty())
+        why = "essence tracks " + trackList(p.walk.foreignTracks) + " are not in its header metadata";
+    else if (!p.walk.sawPicture)
+        why = "no picture element of track " + trackNumberText(p.settings.pictureTrack);
+    else
+        why = rateMismatch(p.settings, p.walk);
+    if (why)
+        throw EngineError(Kind::ReferenceMismatch, "the reference does not match the RSV's essence (" + *why +
+                                                   "); use a recording made with the same settings");
+    return p;
+}
+
+// Writes OUT: ftyp, the mdat (timecode sample, then package by package the
+// picture as length-prefixed NAL units and each sound element as stored),
+// the moov. Returns the moov's tracks and the kept packages' count.
+struct Written {
+    MxfMovie movie;
+    size_t kept = 0;
+    int64_t payload = 0, outputBytes = 0;
+};
+
+Written writeMovie(const std::string& path, const FileSource& rsv, WindowReader& in, const MxfSettings& settings,
+                   const AvcConfig& avc, MxfWalk& walk, Reporter& rep) {
+    const size_t per = walk.elementsPerPackage;
+    MovieWriter out(path);
+    out.append(defaultFtyp());
+    const int64_t mdatAt = out.pos();
+    std::vector<uint8_t> head;
+    putBe32(head, 1);
+    putBe32(head, fourcc("mdat"));
+    putBe64(head, 0);
+    out.append(head);
+
+    MxfTables tables;
+    tables.elementsPerPackage = per;
+    if (settings.timecode) {
+        tables.timecodeSampleOffset = out.pos();
+        std::vector<uint8_t> tc;
+        putBe32(tc, uint32_t(settings.timecode->startFrames));
+        out.append(tc);
+    }
+    // The tables overwrite the walk's arrays in place: package k of the
+    // output never comes after package k of the walk.
+    tables.offsets = std::move(walk.offsets);
+    tables.sizes = std::move(walk.lengths);
+    DamageLog log;
+    const size_t packages = tables.offsets.size() / per;
+    size_t kept = 0;
+    int lastShown = -1;
+    for (size_t p = 0; p < packages; ++p) {
+        const int64_t picAt = tables.offsets[p * per];
+        const uint32_t picLen = tables.sizes[p * per];
+        AnnexBPicture info;
+        const uint8_t* pic = in.view(picAt, picLen);
+        auto nals = annexBNals(pic, picLen, &info);
+        if (nals.empty()) {
+            rep.info(log.skip(picAt, picLen, "a picture element that is not an H.264 access unit"));
+            continue;
+        }
+        const size_t k = kept * per;
+        const int64_t sampleAt = out.pos();
+        for (const NalSpan& nal : nals) {
+            uint8_t len[4];
+            setBe32(len, nal.length);
+            out.append(len, 4);
+            if (nal.length >= kKernelCopyBytes) out.appendFrom(rsv.fd(), picAt + int64_t(nal.offset), nal.length);
+            else out.append(pic + nal.offset, nal.length);
+        }
+        tables.offsets[k] = sampleAt;
+        tables.sizes[k] = uint32_t(out.pos() - sampleAt);
+        tables.sync.push_back(info.idr);
+        for (size_t i = 1; i < per; ++i) {
+            const int64_t at = tables.offsets[p * per + i];
+            const uint32_t len = tables.sizes[p * per + i];
+            tables.offsets[k + i] = out.pos();
+            tables.sizes[k + i] = len;
+            if (len >= kKernelCopyBytes) out.appendFrom(rsv.fd(), at, len);
+            else out.append(in.view(at, len), len);
+        }
+        ++kept;
+        int pct = int(100.0 * double(p + 1) / double(packages));
+        if (pct != lastShown) {
+            rep.progress(pct);
+            lastShown = pct;
+        }
+    }
+    if (log.ranges() > 0) rep.info(log.totals());
+    if (std::find(tables.sync.begin(), tables.sync.end(), false) != tables.sync.end())
+        rep.info("note: not every picture is an IDR picture (long GOP); the pictures keep their stored "
+                 "order without composition offsets");
+    if (kept == 0) throw EngineError(Kind::Input, "no picture of the RSV is an H.264 access unit");
+    tables.offsets.resize(kept * per);
+    tables.sizes.resize(kept * per);
+    std::vector<uint8_t> size;
+    putBe64(size, uint64_t(out.pos() - mdatAt));
+    out.patch(mdatAt + 8, size);
+    Written w;
+    w.kept = kept;
+    w.payload = out.pos() - mdatAt - 16;
+    w.movie = buildMxfMoov(settings, avc, tables);
+    out.append(w.movie.moov);
+    w.outputBytes = out.pos();
+    out.finish();
+    return w;
+}
+
+
+}  // namespace
+
+bool isMxfFamily(const ByteSource& src) { return startsWithMxfKey(src); }
+
+RepairSummary runMxfRepair(const RepairOptions& opt, const FileSource& rsv, const FileSource* ref, Reporter& rep) {
+    if (ref && !isMxfFamily(*ref))
+        throw EngineError(Kind::ReferenceFormat, "the RSV is an MXF recording but the reference is not an MXF file; "
+                                                 "choose a finished MXF from the same camera");
+    rep.progress(0);
+    Plan pl = plan(rsv, ref, rep);
+    const MxfSettings& settings = pl.settings;
+    MxfWalk& walk = pl.walk;
+    if (walk.packages() == 0) throw EngineError(Kind::Input, "no complete frame found in the RSV");
+
+    WindowReader in(rsv);
+    AnnexBPicture first;
+    {
+        std::vector<uint8_t> scratch;
+        if (!annexBToLengthPrefixed(in.view(walk.offsets[0], walk.lengths[0]), walk.lengths[0], scratch, &first))
+            throw EngineError(Kind::Input, "the pictures of the RSV are not an H.264 byte stream");
+    }
+    if (first.sps.empty() || first.pps.empty()) {
+        auto theirs = ref ? firstPicture(*ref, settings.pictureTrack) : std::nullopt;
+        if (!theirs || theirs->sps.empty() || theirs->pps.empty())
+            throw EngineError(Kind::ReferenceNeeded, "the RSV's pictures carry no H.264 parameter sets and no "
+                                                     "reference supplies them");
+        first = *theirs;
+        rep.info("parameter sets taken from the reference");
+    }
+    auto avc = makeAvcConfig(first.sps, first.pps);
+    if (!avc) throw EngineError(Kind::Input, "the H.264 sequence parameter set does not parse");
+    if (pl.fromReference) {
+        // Same track numbers at another picture size: the reference's pictures tell.
+        auto theirs = firstPicture(*ref, settings.pictureTrack);
+        auto refAvc = theirs ? makeAvcConfig(theirs->sps, theirs->pps) : std::nullopt;
+        if (refAvc && (refAvc->width != avc->width || refAvc->height != avc->height))
+            throw EngineError(Kind::ReferenceMismatch, "the reference's pictures are " + std::to_string(refAvc->width) + "x" +
+                                                       std::to_string(refAvc->height) + ", the RSV's " +
+                                                       std::to_string(avc->width) + "x" + std::to_string(avc->height) +
+                                                       "; use a recording made with the same settings");
+    }
+    rep.info("found " + std::to_string(walk.packages()) + " frames, " + groupDigits(walk.payloadBytes()) +
+             " bytes of media data");
+
+    rep.info("saving " + opt.output);
+    rep.progress(0);
+    Written w = writeMovie(opt.output, rsv, in, settings, *avc, walk, rep);
+    const MxfMovie& movie = w.movie;
+    rep.progress(100);
+
+    for (size_t i = 0; i < movie.tracks.size(); ++i) {
+        const auto& t = movie.tracks[i];
+        const char* kind = i == 0 ? "video" : i <= settings.sounds.size() ? "audio" : "timecode";
+        char line[160];
+        snprintf(line, sizeof line, "Duration of %s track %zu: %.3f s", kind, i + 1,
+                 t.timescale ? double(t.duration) / double(t.timescale) : 0.0);
+        rep.info(line);
+    }
+    RepairSummary s;
+    s.frames = w.kept;
+    s.groups = w.kept;
+    s.payloadBytes = w.payload;
+    s.outputBytes = w.outputBytes;
+    return s;
+}
+
+}  // namespace tv

@@ -1,0 +1,108 @@
+#include "noref/h264_probe.h"
+
+extern "C" {
+#include <libavcodec/avcodec.h>
+#include <libavutil/log.h>
+#include <libavutil/mem.h>
+#include <libavutil/pixdesc.h>
+}
+
+#include <cstdarg>
+#include <cstdlib>
+#include <memory>
+#include <mutex>
+
+namespace tv {
+namespace {
+
+thread_local int tErrors = 0;
+
+void countErrors(void*, int level, const char*, va_list) noexcept {
+    if (level <= AV_LOG_ERROR) ++tErrors;
+}
+
+struct CodecFree {
+    void operator()(AVCodecContext* c) const { avcodec_free_context(&c); }
+};
+struct FrameFree {
+    void operator()(AVFrame* f) const { av_frame_free(&f); }
+};
+struct PacketFree {
+    void operator()(AVPacket* p) const { av_packet_free(&p); }
+};
+
+uint64_t hashFrame(const AVFrame* f, uint64_t h) {
+    for (int plane = 0; plane < 3 && f->data[plane]; ++plane) {
+        const int rows = plane == 0 ? f->height : AV_CEIL_RSHIFT(f->height, 1);
+        const int bytes = std::abs(f->linesize[plane]) < 1 ? 0 : f->linesize[plane];
+        for (int y = 0; y < rows; y += 3) {  // a sample of rows is enough to tell pictures apart
+            const uint8_t* row = f->data[plane] + ptrdiff_t(y) * bytes;
+            for (int x = 0; x < bytes; x += 7) h = (h ^ row[x]) * 1099511628211ull;
+        }
+    }
+    return h;
+}
+
+}  // namespace
+
+ProbeResult probeH264(const std::vector<uint8_t>& avcC, const std::vector<std::vector<uint8_t>>& samples) {
+    static std::once_flag once;
+    std::call_once(once, [] { av_log_set_callback(countErrors); });
+    ProbeResult r;
+    const AVCodec* codec = avcodec_find_decoder(AV_CODEC_ID_H264);
+    if (!codec) return r;
+    std::unique_ptr<AVCodecContext, CodecFree> ctx(avcodec_alloc_context3(codec));
+    std::unique_ptr<AVFrame, FrameFree> frame(av_frame_alloc());
+    std::unique_ptr<AVPacket, PacketFree> pkt(av_packet_alloc());
+    if (!ctx || !frame || !pkt) return r;
+    ctx->extradata = static_cast<uint8_t*>(av_mallocz(avcC.size() + AV_INPUT_BUFFER_PADDING_SIZE));
+    if (!ctx->extradata) return r;
+    std::copy(avcC.begin(), avcC.end(), ctx->extradata);
+    ctx->extradata_size = int(avcC.size());
+    ctx->err_recognition = AV_EF_EXPLODE | AV_EF_BITSTREAM | AV_EF_BUFFER | AV_EF_CAREFUL;
+    ctx->thread_count = 1;
+    tErrors = 0;
+    if (avcodec_open2(ctx.get(), codec, nullptr) < 0 || tErrors) return r;
+
+    uint64_t hash = 14695981039346656037ull;
+    double clipN = 0, allN = 0;
+    auto drain = [&]() -> bool {
+        while (true) {
+            int ret = avcodec_receive_frame(ctx.get(), frame.get());
+            if (ret == AVERROR(EAGAIN) || ret == AVERROR_EOF) return true;
+            if (ret < 0) return false;
+            if (frame->decode_error_flags || (frame->flags & AV_FRAME_FLAG_CORRUPT)) return false;
+            hash = hashFrame(frame.get(), hash);
+            if (r.frames == 0) {  // the first picture out tells enough
+                const AVPixFmtDescriptor* d = av_pix_fmt_desc_get(AVPixelFormat(frame->format));
+                const int depth = d ? d->comp[0].depth : 8;
+                const bool wide = depth > 8;
+                const int maxv = (1 << depth) - 1;
+                for (int y = 0; y < frame->height; ++y) {
+                    const uint8_t* row = frame->data[0] + ptrdiff_t(y) * frame->linesize[0];
+                    for (int x = 0; x < frame->width; ++x) {
+                        int v = wide ? reinterpret_cast<const uint16_t*>(row)[x] : row[x];
+                        clipN += (v == 0 || v == maxv);
+                        ++allN;
+                    }
+                }
+            }
+            ++r.frames;
+            av_frame_unref(frame.get());
+        }
+    };
+    for (const auto& s : samples) {
+        if (av_new_packet(pkt.get(), int(s.size())) < 0) return r;
+        std::copy(s.begin(), s.end(), pkt->data);
+        int ret = avcodec_send_packet(ctx.get(), pkt.get());
+        av_packet_unref(pkt.get());
+        if (ret < 0 || tErrors || !drain() || tErrors) return r;
+    }
+    if (avcodec_send_packet(ctx.get(), nullptr) < 0 || !drain() || tErrors) return r;
+    r.clean = r.frames == samples.size();
+    r.hash = hash;
+    r.clipped = allN > 0 ? clipN / allN : 0;
+    return r;
+}
+
+}  // namespace tv

@@ -1,0 +1,77 @@
+#include "noref/noref.h"
+
+#include "base/engine_contract.h"
+#include "base/errors.h"
+#include "mp4/config_record.h"
+#include "noref/inband.h"
+#include "noref/layout_from_rsv.h"
+#include "codec/nal.h"
+#include "noref/param_search.h"
+#include "codec/param_sets.h"
+#include "noref/synthetic_movie.h"
+
+#include <algorithm>
+
+namespace tv {
+namespace {
+
+using Kind = EngineError::Kind;
+
+// The first picture's NAL units are read up to its first slice; a picture
+// is never larger than this.
+constexpr uint32_t kFirstPictureWindow = 64u << 20;
+
+// A donor that cannot lend anything (not H.264, not a finished clip) is
+// passed over with a note: it was only ever a help. One that cannot be read
+// at all was refused before the repair started.
+std::vector<std::vector<uint8_t>> donorParameterSets(const std::string& path, Reporter& rep) {
+    if (path.empty()) return {};
+    try {
+        auto file = FileSource::open(path, int(Kind::Reference));
+        Reference donor = parseReference(*file);
+        const auto& v = donor.videoTrack();
+        if (v.video.codec == VideoCodec::H264) return v.video.parameterSets;
+        rep.info("the donor clip is not H.264 and cannot lend parameter sets; rebuilding without it");
+    } catch (const EngineError& e) {
+        rep.info(std::string("the donor clip cannot lend parameter sets (") + e.what() + "); rebuilding without it");
+    }
+    return {};
+}
+
+}  // namespace
+
+Reference referenceFromRecording(const ByteSource& rsv, const std::string& donorPath, Reporter& rep) {
+    const int64_t start = rsvDataStart(rsv);
+    const auto [codec, firstAud] = firstPicture(rsv, start, nullptr);
+    FrameInfo first;
+    first.offset = firstAud;
+    first.size = uint32_t(std::min<int64_t>(rsv.size() - firstAud, kFirstPictureWindow));
+    auto inband = inbandParameterSets(rsv, codec, 4, {first});
+    if (codec == VideoCodec::H265 && inband.empty())
+        throw EngineError(Kind::ReferenceNeeded,
+                          "this H.265 recording does not carry its parameter sets; a reference clip "
+                          "from the same camera with the same settings is needed");
+    const ParameterSets walkSets = ParameterSets::fromConfig(codec, inband);
+    RsvRecording rec = learnRecording(rsv, walkSets, rep);
+    for (auto& nal : inbandParameterSets(rsv, codec, 4, rec.frames))
+        if (std::find(inband.begin(), inband.end(), nal) == inband.end()) inband.push_back(std::move(nal));
+
+    std::vector<std::vector<uint8_t>> sets = inband;
+    if (!inband.empty()) {
+        rep.info("the stream carries its own parameter sets; using them");
+    } else {
+        RebuiltParameterSets rebuilt = searchH264ParameterSets(rsv, rec, donorParameterSets(donorPath, rep), rep);
+        if (rebuilt.flatMatrices)
+            rep.info(std::string(engine_contract::kFlatScalingLine).substr(sizeof engine_contract::kInfoLead - 1));
+        sets = std::move(rebuilt.nals);
+    }
+    SpsSummary picture;
+    auto config = buildCodecConfig(codec, sets, &picture);
+    if (!config)
+        throw EngineError(Kind::ReferenceNeeded,
+                          "the parameter sets in the stream do not parse; a reference clip from the "
+                          "same camera is needed");
+    return syntheticReference(rec, *config, picture);
+}
+
+}  // namespace tv

@@ -1,0 +1,84 @@
+// Collects the samples of accepted groups into per-track sample tables and
+// derives composition offsets, then lays out the new moov box.
+//
+// Memory: video keeps ~20 bytes per frame; rtmd and audio keep one entry per
+// chunk. Thread: single-threaded. Errors: none thrown by add(); buildMoov()
+// returns bytes.
+#pragma once
+
+#include "codec/nal.h"
+#include "codec/param_sets.h"
+#include "mp4/reference.h"
+#include "rsv/group_sink.h"
+#include "rsv/one_group.h"
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace tv {
+
+struct OutChunk {
+    int64_t offset = 0;   // in the RSV
+    uint32_t samples = 0;
+    uint32_t bytes = 0;   // used when every chunk is one sample (variable-size audio)
+    uint32_t ticks = 0;   // duration of that one sample
+};
+
+struct OutTrack {
+    int ref = -1;  // index into Reference::tracks
+    TrackKind kind = TrackKind::Other;
+    std::vector<OutChunk> chunks;
+    uint64_t samples = 0;
+    uint64_t mediaDuration = 0;   // media timescale
+    int64_t compositionEnd = 0;   // latest composition time + duration (video: with ctts)
+    // Video only.
+    std::vector<uint32_t> sizes;
+    std::vector<uint32_t> syncSamples;  // 1-based
+    std::vector<int64_t> poc;           // per frame, when every frame parsed
+    std::vector<uint32_t> periodStarts; // frame indices where a POC period starts
+    bool pocKnown = true;
+    std::vector<int64_t> ctts;          // filled by finish()
+    int64_t editShift = 0;              // added to the reference's edit media time
+    // Audio only.
+    int64_t audioFrames = 0;
+    bool oneSamplePerChunk = false;
+};
+
+class Assembly : public GroupSink {
+public:
+    Assembly(const Reference& ref, const StreamLayout& layout, const ParameterSets& ps);
+
+    void add(const GroupResult& group) override;
+    // The next group does not follow the previous one (bytes were skipped):
+    // picture order counts restart their comparison there.
+    void markDiscontinuity() override { poc_.reset(); }
+    WalkClock clock() const override { return clock_; }
+    uint64_t videoFrames() const { return tracks_[videoOut_].samples; }
+    size_t groups() const override { return groups_; }
+    int64_t payloadEnd() const { return keptEnd_; }
+    // Derives composition offsets (POC order, or the reference's pattern).
+    // Returns a note for the log when the fallback was used.
+    std::string finish();
+
+    const std::vector<OutTrack>& tracks() const { return tracks_; }
+    // Builds the moov: offsets map RSV offset o to o - dataStart + payloadBase;
+    // chunk offsets above co64Threshold switch the track to co64.
+    std::vector<uint8_t> buildMoov(int64_t dataStart, int64_t payloadBase,
+                                   uint64_t co64Threshold) const;
+    // Presentation duration of a track in seconds (for the log).
+    double seconds(const OutTrack& t) const;
+
+private:
+    const Reference& ref_;
+    const StreamLayout& layout_;
+    PocCounter poc_;
+    std::vector<OutTrack> tracks_;  // video, rtmd, then audio in stored order
+    size_t videoOut_ = 0, rtmdOut_ = 1;
+    WalkClock clock_;
+    size_t groups_ = 0;
+    int64_t keptEnd_ = 0;
+    uint64_t trackEditDuration(const OutTrack& t) const;  // movie timescale
+};
+
+}  // namespace tv

@@ -1,0 +1,137 @@
+// The group walker: recognises one interleave group of an RSV at a given
+// offset (rtmd run, video access units, audio chunks) and confirms it by the
+// next group's rtmd header. It reads only headers through a ByteSource and
+// never loads a group's media into memory.
+//
+// readOneGroup() is a pure step: "a group at offset X → its samples, or why not".
+// The walk (resync_walk.h) decides what to do with failures: it skips the
+// damage and resynchronises with findGroupStart(). Thread: one thread per walker.
+// Errors: I/O errors from the source propagate as EngineError(Io).
+#pragma once
+
+#include "base/byte_source.h"
+#include "codec/nal.h"
+#include "codec/param_sets.h"
+#include "mp4/reference.h"
+
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace tv {
+
+struct StreamLayout {
+    VideoCodec codec = VideoCodec::H264;
+    int nalLengthSize = 4;
+    uint32_t rtmdSize = 0;
+    uint32_t videoTimescale = 0;
+    uint32_t frameDuration = 0;
+    // A NAL length above this is damage, not a unit cut by the end of the
+    // file: a NAL unit is never larger than a picture, and pictures of one
+    // camera setting stay within a small multiple of the reference's largest.
+    int64_t maxNalSize = 64LL << 20;
+    struct Audio {
+        uint32_t bytesPerFrame = 0;
+        uint32_t timescale = 0;  // ticks per second = sample frames per second
+    };
+    std::vector<Audio> audio;  // in stored order within a group
+
+    static StreamLayout from(const Reference& ref);
+    // Audio sample frames of one track for frames [framesBefore, framesBefore
+    // + frames), given how many were placed before: exact integer arithmetic,
+    // the remainder carried by deriving every group from the running totals.
+    int64_t audioFramesFor(size_t track, int64_t framesBefore, int64_t frames,
+                           int64_t placedBefore) const;
+};
+
+// Running totals a group's audio size depends on.
+struct WalkClock {
+    int64_t framesBefore = 0;
+    std::vector<int64_t> audioBefore;  // sample frames per audio track
+};
+
+struct FrameInfo {
+    int64_t offset = 0;
+    uint32_t size = 0;
+    bool key = false;
+    int slices = 0;
+    std::optional<SliceInfo> slice;  // first slice header, when it parsed
+};
+
+struct AudioChunk {
+    size_t track = 0;  // index into StreamLayout::audio
+    int64_t offset = 0;
+    int64_t frames = 0;  // sample frames
+};
+
+struct GroupResult {
+    enum class Status { Complete, Cut, Failed };
+    Status status = Status::Failed;
+    std::string reason;  // why the group is cut or failed
+    int64_t start = 0;
+    int64_t end = 0;     // Complete: where the next group starts; otherwise walk stop
+    bool atEnd = false;  // Complete and nothing but end-of-file or zeros follows
+    int64_t rtmdOffset = 0;
+    std::vector<FrameInfo> frames;  // complete frames (one rtmd sample each)
+    std::vector<AudioChunk> audio;
+    bool audioPartial = false;      // a cut group kept only part of its audio
+    // Failed only because no rtmd header confirms the end: every picture is
+    // whole (the last by its slice count) and the audio the arithmetic gives
+    // lies in the file; frames and audio are filled, end = where it ends.
+    // What follows is damage or trailing bytes, not a cut.
+    bool endUnconfirmed = false;
+    int64_t keptEnd = 0;            // end of the last byte any kept sample uses
+};
+
+class GroupWalker {
+public:
+    GroupWalker(const ByteSource& src, StreamLayout layout, const ParameterSets& ps)
+        : src_(src), layout_(std::move(layout)), ps_(ps) {}
+
+    GroupResult readOneGroup(int64_t offset, const WalkClock& clock) const;
+    // Both rtmd markers at offset (a partial header at end-of-file counts if
+    // what is there matches).
+    bool rtmdAt(int64_t offset, bool allowPartial = false) const;
+    // First offset in [from, limit) where a group walks (complete or cut;
+    // with acceptUnconfirmed also a whole group whose end damage hides).
+    // A marker right after another rtmd sample is never a start.
+    std::optional<int64_t> findGroupStart(int64_t from, int64_t limit, const WalkClock& clock,
+                                          bool acceptUnconfirmed = false) const;
+    // Reads the group's pictures whole (not only their headers) and checks
+    // that no NAL unit holds a byte pattern the emulation prevention of
+    // H.264/H.265 rules out (00 00 00..02 inside, 00 at the end): zeroed
+    // damage inside slice data shows this way. Costs a read of the group;
+    // used only next to damage.
+    bool picturesClean(const GroupResult& group) const;
+    // Learns the slices-per-picture count from an accepted group; used to
+    // judge the last picture before a cut.
+    void learn(const GroupResult& group);
+    int slicesPerPicture() const { return slicesPerPicture_; }
+    const StreamLayout& layout() const { return layout_; }
+
+private:
+    struct Nal;
+    struct PictureRead;
+    Nal readNal(int64_t at) const;
+    // The steps of readOneGroup: the NAL units of one picture after its
+    // delimiter (the last picture also tries to close the group there); the
+    // verdict when a picture ends neither at a delimiter nor at a confirmed
+    // group end (cut or damage); and the group's kept end once it has one.
+    PictureRead readPicture(int64_t from, FrameInfo& f, bool last, const std::vector<int64_t>& audioFrames,
+                            bool* atEnd) const;
+    GroupResult endAtOpenPicture(GroupResult& g, FrameInfo& f, int64_t pos, int64_t i, bool last,
+                                 const PictureRead& r, const std::vector<int64_t>& audioFrames) const;
+    GroupResult finishGroup(GroupResult& g, GroupResult::Status s, std::string why, int64_t at) const;
+    std::optional<int64_t> closesAt(int64_t p, const std::vector<int64_t>& audioFrames,
+                                    std::vector<int64_t>* used, bool* atEnd) const;
+    bool zeroTail(int64_t from) const;
+    bool indexFollows(int64_t at) const;
+
+    const ByteSource& src_;
+    StreamLayout layout_;
+    const ParameterSets& ps_;
+    int slicesPerPicture_ = 0;  // 0 = not known (yet, or not constant)
+    bool slicesVary_ = false;
+};
+
+}  // namespace tv
