@@ -48,11 +48,13 @@ LOG = []  # the engine's output of the row being run
 def run_engine(engine, ref, rsv, out, noref=False, donor=None):
     """ref is ignored with noref (the engine learns everything from the RSV)."""
     if noref:
-        cmd = [engine, "-n", "-rsv-ben", "-noref"] + (["-donor", donor] if donor else []) + ["-dst", out, rsv]
-    else:
-        cmd = [engine, "-n", "-rsv-ben", "-dst", out, ref, rsv]
+        return run([engine, "-n", "-rsv-ben", "-noref"] + (["-donor", donor] if donor else []) + ["-dst", out, rsv])
+    return run([engine, "-n", "-rsv-ben", "-dst", out, ref, rsv])
+
+
+def run(cmd, cwd=None):
     try:
-        p = subprocess.run(cmd, stdout=subprocess.PIPE, stderr=subprocess.STDOUT, timeout=ENGINE_TIMEOUT)
+        p = subprocess.run(cmd, cwd=cwd, stdout=subprocess.PIPE, stderr=subprocess.STDOUT, timeout=ENGINE_TIMEOUT)
     except subprocess.TimeoutExpired:
         raise Failure("engine did not finish within %d s" % ENGINE_TIMEOUT)
     LOG.append(p.stdout.decode("utf-8", errors="replace"))
@@ -262,29 +264,32 @@ def failure_rows(work, exp):
     fifo = os.path.join(work, "pipe")
     os.mkfifo(fifo)
     std = ["-dst", OUT, ref]
+    rsv_here = {"A.RSV": open(rsv, "rb").read()}
     return [
-        ("a zero-byte RSV is refused", std + [put("empty.rsv", b"")], 3, {}, [], False),
-        ("an MXF-family RSV with an MP4 reference is refused", std + [put(
-            "mxf.rsv", bytes.fromhex("060e2b34020501010d01020101050000") + rng.randbytes(65536))], 12, {}, [], False),
-        ("random bytes hold no recording", std + [put("random.rsv", rng.randbytes(300000))], 3, {}, [], False),
-        ("a plain encoder MP4 is no reference", ["-dst", OUT, plain, rsv], 2, {}, [], False),
-        ("a text file is no reference", ["-dst", OUT, put("text.mp4", b"this is not a movie\n" * 100), rsv],
-         2, {}, [], False),
-        ("a FIFO as the RSV is refused at once", std + [fifo], 3, {}, [], False),
-        ("a FIFO as the reference is refused at once", ["-dst", OUT, fifo, rsv], 2, {}, [], False),
-        ("an output path below a file is refused", ["-dst", os.path.join(ref, "out.mp4"), ref, rsv], 4, {}, [], False),
-        ("an existing repair is never replaced", std + [rsv], 4, {"A_fixed.MP4": b"earlier"}, [], False),
-        ("a link at the output is never written through", std + [rsv], 4, {"A_fixed.MP4": Link(card)}, [], False),
-        ("a dangling link at the output is refused", std + [rsv], 4,
-         {"A_fixed.MP4": Link(os.path.join(work, "card", "NEW.MP4"))}, [], False),
-        ("a repair that does not play is no success and stays partial", ["-dst", OUT, put("bad.mp4", bytes(bad)), rsv],
-         2, {}, ["A_fixed.MP4.partial"], False),
-        ("an empty -dst is an argument error", ["-dst", "", ref, "A.RSV"], 1, {"A.RSV": open(rsv, "rb").read()},
-         [], False),
-        ("without -dst nothing is guessed next to the RSV", [ref, "A.RSV"], 1, {"A.RSV": open(rsv, "rb").read()},
-         [], False),
-        ("a full volume exits 14 and leaves only the partial file", std + [rsv], 14, {}, ["A_fixed.MP4.partial"], True),
+        refusal("a zero-byte RSV is refused", std + [put("empty.rsv", b"")], 3),
+        refusal("an MXF-family RSV with an MP4 reference is refused",
+            std + [put("mxf.rsv", bytes.fromhex("060e2b34020501010d01020101050000") + rng.randbytes(65536))], 12),
+        refusal("random bytes hold no recording", std + [put("random.rsv", rng.randbytes(300000))], 3),
+        refusal("a plain encoder MP4 is no reference", ["-dst", OUT, plain, rsv], 2),
+        refusal("a text file is no reference", ["-dst", OUT, put("text.mp4", b"this is not a movie\n" * 100), rsv], 2),
+        refusal("a FIFO as the RSV is refused at once", std + [fifo], 3),
+        refusal("a FIFO as the reference is refused at once", ["-dst", OUT, fifo, rsv], 2),
+        refusal("an output path below a file is refused", ["-dst", os.path.join(ref, "out.mp4"), ref, rsv], 4),
+        refusal("an existing repair is never replaced", std + [rsv], 4, before={"A_fixed.MP4": b"earlier"}),
+        refusal("a link at the output is never written through", std + [rsv], 4, before={"A_fixed.MP4": Link(card)}),
+        refusal("a dangling link at the output is refused", std + [rsv], 4,
+            before={"A_fixed.MP4": Link(os.path.join(work, "card", "NEW.MP4"))}),
+        refusal("a repair that does not play is no success and stays partial",
+            ["-dst", OUT, put("bad.mp4", bytes(bad)), rsv], 2, left=["A_fixed.MP4.partial"]),
+        refusal("an empty -dst is an argument error", ["-dst", "", ref, "A.RSV"], 1, before=rsv_here),
+        refusal("without -dst nothing is guessed next to the RSV", [ref, "A.RSV"], 1, before=rsv_here),
+        refusal("a full volume exits 14 and leaves only the partial file", std + [rsv], 14, left=["A_fixed.MP4.partial"],
+            tmpfs=True),
     ]
+
+
+def refusal(name, args, code, before=None, left=(), tmpfs=False):
+    return name, args, code, before or {}, list(left), tmpfs
 
 
 def mismatch_rows(work, exp):
@@ -294,9 +299,9 @@ def mismatch_rows(work, exp):
     changes = (("a reference in H.265 is refused for an H.264 RSV", dict(codec="hevc", slices=2)),
                ("a reference of another frame size is refused", dict(size="640x360")),
                ("a reference of another frame rate is refused", dict(rate=(50, 1))))
-    return [(name, ["-dst", OUT, make_clip.write_reference(dict(base, groups=[12, 12], **change),
-                                                           os.path.join(work, "mismatch-%d.mp4" % i)), rsv],
-             11, {}, [], False) for i, (name, change) in enumerate(changes)]
+    return [refusal(name, ["-dst", OUT, make_clip.write_reference(dict(base, groups=[12, 12], **change),
+                                                               os.path.join(work, "mismatch-%d.mp4" % i)), rsv], 11)
+            for i, (name, change) in enumerate(changes)]
 
 
 # Runs the engine on a tmpfs of 256 KB, private to the run (where user namespaces are allowed),
@@ -312,17 +317,11 @@ def refuse(engine, d, args, code, before, left, tmpfs):
             os.symlink(what, os.path.join(d, name))
         else:
             make_clip.write(os.path.join(d, name), what)
-    wrap = TMPFS + [d] if tmpfs else []
-    try:
-        p = subprocess.run(wrap + [engine, "-n", "-rsv-ben"] + [os.path.join(d, "A_fixed.MP4") if a == OUT else a
-                                                                 for a in args],
-                           cwd=d, stdout=subprocess.PIPE, stderr=subprocess.STDOUT, timeout=ENGINE_TIMEOUT)
-    except subprocess.TimeoutExpired:
-        raise Failure("engine did not finish within %d s" % ENGINE_TIMEOUT)
-    LOG.append(p.stdout.decode("utf-8", errors="replace"))
-    check_failure(p.returncode, LOG[-1], None, code)
+    rc, text = run((TMPFS + [d] if tmpfs else []) + [engine, "-n", "-rsv-ben"] +
+                   [os.path.join(d, "A_fixed.MP4") if a == OUT else a for a in args], cwd=d)
+    check_failure(rc, text, None, code)
     if tmpfs:
-        check("LEFT:%s\n" % " ".join(left) in LOG[-1], "the tmpfs held something else at the end")
+        check("LEFT:%s\n" % " ".join(left) in text, "the tmpfs held something else at the end")
     else:
         check(sorted(os.listdir(d)) == sorted(list(before) + left), "left %s" % sorted(os.listdir(d)))
     for name, what in before.items():
