@@ -23,7 +23,7 @@ if [ "$mode" = package ] || [ "$mode" = test ]; then
 fi
 if [ "$mode" = test ]; then
   pkgs+=(lintian desktop-file-utils appstream)
-  pkgs+=(googletest libgtest-dev xvfb xauth imagemagick
+  pkgs+=(googletest libgtest-dev xvfb xauth
          clang libclang-rt-14-dev chromium)
   # Node.js may come from another packaging than Debian's; take Debian's only when there is none.
   command -v node >/dev/null 2>&1 || pkgs+=(nodejs)
