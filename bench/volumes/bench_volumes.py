@@ -10,7 +10,7 @@ work volume beside a card folder), and three steps are timed, each from a cold c
 Prints each as seconds and as a ratio against cp on the same volume in the same run, whether the
 engine shared the footage with the RSV (its "footage shared" line), and the engine's peak memory.
 
-The RSV imitates an XAVC S body's interrupted recording: tests/corpus/make_clip.py (case
+The RSV imitates an XAVC S body's interrupted recording: bench/engine/large_rsv.py (case
 bench-avc, 1280x720 H.264 at 25p with rtmd and two-channel PCM) repeats the groups of a generated
 clip up to the size asked for.
 
@@ -30,7 +30,9 @@ import sys
 import time
 
 HERE = os.path.dirname(os.path.abspath(__file__))
-CORPUS = os.path.join(HERE, "..", "..", "tests", "corpus", "make_clip.py")
+sys.path.insert(0, os.path.join(HERE, "..", "engine"))
+import large_rsv  # noqa: E402
+
 MKFS = {"ext4": ["mkfs.ext4", "-q", "-F"], "xfs": ["mkfs.xfs", "-q", "-f"], "btrfs": ["mkfs.btrfs", "-q", "-f"]}
 MARGIN = 12 * 10**9  # the job's admission asks for the copy, the result and 10 GB to spare
 
@@ -69,10 +71,7 @@ def generate(a):
     shutil.rmtree(gen, ignore_errors=True)
     os.makedirs(gen)
     print("generating a %.1f GB RSV in %s ..." % (a.gb, gen), flush=True)
-    subprocess.run([sys.executable, CORPUS, "--case", "bench-avc", "--out", gen, "--target-gb", str(a.gb)],
-                   check=True, stdout=subprocess.DEVNULL)
-    with open(info_path) as f:
-        return json.load(f)
+    return large_rsv.make("bench-avc", gen, a.gb)
 
 
 def lay_card(a, info):
@@ -110,7 +109,8 @@ def one_volume(a, fs, rsv, ref):
         home = os.path.join(a.dir, "home")
         os.makedirs(home, exist_ok=True)
         request = json.dumps({"cmd": "recover", "call": 1, "args": {"rsv": rsv, "ref": ref, "vol": work}}) + "\n"
-        row["job"], _, out = timed([a.app, "--headless", "--volumes", media], work, stdin=request,
+        app = [a.app, "--headless", "--volumes", media] + (["--resources", a.resources] if a.resources else [])
+        row["job"], _, out = timed(app, work, stdin=request,
                                 env=dict(os.environ, HOME=home))
         states = [json.loads(l[l.index("(") + 1:-1]) for l in out.splitlines() if "__progress(" in l]
         last = states[-1] if states else {}
@@ -132,6 +132,7 @@ def main():
     ap.add_argument("--dir", default="/var/tmp/tv-volume-bench", help="where the images and the RSV go")
     ap.add_argument("--fs", default="ext4,xfs,btrfs", help="file systems to measure")
     ap.add_argument("--keep", action="store_true", help="keep the generated RSV for the next run")
+    ap.add_argument("--resources", help="resources folder for the application (e.g. one with another engine)")
     a = ap.parse_args()
     if os.geteuid() != 0:
         print("bench_volumes: skipped, it needs root (loop volumes, mount, dropping caches)")
