@@ -51,7 +51,11 @@ std::unique_ptr<FileSource> FileSource::open(const std::string& path, int errorK
 }
 
 namespace {
-constexpr int64_t kCacheBlock = 4096;
+// A cold walk touches nearly every block of the file anyway (a picture is a
+// few hundred KiB, read-ahead spans that); one large read per MiB keeps the
+// disk streaming where page-sized reads left it waiting between requests
+// (measured cold, 1 GB: btrfs 8.0 s -> 1.7 s, XFS 1.7 -> 1.2, ext4 3.2 -> 2.9).
+constexpr int64_t kCacheBlock = 1 << 20;
 }
 
 size_t FileSource::read(int64_t offset, void* dst, size_t n) const {
@@ -59,7 +63,7 @@ size_t FileSource::read(int64_t offset, void* dst, size_t n) const {
     if (int64_t(n) > kCacheBlock / 2) return readDirect(offset, dst, n);
     const int64_t end = std::min<int64_t>(offset + int64_t(n), size_);
     if (cacheStart_ < 0 || offset < cacheStart_ || end > cacheStart_ + int64_t(cache_.size())) {
-        // One page-sized block; two when the read straddles a block edge.
+        // One block; two when the read straddles a block edge.
         int64_t start = offset & ~(kCacheBlock - 1);
         cache_.resize(size_t(end - start > kCacheBlock ? 2 * kCacheBlock : kCacheBlock));
         cacheStart_ = -1;

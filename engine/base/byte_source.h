@@ -46,9 +46,9 @@ private:
     size_t size_;
 };
 
-// Small reads (headers) are served from one cached aligned block, since the
-// walk reads several headers close together; larger reads go straight to
-// pread. Not thread-safe (the cache is shared state).
+// Small reads (headers) are served from one cached aligned block of 1 MiB,
+// since the walk reads many headers close together; larger reads go straight
+// to pread. Not thread-safe (the cache is shared state).
 class FileSource final : public ByteSource {
 public:
     // Opens path read-only; throws EngineError(kind) with a plain reason.
