@@ -97,15 +97,8 @@ std::vector<uint8_t> Assembly::buildMoov(int64_t dataStart, int64_t payloadBase,
         w.begin(fourcc("stbl"));
         w.raw(info.stsd);
 
+        writeTimeTable(w, fourcc("stts"), t.stts, false);
         std::vector<std::pair<uint32_t, int64_t>> rows;
-        if (t.kind == TrackKind::Audio && t.oneSamplePerChunk) {
-            for (const auto& c : t.chunks) addRun(rows, c.ticks);
-        } else {
-            int64_t delta = t.kind == TrackKind::Video ? layout_.frameDuration
-                                                       : (info.sampleDelta ? info.sampleDelta : 1);
-            addRun(rows, delta, uint32_t(t.samples));
-        }
-        writeTimeTable(w, fourcc("stts"), rows, false);
 
         if (t.kind == TrackKind::Video) {
             if (std::any_of(t.ctts.begin(), t.ctts.end(), [](int64_t c) { return c != 0; })) {

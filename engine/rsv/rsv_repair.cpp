@@ -1,6 +1,7 @@
 #include "rsv/rsv_repair.h"
 
 #include "base/bytes.h"
+#include "base/damage_log.h"
 #include "base/engine_contract.h"
 #include "base/errors.h"
 #include "codec/nal.h"
@@ -14,6 +15,7 @@
 #include "rsv/rsv_start.h"
 #include "rsv/stream_check.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -70,9 +72,14 @@ RepairSummary runRsvRepair(const RepairOptions& opt, const FileSource& rsv, cons
     if (refFile) checkFrameSize(*refFile, ref, ps, rsv, assembly);
     std::string note = assembly.finish();
     if (!note.empty()) rep.info(note);
+    for (const auto& lost : assembly.lost())
+        rep.info(lostLine(lost.kind == TrackKind::Video ? "video" : lost.kind == TrackKind::Audio ? "audio" : "metadata",
+                          lost.from, lost.to));
 
-    // The payload ends with the last byte any kept sample uses.
+    // The payload ends with the last byte any kept sample uses; the silence
+    // that stands in for lost sound follows it.
     const int64_t payload = assembly.payloadEnd() - dataStart;
+    const int64_t silence = assembly.silenceBytes();
     rep.info("found " + std::to_string(assembly.groups()) + " groups, " +
              std::to_string(assembly.videoFrames()) + " frames, " + formatBytes(payload) +
              " of media data");
@@ -83,7 +90,7 @@ RepairSummary runRsvRepair(const RepairOptions& opt, const FileSource& rsv, cons
     std::vector<uint8_t> mdat;
     putBe32(mdat, 1);
     putBe32(mdat, fourcc("mdat"));
-    putBe64(mdat, uint64_t(payload + 16));
+    putBe64(mdat, uint64_t(payload + silence + 16));
     head.insert(head.end(), mdat.begin(), mdat.end());
     auto moov = assembly.buildMoov(dataStart, payloadBase, opt.co64Threshold);
 
@@ -103,7 +110,12 @@ RepairSummary runRsvRepair(const RepairOptions& opt, const FileSource& rsv, cons
     copyRange(rsv.fd(), dataStart, out.fd(), payloadBase, payload, [&](int64_t done) {
         rep.progress(payload ? 100.0 * double(done) / double(payload) : 100.0);
     });
-    writeAll(moov, payloadBase + payload);
+    for (int64_t at = 0; at < silence;) {
+        const std::vector<uint8_t> zeros(size_t(std::min<int64_t>(silence - at, 1 << 20)));
+        writeAll(zeros, payloadBase + payload + at);
+        at += int64_t(zeros.size());
+    }
+    writeAll(moov, payloadBase + payload + silence);
     out.sync();
     // Parts of the movie box come from the reference as they are; a damaged
     // one can make a file no player opens, which must not pass as success.
@@ -127,7 +139,7 @@ RepairSummary runRsvRepair(const RepairOptions& opt, const FileSource& rsv, cons
     s.frames = assembly.videoFrames();
     s.groups = assembly.groups();
     s.payloadBytes = payload;
-    s.outputBytes = payloadBase + payload + int64_t(moov.size());
+    s.outputBytes = payloadBase + payload + silence + int64_t(moov.size());
     return s;
 }
 
