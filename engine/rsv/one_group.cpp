@@ -12,6 +12,8 @@ namespace {
 
 constexpr uint8_t kRtmdPrefix[4] = {0x00, 0x1C, 0x01, 0x00};
 constexpr uint8_t kRtmdTag[4] = {0xF0, 0x01, 0x00, 0x10};
+// Damaged rtmd samples bridged within one run (a group's pictures at most).
+constexpr int64_t kMaxDamagedRtmd = 64;
 // Zeros after the last group are tail padding only when this short.
 constexpr int64_t kMaxZeroTail = 1 << 20;
 
@@ -158,6 +160,23 @@ std::optional<int64_t> timecodeOf(const uint8_t* h) {
 }
 }  // namespace
 
+// Samples of an rtmd run whose headers damage destroyed: the run goes on,
+// or the pictures begin, a whole number of samples further. 0 when a
+// delimiter is right here or nothing of the kind follows.
+int64_t GroupWalker::damagedRtmdAt(int64_t pos) const {
+    auto delimiterAt = [&](int64_t at) {
+        Nal n = readNal(at);
+        return n.state == Nal::State::Ok && isAud(layout_.codec, n.header.type);
+    };
+    if (layout_.rtmdSize == 0 || delimiterAt(pos)) return 0;
+    for (int64_t j = 1; j <= kMaxDamagedRtmd; ++j) {
+        const int64_t at = pos + j * int64_t(layout_.rtmdSize);
+        if (at >= src_.size()) return 0;
+        if (rtmdAt(at) || delimiterAt(at)) return j;
+    }
+    return 0;
+}
+
 std::vector<int64_t> GroupWalker::audioFramesOf(int64_t pictures, const WalkClock& clock) const {
     std::vector<int64_t> out;
     for (size_t t = 0; t < layout_.audio.size(); ++t)
@@ -300,10 +319,18 @@ GroupResult GroupWalker::readOneGroup(int64_t start, const WalkClock& clock) con
 
     // The rtmd run: one sample per picture of the group.
     int64_t pos = start, count = 0;
-    while (pos < size && rtmdAt(pos, true)) {
-        if (pos + layout_.rtmdSize > size) return finishGroup(g, S::Cut, "cut inside the rtmd samples", pos);
-        ++count;
-        pos += layout_.rtmdSize;
+    while (pos < size) {
+        if (rtmdAt(pos, true)) {
+            if (pos + layout_.rtmdSize > size) return finishGroup(g, S::Cut, "cut inside the rtmd samples", pos);
+            ++count;
+            pos += layout_.rtmdSize;
+            continue;
+        }
+        const int64_t damaged = count > 0 ? damagedRtmdAt(pos) : 0;
+        if (damaged == 0) break;
+        count += damaged;
+        g.damagedRtmd += damaged;
+        pos += damaged * layout_.rtmdSize;
     }
     if (count == 0) {
         if (start >= size) return finishGroup(g, S::Cut, "end of file", start);

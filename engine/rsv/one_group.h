@@ -91,6 +91,8 @@ struct GroupResult {
     // picture are lost, not cut; with audioLost its sound is too, and its
     // length is silence in the result.
     bool touched = false;
+    // rtmd samples whose headers were damaged inside the run (kept as stored).
+    int64_t damagedRtmd = 0;
     bool audioLost = false;
     // The rtmd header's timecode as a frame count (hh:mm:ss at the nominal
     // rate plus the frame field), when its fields are well formed.
@@ -148,6 +150,7 @@ private:
     std::optional<int64_t> closesAt(int64_t p, const std::vector<int64_t>& audioFrames,
                                     std::vector<int64_t>* used, bool* atEnd) const;
     bool zeroTail(int64_t from) const;
+    int64_t damagedRtmdAt(int64_t pos) const;
     std::vector<int64_t> audioFramesOf(int64_t pictures, const WalkClock& clock) const;
     std::vector<FrameInfo> provenTail(int64_t from, int64_t to, int64_t maxPictures) const;
     bool frameClean(const FrameInfo& f) const;

@@ -208,6 +208,9 @@ void ResyncWalk::onComplete(const GroupResult& g) {
         if (*g.timecode == *lastTimecode_ + lastSlots_) ++timecodeSteps_;
         else ++timecodeJumps_;
     }
+    if (g.damagedRtmd > 0)
+        rep_.info("the group at offset " + std::to_string(g.start) + " has " + std::to_string(g.damagedRtmd) +
+                  " damaged rtmd samples; kept as stored");
     wholeBytes_ += g.end - g.start;
     wholePictures_ += int64_t(g.frames.size());
     accept(g);

@@ -121,6 +121,8 @@ TEST(walk_resync, damage_keeps_everything_that_verifies_and_the_timeline) {
         {"a damaged NAL length", plain, [&](auto& b) { b[size_t(g[1].frameStarts[1]) + 1] = 0x7F; },
          {whole(g[0]), {g[1].start, 1, true}, whole(g[2]), whole(g[3]), whole(g[4]), whole(g[5])},
          {{g[1].frameStarts[1], g[1].audioStart}}, 18},
+        {"a damaged rtmd header inside a run", plain, [&](auto& b) { fill(b, g[2].start + 64, g[2].start + 76, 0x33); },
+         {whole(g[0]), whole(g[1]), whole(g[2]), whole(g[3]), whole(g[4]), whole(g[5])}, {}, 18},
         {"damage in the first group", plain, [&](auto& b) { fill(b, 0, 8); },
          {whole(g[1]), whole(g[2]), whole(g[3]), whole(g[4]), whole(g[5])}, {{0, g[1].start}}, 15},
         {"zeros to the end of the file", plain, [&](auto& b) { fill(b, g[3].videoStart, int64_t(b.size())); },
