@@ -91,6 +91,11 @@ bool GroupWalker::zeroTail(int64_t from) const {
     return std::all_of(bytes.begin(), bytes.end(), [](uint8_t b) { return b == 0; });
 }
 
+bool GroupWalker::zerosAt(int64_t at, size_t n) const {
+    const auto bytes = src_.readVector(at, n);
+    return bytes.size() == n && std::all_of(bytes.begin(), bytes.end(), [](uint8_t b) { return b == 0; });
+}
+
 bool GroupWalker::indexFollows(int64_t at) const {
     // A finished file given as the RSV: its media data ends where the movie
     // header (or metadata after it) begins.
@@ -121,6 +126,10 @@ std::optional<int64_t> GroupWalker::closesAt(int64_t p, const std::vector<int64_
         } else if (!rtmdAt(q, !strict)) {
             if (strict || !(zeroTail(q) || indexFollows(q))) return std::nullopt;
             end = true;
+        } else if (q - p >= int64_t(layout_.rtmdSize) && rtmdAt(q - layout_.rtmdSize)) {
+            // Inside the next group's rtmd run: bytes missing from the sound
+            // (a hole as long as whole samples), not its end.
+            return std::nullopt;
         }
         *atEnd = end;
         used->clear();
@@ -265,9 +274,11 @@ GroupResult GroupWalker::endAtOpenPicture(GroupResult& g, FrameInfo& f, int64_t 
                 break;
             }
     if (!last) {
-        // Damage after a picture that has all its slices: that picture is
-        // whole (what the damage leaves of the group is salvage()'s).
-        if (frameEnd) {
+        // A picture that has all its slices is whole before a cut, and before
+        // damage that begins right at its end as zeros (no NAL unit starts
+        // with eight zero bytes). Other bytes there may be a last slice whose
+        // length runs over a hole into what follows: not known to be whole.
+        if (frameEnd && (nearEnd || zerosAt(*frameEnd, 8))) {
             f.size = uint32_t(*frameEnd - pos);
             g.frames.push_back(f);
         }

@@ -150,6 +150,7 @@ private:
     std::optional<int64_t> closesAt(int64_t p, const std::vector<int64_t>& audioFrames,
                                     std::vector<int64_t>* used, bool* atEnd) const;
     bool zeroTail(int64_t from) const;
+    bool zerosAt(int64_t at, size_t n) const;
     int64_t damagedRtmdAt(int64_t pos) const;
     std::vector<int64_t> audioFramesOf(int64_t pictures, const WalkClock& clock) const;
     std::vector<FrameInfo> provenTail(int64_t from, int64_t to, int64_t maxPictures) const;

@@ -115,12 +115,13 @@ TEST(walk_resync, damage_keeps_everything_that_verifies_and_the_timeline) {
         {"random bytes over a group's pictures", plain,
          [&](auto& b) { fill(b, g[2].videoStart + 20, g[2].audioStart, 0, true); },
          {whole(g[0]), whole(g[1]), whole(g[3]), whole(g[4]), whole(g[5])}, {{g[2].start, g[3].start}}, 18},
-        // The picture before the damaged length has all its slices; the last
-        // picture's chain ends where the sound begins, which proves the sound
-        // (that picture refers to the lost one and is not kept).
+        // The damaged length hides where the picture before it ends (its last
+        // slice may run over a hole); the last picture's chain ends where the
+        // sound begins, which proves the sound (that picture refers to a lost
+        // one and is not kept).
         {"a damaged NAL length", plain, [&](auto& b) { b[size_t(g[1].frameStarts[1]) + 1] = 0x7F; },
-         {whole(g[0]), {g[1].start, 1, true}, whole(g[2]), whole(g[3]), whole(g[4]), whole(g[5])},
-         {{g[1].frameStarts[1], g[1].audioStart}}, 18},
+         {whole(g[0]), {g[1].start, 0, true}, whole(g[2]), whole(g[3]), whole(g[4]), whole(g[5])},
+         {{g[1].start, g[1].audioStart}}, 18},
         {"a damaged rtmd header inside a run", plain, [&](auto& b) { fill(b, g[2].start + 64, g[2].start + 76, 0x33); },
          {whole(g[0]), whole(g[1]), whole(g[2]), whole(g[3]), whole(g[4]), whole(g[5])}, {}, 18},
         {"damage in the first group", plain, [&](auto& b) { fill(b, 0, 8); },
