@@ -250,8 +250,7 @@ void Assembly::buildTimeTables() {
     for (auto& t : tracks_) {
         t.stts.clear();
         auto add = [&](int64_t value, uint32_t count) {
-            if (!t.stts.empty() && t.stts.back().second == value) t.stts.back().first += count;
-            else if (count > 0) t.stts.emplace_back(count, value);
+            if (count > 0) addRun(t.stts, value, count);
         };
         const auto& info = ref_.tracks[size_t(t.ref)];
         if (t.kind == TrackKind::Video || t.kind == TrackKind::Rtmd) {

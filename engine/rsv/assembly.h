@@ -8,6 +8,7 @@
 
 #include "codec/nal.h"
 #include "codec/param_sets.h"
+#include "mp4/movie_boxes.h"
 #include "mp4/reference.h"
 #include "rsv/group_sink.h"
 #include "rsv/one_group.h"
@@ -42,7 +43,7 @@ struct OutTrack {
     uint64_t samples = 0;
     uint64_t mediaDuration = 0;   // media timescale
     int64_t compositionEnd = 0;   // latest composition time + duration (video: with ctts)
-    std::vector<std::pair<uint32_t, int64_t>> stts;  // (count, duration) runs, filled by finish()
+    std::vector<TimeRun> stts;    // durations, filled by finish()
     // Video only.
     std::vector<uint32_t> sizes;
     std::vector<uint32_t> syncSamples;  // 1-based
@@ -104,6 +105,8 @@ private:
     void noteLost(TrackKind kind, int64_t fromPicture, int64_t toPicture);
     void placeByOrderCounts();
     void buildTimeTables();
+    std::vector<uint8_t> editsFor(const OutTrack& t) const;
+    TrackTables tablesFor(const OutTrack& t, int64_t dataStart, int64_t payloadBase) const;
 };
 
 }  // namespace tv
