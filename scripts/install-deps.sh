@@ -1,9 +1,10 @@
 #!/usr/bin/env bash
 # Installs the Debian 12 packages that building, running and testing need.
 # Only missing packages are installed; a machine that has them all is left untouched.
-# Usage: scripts/install-deps.sh [run|demo|package|test]
+# Usage: scripts/install-deps.sh [run|demo|package|test|bench]
 #   demo adds what the demo card generator uses; package what building the Debian package
-#   uses; test adds the tools the test suite uses (the package's checks among them).
+#   uses; test adds the tools the test suite uses (the package's checks among them); bench
+#   adds the file system tools the volume benchmark formats its loop volumes with.
 set -euo pipefail
 mode=${1:-run}
 
@@ -13,6 +14,9 @@ pkgs=(cmake g++ pkg-config make
       nlohmann-json3-dev fonts-nanum)
 if [ "$mode" = demo ] || [ "$mode" = test ]; then
   pkgs+=(ffmpeg python3)
+fi
+if [ "$mode" = bench ]; then
+  pkgs+=(ffmpeg python3 xfsprogs btrfs-progs)
 fi
 if [ "$mode" = package ] || [ "$mode" = test ]; then
   pkgs+=(dpkg-dev)  # dpkg-shlibdeps, dpkg-buildflags
