@@ -165,3 +165,23 @@ TEST_F(PlacesTest, our_results_and_copies_are_never_references_and_the_rest_carr
     EXPECT_EQ(refs.at(0)["info"], (Value{{"width", 1280}, {"height", 720}, {"fps", 50.0}, {"codec", "H.264"}}));
     EXPECT_FALSE(refs.at(0).contains("match")) << "the sparse RSV has no readable first group";
 }
+
+TEST_F(PlacesTest, a_chosen_folder_is_refused_on_a_card_or_when_it_cannot_take_the_work) {
+    tree.sparse("mount/CARD/PRIVATE/C0001.RSV", 1'000, T0);
+    tree.folder("mount/CARD/DCIM");
+    tree.sparse("mount/SSD/RSV복구_261201/C0002.RSV", 1'000, T0);  // only our copy: no card
+    tree.write("file", "x");
+    setMountDirectory(tree / "mount");
+    struct Row {
+        std::string folder;
+        bool offered;
+    };
+    const Row rows[] = {{tree.folder("mount/SSD/work"), true}, {tree.folder("elsewhere"), true},
+                        {tree / "mount/CARD/DCIM", false},      {tree / "mount/CARD", false},
+                        {tree / "gone", false},                 {tree / "file", false}};
+    for (const Row& r : rows) {
+        const Value entry = chosenPlaceEntry(r.folder);
+        EXPECT_EQ(entry.contains("error") ? "refused" : entry["kind"].get<std::string>(), r.offered ? "chosen" : "refused")
+            << r.folder << " " << entry;
+    }
+}
