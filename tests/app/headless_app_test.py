@@ -42,7 +42,9 @@ with tempfile.TemporaryDirectory() as mount:
     proc = subprocess.Popen([app, "--headless", "--volumes", mount], stdin=subprocess.PIPE,
                             stdout=subprocess.PIPE, text=True, bufsize=1)
     try:
-        time.sleep(1.0)  # the watch is set up before input is read, but give it a moment
+        # An answer proves the main loop runs, and the watch is set up before it.
+        got = ask(proc, {"cmd": "licenses", "call": 0})
+        assert "text" in got["data"], got
         os.makedirs(os.path.join(mount, "NEWCARD", "DCIM"))
         assert read_line(proc, 10) == CHANGED
         os.rmdir(os.path.join(mount, "NEWCARD", "DCIM"))

@@ -102,6 +102,9 @@ TEST_F(ScanTest, reference_filter_keeps_big_video_files_only) {
     tree.sparse("V/C0001.RSV", 1000, T0);
     tree.sparse("V/C0002.MP4", 60'000'000, T0 + 100);
     tree.sparse("V/C0001_fixed.MP4", 60'000'000, T0 + 1);     // an earlier repair
+    tree.sparse("V/C0001_fixed_2.MP4", 60'000'000, T0 + 1);   // and the one after it
+    tree.sparse("V/RENAMED.MP4", 60'000'000, T0 + 1);         // ours by its record
+    tree.write("V/.RENAMED.MP4.torvelin.json", "{}");
     tree.sparse("V/C0003.mxf", 50'000'001, T0 - 50);
     tree.sparse("V/C0004.MP4", 50'000'000, T0 + 2);           // not more than the minimum
     tree.sparse("V/._C0002.MP4", 4096, T0 + 3);               // resource fork of another desktop
