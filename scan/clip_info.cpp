@@ -103,10 +103,14 @@ std::optional<ClipInfo> rsvClipInfo(const std::string& path) {
     tv::UniqueFd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY));
     struct stat st {};
     if (fd.get() < 0 || ::fstat(fd.get(), &st) != 0 || !S_ISREG(st.st_mode)) return std::nullopt;
+    return clipInfoOf(BoundedFile(std::move(fd), int64_t(st.st_size)));
+}
+
+std::optional<ClipInfo> clipInfoOf(const tv::ByteSource& rsv) {
     try {
-        return readFirstGroup(BoundedFile(std::move(fd), int64_t(st.st_size)));
+        return readFirstGroup(rsv);
     } catch (...) {
-        return std::nullopt;  // a damaged header box: nothing proven
+        return std::nullopt;  // a damaged header box, a read error: nothing proven
     }
 }
 

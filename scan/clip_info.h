@@ -13,6 +13,10 @@
 
 #include "bridge/value.h"
 
+namespace tv {
+class ByteSource;
+}
+
 struct ClipInfo {
     std::optional<int64_t> width, height;
     std::optional<double> fps;
@@ -31,6 +35,8 @@ struct ClipInfo {
 // size without its cropping would be no proof. Nothing when the file does not
 // begin with a camera group (or a reference-style header before one).
 std::optional<ClipInfo> rsvClipInfo(const std::string& path);
+// The same reading of bytes at hand (the fuzz target's door). Never throws.
+std::optional<ClipInfo> clipInfoOf(const tv::ByteSource& rsv);
 
 // The info of a Probe result (media/probe.h): "w", "h", "fps", "codec"
 // (the sample entry: avc1/avc3 is H.264, hvc1/hev1 H.265); an MXF file is
