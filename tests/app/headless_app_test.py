@@ -1,7 +1,8 @@
 #!/usr/bin/env python3
 """The headless application tells the page when a card comes or goes, refuses
-"pick" (there is no window for a file chooser) and answers "open" of a file
-that is not there with a sentence instead of "ok".
+"pick", "choose_folder" and "copy" (there is no window), refuses
+"remove_partials" of an unknown job, and answers "open" of a file that is
+not there with a sentence instead of "ok".
 
 usage: headless_app_test.py path/to/torvelin-recovery
 """
@@ -41,7 +42,9 @@ with tempfile.TemporaryDirectory() as mount:
     proc = subprocess.Popen([app, "--headless", "--volumes", mount], stdin=subprocess.PIPE,
                             stdout=subprocess.PIPE, text=True, bufsize=1)
     try:
-        time.sleep(1.0)  # the watch is set up before input is read, but give it a moment
+        # An answer proves the input is read, and the watch is set up before that.
+        got = ask(proc, {"cmd": "open", "call": 1, "args": {"path": mount + "/DISK/absent_fixed.MP4"}})
+        assert got == {"call": 1, "data": {"error": "파일을 찾을 수 없습니다 — 작업 볼륨이 연결되어 있는지 확인하세요"}}, got
         os.makedirs(os.path.join(mount, "NEWCARD", "DCIM"))
         assert read_line(proc, 10) == CHANGED
         os.rmdir(os.path.join(mount, "NEWCARD", "DCIM"))
@@ -51,10 +54,14 @@ with tempfile.TemporaryDirectory() as mount:
         with open(os.path.join(mount, "DISK", "note.txt"), "w") as f:
             f.write("x")
 
-        got = ask(proc, {"cmd": "pick", "call": 1, "args": {"rsv": mount + "/DISK/C0001.RSV"}})
-        assert got["call"] == 1 and "error" in got["data"], got
-        got = ask(proc, {"cmd": "open", "call": 2, "args": {"path": mount + "/DISK/absent_fixed.MP4"}})
-        assert got == {"call": 2, "data": {"error": "파일을 찾을 수 없습니다 — 작업 볼륨이 연결되어 있는지 확인하세요"}}, got
+        got = ask(proc, {"cmd": "pick", "call": 2, "args": {"rsv": mount + "/DISK/C0001.RSV"}})
+        assert got["call"] == 2 and "error" in got["data"], got
+        # Without a window there is no folder chooser nor clipboard; every row of
+        # the one table answers, and nothing is removed for a job that never was.
+        for call, cmd, args in ((3, "choose_folder", {}), (4, "copy", {"text": "x"}),
+                                (5, "remove_partials", {"job": "nosuchid"})):
+            got = ask(proc, {"cmd": cmd, "call": call, "args": args})
+            assert got["call"] == call and "error" in got["data"] and got["data"]["error"] != "unknown cmd", got
         proc.stdin.close()
         rest = proc.stdout.read()
         assert proc.wait(timeout=30) == 0
