@@ -142,16 +142,6 @@ TEST(moov, composition_offsets_follow_picture_order) {
     EXPECT_EQ(stss, (std::vector<uint32_t>{1}));
 }
 
-TEST(moov, in_order_pictures_need_no_ctts) {
-    Built b = build({{0, 2, 4}, {6, 8, 10}}, UINT32_MAX);
-    EXPECT_EQ(b.stbl(0, "ctts"), nullptr);
-    auto p = b.payload(b.stbl(2, "stsz"));
-    SampleSizes sizes;
-    ASSERT_TRUE(readStsz(p.data(), p.size(), sizes, nullptr));
-    EXPECT_EQ(sizes.constant, 4u);
-    EXPECT_EQ(sizes.count, 2u * 6006);  // 2 x 3 frames at 23.976p
-}
-
 TEST(moov, chunk_offsets_switch_to_co64_above_the_threshold) {
     const std::vector<std::vector<uint32_t>> groups = {{0, 2, 4}, {6, 8, 10}, {12, 14, 16}};
     Built narrow = build(groups, UINT32_MAX);

@@ -80,8 +80,6 @@ const Row kRows[] = {
      std::nullopt},
     {"fails_with_exit_14_when_a_write_finds_the_volume_full",
      [](OutputIo& io) { io.pwrite = [](int, const void*, size_t, int64_t) { return failWith(ENOSPC); }; }, 14},
-    {"fails_with_exit_14_when_the_kernel_copy_finds_the_volume_full",
-     [](OutputIo& io) { io.copyRange = [](int, int64_t, int, int64_t, size_t) { return failWith(ENOSPC); }; }, 14},
     {"fails_with_exit_14_when_the_share_finds_the_volume_full",
      [](OutputIo& io) { io.cloneRange = [](int, int64_t, int, int64_t, int64_t) { return int(failWith(ENOSPC)); }; },
      14},
