@@ -273,6 +273,7 @@ Torvelin.jobs = (function () {
     card.state = state;
     describe(card);
     card.root.setAttribute('data-stage', stage);
+    card.root.toggleAttribute('data-partial', stage === 'done' && state.partial === true);
     renderProgress(card, state, stage);
     announce(card, stage);
     card.stage = stage;

@@ -50,7 +50,7 @@ Torvelin.scan = (function () {
   function refreshAll() {
     var plan = allPlan();
     $('recover-all').hidden = plan.ready.length < 2;
-    $('all-progress').hidden = plan.total < 2;
+    $('all-progress').hidden = plan.total < 2 || plan.recovered === 0;
     $('all-progress').textContent = plan.recovered + '/' + plan.total + ' 완료';
   }
 
