@@ -207,9 +207,12 @@ Torvelin.scan = (function () {
   Torvelin.jobs.onFinish(function () { run(); });
   $('recover-all').addEventListener('click', function () { recoverAll(); });
   $('choose-folder').addEventListener('click', chooseFolder);
-  // A file dropped outside an entry must not replace the page.
-  ['dragover', 'drop'].forEach(function (type) {
-    document.addEventListener(type, function (event) { event.preventDefault(); });
+  // A file dropped outside an entry must not replace the page, nor go to
+  // the entry it last passed over.
+  document.addEventListener('dragover', function (event) { event.preventDefault(); });
+  document.addEventListener('drop', function (event) {
+    event.preventDefault();
+    if (!(event.target instanceof Element && event.target.closest('.rsv'))) aim = { entry: null, at: 0 };
   });
 
   // The application calls this when a volume is mounted or unmounted.
