@@ -170,8 +170,8 @@ Torvelin.entry = (function () {
     var message = data && typeof data.error === 'string' ? data.error : '복구를 시작하지 못했습니다.';
     var kind = data && data.error_kind;
     var hint = kind ? fmt.hint(kind) : '';
-    if (kind === 'no_space') hint = volumes.need(entry.rsv) + '. ' + hint;
-    refuse(entry, message, hint);
+    var need = kind === 'no_space' ? volumes.need(entry.rsv) : '';
+    refuse(entry, message, need ? need + '. ' + hint : hint);
   }
 
   // Starts the recovery of one entry. Returns the request's promise, or null
