@@ -82,6 +82,7 @@ describe('starting a recovery', () => {
       ['a chosen folder before the rest', rsv, [v('A', 900), v('MINE', 100, 'chosen')], ['A', 'MINE'], 'MINE'],
       ['nothing has room: nothing', rsv, [v('A', 900), v('HOME', 90, 'home')], [], null],
       ['no verdict is no room', rsv, [v('A', 900)], undefined, null],
+      ['without verdicts, room for the largest recording', rsv, [v('A', 900), { ...v('B', 950), enough: true }], undefined, 'B'],
       ['the card itself is never offered', rsv, [v('CARD', 900), v('A', 10)], ['CARD'], null],
       ['a work copy stays in its own work folder', copy, [v('BIG', 900), v('SSD', 1)], ['BIG', 'SSD'], 'SSD'],
     ];

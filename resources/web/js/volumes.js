@@ -24,7 +24,7 @@ Torvelin.volumes = (function () {
     if (!root) return null;
     var id = typeof v.id === 'string' && v.id ? v.id : typeof v.name === 'string' && v.name ? v.name : fmt.basename(root) || root;
     var free = typeof v.free_bytes === 'number' ? fmt.num(v.free_bytes) : fmt.num(v.free_gb) * 1e9;
-    return { id: id, root: root, free: free, kind: KINDS[v.kind] ? v.kind : 'removable' };
+    return { id: id, root: root, free: free, kind: KINDS[v.kind] ? v.kind : 'removable', enough: v.enough === true };
   }
 
   // A volume holding a recording that is not a work copy is a camera card;
@@ -44,9 +44,11 @@ Torvelin.volumes = (function () {
   }
 
   // true or false as the native side judged; undefined when it did not say.
+  // A scan without verdicts per recording still says which volumes have
+  // room for its largest recording, and so for this one.
   function room(rsv, vol) {
-    var verdicts = rsv.room && typeof rsv.room === 'object' ? rsv.room : {};
-    return typeof verdicts[vol.root] === 'boolean' ? verdicts[vol.root] : undefined;
+    if (!rsv.room || typeof rsv.room !== 'object') return vol.enough ? true : undefined;
+    return typeof rsv.room[vol.root] === 'boolean' ? rsv.room[vol.root] : undefined;
   }
 
   function largest(vols) {
