@@ -54,9 +54,10 @@ describe('scan', () => {
     assert.equal(await page.evaluate(() => window.__xss), undefined);
   });
 
-  it('rescans on request and keeps the choices made for files still listed', async () => {
+  it('rescans on request, keeps the choices made for files still listed, and sends them', async () => {
     const { page } = await listed(browser.context, scanResult());
     await page.selectOption('#ref-0', '1');
+    await page.selectOption('#vol-0', '/media/user/SMALL');
     await page.click('#rescan');
     const again = await waitForRequest(page, 'scan', 1);
     const all = await requests(page);
@@ -66,7 +67,13 @@ describe('scan', () => {
     await answer(page, again.call, next);
     await page.waitForFunction(() => SCAN.rsvs.length === 1);
     assert.equal(await page.locator('#rsv-list li').count(), 1);
-    assert.equal(await page.inputValue('#ref-0'), '1');
+    await page.click('#rsv-list li:nth-child(1) button.start');
+    const req = await waitForRequest(page, 'recover');
+    assert.deepEqual(req.args, {
+      rsv: '/media/user/SONY_A7/PRIVATE/M4ROOT/CLIP/C0003.RSV',
+      ref: '/media/user/SONY_A7/PRIVATE/M4ROOT/CLIP/C0001.MP4',
+      vol: '/media/user/SMALL',
+    });
   });
 });
 
@@ -141,21 +148,6 @@ describe('starting a recovery', () => {
     await answer(page, scan.call, next);
     await page.waitForFunction(() => /영상 \(고른 폴더\) — 2000 GB 여유 · 충분/.test(document.querySelector('#vol-0 option:checked').textContent));
     assert.equal(await page.inputValue('#vol-1'), '/home/user/영상');
-  });
-
-  it('sends the reference and volume the user chose', async () => {
-    const { page } = await listed(browser.context, scanResult());
-    assert.equal(await page.inputValue('#vol-0'), '/media/user/WORK_SSD');
-    await page.selectOption('#ref-0', '1');
-    await page.selectOption('#vol-0', '/media/user/SMALL');
-    assert.match(await page.textContent('#vol-note-0'), /부족/);
-    await page.click('#rsv-list li:nth-child(1) button.start');
-    const req = await waitForRequest(page, 'recover');
-    assert.deepEqual(req.args, {
-      rsv: '/media/user/SONY_A7/PRIVATE/M4ROOT/CLIP/C0003.RSV',
-      ref: '/media/user/SONY_A7/PRIVATE/M4ROOT/CLIP/C0001.MP4',
-      vol: '/media/user/SMALL',
-    });
   });
 
   it('recovers without a reference when none was found, with a donor when one is picked', async () => {
