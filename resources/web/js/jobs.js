@@ -15,6 +15,8 @@ Torvelin.jobs = (function () {
   // Recordings recovered in this session, by RSV path: kept when their
   // cards are cleared away.
   var recovered = new Map();
+  // Jobs whose finished cards the user cleared: a late state brings none back.
+  var cleared = new Set();
   var FINAL = { done: true, error: true, cancelled: true };
   var STEPS = [['copy', '복사'], ['recover', '복구'], ['verify', '검증'], ['done', '완료']];
 
@@ -130,6 +132,7 @@ Torvelin.jobs = (function () {
   function remove(card) {
     var next = card.root.nextElementSibling || card.root.previousElementSibling;
     cards.delete(card.id);
+    cleared.add(card.id);
     card.root.remove();
     document.getElementById('jobs-section').hidden = cards.size === 0;
     refreshClearAll();
@@ -266,6 +269,7 @@ Torvelin.jobs = (function () {
 
   function update(state, ctx) {
     var id = state.id;
+    if (cleared.has(id)) return;
     var card = cards.get(id) || makeCard(id, ctx);
     if (card.finished) return;
     var stage = stageOf(state);
