@@ -509,11 +509,12 @@ describe('work copies, recover all and volumes that come and go', () => {
     await page.evaluate(() => window.__volumesChanged());  // while that scan is out: one more after it
     const again = await waitForRequest(page, 'scan', 1);
     const scan = busyScan();
+    scan.rsvs[0].card_name = 'SONY_A7';  // the work copy of a recording on the card
     scan.rsvs.push({ ...scan.rsvs[0], path: `${scan.rsvs[0].path}.partial`, incomplete: true });
     await answer(page, again.call, scan);
     await page.waitForFunction(() => SCAN.rsvs.length === 4);
     assert.match(await page.textContent('#scan-status'), /^새로 연결된 카드 SONY_A7에서 3개를 찾았습니다/);
-    assert.equal(await page.locator('#rsv-list .badge-new').count(), 3);
+    assert.equal(await page.locator('.badge-new').count(), 3, 'the card\'s recordings, not the work copy');
     assert.match(await page.textContent('#incomplete-note'), /\.partial\) 1개는 복구에 쓰지 않습니다/);
     const third = await waitForRequest(page, 'scan', 2);
     await answer(page, third.call, busyScan());

@@ -129,7 +129,7 @@ Torvelin.scan = (function () {
     var fresh = newCards(cards);
     var saved = new Map(entries.map(function (e) { return [String(e.rsv.path || ''), Torvelin.entry.saved(e)]; }));
     entries = result.rsvs.map(function (rsv, i) {
-      return Torvelin.entry.build(rsv, i, { vols: vols, saved: saved, isNew: fresh.indexOf(cardOf(rsv)) >= 0, onChange: refreshAll });
+      return Torvelin.entry.build(rsv, i, { vols: vols, saved: saved, isNew: rsv.work_copy !== true && fresh.indexOf(cardOf(rsv)) >= 0, onChange: refreshAll });
     });
     var roots = entries.map(function (e) { return e.root; });
     $('rsv-list').replaceChildren.apply($('rsv-list'), roots.slice(0, cards.length));
