@@ -250,9 +250,9 @@ describe('starting a recovery', () => {
     assert.equal(await page.inputValue('#ref-0'), 'custom');
     assert.equal(await page.inputValue('#ref-path-0'), '/media/user/OTHER/C0100.MP4');
     assert.equal(await page.textContent('#ref-note-0'), '끌어 놓은 파일을 참조로 씁니다: C0100.MP4');
-    // Where the native side pushes the path after the drop.
-    await page.dispatchEvent('#rsv-list li:nth-child(2)', 'dragover');
-    await page.evaluate(() => window.__dropped({ path: '/media/user/CARD_B/DCIM/OLD.MP4' }));
+    // Where the native side pushes the path with the point of the drop.
+    const box = await page.locator('#rsv-list li:nth-child(2) .rsv-meta').boundingBox();
+    await page.evaluate(([x, y]) => window.__drop({ path: '/media/user/CARD_B/DCIM/OLD.MP4', paths: [], x, y }), [box.x + 5, box.y + 5]);
     assert.equal(await page.inputValue('#donor-1'), '/media/user/CARD_B/DCIM/OLD.MP4');
     assert.match(await page.textContent('#ref-note-1'), /도너로 씁니다: OLD\.MP4/);
   });

@@ -46,8 +46,10 @@ Torvelin.entry = (function () {
     open.addEventListener('click', function () { actions.open(recovered(entry), false, err); });
     reveal.addEventListener('click', function () { actions.open(recovered(entry), true, err); });
     entry.doneName = el('span', { class: 'recovered-name' });
+    var shown = fmt.list(entry.rsv.results).find(function (r) { return r && typeof r.path === 'string' && r.path; });
+    var partly = !!shown && shown.partial === true;
     entry.doneRow = el('div', { class: 'recovered', hidden: true },
-      el('span', { class: 'badge badge-ok' }, '복구됨'), entry.doneName, open, reveal, err);
+      el('span', { class: partly ? 'badge badge-warn' : 'badge badge-ok' }, partly ? '복구됨 · 일부 손상' : '복구됨'), entry.doneName, open, reveal, err);
     return entry.doneRow;
   }
 

@@ -218,12 +218,15 @@ Torvelin.scan = (function () {
   // The application calls this when a volume is mounted or unmounted.
   window.__volumesChanged = function () { run(); };
 
-  // The application calls this with the path of a file dropped on the
-  // window: it goes to the entry the file was dropped on.
-  window.__dropped = function (data) {
-    var path = typeof data === 'string' ? data : data && typeof data.path === 'string' ? data.path : '';
-    var entry = aim.entry && Date.now() - aim.at < AIM_MS && entries.indexOf(aim.entry) >= 0 ? aim.entry
-      : entries.length === 1 ? entries[0] : null;
+  // The application calls this with the paths of files dropped on the
+  // window and the point of the drop, just before the page's own drop event
+  // (which carries no path): the first file goes to the entry under that point.
+  window.__drop = function (data) {
+    var path = data && typeof data.path === 'string' ? data.path : '';
+    var under = data && typeof data.x === 'number' && typeof data.y === 'number' ? document.elementFromPoint(data.x, data.y) : null;
+    var item = under && under.closest('.rsv');
+    var entry = item ? entries.find(function (e) { return e.root === item; })
+      : aim.entry && Date.now() - aim.at < AIM_MS && entries.indexOf(aim.entry) >= 0 ? aim.entry : null;
     if (path && entry) Torvelin.refs.useDropped(entry, path);
   };
 
