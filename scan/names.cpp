@@ -38,3 +38,9 @@ bool isInWorkFolder(std::string_view relPath) {
     return !name.empty() && name.find('/') == std::string_view::npos;
 }
 
+
+bool isUnfinishedRsv(std::string_view name) {
+    constexpr std::string_view kTail = ".partial";
+    if (name.size() <= kTail.size() || name.substr(name.size() - kTail.size()) != kTail) return false;
+    return hasRsvExtension(name.substr(0, name.size() - kTail.size()));
+}

@@ -24,6 +24,10 @@ std::string asciiLower(std::string_view s);
 // True when the extension, upper-cased, is "RSV" (C1.RSV, c1.rsv, C1.Rsv).
 bool hasRsvExtension(std::string_view name);
 
+// "<name>.RSV.partial" (any case of RSV): a copy this application has not
+// finished, never a recording to recover.
+bool isUnfinishedRsv(std::string_view name);
+
 // The name of a work folder starts with this and ends with the date as yyMMdd.
 inline constexpr std::string_view kWorkFolderPrefix = "RSV복구_";
 

@@ -6,6 +6,9 @@
 
 #include <algorithm>
 #include <ctime>
+#include <fstream>
+#include <iterator>
+#include <set>
 #include <limits>
 #include <memory>
 #include <unordered_map>
@@ -52,6 +55,17 @@ bool isDirectory(const std::string& path) {
     return stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
 }
 
+// The copy's record (".NAME.torvelin.json", written by the job once the copy
+// was complete) vouches for a copy of exactly this size.
+bool provenComplete(const std::string& folder, const std::string& name, int64_t size) {
+    std::ifstream in(folder + "/." + name + ".torvelin.json", std::ios::binary);
+    if (!in) return false;
+    std::string text((std::istreambuf_iterator<char>(in)), {});
+    const Value record = Value::parse(text, nullptr, false);
+    return record.is_object() && record.value("kind", "") == "copy" && record.value("complete", false) == true &&
+           record.value("source_size", int64_t(-1)) == size;
+}
+
 Value rsvEntry(const std::string& path, const std::string& volumeRoot, const std::string& volume,
                std::unordered_map<std::string, std::vector<Candidate>>& folders, int64_t& largest) {
     // Through links, like the copy that will read it. A file that cannot be
@@ -73,10 +87,14 @@ Value rsvEntry(const std::string& path, const std::string& volumeRoot, const std
     std::string mtime = dateText(modified.seconds);
     if (mtime.empty()) mtime = dateText(stampNow().seconds);
     const bool workCopy = isInWorkFolder(std::string_view(path).substr(volumeRoot.size() + 1));
-    return Value{{"path", path},   {"name", std::string(lastComponent(path))},
+    const std::string name(lastComponent(path));
+    // A work copy is whole only when its record says so; a name the page
+    // cannot show as it is travels losslessly and is shown readably.
+    const bool incomplete = isUnfinishedRsv(name) || (workCopy && !provenComplete(folder, name, size));
+    return Value{{"path", pathText(path)}, {"name", readablePath(name)},
                  {"vol", volume},  {"size", size},
                  {"mtime", mtime}, {"refs", std::move(refs)},
-                 {"work_copy", workCopy}};
+                 {"work_copy", workCopy}, {"incomplete", incomplete}};
 }
 
 }  // namespace
@@ -101,9 +119,13 @@ Value scanRSV(const std::string& mountDirIn, const VolumeQueries& queries) {
     int64_t largest = 0;
     std::unordered_map<std::string, std::vector<Candidate>> folders;
     std::vector<Value> found;
+    std::set<std::string> cards;  // volumes holding a recording: never offered for the work
     for (const std::string& name : names) {
         const std::string root = mountDir + "/" + name;
-        for (const std::string& path : findRsvFiles(root)) found.push_back(rsvEntry(path, root, name, folders, largest));
+        for (const std::string& path : findRsvFiles(root)) {
+            found.push_back(rsvEntry(path, root, name, folders, largest));
+            if (!found.back()["work_copy"].get<bool>()) cards.insert(name);
+        }
     }
     // Newest first; the date text sorts like the date. Same minute: discovery order.
     std::stable_sort(found.begin(), found.end(), [](const Value& a, const Value& b) {
@@ -120,7 +142,7 @@ Value scanRSV(const std::string& mountDirIn, const VolumeQueries& queries) {
     for (const std::string& name : names) {
         const std::string root = mountDir + "/" + name;
         // Only a folder can take a work folder; a stray file here is no volume.
-        if (!isDirectory(root) || !queries.writable(root)) continue;
+        if (cards.count(name) || !isDirectory(root) || !queries.writable(root)) continue;
         const int64_t free = std::max<int64_t>(queries.freeBytes(root), 0);
         const int64_t freeGb = free / kGigabyte;
         writable.push_back(Volume{freeGb, Value{{"id", name},

@@ -34,15 +34,17 @@ VolumeQueries systemVolumeQueries();
 // for the volumes under `mountDir` (the page says where it looked). Beside the
 // six keys of an RSV entry, "work_copy" is true for an RSV that lies directly
 // in a work folder directly under its volume's root (a copy this application
-// made, not a recording); a Volume entry carries its free space in bytes as
+// made, not a recording) and "incomplete" is true for a copy that is not
+// known whole (an unfinished ".partial" copy, or a work copy without its
+// record): never to be recovered. A volume holding a recording (any RSV that
+// is no work copy) is a card and never a Volume entry. A Volume entry carries its free space in bytes as
 // "free_bytes" beside "free_gb". Never fails: what cannot be read is left out or given a
 // default, and a missing mount directory gives two empty lists. Reads
 // listings and attributes only; never opens or writes a file.
 //
-// Items whose path is not valid UTF-8 (and volumes whose name is not) are
-// left out altogether: the page could not be sent their path, nor send it
-// back, and one such text would spoil the whole answer. They do not count
-// towards the largest RSV size either.
+// An RSV whose path is not valid UTF-8 is listed with "path" as pathText
+// (the recover request restores its bytes) and "name" readable; volumes
+// whose name is not valid UTF-8 are left out.
 //
 // Blocks for the whole walk; any thread but the main one. Keeps no state.
 Value scanRSV(const std::string& mountDir, const VolumeQueries& queries);
