@@ -25,6 +25,12 @@ constexpr char kSavingLine[] = "Info: saving";  // the same line as the applicat
 constexpr char kDurationOf[] = "Duration of";   // one log line per written track
 constexpr char kErrorPrefix[] = "Error:";       // on stderr, before a non-zero exit
 constexpr char kErrorLead[] = "Error: ";
+// Log line after the output is written: whether the result shares the RSV's
+// blocks (the footage was not written a second time) or holds a copy.
+constexpr char kFootageSharedWord[] = "footage shared with the RSV: ";
+constexpr char kFootageSharedLine[] = "Info: footage shared with the RSV:";
+constexpr char kFootageWrittenWord[] = "footage written again: ";
+constexpr char kFootageWrittenLine[] = "Info: footage written again:";
 constexpr char kFlatScalingLine[] = "Info: flat scaling matrices: no reference or donor supplied them";
 
 // Exit statuses.
