@@ -26,7 +26,7 @@ struct Verifier {
 };
 
 // Seconds of decoding verification may always take, however quick the copy.
-constexpr double kLeastVerifyBudget = 5.0;
+constexpr double kLeastVerifyBudget = 2.0;
 // Verification's share of the copy's time beyond that.
 constexpr double kVerifyShareOfCopy = 0.1;
 
