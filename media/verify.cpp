@@ -126,20 +126,6 @@ private:
     FramePtr frame_;
 };
 
-CodecContextPtr openDecoder(const AVStream& st) {
-    const AVCodec* codec = avcodec_find_decoder(st.codecpar->codec_id);
-    if (!codec) return nullptr;
-    CodecContextPtr ctx(avcodec_alloc_context3(codec));
-    if (!ctx || avcodec_parameters_to_context(ctx.get(), st.codecpar) < 0) return nullptr;
-    ctx->pkt_timebase = st.time_base;
-    // Single pictures: slices in parallel, and every complaint said about
-    // this one context.
-    ctx->thread_type = FF_THREAD_SLICE;
-    ctx->thread_count = 0;
-    if (avcodec_open2(ctx.get(), codec, nullptr) < 0) return nullptr;
-    return ctx;
-}
-
 void addRange(std::vector<std::pair<double, double>>& ranges, double from, double to) {
     if (!ranges.empty() && from <= ranges.back().second + 1e-6) {
         ranges.back().second = std::max(ranges.back().second, to);
@@ -186,7 +172,9 @@ std::optional<PictureCheck> checkPictures(const std::string& path, double budget
     PictureCheck check;
     check.width = st->codecpar->width;
     check.height = st->codecpar->height;
-    CodecContextPtr dec = openDecoder(*st);
+    // Single pictures: slices in parallel, and every complaint said about
+    // this one context.
+    CodecContextPtr dec = openStreamDecoder(*st, FF_THREAD_SLICE, 0);
     if (!dec) return std::nullopt;
     Checker checker(std::move(fmt), stream, std::move(dec));
     if (!checker.ready()) return std::nullopt;
