@@ -5,7 +5,7 @@
 // thumbnails), with the job's own time budget (a tenth of the copy).
 //
 // Usage: verify_bench [SIZE_MB [FILE]]. Without FILE a 1080p25 H.264 recording
-// of about SIZE_MB (default 300; the case is 4000, which takes
+// of about SIZE_MB (default 300; a 4 GB recording is 4000, which takes
 // minutes to make) at 50 Mb/s with a key picture every second is made in the
 // build tree's bench-job folder and reused afterwards. Prints the times and
 // their ratio; nothing is asserted.
