@@ -104,7 +104,7 @@ void handleRecoverRequest(Bridge& bridge, int64_t call, const Value& args) {
     if (place == RsvPlace::WorkCopy && endsWith(*rsv, ".partial")) return refuse(bridge, call, kIncompleteCopy, "copy_failed");
 
     const int64_t size = fileSize(*rsv);
-    if (place != RsvPlace::WorkCopy && !roomForRecovery(freeBytes(*vol), size)) {
+    if (place != RsvPlace::WorkCopy && !roomOnVolume(*rsv, size, *vol, freeBytes(*vol))) {
         // The whole need of the admission's rule, margin included, as the page
         // states it: twice the size alone read "0GB" for a small recording.
         return refuse(bridge, call, kSpaceLead + sizeText(spaceNeeded(size)) + kSpaceTail, "no_space");
