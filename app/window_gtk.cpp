@@ -25,6 +25,7 @@
 #include "app/window.h"
 #include "bridge/queues.h"
 #include "bridge/resources.h"
+#include "job/cancel_request.h"
 #include "job/job.h"
 #include "scan/scan.h"
 
@@ -388,7 +389,7 @@ void AppDelegate::onEditCommand(GtkMenuItem* item, gpointer self) noexcept {
 
 gboolean AppDelegate::onDelete(GtkWidget*, GdkEvent*, gpointer self) noexcept {
     // With a recovery running the user is asked first; "끝내기" ends the
-    // application with its window, at once: running jobs are not waited for.
+    // application with its window, at once, stopping the running jobs.
     // Replies still queued find no web view and do nothing.
     auto* d = static_cast<AppDelegate*>(self);
     try {
@@ -396,6 +397,9 @@ gboolean AppDelegate::onDelete(GtkWidget*, GdkEvent*, gpointer self) noexcept {
     } catch (...) {
         // No dialog could be shown: closing is what the user asked for.
     }
+    // Nothing the engines leave behind carries a final name: results are
+    // named only once verified.
+    stopEveryJob(*d->bridge_);
     d->mounts_.reset();
     d->sink_.reset();
     gtk_main_quit();

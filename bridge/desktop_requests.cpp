@@ -16,7 +16,9 @@ const char kNoLicenses[] = "오픈소스 라이선스 파일을 찾을 수 없�
 
 void handleOpenRequest(Desktop& desktop, Bridge& bridge, int64_t call, const Value& args) {
     auto pathIt = args.find("path");
-    const std::string path = (pathIt != args.end() && pathIt->is_string()) ? pathIt->get<std::string>() : "";
+    // The page holds paths as pathText; the desktop gets their bytes.
+    const std::string path =
+        (pathIt != args.end() && pathIt->is_string()) ? pathBytes(pathIt->get_ref<const std::string&>()) : "";
     auto revealIt = args.find("reveal");
     const bool reveal = revealIt != args.end() && revealIt->is_boolean() && revealIt->get<bool>();
     // The desktop may have nothing to open the file with and then shows

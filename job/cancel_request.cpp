@@ -2,6 +2,7 @@
 
 #include <string>
 
+#include "job/failure_text.h"
 #include "job/job.h"
 
 void handleCancelRequest(Bridge& bridge, int64_t call, const Value& args) {
@@ -9,13 +10,18 @@ void handleCancelRequest(Bridge& bridge, int64_t call, const Value& args) {
     const std::string id = idIt != args.end() && idIt->is_string() ? idIt->get<std::string>() : "";
     auto it = bridge.jobs.find(id);
     if (it == bridge.jobs.end() || !it->second) {
-        bridge.reply(call, Value{{"error", "취소할 작업을 찾을 수 없습니다"}});
+        bridge.reply(call, Value{{"error", failure::kNoSuchJob}});
         return;
     }
     if (!it->second->running()) {
-        bridge.reply(call, Value{{"error", "이미 끝난 작업입니다"}});
+        bridge.reply(call, Value{{"error", failure::kJobFinished}});
         return;
     }
     it->second->cancel();
     bridge.reply(call, Value{{"ok", true}});
+}
+
+void stopEveryJob(Bridge& bridge) {
+    for (auto& entry : bridge.jobs)
+        if (entry.second && entry.second->running()) entry.second->cancel();
 }

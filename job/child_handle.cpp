@@ -6,7 +6,8 @@
 #include <thread>
 
 void ChildHandle::signal(int sig) {
-    if (live_ && pid_ > 0) ::kill(pid_, sig);
+    // The whole group: whatever the child started goes with it.
+    if (live_ && pid_ > 0 && ::kill(-pid_, sig) != 0) ::kill(pid_, sig);
 }
 
 void ChildHandle::started(pid_t pid) {

@@ -25,7 +25,7 @@ public:
     void started(pid_t pid);
     void ended();
 
-    // Asks the child to end: SIGTERM now and, should it still run after
+    // Asks the child and its process group to end: SIGTERM now and, should it still run after
     // `grace`, SIGKILL. A stop before `started` takes effect at the start
     // (the child is ended as soon as it exists). Returns at once.
     void stop(std::chrono::milliseconds grace);

@@ -13,17 +13,14 @@
 #include "job/job.h"
 #include "job/rate.h"
 #include "job/job_error.h"
-#include "job/paths.h"
+#include "job/failure_text.h"
+#include "job/work_folder.h"
 #include "job/text_format.h"
 #include "scan/fs_queries.h"
 
 namespace {
 
-const char kCannotOpen[] = "복사 스트림을 열 수 없습니다";
-const char kReadError[] = "읽기 오류 — 카드 연결을 확인하세요";
-const char kWriteError[] = "쓰기 오류 — 작업 볼륨 공간을 확인하세요";
-const char kCutShort[] = "복사가 중간에 끊겼습니다 — 카드 연결을 확인하세요";
-const char kNotRegular[] = "RSV가 일반 파일이 아닙니다 — 카드에 있는 RSV 파일을 고르세요";
+using namespace failure;
 
 // Closes through the seam when the copy ends, however it ends.
 class SeamFd {
@@ -56,7 +53,7 @@ private:
     const bool volumeReason = savedErrno == ENOSPC || savedErrno == EDQUOT || savedErrno == EROFS ||
                               savedErrno == EFBIG;
     if (savedErrno != 0 && code == 2 && !volumeReason)
-        throw JobError("system", savedErrno, std::string(message) + " (" + std::strerror(savedErrno) + ")");
+        throw JobError("system", savedErrno, message, std::strerror(savedErrno));
     if (savedErrno != 0) throw JobError::system(savedErrno);
     throw JobError("copy", code, message);
 }
@@ -65,8 +62,8 @@ private:
 
 CopyIo CopyIo::system() {
     CopyIo io;
-    io.open = [](const char* path, int flags, mode_t mode) {
-        int fd = ::open(path, flags | O_CLOEXEC, mode);
+    io.open = [](int dir, const char* path, int flags, mode_t mode) {
+        int fd = ::openat(dir, path, flags | O_CLOEXEC, mode);
         // The source is read once front to back; a deeper read-ahead keeps a
         // card reader streaming.
         if (fd >= 0 && (flags & O_ACCMODE) == O_RDONLY) (void)::posix_fadvise(fd, 0, 0, POSIX_FADV_SEQUENTIAL);
@@ -84,6 +81,7 @@ CopyIo CopyIo::system() {
     };
     io.write = [](int fd, const void* buf, size_t n) { return ::write(fd, buf, n); };
     io.close = [](int fd) { return ::close(fd); };
+    io.sync = [](int fd) { return ::fsync(fd); };
     io.copyRange = [](int in, int out, size_t n) { return ::copy_file_range(in, nullptr, out, nullptr, n, 0); };
     io.isRegularFile = [](int fd) {
         struct stat st {};
@@ -96,18 +94,16 @@ CopyIo CopyIo::system() {
     return io;
 }
 
-void copyFile(const CopyIo& io, const std::string& src, const std::string& dst, int64_t total, double basePct,
-              double spanPct, const CopyReport& report) {
-    if (sameFile(src, dst)) throw JobError("copy", 1, kCannotOpen);
-
+void copyFile(const CopyIo& io, const std::string& src, int dstDir, const std::string& dst, int64_t total,
+              double basePct, double spanPct, const CopyReport& report) {
     // Opening a FIFO for reading would wait for a writer, maybe for ever;
     // opened without waiting, its kind shows before the first read.
-    SeamFd in(io, io.open(src.c_str(), O_RDONLY | O_NONBLOCK, 0));
+    SeamFd in(io, io.open(AT_FDCWD, src.c_str(), O_RDONLY | O_NONBLOCK, 0));
     if (in.get() < 0) throw JobError("copy", 1, kCannotOpen);
     if (io.isRegularFile && !io.isRegularFile(in.get())) throw JobError("copy", 5, kNotRegular);
     // A new file only: an existing one (another recording's copy) is never
     // overwritten, and a link planted there is never written through.
-    SeamFd out(io, io.open(dst.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW, 0666));
+    SeamFd out(io, io.open(dstDir, dst.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW, 0666));
     if (out.get() < 0) {
         switch (errno) {
         case EEXIST: case ELOOP: case EROFS: case EACCES: case EPERM:
@@ -169,15 +165,17 @@ void copyFile(const CopyIo& io, const std::string& src, const std::string& dst, 
         }
     }
     if (total >= 1 && copied < total) throw JobError("copy", 4, kCutShort);
+    errno = 0;
+    if (io.sync && io.sync(out.get()) != 0 && errno != EINVAL) fail(errno, 3, kWriteError);
     if (out.closeNow() != 0 && errno != EINTR) fail(errno, 3, kWriteError);
 }
 
-void copyWithProgress(Job& job, const std::string& src, const std::string& dst, double basePct, double spanPct) {
+void copyWithProgress(Job& job, const std::string& src, int64_t total, const WorkFolder& folder,
+                      const std::string& partial, const std::string& name, double basePct, double spanPct) {
     const CopyIo io = CopyIo::system();
-    const int64_t total = fileSize(src);
     const RateEstimate rate(total, io.now());
     job.throwIfCancelled();
-    copyFile(io, src, dst, total, basePct, spanPct, [&](double pct, const std::string& detail) {
+    copyFile(io, src, folder.fd(), partial, total, basePct, spanPct, [&](double pct, const std::string& detail) {
         // A cancel ends the copy here; the partial copy stays, as on any failure.
         job.throwIfCancelled();
         Value changes = rate.at(spanPct > 0 ? (pct - basePct) / spanPct : 0.0, io.now());
@@ -185,4 +183,6 @@ void copyWithProgress(Job& job, const std::string& src, const std::string& dst, 
         changes["detail"] = detail;
         job.update(changes);
     });
+    job.throwIfCancelled();
+    folder.publish(partial, name);
 }

@@ -12,7 +12,8 @@
 // The primitives of one copy. Each mirrors its POSIX namesake: a negative
 // result means failure with the reason in errno (0 when there is none).
 struct CopyIo {
-    std::function<int(const char* path, int flags, mode_t mode)> open;
+    // openat(2): `dir` is AT_FDCWD for the source, the work folder for the copy.
+    std::function<int(int dir, const char* path, int flags, mode_t mode)> open;
     std::function<ssize_t(int fd, void* buf, size_t n)> read;
     std::function<ssize_t(int fd, const void* buf, size_t n)> write;
     std::function<int(int fd)> close;
@@ -26,6 +27,8 @@ struct CopyIo {
     // Optional: whether the opened descriptor is a regular file (fstat). Only
     // a regular file is copied: a FIFO never ends and a device fills the volume.
     std::function<bool(int fd)> isRegularFile;
+    // Optional: fsync(2) of the finished copy before it is closed.
+    std::function<int(int fd)> sync;
 
     // The real system calls: read-ahead hints on the source, and the kernel's
     // copy where the two files allow it (same file system), as cp(1) does.
@@ -35,22 +38,27 @@ struct CopyIo {
 // One progress report of a copy: "pct" and "detail" for the job state.
 using CopyReport = std::function<void(double pct, const std::string& detail)>;
 
-// Copies src to dst (a new file: never one that exists, never through a link)
-// through `io` in 8 MiB chunks and
+// Copies src to `dst` in the folder `dstDir` (a new file: never one that
+// exists, never through a link), synced before it is closed, through `io` in
+// 8 MiB chunks and
 // calls `report` after the first chunk and then at most every 0.6 s.
 // `total` is the source size as read beforehand (0 when unknown).
 // Throws JobError: domain "copy" codes 1 to 5 (5: the source is no regular
 // file), or domain "system" with the errno, a Korean lead and the system's
 // text when a read or a write fails with a reason. The partial
 // destination is left in place on every failure.
-void copyFile(const CopyIo& io, const std::string& src, const std::string& dst, int64_t total, double basePct,
-              double spanPct, const CopyReport& report);
+void copyFile(const CopyIo& io, const std::string& src, int dstDir, const std::string& dst, int64_t total,
+              double basePct, double spanPct, const CopyReport& report);
 
 class Job;
+class WorkFolder;
 
-// copyFile with the real system calls, the source's size and the job's state
-// as the receiver of "pct" and "detail". Throws JobError.
-void copyWithProgress(Job& job, const std::string& src, const std::string& dst, double basePct, double spanPct);
+// copyFile with the real system calls and the job's state as the receiver of
+// "pct" and "detail", into `partial` in `folder`; once complete and synced,
+// the copy takes the name `name`. `total` is the source's size. Throws
+// JobError or JobCancelled; what was copied stays under `partial`.
+void copyWithProgress(Job& job, const std::string& src, int64_t total, const WorkFolder& folder,
+                      const std::string& partial, const std::string& name, double basePct, double spanPct);
 
 constexpr size_t kCopyChunk = 8 * 1024 * 1024;
 constexpr double kReportInterval = 0.6;

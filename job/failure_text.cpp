@@ -1,7 +1,6 @@
 #include "job/failure_text.h"
 
 #include <cerrno>
-#include <cstring>
 
 #include "engine/base/engine_contract.h"
 
@@ -44,9 +43,6 @@ std::string systemFailureText(int errnum) {
     }
 }
 
-std::string systemFailureMessage(int errnum) {
-    return systemFailureText(errnum) + " (" + std::strerror(errnum) + ")";
-}
 
 std::string engineFailureText(int status) {
     switch (status) {
@@ -73,4 +69,30 @@ std::string engineFailureText(int status) {
     default:
         return "복구 엔진이 예기치 않게 끝났습니다 — 다시 시도해 보세요";
     }
+}
+
+std::string failureKind(const std::string& domain, int code) {
+    if (domain == "system") {
+        switch (code) {
+        case ENOSPC: case EDQUOT: case EFBIG: return "no_space";
+        case ELOOP: return "link_in_path";
+        case ENAMETOOLONG: return "name_too_long";
+        case EIO: case ENODEV: case ENXIO: case ENOENT: return "copy_failed";
+        default: return "other";
+        }
+    }
+    if (domain == "copy") return code == 5 ? "not_regular_file" : "copy_failed";
+    if (domain == "paths") return "link_in_path";
+    if (domain == "card") return "card_is_work_volume";
+    if (domain == "verify") return "verify_failed";
+    if (domain == "untrunc") {
+        switch (code) {
+        case engine_contract::kExitReferenceMismatch: return "reference_mismatch";
+        case engine_contract::kExitReferenceFormat: return "reference_format";
+        case engine_contract::kExitReferenceNeeded: return "need_reference";
+        case engine_contract::kExitNoSpace: return "no_space";
+        default: return "engine_failed";
+        }
+    }
+    return "other";
 }

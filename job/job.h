@@ -43,6 +43,9 @@ public:
 
     // Merges `changes` (an object) into the state, replacing any earlier value
     // of a key, and schedules a push of the whole merged state. Does not wait.
+    // Each merge also sets "elapsed_s" (whole seconds since the job was made)
+    // and, from the overall "pct", "eta_s" for the whole job; "eta_s" is
+    // absent while too little is known and once the job has ended.
     void update(const Value& changes);
     // A copy of the current state.
     Value state() const;
@@ -78,6 +81,9 @@ public:
     const std::shared_ptr<ChildHandle> engine = ChildHandle::create();
 
 private:
+    void stampTimes();  // under stateLock_
+
+    const std::chrono::steady_clock::time_point started_ = std::chrono::steady_clock::now();
     std::atomic<bool> cancelled_{false};
     mutable std::mutex stateLock_;
     Value state_;

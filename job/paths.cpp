@@ -2,42 +2,67 @@
 
 #include <sys/stat.h>
 
-#include <ctime>
+#include <cstdio>
+
+#include "scan/scan.h"
 
 namespace {
 
-std::string fileName(const std::string& path) {
-    auto slash = path.rfind('/');
-    return slash == std::string::npos ? path : path.substr(slash + 1);
-}
+// The most any job or the engine adds to a name: a record's lead and tail
+// with a temporary suffix (".NAME.torvelin.json.partial"), which is also
+// more than the engine's own ".partial.partial-1000".
+constexpr size_t kLongestAddition = 1 + 22 + 8;
+constexpr size_t kVariantRoom = 6;   // "_10000"
+constexpr size_t kResultRoom = 16;   // "_fixed_10000.MP4"
+constexpr size_t kHashRoom = 9;      // "~" and 8 hex digits
 
-std::string withoutExtension(const std::string& name) {
-    auto dot = name.rfind('.');
-    return dot == std::string::npos || dot == 0 ? name : name.substr(0, dot);
-}
+bool continuation(unsigned char c) { return (c & 0xC0) == 0x80; }
 
-std::string localDate() {
-    std::time_t now = std::time(nullptr);
-    std::tm tm {};
-    localtime_r(&now, &tm);
-    char buf[16];
-    std::strftime(buf, sizeof buf, "%y%m%d", &tm);
-    return buf;
+std::string shortened(const std::string& stem, size_t room) {
+    if (stem.size() <= room) return stem;
+    uint32_t h = 2166136261u;
+    for (unsigned char c : stem) h = (h ^ c) * 16777619u;
+    size_t keep = room > kHashRoom ? room - kHashRoom : 0;
+    while (keep > 0 && continuation(static_cast<unsigned char>(stem[keep]))) --keep;  // whole characters only
+    char tail[16];
+    std::snprintf(tail, sizeof tail, "~%08x", h);
+    return stem.substr(0, keep) + tail;
 }
 
 }  // namespace
 
-WorkPaths workPaths(const std::string& rsvPath, const std::string& volRoot, int variant) {
-    WorkPaths p;
-    p.folder = volRoot + "/RSV복구_" + localDate();
-    std::string name = fileName(rsvPath);
-    if (variant > 1) {
-        const std::string stem = withoutExtension(name);
-        name = stem + "_" + std::to_string(variant) + name.substr(stem.size());
-    }
-    p.copy = p.folder + "/" + name;
-    p.recovered = p.folder + "/" + withoutExtension(name) + "_fixed.MP4";
-    return p;
+std::string fileNameOf(const std::string& path) { return path.substr(path.rfind('/') + 1); }
+
+std::string extensionOf(const std::string& name) {
+    const auto dot = name.rfind('.');
+    return dot == std::string::npos || dot == 0 ? std::string() : name.substr(dot);
+}
+
+std::string workStem(const std::string& rsvName, const std::string& card) {
+    const std::string stem = rsvName.substr(0, rsvName.size() - extensionOf(rsvName).size());
+    return card.empty() ? stem : card + "_" + stem;
+}
+
+WorkNames workNames(const std::string& stemIn, const std::string& ext, int variant, int resultN, long nameMax) {
+    const size_t limit = nameMax > 0 ? size_t(nameMax) : 255;
+    const size_t tail = kLongestAddition + kVariantRoom + std::max(kResultRoom, ext.size());
+    const std::string stem = shortened(stemIn, limit > tail ? limit - tail : 1);
+    const std::string base = variant > 1 ? stem + "_" + std::to_string(variant) : stem;
+    WorkNames names;
+    names.copy = base + ext;
+    names.result = base + "_fixed" + (resultN > 1 ? "_" + std::to_string(resultN) : std::string()) + ".MP4";
+    return names;
+}
+
+std::string cardNameOf(const std::string& rsvPath) {
+    std::string mount = mountDirectory();
+    while (mount.size() > 1 && mount.back() == '/') mount.pop_back();
+    if (mount.empty() || rsvPath.size() <= mount.size() + 1 || rsvPath.compare(0, mount.size(), mount) != 0 ||
+        rsvPath[mount.size()] != '/')
+        return {};
+    const std::string rest = rsvPath.substr(mount.size() + 1);
+    const auto slash = rest.find('/');
+    return slash == std::string::npos ? std::string() : rest.substr(0, slash);
 }
 
 std::string fileIdentity(const std::string& path) {

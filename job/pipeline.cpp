@@ -1,48 +1,241 @@
 #include "job/pipeline.h"
 
-#include <algorithm>
-#include <filesystem>
-#include <system_error>
+#include <fcntl.h>
 
+#include <algorithm>
+#include <chrono>
+#include <cmath>
+
+#include "bridge/utf8.h"
 #include "engine/base/engine_contract.h"
+#include "engine/base/unique_fd.h"
 #include "job/copy.h"
 #include "job/engine_run.h"
+#include "job/failure_text.h"
 #include "job/job_error.h"
 #include "job/paths.h"
+#include "job/records.h"
 #include "job/work_claim.h"
+#include "job/work_folder.h"
 #include "media/probe.h"
 #include "scan/fs_queries.h"
 
 namespace {
 
-const char kUnexpected[] = "예기치 않은 오류가 났습니다 — 다시 시도해 보세요";
 const char kInPlace[] = "작업 볼륨 안 파일 — 복사 생략";
+const char kDone[] = "복구 완료";
 // A recovery of a recording recovered before writes a new file beside the
 // earlier result; the page says which one is new.
 const char kDoneBeside[] = "복구 완료 — 새 파일 ";
 const char kEarlierKept[] = " (이전 복구본은 그대로 있습니다)";
+const char kPartly[] = " · 일부 손상 ";
 const char kCancelled[] = "취소됨 — 작업 폴더의 파일은 그대로 있습니다";
+const char kNote[] = "편집 프로그램에서 정상 확인 전까지 카드 포맷 금지 · 확인 후 작업 폴더의 RSV 사본은 지워도 됩니다";
+// The engine's view of the work folder and of the RSV's own folder.
+constexpr int kEngineFolderFd = 3;
+constexpr int kEngineInputFd = 4;
+// A copy's pace when the job made none to measure: a card reader's.
+constexpr double kAssumedCopyBytesPerSecond = 150e6;
 
-// Time left belongs to the stage that measured it: a new stage starts without.
-Value withoutEstimate(Value changes) {
-    changes["eta_s"] = nullptr;
-    changes["rate_mb_s"] = nullptr;
-    return changes;
+double now() { return std::chrono::duration<double>(std::chrono::steady_clock::now().time_since_epoch()).count(); }
+
+std::string folderOf(const std::string& path) {
+    const auto slash = path.rfind('/');
+    return slash == std::string::npos ? "." : slash == 0 ? "/" : path.substr(0, slash);
 }
 
-const char kNote[] = "편집 프로그램에서 정상 확인 전까지 카드 포맷 금지 · 확인 후 작업 폴더의 RSV 사본은 지워도 됩니다";
+// "m:ss" for the page's sentence.
+std::string clock(double s) {
+    const int64_t t = static_cast<int64_t>(std::floor(std::max(s, 0.0)));
+    const int64_t sec = t % 60;
+    return std::to_string(t / 60) + ":" + (sec < 10 ? "0" : "") + std::to_string(sec);
+}
 
-struct Point {
-    const char* tag;
-    double t;
+// One recovery's place in the work folder: its folder, names and source.
+struct Recovery {
+    Recovery(const std::string& rsv, const std::string& volRoot)
+        : rsvPath(rsv), inPlace(rsvPlace(rsv, volRoot) == RsvPlace::WorkCopy), folder(volRoot, rsv),
+          source(learnSource()),
+          claim(folder, workStem(fileNameOf(rsv), inPlace ? "" : card), extensionOf(fileNameOf(rsv)), inPlace, source) {}
+
+    std::optional<SourceFacts> learnSource() {
+        if (inPlace && fileNameOf(rsvPath).size() > 8 &&
+            fileNameOf(rsvPath).compare(fileNameOf(rsvPath).size() - 8, 8, ".partial") == 0)
+            throw JobError("copy", 4, failure::kIncompleteCopy);
+        // A work copy's recording is the one its record names, card and all.
+        if (inPlace) {
+            const std::string record = folderOf(rsvPath) + "/" + recordName(fileNameOf(rsvPath));
+            tv::UniqueFd fd(::open(record.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK));
+            std::string text(64 * 1024, '\0');
+            const ssize_t n = fd.get() >= 0 ? ::read(fd.get(), &text[0], text.size()) : -1;
+            const std::optional<SourceFacts> recorded =
+                n > 0 ? recordedSource(Value::parse(text.substr(0, size_t(n)), nullptr, false)) : std::nullopt;
+            if (recorded) {
+                card = recorded->card;
+                return recorded;
+            }
+            return readSourceFacts(rsvPath, "");
+        }
+        card = cardNameOf(rsvPath);
+        return readSourceFacts(rsvPath, card);
+    }
+
+    std::string rsvPath;
+    bool inPlace;
+    std::string card;
+    WorkFolder folder;
+    std::optional<SourceFacts> source;
+    WorkClaim claim;
+    double copySeconds = -1;
 };
+
+// Brings the recording into the work folder (or finds it there); returns the
+// open folder through which the engine reads it.
+tv::UniqueFd bringInput(Job& job, Recovery& r) {
+    const WorkNames& names = r.claim.names();
+    if (r.inPlace) {
+        job.update(Value{{"pct", engine_contract::kWalkBandStart}, {"detail", kInPlace}});
+        tv::UniqueFd dir(::open(folderOf(r.rsvPath).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+        if (dir.get() < 0) throw JobError::system(errno);
+        return dir;
+    }
+    if (!r.claim.reusesCopy()) {
+        const double start = now();
+        const int64_t total = r.source ? r.source->size : fileSize(r.rsvPath);
+        copyWithProgress(job, r.rsvPath, total, r.folder, names.copyPartial(), names.copy,
+                         engine_contract::kCopyBandStart, engine_contract::kCopyBandSpan);
+        r.copySeconds = now() - start;
+        if (r.source) r.folder.writeWhole(recordName(names.copy), copyRecord(*r.source).dump());
+    }
+    tv::UniqueFd dir(::dup(r.folder.fd()));
+    if (dir.get() < 0) throw JobError::system(errno);
+    return dir;
+}
+
+std::vector<std::string> repair(Job& job, const Recovery& r, const std::string& refPath, int inputDir) {
+    job.throwIfCancelled();
+    job.update(Value{{"stage", "recover"},
+                     {"pct", engine_contract::kWalkBandStart},
+                     {"detail", "복구 엔진 시작"},
+                     {"rate_mb_s", nullptr}});
+    const std::string input = r.inPlace ? fileNameOf(r.rsvPath) : r.claim.names().copy;
+    const std::string through = "/proc/self/fd/";
+    return runUntrunc(job, refPath, through + std::to_string(kEngineInputFd) + "/" + input,
+                      through + std::to_string(kEngineFolderFd) + "/" + r.claim.names().unverified(),
+                      {{r.folder.fd(), kEngineFolderFd}, {inputDir, kEngineInputFd}},
+                      r.source ? r.source->size : -1);
+}
+
+struct Verdict {
+    Value info, thumbs = Value::array();
+    PictureCheck pictures;
+    double duration = 0;
+};
+
+Verdict verify(Job& job, const Recovery& r, const Verifier& verifier) {
+    job.update(Value{{"stage", "verify"},
+                     {"pct", engine_contract::kVerifyStart},
+                     {"detail", "복구본 검증 중"},
+                     {"rate_mb_s", nullptr}});
+    const std::string path = r.folder.reach(r.claim.names().unverified());
+    Verdict v;
+    v.info = verifier.probe(path);
+    const auto dur = v.info.find("dur");
+    if (dur == v.info.end() || !dur->is_number_float() || !(dur->get<double>() > 0))
+        throw JobError("verify", 1, failure::kNoDuration);
+    v.duration = dur->get<double>();
+
+    const double copySeconds = r.copySeconds >= 0 ? r.copySeconds
+                                                  : double(r.source ? r.source->size : 0) / kAssumedCopyBytesPerSecond;
+    const double budget = std::max(kLeastVerifyBudget, kVerifyShareOfCopy * copySeconds);
+    std::optional<PictureCheck> pictures = verifier.check(path, budget, [&job] { return job.cancelRequested(); });
+    job.throwIfCancelled();
+    if (!pictures || pictures->clean == 0) throw JobError("verify", 3, failure::kNoCleanPicture);
+    if (!pictures->sizeMatches) throw JobError("verify", 4, failure::kWrongPictureSize);
+    v.pictures = *pictures;
+
+    // Three pictures for the eye: near the start, the middle, the last second.
+    const std::pair<const char*, double> points[] = {
+        {"start", std::min(v.duration * 0.01, 10.0)}, {"mid", v.duration * 0.5}, {"end", std::max(v.duration - 1.0, 0.0)}};
+    std::unique_ptr<MediaAsset> asset = verifier.open(path);
+    for (const auto& [tag, t] : points) {
+        job.throwIfCancelled();
+        job.update(Value{{"detail", std::string("검증 프레임 추출 — ") + tag}});
+        std::optional<std::string> img = asset ? verifier.thumbnail(*asset, t) : std::nullopt;
+        if (img) v.thumbs.push_back(Value{{"tag", tag}, {"t", t}, {"img", *img}});
+    }
+    if (v.thumbs.size() < 3)
+        throw JobError("verify", 2, failure::kFramesLead + std::to_string(v.thumbs.size()) + failure::kFramesTail);
+    return v;
+}
+
+std::string doneDetail(const Recovery& r, const Verdict& v) {
+    std::string detail = r.claim.besideEarlierResult() ? kDoneBeside + r.claim.names().result + kEarlierKept : kDone;
+    if (v.pictures.errors == 0) return detail;
+    std::string ranges;
+    for (const auto& [from, to] : v.pictures.damaged) ranges += (ranges.empty() ? "" : ", ") + clock(from) + "–" + clock(to);
+    return detail + kPartly + "(" + ranges + ")";
+}
+
+// Records, names and reports a verified result.
+void publish(Job& job, const Recovery& r, const Verdict& v, const std::vector<std::string>& log) {
+    const WorkNames& names = r.claim.names();
+    const bool partial = v.pictures.errors > 0;
+    const SourceFacts source = r.source.value_or(SourceFacts{r.rsvPath, fileSize(r.rsvPath), 0, "", r.card});
+    r.folder.writeWhole(recordName(names.result),
+                        resultRecord(source, names.copy, partial, v.pictures.frames, v.duration).dump());
+    job.throwIfCancelled();
+    r.folder.publish(names.unverified(), names.result);
+
+    Value durations = Value::array(), ranges = Value::array();
+    for (const std::string& line : log)
+        if (line.find(engine_contract::kDurationOf) != std::string::npos) durations.push_back(line);
+    for (const auto& [from, to] : v.pictures.damaged) ranges.push_back(Value{from, to});
+    const PictureCheck& p = v.pictures;
+    job.update(Value{{"stage", "done"}, {"pct", 100}, {"detail", doneDetail(r, v)}, {"info", v.info},
+                     {"thumbs", v.thumbs}, {"durations", durations},
+                     {"out_size", fileSize(r.folder.reach(names.result))}, {"note", kNote},
+                     {"partial", partial}, {"damaged_ranges", ranges},
+                     {"verify", Value{{"checked", p.checked}, {"errors", p.errors}, {"frames", p.frames},
+                                      {"width", p.width}, {"height", p.height}}}});
+}
+
+// Ends the job on what stopped it: the Korean sentence and its kind for the
+// page, the system's own words in the log.
+void endOnFailure(Job& job, std::exception_ptr failure) {
+    const Value cancelled{{"stage", "cancelled"}, {"detail", kCancelled}, {"error_kind", "cancelled"}};
+    try {
+        std::rethrow_exception(failure);
+    } catch (const JobCancelled&) {
+        job.update(cancelled);
+    } catch (const std::exception& e) {
+        // A step that failed because it was being stopped was cancelled.
+        if (job.cancelRequested()) return job.update(cancelled);
+        const auto* ours = dynamic_cast<const JobError*>(&e);
+        const std::string detail = ours ? ours->detail() : e.what();
+        Value changes{{"stage", "error"},
+                      {"error", ours ? e.what() : failure::kUnexpected},
+                      {"error_kind", ours ? ours->kind() : "other"}};
+        if (!detail.empty()) {
+            Value log = job.state().value("log", Value::array());
+            log.push_back(detail);
+            changes["log"] = std::move(log);
+        }
+        job.update(changes);
+    } catch (...) {
+        job.update(Value{{"stage", "error"}, {"error", failure::kUnknown}, {"error_kind", "other"}});
+    }
+}
 
 }  // namespace
 
 Verifier Verifier::media() {
     return Verifier{[](const std::string& path) { return ::probe(path); },
                     [](const std::string& path) { return MediaAsset::open(path); },
-                    [](MediaAsset& asset, double at) { return thumbnailDataURL(asset, at); }};
+                    [](MediaAsset& asset, double at) { return thumbnailDataURL(asset, at); },
+                    [](const std::string& path, double budget, const std::function<bool()>& stop) {
+                        return checkPictures(path, budget, stop);
+                    }};
 }
 
 void runJob(Job& job, const std::string& rsvPath, const std::string& refPath, const std::string& volRoot) {
@@ -53,83 +246,16 @@ void runJob(Job& job, const std::string& rsvPath, const std::string& refPath, co
             const Verifier& verifier) {
     try {
         job.throwIfCancelled();
-        const bool inPlace =
-            rsvPath.rfind(volRoot + "/", 0) == 0 || sameFile(rsvPath, workPaths(rsvPath, volRoot).copy);
-        const WorkClaim claim(rsvPath, volRoot, inPlace);
-        const WorkPaths& paths = claim.paths();
-
-        job.update(Value{{"stage", "copy"}, {"work_dir", paths.folder}, {"out", paths.recovered}});
-
-        std::string input;
-        // The RSV may already lie in the work folder under a spelling of the
-        // volume the prefix test misses ("vol" with a trailing slash): copying
-        // it onto itself would truncate it, so it is used in place.
-        if (inPlace) {
-            job.update(Value{{"pct", engine_contract::kWalkBandStart}, {"detail", kInPlace}});
-            input = rsvPath;
-        } else if (claim.reusesCopy()) {
-            input = paths.copy;  // an earlier complete copy
-        } else {
-            copyWithProgress(job, rsvPath, paths.copy, engine_contract::kCopyBandStart, engine_contract::kCopyBandSpan);
-            input = paths.copy;
-        }
-
-        job.throwIfCancelled();
-        job.update(withoutEstimate(
-            Value{{"stage", "recover"}, {"pct", engine_contract::kWalkBandStart}, {"detail", "복구 엔진 시작"}}));
-        const std::vector<std::string> log = runUntrunc(job, refPath, input, paths.recovered);
-
-        job.update(withoutEstimate(
-            Value{{"stage", "verify"}, {"pct", engine_contract::kVerifyStart}, {"detail", "복구본 검증 중"}}));
-        Value info = verifier.probe(paths.recovered);
-        auto dur = info.find("dur");
-        if (dur == info.end() || !dur->is_number_float() || dur->get<double>() <= 1.0)
-            throw JobError("verify", 1, "복구본 길이를 읽을 수 없습니다");
-        const double d = dur->get<double>();
-
-        // The end point of a short file is 0, which decodes as well as any.
-        const Point points[] = {{"start", std::min(d * 0.01, 10.0)},
-                                {"mid", d * 0.5},
-                                {"end", d - 15.0 > 0 ? d - 15.0 : 0.0}};
-        std::unique_ptr<MediaAsset> asset = verifier.open(paths.recovered);
-        Value thumbs = Value::array();
-        for (const Point& p : points) {
-            job.throwIfCancelled();
-            job.update(Value{{"detail", std::string("검증 프레임 추출 — ") + p.tag}});
-            std::optional<std::string> img = asset ? verifier.thumbnail(*asset, p.t) : std::nullopt;
-            if (img) thumbs.push_back(Value{{"tag", p.tag}, {"t", p.t}, {"img", *img}});
-        }
-        if (thumbs.size() < 3)
-            throw JobError("verify", 2,
-                           "프레임 검증 실패 — " + std::to_string(thumbs.size()) + "/3 지점만 디코딩됨");
-
-        Value durations = Value::array();
-        for (const std::string& line : log)
-            if (line.find(engine_contract::kDurationOf) != std::string::npos) durations.push_back(line);
-
-        job.update(Value{{"stage", "done"},
-                     {"pct", 100},
-                     {"detail", claim.besideEarlierResult() ? kDoneBeside + std::filesystem::path(paths.recovered).filename().string() + kEarlierKept
-                                                            : std::string("복구 완료")},
-                     {"info", info},
-                     {"thumbs", thumbs},
-                     {"durations", durations},
-                     {"out_size", fileSize(paths.recovered)},
-                     {"note", kNote}});
-    } catch (const JobCancelled&) {
-        job.update(withoutEstimate(Value{{"stage", "cancelled"}, {"detail", kCancelled}}));
-    } catch (const std::exception& e) {
-        // A step that failed because it was being stopped was cancelled.
-        if (job.cancelRequested()) {
-            job.update(withoutEstimate(Value{{"stage", "cancelled"}, {"detail", kCancelled}}));
-        } else if (dynamic_cast<const JobError*>(&e)) {
-            job.update(Value{{"stage", "error"}, {"error", e.what()}});
-        } else {
-            // Not one of ours (memory, the standard library): its text is English,
-            // so a Korean sentence leads it.
-            job.update(Value{{"stage", "error"}, {"error", std::string(kUnexpected) + " (" + e.what() + ")"}});
-        }
+        Recovery r(rsvPath, volRoot);
+        job.update(Value{{"stage", "copy"},
+                         {"work_dir", pathText(r.folder.path())},
+                         {"out", pathText(r.folder.shown(r.claim.names().result))},
+                         {"card_name", pathText(r.card)}});
+        const tv::UniqueFd input = bringInput(job, r);
+        const std::vector<std::string> log = repair(job, r, refPath, input.get());
+        const Verdict verdict = verify(job, r, verifier);
+        publish(job, r, verdict, log);
     } catch (...) {
-        job.update(Value{{"stage", "error"}, {"error", "알 수 없는 오류"}});
+        endOnFailure(job, std::current_exception());
     }
 }

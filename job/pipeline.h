@@ -1,5 +1,6 @@
 // The whole recovery of one RSV: copy into the work folder, repair with the
-// engine, verify the recovered file. Every outcome ends in the job's state.
+// engine, verify the repaired file over its whole length, and only then give
+// it its final name. Every outcome ends in the job's state.
 #pragma once
 
 #include <functional>
@@ -10,19 +11,27 @@
 #include "bridge/value.h"
 #include "job/job.h"
 #include "media/thumbnail.h"
+#include "media/verify.h"
 
 // What the pipeline uses to check the recovered file; tests put in fakes.
 struct Verifier {
     std::function<Value(const std::string&)> probe;
     std::function<std::unique_ptr<MediaAsset>(const std::string&)> open;
     std::function<std::optional<std::string>(MediaAsset&, double)> thumbnail;
+    std::function<std::optional<PictureCheck>(const std::string&, double budget, const std::function<bool()>& stop)>
+        check;
 
-    // probe, MediaAsset::open and thumbnailDataURL.
+    // probe, MediaAsset::open, thumbnailDataURL and checkPictures.
     static Verifier media();
 };
 
-// Runs the recovery and records it in `job` ("done" or "error" at the end).
-// Never throws. Blocks: background thread only.
+// Seconds of decoding verification may always take, however quick the copy.
+constexpr double kLeastVerifyBudget = 2.0;
+// Verification's share of the copy's time beyond that.
+constexpr double kVerifyShareOfCopy = 0.1;
+
+// Runs the recovery and records it in `job` ("done", "error" or "cancelled"
+// at the end). Never throws. Blocks: background thread only.
 void runJob(Job& job, const std::string& rsvPath, const std::string& refPath, const std::string& volRoot);
 void runJob(Job& job, const std::string& rsvPath, const std::string& refPath, const std::string& volRoot,
             const Verifier& verifier);

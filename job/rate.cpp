@@ -16,7 +16,6 @@ Value RateEstimate::at(double fraction, double now) const {
         fraction < kLeastFraction || total_ <= 0)
         return Value::object();
     fraction = std::min(fraction, 1.0);
-    const double left = elapsed * (1.0 - fraction) / fraction;
     const double rate = double(total_) * fraction / elapsed / 1e6;
-    return Value{{"eta_s", static_cast<int64_t>(std::ceil(left))}, {"rate_mb_s", std::round(rate * 10) / 10}};
+    return Value{{"rate_mb_s", std::round(rate * 10) / 10}};
 }

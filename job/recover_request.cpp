@@ -5,10 +5,14 @@
 #include <cstdio>
 #include <limits>
 #include <memory>
+#include <optional>
 #include <random>
 
 #include "bridge/queues.h"
+#include "bridge/utf8.h"
+#include "job/failure_text.h"
 #include "job/job.h"
+#include "job/work_folder.h"
 #include "job/paths.h"
 #include "job/pipeline.h"
 #include "job/text_format.h"
@@ -16,13 +20,7 @@
 
 namespace {
 
-const char kCheckPaths[] = "경로를 확인하세요";
-const char kAlreadyRunning[] = "이미 복구 중인 파일입니다";
-const char kNoVolume[] = "작업 볼륨을 고르세요 — 복구본을 저장할 볼륨이 정해지지 않았습니다";
-const char kVolumeMissing[] = "작업 볼륨을 찾을 수 없습니다 — 작업 볼륨을 다시 고르세요";
-const char kRsvNotFile[] = "RSV가 일반 파일이 아닙니다 — 카드에 있는 RSV 파일을 고르세요";
-const char kDonorNotFile[] = "같은 카메라로 찍은 파일로 고른 것이 일반 파일이 아닙니다 — MP4, MOV 또는 MXF 파일을 고르세요";
-const char kRefNotFile[] = "참조 파일이 일반 파일이 아닙니다 — 같은 카메라로 찍은 MP4, MOV 또는 MXF 파일을 고르세요";
+using namespace failure;
 
 bool exists(const std::string& path) {
     struct stat st {};
@@ -59,27 +57,35 @@ std::string newJobId() {
     return std::string(text, 8);
 }
 
-const std::string* stringArg(const Value& args, const char* key) {
+// A path argument, its bytes restored from the page's text (pathText).
+std::optional<std::string> pathArg(const Value& args, const char* key) {
     auto it = args.find(key);
-    if (it == args.end() || !it->is_string()) return nullptr;
-    return it->get_ptr<const std::string*>();
+    if (it == args.end() || !it->is_string()) return std::nullopt;
+    return pathBytes(it->get_ref<const std::string&>());
+}
+
+void refuse(Bridge& bridge, int64_t call, const std::string& sentence, const char* kind) {
+    bridge.reply(call, Value{{"error", sentence}, {"error_kind", kind}});
+}
+
+bool endsWith(const std::string& s, const std::string& tail) {
+    return s.size() >= tail.size() && s.compare(s.size() - tail.size(), tail.size(), tail) == 0;
 }
 
 }  // namespace
 
 void handleRecoverRequest(Bridge& bridge, int64_t call, const Value& args) {
-    const std::string* rsv = stringArg(args, "rsv");
-    const std::string* ref = stringArg(args, "ref");
-    const std::string* vol = stringArg(args, "vol");
+    const std::optional<std::string> rsv = pathArg(args, "rsv");
+    const std::optional<std::string> ref = pathArg(args, "ref");
+    const std::optional<std::string> vol = pathArg(args, "vol");
     // An empty "ref" asks for a recovery without a reference, optionally
     // lent the settings of a "donor" clip; a reference or donor that is
     // named must exist.
     const bool noRef = ref && ref->empty();
-    const std::string* donorArg = stringArg(args, "donor");
+    const std::optional<std::string> donorArg = pathArg(args, "donor");
     const std::string donor = noRef && donorArg ? *donorArg : "";
     if (!rsv || !ref || !exists(*rsv) || (!noRef && !exists(*ref)) || (!donor.empty() && !exists(donor))) {
-        bridge.reply(call, Value{{"error", kCheckPaths}});
-        return;
+        return refuse(bridge, call, kCheckPaths, "other");
     }
     // Without a volume the work would go in place and skip the space test.
     const char* refusal = !vol || vol->empty()                    ? kNoVolume
@@ -88,17 +94,20 @@ void handleRecoverRequest(Bridge& bridge, int64_t call, const Value& args) {
                           : !noRef && !regularFile(*ref)          ? kRefNotFile
                           : !donor.empty() && !regularFile(donor) ? kDonorNotFile
                                                                   : nullptr;
-    if (refusal) {
-        bridge.reply(call, Value{{"error", refusal}});
-        return;
-    }
+    if (refusal) return refuse(bridge, call, refusal, refusal == kVolumeMissing || refusal == kNoVolume ? "other" : "not_regular_file");
+
+    // The card is only ever read: a volume on the RSV's file system is
+    // refused before anything is written, unless the RSV is our own copy
+    // there. A copy that never completed is no recording to recover.
+    const RsvPlace place = rsvPlace(*rsv, *vol);
+    if (place == RsvPlace::Card) return refuse(bridge, call, kCardIsWorkVolume, "card_is_work_volume");
+    if (place == RsvPlace::WorkCopy && endsWith(*rsv, ".partial")) return refuse(bridge, call, kIncompleteCopy, "copy_failed");
 
     const int64_t size = fileSize(*rsv);
-    if (!roomOnVolume(*rsv, size, *vol, freeBytes(*vol))) {
+    if (place != RsvPlace::WorkCopy && !roomOnVolume(*rsv, size, *vol, freeBytes(*vol))) {
         // The whole need of the admission's rule, margin included, as the page
         // states it: twice the size alone read "0GB" for a small recording.
-        bridge.reply(call, Value{{"error", "작업 볼륨 여유공간 부족 — " + sizeText(spaceNeeded(size)) + " 이상 필요"}});
-        return;
+        return refuse(bridge, call, kSpaceLead + sizeText(spaceNeeded(size)) + kSpaceTail, "no_space");
     }
 
     // A second job on the same file would write the same copy and recovered
@@ -106,8 +115,7 @@ void handleRecoverRequest(Bridge& bridge, int64_t call, const Value& args) {
     const std::string source = fileIdentity(*rsv);
     for (const auto& entry : bridge.jobs) {
         if (entry.second && entry.second->source == source && entry.second->running()) {
-            bridge.reply(call, Value{{"error", kAlreadyRunning}});
-            return;
+            return refuse(bridge, call, kAlreadyRunning, "busy");
         }
     }
 

@@ -128,20 +128,13 @@ private:
     FramePtr kept_;
 };
 
+// One frame at a time is wanted, but it may lie a second of frames past the
+// keyframe; frame threads decode those in parallel. Each thread holds
+// pictures of its own (25 MB apiece for 4K 10-bit), so the count is capped:
+// 4 threads keep a 4K decode near 300 MB, 8 pass 430 MB.
 CodecContextPtr openDecoder(const AVStream& st) {
-    const AVCodec* codec = avcodec_find_decoder(st.codecpar->codec_id);
-    if (!codec) return nullptr;
-    CodecContextPtr ctx(avcodec_alloc_context3(codec));
-    if (!ctx || avcodec_parameters_to_context(ctx.get(), st.codecpar) < 0) return nullptr;
-    ctx->pkt_timebase = st.time_base;
-    // One frame at a time is wanted, but it may lie a second of frames past
-    // the keyframe; frame threads decode those in parallel. Each thread holds
-    // pictures of its own (25 MB apiece for 4K 10-bit), so the count is
-    // capped: 4 threads keep a 4K decode near 300 MB, 8 pass 430 MB.
     const unsigned cores = std::thread::hardware_concurrency();
-    ctx->thread_count = static_cast<int>(std::clamp(cores, 1u, 4u));
-    if (avcodec_open2(ctx.get(), codec, nullptr) < 0) return nullptr;
-    return ctx;
+    return openStreamDecoder(st, FF_THREAD_FRAME | FF_THREAD_SLICE, static_cast<int>(std::clamp(cores, 1u, 4u)));
 }
 
 }  // namespace

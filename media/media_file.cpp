@@ -74,6 +74,18 @@ FormatContextPtr openMediaFile(const std::string& path) {
     return fmt;
 }
 
+CodecContextPtr openStreamDecoder(const AVStream& st, int threadType, int threads) {
+    const AVCodec* codec = avcodec_find_decoder(st.codecpar->codec_id);
+    if (!codec) return nullptr;
+    CodecContextPtr ctx(avcodec_alloc_context3(codec));
+    if (!ctx || avcodec_parameters_to_context(ctx.get(), st.codecpar) < 0) return nullptr;
+    ctx->pkt_timebase = st.time_base;
+    ctx->thread_type = threadType;
+    ctx->thread_count = threads;
+    if (avcodec_open2(ctx.get(), codec, nullptr) < 0) return nullptr;
+    return ctx;
+}
+
 bool isQuickTimeFamily(const AVFormatContext& fmt) {
     return fmt.iformat && std::strcmp(fmt.iformat->name, "mov,mp4,m4a,3gp,3g2,mj2") == 0;
 }

@@ -15,6 +15,11 @@
 // ever used, whatever the path looks like. Blocks while reading; any thread.
 FormatContextPtr openMediaFile(const std::string& path);
 
+// A decoder for the stream, set up from its parameters, with `threadType`
+// (FF_THREAD_FRAME or FF_THREAD_SLICE) and `threads` (0: as many as cores);
+// null when there is none or it cannot be opened.
+CodecContextPtr openStreamDecoder(const AVStream& st, int threadType, int threads);
+
 // True for the QuickTime/MP4 family, whose tracks carry sample entries
 // (four-character codes) and handler types.
 bool isQuickTimeFamily(const AVFormatContext& fmt);

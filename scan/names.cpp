@@ -39,6 +39,12 @@ bool isInWorkFolder(std::string_view relPath) {
 }
 
 
+bool isUnfinishedRsv(std::string_view name) {
+    constexpr std::string_view kTail = ".partial";
+    if (name.size() <= kTail.size() || name.substr(name.size() - kTail.size()) != kTail) return false;
+    return hasRsvExtension(name.substr(0, name.size() - kTail.size()));
+}
+
 bool isRecoveredStem(std::string_view stem) {
     constexpr std::string_view kFixed = "_fixed";
     for (size_t at = stem.find(kFixed); at != std::string_view::npos; at = stem.find(kFixed, at + 1)) {

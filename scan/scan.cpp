@@ -149,7 +149,8 @@ Value rsvEntry(Shared& s, const Found& f) {
     std::string mtime = dateText(f.modified.seconds);
     if (mtime.empty()) mtime = dateText(stampNow().seconds);
     const std::optional<ClipInfo> info = f.known ? rsvClipInfo(f.path) : std::nullopt;
-    Value entry{{"path", f.path},   {"name", std::string(lastComponent(f.path))},
+    // A name the page cannot show as it is travels losslessly and is shown readably.
+    Value entry{{"path", pathText(f.path)}, {"name", readablePath(std::string(lastComponent(f.path)))},
                 {"vol", f.volume},  {"size", f.size},
                 {"mtime", mtime},   {"refs", refsFor(s, f, info)},
                 {"work_copy", f.workCopy}};
@@ -169,6 +170,8 @@ Value rsvEntry(Shared& s, const Found& f) {
                 results.push_back(Value{{"path", r.path}, {"name", r.name}, {"size", r.size}, {"partial", r.partial}});
     }
     entry["results"] = std::move(results);
+    // A work copy is whole only when its record says so: never to be recovered otherwise.
+    entry["incomplete"] = isUnfinishedRsv(lastComponent(f.path)) || (f.workCopy && (!source || source->size != f.size));
     addSpaceVerdict(s, f, entry);
     return entry;
 }

@@ -37,9 +37,11 @@ VolumeQueries systemVolumeQueries();
 // The Scan result {"rsvs": [...], "volumes": [...], "mount_dir": mountDir}
 // for the volumes under `mountDir` (the page says where it looked).
 //
-// RSV entry: the six keys "path", "name", "vol", "size", "mtime", "refs";
+// RSV entry: the six keys "path" (pathText: lossless for any bytes), "name" (readable), "vol", "size", "mtime", "refs";
 // "work_copy" (true for an RSV directly in a work folder directly under its
-// volume's root: a copy this application made); "info" (clip_info.h, absent
+// volume's root: a copy this application made); "incomplete" (true for an
+// unfinished ".partial" copy, or a work copy no complete copy record vouches
+// for: never to be recovered); "info" (clip_info.h, absent
 // when its first group cannot be read); "card_name" (the card's volume name:
 // its own volume, or for a work copy the one its copy record names);
 // "results" [{"path", "name", "size", "partial"}] (verified results whose

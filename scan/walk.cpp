@@ -64,13 +64,14 @@ std::vector<std::string> findRsvFiles(const std::string& root) {
         if (name[0] == '.') continue;  // hidden, and "." and ".."
 
         const std::string_view nameView(name, std::strlen(name));
-        const bool rsv = hasRsvExtension(nameView);
+        // An unfinished copy ("C0002.RSV.partial") is listed too, so the page
+        // can say it is one.
+        const bool rsv = hasRsvExtension(nameView) || isUnfinishedRsv(nameView);
         // The type comes with the entry on most file systems, so only RSV items
         // and folders ever cost more than the listing itself.
         const unsigned char type = entry->d_type;
         bool descend = level < kMaxWalkLevel && (type == DT_DIR || type == DT_UNKNOWN);
         if (!rsv && !descend) continue;
-        if (!isValidUtf8(nameView)) continue;
 
         path.resize(parentLength);
         path.push_back('/');

@@ -49,7 +49,8 @@ bool near(const Rgb& c, int r, int g, int b, int slack) {
 // Every file under `top` with its size and modification time.
 std::map<std::string, std::pair<uintmax_t, std::filesystem::file_time_type>> snapshot(const std::string& top) {
     std::map<std::string, std::pair<uintmax_t, std::filesystem::file_time_type>> files;
-    for (const auto& e : std::filesystem::recursive_directory_iterator(top))
+    for (const auto& e :
+         std::filesystem::recursive_directory_iterator(top, std::filesystem::directory_options::follow_directory_symlink))
         if (e.is_regular_file()) files[e.path().string().substr(top.size() + 1)] = {e.file_size(), e.last_write_time()};
     return files;
 }
@@ -203,11 +204,11 @@ TEST_F(WindowE2E, closing_over_a_running_recovery_asks_first) {
     scratch_.write("res/untrunc", "#!/bin/sh\necho $$ > \"$(dirname \"$0\")/engine.pid\"\nexec sleep 120\n");
     ::chmod((root_ + "/res/untrunc").c_str(), 0755);
     const std::string work = root_ + "/volumes/WORK";
-    scratch_.write("volumes/WORK/C0001.RSV", "rsv");
+    scratch_.write("volumes/WORK/RSV복구_240101/C0001.RSV", "rsv");  // our own copy: recovered in place
     scratch_.write("volumes/WORK/C0000.MP4", "reference");
     scratch_.write("res/web/index.html",
                    "<!doctype html><meta charset=utf-8><script>window.webkit.messageHandlers.bridge.postMessage("
-                   "{cmd: 'recover', call: 1, args: {rsv: '" + work + "/C0001.RSV', ref: '" + work +
+                   "{cmd: 'recover', call: 1, args: {rsv: '" + work + "/RSV복구_240101/C0001.RSV', ref: '" + work +
                    "/C0000.MP4', vol: '" + work + "'}});</script>");
     ASSERT_NO_FATAL_FAILURE(launch(std::nullopt, false));
     const std::string pidFile = root_ + "/res/engine.pid";
@@ -231,7 +232,12 @@ TEST_F(WindowE2E, closing_over_a_running_recovery_asks_first) {
     x_->key(*dialog, "Tab", false);  // from "계속" to "끝내기"
     x_->key(*dialog, "Return", false);
     EXPECT_EQ(app_->waitExit(kEventMs), std::optional<int>(0));
-    // "끝내기" leaves the engine running, as closing always did; the test ends it.
+    // "끝내기" stops the job: the engine ends with the application.
+    const auto gone = [&] {
+        return ::kill(engine, 0) != 0 ||
+               readFile("/proc/" + std::to_string(engine) + "/stat").find(") Z") != std::string::npos;
+    };
+    EXPECT_TRUE(waitFor(gone, kEventMs)) << "the engine outlived the application";
     ::kill(engine, SIGKILL);
 }
 
@@ -240,6 +246,13 @@ TEST_F(WindowE2E, the_real_page_recovers_a_card_left_unattended_and_only_reads_t
     ChildProcess card({"python3", MAKE_DEMO_CARD, mount}, {}, root_ + "/card.json", root_ + "/card.err");
     ASSERT_EQ(card.waitExit(kCardMs), std::optional<int>(0)) << readFile(root_ + "/card.err");
     const auto laid = nlohmann::json::parse(readFile(root_ + "/card.json"));
+    // The card lives on another file system than the work volume, as a real one does.
+    Scratch elsewhere("/dev/shm");
+    struct stat shm {}, here {};
+    if (::stat(elsewhere.path().c_str(), &shm) != 0 || ::stat(mount.c_str(), &here) != 0 || shm.st_dev == here.st_dev)
+        GTEST_SKIP() << "no second file system for the card";
+    ASSERT_EQ(std::system(("mv '" + mount + "/DEMO_CARD' '" + elsewhere.path() + "/'").c_str()), 0);
+    std::filesystem::create_directory_symlink(elsewhere.path() + "/DEMO_CARD", mount + "/DEMO_CARD");
     const std::string rsv = laid["rsv"], rsvBytes = readFile(rsv), work = laid["work"];
     const auto before = snapshot(mount);
     ASSERT_NO_FATAL_FAILURE(launch(std::string("C0002.RSV"), false, RESOURCES_DIR));
@@ -270,7 +283,7 @@ TEST_F(WindowE2E, the_real_page_recovers_a_card_left_unattended_and_only_reads_t
     // The repair plays without a word from ffmpeg and holds every complete frame.
     std::vector<std::string> outs;
     for (const auto& e : std::filesystem::recursive_directory_iterator(work))
-        if (e.path().filename() == "C0002_fixed.MP4") outs.push_back(e.path());
+        if (e.path().filename() == "DEMO_CARD_C0002_fixed.MP4") outs.push_back(e.path());
     ASSERT_EQ(outs.size(), 1u);
     ChildProcess play({"ffmpeg", "-v", "error", "-nostdin", "-i", outs[0], "-map", "0:v:0", "-f", "framemd5", "-"}, {},
                       root_ + "/frames", root_ + "/ffmpeg.err");

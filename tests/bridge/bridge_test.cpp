@@ -8,6 +8,7 @@
 #include "bridge/json_text.h"
 #include "bridge/queues.h"
 #include "bridge/resources.h"
+#include "bridge/utf8.h"
 #include "support/page.h"
 #include "support/scratch.h"
 
@@ -149,4 +150,19 @@ TEST_F(BridgeTest, bodies_nested_past_the_limit_are_dropped) {
         runMainLoopUntil([] { return false; }, 100);
         EXPECT_EQ(!page->scripts.empty(), row.answered) << row.arrays << " levels";
     }
+}
+
+TEST(path_text, any_bytes_travel_as_valid_text_and_come_back_unchanged) {
+    const std::string rows[] = {
+        "/media/u/CARD/C0001.RSV", "/media/u/카드/클립.RSV", "/media/u/CARD/A\xff" "01.RSV",
+        "/x/\xc3", "/x/\xed\xa0\x80", "/x/\xef\x9e\x80", "/x/\xef\x9f\xbf" "end", std::string("\x80\x00\xfe", 3),
+    };
+    for (const std::string& bytes : rows) {
+        const std::string text = pathText(bytes);
+        EXPECT_TRUE(isValidUtf8(text)) << bytes;
+        EXPECT_EQ(pathBytes(text), bytes) << text;
+        EXPECT_TRUE(isValidUtf8(readablePath(bytes))) << bytes;
+    }
+    EXPECT_EQ(pathText("/media/u/카드/클립.RSV"), "/media/u/카드/클립.RSV");  // valid text passes as it is
+    EXPECT_EQ(readablePath("A\xff" "01.RSV"), "A\xef\xbf\xbd" "01.RSV");
 }

@@ -8,11 +8,15 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
 #include <string>
 #include <thread>
 #include <vector>
 
 #include "job/child_handle.h"
+#include "job/child_process.h"
 
 extern char** environ;
 
@@ -75,3 +79,42 @@ TEST(ChildHandle, term_first_then_kill_for_a_child_that_ignores_it) {
     }
     std::remove(ready.c_str());
 }
+
+namespace {
+
+// The engine ends with the application however the application ends: here
+// the process that started it is killed outright.
+TEST(child_process, a_child_never_outlives_the_thread_that_started_it) {
+    char pattern[] = "/tmp/tv-child-XXXXXX";
+    ASSERT_NE(::mkdtemp(pattern), nullptr);
+    const std::string dir = pattern, pidFile = dir + "/pid";
+    const pid_t app = ::fork();
+    ASSERT_GE(app, 0);
+    if (app == 0) {
+        std::thread([&] {
+            ChildOptions options;
+            options.executable = "/bin/sh";
+            options.args = {"-c", "echo $$ > " + pidFile + ".tmp && mv " + pidFile + ".tmp " + pidFile + " && exec sleep 60"};
+            runChild(options);
+        }).detach();
+        for (int i = 0; i < 500 && ::access(pidFile.c_str(), F_OK) != 0; ++i) ::usleep(10000);
+        ::raise(SIGKILL);
+    }
+    int status = 0;
+    ::waitpid(app, &status, 0);
+    std::ifstream in(pidFile);
+    pid_t engine = 0;
+    in >> engine;
+    ASSERT_GT(engine, 0);
+    auto gone = [&] {
+        std::ifstream stat("/proc/" + std::to_string(engine) + "/stat");
+        std::string text((std::istreambuf_iterator<char>(stat)), {});
+        return text.empty() || text.find(") Z") != std::string::npos;
+    };
+    for (int i = 0; i < 500 && !gone(); ++i) std::this_thread::sleep_for(10ms);
+    EXPECT_TRUE(gone()) << "the engine outlived the application";
+    ::kill(engine, SIGKILL);
+    std::filesystem::remove_all(dir);
+}
+
+}  // namespace

@@ -64,9 +64,8 @@ TEST_F(EngineRunTest, failures_name_their_cause) {
     JobError launch = failure();
     EXPECT_EQ(launch.domain(), "system");
     EXPECT_EQ(launch.code(), EACCES);
-    EXPECT_EQ(std::string(launch.what()),
-              std::string("이 위치에 쓰거나 읽을 권한이 없습니다 — 작업 볼륨과 파일의 권한을 확인하세요 (") +
-                  std::strerror(EACCES) + ")");
+    EXPECT_EQ(std::string(launch.what()), "이 위치에 쓰거나 읽을 권한이 없습니다 — 작업 볼륨과 파일의 권한을 확인하세요");
+    EXPECT_EQ(launch.detail(), std::strerror(EACCES));
 
     // A non-zero exit: the sentence and the status. A mismatched reference and
     // a full volume say so, not that the recording is bad.
@@ -128,10 +127,9 @@ TEST_F(EngineRunTest, without_a_reference_the_engine_is_told_so_and_its_lines_an
         EXPECT_EQ(states.back()["log"], (Value{"Info: rebuilding parameter sets",
                                                "Info: flat scaling matrices: no reference or donor supplied them",
                                                "Error: a reference clip is needed"}));
-        // After a second of work the pace is known: time left and speed.
+        // After a second of work the pace is known.
         bool paced = false;
-        for (const Value& s : states) paced = paced || (s.contains("eta_s") && s["eta_s"].is_number_integer() &&
-                                                        s["rate_mb_s"].is_number());
+        for (const Value& s : states) paced = paced || (s.contains("rate_mb_s") && s["rate_mb_s"].is_number());
         EXPECT_TRUE(paced);
     }
 }

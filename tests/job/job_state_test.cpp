@@ -21,7 +21,7 @@ TEST_F(JobStateTest, a_new_job_pushes_nothing_and_every_update_pushes_even_uncha
     drain();
     std::vector<Value> states = progressStates(page->scripts);
     ASSERT_EQ(states.size(), 3u);
-    EXPECT_EQ(states[0], (Value{{"id", "cafe0001"}, {"stage", "queue"}, {"pct", 0}}));
+    EXPECT_EQ(states[0], (Value{{"id", "cafe0001"}, {"stage", "queue"}, {"pct", 0}, {"elapsed_s", 0}}));
     EXPECT_TRUE(states[2]["pct"].is_number_float());  // a key may change kind
 }
 

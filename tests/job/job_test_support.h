@@ -1,4 +1,4 @@
-// Helpers for the job tests: a bridge whose page records pushes, in a scratch
+// Helpers for the job tests: cards on a file system of their own, a bridge whose page records pushes, in a scratch
 // folder, and small test engines written into a resources folder of their own.
 #pragma once
 
@@ -68,4 +68,12 @@ inline std::vector<Value> answers(const std::vector<std::string>& scripts) {
 // Runs the main queue until no work is left.
 inline void drain(int timeoutMs = 20000) {
     runMainLoopUntil([] { return pendingWork() == 0; }, timeoutMs);
+}
+
+// A scratch folder for cards on another file system than `work` (the card is
+// never a work volume); absent when this machine offers none.
+inline std::unique_ptr<Scratch> cardScratch(const Scratch& work) {
+    struct stat a {}, b {};
+    if (::stat("/dev/shm", &a) != 0 || ::stat(work.path().c_str(), &b) != 0 || a.st_dev == b.st_dev) return nullptr;
+    return std::make_unique<Scratch>("/dev/shm");
 }

@@ -2,11 +2,12 @@
 
 #include <set>
 
+#include "bridge/utf8.h"
 #include "job/job.h"
-#include "job/paths.h"
 #include "job/pipeline.h"
-#include "job/work_claim.h"
+#include "job/records.h"
 #include "job_test_support.h"
+#include "scan/scan.h"
 
 namespace {
 
@@ -16,23 +17,25 @@ public:
 };
 
 // A verifier that sees a recovered file of `dur` seconds whose frames decode
-// except at the times listed in `failAt`.
+// except at the times in `failAt`, and whose pictures check as `pictures`.
 struct FakeVerifier {
     Value dur = 600.0;
     std::set<double> failAt;
     std::vector<double> asked;
-    int openCalls = 0;
+    std::optional<PictureCheck> pictures = PictureCheck{60, 60, 0, 15000, 1920, 1080, true, {}};
+    std::function<void()> whileChecking;
 
     Verifier get() {
         return Verifier{[this](const std::string&) { return Value{{"dur", dur}, {"audio_tracks", 1}, {"meta_tracks", 0}}; },
-                        [this](const std::string&) -> std::unique_ptr<MediaAsset> {
-                            ++openCalls;
-                            return std::make_unique<FakeAsset>();
-                        },
+                        [](const std::string&) -> std::unique_ptr<MediaAsset> { return std::make_unique<FakeAsset>(); },
                         [this](MediaAsset&, double t) -> std::optional<std::string> {
                             asked.push_back(t);
                             if (failAt.count(t)) return std::nullopt;
                             return std::string("data:image/jpeg;base64,AAAA");
+                        },
+                        [this](const std::string&, double, const std::function<bool()>&) {
+                            if (whileChecking) whileChecking();
+                            return pictures;
                         }};
     }
 };
@@ -44,239 +47,231 @@ std::set<std::string> everyFile(const std::string& root) {
 }
 
 struct PipelineTest : PageBridgeTest {
+    std::unique_ptr<Scratch> cards = cardScratch(dir);
     std::shared_ptr<Job> job = std::make_shared<Job>("abcd1234", bridge);
-    std::string card = dir / "volumes/CARD", work = dir / "volumes/WORK";
-    std::string rsv = card + "/PRIVATE/A001.RSV", ref = card + "/PRIVATE/A000.MP4";
+    std::string card, work = dir / "WORK", rsv, ref;
     std::string rsvData = std::string(3 * 1024 * 1024, 'r') + "end";
     FakeVerifier verifier;
 
     void SetUp() override {
         PageBridgeTest::SetUp();
+        if (!cards) GTEST_SKIP() << "no second file system for a card";
+        setMountDirectory(*cards / "volumes");
+        card = *cards / "volumes/CARD";
+        rsv = card + "/PRIVATE/A001.RSV", ref = card + "/PRIVATE/A000.MP4";
         installEngine(dir / "resources", kEchoEngine);
         writeFile(rsv, rsvData);
         writeFile(ref, "Info: Duration of A001: 600.0 s\n50%\nInfo: saving\n100%\n");
         fs::create_directories(work);
     }
+    void TearDown() override { setMountDirectory(""); }
     std::vector<Value> run(const std::string& rsvPath, const std::string& vol) {
         runJob(*job, rsvPath, ref, vol, verifier.get());
         drain();
         return progressStates(page->scripts);
     }
-    WorkPaths paths(const std::string& vol) { return workPaths(rsv, vol); }
-    void freshJob(const std::string& id) {  // another run: a new job, a quiet page
+    void freshJob() {  // another run: a new job, a quiet page
         page->scripts.clear();
-        job = std::make_shared<Job>(id, bridge);
+        job = std::make_shared<Job>("abcd9999", bridge);
     }
-    std::string engineInput() {  // the last argument the test engine got
-        std::string args = readFile(dir / "resources/args");
-        args.pop_back();
-        return args.substr(args.rfind('\n') + 1);
+    std::string folder() { return readFile(dir / "resources/args").empty() ? "" : job->state()["work_dir"]; }
+    std::vector<std::string> engineArgs() {
+        std::vector<std::string> args;
+        std::istringstream in(readFile(dir / "resources/args"));
+        for (std::string line; std::getline(in, line);) args.push_back(line);
+        return args;
     }
 };
 
-std::vector<std::string> stages(const std::vector<Value>& states) {
-    std::vector<std::string> out;
-    for (const Value& s : states)
-        if (out.empty() || out.back() != s["stage"]) out.push_back(s["stage"]);
-    return out;
-}
-
-TEST_F(PipelineTest, copies_runs_verifies_and_reports_the_final_state) {
+TEST_F(PipelineTest, copies_repairs_verifies_and_only_then_names_the_result) {
     std::vector<Value> states = run(rsv, work);
-    const WorkPaths p = paths(work);
-    EXPECT_EQ(stages(states), (std::vector<std::string>{"copy", "recover", "verify", "done"}));
-    EXPECT_EQ(states[0], (Value{{"id", "abcd1234"}, {"stage", "copy"}, {"pct", 0}, {"work_dir", p.folder}, {"out", p.recovered}}));
-    EXPECT_EQ(states[1]["detail"].get<std::string>().rfind("복사 중 ", 0), 0u);
-    EXPECT_EQ(readFile(p.copy), rsvData);
-    EXPECT_EQ(engineInput(), p.copy);
-
     const Value& done = states.back();
-    EXPECT_EQ(done["pct"], 100);
-    EXPECT_EQ(done["detail"], "복구 완료");
-    EXPECT_EQ(done["info"]["dur"], 600.0);
+    ASSERT_EQ(done["stage"], "done") << done.dump();
+    const std::string f = done["work_dir"];
+    EXPECT_EQ(states[0]["card_name"], "CARD");
+    EXPECT_EQ(done["out"], f + "/CARD_A001_fixed.MP4");
+    // The engine reads and writes through the folder the job opened.
+    EXPECT_EQ(engineArgs()[3], "/proc/self/fd/3/CARD_A001_fixed.MP4.partial");
+    EXPECT_EQ(engineArgs()[5], "/proc/self/fd/4/CARD_A001.RSV");
+    // Every file under its final name, with its record; nothing unfinished left.
+    EXPECT_EQ(readFile(f + "/CARD_A001.RSV"), rsvData);
+    EXPECT_EQ(readFile(f + "/CARD_A001_fixed.MP4"), rsvData);
+    EXPECT_EQ(everyFile(f), (std::set<std::string>{f + "/CARD_A001.RSV", f + "/.CARD_A001.RSV.torvelin.json",
+                                                   f + "/CARD_A001_fixed.MP4", f + "/.CARD_A001_fixed.MP4.torvelin.json"}));
+    const Value copy = Value::parse(readFile(f + "/.CARD_A001.RSV.torvelin.json"));
+    EXPECT_EQ(copy["kind"], "copy");
+    EXPECT_EQ(copy["complete"], true);
+    EXPECT_EQ(copy["source_size"], int64_t(rsvData.size()));
+    EXPECT_EQ(copy["card_name"], "CARD");
+    const Value result = Value::parse(readFile(f + "/.CARD_A001_fixed.MP4.torvelin.json"));
+    EXPECT_EQ(result["copy"], "CARD_A001.RSV");
+    EXPECT_EQ(result["frames"], 15000);
+    EXPECT_EQ(result["partial"], false);
+    EXPECT_EQ(done["verify"], (Value{{"checked", 60}, {"errors", 0}, {"frames", 15000}, {"width", 1920}, {"height", 1080}}));
+    EXPECT_EQ(done["partial"], false);
+    EXPECT_TRUE(done.contains("elapsed_s"));
+    EXPECT_FALSE(done.contains("eta_s"));
     EXPECT_EQ(done["durations"], (Value{"Info: Duration of A001: 600.0 s"}));
-    EXPECT_EQ(done["out_size"], int64_t(rsvData.size()));
-    EXPECT_EQ(done["note"], "편집 프로그램에서 정상 확인 전까지 카드 포맷 금지 · 확인 후 작업 폴더의 RSV 사본은 지워도 됩니다");
-    ASSERT_EQ(done["thumbs"].size(), 3u);
-    EXPECT_EQ(done["thumbs"][0], (Value{{"tag", "start"}, {"t", 6.0}, {"img", "data:image/jpeg;base64,AAAA"}}));
-    EXPECT_EQ(done["thumbs"][1]["t"], 300.0);
-    EXPECT_EQ(done["thumbs"][2]["t"], 585.0);
-    EXPECT_EQ(verifier.openCalls, 1);  // one asset for the three frames
 
-    // The engine's figures land in 35-70 and 70-92, "verify" at 92, each frame step shown.
-    std::vector<std::string> details;
-    for (const Value& s : states) details.push_back(s.value("detail", ""));
-    auto at = [&](const std::string& d) { return std::find(details.begin(), details.end(), d) != details.end(); };
-    EXPECT_TRUE(at("MP4 저장 100%"));
-    EXPECT_TRUE(at("복구본 검증 중"));
-    EXPECT_TRUE(at("검증 프레임 추출 — end"));
-    EXPECT_EQ(readFile(rsv), rsvData);  // the card is only read
+    // Again, same recording: the proven copy is reused, a new result beside the first.
+    freshJob();
+    states = run(rsv, work);
+    EXPECT_EQ(states.back()["detail"], "복구 완료 — 새 파일 CARD_A001_fixed_2.MP4 (이전 복구본은 그대로 있습니다)");
+    EXPECT_EQ(engineArgs()[5], "/proc/self/fd/4/CARD_A001.RSV");
+    for (const Value& s : states) EXPECT_NE(s.value("detail", "").rfind("복사 중", 0), 0u);
+
+    // The copy itself, recovered from the work folder: in place, not copied again.
+    freshJob();
+    states = run(f + "/CARD_A001.RSV", work);
+    EXPECT_EQ(states[1]["detail"], "작업 볼륨 안 파일 — 복사 생략");
+    EXPECT_EQ(states.back()["out"], f + "/CARD_A001_fixed_3.MP4");
+    EXPECT_EQ(states.back()["card_name"], "CARD");  // from the copy's record
+    EXPECT_EQ(readFile(rsv), rsvData);
 }
 
-TEST_F(PipelineTest, verification_points_and_verdicts) {
+TEST_F(PipelineTest, verification_verdicts) {
+    PictureCheck damaged{40, 37, 5, 15000, 1920, 1080, true, {{12.0, 13.0}, {62.5, 64.0}}};
+    PictureCheck noClean{40, 0, 550, 15000, 1920, 1080, true, {{0, 600}}};
+    PictureCheck wrongSize{40, 40, 0, 15000, 1920, 1080, false, {}};
     struct Row {
         Value dur;
-        std::vector<double> failAt;
-        std::vector<double> points;  // asked, in order
-        std::string error;           // empty: done
+        std::optional<PictureCheck> pictures;
+        std::vector<double> failAt, points;  // thumbnails refused; asked, in order
+        std::string outcome;                 // how "detail" (done) or "error" begins
     };
     const Row rows[] = {
-        {20.0, {}, {0.2, 10.0, 5.0}, ""},
-        {1.5, {}, {0.015, 0.75, 0.0}, ""},
-        {2000.0, {}, {10.0, 1000.0, 1985.0}, ""},
-        {0.8, {}, {}, "복구본 길이를 읽을 수 없습니다"},
-        {1.0, {}, {}, "복구본 길이를 읽을 수 없습니다"},
-        {0, {}, {}, "복구본 길이를 읽을 수 없습니다"},  // the integer 0 of an unknown duration
-        {Value(), {}, {}, "복구본 길이를 읽을 수 없습니다"},
-        {600.0, {585.0}, {6.0, 300.0, 585.0}, "프레임 검증 실패 — 2/3 지점만 디코딩됨"},
-        {600.0, {6.0, 300.0, 585.0}, {6.0, 300.0, 585.0}, "프레임 검증 실패 — 0/3 지점만 디코딩됨"},
+        {20.0, PictureCheck{2, 2, 0, 500, 1920, 1080, true, {}}, {}, {0.2, 10.0, 19.0}, "복구 완료"},
+        // A camera can lose power half a second in; the end is the last second.
+        {0.76, PictureCheck{1, 1, 0, 19, 1920, 1080, true, {}}, {}, {0.0076, 0.38, 0.0}, "복구 완료"},
+        {2000.0, PictureCheck{}, {}, {10.0, 1000.0, 1999.0}, "복구 완료"},
+        {600.0, damaged, {}, {6.0, 300.0, 599.0}, "복구 완료 · 일부 손상 (0:12–0:13, 1:02–1:04)"},
+        {0, PictureCheck{}, {}, {}, "복구본 길이를 읽을 수 없습니다"},  // the integer 0 of an unknown duration
+        {Value(), PictureCheck{}, {}, {}, "복구본 길이를 읽을 수 없습니다"},
+        {600.0, noClean, {}, {}, "복구본의 영상이 모두 손상되어 있습니다"},
+        {600.0, std::nullopt, {}, {}, "복구본의 영상이 모두 손상되어 있습니다"},
+        {600.0, wrongSize, {}, {}, "복구본의 화면 크기가 녹화와 다릅니다"},
+        {600.0, PictureCheck{}, {599.0}, {6.0, 300.0, 599.0}, "프레임 검증 실패 — 2/3 지점만 디코딩됨"},
     };
     for (const Row& row : rows) {
-        SCOPED_TRACE(row.dur.dump());
-        freshJob("abcd1234");
+        SCOPED_TRACE(row.dur.dump() + " " + row.outcome);
+        freshJob();
+        fs::remove_all(work);
+        fs::create_directories(work);
         verifier = FakeVerifier{};
         verifier.dur = row.dur;
         verifier.failAt = std::set<double>(row.failAt.begin(), row.failAt.end());
-        std::vector<Value> states = run(rsv, work);
+        if (row.pictures && row.pictures->frames == 0) verifier.pictures = FakeVerifier{}.pictures;
+        else verifier.pictures = row.pictures;
+        const Value last = run(rsv, work).back();
         ASSERT_EQ(verifier.asked.size(), row.points.size());
         for (size_t i = 0; i < row.points.size(); ++i) EXPECT_DOUBLE_EQ(verifier.asked[i], row.points[i]);
-        const Value& last = states.back();
-        if (row.error.empty()) {
-            EXPECT_EQ(last["stage"], "done");
-        } else {
-            EXPECT_EQ(last["stage"], "error");
-            EXPECT_EQ(last["error"], row.error);
-            EXPECT_EQ(last["pct"], 92);
-            if (!row.points.empty()) {
-                EXPECT_EQ(last["detail"], "검증 프레임 추출 — end");
-            }
-            EXPECT_TRUE(fs::exists(paths(work).recovered));  // a failed verdict removes nothing
+        const std::string said = last.value("error", last.value("detail", ""));
+        EXPECT_EQ(said.rfind(row.outcome, 0), 0u) << said;
+        const std::string f = last["work_dir"];
+        if (last["stage"] == "done") {
+            EXPECT_EQ(last["partial"], said.find("일부 손상") != std::string::npos);
+            if (row.pictures && !row.pictures->damaged.empty())
+                EXPECT_EQ(last["damaged_ranges"], (Value{{12.0, 13.0}, {62.5, 64.0}}));
+            continue;
         }
+        EXPECT_EQ(last["error_kind"], "verify_failed");
+        // Kept, but never under the final name.
+        EXPECT_TRUE(fs::exists(f + "/CARD_A001_fixed.MP4.partial"));
+        EXPECT_FALSE(fs::exists(f + "/CARD_A001_fixed.MP4"));
     }
 }
 
-TEST_F(PipelineTest, an_rsv_on_the_work_volume_is_used_in_place) {
-    // "vol" spelled with a trailing slash misses the prefix test; the copy
-    // destination is then the RSV itself and must not be truncated.
-    const std::pair<std::string, std::string> rows[] = {{work + "/DCIM/A001.RSV", work}, {paths(work).copy, work + "/"}};
-    for (const auto& [onWork, vol] : rows) {
-        SCOPED_TRACE(vol);
-        freshJob("abcd1239");
-        writeFile(onWork, rsvData);
-        std::vector<Value> states = run(onWork, vol);
-        ASSERT_GE(states.size(), 3u);
-        EXPECT_EQ(states[1]["pct"], 35);
-        EXPECT_EQ(states[1]["detail"], "작업 볼륨 안 파일 — 복사 생략");
-        EXPECT_EQ(states[2]["stage"], "recover");
-        EXPECT_EQ(states.back()["stage"], "done");
-        EXPECT_EQ(fs::path(engineInput()).filename(), "A001.RSV");
-        EXPECT_EQ(readFile(onWork), rsvData);
-        if (vol != work) continue;
-        EXPECT_EQ(engineInput(), onWork);
-        EXPECT_FALSE(fs::exists(workPaths(onWork, work).copy));
+TEST_F(PipelineTest, a_cancel_during_verification_leaves_nothing_under_the_final_name) {
+    verifier.whileChecking = [this] { job->cancel(); };
+    const Value last = run(rsv, work).back();
+    EXPECT_EQ(last["stage"], "cancelled");
+    EXPECT_EQ(last["error_kind"], "cancelled");
+    EXPECT_FALSE(fs::exists(last["out"].get<std::string>()));
+}
+
+TEST_F(PipelineTest, the_card_is_never_written) {
+    const std::set<std::string> before = everyFile(*cards / "volumes");
+    // The card's root, the RSV's own folder, the root with a trailing slash.
+    for (const std::string& vol : {card, card + "/PRIVATE", card + "/"}) {
+        freshJob();
+        const Value last = run(rsv, vol).back();
+        EXPECT_EQ(last["error_kind"], "card_is_work_volume") << vol;
+        EXPECT_EQ(last["error"], "카드에는 쓰지 않습니다 — RSV가 있는 카드가 아닌 다른 작업 볼륨을 고르세요");
     }
+    EXPECT_EQ(everyFile(*cards / "volumes"), before);
+
+    // The work folder swapped for a link to the card's folder while the
+    // engine runs: the writes still land in the folder the job opened.
+    installEngine(dir / "resources",
+                  "#!/bin/sh\nd=$(readlink /proc/self/fd/3)\nmv \"$d\" \"$d.moved\"\n"
+                  "ln -s '" + card + "/PRIVATE' \"$d\"\ncat \"$6\" > \"$4\"\nexit 0\n");
+    freshJob();
+    const Value last = run(rsv, work).back();
+    EXPECT_EQ(last["stage"], "done") << last.dump();
+    EXPECT_EQ(everyFile(*cards / "volumes"), before);
+    EXPECT_EQ(readFile(last["work_dir"].get<std::string>() + ".moved/CARD_A001_fixed.MP4"), rsvData);
 }
 
-// A complete earlier copy is reused: the second-recovery row of the write-over table.
-TEST_F(PipelineTest, a_partial_earlier_copy_is_left_alone) {
-    const WorkPaths p = paths(work);
-    writeFile(p.copy, rsvData.substr(0, 1000));  // left by a failed run, maybe all the card still gave
-    std::vector<Value> states = run(rsv, work);
-    EXPECT_EQ(states[1]["detail"].get<std::string>().rfind("복사 중 ", 0), 0u);
-    EXPECT_EQ(readFile(p.copy), rsvData.substr(0, 1000));
-    EXPECT_EQ(readFile(workPaths(rsv, work, 2).copy), rsvData);
+TEST_F(PipelineTest, only_a_proven_complete_copy_of_this_very_recording_is_reused) {
+    const std::string f = run(rsv, work).back()["work_dir"];
+    // Another card of the same name, a clip of the same size and the same
+    // leading bytes: a new copy under the next name.
+    const std::string other = std::string(3 * 1024 * 1024, 'r') + "END";
+    writeFile(rsv, other);
+    freshJob();
+    Value last = run(rsv, work).back();
+    EXPECT_EQ(readFile(f + "/CARD_A001_2.RSV"), other);
+    EXPECT_EQ(readFile(last["out"].get<std::string>()), other);
+    // A copy without its record, a record without its copy and a half copy
+    // are left alone.
+    fs::remove(f + "/.CARD_A001.RSV.torvelin.json");
+    fs::rename(f + "/CARD_A001_2.RSV", f + "/CARD_A001_3.RSV.partial");
+    writeFile(rsv, rsvData);
+    freshJob();
+    last = run(rsv, work).back();
+    EXPECT_EQ(fs::path(last["out"].get<std::string>()).filename(), "CARD_A001_4_fixed.MP4");
+    EXPECT_EQ(readFile(f + "/CARD_A001_4.RSV"), rsvData);
 }
 
-TEST_F(PipelineTest, failures_end_in_error_and_delete_nothing) {
-    const std::set<std::string> before = everyFile(dir.path());
+TEST_F(PipelineTest, names_avoid_every_leftover_and_fit_the_file_system) {
+    const std::string f = work + "/" + fs::path(run(rsv, work).back()["work_dir"].get<std::string>()).filename().string();
+    fs::remove_all(f);
+    fs::create_directories(f);
+    writeFile(f + "/CARD_A001.RSV.partial", "half");
+    for (int n = 2; n <= 1000; n += 499) writeFile(f + "/CARD_A001_2_fixed.MP4.partial-" + std::to_string(n), "");
+    writeFile(f + "/CARD_A001_2_fixed.MP4.partial.partial", "");
+    freshJob();
+    EXPECT_EQ(run(rsv, work).back()["out"], f + "/CARD_A001_2_fixed_2.MP4");
 
-    // The engine fails: its message, the last pct and detail stay.
-    writeFile(ref + ".exit", "2");
-    std::vector<Value> states = run(rsv, work);
-    EXPECT_EQ(states.back()["stage"], "error");
-    EXPECT_EQ(states.back()["error"], "참조 파일을 읽을 수 없거나 손상되었습니다 — 같은 카메라로 찍은 다른 파일을 "
-                                      "참조로 고르세요 (복구 엔진 종료 코드 2)");
-    EXPECT_EQ(states.back()["log"], (Value{"Info: Duration of A001: 600.0 s", "Info: saving"}));
-    EXPECT_DOUBLE_EQ(states.back()["pct"].get<double>(), 92.0);
+    // A 240-byte name: every name the job makes is shortened to fit, before the first byte.
+    const std::string longRsv = card + "/PRIVATE/" + std::string(236, 'L') + ".RSV";
+    writeFile(longRsv, rsvData);
+    freshJob();
+    const Value last = run(longRsv, work).back();
+    EXPECT_EQ(last["stage"], "done") << last.dump();
+    for (const std::string& file : everyFile(f)) EXPECT_LE(fs::path(file).filename().string().size(), 255u);
 
-    // The work folder cannot be made (the volume is a file): the system's text.
-    freshJob("abcd1236");
+    // A name that is no UTF-8: its bytes kept, its text lossless on the page.
+    const std::string odd = card + "/PRIVATE/A\xff" "02.RSV";
+    writeFile(odd, rsvData);
+    freshJob();
+    EXPECT_EQ(run(odd, work).back()["out"], pathText(f + "/CARD_A\xff" "02_fixed.MP4"));
+    EXPECT_EQ(readFile(f + "/CARD_A\xff" "02.RSV"), rsvData);
+}
+
+TEST_F(PipelineTest, failures_say_what_happened_in_korean_with_the_details_in_the_log) {
+    writeFile(ref + ".exit", "11");
+    Value last = run(rsv, work).back();
+    EXPECT_EQ(last["error_kind"], "reference_mismatch");
+    EXPECT_EQ(last["log"], (Value{"Info: Duration of A001: 600.0 s", "Info: saving"}));
+    EXPECT_DOUBLE_EQ(last["pct"].get<double>(), 92.0);
+
     writeFile(dir / "not-a-volume", "x");
-    states = run(rsv, dir / "not-a-volume");
-    ASSERT_EQ(states.size(), 1u);
-    EXPECT_EQ(states[0]["stage"], "error");
-    EXPECT_EQ(states[0]["pct"], 0);
-    EXPECT_EQ(states[0]["error"], std::string("폴더가 있어야 할 자리에 파일이 있습니다 — 작업 볼륨을 다시 고르세요 (") +
-                                      std::strerror(ENOTDIR) + ")");
-
-    // The copy fails: the source cannot be read.
-    freshJob("abcd1237");
-    states = run(card + "/PRIVATE/B002.RSV", work);
-    EXPECT_EQ(states.back()["error"], "복사 스트림을 열 수 없습니다");
-
-    const std::set<std::string> after = everyFile(dir.path());
-    for (const std::string& f : before) EXPECT_TRUE(after.count(f)) << f << " was removed";
-    EXPECT_EQ(readFile(rsv), rsvData);
-    EXPECT_TRUE(fs::exists(paths(work).copy));
-    EXPECT_TRUE(fs::exists(paths(work).recovered));
+    freshJob();
+    last = run(rsv, dir / "not-a-volume").back();
+    EXPECT_EQ(last["error"], "폴더가 있어야 할 자리에 파일이 있습니다 — 작업 볼륨을 다시 고르세요");
+    EXPECT_EQ(last["log"], (Value{std::strerror(ENOTDIR)}));
+    EXPECT_EQ(last["error_kind"], "other");
 }
 
 }  // namespace
-
-TEST_F(PipelineTest, a_same_named_recording_of_another_card_is_never_written_over) {
-    // Card A's A001 was recovered earlier today; the user deleted its copy as advised.
-    const WorkPaths first = paths(work);
-    run(rsv, work);
-    const std::string recoveredA = readFile(first.recovered);
-    fs::remove(first.copy);
-
-    // Card B's A001 is another recording: it gets names of its own.
-    const std::string otherRsv = dir / "volumes/CARD_B/PRIVATE/A001.RSV";
-    const std::string otherData = std::string(2 * 1024 * 1024, 'b');
-    writeFile(otherRsv, otherData);
-    freshJob("abcd1238");
-    std::vector<Value> states = run(otherRsv, work);
-    const WorkPaths second = workPaths(otherRsv, work, 2);
-    EXPECT_EQ(states.back()["stage"], "done");
-    EXPECT_EQ(states.back()["out"], second.recovered);
-    EXPECT_EQ(readFile(second.copy), otherData);
-    EXPECT_EQ(readFile(first.recovered), recoveredA);
-
-    // While card B's copy sits under the first name, card A moves on to the next free one.
-    writeFile(first.copy, otherData);
-    EXPECT_EQ(WorkClaim(rsv, work, false).paths().copy, workPaths(rsv, work, 3).copy);
-}
-
-TEST_F(PipelineTest, nothing_there_is_written_over_or_through) {
-    const std::string cardFile = card + "/PRIVATE/C0001.MP4", linked = "작업 폴더에 링크가 있어 쓰지 않았습니다";
-    const WorkPaths p = paths(work);
-    const struct {
-        std::function<void()> arrange;
-        std::string outcome;  // how the final "detail" (done) or "error" starts
-    } rows[] = {
-        // A second recovery of one recording writes beside the first result.
-        {[&] { writeFile(p.copy, rsvData), writeFile(p.recovered, "earlier"); },
-         "복구 완료 — 새 파일 A001_fixed_2.MP4 (이전 복구본은 그대로 있습니다)"},
-        {[&] { fs::create_directory_symlink(card, p.folder); }, "작업 폴더가 링크입니다"},
-        {[&] { writeFile(p.copy, rsvData), fs::create_symlink(cardFile, p.recovered); }, linked},
-        {[&] { fs::create_directories(p.folder), fs::create_symlink(card + "/NEW.RSV", p.copy); }, linked},
-    };
-    for (const auto& row : rows) {
-        SCOPED_TRACE(row.outcome);
-        fs::remove_all(work);
-        fs::create_directories(work);
-        writeFile(cardFile, "card");
-        row.arrange();
-        const std::set<std::string> cardBefore = everyFile(card);
-        freshJob("abcd9999");
-        const Value last = run(rsv, work).back();
-        const std::string said = last.value("error", last.value("detail", ""));
-        EXPECT_EQ(said.rfind(row.outcome, 0), 0u) << said;
-        if (last["stage"] == "done") {
-            EXPECT_EQ(readFile(last["out"]), rsvData);
-            EXPECT_EQ(readFile(p.recovered), "earlier");
-        }
-        EXPECT_EQ(everyFile(card), cardBefore);
-        EXPECT_EQ(readFile(cardFile), "card");
-    }
-}

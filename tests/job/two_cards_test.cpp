@@ -12,11 +12,13 @@ namespace {
 using TwoCardsTest = PageBridgeTest;
 
 TEST_F(TwoCardsTest, same_named_recordings_started_together_keep_apart) {
+    const std::unique_ptr<Scratch> cardFs = cardScratch(dir);
+    if (!cardFs) GTEST_SKIP() << "no second file system for a card";
     installEngine(dir / "resources", kEchoEngine);
     const std::string ref = dir / "ref.MP4";
     writeFile(ref, "Info: saving\n100%\n");
-    const std::string cards[2] = {dir / "CARD_A/PRIVATE/M4ROOT/CLIP/C0002.RSV",
-                                  dir / "CARD_B/PRIVATE/M4ROOT/CLIP/C0002.RSV"};
+    const std::string cards[2] = {*cardFs / "CARD_A/PRIVATE/M4ROOT/CLIP/C0002.RSV",
+                                  *cardFs / "CARD_B/PRIVATE/M4ROOT/CLIP/C0002.RSV"};
     const std::string data[2] = {std::string(300000, 'a'), std::string(200000, 'b')};
     for (int k = 0; k < 2; ++k) writeFile(cards[k], data[k]);
 
@@ -41,7 +43,7 @@ TEST_F(TwoCardsTest, same_named_recordings_started_together_keep_apart) {
             ASSERT_EQ(state["pct"], 92) << state.dump();
             const std::string out = state["out"];
             const std::string copy = out.substr(0, out.size() - std::string("_fixed.MP4").size()) + ".RSV";
-            const std::string got = readFile(out);
+            const std::string got = readFile(out + ".partial");  // never verified: never named
             EXPECT_TRUE(readFile(copy) == got) << copy;
             outs.insert(got == data[0] ? 0 : got == data[1] ? 1 : -1);
         }

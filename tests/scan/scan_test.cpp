@@ -1,5 +1,10 @@
 #include <dirent.h>
 #include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+
+#include "bridge/utf8.h"
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -76,6 +81,7 @@ TEST_F(ScanTest, finds_rsv_items_by_extension_down_to_level_seven) {
         {"X/DCIM/.cache/C5.RSV", false},
         {".hidden/C6.RSV", false},
         {"Y/PRIVATE/M4ROOT/CLIP/C7.RSV", true},
+        {"Y/PRIVATE/M4ROOT/CLIP/C8.RSV.partial", true},  // listed, as incomplete
     };
     // The name test itself has its table in scan_parts_test.cpp.
     for (const Row& r : rows) tree.sparse(r.rel, 1000, T0);
@@ -86,13 +92,14 @@ TEST_F(ScanTest, finds_rsv_items_by_extension_down_to_level_seven) {
     for (const std::string& p : field(result["rsvs"], "path")) got.insert(p);
     for (const Row& r : rows) EXPECT_EQ(got.count(tree / r.rel), r.found ? 1u : 0u) << r.rel;
     EXPECT_EQ(got.count(tree / "X/FOLDER.RSV"), 1u);
-    EXPECT_EQ(got.size(), 3u);
+    EXPECT_EQ(got.size(), 4u);
 
     for (const Value& rsv : result["rsvs"]) {
         const std::string path = rsv["path"];
         EXPECT_EQ(rsv["vol"], path.substr(tree.path().size() + 1, 1));
         EXPECT_EQ(rsv["name"], path.substr(path.rfind('/') + 1));
         EXPECT_EQ(rsv["work_copy"], false);
+        EXPECT_EQ(rsv["incomplete"], path.find(".partial") != std::string::npos);
     }
     EXPECT_TRUE(result["volumes"].empty()) << "X and Y hold recordings: cards, never work volumes";
 }
@@ -268,6 +275,20 @@ TEST_F(ScanTest, rsvs_directly_in_a_work_folder_under_a_volume_root_are_work_cop
         const char* rel;
         bool copy;
     };
+    // Whole only with the record the job writes when the copy is complete.
+    tree.sparse("WORK/RSV복구_241206/C0001.RSV", 1000, T0);
+    tree.sparse("WORK/RSV복구_241206/C0002.RSV.partial", 1000, T0);
+    tree.sparse("WORK/RSV복구_241206/C0004.RSV", 1000, T0);
+    std::ofstream(tree / "WORK/RSV복구_241206/.C0001.RSV.torvelin.json")
+        << R"({"kind":"copy","complete":true,"source_path":"/c/C0001.RSV","source_size":1000,"source_mtime_ns":1,)"
+           R"("source_hash":"00","card_name":"CARD"})";
+    const Value work = scanStaged(tree);
+    std::map<std::string, bool> incomplete;
+    for (const Value& rsv : work["rsvs"]) incomplete[rsv["name"]] = rsv["incomplete"];
+    EXPECT_EQ(incomplete, (std::map<std::string, bool>{{"C0001.RSV", false}, {"C0002.RSV.partial", true}, {"C0004.RSV", true}}));
+    EXPECT_EQ(field(work["volumes"], "id"), std::vector<std::string>{"WORK"});  // work copies make no card
+    std::filesystem::remove_all(tree / "WORK");
+
     const Row rows[] = {
         {"SSD/RSV복구_241206/C0003.RSV", true},
         {"CARD/RSV복구_261231/C0003_2.RSV", true},  // a card once chosen as the work volume
@@ -324,22 +345,23 @@ TEST_F(ScanTest, links_never_lead_the_walk_into_a_loop) {
     EXPECT_EQ(paths, (std::vector<std::string>{(tree / "V/a/C1.RSV"), (tree / "V/a/LINK.RSV")}));
 }
 
-TEST_F(ScanTest, names_that_are_not_utf8_are_left_out_without_spoiling_the_answer) {
+TEST_F(ScanTest, names_that_are_not_utf8_are_listed_readably_and_losslessly) {
     tree.sparse("V/DCIM/GOOD.RSV", 10, T0);
     tree.sparse("V/DCIM/BIG.MP4", 60'000'000, T0);
     tree.sparse("V/DCIM/\xff\xfe.MP4", 60'000'000, T0);
-    tree.sparse("V/DCIM/BAD\xc3.RSV", 5'000'000'000, T0);
-    tree.sparse("V/\xed\xa0\x80/IN.RSV", 10, T0);  // an encoded surrogate
-    tree.sparse("\xc0\xaf/OUT.RSV", 10, T0);      // an overlong "/"
+    tree.sparse("V/DCIM/BAD\xc3.RSV", 5'000'000'000, T0 + 120);
+    tree.sparse("\xc0\xaf/OUT.RSV", 10, T0);  // an overlong "/" as a volume's name: left out
     tree.sparse("V/DCIM/\xea\xb0\x80.RSV", 10, T0 + 60);  // Hangul is fine
 
     tree.folder("W");
     const Value result = scanStaged(tree, Staged{{}, {{"W", 15'000'000'000}}});
     EXPECT_NE(jsonString(result), "{}");
-    EXPECT_EQ(field(result["rsvs"], "name"), (std::vector<std::string>{"\xea\xb0\x80.RSV", "GOOD.RSV"}));
-    EXPECT_EQ(field(result["rsvs"][1]["refs"], "name"), std::vector<std::string>{"BIG.MP4"});
+    EXPECT_EQ(field(result["rsvs"], "name"),
+              (std::vector<std::string>{"BAD\xef\xbf\xbd.RSV", "\xea\xb0\x80.RSV", "GOOD.RSV"}));
+    EXPECT_EQ(pathBytes(result["rsvs"][0]["path"].get<std::string>()), tree / "V/DCIM/BAD\xc3.RSV");
+    EXPECT_EQ(field(result["rsvs"][2]["refs"], "name"), std::vector<std::string>{"BIG.MP4"});
     EXPECT_EQ(field(result["volumes"], "id"), std::vector<std::string>{"W"});
-    EXPECT_TRUE(result["volumes"][0]["enough"]);  // the unlisted 5 GB RSV does not count
+    EXPECT_FALSE(result["volumes"][0]["enough"]);  // the 5 GB RSV counts now that it is listed
 }
 
 TEST_F(ScanTest, unreadable_folders_are_passed_over) {

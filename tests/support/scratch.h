@@ -24,9 +24,10 @@ inline std::string readFile(const std::string& path) {
 
 class Scratch {
 public:
-    Scratch() {
-        const char* tmp = std::getenv("TMPDIR");
-        std::string pattern = std::string(tmp && *tmp ? tmp : "/tmp") + "/tv-test-XXXXXX";
+    Scratch() : Scratch(std::getenv("TMPDIR") && *std::getenv("TMPDIR") ? std::getenv("TMPDIR") : "/tmp") {}
+    // Under `base`: another file system than the default one, for a card.
+    explicit Scratch(const std::string& base) {
+        std::string pattern = base + "/tv-test-XXXXXX";
         if (!::mkdtemp(pattern.data())) throw std::runtime_error("mkdtemp failed");
         path_ = pattern;
     }
