@@ -117,8 +117,15 @@ void OutputReader::feed(const char* data, size_t size) {
     buffer_ += text;
     if (!saving_ && buffer_.find(engine_contract::kSavingLine) != std::string::npos) saving_ = true;
 
+    // A figure printed before "Info: saving" belongs to the reassembly, even when
+    // both arrive in one chunk: read as a saving figure it would send the bar back.
+    size_t from = 0;
+    if (saving_) {
+        const size_t at = buffer_.find(engine_contract::kSavingLine);
+        if (at != std::string::npos) from = at;
+    }
     double value = 0;
-    if (lastPercentage(buffer_, value)) {
+    if (lastPercentage(buffer_.substr(from), value)) {
         const double pct = engine_contract::jobPercent(value, saving_);
         const std::string detail =
             (saving_ ? "MP4 저장 " : "GOP 재조립 ") + fixed(value, 0) + "%";
@@ -137,6 +144,8 @@ void OutputReader::feed(const char* data, size_t size) {
             lost_.push_back(std::move(lost));
             onProgress_(Value{{"lost", lost_}});
         }
+        if (startsWith(line, engine_contract::kFootageSharedLine)) onProgress_(Value{{"footage_shared", true}});
+        if (startsWith(line, engine_contract::kFootageWrittenLine)) onProgress_(Value{{"footage_shared", false}});
         if (startsWith(line, engine_contract::kInfoPrefix) && line.find('%') == std::string::npos) log_.push_back(std::move(line));
         start = nl + 1;
     }

@@ -35,8 +35,7 @@ TEST(output_reader_test, maps_percentages_into_the_two_phases) {
         {"1.2.3%", 35.805, "GOP 재조립 2%"},
         {"a.5%", 36.75, "GOP 재조립 5%"},
         {"150%", 87.5, "GOP 재조립 150%"},  // not clamped
-        // In one chunk, a figure printed before "Info: saving" is already a saving figure.
-        {"40%\nInfo: saving\n", 78.8, "MP4 저장 40%"},
+        {"40%\nInfo: saving\n7%", 71.54, "MP4 저장 7%"},
         {"99.6%", 69.86, "GOP 재조립 100%"},
     };
     for (const Row& row : rows) {
@@ -48,7 +47,8 @@ TEST(output_reader_test, maps_percentages_into_the_two_phases) {
         EXPECT_EQ(r.updates.back()["detail"], row.detail);
         EXPECT_EQ(r.updates.back().size(), 2u);
     }
-    for (const char* none : {"", "no figure", "12.%", "%", "Info: 5 %"}) {
+    // A figure before "Info: saving" in the same chunk is no saving figure (the bar would jump back).
+    for (const char* none : {"", "no figure", "12.%", "%", "Info: 5 %", "40%\nInfo: saving\n"}) {
         Reader r;
         r.reader.feed(std::string(none));
         EXPECT_TRUE(r.updates.empty()) << none;
@@ -146,3 +146,16 @@ TEST(output_reader_test, lost_ranges_become_the_lost_list_and_other_lines_do_not
 }
 
 }  // namespace
+
+TEST(output_reader_test, the_footage_line_says_whether_the_blocks_were_shared) {
+    const std::pair<const char*, bool> rows[] = {
+        {"Info: footage shared with the RSV: 4096 of 5000 bytes are the RSV's own blocks, not a second copy\n", true},
+        {"Info: footage written again: this volume cannot share the RSV's blocks\n", false},
+    };
+    for (const auto& [line, shared] : rows) {
+        Reader r;
+        r.reader.feed(std::string(line));
+        ASSERT_EQ(r.updates.size(), 1u) << line;
+        EXPECT_EQ(r.updates.back(), Value({{"footage_shared", shared}}));
+    }
+}
