@@ -25,6 +25,11 @@ constexpr char kSavingLine[] = "Info: saving";  // the same line as the applicat
 constexpr char kDurationOf[] = "Duration of";   // one log line per written track
 constexpr char kErrorPrefix[] = "Error:";       // on stderr, before a non-zero exit
 constexpr char kErrorLead[] = "Error: ";
+// Without a reference: the fields a donor clip lent on trust (comma-separated
+// English words) and the scaling-matrix set used ("donor", "flat" or
+// "table:<body>", then a space and the reason in parentheses).
+constexpr char kDonorFieldsLead[] = "Info: donor fields: ";
+constexpr char kMatricesLead[] = "Info: scaling matrices: ";
 constexpr char kFlatScalingLine[] = "Info: flat scaling matrices: no reference or donor supplied them";
 
 // Exit statuses.

@@ -82,8 +82,15 @@ inline std::vector<uint8_t> h264Pps() {
     BitWriter w;
     w.ue(0);
     w.ue(0);
-    w.u(0, 2);
+    w.u(0, 2);                // CAVLC, no bottom-field POC
+    w.ue(0);                  // no slice groups
     w.ue(0);
+    w.ue(0);                  // one reference in each list
+    w.u(0, 3);                // no weighted prediction
+    w.se(0);
+    w.se(0);
+    w.se(0);                  // initial QPs 26, no chroma offset
+    w.u(0b100, 3);            // deblocking control
     return w.nal({0x68});
 }
 // A slice NAL: idr (type 5) or not, reference or not, with POC lsb (type 0)
