@@ -1,9 +1,10 @@
 #!/usr/bin/env bash
 # Installs the Debian 12 packages that building, running and testing need.
 # Only missing packages are installed; a machine that has them all is left untouched.
-# Usage: scripts/install-deps.sh [run|demo|package|test]
+# Usage: scripts/install-deps.sh [run|demo|package|test|bench]
 #   demo adds what the demo card generator uses; package what building the Debian package
-#   uses; test adds the tools the test suite uses (the package's checks among them).
+#   uses; test adds the tools the test suite uses (the package's checks among them); bench
+#   adds the file system tools the volume benchmark formats its loop volumes with.
 set -euo pipefail
 mode=${1:-run}
 
@@ -14,12 +15,15 @@ pkgs=(cmake g++ pkg-config make
 if [ "$mode" = demo ] || [ "$mode" = test ]; then
   pkgs+=(ffmpeg python3)
 fi
+if [ "$mode" = bench ]; then
+  pkgs+=(ffmpeg python3 xfsprogs btrfs-progs)
+fi
 if [ "$mode" = package ] || [ "$mode" = test ]; then
   pkgs+=(dpkg-dev)  # dpkg-shlibdeps, dpkg-buildflags
 fi
 if [ "$mode" = test ]; then
   pkgs+=(lintian desktop-file-utils appstream)
-  pkgs+=(googletest libgtest-dev xvfb xauth imagemagick
+  pkgs+=(googletest libgtest-dev xvfb xauth
          clang libclang-rt-14-dev chromium)
   # Node.js may come from another packaging than Debian's; take Debian's only when there is none.
   command -v node >/dev/null 2>&1 || pkgs+=(nodejs)

@@ -1,10 +1,9 @@
 #!/usr/bin/env python3
 """Repair-engine benchmark: repairs a ~2 GB RSV and copies the same file with cp, in one run.
 
-The RSV is made by the corpus generator (tests/corpus/make_clip.py, case bench-avc by default)
-by repeating the groups of a generated clip; with --family mxf it is an MXF-family RSV
-(tests/corpus/mxf_clip.py: a 1280x720 OP1a clip's content packages repeated, then a cut) repaired
-with the clip as reference. Both sides write into the same directory and are
+The RSV is made by large_rsv.py (case bench-avc by default: a generated clip's groups repeated;
+with --family mxf an MXF-family RSV, a 1280x720 OP1a clip's content packages repeated, then a
+cut), repaired with the clip as reference. Both sides write into the same directory and are
 timed until their output is synced to disk (the engine fsyncs its output; `sync FILE` is run
 after both), with the RSV read once beforehand so neither side pays for a cold cache alone.
 Nothing else is dropped or flushed. Prints the times, the ratio engine / cp (target <= 1.3) and
@@ -25,9 +24,8 @@ import subprocess
 import sys
 import time
 
-HERE = os.path.dirname(os.path.abspath(__file__))
-CORPUS = os.path.join(HERE, "..", "..", "tests", "corpus", "make_clip.py")
-sys.path.insert(0, os.path.dirname(CORPUS))
+sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+import large_rsv  # noqa: E402
 
 
 def timed(cmd, out_path):
@@ -63,30 +61,18 @@ def main():
     a = ap.parse_args()
 
     os.makedirs(a.dir, exist_ok=True)
+    case = "mxf" if a.family == "mxf" else a.case
     info_path = os.path.join(a.dir, "large.json")
     info = None
     if os.path.exists(info_path):
         with open(info_path) as f:
             info = json.load(f)
         if (abs(info["bytes"] - a.gb * 1e9) > 0.2 * a.gb * 1e9 or not os.path.exists(info["rsv"])
-                or info.get("family", "mp4") != a.family
-                or (a.family == "mp4" and info.get("case", a.case) != a.case)):
+                or info.get("case") != case):
             info = None
-    if info is None and a.family == "mxf":
-        print("generating a %.1f GB MXF-family RSV in %s ..." % (a.gb, a.dir), flush=True)
-        import mxf_clip
-        info = dict(mxf_clip.make_large(a.dir, a.gb), family="mxf")
-        with open(info_path, "w") as f:
-            json.dump(info, f)
     if info is None:
-        print("generating a %.1f GB RSV in %s ..." % (a.gb, a.dir), flush=True)
-        subprocess.run([sys.executable, CORPUS, "--case", a.case, "--out", a.dir,
-                        "--target-gb", str(a.gb)], check=True, stdout=subprocess.DEVNULL)
-        with open(info_path) as f:
-            info = json.load(f)
-        info["case"] = a.case
-        with open(info_path, "w") as f:
-            json.dump(info, f)
+        print("generating a %.1f GB %s RSV in %s ..." % (a.gb, case, a.dir), flush=True)
+        info = large_rsv.make(case, a.dir, a.gb)
     rsv, ref = info["rsv"], info["reference"]
     print("RSV: %s (%d bytes, %d complete frames)" % (rsv, info["bytes"], info["complete_frames"]))
 

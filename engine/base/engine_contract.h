@@ -30,6 +30,12 @@ constexpr char kErrorLead[] = "Error: ";
 // "table:<body>", then a space and the reason in parentheses).
 constexpr char kDonorFieldsLead[] = "Info: donor fields: ";
 constexpr char kMatricesLead[] = "Info: scaling matrices: ";
+// Log line after the output is written: whether the result shares the RSV's
+// blocks (the footage was not written a second time) or holds a copy.
+constexpr char kFootageSharedWord[] = "footage shared with the RSV: ";
+constexpr char kFootageSharedLine[] = "Info: footage shared with the RSV:";
+constexpr char kFootageWrittenWord[] = "footage written again: ";
+constexpr char kFootageWrittenLine[] = "Info: footage written again:";
 constexpr char kFlatScalingLine[] = "Info: flat scaling matrices: no reference or donor supplied them";
 
 // Exit statuses.

@@ -1,13 +1,12 @@
 #include "mxf/mxf_repair.h"
 
 #include "base/bytes.h"
+#include "base/engine_contract.h"
 #include "base/errors.h"
 #include "mxf/mxf_klv.h"
 #include "mxf/mxf_mp4.h"
 #include "mxf/mxf_walk.h"
-#include "output/output.h"
-#include "output/output_check.h"
-#include "output/output_file.h"
+#include "output/movie_output.h"
 #include "base/damage_log.h"
 #include "mp4/file_head.h"
 #include "base/unique_fd.h"
@@ -30,8 +29,6 @@ constexpr size_t kReadWindow = 1u << 20;
 // Ranges at least this long are copied in the kernel (copy_file_range) rather
 // than through the write buffer: the bulk of a picture, its slice data.
 constexpr uint32_t kKernelCopyBytes = 32u << 10;
-constexpr size_t kWriteBuffer = 8u << 20;
-constexpr int64_t kWritebackBytes = 32LL << 20;
 constexpr int64_t kFirstPictureWindow = 64LL << 20;
 
 // Forward reads through one window: a package's elements lie close together,
@@ -56,79 +53,6 @@ private:
     std::vector<uint8_t> buf_;
     int64_t start_ = -1;
     size_t len_ = 0;
-};
-
-[[noreturn]] void writeFailed(const std::string& path, const char* what) {
-    int e = errno;
-    throw EngineError::writing(e, "writing " + path + " failed (" + what + "): " + std::strerror(e));
-}
-
-// The output file (see OutputFile: a temporary name beside OUT, renamed onto
-// it only when complete and readable), written through one buffer.
-class MovieWriter {
-public:
-    explicit MovieWriter(std::string path) : path_(std::move(path)), file_(path_), fd_(file_.fd()) {
-        buf_.reserve(kWriteBuffer);
-    }
-    int64_t pos() const { return written_ + int64_t(buf_.size()); }
-    void append(const uint8_t* p, size_t n) {
-        if (buf_.size() + n > kWriteBuffer) flush();
-        if (n >= kWriteBuffer) {
-            writeAt(p, n, written_);
-            written_ += int64_t(n);
-            return;
-        }
-        buf_.insert(buf_.end(), p, p + n);
-    }
-    void append(const std::vector<uint8_t>& v) { append(v.data(), v.size()); }
-    // Appends [from, from + n) of another file.
-    void appendFrom(int fd, int64_t from, int64_t n) {
-        flush();
-        copyRange(fd, from, fd_, written_, n, [](int64_t) {});
-        written_ += n;
-        startWriteback();
-    }
-    void patch(int64_t at, const std::vector<uint8_t>& v) {
-        flush();
-        writeAt(v.data(), v.size(), at);
-    }
-    void finish() {
-        flush();
-        file_.sync();
-        if (auto why = unplayableMovie(file_.tempPath()))
-            throw EngineError(Kind::Output, "the repaired movie is unplayable: " + *why + " (kept as " +
-                                                file_.tempPath() + ")");
-        file_.publish();
-    }
-
-private:
-    void flush() {
-        if (buf_.empty()) return;
-        writeAt(buf_.data(), buf_.size(), written_);
-        written_ += int64_t(buf_.size());
-        buf_.clear();
-        startWriteback();
-    }
-    // Starts writing what has accumulated, in large requests, so the final
-    // fsync finds little left and the disk works while the walk goes on.
-    void startWriteback() {
-        if (written_ - writebackFrom_ < kWritebackBytes) return;
-        ::sync_file_range(fd_, writebackFrom_, written_ - writebackFrom_, SYNC_FILE_RANGE_WRITE);
-        writebackFrom_ = written_;
-    }
-    void writeAt(const uint8_t* p, size_t n, int64_t at) {
-        for (size_t done = 0; done < n;) {
-            ssize_t w = ::pwrite(fd_, p + done, n - done, at + int64_t(done));
-            if (w < 0 && errno == EINTR) continue;
-            if (w < 0) writeFailed(path_, "data");
-            done += size_t(w);
-        }
-    }
-    std::string path_;
-    OutputFile file_;
-    const int fd_;
-    std::vector<uint8_t> buf_;
-    int64_t written_ = 0, writebackFrom_ = 0;
 };
 
 // The first picture element of a file (for parameter sets a recording does
@@ -266,9 +190,44 @@ Plan plan(const FileSource& rsv, const FileSource* ref, Reporter& rep) {
     return p;
 }
 
+// Appends package p of the walk as package k of the output: the picture as
+// length-prefixed NAL units (the long ones, slice data, copied in the
+// kernel), each sound element as stored. False, with nothing appended, when
+// the picture is not an H.264 access unit.
+bool appendPackage(MovieOutput& out, const FileSource& rsv, WindowReader& in, MxfTables& tables, size_t p,
+                   size_t k) {
+    const size_t per = tables.elementsPerPackage;
+    const int64_t picAt = tables.offsets[p * per];
+    const uint32_t picLen = tables.sizes[p * per];
+    AnnexBPicture info;
+    const uint8_t* pic = in.view(picAt, picLen);
+    auto nals = annexBNals(pic, picLen, &info);
+    if (nals.empty()) return false;
+    const int64_t sampleAt = out.pos();
+    for (const NalSpan& nal : nals) {
+        uint8_t len[4];
+        setBe32(len, nal.length);
+        out.append(len, 4);
+        if (nal.length >= kKernelCopyBytes) out.appendFrom(rsv.fd(), picAt + int64_t(nal.offset), nal.length);
+        else out.append(pic + nal.offset, nal.length);
+    }
+    tables.offsets[k * per] = sampleAt;
+    tables.sizes[k * per] = uint32_t(out.pos() - sampleAt);
+    tables.sync.push_back(info.idr);
+    for (size_t i = 1; i < per; ++i) {
+        const int64_t at = tables.offsets[p * per + i];
+        const uint32_t len = tables.sizes[p * per + i];
+        tables.offsets[k * per + i] = out.pos();
+        tables.sizes[k * per + i] = len;
+        if (len >= kKernelCopyBytes) out.appendFrom(rsv.fd(), at, len);
+        else out.append(in.view(at, len), len);
+    }
+    return true;
+}
+
 // Writes OUT: ftyp, the mdat (timecode sample, then package by package the
-// picture as length-prefixed NAL units and each sound element as stored),
-// the moov. Returns the moov's tracks and the kept packages' count.
+// picture and its sound), the moov. Returns the moov's tracks and the kept
+// packages' count.
 struct Written {
     MxfMovie movie;
     size_t kept = 0;
@@ -277,89 +236,48 @@ struct Written {
 
 Written writeMovie(const std::string& path, const FileSource& rsv, WindowReader& in, const MxfSettings& settings,
                    const AvcConfig& avc, MxfWalk& walk, Reporter& rep) {
-    const size_t per = walk.elementsPerPackage;
-    MovieWriter out(path);
-    out.append(defaultFtyp());
-    const int64_t mdatAt = out.pos();
-    std::vector<uint8_t> head;
-    putBe32(head, 1);
-    putBe32(head, fourcc("mdat"));
-    putBe64(head, 0);
-    out.append(head);
-
+    MovieOutput out(path);
+    const int64_t payloadBase = out.beginMedia(defaultFtyp());
     MxfTables tables;
-    tables.elementsPerPackage = per;
+    tables.elementsPerPackage = walk.elementsPerPackage;
     if (settings.timecode) {
         tables.timecodeSampleOffset = out.pos();
-        std::vector<uint8_t> tc;
-        putBe32(tc, uint32_t(settings.timecode->startFrames));
-        out.append(tc);
+        uint8_t tc[4];
+        setBe32(tc, uint32_t(settings.timecode->startFrames));
+        out.append(tc, 4);
     }
     // The tables overwrite the walk's arrays in place: package k of the
     // output never comes after package k of the walk.
     tables.offsets = std::move(walk.offsets);
     tables.sizes = std::move(walk.lengths);
     DamageLog log;
-    const size_t packages = tables.offsets.size() / per;
+    const size_t packages = tables.packages();
     size_t kept = 0;
     int lastShown = -1;
     for (size_t p = 0; p < packages; ++p) {
-        const int64_t picAt = tables.offsets[p * per];
-        const uint32_t picLen = tables.sizes[p * per];
-        AnnexBPicture info;
-        const uint8_t* pic = in.view(picAt, picLen);
-        auto nals = annexBNals(pic, picLen, &info);
-        if (nals.empty()) {
-            rep.info(log.skip(picAt, picLen, "a picture element that is not an H.264 access unit"));
-            continue;
-        }
-        const size_t k = kept * per;
-        const int64_t sampleAt = out.pos();
-        for (const NalSpan& nal : nals) {
-            uint8_t len[4];
-            setBe32(len, nal.length);
-            out.append(len, 4);
-            if (nal.length >= kKernelCopyBytes) out.appendFrom(rsv.fd(), picAt + int64_t(nal.offset), nal.length);
-            else out.append(pic + nal.offset, nal.length);
-        }
-        tables.offsets[k] = sampleAt;
-        tables.sizes[k] = uint32_t(out.pos() - sampleAt);
-        tables.sync.push_back(info.idr);
-        for (size_t i = 1; i < per; ++i) {
-            const int64_t at = tables.offsets[p * per + i];
-            const uint32_t len = tables.sizes[p * per + i];
-            tables.offsets[k + i] = out.pos();
-            tables.sizes[k + i] = len;
-            if (len >= kKernelCopyBytes) out.appendFrom(rsv.fd(), at, len);
-            else out.append(in.view(at, len), len);
-        }
-        ++kept;
+        if (appendPackage(out, rsv, in, tables, p, kept)) ++kept;
+        else rep.info(log.skip(tables.offsets[p * tables.elementsPerPackage], tables.sizes[p * tables.elementsPerPackage],
+                               "a picture element that is not an H.264 access unit"));
         int pct = int(100.0 * double(p + 1) / double(packages));
-        if (pct != lastShown) {
-            rep.progress(pct);
-            lastShown = pct;
-        }
+        if (pct != lastShown) rep.progress(lastShown = pct);
     }
     if (log.ranges() > 0) rep.info(log.totals());
     if (std::find(tables.sync.begin(), tables.sync.end(), false) != tables.sync.end())
         rep.info("note: not every picture is an IDR picture (long GOP); the pictures keep their stored "
                  "order without composition offsets");
     if (kept == 0) throw EngineError(Kind::Input, "no picture of the RSV is an H.264 access unit");
-    tables.offsets.resize(kept * per);
-    tables.sizes.resize(kept * per);
-    std::vector<uint8_t> size;
-    putBe64(size, uint64_t(out.pos() - mdatAt));
-    out.patch(mdatAt + 8, size);
+    tables.offsets.resize(kept * tables.elementsPerPackage);
+    tables.sizes.resize(kept * tables.elementsPerPackage);
+    out.endMedia();
     Written w;
     w.kept = kept;
-    w.payload = out.pos() - mdatAt - 16;
+    w.payload = out.pos() - payloadBase;
     w.movie = buildMxfMoov(settings, avc, tables);
     out.append(w.movie.moov);
     w.outputBytes = out.pos();
-    out.finish();
+    out.finish(Kind::Output);
     return w;
 }
-
 
 }  // namespace
 
@@ -405,7 +323,7 @@ RepairSummary runMxfRepair(const RepairOptions& opt, const FileSource& rsv, cons
     rep.info("found " + std::to_string(walk.packages()) + " frames, " + groupDigits(walk.payloadBytes()) +
              " bytes of media data");
 
-    rep.info("saving " + opt.output);
+    rep.info(engine_contract::kSavingWord + opt.output);
     rep.progress(0);
     Written w = writeMovie(opt.output, rsv, in, settings, *avc, walk, rep);
     const MxfMovie& movie = w.movie;
@@ -414,11 +332,9 @@ RepairSummary runMxfRepair(const RepairOptions& opt, const FileSource& rsv, cons
     for (size_t i = 0; i < movie.tracks.size(); ++i) {
         const auto& t = movie.tracks[i];
         const char* kind = i == 0 ? "video" : i <= settings.sounds.size() ? "audio" : "timecode";
-        char line[160];
-        snprintf(line, sizeof line, "Duration of %s track %zu: %.3f s", kind, i + 1,
-                 t.timescale ? double(t.duration) / double(t.timescale) : 0.0);
-        rep.info(line);
+        rep.info(durationLine(kind, unsigned(i + 1), t.timescale ? double(t.duration) / double(t.timescale) : 0.0));
     }
+    rep.info(footageLine(0, w.payload, "the pictures are rewritten as MP4 samples"));
     RepairSummary s;
     s.frames = w.kept;
     s.groups = w.kept;

@@ -1,10 +1,16 @@
-// Writing the recovered file: header, one bulk copy of the payload, moov.
-#include "base/errors.h"
+// Writing the recovered file: header, one bulk copy (or share) of the
+// payload, moov.
 #include "output/output.h"
 
+#include "base/errors.h"
+#include "output/output_check.h"
+
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
+#include <linux/fs.h>
+#include <sys/ioctl.h>
 #include <unistd.h>
 #include <vector>
 
@@ -12,6 +18,7 @@ namespace tv {
 namespace {
 
 constexpr int64_t kSlice = 64LL << 20;  // progress granularity of the bulk copy
+constexpr int64_t kCloneSlice = 1LL << 30;  // sharing is cheap; this only paces the progress
 constexpr size_t kBuffer = 8u << 20;
 
 [[noreturn]] void writeFailed(const char* what) {
@@ -24,11 +31,10 @@ void startWriteback(int fd, int64_t offset, int64_t length) {
     ::sync_file_range(fd, offset, length, SYNC_FILE_RANGE_WRITE);
 }
 
-bool copyInKernel(int srcFd, int64_t& in, int dstFd, int64_t& out, int64_t& left,
+bool copyInKernel(const OutputIo& io, int srcFd, int64_t& in, int dstFd, int64_t& out, int64_t& left,
                   const std::function<void(int64_t)>& onProgress, int64_t length) {
     while (left > 0) {
-        loff_t i = in, o = out;
-        ssize_t n = ::copy_file_range(srcFd, &i, dstFd, &o, size_t(std::min(left, kSlice)), 0);
+        ssize_t n = io.copyRange(srcFd, in, dstFd, out, size_t(std::min(left, kSlice)));
         if (n < 0) {
             if (errno == EINTR) continue;
             // Not supported between these files: let the buffered loop finish.
@@ -52,17 +58,13 @@ bool copyInKernel(int srcFd, int64_t& in, int dstFd, int64_t& out, int64_t& left
     return true;
 }
 
-}  // namespace
-
-void copyRange(int srcFd, int64_t from, int dstFd, int64_t dstOffset, int64_t length,
-               const std::function<void(int64_t)>& onProgress) {
-    int64_t in = from, out = dstOffset, left = length;
-    if (copyInKernel(srcFd, in, dstFd, out, left, onProgress, length)) return;
+void copyBuffered(const OutputIo& io, int srcFd, int64_t in, int dstFd, int64_t out, int64_t left,
+                  const std::function<void(int64_t)>& onProgress, int64_t length) {
     posix_fadvise(srcFd, in, left, POSIX_FADV_SEQUENTIAL);
     std::vector<uint8_t> buf(kBuffer);
     int64_t sinceReport = 0;
     while (left > 0) {
-        ssize_t n = ::pread(srcFd, buf.data(), size_t(std::min<int64_t>(left, int64_t(kBuffer))), in);
+        ssize_t n = io.pread(srcFd, buf.data(), size_t(std::min<int64_t>(left, int64_t(kBuffer))), in);
         if (n < 0) {
             if (errno == EINTR) continue;
             writeFailed("reading the RSV");
@@ -71,14 +73,7 @@ void copyRange(int srcFd, int64_t from, int dstFd, int64_t dstOffset, int64_t le
             errno = EIO;
             writeFailed("the RSV ended early");
         }
-        for (ssize_t done = 0; done < n;) {
-            ssize_t w = ::pwrite(dstFd, buf.data() + done, size_t(n - done), out + done);
-            if (w < 0) {
-                if (errno == EINTR) continue;
-                writeFailed("data");
-            }
-            done += w;
-        }
+        writeAll(io, dstFd, buf.data(), size_t(n), out);
         in += n;
         out += n;
         left -= n;
@@ -89,6 +84,78 @@ void copyRange(int srcFd, int64_t from, int dstFd, int64_t dstOffset, int64_t le
             sinceReport = 0;
         }
     }
+}
+
+}  // namespace
+
+const OutputIo& OutputIo::system() {
+    static const OutputIo io = [] {
+        OutputIo s;
+        s.pwrite = [](int fd, const void* p, size_t n, int64_t at) { return ::pwrite(fd, p, n, at); };
+        s.pread = [](int fd, void* p, size_t n, int64_t at) { return ::pread(fd, p, n, at); };
+        s.copyRange = [](int in, int64_t inAt, int out, int64_t outAt, size_t n) {
+            loff_t i = inAt, o = outAt;
+            return ::copy_file_range(in, &i, out, &o, n, 0);
+        };
+        s.cloneRange = [](int in, int64_t inAt, int out, int64_t outAt, int64_t n) {
+            file_clone_range r{};
+            r.src_fd = in;
+            r.src_offset = uint64_t(inAt);
+            r.src_length = uint64_t(n);
+            r.dest_offset = uint64_t(outAt);
+            return ::ioctl(out, FICLONERANGE, &r);
+        };
+        s.fsync = [](int fd) { return ::fsync(fd); };
+        s.readBack = [](const std::string& path) { return unplayableMovie(path); };
+        return s;
+    }();
+    return io;
+}
+
+void writeAll(const OutputIo& io, int fd, const uint8_t* p, size_t n, int64_t at) {
+    for (size_t done = 0; done < n;) {
+        ssize_t w = io.pwrite(fd, p + done, n - done, at + int64_t(done));
+        if (w < 0 && errno == EINTR) continue;
+        if (w < 0) writeFailed("data");
+        if (w == 0) {
+            errno = EIO;
+            writeFailed("data");
+        }
+        done += size_t(w);
+    }
+}
+
+void copyRange(const OutputIo& io, int srcFd, int64_t from, int dstFd, int64_t dstOffset, int64_t length,
+               const std::function<void(int64_t)>& onProgress) {
+    int64_t in = from, out = dstOffset, left = length;
+    if (copyInKernel(io, srcFd, in, dstFd, out, left, onProgress, length)) return;
+    copyBuffered(io, srcFd, in, dstFd, out, left, onProgress, length);
+}
+
+int64_t shareOrCopyRange(const OutputIo& io, int srcFd, int64_t from, int dstFd, int64_t dstOffset, int64_t length,
+                         int64_t block, const std::function<void(int64_t)>& onProgress) {
+    if (block <= 0 || from % block != dstOffset % block || !io.cloneRange) {
+        copyRange(io, srcFd, from, dstFd, dstOffset, length, onProgress);
+        return 0;
+    }
+    const int64_t lead = std::min(length, (block - from % block) % block);
+    const int64_t body = (length - lead) / block * block;
+    copyRange(io, srcFd, from, dstFd, dstOffset, lead, [&](int64_t done) { onProgress(done); });
+    int64_t shared = 0;
+    while (shared < body) {
+        const int64_t n = std::min(body - shared, kCloneSlice);
+        if (io.cloneRange(srcFd, from + lead + shared, dstFd, dstOffset + lead + shared, n) != 0) {
+            if (errno == EINTR) continue;
+            if (errno == ENOSPC || errno == EDQUOT || errno == EIO) writeFailed("sharing");
+            break;  // the volume cannot share these blocks: copy what is left
+        }
+        shared += n;
+        onProgress(lead + shared);
+    }
+    const int64_t done = lead + shared;
+    copyRange(io, srcFd, from + done, dstFd, dstOffset + done, length - done,
+              [&](int64_t n) { onProgress(done + n); });
+    return shared;
 }
 
 }  // namespace tv

@@ -57,8 +57,8 @@ OutputFile::OutputFile(const std::string& out) : out_(out), outName_(nameOf(out)
     throw EngineError(Kind::Output, "too many unfinished outputs beside " + out);
 }
 
-void OutputFile::sync() {
-    if (::fsync(fd_.get()) != 0 || !fd_.close())
+void OutputFile::sync(const OutputIo& io) {
+    if (io.fsync(fd_.get()) != 0 || !fd_.close())
         throw EngineError::writing(errno, "finishing " + tempPath_ + " failed: " + reason());
 }
 

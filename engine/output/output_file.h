@@ -10,6 +10,7 @@
 #pragma once
 
 #include "base/unique_fd.h"
+#include "output/output.h"
 
 #include <string>
 
@@ -29,8 +30,8 @@ public:
     int fd() const noexcept { return fd_.get(); }
     const std::string& tempPath() const noexcept { return tempPath_; }
 
-    // Flushes the data to the disk and closes the file.
-    void sync();
+    // Flushes the data to the disk (through io.fsync) and closes the file.
+    void sync(const OutputIo& io);
     // Gives the synced file the output's name, refusing if something has
     // appeared there meanwhile, and flushes the folder so the name lasts.
     void publish();

@@ -8,6 +8,7 @@
 
 #include "codec/nal.h"
 #include "codec/param_sets.h"
+#include "mp4/movie_boxes.h"
 #include "mp4/reference.h"
 #include "rsv/group_sink.h"
 #include "rsv/one_group.h"
@@ -79,6 +80,8 @@ private:
     size_t groups_ = 0;
     int64_t keptEnd_ = 0;
     uint64_t trackEditDuration(const OutTrack& t) const;  // movie timescale
+    std::vector<uint8_t> editsFor(const OutTrack& t) const;
+    TrackTables tablesFor(const OutTrack& t, int64_t dataStart, int64_t payloadBase) const;
 };
 
 }  // namespace tv

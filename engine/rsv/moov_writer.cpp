@@ -1,8 +1,9 @@
 // The new moov: header boxes copied from the reference with their durations
 // rewritten, and sample tables built from the walked groups.
 #include "rsv/assembly.h"
-#include "mp4/box_writer.h"
+
 #include "base/bytes.h"
+#include "mp4/movie_boxes.h"
 
 #include <algorithm>
 
@@ -26,26 +27,76 @@ std::vector<uint8_t> withDuration(std::vector<uint8_t> box, size_t v0At, size_t 
     return box;
 }
 
-void writeTimeTable(BoxWriter& w, uint32_t type, const std::vector<std::pair<uint32_t, int64_t>>& rows,
-                    bool negative) {
-    w.beginFull(type, negative ? 1 : 0, 0);
-    w.u32(uint32_t(rows.size()));
-    for (const auto& [count, value] : rows) {
-        w.u32(count);
-        w.u32(uint32_t(int32_t(value)));
-    }
-    w.end();
-}
-
-void addRun(std::vector<std::pair<uint32_t, int64_t>>& rows, int64_t value, uint32_t count = 1) {
-    if (!rows.empty() && rows.back().second == value) rows.back().first += count;
-    else rows.emplace_back(count, value);
-}
-
 }  // namespace
 
-std::vector<uint8_t> Assembly::buildMoov(int64_t dataStart, int64_t payloadBase,
-                                         uint64_t co64Threshold) const {
+// The reference's edit list up to its first media edit, which is stretched to
+// the recovered length (the recovered length replaces the reference's).
+std::vector<uint8_t> Assembly::editsFor(const OutTrack& t) const {
+    const auto& info = ref_.tracks[size_t(t.ref)];
+    std::vector<uint8_t> out;
+    if (!info.hasEdits) return out;
+    std::vector<EditEntry> edits;
+    for (const auto& e : info.edits) {
+        if (e.mediaTime < 0) {
+            edits.push_back(e);
+            continue;
+        }
+        EditEntry m = e;
+        m.mediaTime += t.kind == TrackKind::Video ? t.editShift : 0;
+        m.segmentDuration = 0;
+        int64_t media = t.compositionEnd - m.mediaTime;
+        if (media > 0)
+            m.segmentDuration = int64_t((__int128(media) * ref_.movieTimescale + info.timescale / 2) / info.timescale);
+        edits.push_back(m);
+        break;
+    }
+    BoxWriter w(out);
+    w.begin(fourcc("edts"));
+    w.beginFull(fourcc("elst"), 1, 0);
+    w.u32(uint32_t(edits.size()));
+    for (const auto& e : edits) {
+        w.u64(uint64_t(e.segmentDuration));
+        w.u64(uint64_t(e.mediaTime));
+        w.u32(uint32_t(e.rate));
+    }
+    w.end();
+    w.end();
+    return out;
+}
+
+TrackTables Assembly::tablesFor(const OutTrack& t, int64_t dataStart, int64_t payloadBase) const {
+    const auto& info = ref_.tracks[size_t(t.ref)];
+    const bool variableAudio = t.kind == TrackKind::Audio && t.oneSamplePerChunk;
+    TrackTables tt;
+    if (variableAudio) {
+        for (const auto& c : t.chunks) addRun(tt.stts, c.ticks);
+    } else {
+        int64_t delta = t.kind == TrackKind::Video ? layout_.frameDuration : (info.sampleDelta ? info.sampleDelta : 1);
+        addRun(tt.stts, delta, uint32_t(t.samples));
+    }
+    if (t.kind == TrackKind::Video) {
+        if (std::any_of(t.ctts.begin(), t.ctts.end(), [](int64_t c) { return c != 0; }))
+            for (int64_t c : t.ctts) addRun(tt.ctts, c);
+        tt.hasStss = t.syncSamples.size() != t.samples;
+        if (tt.hasStss) tt.stss = t.syncSamples;
+        tt.sizes = t.sizes;
+    } else if (variableAudio) {
+        for (const auto& c : t.chunks) tt.sizes.push_back(c.bytes);
+    } else {
+        tt.constantSize = t.kind == TrackKind::Rtmd ? ref_.rtmdSampleSize : info.sizes.constant;
+        tt.sampleCount = t.samples;
+    }
+    tt.descriptionIndex = info.descriptionIndex;
+    tt.samplesPerChunk.reserve(t.chunks.size());
+    tt.chunkOffsets.reserve(t.chunks.size());
+    for (const auto& c : t.chunks) {
+        tt.samplesPerChunk.push_back(c.samples);
+        tt.chunkOffsets.push_back(uint64_t(c.offset - dataStart + payloadBase));
+    }
+    return tt;
+}
+
+std::vector<uint8_t> Assembly::buildMoov(int64_t dataStart, int64_t payloadBase, uint64_t co64Threshold) const {
     std::vector<uint8_t> out;
     BoxWriter w(out);
     uint64_t movieDuration = 0;
@@ -57,120 +108,18 @@ std::vector<uint8_t> Assembly::buildMoov(int64_t dataStart, int64_t payloadBase,
     for (const auto& t : tracks_) {
         if (t.samples == 0) continue;
         const auto& info = ref_.tracks[size_t(t.ref)];
-        w.begin(fourcc("trak"));
-        w.raw(withDuration(info.tkhd, 20, 28, trackEditDuration(t)));
-        if (info.hasEdits) {
-            w.begin(fourcc("edts"));
-            w.beginFull(fourcc("elst"), 1, 0);
-            std::vector<EditEntry> edits;
-            for (const auto& e : info.edits) {
-                if (e.mediaTime < 0) {
-                    edits.push_back(e);
-                    continue;
-                }
-                EditEntry m = e;
-                m.mediaTime += t.kind == TrackKind::Video ? t.editShift : 0;
-                m.segmentDuration = 0;
-                int64_t media = t.compositionEnd - m.mediaTime;
-                if (media > 0)
-                    m.segmentDuration = int64_t((__int128(media) * ref_.movieTimescale +
-                                                 info.timescale / 2) / info.timescale);
-                edits.push_back(m);
-                break;  // one media edit: the recovered length replaces the reference's
-            }
-            w.u32(uint32_t(edits.size()));
-            for (const auto& e : edits) {
-                w.u64(uint64_t(e.segmentDuration));
-                w.u64(uint64_t(e.mediaTime));
-                w.u32(uint32_t(e.rate));
-            }
-            w.end();
-            w.end();
-        }
-        if (t.kind == TrackKind::Rtmd && !info.tref.empty()) w.raw(info.tref);
-        w.begin(fourcc("mdia"));
-        w.raw(withDuration(info.mdhd, 16, 24, t.mediaDuration));
-        w.raw(info.hdlr);
-        w.begin(fourcc("minf"));
-        w.raw(info.mediaHeader);
-        w.raw(info.dinf);
-        w.begin(fourcc("stbl"));
-        w.raw(info.stsd);
-
-        std::vector<std::pair<uint32_t, int64_t>> rows;
-        if (t.kind == TrackKind::Audio && t.oneSamplePerChunk) {
-            for (const auto& c : t.chunks) addRun(rows, c.ticks);
-        } else {
-            int64_t delta = t.kind == TrackKind::Video ? layout_.frameDuration
-                                                       : (info.sampleDelta ? info.sampleDelta : 1);
-            addRun(rows, delta, uint32_t(t.samples));
-        }
-        writeTimeTable(w, fourcc("stts"), rows, false);
-
-        if (t.kind == TrackKind::Video) {
-            if (std::any_of(t.ctts.begin(), t.ctts.end(), [](int64_t c) { return c != 0; })) {
-                rows.clear();
-                bool negative = false;
-                for (int64_t c : t.ctts) {
-                    addRun(rows, c);
-                    negative |= c < 0;
-                }
-                writeTimeTable(w, fourcc("ctts"), rows, negative);
-            }
-            if (t.syncSamples.size() != t.samples) {
-                w.beginFull(fourcc("stss"), 0, 0);
-                w.u32(uint32_t(t.syncSamples.size()));
-                for (uint32_t s : t.syncSamples) w.u32(s);
-                w.end();
-            }
-        }
-
-        w.beginFull(fourcc("stsc"), 0, 0);
-        size_t countAt = out.size();
-        w.u32(0);
-        uint32_t entries = 0, lastSpc = 0;
-        for (size_t i = 0; i < t.chunks.size(); ++i) {
-            if (i > 0 && t.chunks[i].samples == lastSpc) continue;
-            lastSpc = t.chunks[i].samples;
-            w.u32(uint32_t(i + 1));
-            w.u32(lastSpc);
-            w.u32(info.descriptionIndex);
-            ++entries;
-        }
-        setBe32(&out[countAt], entries);
-        w.end();
-
-        w.beginFull(fourcc("stsz"), 0, 0);
-        if (t.kind == TrackKind::Video) {
-            w.u32(0);
-            w.u32(uint32_t(t.sizes.size()));
-            for (uint32_t s : t.sizes) w.u32(s);
-        } else if (t.kind == TrackKind::Audio && t.oneSamplePerChunk) {
-            w.u32(0);
-            w.u32(uint32_t(t.chunks.size()));
-            for (const auto& c : t.chunks) w.u32(c.bytes);
-        } else {
-            w.u32(t.kind == TrackKind::Rtmd ? ref_.rtmdSampleSize : info.sizes.constant);
-            w.u32(uint32_t(t.samples));
-        }
-        w.end();
-
-        bool wide = false;
-        for (const auto& c : t.chunks)
-            wide |= uint64_t(c.offset - dataStart + payloadBase) > co64Threshold;
-        w.beginFull(wide ? fourcc("co64") : fourcc("stco"), 0, 0);
-        w.u32(uint32_t(t.chunks.size()));
-        for (const auto& c : t.chunks) {
-            uint64_t o = uint64_t(c.offset - dataStart + payloadBase);
-            if (wide) w.u64(o);
-            else w.u32(uint32_t(o));
-        }
-        w.end();
-
-        w.end();  // stbl
-        w.end();  // minf
-        w.end();  // mdia
-        w.end();  // trak
+        TrackBoxes b;
+        b.tkhd = withDuration(info.tkhd, 20, 28, trackEditDuration(t));
+        b.edts = editsFor(t);
+        if (t.kind == TrackKind::Rtmd) b.tref = info.tref;
+        b.mdhd = withDuration(info.mdhd, 16, 24, t.mediaDuration);
+        b.hdlr = info.hdlr;
+        b.mediaHeader = info.mediaHeader;
+        b.dinf = info.dinf;
+        b.stsd = info.stsd;
+        TrackTables tables = tablesFor(t, dataStart, payloadBase);
+        tables.co64Above = co64Threshold;
+        writeTrack(w, b, tables);
     }
     w.end();  // moov
     return out;

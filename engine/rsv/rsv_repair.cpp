@@ -5,19 +5,13 @@
 #include "base/errors.h"
 #include "codec/nal.h"
 #include "mp4/file_head.h"
-#include "output/output.h"
-#include "output/output_check.h"
-#include "output/output_file.h"
+#include "output/movie_output.h"
 #include "rsv/assembly.h"
 #include "rsv/one_group.h"
 #include "rsv/resync_walk.h"
 #include "rsv/rsv_start.h"
 #include "rsv/stream_check.h"
 
-#include <cerrno>
-#include <cstdio>
-#include <cstring>
-#include <unistd.h>
 
 namespace tv {
 namespace {
@@ -45,6 +39,24 @@ void checkFrameSize(const ByteSource& refFile, const Reference& ref, const Param
     if (auto why = frameSizeMismatch(referenceSliceLayouts(refFile, ref, ps), rsvLayouts, units))
         throw EngineError(Kind::ReferenceMismatch, "the reference does not match the RSV's stream: " + *why +
                                                "; use a recording made with the same settings");
+}
+
+// OUT: the head, the RSV's bytes from the media data's start on (shared with
+// the RSV where the volume can), the new moov. Returns the file's size.
+int64_t writeMovie(const RepairOptions& opt, const FileSource& rsv, const Reference& ref, const Assembly& assembly,
+                   int64_t dataStart, int64_t payload, Reporter& rep) {
+    MovieOutput out(opt.output);
+    const int64_t payloadBase = out.beginMedia(ref.ftyp.empty() ? defaultFtyp() : ref.ftyp, dataStart);
+    const auto moov = assembly.buildMoov(dataStart, payloadBase, opt.co64Threshold);
+    const int64_t shared = out.appendShared(rsv.fd(), dataStart, payload, [&](int64_t done) {
+        rep.progress(payload ? 100.0 * double(done) / double(payload) : 100.0);
+    });
+    out.endMedia();
+    out.append(moov);
+    const int64_t size = out.pos();
+    out.finish(Kind::Reference, "the reference's movie header may be damaged");
+    rep.info(footageLine(shared, payload));
+    return size;
 }
 
 }  // namespace
@@ -77,57 +89,21 @@ RepairSummary runRsvRepair(const RepairOptions& opt, const FileSource& rsv, cons
              std::to_string(assembly.videoFrames()) + " frames, " + formatBytes(payload) +
              " of media data");
 
-    std::vector<uint8_t> head = ref.ftyp;
-    if (head.empty()) head = defaultFtyp();
-    const int64_t payloadBase = int64_t(head.size()) + 16;
-    std::vector<uint8_t> mdat;
-    putBe32(mdat, 1);
-    putBe32(mdat, fourcc("mdat"));
-    putBe64(mdat, uint64_t(payload + 16));
-    head.insert(head.end(), mdat.begin(), mdat.end());
-    auto moov = assembly.buildMoov(dataStart, payloadBase, opt.co64Threshold);
-
     rep.info(engine_contract::kSavingWord + opt.output);
     rep.progress(0);
-    OutputFile out(opt.output);
-    auto writeAll = [&](const std::vector<uint8_t>& bytes, int64_t at) {
-        for (size_t done = 0; done < bytes.size();) {
-            ssize_t n = ::pwrite(out.fd(), bytes.data() + done, bytes.size() - done, at + int64_t(done));
-            if (n < 0 && errno == EINTR) continue;
-            if (n < 0)
-                throw EngineError::writing(errno, "writing " + out.tempPath() + " failed: " + std::strerror(errno));
-            done += size_t(n);
-        }
-    };
-    writeAll(head, 0);
-    copyRange(rsv.fd(), dataStart, out.fd(), payloadBase, payload, [&](int64_t done) {
-        rep.progress(payload ? 100.0 * double(done) / double(payload) : 100.0);
-    });
-    writeAll(moov, payloadBase + payload);
-    out.sync();
-    // Parts of the movie box come from the reference as they are; a damaged
-    // one can make a file no player opens, which must not pass as success.
-    if (auto why = unplayableMovie(out.tempPath()))
-        throw EngineError(Kind::Reference, "the repaired movie is unplayable: " + *why +
-                                               "; the reference's movie header may be damaged (kept as " +
-                                               out.tempPath() + ")");
-    out.publish();
+    const int64_t outputBytes = writeMovie(opt, rsv, ref, assembly, dataStart, payload, rep);
     rep.progress(100);
 
     for (const auto& t : assembly.tracks()) {
         if (t.samples == 0) continue;
-        const auto& info = ref.tracks[size_t(t.ref)];
         const char* kind = t.kind == TrackKind::Video ? "video" : t.kind == TrackKind::Audio ? "audio" : "metadata";
-        char line[160];
-        snprintf(line, sizeof line, "%s %s track %u: %.3f s", engine_contract::kDurationOf, kind, info.id,
-                 assembly.seconds(t));
-        rep.info(line);
+        rep.info(durationLine(kind, ref.tracks[size_t(t.ref)].id, assembly.seconds(t)));
     }
     RepairSummary s;
     s.frames = assembly.videoFrames();
     s.groups = assembly.groups();
     s.payloadBytes = payload;
-    s.outputBytes = payloadBase + payload + int64_t(moov.size());
+    s.outputBytes = outputBytes;
     return s;
 }
 

@@ -41,7 +41,9 @@ with tempfile.TemporaryDirectory() as mount:
     proc = subprocess.Popen([app, "--headless", "--volumes", mount], stdin=subprocess.PIPE,
                             stdout=subprocess.PIPE, text=True, bufsize=1)
     try:
-        time.sleep(1.0)  # the watch is set up before input is read, but give it a moment
+        # An answer proves the input is read, and the watch is set up before that.
+        got = ask(proc, {"cmd": "open", "call": 1, "args": {"path": mount + "/DISK/absent_fixed.MP4"}})
+        assert got == {"call": 1, "data": {"error": "파일을 찾을 수 없습니다 — 작업 볼륨이 연결되어 있는지 확인하세요"}}, got
         os.makedirs(os.path.join(mount, "NEWCARD", "DCIM"))
         assert read_line(proc, 10) == CHANGED
         os.rmdir(os.path.join(mount, "NEWCARD", "DCIM"))
@@ -51,10 +53,8 @@ with tempfile.TemporaryDirectory() as mount:
         with open(os.path.join(mount, "DISK", "note.txt"), "w") as f:
             f.write("x")
 
-        got = ask(proc, {"cmd": "pick", "call": 1, "args": {"rsv": mount + "/DISK/C0001.RSV"}})
-        assert got["call"] == 1 and "error" in got["data"], got
-        got = ask(proc, {"cmd": "open", "call": 2, "args": {"path": mount + "/DISK/absent_fixed.MP4"}})
-        assert got == {"call": 2, "data": {"error": "파일을 찾을 수 없습니다 — 작업 볼륨이 연결되어 있는지 확인하세요"}}, got
+        got = ask(proc, {"cmd": "pick", "call": 2, "args": {"rsv": mount + "/DISK/C0001.RSV"}})
+        assert got["call"] == 2 and "error" in got["data"], got
         proc.stdin.close()
         rest = proc.stdout.read()
         assert proc.wait(timeout=30) == 0

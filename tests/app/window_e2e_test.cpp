@@ -2,16 +2,22 @@
 // (e2e_page/index.html) in a resources folder made for the run. The page shows
 // what it observes as coloured squares; the test reads them from the screen,
 // drives the keyboard through XTEST and closes the window as a window manager
-// would. Skipped when Xvfb is not installed.
+// would. One run uses the built resources instead (the real page and engine)
+// on a generated card. Skipped when Xvfb is not installed.
 #include <gtest/gtest.h>
 
 #include <signal.h>
 #include <sys/stat.h>
 
 #include <algorithm>
+#include <chrono>
 #include <cstdlib>
 #include <filesystem>
+#include <map>
+#include <nlohmann/json.hpp>
+#include <sstream>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "support/scratch.h"
@@ -26,6 +32,8 @@ constexpr const char* kTitle = "TORVELIN RECOVERY";
 // asserts on time; these only bound how long a broken build hangs.
 constexpr int kStartMs = 30000;
 constexpr int kEventMs = 20000;
+constexpr int kCardMs = 300000;     // encoding the card's clips
+constexpr int kRecoverMs = 240000;  // copy, repair and verification of a few seconds of video
 
 // The squares of the test page, in its order.
 enum Square { kRuns, kViewport, kAnswers, kStaysHome, kStarted, kNotStarted, kSelectAll, kCopy, kPaste };
@@ -36,6 +44,14 @@ const std::string kOddName = "it's \"odd\" </script>\n.RSV";
 
 bool near(const Rgb& c, int r, int g, int b, int slack) {
     return std::abs(c.r - r) <= slack && std::abs(c.g - g) <= slack && std::abs(c.b - b) <= slack;
+}
+
+// Every file under `top` with its size and modification time.
+std::map<std::string, std::pair<uintmax_t, std::filesystem::file_time_type>> snapshot(const std::string& top) {
+    std::map<std::string, std::pair<uintmax_t, std::filesystem::file_time_type>> files;
+    for (const auto& e : std::filesystem::recursive_directory_iterator(top))
+        if (e.is_regular_file()) files[e.path().string().substr(top.size() + 1)] = {e.file_size(), e.last_write_time()};
+    return files;
 }
 
 class WindowE2E : public ::testing::Test {
@@ -59,7 +75,7 @@ protected:
     // Starts the application (`autotest`: the value of TORVELIN_AUTOTEST), with
     // or without the test page, and waits for the window and the top edge of
     // the page (its magenta corner).
-    void launch(const std::optional<std::string>& autotest, bool withPage) {
+    void launch(const std::optional<std::string>& autotest, bool withPage, const std::string& resources = "") {
         if (withPage) scratch_.write("res/web/index.html", readFile(E2E_PAGE));
         const std::vector<std::string> env = {
             "DISPLAY=" + display_->name, "GDK_BACKEND=x11", "HOME=" + root_ + "/home",
@@ -72,7 +88,9 @@ protected:
             "MESA_SHADER_CACHE_DIR=" + root_ + "/gpu-cache",
             autotest ? "TORVELIN_AUTOTEST=" + *autotest : "TORVELIN_AUTOTEST"};
         app_ = std::make_unique<ChildProcess>(
-            std::vector<std::string>{APP_EXE, "--resources", root_ + "/res", "--volumes", root_ + "/volumes"}, env,
+            std::vector<std::string>{APP_EXE, "--resources", resources.empty() ? root_ + "/res" : resources, "--volumes",
+                                     root_ + "/volumes"},
+            env,
             root_ + "/stdout", root_ + "/stderr");
         ASSERT_TRUE(app_->started());
         ASSERT_TRUE(waitFor([&] { return (window_ = x_->findWindow(kTitle).value_or(0)) != 0; }, kStartMs))
@@ -96,6 +114,12 @@ protected:
     bool isGreen(Square k) { return near(square(k), 40, 200, 80, 8); }
     bool isGrey(Square k) { return near(square(k), 128, 128, 128, 8); }
     bool waitGreen(Square k) { return waitFor([&] { return isGreen(k); }, kEventMs); }
+
+    std::vector<std::string> homeWrites() {
+        std::vector<std::string> written;
+        for (const auto& e : std::filesystem::recursive_directory_iterator(root_ + "/home")) written.push_back(e.path());
+        return written;
+    }
 
     static inline std::unique_ptr<VirtualDisplay> display_;
     Scratch scratch_;
@@ -149,9 +173,7 @@ TEST_F(WindowE2E, shows_the_page_serves_it_and_quits_on_control_q) {
     x_->key(window_, "q", true);
     EXPECT_EQ(app_->waitExit(kEventMs), std::optional<int>(0));
 
-    std::vector<std::string> written;
-    for (const auto& e : std::filesystem::recursive_directory_iterator(root_ + "/home")) written.push_back(e.path());
-    EXPECT_TRUE(written.empty()) << "written into the home folder: " << ::testing::PrintToString(written);
+    EXPECT_EQ(homeWrites(), std::vector<std::string>{}) << "written into the home folder";
     EXPECT_EQ(readFile(root_ + "/stdout"), "") << "the window application prints nothing";
 }
 
@@ -209,4 +231,51 @@ TEST_F(WindowE2E, closing_over_a_running_recovery_asks_first) {
     EXPECT_EQ(app_->waitExit(kEventMs), std::optional<int>(0));
     // "끝내기" leaves the engine running, as closing always did; the test ends it.
     ::kill(engine, SIGKILL);
+}
+
+TEST_F(WindowE2E, the_real_page_recovers_a_card_left_unattended_and_only_reads_the_card) {
+    const std::string mount = root_ + "/volumes";
+    ChildProcess card({"python3", MAKE_DEMO_CARD, mount}, {}, root_ + "/card.json", root_ + "/card.err");
+    ASSERT_EQ(card.waitExit(kCardMs), std::optional<int>(0)) << readFile(root_ + "/card.err");
+    const auto laid = nlohmann::json::parse(readFile(root_ + "/card.json"));
+    const std::string rsv = laid["rsv"], rsvBytes = readFile(rsv), work = laid["work"];
+    const auto before = snapshot(mount);
+    ASSERT_NO_FATAL_FAILURE(launch(std::string("C0002.RSV"), false, RESOURCES_DIR));
+
+    // The finished job's bar: nothing else on the page paints so much of its green.
+    const auto done = [&] {
+        std::this_thread::sleep_for(std::chrono::seconds(1));  // a whole screen per look: look seldom
+        const std::vector<Rgb> shown = x_->pixels(box_.x, box_.y, box_.width, box_.height);
+        return std::count_if(shown.begin(), shown.end(), [](Rgb c) { return near(c, 0x6f, 0xcf, 0x97, 8); }) > 1500;
+    };
+    ASSERT_TRUE(waitFor(done, kRecoverMs)) << "the page never showed the finished job; stderr:\n"
+                                           << readFile(root_ + "/stderr");
+    x_->key(window_, "q", true);
+    EXPECT_EQ(app_->waitExit(kEventMs), std::optional<int>(0));
+    EXPECT_EQ(readFile(root_ + "/stdout"), "") << "the window application prints nothing";
+    EXPECT_EQ(homeWrites(), std::vector<std::string>{}) << "written into the home folder";
+
+    // Only the job's work folder is new; the card's recording is read, never written.
+    const auto after = snapshot(mount);
+    std::vector<std::string> changed;
+    for (const auto& [rel, meta] : after)
+        if (before.count(rel) ? before.at(rel) != meta : rel.rfind("DEMO_WORK/RSV복구_", 0) != 0) changed.push_back(rel);
+    for (const auto& [rel, meta] : before)
+        if (!after.count(rel)) changed.push_back(rel);
+    EXPECT_EQ(changed, std::vector<std::string>{}) << "written or removed outside the work folder";
+    EXPECT_TRUE(readFile(rsv) == rsvBytes) << "the card's RSV changed";
+
+    // The repair plays without a word from ffmpeg and holds every complete frame.
+    std::vector<std::string> outs;
+    for (const auto& e : std::filesystem::recursive_directory_iterator(work))
+        if (e.path().filename() == "C0002_fixed.MP4") outs.push_back(e.path());
+    ASSERT_EQ(outs.size(), 1u);
+    ChildProcess play({"ffmpeg", "-v", "error", "-nostdin", "-i", outs[0], "-map", "0:v:0", "-f", "framemd5", "-"}, {},
+                      root_ + "/frames", root_ + "/ffmpeg.err");
+    ASSERT_EQ(play.waitExit(kEventMs), std::optional<int>(0));
+    EXPECT_EQ(readFile(root_ + "/ffmpeg.err"), "");
+    std::istringstream frames(readFile(root_ + "/frames"));
+    int pictures = 0;
+    for (std::string line; std::getline(frames, line);) pictures += !line.empty() && line[0] != '#';
+    EXPECT_EQ(pictures, laid["frames"].get<int>());
 }

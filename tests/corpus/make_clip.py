@@ -38,7 +38,6 @@ whose bytes are untouched; those must all be recovered, bit-identical and in ord
 Usage:
   make_clip.py --list
   make_clip.py --case NAME --out DIR
-  make_clip.py --case bench-avc --out DIR --repeat-groups N     (large RSV for benchmarks)
 """
 
 import argparse
@@ -113,12 +112,6 @@ CASES = {
     "avc-25p-tmcd-twos": case(
         "h264", (25, 1), [12] * 3, 2, [("in-frame", "frame", 2, 4), ("boundary", "boundary", 2)],
         tmcd=True, decoys=True),
-    # For benchmarks: bigger pictures at a high bit rate, so a GB holds a realistic frame count.
-    "bench-avc": case("h264", (25, 1), [12] * 4, 4, [], size="1280x720", rtmd=19456, crf=4, bench=True),
-    "bench-avc-inband": case("h264", (25, 1), [12] * 4, 4, [], size="1280x720", rtmd=19456, crf=4, bench=True,
-                             inband=True),
-    "bench-hevc": case("hevc", (50, 1), [24] * 2, 2, [], size="1280x720", audio="ipcm4", rtmd=19456, crf=4,
-                       bench=True),
 }
 
 # Repairs without a reference clip (run_corpus.py --noref).
@@ -343,7 +336,7 @@ class Recording:
         return camera.rtmd_sample(self.case["rtmd"], frame, num, den)
 
     def write_group(self, out, g, frame_base=None):
-        """Writes group g's chunks; frame_base renumbers its rtmd counters (repeated groups)."""
+        """Writes group g's chunks; frame_base renumbers its rtmd counters (the benchmark's repeated groups)."""
         grp = self.groups[g]
         first = grp["first"] if frame_base is None else frame_base
         for i in range(grp["frames"]):
@@ -522,55 +515,19 @@ def generate(name, out, with_damage=True):
     return exp
 
 
-def generate_large(name, out, repeat=None, target_bytes=None):
-    """A long RSV: `repeat` groups (or enough to reach target_bytes), the case's groups cycled with
-    rtmd counters continuing, then an interrupted group; plus its reference. Streams to disk."""
-    case = CASES[name]
-    os.makedirs(out, exist_ok=True)
-    healthy = Recording(case, "healthy", out)
-    if not repeat:
-        repeat = max(1, int(target_bytes * len(healthy.groups) / healthy.media_len))
-    write_reference(case, os.path.join(out, "reference.mp4"))
-    path = os.path.join(out, "large.rsv")
-    frames = 0
-    with open(path, "wb", buffering=8 << 20) as f:
-        for r in range(repeat):
-            g = r % len(healthy.groups)
-            healthy.write_group(f, g, frame_base=frames)
-            frames += healthy.groups[g]["frames"]
-        # an interrupted last group: its rtmd run and half its first picture
-        g0 = healthy.groups[0]
-        for i in range(g0["frames"]):
-            f.write(healthy.rtmd(frames + i))
-        f.write(healthy.samples[0][:len(healthy.samples[0]) // 2])
-    info = {"rsv": path, "reference": os.path.join(out, "reference.mp4"), "complete_groups": repeat,
-            "complete_frames": frames, "bytes": os.path.getsize(path)}
-    with open(os.path.join(out, "large.json"), "w") as f:
-        json.dump(info, f, indent=1)
-    return info
-
-
 def main():
     ap = argparse.ArgumentParser(description=__doc__.split("\n")[0])
     ap.add_argument("--case", help="case name (see --list)")
     ap.add_argument("--out", help="output directory")
     ap.add_argument("--list", action="store_true", help="list the cases")
     ap.add_argument("--no-damage", action="store_true", help="skip the damage variants")
-    ap.add_argument("--repeat-groups", type=int, metavar="N",
-                    help="write large.rsv of N groups (repeated) instead of the corpus variants")
-    ap.add_argument("--target-gb", type=float, metavar="GB",
-                    help="like --repeat-groups, with N chosen to reach about GB gigabytes")
     a = ap.parse_args()
     if a.list:
-        for n, c in CASES.items():
-            print(n + ("  (bench)" if c.get("bench") else ""))
+        for n in CASES:
+            print(n)
         return 0
     if not a.case or not a.out or a.case not in CASES:
         ap.error("--case NAME (one of --list) and --out DIR are required")
-    if a.repeat_groups or a.target_gb:
-        target = int(a.target_gb * 1e9) if a.target_gb else None
-        print(json.dumps(generate_large(a.case, a.out, a.repeat_groups, target)))
-        return 0
     exp = generate(a.case, a.out, not a.no_damage)
     print("%s: %d frames, %d variants in %s" % (a.case, exp["total_frames"], len(exp["variants"]), a.out))
     return 0

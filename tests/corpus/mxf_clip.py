@@ -80,24 +80,3 @@ def packages(data):
 
 def body_start(data):
     return data.find(BODY_PARTITION)
-
-
-def make_large(out_dir, gb, size="1280x720", bitrate="150M"):
-    """A large RSV for benchmarks: one encoded clip's packages repeated to about `gb` GB, then
-    half a picture (the cut). Writes out_dir/reference.mxf and out_dir/large.rsv; returns
-    {"rsv", "reference", "bytes", "complete_frames"}. Streams; memory stays one clip."""
-    import os
-    ref = os.path.join(out_dir, "reference.mxf")
-    encode(ref, seconds=2, size=size, bitrate=bitrate)
-    with open(ref, "rb") as f:
-        data = f.read()
-    pk = packages(data)
-    body = data[pk[0]["start"]:pk[-1]["end"]]
-    repeats = max(1, int(gb * 1e9 // len(body)))
-    rsv = os.path.join(out_dir, "large.rsv")
-    with open(rsv, "wb") as f:
-        f.write(data[:pk[0]["start"]])
-        for _ in range(repeats):
-            f.write(body)
-        f.write(data[pk[0]["start"]:pk[0]["picture"][0] + pk[0]["picture"][1] // 2])
-    return {"rsv": rsv, "reference": ref, "bytes": os.path.getsize(rsv), "complete_frames": repeats * len(pk)}

@@ -48,11 +48,13 @@ LOG = []  # the engine's output of the row being run
 def run_engine(engine, ref, rsv, out, noref=False, donor=None):
     """ref is ignored with noref (the engine learns everything from the RSV)."""
     if noref:
-        cmd = [engine, "-n", "-rsv-ben", "-noref"] + (["-donor", donor] if donor else []) + ["-dst", out, rsv]
-    else:
-        cmd = [engine, "-n", "-rsv-ben", "-dst", out, ref, rsv]
+        return run([engine, "-n", "-rsv-ben", "-noref"] + (["-donor", donor] if donor else []) + ["-dst", out, rsv])
+    return run([engine, "-n", "-rsv-ben", "-dst", out, ref, rsv])
+
+
+def run(cmd, cwd=None):
     try:
-        p = subprocess.run(cmd, stdout=subprocess.PIPE, stderr=subprocess.STDOUT, timeout=ENGINE_TIMEOUT)
+        p = subprocess.run(cmd, cwd=cwd, stdout=subprocess.PIPE, stderr=subprocess.STDOUT, timeout=ENGINE_TIMEOUT)
     except subprocess.TimeoutExpired:
         raise Failure("engine did not finish within %d s" % ENGINE_TIMEOUT)
     LOG.append(p.stdout.decode("utf-8", errors="replace"))
@@ -138,7 +140,7 @@ def same_entry(got, ref, noref):
 def check_cut(work, exp, var, healthy, reference, healthy_md5, out, text, noref=False):
     e = var["expect"]
     n = e["frames"]
-    check(os.path.isfile(out), "no output file")
+    check(os.path.isfile(out) and not os.path.exists(out + ".partial"), "no output file, or its partial file left")
     m = Movie(out)
     twos = len(m.audio) if exp["audio"] == "twos" else 0
     rc, err, md5, pcm = decode(out, twos)
@@ -229,11 +231,23 @@ def check_damage(work, exp, var, healthy, reference, out, text):
 
 # ---------------------------------------------------------------- failure rows
 
+OUT = "<OUT>"  # in a row's arguments: the row's output path, ROW_DIR/A_fixed.MP4
+
+
+class Link(str):
+    """In a row's files: a symbolic link to this path."""
+
+
 def failure_rows(work, exp):
+    """Inputs the engine must refuse: (name, arguments after "-n -rsv-ben", exit status, the files
+    in the row's folder before the run, the files it leaves beside them, run on a tiny tmpfs).
+    What lay in the folder stays exactly as it was; a file on the "card" is never touched."""
     ref = os.path.join(work, exp["reference"])
-    good_rsv = os.path.join(work, exp["variants"][0]["file"])
+    rsv = os.path.join(work, exp["variants"][0]["file"])
+    card = os.path.join(work, "card", "C0001.MP4")
 
     def put(name, data):
+        os.makedirs(os.path.dirname(os.path.join(work, name)), exist_ok=True)
         make_clip.write(os.path.join(work, name), data)
         return os.path.join(work, name)
 
@@ -242,30 +256,89 @@ def failure_rows(work, exp):
     plain = os.path.join(work, "plain.mp4")
     make_clip.run(["ffmpeg", "-v", "error", "-y", "-f", "lavfi", "-i", "testsrc2=s=320x180:r=25:d=1", "-c:v",
                    "libx264", "-x264-params", "aud=1", plain])
-    return [("zero-byte RSV", ref, put("empty.rsv", b""), None),
-            ("MXF-style RSV", ref, put("mxf.rsv", bytes.fromhex("060e2b34020501010d01020101050000")
-                                       + bytes(rng.getrandbits(8) for _ in range(65536))), None),
-            ("random bytes", ref, put("random.rsv", bytes(rng.getrandbits(8) for _ in range(300000))), None),
-            ("reference not a camera recording", plain, good_rsv, None),
-            ("reference not an MP4", put("text.mp4", b"this is not a movie\n" * 100), good_rsv, None),
-            ("output path not writable", ref, good_rsv, os.path.join(ref, "out.mp4"))]
+    # A reference whose video sample description claims 57 entries (it holds one): the repair
+    # is written, but it does not play.
+    bad = bytearray(open(ref, "rb").read())
+    at, _ = mp4box.find(bad, [b"moov", b"trak", b"mdia", b"minf", b"stbl", b"stsd"])
+    bad[at + 7] = 0x39
+    fifo = os.path.join(work, "pipe")
+    os.mkfifo(fifo)
+    std = ["-dst", OUT, ref]
+    rsv_here = {"A.RSV": open(rsv, "rb").read()}
+    return [
+        refusal("a zero-byte RSV is refused", std + [put("empty.rsv", b"")], 3),
+        refusal("an MXF-family RSV with an MP4 reference is refused",
+            std + [put("mxf.rsv", bytes.fromhex("060e2b34020501010d01020101050000") + rng.randbytes(65536))], 12),
+        refusal("random bytes hold no recording", std + [put("random.rsv", rng.randbytes(300000))], 3),
+        refusal("a plain encoder MP4 is no reference", ["-dst", OUT, plain, rsv], 2),
+        refusal("a text file is no reference", ["-dst", OUT, put("text.mp4", b"this is not a movie\n" * 100), rsv], 2),
+        refusal("a FIFO as the RSV is refused at once", std + [fifo], 3),
+        refusal("a FIFO as the reference is refused at once", ["-dst", OUT, fifo, rsv], 2),
+        refusal("an output path below a file is refused", ["-dst", os.path.join(ref, "out.mp4"), ref, rsv], 4),
+        refusal("an existing repair is never replaced", std + [rsv], 4, before={"A_fixed.MP4": b"earlier"}),
+        refusal("a link at the output is never written through", std + [rsv], 4, before={"A_fixed.MP4": Link(card)}),
+        refusal("a dangling link at the output is refused", std + [rsv], 4,
+            before={"A_fixed.MP4": Link(os.path.join(work, "card", "NEW.MP4"))}),
+        refusal("a repair that does not play is no success and stays partial",
+            ["-dst", OUT, put("bad.mp4", bytes(bad)), rsv], 2, left=["A_fixed.MP4.partial"]),
+        refusal("an empty -dst is an argument error", ["-dst", "", ref, "A.RSV"], 1, before=rsv_here),
+        refusal("without -dst nothing is guessed next to the RSV", [ref, "A.RSV"], 1, before=rsv_here),
+        refusal("a full volume exits 14 and leaves only the partial file", std + [rsv], 14, left=["A_fixed.MP4.partial"],
+            tmpfs=True),
+    ]
+
+
+def refusal(name, args, code, before=None, left=(), tmpfs=False):
+    return name, args, code, before or {}, list(left), tmpfs
 
 
 def mismatch_rows(work, exp):
     """References from another camera setting than the RSV's: the engine must refuse them."""
-    good_rsv = os.path.join(work, exp["variants"][0]["file"])
+    rsv = os.path.join(work, exp["variants"][0]["file"])
     base = make_clip.CASES["avc-25p-twos-r1024"]
-    return [(name, make_clip.write_reference(dict(base, groups=[12, 12], **change),
-                                             os.path.join(work, "mismatch-%d.mp4" % i)), good_rsv, None)
-            for i, (name, change) in enumerate((("reference in H.265 for an H.264 RSV", dict(codec="hevc", slices=2)),
-                                                ("reference of another frame size", dict(size="640x360"))))]
+    changes = (("a reference in H.265 is refused for an H.264 RSV", dict(codec="hevc", slices=2)),
+               ("a reference of another frame size is refused", dict(size="640x360")),
+               ("a reference of another frame rate is refused", dict(rate=(50, 1))))
+    return [refusal(name, ["-dst", OUT, make_clip.write_reference(dict(base, groups=[12, 12], **change),
+                                                               os.path.join(work, "mismatch-%d.mp4" % i)), rsv], 11)
+            for i, (name, change) in enumerate(changes)]
+
+
+# Runs the engine on a tmpfs of 256 KB, private to the run (where user namespaces are allowed),
+# and lists what it held before it goes.
+TMPFS = ["unshare", "-Urm", "sh", "-c", 'mount -t tmpfs -o size=256k tmpfs "$0" || exit 99; '
+         '"$@"; rc=$?; echo "LEFT:$(ls -A "$0")"; exit $rc']
+
+
+def refuse(engine, d, args, code, before, left, tmpfs):
+    os.makedirs(d)
+    for name, what in before.items():
+        if isinstance(what, Link):
+            os.symlink(what, os.path.join(d, name))
+        else:
+            make_clip.write(os.path.join(d, name), what)
+    rc, text = run((TMPFS + [d] if tmpfs else []) + [engine, "-n", "-rsv-ben"] +
+                   [os.path.join(d, "A_fixed.MP4") if a == OUT else a for a in args], cwd=d)
+    check_failure(rc, text, None, code)
+    if tmpfs:
+        check("LEFT:%s\n" % " ".join(left) in text, "the tmpfs held something else at the end")
+    else:
+        check(sorted(os.listdir(d)) == sorted(list(before) + left), "left %s" % sorted(os.listdir(d)))
+    for name, what in before.items():
+        path = os.path.join(d, name)
+        check(os.readlink(path) == what if isinstance(what, Link) else open(path, "rb").read() == what,
+              "%s was changed" % name)
+    card = os.path.join(os.path.dirname(d), "card")
+    check(os.listdir(card) == ["C0001.MP4"] and open(os.path.join(card, "C0001.MP4"), "rb").read() == b"card",
+          "the card was written")
 
 
 def check_failure(rc, text, out, code=None):
-    """A refusal; code 13: a reference clip is needed, and the reason says so."""
+    """A refusal, leaving nothing at `out` (None: the caller checks); code 13: a reference clip is
+    needed, and the reason says so."""
     check(rc > 0, "exit status %d (expected a non-zero exit, not a signal)" % rc)
     check(re.search(r"^(Error|Info):", text, re.M), "no 'Error:' or 'Info:' line says why")
-    check(not os.path.exists(out), "an output file was left at %s" % out)
+    check(out is None or not os.path.exists(out), "an output file was left at %s" % out)
     check(code is None or rc == code, "exit status %d, expected %s" % (rc, code))
     check(code != 13 or re.search(r"^Error:.*reference", text, re.M), "no 'Error:' line asks for a reference")
 
@@ -278,9 +351,16 @@ def run_case(args, work):
         return mxf_cases.run_case(args.engine, work)
     if args.case == "failures":
         exp = make_clip.generate("avc-25p-twos-r1024", work, with_damage=False)
-        out = os.path.join(work, "fail-out.mp4")
-        return [attempt(name, lambda: check_failure(*run_engine(args.engine, ref, rsv, dst or out), dst or out))
-                for name, ref, rsv, dst in (mismatch_rows if args.damage else failure_rows)(work, exp)]
+        os.makedirs(os.path.join(work, "card"))
+        make_clip.write(os.path.join(work, "card", "C0001.MP4"), b"card")
+        private_tmpfs = subprocess.run(TMPFS[:2] + ["true"], capture_output=True).returncode == 0
+        results = []
+        for i, (name, *row) in enumerate((mismatch_rows if args.damage else failure_rows)(work, exp)):
+            if row[-1] and not private_tmpfs:
+                results.append((name + " (skipped: no private tmpfs here)", None, ""))
+            else:
+                results.append(attempt(name, lambda: refuse(args.engine, os.path.join(work, "row%d" % i), *row)))
+        return results
     exp = make_clip.generate(args.case, work, with_damage=args.damage)
     healthy = Movie(os.path.join(work, exp["healthy"]))
     reference = Movie(os.path.join(work, exp["reference"]))

@@ -1,0 +1,164 @@
+#!/usr/bin/env python3
+"""Volume benchmark: cp, the repair engine and the whole headless job on ext4, XFS and btrfs.
+
+For each file system a loop volume is made (a sparse image in --dir, formatted and mounted as the
+work volume beside a card folder), and three steps are timed, each from a cold cache (sync, then
+`echo 3 > /proc/sys/vm/drop_caches`) and until what it wrote is on the disk (`sync -f`):
+  cp      the card's RSV copied onto the work volume (the yardstick)
+  engine  the repair of that copy with the card's reference, into the same volume
+  job     the whole headless job (copy, repair, verification), as the application runs it
+Prints each as seconds and as a ratio against cp on the same volume in the same run, whether the
+engine shared the footage with the RSV (its "footage shared" line), and the engine's peak memory.
+
+The RSV imitates an XAVC S body's interrupted recording: tests/corpus/make_clip.py (case
+bench-avc, 1280x720 H.264 at 25p with rtmd and two-channel PCM) repeats the groups of a generated
+clip up to the size asked for.
+
+Needs root (loop devices, mount, dropping caches) and mkfs.ext4, mkfs.xfs, mkfs.btrfs
+(scripts/install-deps.sh bench); without root it prints a notice and does nothing, and a file
+system without its mkfs tool is skipped with a notice.
+
+Usage: bench_volumes.py --engine PATH --app PATH [--gb 4] [--dir DIR] [--fs ext4,xfs,btrfs] [--keep]
+"""
+
+import argparse
+import json
+import os
+import shutil
+import subprocess
+import sys
+import time
+
+HERE = os.path.dirname(os.path.abspath(__file__))
+CORPUS = os.path.join(HERE, "..", "..", "tests", "corpus", "make_clip.py")
+MKFS = {"ext4": ["mkfs.ext4", "-q", "-F"], "xfs": ["mkfs.xfs", "-q", "-f"], "btrfs": ["mkfs.btrfs", "-q", "-f"]}
+MARGIN = 12 * 10**9  # the job's admission asks for the copy, the result and 10 GB to spare
+
+
+def cold():
+    subprocess.run(["sync"], check=True)
+    with open("/proc/sys/vm/drop_caches", "w") as f:
+        f.write("3\n")
+
+
+def timed(cmd, synced, stdin=None, env=None):
+    """Runs cmd from a cold cache until `synced` is on the disk; returns (seconds, peak RSS, output)."""
+    cold()
+    start = time.monotonic()
+    p = subprocess.Popen(cmd, stdin=subprocess.PIPE, stdout=subprocess.PIPE, stderr=subprocess.STDOUT, env=env)
+    p.stdin.write((stdin or "").encode())
+    p.stdin.close()
+    out = p.stdout.read()
+    _, status, usage = os.wait4(p.pid, 0)
+    p.returncode = os.waitstatus_to_exitcode(status)
+    subprocess.run(["sync", "-f", synced], check=True)
+    seconds = time.monotonic() - start
+    if p.returncode != 0:
+        sys.exit("%s failed (%d):\n%s" % (cmd[0], p.returncode, out.decode(errors="replace")[-3000:]))
+    return seconds, usage.ru_maxrss * 1024, out.decode(errors="replace")
+
+
+def generate(a):
+    gen = os.path.join(a.dir, "gen")
+    info_path = os.path.join(gen, "large.json")
+    if os.path.exists(info_path):
+        with open(info_path) as f:
+            info = json.load(f)
+        if abs(info["bytes"] - a.gb * 1e9) <= 0.2 * a.gb * 1e9 and os.path.exists(info["rsv"]):
+            return info
+    shutil.rmtree(gen, ignore_errors=True)
+    os.makedirs(gen)
+    print("generating a %.1f GB RSV in %s ..." % (a.gb, gen), flush=True)
+    subprocess.run([sys.executable, CORPUS, "--case", "bench-avc", "--out", gen, "--target-gb", str(a.gb)],
+                   check=True, stdout=subprocess.DEVNULL)
+    with open(info_path) as f:
+        return json.load(f)
+
+
+def lay_card(a, info):
+    """The card: a folder under the volumes' mount folder holding the RSV and the reference."""
+    clip = os.path.join(a.dir, "media", "CARD", "PRIVATE", "M4ROOT", "CLIP")
+    os.makedirs(clip, exist_ok=True)
+    rsv, ref = os.path.join(clip, "C0002.RSV"), os.path.join(clip, "C0001.MP4")
+    for src, dst in ((info["rsv"], rsv), (info["reference"], ref)):
+        if not os.path.exists(dst):
+            os.link(src, dst)
+    return rsv, ref
+
+
+def one_volume(a, fs, rsv, ref):
+    media = os.path.join(a.dir, "media")
+    work = os.path.join(media, "WORK")
+    img = os.path.join(a.dir, fs + ".img")
+    with open(img, "wb") as f:
+        f.truncate(2 * os.path.getsize(rsv) + MARGIN)
+    subprocess.run(MKFS[fs] + [img], check=True, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+    os.makedirs(work, exist_ok=True)
+    # Direct I/O: what the volume syncs reaches the disk, not the image file's page cache.
+    dev = subprocess.run(["losetup", "--find", "--show", "--direct-io=on", img], check=True,
+                         capture_output=True, text=True).stdout.strip()
+    subprocess.run(["mount", dev, work], check=True)
+    row = {"fs": fs}
+    try:
+        copy, fixed = os.path.join(work, "C0002.RSV"), os.path.join(work, "fixed.mp4")
+        row["cp"], _, _ = timed(["cp", rsv, copy], copy)
+        engine = [a.engine, "-n", "-rsv-ben", "-dst", fixed, ref, copy]
+        row["engine"], row["rss"], log = timed(engine, fixed)
+        row["shared"] = "footage shared" in log
+        os.remove(fixed)
+        os.remove(copy)
+        home = os.path.join(a.dir, "home")
+        os.makedirs(home, exist_ok=True)
+        request = json.dumps({"cmd": "recover", "call": 1, "args": {"rsv": rsv, "ref": ref, "vol": work}}) + "\n"
+        row["job"], _, out = timed([a.app, "--headless", "--volumes", media], work, stdin=request,
+                                env=dict(os.environ, HOME=home))
+        states = [json.loads(l[l.index("(") + 1:-1]) for l in out.splitlines() if "__progress(" in l]
+        last = states[-1] if states else {}
+        if last.get("stage") != "done":
+            print("  the job on %s ended in %s: %s" % (fs, last.get("stage"), last.get("error")), flush=True)
+            row["job"] = float("nan")
+    finally:
+        subprocess.run(["umount", work], check=False)
+        subprocess.run(["losetup", "-d", dev], check=False)
+        os.remove(img)
+    return row
+
+
+def main():
+    ap = argparse.ArgumentParser(description=__doc__.split("\n")[0])
+    ap.add_argument("--engine", required=True, help="path of the untrunc executable")
+    ap.add_argument("--app", required=True, help="path of the torvelin-recovery executable")
+    ap.add_argument("--gb", type=float, default=4.0, help="size of the RSV in gigabytes")
+    ap.add_argument("--dir", default="/var/tmp/tv-volume-bench", help="where the images and the RSV go")
+    ap.add_argument("--fs", default="ext4,xfs,btrfs", help="file systems to measure")
+    ap.add_argument("--keep", action="store_true", help="keep the generated RSV for the next run")
+    a = ap.parse_args()
+    if os.geteuid() != 0:
+        print("bench_volumes: skipped, it needs root (loop volumes, mount, dropping caches)")
+        return 0
+    os.makedirs(a.dir, exist_ok=True)
+    info = generate(a)
+    rsv, ref = lay_card(a, info)
+    print("RSV: %d bytes, %d complete frames" % (info["bytes"], info["complete_frames"]), flush=True)
+    rows = []
+    try:
+        for fs in a.fs.split(","):
+            if shutil.which(MKFS[fs][0]) is None:
+                print("%s: skipped, %s is not installed (scripts/install-deps.sh bench)" % (fs, MKFS[fs][0]))
+                continue
+            print("%s ..." % fs, flush=True)
+            rows.append(one_volume(a, fs, rsv, ref))
+    finally:
+        shutil.rmtree(os.path.join(a.dir, "media"), ignore_errors=True)
+        if not a.keep:
+            shutil.rmtree(a.dir, ignore_errors=True)
+    print("%-6s %8s %16s %16s %7s %9s" % ("volume", "cp", "engine", "whole job", "shared", "peak RSS"))
+    for r in rows:
+        print("%-6s %7.2fs %8.2fs %5.2fx %8.2fs %5.2fx %7s %6.0f MB" % (
+            r["fs"], r["cp"], r["engine"], r["engine"] / r["cp"], r["job"], r["job"] / r["cp"],
+            "yes" if r["shared"] else "no", r["rss"] / 1e6))
+    return 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())
