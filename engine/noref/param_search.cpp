@@ -71,7 +71,13 @@ public:
 
     H264Candidate keyPicture(const std::vector<Survivor>& survivors);
     void pickDepth(H264Candidate& key);
-    H264Candidate wholeGop(const H264Candidate& key, const std::vector<Survivor>& survivors);
+    std::optional<H264Candidate> wholeGop(const H264Candidate& key, const std::vector<Survivor>& survivors);
+    std::optional<H264Candidate> otherTransform(const H264Candidate& key) {
+        H264Candidate c = key;
+        c.pps.transform8x8 = !c.pps.transform8x8;
+        if (!decode(c, 1).clean) return std::nullopt;
+        return c;
+    }
     void checkPictures(const H264Candidate& w);
     size_t decodes() const { return decodes_; }
     // Moves the figure to at least pct within 10..100, and at least as far
@@ -241,7 +247,7 @@ void Search::pickDepth(H264Candidate& key) {
 // count often decodes without errors, wrongly, while a larger one leaves
 // the P lists as they are (the extra pictures come last). From there, the
 // smallest count that decodes cleanly.
-H264Candidate Search::wholeGop(const H264Candidate& k, const std::vector<Survivor>& survivors) {
+std::optional<H264Candidate> Search::wholeGop(const H264Candidate& k, const std::vector<Survivor>& survivors) {
     std::vector<uint32_t> refOrder;
     if (int r = optionInt(opts_, "ref", donor_ ? int(donor_->c.sps.maxRefFrames) : 0); r > 0)
         refOrder.push_back(uint32_t(r));
@@ -280,7 +286,7 @@ H264Candidate Search::wholeGop(const H264Candidate& k, const std::vector<Survivo
             if (decode(c, gop_.size()).clean) return c;
         }
     }
-    needReference("no candidate decodes the first GOP");
+    return std::nullopt;
 }
 
 // Pictures that are plainly not pictures (every block at odds with its
@@ -325,7 +331,13 @@ RebuiltParameterSets searchH264ParameterSets(const ByteSource& rsv, const RsvRec
     // matrices; 5. a look at the pictures before anything is written.
     H264Candidate key = search.keyPicture(survivors);
     search.pickDepth(key);
-    H264Candidate w = search.wholeGop(key, survivors);
+    std::optional<H264Candidate> gopFit = search.wholeGop(key, survivors);
+    // A dark or flat key picture is mostly 16x16 blocks, which decode alike
+    // with and without the 8x8 transform: the P pictures tell.
+    if (!gopFit)
+        if (auto other = search.otherTransform(key)) gopFit = search.wholeGop(*other, survivors);
+    if (!gopFit) needReference("no candidate decodes the first GOP");
+    H264Candidate& w = *gopFit;
     RebuiltParameterSets out;
     out.matrices = donor && donor->matrices() ? "donor" : "flat";
     search.checkPictures(w);
