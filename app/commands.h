@@ -1,6 +1,10 @@
-// Fills the bridge's command table with the rows of every subsystem.
+// The one command table: every request the page may send, and its row.
 #pragma once
 
+#include "app/shell.h"
 #include "bridge/bridge.h"
+#include "bridge/desktop.h"
 
-void installCommands(Bridge& bridge);
+// Fills every row. `desktop` and `shell` must outlive the bridge. Main
+// thread, before the page loads.
+void installCommands(Bridge& bridge, Desktop& desktop, Shell& shell);

@@ -5,6 +5,7 @@
 #include "app/desktop_gio.h"
 #include "app/headless.h"
 #include "app/options.h"
+#include "app/settings.h"
 #include "app/window.h"
 #include "bridge/resources.h"
 #include "scan/scan.h"
@@ -21,10 +22,15 @@ int main(int argc, char** argv) {
     resourcesDir();  // settle the folder before any worker thread asks for it
     setMountDirectory(options->volumes.empty() ? defaultMountDirectory() : options->volumes);
 
-    static GioDesktop desktop;  // outlives the bridge and every work item
-    std::shared_ptr<Bridge> bridge = Bridge::create(desktop);
-    installCommands(*bridge);
+    // The work folder chosen in an earlier run, if it is still there.
+    if (const std::optional<std::string> chosen = loadWorkFolder(settingsFolder())) setChosenFolder(*chosen);
 
-    if (options->headless) return runHeadless(bridge);
-    return runWindow(argc, argv, *options, bridge);
+    static GioDesktop desktop;  // outlives the bridge and every work item
+    std::shared_ptr<Bridge> bridge = Bridge::create();
+    if (options->headless) {
+        static HeadlessShell shell;
+        installCommands(*bridge, desktop, shell);
+        return runHeadless(bridge);
+    }
+    return runWindow(argc, argv, *options, bridge, desktop);
 }

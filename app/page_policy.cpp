@@ -38,3 +38,16 @@ bool isPageAddress(const std::string& uri, const std::string& webDir) {
     const std::string prefix = *folder == "/" ? *folder : *folder + "/";
     return target->size() > prefix.size() && target->compare(0, prefix.size(), prefix) == 0;
 }
+
+std::vector<std::string> filePathsFromUris(const std::vector<std::string>& uris) {
+    std::vector<std::string> paths;
+    for (const std::string& uri : uris) {
+        if (g_ascii_strncasecmp(uri.c_str(), "file:", 5) != 0) continue;
+        char* hostRaw = nullptr;
+        std::unique_ptr<char, GFreeDeleter> file(g_filename_from_uri(uri.c_str(), &hostRaw, nullptr));
+        std::unique_ptr<char, GFreeDeleter> host(hostRaw);
+        if (!file || (host && g_ascii_strcasecmp(host.get(), "localhost") != 0)) continue;
+        if (g_utf8_validate(file.get(), -1, nullptr)) paths.emplace_back(file.get());
+    }
+    return paths;
+}

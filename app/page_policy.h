@@ -2,6 +2,7 @@
 #pragma once
 
 #include <string>
+#include <vector>
 
 // True when `uri` names an existing file inside the folder `webDir` (or one of
 // its subfolders). The fragment and the query are ignored; the file path is
@@ -10,3 +11,8 @@
 // javascript, about, ...) and a file URL with a host other than localhost are
 // refused. Pure apart from reading the file system; any thread.
 bool isPageAddress(const std::string& uri, const std::string& webDir);
+
+// The local paths among dropped `uris` (file URLs without a host, or with
+// "localhost"), in order, leaving out any the page could not carry (not
+// valid UTF-8). Pure; any thread.
+std::vector<std::string> filePathsFromUris(const std::vector<std::string>& uris);

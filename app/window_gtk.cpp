@@ -13,8 +13,12 @@
 #include <optional>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include "app/autostart.h"
+#include "app/commands.h"
+#include "app/gtk_shell.h"
+#include "app/help_text.h"
 #include "app/mount_watch.h"
 #include "app/page_policy.h"
 #include "app/webkit_compat.h"
@@ -79,13 +83,12 @@ private:
 // process ends.
 class AppDelegate {
 public:
-    explicit AppDelegate(std::shared_ptr<Bridge> bridge) : bridge_(std::move(bridge)) {}
+    AppDelegate(std::shared_ptr<Bridge> bridge, Desktop& desktop) : bridge_(std::move(bridge)), desktop_(desktop) {}
 
     void buildMenus();
     void finishLaunching();
 
 private:
-    void pick(int64_t call, const Value& args);
     bool jobsRunning() const;
     bool confirmQuit();
     void buildWindow();
@@ -105,8 +108,16 @@ private:
                                    gpointer self) noexcept;
     static void onDownloadStarted(WebKitWebContext*, WebKitDownload* download, gpointer) noexcept;
     static void onLoadChanged(WebKitWebView*, WebKitLoadEvent event, gpointer self) noexcept;
+    static void onGuide(GtkMenuItem*, gpointer self) noexcept;
+    static void onAbout(GtkMenuItem*, gpointer self) noexcept;
+    static gboolean onDragDrop(GtkWidget*, GdkDragContext*, gint, gint, guint, gpointer self) noexcept;
+    static void onDragData(GtkWidget*, GdkDragContext*, gint x, gint y, GtkSelectionData* data, guint, guint,
+                           gpointer self) noexcept;
 
     std::shared_ptr<Bridge> bridge_;
+    Desktop& desktop_;
+    GtkShell shell_;
+    bool dropping_ = false;  // a drop is under way: its data goes to the page
     GtkAccelGroup* accel_ = nullptr;   // owned by the window once added
     GtkWidget* menuBar_ = nullptr;     // owned by the window once packed
     GtkWidget* window_ = nullptr;
@@ -117,35 +128,6 @@ private:
     std::optional<std::string> autostartDue_;  // the hook's script, waiting for the page
     std::unique_ptr<MountWatch> mounts_;
 };
-
-std::string folderOf(const std::string& path) {
-    const auto slash = path.rfind('/');
-    if (slash == std::string::npos) return {};
-    return slash == 0 ? "/" : path.substr(0, slash);
-}
-
-// One file chooser, answered once: the chosen path or nothing.
-struct PickCall {
-    std::shared_ptr<Bridge> bridge;
-    int64_t call;
-};
-
-void onPickResponse(GtkNativeDialog* dialog, gint response, gpointer data) noexcept {
-    std::unique_ptr<PickCall> pick(static_cast<PickCall*>(data));
-    try {
-        Value answer = Value::object();
-        if (response == GTK_RESPONSE_ACCEPT) {
-            std::unique_ptr<char, decltype(&g_free)> name(gtk_file_chooser_get_filename(GTK_FILE_CHOOSER(dialog)),
-                                                          &g_free);
-            // A name the page could not carry back is no answer.
-            if (name && g_utf8_validate(name.get(), -1, nullptr)) answer["path"] = std::string(name.get());
-        }
-        pick->bridge->reply(pick->call, std::move(answer));
-    } catch (...) {
-        // Out of memory: the page's request stays pending; the field stays editable.
-    }
-    g_object_unref(dialog);
-}
 
 GtkWidget* AppDelegate::addItem(GtkWidget* menu, const char* title, guint key, GCallback action,
                                 const char* command) {
@@ -179,42 +161,32 @@ void AppDelegate::buildMenus() {
     addItem(editMenu, "모두 선택", GDK_KEY_a, G_CALLBACK(onEditCommand), WEBKIT_EDITING_COMMAND_SELECT_ALL);
     gtk_menu_item_set_submenu(GTK_MENU_ITEM(editItem), editMenu);
     gtk_menu_shell_append(GTK_MENU_SHELL(menuBar_), editItem);
+
+    GtkWidget* helpItem = gtk_menu_item_new_with_label("도움말");
+    GtkWidget* helpMenu = gtk_menu_new();
+    for (const auto& [title, action] : {std::pair{"사용 안내", G_CALLBACK(onGuide)},
+                                        std::pair{"TORVELIN RECOVERY 정보", G_CALLBACK(onAbout)}}) {
+        GtkWidget* item = gtk_menu_item_new_with_label(title);
+        g_signal_connect(item, "activate", action, this);
+        gtk_menu_shell_append(GTK_MENU_SHELL(helpMenu), item);
+    }
+    gtk_menu_item_set_submenu(GTK_MENU_ITEM(helpItem), helpMenu);
+    gtk_menu_shell_append(GTK_MENU_SHELL(menuBar_), helpItem);
 }
 
 void AppDelegate::finishLaunching() {
     buildWebView();
     buildWindow();
-    bridge_->setHandler("pick", [this](Bridge&, int64_t call, const Value& args) { pick(call, args); });
+    shell_.setWindow(GTK_WINDOW(window_));
+    installCommands(*bridge_, desktop_, shell_);
+    bridge_->observePushes([this](const std::string& name, const Value& value) {
+        if (name == "__progress") shell_.jobState(value);
+    });
     mounts_ = std::make_unique<MountWatch>(mountDirectory(), true, [this] {
         bridge_->push("__volumesChanged", Value::object());
     });
     loadPage();
     scheduleAutostart();
-}
-
-// The desktop's own file chooser (a portal where there is one), filtered to
-// finished recordings and opened in the recording's folder, where a
-// reference or a donor most likely lies.
-void AppDelegate::pick(int64_t call, const Value& args) {
-    auto rsvIt = args.find("rsv");
-    const std::string rsv = rsvIt != args.end() && rsvIt->is_string() ? rsvIt->get<std::string>() : "";
-    auto donorIt = args.find("donor");
-    const bool donor = donorIt != args.end() && donorIt->is_boolean() && donorIt->get<bool>();
-
-    GtkFileChooserNative* chooser = gtk_file_chooser_native_new(
-        donor ? "같은 카메라로 찍은 다른 파일 고르기" : "참조 파일 고르기", GTK_WINDOW(window_),
-        GTK_FILE_CHOOSER_ACTION_OPEN, "고르기", "취소");
-    GtkFileFilter* videos = gtk_file_filter_new();
-    gtk_file_filter_set_name(videos, "녹화 파일 (MP4, MOV, MXF)");
-    for (const char* pattern : {"*.[Mm][Pp]4", "*.[Mm][Oo][Vv]", "*.[Mm][Xx][Ff]"})
-        gtk_file_filter_add_pattern(videos, pattern);
-    gtk_file_chooser_add_filter(GTK_FILE_CHOOSER(chooser), videos);  // the chooser takes it
-    const std::string folder = folderOf(rsv);
-    if (!folder.empty()) gtk_file_chooser_set_current_folder(GTK_FILE_CHOOSER(chooser), folder.c_str());
-    gtk_native_dialog_set_modal(GTK_NATIVE_DIALOG(chooser), TRUE);
-    auto* request = new PickCall{bridge_, call};  // owned by the response handler
-    g_signal_connect(chooser, "response", G_CALLBACK(onPickResponse), request);
-    gtk_native_dialog_show(GTK_NATIVE_DIALOG(chooser));
 }
 
 bool AppDelegate::jobsRunning() const {
@@ -262,6 +234,9 @@ void AppDelegate::buildWebView() {
     g_signal_connect(webView_, "decide-policy", G_CALLBACK(onDecidePolicy), this);
     g_signal_connect(webView_, "destroy", G_CALLBACK(onWebViewDestroy), this);
     g_signal_connect(webView_, "load-changed", G_CALLBACK(onLoadChanged), this);
+    // Before WebKit's own handlers, which then give the page its drop event.
+    g_signal_connect(webView_, "drag-drop", G_CALLBACK(onDragDrop), this);
+    g_signal_connect(webView_, "drag-data-received", G_CALLBACK(onDragData), this);
     gtk_widget_set_size_request(GTK_WIDGET(webView_), kMinContentWidth, kMinContentHeight);
 
     sink_ = std::make_shared<WebViewSink>(webView_);
@@ -270,7 +245,7 @@ void AppDelegate::buildWebView() {
 
 void AppDelegate::buildWindow() {
     window_ = gtk_window_new(GTK_WINDOW_TOPLEVEL);
-    gtk_window_set_title(GTK_WINDOW(window_), "TORVELIN RECOVERY");
+    gtk_window_set_title(GTK_WINDOW(window_), kAppTitle);
     gtk_window_add_accel_group(GTK_WINDOW(window_), accel_);
     g_object_unref(accel_);  // the window keeps it
 
@@ -336,6 +311,67 @@ void AppDelegate::onLoadChanged(WebKitWebView*, WebKitLoadEvent event, gpointer 
         // Out of memory: the unattended start is skipped like a script error.
     }
     d->autostartDue_.reset();
+}
+
+void AppDelegate::onGuide(GtkMenuItem*, gpointer self) noexcept {
+    auto* d = static_cast<AppDelegate*>(self);
+    GtkWidget* dialog = gtk_message_dialog_new(GTK_WINDOW(d->window_), GTK_DIALOG_MODAL, GTK_MESSAGE_INFO,
+                                               GTK_BUTTONS_CLOSE, "TORVELIN RECOVERY 사용 안내");
+    gtk_window_set_title(GTK_WINDOW(dialog), "사용 안내");
+    gtk_message_dialog_format_secondary_text(GTK_MESSAGE_DIALOG(dialog), "%s", guideText());
+    gtk_dialog_run(GTK_DIALOG(dialog));
+    gtk_widget_destroy(dialog);
+}
+
+void AppDelegate::onAbout(GtkMenuItem*, gpointer self) noexcept {
+    auto* d = static_cast<AppDelegate*>(self);
+    try {
+        std::string licences = "오픈소스 라이선스 파일을 찾을 수 없습니다";
+        if (const std::optional<std::string> path = resourcePath("LICENSES.txt")) {
+            gchar* text = nullptr;
+            if (g_file_get_contents(path->c_str(), &text, nullptr, nullptr) && g_utf8_validate(text, -1, nullptr))
+                licences = text;
+            g_free(text);
+        }
+        GtkWidget* about = gtk_about_dialog_new();
+        gtk_window_set_transient_for(GTK_WINDOW(about), GTK_WINDOW(d->window_));
+        gtk_about_dialog_set_program_name(GTK_ABOUT_DIALOG(about), "TORVELIN RECOVERY");
+        gtk_about_dialog_set_version(GTK_ABOUT_DIALOG(about), versionText().c_str());
+        gtk_about_dialog_set_comments(GTK_ABOUT_DIALOG(about), "끊긴 카메라 녹화(RSV)를 재생되는 MP4로 복구합니다.");
+        gtk_about_dialog_set_license(GTK_ABOUT_DIALOG(about), licences.c_str());
+        gtk_about_dialog_set_wrap_license(GTK_ABOUT_DIALOG(about), TRUE);
+        gtk_about_dialog_set_logo_icon_name(GTK_ABOUT_DIALOG(about), "torvelin-recovery");
+        gtk_dialog_run(GTK_DIALOG(about));
+        gtk_widget_destroy(about);
+    } catch (...) {
+        // Out of memory: no About window.
+    }
+}
+
+gboolean AppDelegate::onDragDrop(GtkWidget*, GdkDragContext*, gint, gint, guint, gpointer self) noexcept {
+    static_cast<AppDelegate*>(self)->dropping_ = true;
+    return FALSE;  // WebKit goes on to ask for the data and tell the page
+}
+
+// The page's drop event carries file names only; the paths come as "__drop"
+// {"path", "paths", "x", "y"} just before it.
+void AppDelegate::onDragData(GtkWidget*, GdkDragContext*, gint x, gint y, GtkSelectionData* data, guint, guint,
+                             gpointer self) noexcept {
+    auto* d = static_cast<AppDelegate*>(self);
+    if (!d->dropping_) return;  // asked for while hovering: nothing was dropped yet
+    d->dropping_ = false;
+    try {
+        std::vector<std::string> uris;
+        if (gchar** list = gtk_selection_data_get_uris(data)) {
+            for (gchar** u = list; *u; ++u) uris.emplace_back(*u);
+            g_strfreev(list);
+        }
+        const std::vector<std::string> paths = filePathsFromUris(uris);
+        if (paths.empty()) return;
+        d->bridge_->push("__drop", Value{{"path", paths.front()}, {"paths", paths}, {"x", x}, {"y", y}});
+    } catch (...) {
+        // The drop is lost; the page still has its own event.
+    }
 }
 
 void AppDelegate::onQuit(GtkMenuItem*, gpointer self) noexcept {
@@ -424,7 +460,7 @@ void AppDelegate::onDownloadStarted(WebKitWebContext*, WebKitDownload* download,
 
 }  // namespace
 
-int runWindow(int argc, char** argv, const Options&, const std::shared_ptr<Bridge>& bridge) {
+int runWindow(int argc, char** argv, const Options&, const std::shared_ptr<Bridge>& bridge, Desktop& desktop) {
     g_mainThread = std::this_thread::get_id();
     if (!gtk_init_check(&argc, &argv)) {
         std::fprintf(stderr, "cannot open the display; use --headless without one\n");
@@ -433,7 +469,7 @@ int runWindow(int argc, char** argv, const Options&, const std::shared_ptr<Bridg
     // Dark whatever the desktop's theme, as the page is designed for it.
     g_object_set(gtk_settings_get_default(), "gtk-application-prefer-dark-theme", TRUE, nullptr);
 
-    static AppDelegate delegate(bridge);  // kept for the life of the process
+    static AppDelegate delegate(bridge, desktop);  // kept for the life of the process
     delegate.buildMenus();
     delegate.finishLaunching();
     gtk_main();

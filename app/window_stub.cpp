@@ -4,7 +4,7 @@
 
 #include "app/window.h"
 
-int runWindow(int, char**, const Options&, const std::shared_ptr<Bridge>&) {
+int runWindow(int, char**, const Options&, const std::shared_ptr<Bridge>&, Desktop&) {
     std::fprintf(stderr, "this build has no window; use --headless\n");
     return 1;
 }

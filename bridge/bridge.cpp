@@ -1,8 +1,6 @@
 #include "bridge/bridge.h"
 
 #include <cmath>
-#include <fstream>
-#include <iterator>
 #include <limits>
 #include <optional>
 #include <utility>
@@ -10,12 +8,9 @@
 
 #include "bridge/json_text.h"
 #include "bridge/queues.h"
-#include "bridge/resources.h"
-#include "bridge/utf8.h"
 
 namespace {
 
-const char kNoLicenses[] = "오픈소스 라이선스 파일을 찾을 수 없습니다";
 // No request of the page nests deeper than a few levels. A deeper body would
 // overflow the stack in every recursive walk of it (copying "args", writing
 // JSON), so it is malformed.
@@ -54,23 +49,11 @@ std::optional<int64_t> callNumber(const Value& v) {
 
 }  // namespace
 
-std::shared_ptr<Bridge> Bridge::create(Desktop& desktop) {
-    return std::shared_ptr<Bridge>(new Bridge(desktop));  // constructor is private
+std::shared_ptr<Bridge> Bridge::create() {
+    return std::shared_ptr<Bridge>(new Bridge());  // constructor is private
 }
 
-Bridge::Bridge(Desktop& desktop) : desktop_(desktop) {
-    handlers_["open"] = [](Bridge& b, int64_t call, const Value& args) { b.handleOpen(call, args); };
-    handlers_["licenses"] = [](Bridge& b, int64_t call, const Value&) { b.handleLicenses(call); };
-}
-
-void Bridge::setHandler(const std::string& cmd, CommandHandler handler) {
-    for (const char* known : kCommands) {
-        if (cmd == known) {
-            handlers_[cmd] = std::move(handler);
-            return;
-        }
-    }
-}
+void Bridge::setHandler(const std::string& cmd, CommandHandler handler) { handlers_[cmd] = std::move(handler); }
 
 void Bridge::receive(const std::string& bodyJson) {
     Value body = Value::parse(bodyJson, nullptr, /*allow_exceptions=*/false);
@@ -89,15 +72,12 @@ void Bridge::receive(const Value& body) {
     auto argsIt = body.find("args");
     const Value args = (argsIt != body.end() && argsIt->is_object()) ? *argsIt : Value::object();
 
-    const std::string cmd = cmdIt->get<std::string>();
-    for (const char* known : kCommands) {
-        if (cmd != known) continue;
-        auto row = handlers_.find(cmd);
-        if (row == handlers_.end() || !row->second) break;
-        row->second(*this, *call, args);
+    auto row = handlers_.find(cmdIt->get<std::string>());
+    if (row == handlers_.end() || !row->second) {
+        reply(*call, Value{{"error", "unknown cmd"}});
         return;
     }
-    reply(*call, Value{{"error", "unknown cmd"}});
+    row->second(*this, *call, args);
 }
 
 void Bridge::reply(int64_t call, Value value) {
@@ -113,32 +93,6 @@ void Bridge::push(const std::string& name, const Value& value) {
     std::shared_ptr<ScriptSink> view = webView.lock();
     if (!view) return;
     view->evaluateScript("window." + name + " && window." + name + "(" + jsonString(value) + ")");
+    if (observer_) observer_(name, value);
 }
 
-void Bridge::handleOpen(int64_t call, const Value& args) {
-    auto pathIt = args.find("path");
-    const std::string path = (pathIt != args.end() && pathIt->is_string()) ? pathIt->get<std::string>() : "";
-    auto revealIt = args.find("reveal");
-    const bool reveal = revealIt != args.end() && revealIt->is_boolean() && revealIt->get<bool>();
-    // The desktop may have nothing to open the file with and then shows
-    // nothing at all; the page says so next to the button instead.
-    DesktopDone done = [self = shared_from_this(), call](std::optional<std::string> error) {
-        self->reply(call, error ? Value{{"error", *error}} : Value{{"ok", true}});
-    };
-    if (reveal)
-        desktop_.reveal(path, std::move(done));
-    else
-        desktop_.open(path, std::move(done));
-}
-
-void Bridge::handleLicenses(int64_t call) {
-    std::string text = kNoLicenses;
-    if (auto path = resourcePath("LICENSES.txt")) {
-        std::ifstream in(*path, std::ios::binary);
-        std::string contents((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-        if (in.good() || in.eof()) {
-            if (isValidUtf8(contents)) text = std::move(contents);
-        }
-    }
-    reply(call, Value{{"text", text}});
-}

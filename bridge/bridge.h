@@ -16,7 +16,6 @@
 #include <memory>
 #include <string>
 
-#include "bridge/desktop.h"
 #include "bridge/script_sink.h"
 #include "bridge/value.h"
 
@@ -26,18 +25,20 @@ class Bridge;
 // A row of the command table: gets the request's call number and its "args"
 // (an object, empty when the page sent none or something else). Main thread.
 using CommandHandler = std::function<void(Bridge& bridge, int64_t call, const Value& args)>;
+// Sees every value pushed to the page, after it was sent. Main thread.
+using PushObserver = std::function<void(const std::string& name, const Value& value)>;
 
 class Bridge : public std::enable_shared_from_this<Bridge> {
 public:
-    // `desktop` serves "open"; it must outlive the bridge.
-    static std::shared_ptr<Bridge> create(Desktop& desktop);
+    // A bridge with an empty table: every command answers "unknown cmd"
+    // until its row is set (app/commands.cpp holds the one table).
+    static std::shared_ptr<Bridge> create();
 
-    // The commands, in the order they are compared.
-    static constexpr const char* kCommands[] = {"scan", "probe", "recover", "open", "licenses", "pick", "cancel"};
-
-    // Fills a row of the table; a row left empty answers "unknown cmd".
-    // Only names of kCommands are accepted. Main thread, before the page loads.
+    // Sets the row of `cmd` (compared exactly, case-sensitive). Main thread,
+    // before the page loads.
     void setHandler(const std::string& cmd, CommandHandler handler);
+    // Main thread; replaces any earlier observer.
+    void observePushes(PushObserver observer) { observer_ = std::move(observer); }
 
     // A script message from the page, as JSON text. A body that is not a
     // well-formed envelope is dropped without an answer. Main thread.
@@ -57,10 +58,8 @@ public:
     std::map<std::string, std::shared_ptr<Job>> jobs;  // main thread only
 
 private:
-    explicit Bridge(Desktop& desktop);
-    void handleOpen(int64_t call, const Value& args);
-    void handleLicenses(int64_t call);
+    Bridge() = default;
 
-    Desktop& desktop_;
     std::map<std::string, CommandHandler> handlers_;
+    PushObserver observer_;
 };

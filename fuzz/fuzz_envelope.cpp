@@ -3,6 +3,7 @@
 // the main queue into a recording page, and the JSON text of any well-formed
 // body must read back as the same value.
 #include "bridge/bridge.h"
+#include "bridge/desktop_requests.h"
 #include "bridge/json_text.h"
 #include "bridge/queues.h"
 #include "tests/support/page.h"
@@ -20,7 +21,7 @@ namespace {
 struct Harness {
     RecordingDesktop desktop;
     std::shared_ptr<RecordingPage> page = std::make_shared<RecordingPage>();
-    std::shared_ptr<Bridge> bridge = Bridge::create(desktop);
+    std::shared_ptr<Bridge> bridge = Bridge::create();
 
     Harness() {
         bridge->webView = page;
@@ -30,6 +31,10 @@ struct Harness {
             b.reply(call, args);
             runInBackground([self = b.shared_from_this(), call, args] { self->reply(call, args); });
         });
+        bridge->setHandler("open", [this](Bridge& b, int64_t call, const Value& args) {
+            handleOpenRequest(desktop, b, call, args);
+        });
+        bridge->setHandler("licenses", handleLicensesRequest);
     }
 };
 

@@ -13,6 +13,7 @@
                    first groups, the end of the file (the cut), and the bytes around each damage
   fuzz_mxf         an OP1a MXF (tests/corpus/mxf_clip.py) cut after its first packages, and the
                    same without its header metadata (from the body partition on)
+  fuzz_clip_info   the fuzz_rsv_walker and fuzz_mxf seeds as they stand
 Committed tiny seeds under fuzz/seeds/<target>/ are copied in as well.
 """
 
@@ -138,6 +139,11 @@ def main():
             walker_seeds(case_dir, index, seeds["fuzz_rsv_walker"], args.max_len)
             noref_seeds_from(case_dir, seeds["fuzz_noref"], seeds["fuzz_rsv_walker"], index)
     mxf_seeds(args.gen, seeds["fuzz_mxf"])
+    # The scan reads the start of the same files: the walker's and the MXF seeds (libFuzzer keeps
+    # the first -max_len bytes of each).
+    clip = os.path.join(args.seeds, "fuzz_clip_info")
+    for source in (seeds["fuzz_rsv_walker"], seeds["fuzz_mxf"]):
+        shutil.copytree(source, clip, dirs_exist_ok=True)
     committed = os.path.join(HERE, "seeds")
     for target in os.listdir(committed):
         shutil.copytree(os.path.join(committed, target), os.path.join(args.seeds, target), dirs_exist_ok=True)

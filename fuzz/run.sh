@@ -17,7 +17,7 @@ root=$(cd "$(dirname "$0")/.." && pwd)
 seconds=${1:-20}
 shift || true
 targets=("$@")
-[ ${#targets[@]} -gt 0 ] || targets=(fuzz_reference fuzz_rsv_walker fuzz_mxf fuzz_noref fuzz_envelope)
+[ ${#targets[@]} -gt 0 ] || targets=(fuzz_reference fuzz_rsv_walker fuzz_mxf fuzz_noref fuzz_envelope fuzz_clip_info)
 build=${FUZZ_BUILD_DIR:-$root/build-fuzz}
 jobs=${FUZZ_MAKE_JOBS:-2}
 
@@ -52,6 +52,7 @@ for t in "${targets[@]}"; do
     fuzz_mxf)        maxlen=131072; dict=mxf.dict ;;
     fuzz_noref)      maxlen=65537;  dict=rsv.dict ;;
     fuzz_envelope)   maxlen=4096;   dict=envelope.dict ;;
+    fuzz_clip_info)  maxlen=65536;  dict=rsv.dict ;;
     *) echo "fuzz: unknown target $t" >&2; exit 2 ;;
   esac
   corpus="$build/corpus/$t" artifacts="$build/artifacts/$t" log="$build/logs/$t.log"

@@ -35,7 +35,7 @@ public:
         assembly_.add(group);
         if (assembly_.groups() >= size_t(max_)) throw EnoughGroups{};
     }
-    void markDiscontinuity() override { assembly_.markDiscontinuity(); }
+    void markGap(int64_t lost) override { assembly_.markGap(lost); }
     tv::WalkClock clock() const override { return assembly_.clock(); }
     size_t groups() const override { return assembly_.groups(); }
     void info(const std::string& line) override { chars += line.size(); }

@@ -60,6 +60,9 @@ public:
     static constexpr std::chrono::milliseconds kEngineGrace{5000};
 
     const std::string id;
+    // When the job was admitted: files it made are no older (the
+    // "remove_partials" request tells them from older leftovers by it).
+    const std::chrono::system_clock::time_point admitted = std::chrono::system_clock::now();
     std::weak_ptr<Bridge> bridge;
     std::optional<EngineProcess> proc;  // written by the pipeline thread only (runUntrunc)
     // The RSV this job recovers, as "device:inode" (or its path when it cannot

@@ -1,6 +1,8 @@
 #include "job/output_reader.h"
 
+#include <algorithm>
 #include <charconv>
+#include <cstring>
 
 #include "bridge/utf8.h"
 #include "engine/base/engine_contract.h"
@@ -90,6 +92,26 @@ Value noReferenceFields(const std::string& line) {
 
 }  // namespace
 
+Value lostRange(const std::string& line) {
+    if (!startsWith(line, engine_contract::kLostLine)) return nullptr;
+    const char* p = line.c_str() + sizeof engine_contract::kLostLine - 1;
+    const char* end = line.c_str() + line.size();
+    const char* space = std::find(p, end, ' ');
+    const std::string track(p, space);
+    if (track != "video" && track != "audio" && track != "metadata") return nullptr;
+    // Figures read without the locale (a decimal comma must not break them).
+    auto figure = [&](const char* lead, double& v) {
+        const size_t n = std::strlen(lead);
+        if (size_t(end - space) < n || std::memcmp(space, lead, n) != 0) return false;
+        auto res = std::from_chars(space + n, end, v);
+        space = res.ptr;
+        return res.ec == std::errc();
+    };
+    double from = 0, to = 0;
+    if (!figure(" from ", from) || !figure(" s to ", to) || to < from) return nullptr;
+    return Value{{"track", track}, {"from_s", from}, {"to_s", to}};
+}
+
 bool lastPercentage(const std::string& text, double& value) {
     // The last match of (\d+(?:\.\d+)?)% ends at the last "%" with a digit
     // right before it; walk back from there over the figure.
@@ -133,6 +155,10 @@ void OutputReader::feed(const char* data, size_t size) {
         if (!text.empty()) {
             if (lines_.size() == kKeptLines) lines_.erase(lines_.begin());
             lines_.push_back(std::move(text));
+        }
+        if (Value lost = lostRange(line); !lost.is_null()) {
+            lost_.push_back(std::move(lost));
+            onProgress_(Value{{"lost", lost_}});
         }
         if (startsWith(line, engine_contract::kInfoPrefix) && line.find('%') == std::string::npos) {
             if (Value fields = noReferenceFields(line); !fields.is_null()) onProgress_(fields);

@@ -3,9 +3,10 @@
 // The engine's output arrives in pieces of any size, split anywhere (also
 // inside a multi-byte character). `feed` takes each piece; the reader keeps
 // the unfinished last line (at most 500 characters of it), turns the last
-// percentage figure it holds into {"pct", "detail"} for the job state, and
-// keeps the complete lines beginning with "Info:" that hold no "%" as the
-// engine log.
+// percentage figure it holds into {"pct", "detail"} for the job state, keeps
+// the complete lines beginning with "Info:" that hold no "%" as the engine
+// log, and turns each "Info: lost <track> from X s to Y s" line into an entry
+// of the job state's "lost" list ({"track", "from_s", "to_s"}).
 //
 // Threads: feed and takeLog may be called from different threads; one lock
 // guards the buffer, the saving flag and the log, and `onProgress` is called
@@ -44,7 +45,12 @@ private:
     bool saving_ = false;
     std::vector<std::string> log_;
     std::vector<std::string> lines_;
+    Value lost_ = Value::array();
 };
+
+// {"track", "from_s", "to_s"} of an engine line "Info: lost <track> from X s
+// to Y s"; null for any other line.
+Value lostRange(const std::string& line);
 
 // The last figure "<digits>[.<digits>]%" in `text`, if any.
 bool lastPercentage(const std::string& text, double& value);

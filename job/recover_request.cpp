@@ -94,7 +94,7 @@ void handleRecoverRequest(Bridge& bridge, int64_t call, const Value& args) {
     }
 
     const int64_t size = fileSize(*rsv);
-    if (rsv->rfind(*vol + "/", 0) != 0 && !roomForRecovery(freeBytes(*vol), size)) {
+    if (!roomOnVolume(*rsv, size, *vol, freeBytes(*vol))) {
         // The whole need of the admission's rule, margin included, as the page
         // states it: twice the size alone read "0GB" for a small recording.
         bridge.reply(call, Value{{"error", "작업 볼륨 여유공간 부족 — " + sizeText(spaceNeeded(size)) + " 이상 필요"}});

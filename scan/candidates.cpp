@@ -10,6 +10,7 @@
 
 #include "scan/dir_handle.h"
 #include "scan/names.h"
+#include "scan/records.h"
 
 std::vector<std::string> videoExts;
 
@@ -20,9 +21,7 @@ bool isReferenceName(std::string_view name) {
     if (ext.empty()) return false;
     const std::string lower = asciiLower(ext);
     if (std::find(videoExts.begin(), videoExts.end(), lower) == videoExts.end()) return false;
-    const std::string_view stem = pathStem(name);
-    constexpr std::string_view kFixed = "_fixed";
-    return !(stem.size() >= kFixed.size() && stem.substr(stem.size() - kFixed.size()) == kFixed);
+    return !isRecoveredStem(pathStem(name));
 }
 
 // Exact distance in nanoseconds; 128 bits so no pair of dates can overflow it.
@@ -46,7 +45,9 @@ std::vector<Candidate> listCandidates(const std::string& folder) {
     if (!dir) return out;
     while (const dirent* entry = readdir(dir.get())) {
         const std::string_view name(entry->d_name, std::strlen(entry->d_name));
-        if (!isReferenceName(name)) continue;
+        // Our own results and copies are never a reference: by name, and by
+        // the record a recovery leaves beside each of them.
+        if (!isReferenceName(name) || hasRecordBeside(dirfd(dir.get()), entry->d_name)) continue;
         // Through links: the size that counts is the one a copy would read.
         struct stat st {};
         if (fstatat(dirfd(dir.get()), entry->d_name, &st, 0) != 0) continue;

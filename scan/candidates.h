@@ -34,8 +34,8 @@ struct Candidate {
 };
 
 // The entries of `folder` (hidden ones included), in listing order, whose
-// extension lower-cased is one of `videoExts`, whose stem does not end with
-// "_fixed" (case-sensitive), and whose size, read through links, is over
+// extension lower-cased is one of `videoExts`, whose stem is not one of our
+// results (isRecoveredStem), that have no record of ours beside them, and whose size, read through links, is over
 // kMinReferenceSize. Entries that vanish or cannot be read are dropped, and so
 // are names that are not valid UTF-8. An unreadable folder gives an empty list.
 // Reads attributes only; any thread.

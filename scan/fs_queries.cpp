@@ -25,3 +25,13 @@ int64_t spaceNeeded(int64_t rsvSize) {
 }
 
 bool roomForRecovery(int64_t freeBytes, int64_t rsvSize) { return freeBytes >= spaceNeeded(rsvSize); }
+
+bool isInside(const std::string& path, const std::string& root) {
+    if (root.empty()) return false;
+    const std::string prefix = root.back() == '/' ? root : root + "/";
+    return path.size() > prefix.size() && path.compare(0, prefix.size(), prefix) == 0;
+}
+
+bool roomOnVolume(const std::string& rsvPath, int64_t rsvSize, const std::string& volRoot, int64_t free) {
+    return isInside(rsvPath, volRoot) || roomForRecovery(free, rsvSize);
+}

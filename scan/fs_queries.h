@@ -20,4 +20,11 @@ int64_t spaceNeeded(int64_t rsvSize);
 // bytes that equal the need are enough.
 bool roomForRecovery(int64_t freeBytes, int64_t rsvSize);
 
+// The one rule of the scan's per-volume verdict ("room") and of the recover
+// admission: an RSV that already lies inside `volRoot` is worked on in place
+// and needs no room; otherwise roomForRecovery.
+bool roomOnVolume(const std::string& rsvPath, int64_t rsvSize, const std::string& volRoot, int64_t freeBytes);
+// `path` lies inside the folder `root` (by its text: "/a/bc" is not inside "/a/b").
+bool isInside(const std::string& path, const std::string& root);
+
 constexpr int64_t kSpaceMargin = 10'000'000'000;

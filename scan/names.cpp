@@ -38,3 +38,12 @@ bool isInWorkFolder(std::string_view relPath) {
     return !name.empty() && name.find('/') == std::string_view::npos;
 }
 
+
+bool isRecoveredStem(std::string_view stem) {
+    constexpr std::string_view kFixed = "_fixed";
+    for (size_t at = stem.find(kFixed); at != std::string_view::npos; at = stem.find(kFixed, at + 1)) {
+        const size_t end = at + kFixed.size();
+        if (end == stem.size() || stem[end] == '_') return true;
+    }
+    return false;
+}

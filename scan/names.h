@@ -24,6 +24,11 @@ std::string asciiLower(std::string_view s);
 // True when the extension, upper-cased, is "RSV" (C1.RSV, c1.rsv, C1.Rsv).
 bool hasRsvExtension(std::string_view name);
 
+// A stem this application gives its results: "_fixed" (case-sensitive) at
+// the end or followed by "_" and more ("C0004_fixed", "C0004_fixed_2",
+// "C0004_fixed_CARD"). "C0004_FIXED" and "C0004_fixedX" are not.
+bool isRecoveredStem(std::string_view stem);
+
 // The name of a work folder starts with this and ends with the date as yyMMdd.
 inline constexpr std::string_view kWorkFolderPrefix = "RSV복구_";
 

@@ -95,7 +95,7 @@ int main(int argc, char** argv) {
     }
 
     NoDesktop desktop;
-    std::shared_ptr<Bridge> bridge = Bridge::create(desktop);
+    std::shared_ptr<Bridge> bridge = Bridge::create();
     auto page = std::make_shared<CountingPage>();
     bridge->webView = page;
 

@@ -1,5 +1,9 @@
 #include "base/damage_log.h"
 
+#include "base/engine_contract.h"
+
+#include <cstdio>
+
 namespace tv {
 
 std::string groupDigits(int64_t n) {
@@ -10,6 +14,12 @@ std::string groupDigits(int64_t n) {
         out += digits[i];
     }
     return n < 0 ? "-" + out : out;
+}
+
+std::string lostLine(const char* track, double from, double to) {
+    char line[96];
+    std::snprintf(line, sizeof line, "%s%s from %.3f s to %.3f s", engine_contract::kLostWord, track, from, to);
+    return line;
 }
 
 std::string DamageLog::skip(int64_t offset, int64_t length, const std::string& reason) {

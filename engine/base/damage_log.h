@@ -23,6 +23,11 @@ private:
     int64_t ranges_ = 0, bytes_ = 0;
 };
 
+// The line for a time range of one kind of track ("video", "audio",
+// "metadata") that damage took, in seconds of the result (without "Info: "):
+// "lost video from 1.920 s to 2.400 s". The app reads these lines.
+std::string lostLine(const char* track, double from, double to);
+
 // 1234567 -> "1,234,567".
 std::string groupDigits(int64_t n);
 

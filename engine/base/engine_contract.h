@@ -23,6 +23,11 @@ constexpr char kInfoLead[] = "Info: ";          // what the engine writes before
 constexpr char kSavingWord[] = "saving ";       // log line: the output is about to be written
 constexpr char kSavingLine[] = "Info: saving";  // the same line as the application sees it
 constexpr char kDurationOf[] = "Duration of";   // one log line per written track
+// Log line per time range damage took from one kind of track, in seconds of
+// the result: "Info: lost video from 1.920 s to 2.400 s" (track: video,
+// audio or metadata).
+constexpr char kLostWord[] = "lost ";
+constexpr char kLostLine[] = "Info: lost ";
 constexpr char kErrorPrefix[] = "Error:";       // on stderr, before a non-zero exit
 constexpr char kErrorLead[] = "Error: ";
 // Without a reference: the fields a donor clip lent on trust (comma-separated

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <numeric>
+#include <optional>
 
 namespace tv {
 
@@ -25,35 +26,69 @@ Assembly::Assembly(const Reference& ref, const StreamLayout& layout, const Param
     clock_.audioBefore.assign(ref.audio.size(), 0);
 }
 
+namespace {
+// Silence is written once and every silence chunk points at it.
+constexpr int64_t kSilenceChunkBytes = 1 << 20;
+}  // namespace
+
 void Assembly::add(const GroupResult& g) {
-    if (g.frames.empty()) return;
+    if (g.frames.empty() && !g.touched) return;
     ++groups_;
     keptEnd_ = std::max(keptEnd_, g.keptEnd);
+    const int64_t base = clock_.framesBefore;
+    addPictures(g, base);
+    addSound(g, base);
+    if (!g.touched) {
+        clock_.framesBefore += int64_t(g.frames.size());
+        return;
+    }
+    // The pictures damage took: every run of slots without a kept frame.
+    int64_t expect = 0;
+    for (const auto& f : g.frames) {
+        if (f.slot > expect) noteLost(TrackKind::Video, base + expect, base + f.slot);
+        expect = f.slot + 1;
+    }
+    if (g.slots > expect) noteLost(TrackKind::Video, base + expect, base + g.slots);
+    clock_.framesBefore += std::max<int64_t>(g.slots, expect);
+}
+
+void Assembly::addPictures(const GroupResult& g, int64_t base) {
     OutTrack& v = tracks_[videoOut_];
     OutTrack& r = tracks_[rtmdOut_];
-    const uint32_t n = uint32_t(g.frames.size());
-    v.chunks.push_back({g.frames.front().offset, n, 0, 0});
-    r.chunks.push_back({g.rtmdOffset, n, 0, 0});
+    int64_t nextOffset = -1, nextSlot = -1;
     for (const auto& f : g.frames) {
+        // Pictures on both sides of damage are separate chunks in both tracks.
+        if (f.offset != nextOffset) v.chunks.push_back({f.offset, 0, 0, 0});
+        if (f.slot != nextSlot) r.chunks.push_back({g.rtmdOffset + int64_t(f.slot) * layout_.rtmdSize, 0, 0, 0});
+        ++v.chunks.back().samples;
+        ++r.chunks.back().samples;
+        nextOffset = f.offset + f.size;
+        nextSlot = f.slot + 1;
+        const int64_t slot = base + f.slot;
+        // Order counts do not carry over lost pictures.
+        if (!v.slots.empty() && slot != v.slots.back() + 1) poc_.reset();
+        v.slots.push_back(slot);
         v.sizes.push_back(f.size);
         ++v.samples;
+        ++r.samples;
         if (f.key) v.syncSamples.push_back(uint32_t(v.samples));
-        if (v.pocKnown && f.slice) {
-            bool newPeriod = false;
-            auto poc = poc_.next(*f.slice, &newPeriod);
-            if (poc) {
-                if (newPeriod) v.periodStarts.push_back(uint32_t(v.poc.size()));
-                v.poc.push_back(*poc);
-                continue;
-            }
+        std::optional<int64_t> poc;
+        bool newPeriod = false;
+        if (v.pocKnown && f.slice) poc = poc_.next(*f.slice, &newPeriod);
+        if (!poc) {
+            v.pocKnown = false;
+            continue;
         }
-        v.pocKnown = false;
+        if (newPeriod) v.periodStarts.push_back(uint32_t(v.poc.size()));
+        v.poc.push_back(*poc);
     }
-    r.samples += n;
-    const uint32_t rtmdDelta = ref_.tracks[size_t(ref_.rtmd)].sampleDelta;
-    r.mediaDuration = r.samples * (rtmdDelta ? rtmdDelta : layout_.frameDuration);
-    v.mediaDuration = v.samples * layout_.frameDuration;
+}
 
+void Assembly::addSound(const GroupResult& g, int64_t base) {
+    for (size_t a = 0; g.audioLost && a < ref_.audio.size(); ++a) {
+        if (a == 0) noteLost(TrackKind::Audio, base, base + g.slots);
+        addSilence(a, layout_.audioFramesFor(a, base, g.slots, clock_.audioBefore[a]));
+    }
     for (const auto& a : g.audio) {
         OutTrack& t = tracks_[2 + a.track];
         const auto& info = ref_.tracks[size_t(t.ref)];
@@ -74,60 +109,65 @@ void Assembly::add(const GroupResult& g) {
         t.mediaDuration = uint64_t(t.audioFrames);
         clock_.audioBefore[a.track] += a.frames;
     }
-    clock_.framesBefore += n;
+}
+
+void Assembly::addSilence(size_t track, int64_t frames) {
+    OutTrack& t = tracks_[2 + track];
+    const auto& info = ref_.tracks[size_t(t.ref)];
+    const int64_t bpf = layout_.audio[track].bytesPerFrame;
+    const int64_t perSample = t.oneSamplePerChunk ? 1 : std::max<int64_t>(1, info.sampleDelta);
+    const int64_t perChunk = std::max<int64_t>(1, kSilenceChunkBytes / bpf / perSample) * perSample;
+    clock_.audioBefore[track] += frames;
+    for (int64_t left = frames; left > 0;) {
+        const int64_t n = std::min(left, perChunk);
+        left -= n;
+        OutChunk c{0, uint32_t(n / perSample), uint32_t(n * bpf), uint32_t(n), true};
+        if (t.oneSamplePerChunk) c.samples = 1;
+        if (c.samples == 0) continue;
+        silenceBytes_ = std::max(silenceBytes_, n * bpf);
+        t.chunks.push_back(c);
+        t.samples += c.samples;
+        t.audioFrames += n;
+    }
+    t.mediaDuration = uint64_t(t.audioFrames);
+}
+
+void Assembly::markGap(int64_t lostPictures) {
+    poc_.reset();
+    if (lostPictures <= 0 || groups_ == 0) return;
+    const int64_t base = clock_.framesBefore;
+    noteLost(TrackKind::Video, base, base + lostPictures);
+    for (size_t a = 0; a < ref_.audio.size(); ++a) {
+        if (a == 0) noteLost(TrackKind::Audio, base, base + lostPictures);
+        addSilence(a, layout_.audioFramesFor(a, base, lostPictures, clock_.audioBefore[a]));
+    }
+    clock_.framesBefore += lostPictures;
+}
+
+void Assembly::noteLost(TrackKind kind, int64_t fromPicture, int64_t toPicture) {
+    const double perPicture = double(layout_.frameDuration) / double(layout_.videoTimescale);
+    const double from = double(fromPicture) * perPicture, to = double(toPicture) * perPicture;
+    auto kinds = kind == TrackKind::Video ? std::vector<TrackKind>{TrackKind::Video, TrackKind::Rtmd}
+                                          : std::vector<TrackKind>{kind};
+    for (TrackKind k : kinds) {
+        auto same = std::find_if(lost_.rbegin(), lost_.rend(), [&](const LostRange& r) { return r.kind == k; });
+        if (same != lost_.rend() && same->to == from) same->to = to;
+        else lost_.push_back({k, from, to});
+    }
 }
 
 std::string Assembly::finish() {
     OutTrack& v = tracks_[videoOut_];
     const auto& info = ref_.tracks[size_t(v.ref)];
     const int64_t d = layout_.frameDuration;
-    // The reference's offset of its first picture: the constant its edit
-    // list was made for.
-    const int64_t refFirst = info.ctts.empty() ? 0 : info.ctts.front().value;
     std::string note;
     v.ctts.assign(v.samples, 0);
+    // Decode positions in pictures from the first kept one: lost pictures
+    // leave their time.
+    const int64_t first = v.slots.empty() ? 0 : v.slots.front();
+    for (auto& s : v.slots) s -= first;
     if (v.pocKnown && v.poc.size() == v.samples && !v.periodStarts.empty()) {
-        // Presentation positions follow the order counts themselves (count
-        // step = the stream's smallest spacing), so pictures missing after a
-        // cut leave their gap instead of pulling later pictures forward. A
-        // period whose counts would overrun the next period falls back to
-        // plain ranks.
-        std::vector<std::vector<size_t>> orders;
-        int64_t step = 0;
-        for (size_t p = 0; p < v.periodStarts.size(); ++p) {
-            size_t a = v.periodStarts[p];
-            size_t b = p + 1 < v.periodStarts.size() ? v.periodStarts[p + 1] : v.samples;
-            std::vector<size_t> order(b - a);
-            std::iota(order.begin(), order.end(), a);
-            std::stable_sort(order.begin(), order.end(),
-                             [&](size_t x, size_t y) { return v.poc[x] < v.poc[y]; });
-            for (size_t k = 1; k < order.size(); ++k)
-                step = std::gcd(step, v.poc[order[k]] - v.poc[order[k - 1]]);
-            orders.push_back(std::move(order));
-        }
-        if (step <= 0) step = 1;
-        std::vector<int64_t> rel(v.samples);
-        for (size_t p = 0; p < orders.size(); ++p) {
-            const auto& order = orders[p];
-            const int64_t a = int64_t(v.periodStarts[p]);
-            const bool lastPeriod = p + 1 == orders.size();
-            const int64_t limit = lastPeriod ? INT64_MAX : int64_t(v.periodStarts[p + 1]);
-            const int64_t base = v.poc[order.front()];
-            bool byCount = true;
-            for (size_t k = 0; k < order.size() && byCount; ++k) {
-                int64_t pos = a + (v.poc[order[k]] - base) / step;
-                byCount = pos < limit && (k == 0 || v.poc[order[k]] != v.poc[order[k - 1]]);
-            }
-            for (size_t k = 0; k < order.size(); ++k) {
-                int64_t pos = byCount ? a + (v.poc[order[k]] - base) / step : a + int64_t(k);
-                rel[order[k]] = (pos - int64_t(order[k])) * d;
-            }
-        }
-        int64_t lowest = 0;
-        for (int64_t r : rel) lowest = std::min(lowest, r);
-        int64_t c = std::max(-lowest, refFirst);
-        for (size_t i = 0; i < v.samples; ++i) v.ctts[i] = rel[i] + c;
-        v.editShift = c - refFirst;
+        placeByOrderCounts();
     } else if (!info.ctts.empty()) {
         note = "picture order not readable from the slice headers; using the reference's pattern";
         std::vector<int64_t> pattern;
@@ -148,10 +188,86 @@ std::string Assembly::finish() {
     }
     v.compositionEnd = 0;
     for (size_t i = 0; i < v.samples; ++i)
-        v.compositionEnd = std::max(v.compositionEnd, int64_t(i) * d + v.ctts[i] + d);
+        v.compositionEnd = std::max(v.compositionEnd, v.slots[i] * d + v.ctts[i] + d);
     for (auto& t : tracks_)
-        if (t.kind != TrackKind::Video) t.compositionEnd = int64_t(t.mediaDuration);
+        for (auto& c : t.chunks)
+            if (c.silence) c.offset = keptEnd_;
+    buildTimeTables();
     return note;
+}
+
+// Presentation positions follow the order counts themselves (count step =
+// the stream's smallest spacing), so pictures missing after a cut or lost to
+// damage leave their gap instead of pulling later pictures forward. A period
+// whose counts would overrun the next period falls back to plain ranks.
+void Assembly::placeByOrderCounts() {
+    OutTrack& v = tracks_[videoOut_];
+    const int64_t d = layout_.frameDuration;
+    const auto& info = ref_.tracks[size_t(v.ref)];
+    // The reference's offset of its first picture: the constant its edit
+    // list was made for.
+    const int64_t refFirst = info.ctts.empty() ? 0 : info.ctts.front().value;
+    std::vector<std::vector<size_t>> orders;
+    int64_t step = 0;
+    for (size_t p = 0; p < v.periodStarts.size(); ++p) {
+        size_t a = v.periodStarts[p];
+        size_t b = p + 1 < v.periodStarts.size() ? v.periodStarts[p + 1] : v.samples;
+        std::vector<size_t> order(b - a);
+        std::iota(order.begin(), order.end(), a);
+        std::stable_sort(order.begin(), order.end(), [&](size_t x, size_t y) { return v.poc[x] < v.poc[y]; });
+        for (size_t k = 1; k < order.size(); ++k) step = std::gcd(step, v.poc[order[k]] - v.poc[order[k - 1]]);
+        orders.push_back(std::move(order));
+    }
+    if (step <= 0) step = 1;
+    std::vector<int64_t> rel(v.samples);
+    for (size_t p = 0; p < orders.size(); ++p) {
+        const auto& order = orders[p];
+        const size_t a = v.periodStarts[p];
+        const int64_t start = v.slots[a];
+        const int64_t limit = p + 1 == orders.size() ? INT64_MAX : v.slots[v.periodStarts[p + 1]];
+        const int64_t base = v.poc[order.front()];
+        bool byCount = true;
+        for (size_t k = 0; k < order.size() && byCount; ++k) {
+            int64_t pos = start + (v.poc[order[k]] - base) / step;
+            byCount = pos < limit && (k == 0 || v.poc[order[k]] != v.poc[order[k - 1]]);
+        }
+        for (size_t k = 0; k < order.size(); ++k) {
+            int64_t pos = byCount ? start + (v.poc[order[k]] - base) / step : v.slots[a + k];
+            rel[order[k]] = (pos - v.slots[order[k]]) * d;
+        }
+    }
+    int64_t lowest = 0;
+    for (int64_t r : rel) lowest = std::min(lowest, r);
+    int64_t c = std::max(-lowest, refFirst);
+    for (size_t i = 0; i < v.samples; ++i) v.ctts[i] = rel[i] + c;
+    v.editShift = c - refFirst;
+}
+
+// stts of every track: pictures (and their rtmd samples) last until the next
+// kept one, so a lost range keeps its time; sound by its chunks.
+void Assembly::buildTimeTables() {
+    const OutTrack& v = tracks_[videoOut_];
+    for (auto& t : tracks_) {
+        t.stts.clear();
+        auto add = [&](int64_t value, uint32_t count) {
+            if (count > 0) addRun(t.stts, value, count);
+        };
+        const auto& info = ref_.tracks[size_t(t.ref)];
+        if (t.kind == TrackKind::Video || t.kind == TrackKind::Rtmd) {
+            const int64_t delta = t.kind == TrackKind::Video || !info.sampleDelta ? layout_.frameDuration
+                                                                                 : info.sampleDelta;
+            for (size_t i = 0; i < v.slots.size(); ++i)
+                add(i + 1 < v.slots.size() ? (v.slots[i + 1] - v.slots[i]) * delta : delta, 1);
+            t.mediaDuration = v.slots.empty() ? 0 : uint64_t((v.slots.back() + 1) * delta);
+        } else if (t.oneSamplePerChunk) {
+            for (const auto& c : t.chunks) add(c.ticks, 1);
+        } else {
+            add(info.sampleDelta ? info.sampleDelta : 1, uint32_t(t.samples));
+        }
+    }
+    tracks_[rtmdOut_].compositionEnd = int64_t(tracks_[rtmdOut_].mediaDuration);
+    for (auto& t : tracks_)
+        if (t.kind == TrackKind::Audio) t.compositionEnd = int64_t(t.mediaDuration);
 }
 
 uint64_t Assembly::trackEditDuration(const OutTrack& t) const {

@@ -24,6 +24,16 @@ struct OutChunk {
     uint32_t samples = 0;
     uint32_t bytes = 0;   // used when every chunk is one sample (variable-size audio)
     uint32_t ticks = 0;   // duration of that one sample
+    // Sound lost to damage: zero bytes (silence for PCM) written after the
+    // copied data; finish() points every such chunk at them.
+    bool silence = false;
+};
+
+// A time range of one kind of track that damage took, in seconds of the
+// recording (from its first kept picture on).
+struct LostRange {
+    TrackKind kind = TrackKind::Other;
+    double from = 0, to = 0;
 };
 
 struct OutTrack {
@@ -33,9 +43,11 @@ struct OutTrack {
     uint64_t samples = 0;
     uint64_t mediaDuration = 0;   // media timescale
     int64_t compositionEnd = 0;   // latest composition time + duration (video: with ctts)
+    std::vector<TimeRun> stts;    // durations, filled by finish()
     // Video only.
     std::vector<uint32_t> sizes;
     std::vector<uint32_t> syncSamples;  // 1-based
+    std::vector<int64_t> slots;         // per frame, its picture index in the recording
     std::vector<int64_t> poc;           // per frame, when every frame parsed
     std::vector<uint32_t> periodStarts; // frame indices where a POC period starts
     bool pocKnown = true;
@@ -53,11 +65,16 @@ public:
     void add(const GroupResult& group) override;
     // The next group does not follow the previous one (bytes were skipped):
     // picture order counts restart their comparison there.
-    void markDiscontinuity() override { poc_.reset(); }
+    // The lost pictures' time becomes a longer duration of the picture
+    // before the gap, and silence of the exact length in every sound track.
+    void markGap(int64_t lostPictures) override;
     WalkClock clock() const override { return clock_; }
     uint64_t videoFrames() const { return tracks_[videoOut_].samples; }
     size_t groups() const override { return groups_; }
     int64_t payloadEnd() const { return keptEnd_; }
+    // Zero bytes to write right after the payload (the silence chunks').
+    int64_t silenceBytes() const { return silenceBytes_; }
+    const std::vector<LostRange>& lost() const { return lost_; }
     // Derives composition offsets (POC order, or the reference's pattern).
     // Returns a note for the log when the fallback was used.
     std::string finish();
@@ -79,7 +96,15 @@ private:
     WalkClock clock_;
     size_t groups_ = 0;
     int64_t keptEnd_ = 0;
+    int64_t silenceBytes_ = 0;
+    std::vector<LostRange> lost_;
     uint64_t trackEditDuration(const OutTrack& t) const;  // movie timescale
+    void addPictures(const GroupResult& g, int64_t base);
+    void addSound(const GroupResult& g, int64_t base);
+    void addSilence(size_t track, int64_t frames);
+    void noteLost(TrackKind kind, int64_t fromPicture, int64_t toPicture);
+    void placeByOrderCounts();
+    void buildTimeTables();
     std::vector<uint8_t> editsFor(const OutTrack& t) const;
     TrackTables tablesFor(const OutTrack& t, int64_t dataStart, int64_t payloadBase) const;
 };

@@ -4,6 +4,7 @@
 #include "rsv/one_group.h"
 
 #include <cstddef>
+#include <cstdint>
 
 namespace tv {
 
@@ -11,8 +12,10 @@ class GroupSink {
 public:
     virtual ~GroupSink() = default;
     virtual void add(const GroupResult& group) = 0;
-    // The next group does not follow the previous one: bytes were skipped.
-    virtual void markDiscontinuity() = 0;
+    // The next group does not follow the previous one: bytes were skipped,
+    // and `lostPictures` pictures' time lies between the two (0 when none or
+    // unknown); the timeline keeps that gap in every track.
+    virtual void markGap(int64_t lostPictures) = 0;
     virtual WalkClock clock() const = 0;
     virtual size_t groups() const = 0;
 };

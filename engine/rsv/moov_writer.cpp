@@ -68,12 +68,7 @@ TrackTables Assembly::tablesFor(const OutTrack& t, int64_t dataStart, int64_t pa
     const auto& info = ref_.tracks[size_t(t.ref)];
     const bool variableAudio = t.kind == TrackKind::Audio && t.oneSamplePerChunk;
     TrackTables tt;
-    if (variableAudio) {
-        for (const auto& c : t.chunks) addRun(tt.stts, c.ticks);
-    } else {
-        int64_t delta = t.kind == TrackKind::Video ? layout_.frameDuration : (info.sampleDelta ? info.sampleDelta : 1);
-        addRun(tt.stts, delta, uint32_t(t.samples));
-    }
+    tt.stts = t.stts;
     if (t.kind == TrackKind::Video) {
         if (std::any_of(t.ctts.begin(), t.ctts.end(), [](int64_t c) { return c != 0; }))
             for (int64_t c : t.ctts) addRun(tt.ctts, c);

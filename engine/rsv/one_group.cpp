@@ -1,4 +1,5 @@
 #include "rsv/one_group.h"
+#include "rsv/walker_parts.h"
 
 #include "mp4/box.h"
 
@@ -11,20 +12,12 @@ namespace {
 
 constexpr uint8_t kRtmdPrefix[4] = {0x00, 0x1C, 0x01, 0x00};
 constexpr uint8_t kRtmdTag[4] = {0xF0, 0x01, 0x00, 0x10};
-// Enough of a NAL unit for its slice header or a few SEI messages.
-constexpr size_t kNalWindow = 256;
+// Damaged rtmd samples bridged within one run (a group's pictures at most).
+constexpr int64_t kMaxDamagedRtmd = 64;
 // Zeros after the last group are tail padding only when this short.
 constexpr int64_t kMaxZeroTail = 1 << 20;
 
 }  // namespace
-
-struct GroupWalker::Nal {
-    enum class State { Ok, Eof, Truncated, Invalid, Beyond };
-    State state = State::Eof;
-    int64_t offset = 0, end = 0;
-    NalHeader header;
-    std::vector<uint8_t> head;  // from the NAL header on, at most kNalWindow bytes
-};
 
 StreamLayout StreamLayout::from(const Reference& ref) {
     StreamLayout l;
@@ -98,6 +91,11 @@ bool GroupWalker::zeroTail(int64_t from) const {
     return std::all_of(bytes.begin(), bytes.end(), [](uint8_t b) { return b == 0; });
 }
 
+bool GroupWalker::zerosAt(int64_t at, size_t n) const {
+    const auto bytes = src_.readVector(at, n);
+    return bytes.size() == n && std::all_of(bytes.begin(), bytes.end(), [](uint8_t b) { return b == 0; });
+}
+
 bool GroupWalker::indexFollows(int64_t at) const {
     // A finished file given as the RSV: its media data ends where the movie
     // header (or metadata after it) begins.
@@ -128,6 +126,10 @@ std::optional<int64_t> GroupWalker::closesAt(int64_t p, const std::vector<int64_
         } else if (!rtmdAt(q, !strict)) {
             if (strict || !(zeroTail(q) || indexFollows(q))) return std::nullopt;
             end = true;
+        } else if (q - p >= int64_t(layout_.rtmdSize) && rtmdAt(q - layout_.rtmdSize)) {
+            // Inside the next group's rtmd run: bytes missing from the sound
+            // (a hole as long as whole samples), not its end.
+            return std::nullopt;
         }
         *atEnd = end;
         used->clear();
@@ -141,23 +143,12 @@ std::optional<int64_t> GroupWalker::closesAt(int64_t p, const std::vector<int64_
     return std::nullopt;
 }
 
-// What reading one picture's NAL units after its delimiter found.
-struct GroupWalker::PictureRead {
-    int64_t end = 0;                                 // after the last NAL unit taken in
-    std::vector<std::pair<int64_t, int>> boundaries; // (offset after a NAL, slices so far)
-    bool closed = false;          // the last picture ends where the group's audio confirms its end
-    bool nextAud = false;         // another picture's delimiter follows
-    bool pictureFollows = false;  // the read stopped at another picture's NAL unit
-    Nal::State stop = Nal::State::Ok;
-    std::vector<int64_t> usedAudio;  // closed: the audio sample frames per track
-    int64_t groupEnd = 0;            // closed: where the next group starts
-};
 
 GroupResult GroupWalker::finishGroup(GroupResult& g, GroupResult::Status s, std::string why, int64_t at) const {
     g.status = s;
     g.reason = std::move(why);
     g.end = at;
-    g.keptEnd = g.start + int64_t(g.frames.size()) * layout_.rtmdSize;
+    g.keptEnd = g.start + (g.frames.empty() ? 0 : g.frames.back().slot + 1) * int64_t(layout_.rtmdSize);
     for (const auto& f : g.frames) g.keptEnd = std::max(g.keptEnd, f.offset + f.size);
     for (const auto& a : g.audio)
         g.keptEnd = std::max(g.keptEnd, a.offset + a.frames * layout_.audio[a.track].bytesPerFrame);
@@ -166,15 +157,51 @@ GroupResult GroupWalker::finishGroup(GroupResult& g, GroupResult::Status s, std:
 
 namespace {
 std::string at(int64_t o) { return " at offset " + std::to_string(o); }
+
+// hh:mm:ss (BCD) at bytes 13..15, the frame at 16..17 and the nominal rate
+// at 18..19 of an rtmd header, as a frame count.
+std::optional<int64_t> timecodeOf(const uint8_t* h) {
+    auto bcd = [](uint8_t b) { return (b >> 4) < 10 && (b & 15) < 10 ? (b >> 4) * 10 + (b & 15) : 99; };
+    const int hh = bcd(h[13]), mm = bcd(h[14]), ss = bcd(h[15]);
+    const int ff = h[16] << 8 | h[17], rate = h[18] << 8 | h[19];
+    if (hh > 23 || mm > 59 || ss > 59 || rate == 0 || rate > 300 || ff >= rate) return std::nullopt;
+    return (int64_t(hh) * 3600 + mm * 60 + ss) * rate + ff;
+}
 }  // namespace
 
+// Samples of an rtmd run whose headers damage destroyed: the run goes on,
+// or the pictures begin, a whole number of samples further. 0 when a
+// delimiter is right here or nothing of the kind follows.
+int64_t GroupWalker::damagedRtmdAt(int64_t pos) const {
+    auto delimiterAt = [&](int64_t at) {
+        Nal n = readNal(at);
+        return n.state == Nal::State::Ok && isAud(layout_.codec, n.header.type);
+    };
+    if (layout_.rtmdSize == 0 || delimiterAt(pos)) return 0;
+    for (int64_t j = 1; j <= kMaxDamagedRtmd; ++j) {
+        const int64_t at = pos + j * int64_t(layout_.rtmdSize);
+        if (at >= src_.size()) return 0;
+        if (rtmdAt(at) || delimiterAt(at)) return j;
+    }
+    return 0;
+}
+
+std::vector<int64_t> GroupWalker::audioFramesOf(int64_t pictures, const WalkClock& clock) const {
+    std::vector<int64_t> out;
+    for (size_t t = 0; t < layout_.audio.size(); ++t)
+        out.push_back(layout_.audioFramesFor(t, clock.framesBefore, pictures,
+                                             t < clock.audioBefore.size() ? clock.audioBefore[t] : 0));
+    return out;
+}
+
 GroupWalker::PictureRead GroupWalker::readPicture(int64_t from, FrameInfo& f, bool last,
-                                                  const std::vector<int64_t>& audioFrames, bool* atEnd) const {
+                                                  const std::vector<int64_t>& audioFrames, bool* atEnd,
+                                                  int64_t limit) const {
     const VideoCodec codec = layout_.codec;
     PictureRead r;
     int64_t p = from;
     int64_t lastAddress = -1;
-    while (true) {
+    while (p < limit) {
         if (last && f.slices > 0) {
             if (auto q = closesAt(p, audioFrames, &r.usedAudio, atEnd)) {
                 r.closed = true;
@@ -183,6 +210,7 @@ GroupWalker::PictureRead GroupWalker::readPicture(int64_t from, FrameInfo& f, bo
             }
         }
         Nal nal = readNal(p);
+        if (nal.state == Nal::State::Ok && nal.end > limit) nal.state = Nal::State::Invalid;
         if (nal.state != Nal::State::Ok) {
             r.stop = nal.state;
             break;
@@ -202,7 +230,10 @@ GroupWalker::PictureRead GroupWalker::readPicture(int64_t from, FrameInfo& f, bo
                 r.pictureFollows = st.has_value();
                 break;
             }
-            if (f.slices == 0) f.slice = ps_.parseSlice(nal.head.data(), nal.head.size());
+            if (f.slices == 0) {
+                f.slice = ps_.parseSlice(nal.head.data(), nal.head.size());
+                f.firstSliceType = nal.header.type;
+            }
             lastAddress = st->address;
             ++f.slices;
             if (isRandomAccess(codec, nal.header.type)) f.key = true;
@@ -243,11 +274,15 @@ GroupResult GroupWalker::endAtOpenPicture(GroupResult& g, FrameInfo& f, int64_t 
                 break;
             }
     if (!last) {
-        if (!nearEnd) return finishGroup(g, S::Failed, "invalid NAL unit" + at(p), p);
-        if (frameEnd) {
+        // A picture that has all its slices is whole before a cut, and before
+        // damage that begins right at its end as zeros (no NAL unit starts
+        // with eight zero bytes). Other bytes there may be a last slice whose
+        // length runs over a hole into what follows: not known to be whole.
+        if (frameEnd && (nearEnd || zerosAt(*frameEnd, 8))) {
             f.size = uint32_t(*frameEnd - pos);
             g.frames.push_back(f);
         }
+        if (!nearEnd) return finishGroup(g, S::Failed, "invalid NAL unit" + at(p), p);
         return finishGroup(g, S::Cut, "cut inside frame " + std::to_string(i + (frameEnd ? 1 : 0)), p);
     }
     if (frameEnd) {
@@ -295,22 +330,29 @@ GroupResult GroupWalker::readOneGroup(int64_t start, const WalkClock& clock) con
 
     // The rtmd run: one sample per picture of the group.
     int64_t pos = start, count = 0;
-    while (pos < size && rtmdAt(pos, true)) {
-        if (pos + layout_.rtmdSize > size) return finishGroup(g, S::Cut, "cut inside the rtmd samples", pos);
-        ++count;
-        pos += layout_.rtmdSize;
+    while (pos < size) {
+        if (rtmdAt(pos, true)) {
+            if (pos + layout_.rtmdSize > size) return finishGroup(g, S::Cut, "cut inside the rtmd samples", pos);
+            ++count;
+            pos += layout_.rtmdSize;
+            continue;
+        }
+        const int64_t damaged = count > 0 ? damagedRtmdAt(pos) : 0;
+        if (damaged == 0) break;
+        count += damaged;
+        g.damagedRtmd += damaged;
+        pos += damaged * layout_.rtmdSize;
     }
     if (count == 0) {
         if (start >= size) return finishGroup(g, S::Cut, "end of file", start);
         return finishGroup(g, S::Failed, "no rtmd sample header" + at(start), start);
     }
+    g.slots = count;
+    uint8_t head[20];
+    if (src_.readExact(start, head, sizeof head)) g.timecode = timecodeOf(head);
     if (pos >= size) return finishGroup(g, S::Cut, "cut after the rtmd samples", pos);
 
-    std::vector<int64_t> audioFrames;
-    for (size_t t = 0; t < layout_.audio.size(); ++t)
-        audioFrames.push_back(layout_.audioFramesFor(
-            t, clock.framesBefore, count,
-            t < clock.audioBefore.size() ? clock.audioBefore[t] : 0));
+    const std::vector<int64_t> audioFrames = audioFramesOf(count, clock);
 
     // The pictures, each from its delimiter; the last one closes the group.
     for (int64_t i = 0; i < count; ++i) {
@@ -324,6 +366,7 @@ GroupResult GroupWalker::readOneGroup(int64_t start, const WalkClock& clock) con
                                "no access unit delimiter for frame " + std::to_string(i) + at(pos), pos);
         FrameInfo f;
         f.offset = pos;
+        f.slot = int(i);
         const PictureRead r = readPicture(aud.end, f, last, audioFrames, &g.atEnd);
 
         if (r.nextAud || r.closed) {
@@ -373,24 +416,26 @@ std::optional<int64_t> GroupWalker::findGroupStart(int64_t from, int64_t limit, 
     return std::nullopt;
 }
 
-bool GroupWalker::picturesClean(const GroupResult& group) const {
+bool GroupWalker::frameClean(const FrameInfo& f) const {
     const int ls = layout_.nalLengthSize;
-    for (const auto& f : group.frames) {
-        auto bytes = src_.readVector(f.offset, f.size);
-        if (bytes.size() != f.size) return false;
-        for (size_t p = 0; p + size_t(ls) <= bytes.size();) {
-            size_t len = 0;
-            for (int i = 0; i < ls; ++i) len = len << 8 | bytes[p + size_t(i)];
-            p += size_t(ls);
-            if (len == 0 || len > bytes.size() - p) return false;
-            const uint8_t* n = bytes.data() + p;
-            if (n[len - 1] == 0) return false;
-            for (size_t i = 2; i < len; ++i)
-                if (n[i] <= 2 && n[i - 1] == 0 && n[i - 2] == 0) return false;
-            p += len;
-        }
+    auto bytes = src_.readVector(f.offset, f.size);
+    if (bytes.size() != f.size) return false;
+    for (size_t p = 0; p + size_t(ls) <= bytes.size();) {
+        size_t len = 0;
+        for (int i = 0; i < ls; ++i) len = len << 8 | bytes[p + size_t(i)];
+        p += size_t(ls);
+        if (len == 0 || len > bytes.size() - p) return false;
+        const uint8_t* n = bytes.data() + p;
+        if (n[len - 1] == 0) return false;
+        for (size_t i = 2; i < len; ++i)
+            if (n[i] <= 2 && n[i - 1] == 0 && n[i - 2] == 0) return false;
+        p += len;
     }
     return true;
+}
+
+bool GroupWalker::picturesClean(const GroupResult& group) const {
+    return std::all_of(group.frames.begin(), group.frames.end(), [&](const FrameInfo& f) { return frameClean(f); });
 }
 
 void GroupWalker::learn(const GroupResult& group) {

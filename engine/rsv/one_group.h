@@ -14,6 +14,7 @@
 #include "codec/param_sets.h"
 #include "mp4/reference.h"
 
+#include <cstdint>
 #include <optional>
 #include <string>
 #include <vector>
@@ -55,6 +56,8 @@ struct FrameInfo {
     uint32_t size = 0;
     bool key = false;
     int slices = 0;
+    int slot = 0;          // position in the group's rtmd run (its picture index)
+    int firstSliceType = -1;  // NAL unit type of the first slice
     std::optional<SliceInfo> slice;  // first slice header, when it parsed
 };
 
@@ -81,6 +84,19 @@ struct GroupResult {
     // What follows is damage or trailing bytes, not a cut.
     bool endUnconfirmed = false;
     int64_t keptEnd = 0;            // end of the last byte any kept sample uses
+    // Pictures of the group (its rtmd samples); frames may hold fewer when
+    // damage took some (their slots say which are kept).
+    int64_t slots = 0;
+    // Damage took part of the group (salvage()): the slots without a kept
+    // picture are lost, not cut; with audioLost its sound is too, and its
+    // length is silence in the result.
+    bool touched = false;
+    // rtmd samples whose headers were damaged inside the run (kept as stored).
+    int64_t damagedRtmd = 0;
+    bool audioLost = false;
+    // The rtmd header's timecode as a frame count (hh:mm:ss at the nominal
+    // rate plus the frame field), when its fields are well formed.
+    std::optional<int64_t> timecode;
 };
 
 class GroupWalker {
@@ -103,6 +119,15 @@ public:
     // damage inside slice data shows this way. Costs a read of the group;
     // used only next to damage.
     bool picturesClean(const GroupResult& group) const;
+    // What can be kept of a group that damage touched (Failed, or Cut with a
+    // group after it). `next` is where the following verified group starts
+    // when it is known to be the very next one. Keeps the pictures before the
+    // damage whose NAL units are clean; and, when a chain of whole pictures
+    // ends exactly where the group's sound must begin (next minus the sound's
+    // size), that sound (the damage ended before it) and the chain's pictures
+    // from a random-access picture on. Whatever else is lost is marked so
+    // (audioLost; slots beyond the kept frames). Reads the damaged range once.
+    GroupResult salvage(const GroupResult& touched, const WalkClock& clock, std::optional<int64_t> next) const;
     // Learns the slices-per-picture count from an accepted group; used to
     // judge the last picture before a cut.
     void learn(const GroupResult& group);
@@ -118,13 +143,18 @@ private:
     // verdict when a picture ends neither at a delimiter nor at a confirmed
     // group end (cut or damage); and the group's kept end once it has one.
     PictureRead readPicture(int64_t from, FrameInfo& f, bool last, const std::vector<int64_t>& audioFrames,
-                            bool* atEnd) const;
+                            bool* atEnd, int64_t limit = INT64_MAX) const;
     GroupResult endAtOpenPicture(GroupResult& g, FrameInfo& f, int64_t pos, int64_t i, bool last,
                                  const PictureRead& r, const std::vector<int64_t>& audioFrames) const;
     GroupResult finishGroup(GroupResult& g, GroupResult::Status s, std::string why, int64_t at) const;
     std::optional<int64_t> closesAt(int64_t p, const std::vector<int64_t>& audioFrames,
                                     std::vector<int64_t>* used, bool* atEnd) const;
     bool zeroTail(int64_t from) const;
+    bool zerosAt(int64_t at, size_t n) const;
+    int64_t damagedRtmdAt(int64_t pos) const;
+    std::vector<int64_t> audioFramesOf(int64_t pictures, const WalkClock& clock) const;
+    std::vector<FrameInfo> provenTail(int64_t from, int64_t to, int64_t maxPictures) const;
+    bool frameClean(const FrameInfo& f) const;
     bool indexFollows(int64_t at) const;
 
     const ByteSource& src_;

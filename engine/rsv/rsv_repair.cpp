@@ -1,6 +1,7 @@
 #include "rsv/rsv_repair.h"
 
 #include "base/bytes.h"
+#include "base/damage_log.h"
 #include "base/engine_contract.h"
 #include "base/errors.h"
 #include "codec/nal.h"
@@ -12,6 +13,7 @@
 #include "rsv/rsv_start.h"
 #include "rsv/stream_check.h"
 
+#include <algorithm>
 
 namespace tv {
 namespace {
@@ -42,7 +44,8 @@ void checkFrameSize(const ByteSource& refFile, const Reference& ref, const Param
 }
 
 // OUT: the head, the RSV's bytes from the media data's start on (shared with
-// the RSV where the volume can), the new moov. Returns the file's size.
+// the RSV where the volume can), the silence that stands in for lost sound,
+// the new moov. Returns the file's size.
 int64_t writeMovie(const RepairOptions& opt, const FileSource& rsv, const Reference& ref, const Assembly& assembly,
                    int64_t dataStart, int64_t payload, Reporter& rep) {
     MovieOutput out(opt.output);
@@ -51,6 +54,9 @@ int64_t writeMovie(const RepairOptions& opt, const FileSource& rsv, const Refere
     const int64_t shared = out.appendShared(rsv.fd(), dataStart, payload, [&](int64_t done) {
         rep.progress(payload ? 100.0 * double(done) / double(payload) : 100.0);
     });
+    const std::vector<uint8_t> zeros(size_t(std::min<int64_t>(assembly.silenceBytes(), 1 << 20)));
+    for (int64_t at = 0; at < assembly.silenceBytes(); at += int64_t(zeros.size()))
+        out.append(zeros.data(), size_t(std::min<int64_t>(assembly.silenceBytes() - at, int64_t(zeros.size()))));
     out.endMedia();
     out.append(moov);
     const int64_t size = out.pos();
@@ -82,6 +88,9 @@ RepairSummary runRsvRepair(const RepairOptions& opt, const FileSource& rsv, cons
     if (refFile) checkFrameSize(*refFile, ref, ps, rsv, assembly);
     std::string note = assembly.finish();
     if (!note.empty()) rep.info(note);
+    for (const auto& lost : assembly.lost())
+        rep.info(lostLine(lost.kind == TrackKind::Video ? "video" : lost.kind == TrackKind::Audio ? "audio" : "metadata",
+                          lost.from, lost.to));
 
     // The payload ends with the last byte any kept sample uses.
     const int64_t payload = assembly.payloadEnd() - dataStart;

@@ -1,7 +1,8 @@
 #!/usr/bin/env python3
 """The headless application tells the page when a card comes or goes, refuses
-"pick" (there is no window for a file chooser) and answers "open" of a file
-that is not there with a sentence instead of "ok".
+"pick", "choose_folder" and "copy" (there is no window), refuses
+"remove_partials" of an unknown job, and answers "open" of a file that is
+not there with a sentence instead of "ok".
 
 usage: headless_app_test.py path/to/torvelin-recovery
 """
@@ -55,6 +56,12 @@ with tempfile.TemporaryDirectory() as mount:
 
         got = ask(proc, {"cmd": "pick", "call": 2, "args": {"rsv": mount + "/DISK/C0001.RSV"}})
         assert got["call"] == 2 and "error" in got["data"], got
+        # Without a window there is no folder chooser nor clipboard; every row of
+        # the one table answers, and nothing is removed for a job that never was.
+        for call, cmd, args in ((3, "choose_folder", {}), (4, "copy", {"text": "x"}),
+                                (5, "remove_partials", {"job": "nosuchid"})):
+            got = ask(proc, {"cmd": cmd, "call": call, "args": args})
+            assert got["call"] == call and "error" in got["data"] and got["data"]["error"] != "unknown cmd", got
         proc.stdin.close()
         rest = proc.stdout.read()
         assert proc.wait(timeout=30) == 0

@@ -214,6 +214,8 @@ TEST_F(WindowE2E, closing_over_a_running_recovery_asks_first) {
     ASSERT_TRUE(waitFor([&] { return std::filesystem::exists(pidFile) && !readFile(pidFile).empty(); }, kEventMs))
         << "the recovery did not start; stderr:\n" << readFile(root_ + "/stderr");
     const pid_t engine = std::stoi(readFile(pidFile));
+    // The title carries the running recovery's progress instead of the bare name.
+    EXPECT_TRUE(waitFor([&] { return !x_->findWindow(kTitle).has_value(); }, kEventMs)) << "the title shows no progress";
 
     const char* ask = "복구 작업이 진행 중입니다";
     std::optional<Window> dialog;

@@ -4,6 +4,7 @@
 #include <thread>
 
 #include "bridge/bridge.h"
+#include "bridge/desktop_requests.h"
 #include "bridge/json_text.h"
 #include "bridge/queues.h"
 #include "bridge/resources.h"
@@ -15,9 +16,15 @@ namespace {
 struct BridgeTest : ::testing::Test {
     RecordingDesktop desktop;
     std::shared_ptr<RecordingPage> page = std::make_shared<RecordingPage>();
-    std::shared_ptr<Bridge> bridge = Bridge::create(desktop);
+    std::shared_ptr<Bridge> bridge = Bridge::create();
 
-    void SetUp() override { bridge->webView = page; }
+    void SetUp() override {
+        bridge->webView = page;
+        bridge->setHandler("open", [this](Bridge& b, int64_t call, const Value& args) {
+            handleOpenRequest(desktop, b, call, args);
+        });
+        bridge->setHandler("licenses", handleLicensesRequest);
+    }
 
     // Runs the main queue until `n` scripts have arrived (or a short while passed).
     const std::vector<std::string>& settle(size_t n = 1) {

@@ -33,7 +33,9 @@ The rule a perfect repair is held to (cut variants):
 A cut inside the first group's rtmd run leaves no complete frame: the repair must fail
 (non-zero exit, no output), as for any RSV with nothing to recover.
 Damage variants (zeroed region, random region, duplicated group, removed group) list the groups
-whose bytes are untouched; those must all be recovered, bit-identical and in order.
+whose bytes are untouched; those must all be recovered, bit-identical and in order. Damage inside
+one group (touched_variants) states exactly what must be kept and that every kept frame and sound
+sample keeps the time it was recorded at.
 
 Usage:
   make_clip.py --list
@@ -470,6 +472,60 @@ def damage_variants(rec, media, rng):
     return out
 
 
+def touched_variants(rec, media, rng):
+    """Damage of each kind (zeros, random bytes, a hole, a damaged length field) inside one group's
+    pictures (group 3), sound (group 4) and rtmd run (group 5), each with what the repair must keep:
+    "keep" the healthy frames in decode order (the pictures before the damage in a touched group;
+    groups are GOPs here, so none after it), "audio_lost" the groups whose sound must be silence
+    of its exact length, "audio_any" the groups whose sound is damaged in place. Everything keeps
+    its time: frames their decode times, sound its byte position."""
+    gs = rec.groups
+    last = len(gs) - 1
+    tail_cut = gs[last]["frame_offsets"][len(gs[last]["frame_offsets"]) // 2] + 3
+    base = media[:tail_cut]
+    every = list(range(cut_expectation(rec, tail_cut)["frames"]))
+
+    def without(g, keep):
+        first = gs[g]["first"]
+        return [f for f in every if not first + keep <= f < first + gs[g]["frames"]]
+
+    def damaged(lo, hi, random_bytes):
+        d = bytearray(base)
+        d[lo:hi] = bytes(rng.getrandbits(8) for _ in range(hi - lo)) if random_bytes else bytes(hi - lo)
+        return bytes(d)
+
+    def exp(keep, lost=(), any_=(), skipped=True, could=None):
+        return {"keep": keep, "could": len(could or keep), "audio_lost": list(lost), "audio_any": list(any_),
+                "damaged": [[0, 0]] if skipped else []}
+
+    out = []
+    g = gs[3]
+    pic = lambda i: g["frame_offsets"][i]  # noqa: E731
+    lo, hi = pic(4), pic(8) + len(rec.samples[g["first"] + 8]) // 2
+    out.append(("zeros-in-pictures", damaged(lo, hi, False), exp(without(3, 4))))
+    # Random bytes right at a picture's end: its last slice's length might run over a hole into
+    # what follows, so that picture is not known to be whole.
+    out.append(("random-in-pictures", damaged(lo, hi, True), exp(without(3, 3), could=without(3, 4))))
+    at = cut_offset(rec, "frame", [3, 5])
+    out.append(("hole-in-pictures", base[:at] + base[at + 2000:], exp(without(3, 5))))
+    nals = nal_units(rec.samples[g["first"] + 5])
+    d = bytearray(base)
+    d[pic(5) + sum(len(n) for n in nals[:-1])] = 0x7F
+    out.append(("length-in-pictures", bytes(d), exp(without(3, 5))))
+    a0 = gs[4]["audio"][0][0]
+    lo, hi = a0 + 1000, a0 + 11240
+    out.append(("zeros-in-audio", damaged(lo, hi, False), exp(every, any_=[4], skipped=False)))
+    out.append(("random-in-audio", damaged(lo, hi, True), exp(every, any_=[4], skipped=False)))
+    out.append(("hole-in-audio", base[:lo] + base[hi:], exp(every, lost=[4])))
+    r0, size = gs[5]["rtmd"], rec.case["rtmd"]
+    out.append(("zeros-in-rtmd", damaged(r0 + 5 * size, r0 + 5 * size + 12, False), exp(every, skipped=False)))
+    out.append(("random-in-rtmd", damaged(r0 + 3 * size, r0 + 7 * size, True), exp(every, skipped=False)))
+    d = bytearray(base)
+    d[r0 + 2 * size + 4:r0 + 2 * size + 8] = b"\xff" * 4
+    out.append(("length-in-rtmd", bytes(d), exp(every, skipped=False)))
+    return out
+
+
 def generate(name, out, with_damage=True):
     case = CASES[name]
     os.makedirs(out, exist_ok=True)
@@ -510,6 +566,9 @@ def generate(name, out, with_damage=True):
             write(os.path.join(out, fname), data)
             exp["variants"].append({"name": vname, "file": fname, "kind": "damage",
                                     "intact_groups": intact, "damaged": damaged})
+        for vname, data, keep in touched_variants(healthy, media, rng):
+            write(os.path.join(out, vname + ".rsv"), data)
+            exp["variants"].append(dict(keep, name=vname, file=vname + ".rsv", kind="damage", intact_groups=[]))
     with open(os.path.join(out, "expect.json"), "w") as f:
         json.dump(exp, f, indent=1)
     return exp

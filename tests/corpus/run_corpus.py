@@ -227,6 +227,40 @@ def check_damage(work, exp, var, healthy, reference, out, text):
     if var["damaged"]:
         skips = [ln for ln in text.splitlines() if ln.startswith("Info:") and re.search(r"skip|not recovered", ln, re.I)]
         check(skips, "no 'Info:' line reports the skipped range")
+    if "keep" in var:
+        check_timeline(exp, var, healthy, m, got)
+
+
+def check_timeline(exp, var, healthy, m, got):
+    """Exactly the frames that verify, each at the time it was recorded; every sound track's bytes at
+    their recorded position (silence where a group's sound is lost): the sound after the damage is
+    in step with its pictures. Prints what was kept."""
+    keep = var["keep"]
+    check(got == keep, "frames kept: %d, expected %d (first difference at %s)" % (
+        len(got), len(keep), next((i for i, (a, b) in enumerate(zip(got, keep)) if a != b), min(len(got), len(keep)))))
+    dts = [0]
+    for x in m.video[0].deltas[:-1]:
+        dts.append(dts[-1] + x)
+    late = [i for i, f in enumerate(got) if dts[i] != f * exp["frame_delta"]]
+    check(not late, "frame %s decodes at %s, recorded at %s" % (
+        got[late[0]], dts[late[0]], got[late[0]] * exp["frame_delta"]) if late else "")
+    groups, bpf = exp["groups"], exp["bytes_per_frame"]
+    kept = 0
+    for k, (a, ha) in enumerate(zip(m.audio, healthy.audio)):
+        have, full = m.audio_bytes(a), healthy.audio_bytes(ha)
+        until = sum(g["audio"][k][1] for g in groups[:-1])
+        check(len(have) >= until, "audio track %d ends at byte %d, the intact groups' sound at %d" % (k, len(have), until))
+        off = 0
+        for gi, g in enumerate(groups):
+            seg = have[off:off + g["audio"][k][1]]
+            if gi in var["audio_lost"]:
+                check(seg == bytes(len(seg)), "audio track %d: group %d's lost sound is not silence" % (k, gi))
+            elif gi not in var["audio_any"]:
+                check(seg == full[off:off + len(seg)], "audio track %d: group %d's sound is not at its time" % (k, gi))
+                kept += len(seg) // bpf if k == 0 else 0
+            off += g["audio"][k][1]
+    print("    measured %s: pictures kept %d of %d that could be; audio samples kept %d; sound offset 0 ms" % (
+        var["name"], len(got), var["could"], kept))
 
 
 # ---------------------------------------------------------------- failure rows

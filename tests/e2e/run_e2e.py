@@ -151,7 +151,10 @@ def scenario_recover(app, tmp, *flags):
     rsv = scan["rsvs"][0]
     check(rsv["path"] == card["rsv"] and rsv["vol"] == "DEMO_CARD", "scan entry: %s" % rsv)
     check([r["path"] for r in rsv["refs"]] == [card["ref"]], "reference candidates: %s" % rsv["refs"])
-    check({v["id"] for v in scan["volumes"]} == {"DEMO_CARD", "DEMO_WORK"}, "volumes: %s" % scan["volumes"])
+    # The card is never a work place; the computer's own folder is.
+    check({(v["id"], v["kind"]) for v in scan["volumes"]} == {("DEMO_WORK", "removable"), (os.path.basename(home), "home")},
+          "volumes: %s" % scan["volumes"])
+    check(rsv.get("info", {}).get("codec") == ("XAVC Intra" if "--mxf" in flags else "H.264"), "RSV info: %s" % rsv.get("info"))
     check("id" in answers.get(2, {}), "recover refused: %s" % answers.get(2))
 
     stages = [s["stage"] for s in states]

@@ -1,6 +1,6 @@
 // The walk with resynchronisation on synthetic in-memory RSVs: damaged
-// regions of every kind are skipped, every undamaged group is kept with its
-// own audio, and each skipped range is reported with the totals.
+// regions of every kind are skipped, everything that verifies is kept in
+// step with the timeline, and each skipped range is reported with the totals.
 #include "base/errors.h"
 #include "synth.h"
 #include "rsv/resync_walk.h"
@@ -14,25 +14,39 @@
 namespace tv {
 namespace {
 
-// Records what the walk hands on: the groups (start, audio sample frames per
-// picture), the discontinuities between them and the report lines.
+// Records what the walk hands on: the groups (start, pictures, sound), the
+// gaps between them and the report lines; its clock counts the time of lost
+// pictures and the silence standing in for lost sound, as the Assembly does.
 struct Outcome : GroupSink, Reporter {
+    struct Kept {
+        int64_t start;
+        size_t pictures;
+        bool sound;  // the group's own sound, whole and in place
+        bool operator==(const Kept& o) const { return start == o.start && pictures == o.pictures && sound == o.sound; }
+    };
     void add(const GroupResult& g) override {
-        starts.push_back(g.start);
+        const int64_t slots = g.touched ? g.slots : int64_t(g.frames.size());
+        const int64_t own = layout.audioFramesFor(0, clock_.framesBefore, slots, clock_.audioBefore[0]);
         int64_t audio = 0;
         for (const auto& a : g.audio) audio += a.frames;
-        audioPerFrame.push_back(g.frames.empty() ? 0 : audio / int64_t(g.frames.size()));
-        clock_.framesBefore += int64_t(g.frames.size());
-        clock_.audioBefore[0] += audio;
+        EXPECT_TRUE(g.audioLost ? audio == 0 : audio == own) << "group at " << g.start;
+        kept.push_back({g.start, g.frames.size(), !g.audioLost});
+        clock_.framesBefore += slots;
+        clock_.audioBefore[0] += own;
     }
-    void markDiscontinuity() override { discontinuities.push_back(starts.size()); }
+    void markGap(int64_t lost) override {
+        gaps.emplace_back(kept.size(), lost);
+        clock_.audioBefore[0] += layout.audioFramesFor(0, clock_.framesBefore, lost, clock_.audioBefore[0]);
+        clock_.framesBefore += lost;
+    }
     WalkClock clock() const override { return clock_; }
-    size_t groups() const override { return starts.size(); }
+    size_t groups() const override { return kept.size(); }
     void info(const std::string& line) override { lines.push_back(line); }
     void progress(double) override {}
 
-    std::vector<int64_t> starts, audioPerFrame;
-    std::vector<size_t> discontinuities;  // number of groups added before each
+    StreamLayout layout = test::layout2398();
+    std::vector<Kept> kept;
+    std::vector<std::pair<size_t, int64_t>> gaps;  // (groups kept before, pictures lost)
     std::vector<std::string> lines;
     WalkSummary summary;
     WalkClock clock_{0, {0}};
@@ -52,85 +66,117 @@ std::vector<std::string> skipLines(const Outcome& o) {
     return out;
 }
 
-TEST(walk_resync, damaged_regions_are_skipped_and_every_intact_group_kept) {
-    const test::Stream s = test::stream(std::vector<int>(6, 3));
-    const auto& g = s.groups;
+// Every kind of damage, inside the pictures, the sound and between groups:
+// what verifies is kept (whole groups, the pictures before the damage, the
+// pictures from a key picture after it, a group's sound when a picture chain
+// proves it untouched), the time of what is lost stays in the timeline so the
+// sound after it is in step, and each skip is reported.
+TEST(walk_resync, damage_keeps_everything_that_verifies_and_the_timeline) {
+    const test::Stream plain = test::stream(std::vector<int>(6, 3));
+    const test::Stream intra = test::stream(std::vector<int>(6, 4), 2, {}, true);
     auto fill = [](std::vector<uint8_t>& b, int64_t from, int64_t to, uint8_t value = 0, bool random = false) {
         std::mt19937 rng(42);
         for (int64_t i = from; i < to; ++i) b[size_t(i)] = random ? uint8_t(rng()) : value;
     };
     using Range = std::pair<int64_t, int64_t>;
+    using Kept = Outcome::Kept;
     struct Row {
         const char* name;
+        const test::Stream& s;
         std::function<void(std::vector<uint8_t>&)> damage;
-        std::vector<size_t> kept;  // group indices
+        std::vector<Kept> kept;
         std::vector<Range> skipped;
+        int64_t pictures;  // the timeline's length: pictures up to the last kept one
     };
+    const auto& g = plain.groups;
+    const auto& i = intra.groups;
+    auto whole = [](const test::SynthGroup& x, size_t n = 3) { return Kept{x.start, n, true}; };
     const std::vector<Row> rows = {
-        {"undamaged", [](auto&) {}, {0, 1, 2, 3, 4, 5}, {}},
-        {"zeroed group", [&](auto& b) { fill(b, g[1].start, g[1].end); }, {0, 2, 3, 4, 5}, {{g[1].start, g[2].start}}},
+        {"undamaged", plain, [](auto&) {}, {whole(g[0]), whole(g[1]), whole(g[2]), whole(g[3]), whole(g[4]), whole(g[5])}, {}, 18},
+        {"zeroed group", plain, [&](auto& b) { fill(b, g[1].start, g[1].end); },
+         {whole(g[0]), whole(g[2]), whole(g[3]), whole(g[4]), whole(g[5])}, {{g[1].start, g[2].start}}, 18},
         // The group whose audio the zeros start in is whole but for its
         // audio samples; it is kept, the damage after it skipped.
-        {"zeros from a group's audio into the next rtmd run",
-         [&](auto& b) { fill(b, g[1].audioStart + 10, g[2].start + 70); }, {0, 1, 3, 4, 5}, {{g[1].end, g[3].start}}},
-        {"the next group's header zeroed: a whole group before it is kept",
-         [&](auto& b) { fill(b, g[2].start, g[2].start + 12); }, {0, 1, 3, 4, 5}, {{g[1].end, g[3].start}}},
+        {"zeros from a group's audio into the next rtmd run", plain,
+         [&](auto& b) { fill(b, g[1].audioStart + 10, g[2].start + 70); },
+         {whole(g[0]), whole(g[1]), whole(g[3]), whole(g[4]), whole(g[5])}, {{g[1].end, g[3].start}}, 18},
+        {"the next group's header zeroed: a whole group before it is kept", plain,
+         [&](auto& b) { fill(b, g[2].start, g[2].start + 12); },
+         {whole(g[0]), whole(g[1]), whole(g[3]), whole(g[4]), whole(g[5])}, {{g[1].end, g[3].start}}, 18},
         // Zeros inside slice data are impossible in a NAL unit (emulation
-        // prevention): the group before the damage is not whole after all.
-        {"zeros inside the last slice of a group whose end is hidden",
+        // prevention): that picture is damaged, the two before it are not.
+        {"zeros inside the last slice of a group whose end is hidden", plain,
          [&](auto& b) {
              fill(b, g[1].audioStart - 6, g[1].audioStart - 3);
              fill(b, g[2].start, g[2].start + 12);
          },
-         {0, 3, 4, 5}, {{g[1].start, g[3].start}}},
-        {"random bytes inside a group's video",
-         [&](auto& b) { fill(b, g[2].videoStart + 20, g[2].audioStart, 0, true); }, {0, 1, 3, 4, 5},
-         {{g[2].start, g[3].start}}},
-        {"a NAL length running past the end of the file", [&](auto& b) { b[size_t(g[1].frameStarts[1]) + 1] = 0x7F; },
-         {0, 2, 3, 4, 5}, {{g[1].start, g[2].start}}},
-        {"damage in the first group", [&](auto& b) { fill(b, 0, 8); }, {1, 2, 3, 4, 5}, {{0, g[1].start}}},
-        {"zeros to the end of the file", [&](auto& b) { fill(b, g[3].videoStart, int64_t(b.size())); }, {0, 1, 2},
-         {{g[3].start, int64_t(s.bytes.size())}}},
-        {"two ranges",
+         {whole(g[0]), {g[1].start, 2, false}, whole(g[3]), whole(g[4]), whole(g[5])},
+         {{g[1].frameStarts[2], g[3].start}}, 18},
+        {"random bytes over a group's pictures", plain,
+         [&](auto& b) { fill(b, g[2].videoStart + 20, g[2].audioStart, 0, true); },
+         {whole(g[0]), whole(g[1]), whole(g[3]), whole(g[4]), whole(g[5])}, {{g[2].start, g[3].start}}, 18},
+        // The damaged length hides where the picture before it ends (its last
+        // slice may run over a hole); the last picture's chain ends where the
+        // sound begins, which proves the sound (that picture refers to a lost
+        // one and is not kept).
+        {"a damaged NAL length", plain, [&](auto& b) { b[size_t(g[1].frameStarts[1]) + 1] = 0x7F; },
+         {whole(g[0]), {g[1].start, 0, true}, whole(g[2]), whole(g[3]), whole(g[4]), whole(g[5])},
+         {{g[1].start, g[1].audioStart}}, 18},
+        {"a damaged rtmd header inside a run", plain, [&](auto& b) { fill(b, g[2].start + 64, g[2].start + 76, 0x33); },
+         {whole(g[0]), whole(g[1]), whole(g[2]), whole(g[3]), whole(g[4]), whole(g[5])}, {}, 18},
+        {"damage in the first group", plain, [&](auto& b) { fill(b, 0, 8); },
+         {whole(g[1]), whole(g[2]), whole(g[3]), whole(g[4]), whole(g[5])}, {{0, g[1].start}}, 15},
+        {"zeros to the end of the file", plain, [&](auto& b) { fill(b, g[3].videoStart, int64_t(b.size())); },
+         {whole(g[0]), whole(g[1]), whole(g[2])}, {{g[3].start, int64_t(plain.bytes.size())}}, 9},
+        {"two ranges", plain,
          [&](auto& b) {
              fill(b, g[1].start, g[1].end);
              fill(b, g[3].videoStart, g[3].videoStart + 30, 0xFF);
          },
-         {0, 2, 4, 5}, {{g[1].start, g[2].start}, {g[3].start, g[4].start}}},
-        {"a whole group between two damaged regions",
+         {whole(g[0]), whole(g[2]), {g[3].start, 0, true}, whole(g[4]), whole(g[5])},
+         {{g[1].start, g[2].start}, {g[3].start, g[3].audioStart}}, 18},
+        {"a whole group between two damaged regions", plain,
          [&](auto& b) {
              fill(b, g[2].start, g[2].end);
              fill(b, g[4].start, g[4].start + 12);
          },
-         {0, 1, 3, 5}, {{g[2].start, g[3].start}, {g[4].start, g[5].start}}},
+         {whole(g[0]), whole(g[1]), whole(g[3]), whole(g[5])}, {{g[2].start, g[3].start}, {g[4].start, g[5].start}}, 18},
+        {"zeros over one picture: those before and the key pictures after it stay", intra,
+         [&](auto& b) { fill(b, i[2].frameStarts[1], i[2].frameStarts[2]); },
+         {whole(i[0], 4), whole(i[1], 4), {i[2].start, 3, true}, whole(i[3], 4), whole(i[4], 4), whole(i[5], 4)},
+         {{i[2].frameStarts[1], i[2].frameStarts[2]}}, 24},
+        {"random bytes from a picture into the sound", intra,
+         [&](auto& b) { fill(b, i[2].frameStarts[3] + 9, i[2].audioStart + 40, 0, true); },
+         {whole(i[0], 4), whole(i[1], 4), {i[2].start, 3, false}, whole(i[3], 4), whole(i[4], 4), whole(i[5], 4)},
+         {{i[2].frameStarts[3], i[3].start}}, 24},
+        // Bytes missing from a group's sound: the next group verifies before
+        // where that sound would end. Its pictures stay, its sound is lost.
+        {"a hole in a group's sound", plain,
+         [&](auto& b) { b.erase(b.begin() + g[1].audioStart + 100, b.begin() + g[1].audioStart + 140); },
+         {whole(g[0]), {g[1].start, 3, false}, {g[2].start - 40, 3, true}, {g[3].start - 40, 3, true},
+          {g[4].start - 40, 3, true}, {g[5].start - 40, 3, true}},
+         {{g[1].audioStart, g[2].start - 40}}, 18},
     };
     for (const auto& r : rows) {
         SCOPED_TRACE(r.name);
-        auto bytes = s.bytes;
+        auto bytes = r.s.bytes;
         r.damage(bytes);
         Outcome o;
         walk(bytes, o);
-        std::vector<int64_t> want;
-        for (size_t i : r.kept) want.push_back(g[i].start);
-        EXPECT_EQ(o.starts, want);
-        // Each kept group carries exactly its own audio (2,002 sample frames
-        // per picture at 23.976p / 48 kHz), damage or not.
-        for (int64_t a : o.audioPerFrame) EXPECT_EQ(a, 2002);
-        // Every skip is reported where it is, marked between the kept groups
-        // around it, and counted in the closing total.
+        EXPECT_EQ(o.kept, r.kept);
+        // The sound stays in step: lost time is silence of the exact length.
+        EXPECT_EQ(o.clock_.framesBefore, r.pictures);
+        EXPECT_EQ(o.clock_.audioBefore[0], o.layout.audioFramesFor(0, 0, r.pictures, 0));
+        // Every skip is reported where it is and counted in the closing total.
         const auto skips = skipLines(o);
         ASSERT_EQ(skips.size(), r.skipped.size());
         int64_t total = 0;
-        std::vector<size_t> marks;
-        for (size_t i = 0; i < skips.size(); ++i) {
-            const auto [from, to] = r.skipped[i];
+        for (size_t k = 0; k < skips.size(); ++k) {
+            const auto [from, to] = r.skipped[k];
             const std::string where = "at offset " + std::to_string(from) + ", " + groupDigits(to - from) + " bytes";
-            EXPECT_NE(skips[i].find(where), std::string::npos) << skips[i];
+            EXPECT_NE(skips[k].find(where), std::string::npos) << skips[k];
             total += to - from;
-            const auto before = size_t(std::count_if(want.begin(), want.end(), [&](int64_t at) { return at < from; }));
-            if (before > 0 && before < want.size()) marks.push_back(before);
         }
-        EXPECT_EQ(o.discontinuities, marks);
         EXPECT_EQ(o.summary.skippedRanges, int64_t(skips.size()));
         EXPECT_EQ(o.summary.skippedBytes, total);
         EXPECT_TRUE(skips.empty() || o.lines.back() == "skipped " + std::to_string(skips.size()) + " damaged range" +
@@ -155,7 +201,7 @@ TEST(walk_resync, a_walk_where_nothing_verifies_is_refused) {
     for (const auto& [bytes, layout] : {std::pair(noise, test::layout2398()), std::pair(test::stream({3, 3, 3, 3}).bytes, other)}) {
         Outcome o;
         EXPECT_THROW(walk(bytes, o, layout), EngineError);
-        EXPECT_TRUE(o.starts.empty());
+        EXPECT_TRUE(o.kept.empty());
     }
 }
 

@@ -28,7 +28,7 @@ struct PageBridgeTest : ::testing::Test {
     Scratch dir;
     RecordingDesktop desktop;
     std::shared_ptr<RecordingPage> page = std::make_shared<RecordingPage>();
-    std::shared_ptr<Bridge> bridge = Bridge::create(desktop);
+    std::shared_ptr<Bridge> bridge = Bridge::create();
     void SetUp() override { bridge->webView = page; }
 };
 

@@ -126,3 +126,33 @@ TEST(output_reader_test, malformed_bytes_do_not_drop_the_piece) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST(output_reader_test, lost_ranges_become_the_lost_list_and_other_lines_do_not) {
+    const std::pair<const char*, const char*> rows[] = {
+        {"Info: lost video from 1.920 s to 2.400 s", R"({"track":"video","from_s":1.92,"to_s":2.4})"},
+        {"Info: lost audio from 0.000 s to 0.480 s", R"({"track":"audio","from_s":0.0,"to_s":0.48})"},
+        {"Info: lost metadata from 10.000 s to 12.500 s", R"({"track":"metadata","from_s":10.0,"to_s":12.5})"},
+        {"Info: lost sound from 1.000 s to 2.000 s", nullptr},
+        {"Info: lost video from 2.000 s to 1.000 s", nullptr},
+        {"Info: lost video from 1,000 s to 2,000 s", nullptr},
+        {"Info: lost video from 1.000 s", nullptr},
+        {"Info: skipped a damaged range at offset 5, 10 bytes: lost video", nullptr},
+        {"lost video from 1.000 s to 2.000 s", nullptr},
+    };
+    for (const auto& [line, want] : rows) {
+        SCOPED_TRACE(line);
+        const Value got = lostRange(line);
+        EXPECT_EQ(got, want ? Value::parse(want) : Value(nullptr));
+    }
+    // Each line adds to the list the job state carries.
+    Reader r;
+    r.reader.feed(std::string("Info: lost video from 1.000 s to 2.000 s\nInfo: lost audio from 1.000 s to 2.0"));
+    r.reader.feed(std::string("00 s\n"));
+    ASSERT_EQ(r.updates.size(), 2u);
+    EXPECT_EQ(r.updates.back(), Value::parse(R"({"lost":[{"track":"video","from_s":1.0,"to_s":2.0},)"
+                                             R"({"track":"audio","from_s":1.0,"to_s":2.0}]})"));
+}
+
+}  // namespace

@@ -66,9 +66,9 @@ TEST_F(RecoverRequestTest, free_space_is_tested_unless_the_rsv_is_on_the_work_vo
 
     const std::string onWork = dir.sparse("volumes/WORK/DCIM/HUGE.RSV", 4'000'000'000'000);
     EXPECT_TRUE(ask({{"rsv", onWork}, {"ref", ref}, {"vol", work}}).contains("id"));
-    // With a trailing slash the prefix is "WORK//", which does not match: the test applies.
-    EXPECT_EQ(ask({{"rsv", onWork}, {"ref", ref}, {"vol", work + "/"}}),
-              (Value{{"error", "작업 볼륨 여유공간 부족 — 8010 GB 이상 필요"}}));
+    drain();
+    // A trailing slash names the same volume.
+    EXPECT_TRUE(ask({{"rsv", onWork}, {"ref", ref}, {"vol", work + "/"}}).contains("id"));
     drain();
 }
 

@@ -134,7 +134,7 @@ TEST(probe_request, answers_with_the_probe_result_of_the_path) {
     const auto file = encode(dir, "clip.mp4", pattern("320x180", 1));
     RecordingDesktop desktop;
     auto page = std::make_shared<RecordingPage>();
-    auto bridge = Bridge::create(desktop);
+    auto bridge = Bridge::create();
     bridge->webView = page;
     handleProbeRequest(*bridge, 7, Value{{"path", file}});
     handleProbeRequest(*bridge, 8, Value{{"path", 42}});

@@ -5,16 +5,30 @@ export const FRAME = 'data:image/jpeg;base64,/9j/4AAQSkZJRgABAQAAAQABAAD/2wBDAAo
 
 export const HOSTILE_NAME = '<img src=x onerror="window.__xss=1">C0004&amp;.RSV';
 
-// The card SONY_A7 has the most free space, so a preselection that only
-// looked at size would pick the card itself.
+const HD = { width: 1920, height: 1080, fps: 29.97, codec: 'H.264' };
+
+// The native verdict for an RSV of `size` against each volume by free bytes
+// (the page never judges room itself).
+export function sized(rsv, volumes) {
+  const need = 2 * rsv.size + 10_000_000_000;
+  const room = Object.fromEntries(volumes.map((v) => [v.root ?? v.path, rsv.work_copy ? rsv.path.startsWith(`${v.root}/`) || v.free_bytes >= need : v.free_bytes >= need]));
+  return { ...rsv, need_bytes: need, need_parts: { copy: rsv.size, result: rsv.size, margin: 10_000_000_000 }, room };
+}
+
+const volume = (id, gb, extra = {}) => ({ id, root: `/media/user/${id}`, free_gb: gb, free_bytes: gb * 1e9, kind: 'removable', ...extra });
+const HOME = { name: '비디오', path: '/home/user/비디오', free_gb: 120, free_bytes: 120e9, kind: 'home' };
+
+// Two cards; the native side offers no card as a work volume, and the
+// computer's videos folder beside two disks.
 export function scanResult() {
+  const volumes = [volume('WORK_SSD', 812), HOME, volume('SMALL', 40)];
   return {
     rsvs: [
       {
-        path: '/media/user/SONY_A7/PRIVATE/M4ROOT/CLIP/C0003.RSV', name: 'C0003.RSV', vol: 'SONY_A7',
-        size: 31_500_000_000, mtime: '241206 14:32',
+        path: '/media/user/SONY_A7/PRIVATE/M4ROOT/CLIP/C0003.RSV', name: 'C0003.RSV', vol: 'SONY_A7', card_name: 'SONY_A7',
+        size: 31_500_000_000, mtime: '241206 14:32', info: HD,
         refs: [
-          { path: '/media/user/SONY_A7/PRIVATE/M4ROOT/CLIP/C0002.MP4', name: 'C0002.MP4', size: 2_140_000_000 },
+          { path: '/media/user/SONY_A7/PRIVATE/M4ROOT/CLIP/C0002.MP4', name: 'C0002.MP4', size: 2_140_000_000, info: HD, match: true },
           { path: '/media/user/SONY_A7/PRIVATE/M4ROOT/CLIP/C0001.MP4', name: 'C0001.MP4', size: 880_000_000 },
         ],
       },
@@ -22,13 +36,8 @@ export function scanResult() {
         path: `/media/user/CARD_B/DCIM/${HOSTILE_NAME}`, name: HOSTILE_NAME, vol: 'CARD_B',
         size: 4_000_000_000, mtime: '241205 09:05', refs: [],
       },
-    ],
-    volumes: [
-      { id: 'SONY_A7', root: '/media/user/SONY_A7', free_gb: 950, enough: true },
-      { id: 'WORK_SSD', root: '/media/user/WORK_SSD', free_gb: 812, enough: true },
-      { id: 'SMALL', root: '/media/user/SMALL', free_gb: 40, enough: false },
-      { id: 'CARD_B', root: '/media/user/CARD_B', free_gb: 3, enough: false },
-    ],
+    ].map((r) => sized(r, volumes)),
+    volumes,
   };
 }
 
@@ -67,7 +76,7 @@ export function jobStates(id) {
 export function busyScan() {
   const clip = '/media/user/SONY_A7/PRIVATE/M4ROOT/CLIP';
   const ref = (n) => ({ path: `${clip}/${n}`, name: n, size: 2_140_000_000 });
-  return {
+  const scan = {
     mount_dir: '/media/user',
     rsvs: [
       {
@@ -78,15 +87,11 @@ export function busyScan() {
       { path: `${clip}/C0005.RSV`, name: 'C0005.RSV', vol: 'SONY_A7', size: 1_200_000_000, mtime: '241206 14:00', refs: [ref('C0004.MP4')], work_copy: false },
       { path: `${clip}/C0007.RSV`, name: 'C0007.RSV', vol: 'SONY_A7', size: 900_000_000, mtime: '241206 13:00', refs: [], work_copy: false },
     ],
-    volumes: [
-      { id: 'SONY_A7', root: '/media/user/SONY_A7', free_gb: 950, free_bytes: 950_400_000_000, enough: true },
-      { id: 'WORK_SSD', root: '/media/user/WORK_SSD', free_gb: 812, free_bytes: 812_000_000_000, enough: true },
-      { id: 'TINY', root: '/media/user/TINY', free_gb: 0, free_bytes: 412_000_000, enough: false },
-    ],
+    volumes: [volume('WORK_SSD', 812), volume('TINY', 0.412)],
   };
+  scan.rsvs = scan.rsvs.map((r) => sized(r, scan.volumes));
+  return scan;
 }
-
-export const FLAT_LINE = 'Info: flat scaling matrices: no reference or donor supplied them';
 
 // A job that failed during the copy, with its last figure and detail.
 export const failedState = (id, error) => ({ ...jobStates(id)[1], stage: 'error', pct: 21.7, detail: '복사 중 6.8 / 31.5 GB', error });

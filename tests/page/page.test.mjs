@@ -4,7 +4,7 @@ import assert from 'node:assert/strict';
 import {
   launch, openPage, listed, requests, waitForRequest, answer, progress, takeErrors, takePages, visibleText,
 } from './harness.mjs';
-import { scanResult, busyScan, jobStates, failedState, HOSTILE_NAME, NOTE, FLAT_LINE } from './fixtures.mjs';
+import { scanResult, busyScan, sized, jobStates, failedState, HOSTILE_NAME, NOTE } from './fixtures.mjs';
 
 let browser;
 before(async () => { browser = await launch(); });
@@ -46,7 +46,7 @@ describe('scan', () => {
     assert.match(meta, /SONY_A7/);
     assert.match(meta, /2024\.12\.06 14:32/);
     assert.equal(await first.locator('select[id^="ref-"]').inputValue(), '0');
-    assert.equal(await page.locator('#vol-list li').count(), 4);
+    assert.deepEqual(await page.locator('#vol-list .vol-id').allTextContents(), ['WORK_SSD', '비디오', 'SMALL']);
     assert.match(await page.textContent('#scan-status'), /2개/);
     // Names from the card are text, never markup.
     assert.equal(await page.locator('#rsv-list li').nth(1).locator('h3').textContent(), HOSTILE_NAME);
@@ -54,9 +54,10 @@ describe('scan', () => {
     assert.equal(await page.evaluate(() => window.__xss), undefined);
   });
 
-  it('rescans on request and keeps the choices made for files still listed', async () => {
+  it('rescans on request, keeps the choices made for files still listed, and sends them', async () => {
     const { page } = await listed(browser.context, scanResult());
     await page.selectOption('#ref-0', '1');
+    await page.selectOption('#vol-0', '/media/user/SMALL');
     await page.click('#rescan');
     const again = await waitForRequest(page, 'scan', 1);
     const all = await requests(page);
@@ -66,71 +67,6 @@ describe('scan', () => {
     await answer(page, again.call, next);
     await page.waitForFunction(() => SCAN.rsvs.length === 1);
     assert.equal(await page.locator('#rsv-list li').count(), 1);
-    assert.equal(await page.inputValue('#ref-0'), '1');
-  });
-});
-
-describe('starting a recovery', () => {
-  it('preselects only a volume that is no card and has room (table)', async () => {
-    const { page } = await listed(browser.context, scanResult());
-    const rsv = { path: '/m/CARD/C1.RSV', vol: 'CARD', size: 4e9 };
-    const copy = { path: '/m/SSD/RSV복구_241206/C1.RSV', vol: 'SSD', size: 4e9, work_copy: true };
-    const v = (id, free_gb, extra = {}) => ({ id, root: `/m/${id}`, free_gb, enough: false, ...extra });
-    const rows = [
-      ['card is largest, another has room', rsv, [v('CARD', 900), v('SSD', 200)], 'SSD'],
-      ['largest of the volumes with room', rsv, [v('CARD', 900), v('A', 300), v('B', 500)], 'B'],
-      ['only the card has room: nothing', rsv, [v('CARD', 900), v('SSD', 5)], null],
-      ['room for this file by its own need', rsv, [v('CARD', 900), v('SSD', 18)], 'SSD'],
-      ['free bytes rule over whole gigabytes', rsv, [v('SSD', 17, { free_bytes: 17_999_999_999 })], null],
-      ['nothing has room: nothing', rsv, [v('SSD', 12), v('CARD', 15)], null],
-      ['no volumes', rsv, [], null],
-      ['never another card either', rsv, [v('CARD', 900), v('CARD2', 800)], null],
-      ['a volume holding only work copies is a disk', rsv, [v('CARD', 900), v('SSD', 100)], 'SSD'],
-      ['a work copy stays on its own volume', copy, [v('CARD', 900), v('BIG', 900), v('SSD', 1)], 'SSD'],
-    ];
-    const others = [{ path: '/m/CARD2/C9.RSV', vol: 'CARD2', size: 1e9 }, { path: '/m/SSD/RSV복구_241205/C8.RSV', vol: 'SSD', size: 1e9, work_copy: true }];
-    for (const [why, r, vols, want] of rows) {
-      const got = await page.evaluate(([x, vs, all]) => Torvelin.scan.pickVolume(x, vs, all)?.id ?? null,
-        [r, vols, [rsv, copy, ...others]]);
-      assert.equal(got, want, why);
-    }
-  });
-
-  it('preselects nothing and says why when only the card has room, and asks for a volume on start', async () => {
-    const scan = scanResult();
-    scan.volumes = scan.volumes.filter((v) => v.id !== 'WORK_SSD');
-    const { page } = await listed(browser.context, scan);
-    assert.equal(await page.inputValue('#vol-0'), '');
-    assert.match(await page.textContent('#vol-note-0'), /카드가 아닌 볼륨 중에.*73 GB.*미리 고르지 않았습니다/);
-    await page.click('#rsv-list li:nth-child(1) button.start');
-    assert.match(await page.textContent('#refusal-0'), /작업 볼륨을 고르세요/);
-    assert.equal((await requests(page)).filter((r) => r.cmd === 'recover').length, 0);
-  });
-
-  it('judges free space by one rule and shows small amounts in MB', async () => {
-    const { page } = await listed(browser.context, busyScan());
-    const list = await page.textContent('#vol-list');
-    assert.match(list, /여유 412 MB/);
-    assert.doesNotMatch(list, /충분|부족/, 'the volume list gives no verdict of its own');
-    const options = await page.locator('#vol-0 option').allTextContents();
-    assert.deepEqual(options, ['SONY_A7 — 복사 없이 이 자리에서 (이 파일이 있는 카드)', 'WORK_SSD — 812 GB 여유 · 충분', 'TINY — 412 MB 여유 · 부족']);
-    await page.selectOption('#vol-0', '/media/user/TINY');
-    assert.match(await page.textContent('#vol-note-0'), /73 GB가 필요한데 TINY의 여유 공간은 412 MB입니다/);
-    await page.click('#rsv-list li:nth-child(1) button.start');
-    const req = await waitForRequest(page, 'recover');
-    await answer(page, req.call, { error: '작업 볼륨 여유공간 부족 — 73 GB 이상 필요' });
-    await page.locator('#refusal-0 .refusal-hint').waitFor();
-    const refusal = await page.textContent('#refusal-0');
-    assert.match(refusal, /73 GB가 필요한데 TINY의 여유 공간은 412 MB입니다/);
-    assert.doesNotMatch(refusal, /이상 필요/, 'the need is stated once, by the page');
-  });
-
-  it('sends the reference and volume the user chose', async () => {
-    const { page } = await listed(browser.context, scanResult());
-    assert.equal(await page.inputValue('#vol-0'), '/media/user/WORK_SSD');
-    await page.selectOption('#ref-0', '1');
-    await page.selectOption('#vol-0', '/media/user/SMALL');
-    assert.match(await page.textContent('#vol-note-0'), /부족/);
     await page.click('#rsv-list li:nth-child(1) button.start');
     const req = await waitForRequest(page, 'recover');
     assert.deepEqual(req.args, {
@@ -138,6 +74,80 @@ describe('starting a recovery', () => {
       ref: '/media/user/SONY_A7/PRIVATE/M4ROOT/CLIP/C0001.MP4',
       vol: '/media/user/SMALL',
     });
+  });
+});
+
+describe('starting a recovery', () => {
+  it('suggests a volume with room by the native verdict, never a card (table)', async () => {
+    const { page } = await listed(browser.context, scanResult());
+    const rsv = { path: '/m/CARD/C1.RSV', vol: 'CARD' };
+    const copy = { path: '/m/SSD/RSV복구_241206/C1.RSV', vol: 'SSD', work_copy: true };
+    const v = (id, free_gb, kind = 'removable') => ({ id, root: `/m/${id}`, free_gb, kind });
+    const rows = [
+      ['largest external disk with room', rsv, [v('A', 300), v('B', 500), v('HOME', 900, 'home')], ['A', 'B', 'HOME'], 'B'],
+      ['the computer when no external disk has room', rsv, [v('A', 300), v('HOME', 100, 'home')], ['HOME'], 'HOME'],
+      ['a chosen folder before the rest', rsv, [v('A', 900), v('MINE', 100, 'chosen')], ['A', 'MINE'], 'MINE'],
+      ['nothing has room: nothing', rsv, [v('A', 900), v('HOME', 90, 'home')], [], null],
+      ['no verdict is no room', rsv, [v('A', 900)], undefined, null],
+      ['without verdicts, room for the largest recording', rsv, [v('A', 900), { ...v('B', 950), enough: true }], undefined, 'B'],
+      ['the card itself is never offered', rsv, [v('CARD', 900), v('A', 10)], ['CARD'], null],
+      ['a work copy stays in its own work folder', copy, [v('BIG', 900), v('SSD', 1)], ['BIG', 'SSD'], 'SSD'],
+    ];
+    for (const [why, r, vols, fit, want] of rows) {
+      const withRoom = { ...r, room: fit && Object.fromEntries(vols.map((x) => [x.root, fit.includes(x.id)])) };
+      const got = await page.evaluate(([x, vs]) => {
+        const usable = Torvelin.volumes.usable({ rsvs: [x], volumes: vs });
+        return Torvelin.volumes.pick(x, usable)?.id ?? null;
+      }, [withRoom, vols]);
+      assert.equal(got, want, why);
+    }
+  });
+
+  it('explains the space rule by its parts, keeps a refusal only while its volume is chosen, and asks for a volume', async () => {
+    const { page } = await listed(browser.context, busyScan());
+    assert.deepEqual(await page.locator('#vol-0 option').allTextContents(),
+      ['WORK_SSD — 812 GB 여유 · 충분', 'TINY — 412 MB 여유 · 부족', '다른 폴더…']);
+    assert.match(await page.textContent('#vol-list'), /여유 412 MB/);
+    await page.selectOption('#vol-0', '/media/user/TINY');
+    assert.equal(await page.textContent('#vol-note-0'),
+      '여유 공간이 부족합니다 — TINY의 여유 412 MB. 필요한 공간 73 GB: RSV 사본과 복구본(63 GB)에 안전 여유 10 GB.');
+    await page.click('#rsv-list li:nth-child(1) button.start');
+    const req = await waitForRequest(page, 'recover');
+    await answer(page, req.call, { error: '작업 볼륨 여유공간 부족', error_kind: 'no_space' });
+    await page.locator('#refusal-0 .refusal-hint').waitFor();
+    assert.match(await page.textContent('#refusal-0'), /필요한 공간 73 GB: RSV 사본과 복구본\(63 GB\)에 안전 여유 10 GB\. .*‘다른 폴더…’/);
+    await page.selectOption('#vol-0', '/media/user/WORK_SSD');
+    assert.equal(await page.textContent('#refusal-0'), '', 'the refusal went with the volume it was about');
+
+    const none = busyScan();
+    none.rsvs[1].room = { '/media/user/WORK_SSD': false, '/media/user/TINY': false };
+    const { page: full } = await listed(browser.context, none);
+    assert.equal(await full.inputValue('#vol-0'), '');
+    assert.match(await full.textContent('#vol-note-0'), /공간이 있는 곳이 없어 미리 고르지 않았습니다\. 필요한 공간 73 GB/);
+    await full.click('#rsv-list li:nth-child(1) button.start');
+    assert.match(await full.textContent('#refusal-0'), /작업 볼륨을 고르세요/);
+    assert.equal((await requests(full)).filter((r) => r.cmd === 'recover').length, 0);
+  });
+
+  it('chooses another folder through the desktop and keeps the choice when cancelled', async () => {
+    const { page } = await listed(browser.context, scanResult());
+    await page.selectOption('#vol-0', { label: '다른 폴더…' });
+    let req = await waitForRequest(page, 'choose_folder');
+    await answer(page, req.call, {});
+    await page.waitForTimeout(30);
+    assert.equal(await page.inputValue('#vol-0'), '/media/user/WORK_SSD', 'cancelled: the choice stays');
+    await page.selectOption('#vol-0', { label: '다른 폴더…' });
+    req = await waitForRequest(page, 'choose_folder', 1);
+    await answer(page, req.call, { path: '/home/user/영상', name: '영상', free_bytes: 2e12, free_gb: 2000, kind: 'chosen' });
+    await page.waitForFunction(() => document.getElementById('vol-0').value === '/home/user/영상');
+    // The remembered folder comes back with the next scan, with its verdict.
+    const scan = await waitForRequest(page, 'scan', 1);
+    const next = scanResult();
+    next.volumes.push({ name: '영상', path: '/home/user/영상', free_gb: 2000, free_bytes: 2e12, kind: 'chosen' });
+    next.rsvs = next.rsvs.map((r) => sized(r, next.volumes));
+    await answer(page, scan.call, next);
+    await page.waitForFunction(() => /영상 \(고른 폴더\) — 2000 GB 여유 · 충분/.test(document.querySelector('#vol-0 option:checked').textContent));
+    assert.equal(await page.inputValue('#vol-1'), '/home/user/영상');
   });
 
   it('recovers without a reference when none was found, with a donor when one is picked', async () => {
@@ -187,30 +197,69 @@ describe('starting a recovery', () => {
     assert.equal('donor' in req.args, false);
   });
 
-  it('shows a refusal next to the button that was clicked (table)', async () => {
+  it('shows a refusal next to the button that was clicked, with a hint by its kind (table)', async () => {
     const rows = [
-      ['작업 볼륨 여유공간 부족 — 74 GB 이상 필요', /더 큰 작업 볼륨/, '작업 볼륨의 여유 공간이 부족합니다.'],
-      ['경로를 확인하세요', /다시 검색/],
-      ['이미 복구 중인 파일입니다', /진행 상황/],
+      ['경로를 확인하세요', 'link_in_path', /심볼릭 링크/],
+      ['이미 복구 중인 파일입니다', 'busy', /진행 상황/],
+      ['카드는 작업 볼륨이 될 수 없습니다', 'card_is_work_volume', /컴퓨터의 폴더나 외장 디스크/],
+      ['알 수 없는 거절', undefined, /^알 수 없는 거절$/],
     ];
     const { page } = await listed(browser.context, scanResult());
     const entry = page.locator('#rsv-list li').first();
-    for (const [i, [message, hint, shown = message]] of rows.entries()) {
+    for (const [i, [message, kind, hint]] of rows.entries()) {
       await entry.locator('button.start').click();
       const req = await waitForRequest(page, 'recover', i);
-      await answer(page, req.call, { error: message });
-      const refusal = entry.locator('.refusal');
-      await refusal.locator('.refusal-message').waitFor();
-      assert.equal(await refusal.locator('.refusal-message').textContent(), shown);
-      assert.match(await refusal.textContent(), hint);
+      await answer(page, req.call, { error: message, error_kind: kind });
+      await entry.locator('.refusal-message').waitFor();
+      assert.equal(await entry.locator('.refusal-message').textContent(), message);
+      assert.match(await page.textContent('#refusal-0'), hint);
       assert.equal(await entry.locator('button.start').getAttribute('aria-disabled'), null);
     }
     assert.equal(await page.isVisible('#jobs-section'), false);
   });
+
+  it('shows each recording\'s and candidate\'s picture settings and passes over a candidate that differs', async () => {
+    const scan = scanResult();
+    const { page } = await listed(browser.context, scan);
+    assert.match(await page.textContent('#rsv-list li:nth-child(1) .rsv-meta'), /카드 SONY_A7 · 수정 2024\.12\.06 14:32 · 1920 × 1080 · 29\.97 fps · H\.264$/);
+    assert.equal(await page.locator('#ref-0 option').first().textContent(), 'C0002.MP4 — 1920 × 1080 · 29.97 fps · H.264 · 2.1 GB (가장 가까운 시간)');
+    scan.rsvs[0].refs[0] = { ...scan.rsvs[0].refs[0], info: { width: 1280, height: 720, fps: 59.94, codec: 'H.264' }, match: false };
+    const { page: other } = await listed(browser.context, scan);
+    assert.match(await other.locator('#ref-0 option').first().textContent(), / · 설정 다름 \(가장 가까운 시간\)$/);
+    assert.equal(await other.inputValue('#ref-0'), '1', 'the closest candidate that does not differ');
+    await other.selectOption('#ref-0', '0');
+    assert.match(await other.textContent('#ref-note-0'), /설정이 다릅니다 \(녹화: 1920 × 1080 · 29\.97 fps · H\.264\)/);
+    scan.rsvs[0].refs[1].match = false;
+    const { page: none } = await listed(browser.context, scan);
+    assert.equal(await none.inputValue('#ref-0'), 'none');
+    assert.match(await none.textContent('#ref-note-0'), /후보 파일이 모두 녹화와 설정이 달라/);
+  });
+
+  it('takes a file dropped on an entry as its reference, or as its donor without one', async () => {
+    const { page } = await listed(browser.context, scanResult());
+    // Where the web view hands over a File with its path.
+    await page.evaluate(() => {
+      const transfer = new DataTransfer();
+      const file = new File(['x'], 'C0100.MP4');
+      Object.defineProperty(file, 'path', { value: '/media/user/OTHER/C0100.MP4' });
+      transfer.items.add(file);
+      const target = document.querySelector('#rsv-list li:nth-child(1)');
+      target.dispatchEvent(new DragEvent('dragover', { dataTransfer: transfer, bubbles: true, cancelable: true }));
+      target.dispatchEvent(new DragEvent('drop', { dataTransfer: transfer, bubbles: true, cancelable: true }));
+    });
+    assert.equal(await page.inputValue('#ref-0'), 'custom');
+    assert.equal(await page.inputValue('#ref-path-0'), '/media/user/OTHER/C0100.MP4');
+    assert.equal(await page.textContent('#ref-note-0'), '끌어 놓은 파일을 참조로 씁니다: C0100.MP4');
+    // Where the native side pushes the path with the point of the drop.
+    const box = await page.locator('#rsv-list li:nth-child(2) .rsv-meta').boundingBox();
+    await page.evaluate(([x, y]) => window.__drop({ path: '/media/user/CARD_B/DCIM/OLD.MP4', paths: [], x, y }), [box.x + 5, box.y + 5]);
+    assert.equal(await page.inputValue('#donor-1'), '/media/user/CARD_B/DCIM/OLD.MP4');
+    assert.match(await page.textContent('#ref-note-1'), /도너로 씁니다: OLD\.MP4/);
+  });
 });
 
 describe('job cards', () => {
-  it('follows progress without chattering, with time left and speed', async () => {
+  it('follows progress without chattering, with one estimate for the whole job', async () => {
     const { page } = await listed(browser.context, scanResult());
     await startFirst(page);
     assert.equal(await page.evaluate(() => document.activeElement.dataset.job), 'a1b2c3d4');
@@ -218,105 +267,128 @@ describe('job cards', () => {
     const button = page.locator('#rsv-list li:nth-child(1) button.start');
     assert.equal(await button.getAttribute('aria-disabled'), 'true');
     assert.equal(await button.textContent(), '복구 진행 중');
+    assert.equal(await card.locator('.job-sub').textContent(), '카드 SONY_A7 · 참조 C0002.MP4 · 작업 볼륨 WORK_SSD');
 
     const states = jobStates('a1b2c3d4');
-    await progress(page, states[1]);
+    await progress(page, { ...states[1], elapsed_s: 42, eta_s: 200, rate_mb_s: 150.4 });
     const bar = card.locator('[role="progressbar"]');
     assert.equal(await bar.getAttribute('aria-valuenow'), '12');
     assert.equal(await card.locator('.detail').textContent(), '복사 중 11.8 / 31.5 GB');
-    assert.match(await card.textContent(), /RSV복구_241206/);
-    assert.match(await card.locator('.badge').textContent(), /복사/);
+    assert.equal(await card.locator('.eta').textContent(), '경과 0:42 · 전체 남은 시간 약 3분 · 150 MB/s');
+    assert.equal(await page.title(), '12% · C0003.RSV 복구 중 — TORVELIN RECOVERY');
     await page.waitForFunction(() => /복사/.test(document.getElementById('announcer').textContent));
 
-    await progress(page, states[3]);
-    assert.equal(await bar.getAttribute('aria-valuenow'), '53');
+    await progress(page, { ...states[3], elapsed_s: 70 });
     assert.equal(await card.locator('.badge').textContent(), '복구 중');
     assert.equal(await card.locator('[aria-current="step"]').textContent(), '복구');
     await page.waitForFunction(() => /복구 중/.test(document.getElementById('announcer').textContent));
-    await progress(page, { ...states[4], pct: 85.2, eta_s: 125, rate_mb_s: 150.4 });
+    await progress(page, { ...states[4], pct: 85.2, elapsed_s: 80, eta_s: 125 });
     await page.waitForTimeout(120);
     assert.match(await page.textContent('#announcer'), /복구 중/, 'a new percentage announces nothing');
-    // Time left and speed, with the bar and the number from one state.
-    assert.equal(await card.locator('.eta').textContent(), '남은 시간 약 2분 · 150 MB/s');
+    // One percentage: the step's own figure leaves its line.
+    assert.equal(await card.locator('.detail').textContent(), 'MP4 저장');
+    assert.equal(await card.locator('.eta').textContent(), '경과 1:20 · 전체 남은 시간 약 2분');
     assert.equal(await card.locator('.pct').textContent(), '85%');
     assert.equal(await card.locator('.progress-fill').evaluate((e) => e.style.width), '85%');
     const longest = await card.locator('.progress-fill').evaluate((e) =>
       Math.max(...getComputedStyle(e).transitionDuration.split(',').map((d) => parseFloat(d) * (d.trim().endsWith('ms') ? 0.001 : 1))));
     assert.ok(longest <= 0.6, `transition ${longest}s is longer than the push interval`);
-    await progress(page, { ...states[5], eta_s: 3 });
-    assert.equal(await card.locator('.eta').isVisible(), false, 'no time left while verifying');
+    await progress(page, { ...states[6], elapsed_s: 90, eta_s: 3 });
+    assert.equal(await card.locator('.detail').textContent(), '검증 프레임 추출 — 끝');
+    assert.equal(await card.locator('.eta').textContent(), '경과 1:30 · 전체 남은 시간 약 3초', 'the estimate lasts between steps');
   });
 
-  it('shows the verified result with its three frames, the advice and the open buttons', async () => {
+  it('shows what the verified result proved in Korean, the engine lines only behind "자세히"', async () => {
     const { page } = await listed(browser.context, scanResult());
     await startFirst(page);
-    for (const s of jobStates('a1b2c3d4')) await progress(page, s);
+    const states = jobStates('a1b2c3d4');
+    const done = { ...states.pop(), card_name: 'SONY_A7', verify: { checked: 21, errors: 0, frames: 18145 }, elapsed_s: 312, footage_shared: true };
+    for (const s of [...states, done]) await progress(page, s);
     const card = page.locator('[data-job="a1b2c3d4"]');
 
     const imgs = card.locator('.thumbs img');
     assert.equal(await imgs.count(), 3);
-    for (let i = 0; i < 3; i++) {
-      assert.ok(await imgs.nth(i).isVisible());
-      assert.ok(await imgs.nth(i).evaluate((img) => img.complete && img.naturalWidth > 0));
-    }
+    for (let i = 0; i < 3; i++) assert.ok(await imgs.nth(i).evaluate((img) => img.complete && img.naturalWidth > 0));
     assert.deepEqual(await card.locator('.thumbs figcaption').allTextContents(), ['시작 · 0:06', '중간 · 5:02', '끝 · 9:50']);
-    assert.ok(await card.locator('.note').isVisible());
     assert.match(await card.locator('.note').textContent(), new RegExp(NOTE));
-    const text = await card.textContent();
-    for (const fact of ['10:05', '3840 × 2160', '29.97 fps', 'hvc1', '2개', '1개', '31.2 GB', 'Duration of video: 605.44 s']) assert.ok(text.includes(fact), fact);
-    assert.equal(await card.locator('[role="progressbar"]').getAttribute('aria-valuenow'), '100');
-    assert.equal(await card.locator('.flat').count(), 0);
+    const facts = await card.locator('.facts').last().textContent();
+    for (const fact of ['카드SONY_A7', '10:05', '3840 × 2160', '29.97 fps', '코덱H.265', '프레임 수18,145개',
+      '키 프레임 21개 디코딩 · 오류 0개', '걸린 시간5:12', '31.2 GB', 'RSV 사본과 공유']) assert.ok(facts.includes(fact), fact);
+    assert.doesNotMatch(await card.innerText(), /Duration of|hvc1|클립이 짧아/);
+    assert.equal(await card.locator('.detail').textContent(), '');
+    await card.getByRole('button', { name: '자세히' }).click();
+    assert.deepEqual(await card.locator('.engine-lines li').allTextContents(), done.durations);
     assert.equal(await card.locator('button.cancel').isVisible(), false);
 
     // The recording now reads as recovered; a second recovery stays possible.
     const entry = page.locator('#rsv-list li').first();
     assert.equal(await entry.locator('button.start').textContent(), '다시 복구');
-    await entry.getByRole('button', { name: '복구됨 · 열기' }).click();
-    await card.getByRole('button', { name: '복구된 파일 열기' }).click();
+    await entry.locator('.recovered').getByRole('button', { name: '열기' }).click();
+    await entry.locator('.recovered').getByRole('button', { name: '위치 보기' }).click();
     await card.getByRole('button', { name: '파일 위치 보기' }).click();
     const opens = (await requests(page)).filter((r) => r.cmd === 'open');
-    const out = '/media/user/WORK_SSD/RSV복구_241206/C0003_fixed.MP4';
-    assert.deepEqual(opens.map((r) => r.args), [{ path: out, reveal: false }, { path: out, reveal: false }, { path: out, reveal: true }]);
-    // The desktop had nothing to open it with: said next to the buttons.
-    await answer(page, opens[2].call, { error: '이 파일을 열 프로그램이 없습니다' });
-    await card.locator('.open-error .refusal-message').waitFor();
-    assert.equal(await card.locator('.open-error').textContent(), '이 파일을 열 프로그램이 없습니다');
-    // A finished job reads the volumes again: their free space has changed.
+    const out = done.out;
+    assert.deepEqual(opens.map((r) => r.args), [{ path: out, reveal: false }, { path: out, reveal: true }, { path: out, reveal: true }]);
+    // The file manager could not be opened: the path is offered, copied by hand when the clipboard fails too.
+    await answer(page, opens[2].call, { error: '파일 관리자를 열 수 없습니다' });
+    await card.locator('.open-error .offered-path').getByRole('button', { name: '경로 복사' }).click();
+    const copy = await waitForRequest(page, 'copy');
+    assert.deepEqual(copy.args, { text: out });
+    await answer(page, copy.call, { error: 'no clipboard' });
+    assert.equal(await card.locator('.copy-fallback').inputValue(), out);
+    await card.getByRole('button', { name: '파일 위치 보기' }).click();
+    assert.equal(await card.locator('.open-error').textContent(), '', 'an old failure goes with the next attempt');
+    // A finished job reads the scan again: free space and results have changed.
     await waitForRequest(page, 'scan', 1);
   });
 
-  it('shows the failure and what to try next (table)', async () => {
+  it('shows the failure, what to try next by its kind, and no stale step line (table)', async () => {
     const rows = [
-      ['참조 파일이 이 녹화와 설정이 다릅니다 — 같은 카메라, 같은 설정으로 찍은 파일을 참조로 고르세요', /참조 없이 복구/],
-      ['참조 파일이 필요합니다 — 같은 카메라로 찍은 파일을 참조로 고르세요', /참조로 골라/],
-      ['작업 볼륨 공간이 부족합니다 — 다른 볼륨을 고르세요', /여유 공간/],
-      ['읽기 오류 — 카드 연결을 확인하세요', /카드 리더기/],
-      ['쓰기 오류 — 작업 볼륨 공간을 확인하세요', /여유 공간/],
-      ['복구 엔진 종료 코드 1 — a / b / c', /다른 참조 파일/],
-      ['프레임 검증 실패 — 2/3 지점만 디코딩됨', /다른 참조 파일/],
-      ['복구 엔진을 찾을 수 없습니다', /다시 설치/],
-      ['The file couldn’t be saved.', /연결을 확인/],
+      ['reference_mismatch', /참조 없이 복구/],
+      ['need_reference', /참조로 골라/],
+      ['no_space', /여유 공간/],
+      ['copy_failed', /카드 리더기/],
+      ['engine_failed', /다른 참조 파일/],
+      ['verify_failed', /다른 참조 파일/],
+      ['name_too_long', /경로가 더 짧은/],
+      [undefined, /연결을 확인/],
     ];
     const { page } = await listed(browser.context, scanResult());
-    for (const [i, [message, hint]] of rows.entries()) {
+    for (const [i, [kind, hint]] of rows.entries()) {
       const id = `e000000${i}`;
-      await progress(page, { ...jobStates(id)[1] });
-      await progress(page, failedState(id, message));
+      await progress(page, { ...jobStates(id)[3] });
+      await progress(page, { ...failedState(id, `실패 ${i}`), detail: 'GOP 재조립 0%', error_kind: kind });
       const card = page.locator(`[data-job="${id}"]`);
-      assert.equal(await card.locator('.failure-message').textContent(), message);
-      assert.match(await card.locator('.hint').textContent(), hint, message);
+      assert.equal(await card.locator('.failure-message').textContent(), `실패 ${i}`);
+      assert.match(await card.locator('.hint').textContent(), hint, kind);
       assert.equal(await card.locator('.badge').textContent(), '복구 실패');
-      assert.equal(await card.locator('[role="progressbar"]').getAttribute('aria-valuenow'), '22');
-      assert.equal(await card.locator('.step-failed').textContent(), '복사');
+      assert.equal(await card.locator('.detail').textContent(), '');
+      assert.equal(await card.locator('.step-failed').textContent(), '복구');
     }
-    // The engine's own lines wait behind "자세히".
-    await progress(page, { ...failedState('e1e1e1e1', '참조 파일의 형식이 녹화와 다릅니다'), log: ['Info: reading C0003.RSV', 'Error: reference is MXF'] });
-    const card = page.locator('[data-job="e1e1e1e1"]');
-    assert.equal(await card.locator('.engine-lines').isVisible(), false);
-    assert.doesNotMatch(await visibleText(page), /Error: reference/);
-    await card.getByRole('button', { name: '자세히' }).click();
-    assert.deepEqual(await card.locator('.engine-lines li').allTextContents(), ['Info: reading C0003.RSV', 'Error: reference is MXF']);
-    assert.equal(await card.locator('button.details').getAttribute('aria-expanded'), 'true');
+    // A job cancelled and reported as a failure reads as cancelled.
+    await progress(page, { ...failedState('c0c0c0c0', '취소되었습니다'), error_kind: 'cancelled' });
+    assert.equal(await page.locator('[data-job="c0c0c0c0"] .badge').textContent(), '취소됨');
+  });
+
+  it('removes a failed job\'s .partial files only after the user confirmed, and copies its log', async () => {
+    const { page } = await listed(browser.context, scanResult());
+    await progress(page, { ...failedState('f1f1f1f1', '읽기 오류'), log: ['Error: read failed'] });
+    const card = page.locator('[data-job="f1f1f1f1"]');
+    await card.getByRole('button', { name: '남은 임시 파일(.partial) 지우기' }).click();
+    await card.getByRole('button', { name: '그만두기' }).click();
+    await card.getByRole('button', { name: '남은 임시 파일(.partial) 지우기' }).click();
+    assert.match(await card.locator('.confirm').textContent(), /\.partial 파일만 지웁니다/);
+    assert.equal((await requests(page)).filter((r) => r.cmd === 'remove_partials').length, 0, 'nothing before the confirmation');
+    await card.getByRole('button', { name: '지우기', exact: true }).click();
+    const req = await waitForRequest(page, 'remove_partials');
+    assert.deepEqual(req.args, { job: 'f1f1f1f1' });
+    await answer(page, req.call, { removed: 2 });
+    await card.getByText('임시 파일 2개를 지웠습니다.').waitFor();
+    await card.getByRole('button', { name: '로그 복사' }).click();
+    const copy = await waitForRequest(page, 'copy');
+    assert.match(copy.args.text, /읽기 오류[\s\S]*Error: read failed/);
+    await answer(page, copy.call, {});
+    await card.getByText('로그를 복사했습니다.').waitFor();
   });
 
   it('keeps a finished card as it is and ignores stray calls', async () => {
@@ -406,35 +478,49 @@ describe('work copies, recover all and volumes that come and go', () => {
     assert.equal(req.args.rsv, '/media/user/SONY_A7/PRIVATE/M4ROOT/CLIP/C0003.RSV');
   });
 
-  it('recovers all card recordings that have a reference, naming the ones skipped', async () => {
-    const { page } = await listed(browser.context, busyScan());
-    assert.ok(await page.isVisible('#recover-all'));
+  it('recovers all that are not recovered yet, counting the recovered, naming the ones skipped', async () => {
+    const scan = busyScan();
+    const c5 = scan.rsvs[2];
+    c5.results = [{ path: '/media/user/WORK_SSD/RSV복구_241206/C0005_fixed.MP4', name: 'C0005_fixed.MP4', size: 1e9 }];
+    scan.rsvs.push({ ...scan.rsvs[1], path: c5.path.replace('C0005', 'C0008'), name: 'C0008.RSV', results: undefined });
+    const { page } = await listed(browser.context, scan);
+    assert.equal(await page.textContent('#all-progress'), '1/4 완료');
+    const c5entry = page.locator('#rsv-list li').nth(1);
+    assert.match(await c5entry.locator('.recovered').textContent(), /^복구됨C0005_fixed\.MP4열기위치 보기/);
+    assert.equal(await c5entry.locator('button.start').textContent(), '다시 복구');
     await page.click('#recover-all');
     const first = await waitForRequest(page, 'recover', 0);
     await answer(page, first.call, { id: 'aaaa0001' });
     const second = await waitForRequest(page, 'recover', 1);
     await answer(page, second.call, { id: 'aaaa0002' });
     await page.waitForFunction(() => document.getElementById('all-note').textContent !== '');
-    assert.deepEqual([first.args.rsv, second.args.rsv].map((p) => p.split('/').pop()), ['C0003.RSV', 'C0005.RSV']);
-    assert.ok([first, second].every((r) => r.args.vol === '/media/user/WORK_SSD' && r.args.ref.endsWith('.MP4')));
-    assert.match(await page.textContent('#all-note'), /2개 녹화의 복구를 시작했습니다.*건너뛴 녹화: C0007\.RSV/);
-    assert.equal((await requests(page)).filter((r) => r.cmd === 'recover').length, 2);
+    assert.deepEqual([first.args.rsv, second.args.rsv].map((p) => p.split('/').pop()), ['C0003.RSV', 'C0008.RSV']);
+    assert.match(await page.textContent('#all-note'), /2개 녹화의 복구를 시작했습니다\. 이미 복구된 녹화 1개는 건너뛰었습니다\. .*건너뛴 녹화: C0007\.RSV/);
     assert.equal(await page.isVisible('#recover-all'), false, 'nothing left to start');
+    await progress(page, jobStates('aaaa0001').pop());
+    assert.equal(await page.textContent('#all-progress'), '2/4 완료');
   });
 
-  it('scans again when the application says the volumes changed, and says where it looked', async () => {
+  it('scans again when the volumes change, points out a card just inserted, and leaves out unfinished copies', async () => {
     const { page } = await listed(browser.context, { mount_dir: '/run/media/user', rsvs: [], volumes: [] });
     assert.match(await page.textContent('#scan-status'), /찾지 못했습니다.*\/run\/media\/user 아래의 볼륨을 찾아봤습니다/);
     assert.equal(await page.isVisible('#rsv-section'), false);
     await page.evaluate(() => window.__volumesChanged());
     await page.evaluate(() => window.__volumesChanged());  // while that scan is out: one more after it
     const again = await waitForRequest(page, 'scan', 1);
-    await answer(page, again.call, busyScan());
+    const scan = busyScan();
+    scan.rsvs[0].card_name = 'SONY_A7';  // the work copy of a recording on the card
+    scan.rsvs.push({ ...scan.rsvs[0], path: `${scan.rsvs[0].path}.partial`, incomplete: true });
+    await answer(page, again.call, scan);
     await page.waitForFunction(() => SCAN.rsvs.length === 4);
+    assert.match(await page.textContent('#scan-status'), /^새로 연결된 카드 SONY_A7에서 3개를 찾았습니다/);
+    assert.equal(await page.locator('.badge-new').count(), 3, 'the card\'s recordings, not the work copy');
+    assert.match(await page.textContent('#incomplete-note'), /\.partial\) 1개는 복구에 쓰지 않습니다/);
     const third = await waitForRequest(page, 'scan', 2);
     await answer(page, third.call, busyScan());
     await page.waitForTimeout(50);
     assert.equal((await requests(page)).filter((r) => r.cmd === 'scan').length, 3);
+    assert.equal(await page.locator('.badge-new').count(), 0, 'a card is new once');
   });
 });
 
@@ -461,17 +547,48 @@ describe('a running job', () => {
 });
 
 describe('the result', () => {
-  it('labels the frames of a short clip by their real times, and tells when the settings were guessed', async () => {
+  it('says what was damaged, lost or lent, and notes a short clip only when it is one', async () => {
     const { page } = await listed(browser.context, scanResult());
     const done = jobStates('b0000001').pop();
     done.info.dur = 1.5;
-    done.thumbs = [{ tag: 'start', t: 0.015, img: done.thumbs[0].img }, { tag: 'mid', t: 0.75, img: done.thumbs[0].img }, { tag: 'end', t: 0, img: done.thumbs[0].img }];
-    await progress(page, done);
+    done.thumbs = [{ tag: 'start', t: 0.015, img: done.thumbs[0].img }, { tag: 'mid', t: 0.75, img: done.thumbs[0].img }, { tag: 'end', t: 1.2, img: done.thumbs[0].img }];
+    await progress(page, { ...done, partial: true, damaged_ranges: [[0.5, 1]], lost: [{ track: 'audio', from_s: 0, to_s: 1.5 }], matrices: 'flat' });
     const card = page.locator('[data-job="b0000001"]');
-    assert.deepEqual(await card.locator('.thumbs figcaption').allTextContents(), ['시작 · 0:00.01', '중간 · 0:00.75', '끝 · 0:00.00']);
-    assert.match(await card.textContent(), /클립이 짧아/);
-    await progress(page, { ...jobStates('b0000002').pop(), log: ['Info: rebuilt parameter sets', FLAT_LINE] });
-    assert.match(await page.locator('[data-job="b0000002"] .flat').textContent(), /^참조 파일 없이 복구했습니다 — 밝기와 색이 원본과 다를 수 있습니다/);
+    assert.deepEqual(await card.locator('.thumbs figcaption').allTextContents(), ['시작 · 0:00.01', '중간 · 0:00.75', '끝 · 0:01.20']);
+    assert.match(await card.textContent(), /클립이 0:01\.50로 짧아/);
+    assert.equal(await card.locator('.badge').textContent(), '일부 손상');
+    assert.match(await card.locator('.damaged').textContent(), /^일부 손상 .*: 0:00–0:01\./);
+    assert.equal(await card.locator('.lost').textContent(), '되살리지 못한 구간 오디오 0:00–0:01');
+    assert.match(await card.locator('.flat').textContent(), /^참조 파일 없이 복구했습니다 — 밝기와 색이 원본과 다를 수 있습니다/);
+    assert.match(await card.textContent(), /스케일링 행렬기본값\(평탄\)/);
+
+    // A donor that lent its settings: said in Korean, and no "flat" warning beside it.
+    await page.evaluate(() => Torvelin.jobs.created('b0000002', { rsvName: 'C0009.RSV', refName: '없음 · 도너 C0001.MP4', donor: '/m/C0001.MP4' }));
+    await progress(page, { ...jobStates('b0000002').pop(), donor_fields: ['chroma_qp_offsets', 'scaling_matrices'] });
+    const lent = page.locator('[data-job="b0000002"]');
+    assert.match(await lent.textContent(), /도너에서 가져온 설정색차 양자화 오프셋, 스케일링 행렬/);
+    assert.doesNotMatch(await lent.textContent(), /클립이|참조 파일 없이 복구했습니다/);
+  });
+
+  it('folds finished cards when a new job starts, and clears them from the list', async () => {
+    const { page } = await listed(browser.context, scanResult());
+    await progress(page, jobStates('d0000001').pop());
+    await progress(page, failedState('d0000002', '읽기 오류'));
+    assert.equal(await page.isVisible('#clear-jobs'), true);
+    await startFirst(page);
+    const old = page.locator('[data-job="d0000001"]');
+    assert.equal(await old.locator('.outcome').isVisible(), false, 'a finished card folds for the new one');
+    assert.equal(await old.locator('.job-summary').textContent(), 'C0003_fixed.MP4 · 31.2 GB');
+    await old.getByRole('button', { name: '펼치기' }).click();
+    assert.equal(await old.locator('.outcome').isVisible(), true);
+    await page.click('#clear-jobs');
+    assert.deepEqual(await page.locator('.job').evaluateAll((cards) => cards.map((c) => c.dataset.job)), ['a1b2c3d4']);
+    await progress(page, jobStates('a1b2c3d4').pop());
+    await page.locator('[data-job="a1b2c3d4"]').getByRole('button', { name: '목록에서 지우기' }).click();
+    await progress(page, jobStates('a1b2c3d4').pop());
+    assert.equal(await page.isVisible('#jobs-section'), false, 'a late state brings no cleared card back');
+    assert.equal(await page.title(), 'TORVELIN RECOVERY');
+    assert.equal(await page.textContent('#rsv-list li:nth-child(1) button.start'), '다시 복구', 'a cleared card keeps its recording recovered');
   });
 });
 

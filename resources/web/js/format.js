@@ -31,6 +31,8 @@ Torvelin.fmt = (function () {
     else node.appendChild(document.createTextNode(String(child)));
   }
 
+  function list(v) { return Array.isArray(v) ? v : []; }
+
   function num(v) {
     return typeof v === 'number' && isFinite(v) ? v : 0;
   }
@@ -91,6 +93,7 @@ Torvelin.fmt = (function () {
     recover: '복구 중',
     verify: '검증 중',
     done: '복구 완료',
+    partial: '일부 손상',
     error: '복구 실패',
     cancelled: '취소됨'
   };
@@ -105,6 +108,28 @@ Torvelin.fmt = (function () {
     return TAGS[name] || String(name || '');
   }
 
+  // Sample-entry codes as a person knows the codec.
+  var CODECS = { avc1: 'H.264', avc3: 'H.264', hvc1: 'H.265', hev1: 'H.265' };
+
+  function codec(name) {
+    var text = String(name || '');
+    return CODECS[text.toLowerCase()] || text;
+  }
+
+  function fps(v) {
+    return String(Math.round(num(v) * 1000) / 1000) + ' fps';
+  }
+
+  // "1920 × 1080 · 29.97 fps · H.264" from a scan's "info"; '' when unread.
+  function videoInfo(info) {
+    if (!info || typeof info !== 'object') return '';
+    var parts = [];
+    if (typeof info.width === 'number' && typeof info.height === 'number') parts.push(info.width + ' × ' + info.height);
+    if (typeof info.fps === 'number' && info.fps > 0) parts.push(fps(info.fps));
+    if (typeof info.codec === 'string' && info.codec) parts.push(codec(info.codec));
+    return parts.join(' · ');
+  }
+
   // The Probe result in words, one item per fact that is present.
   function probeFacts(info) {
     info = info || {};
@@ -114,37 +139,77 @@ Torvelin.fmt = (function () {
     if (typeof info.w === 'number' && typeof info.h === 'number') {
       facts.push(['해상도', info.w + ' × ' + info.h]);
     }
-    if (typeof info.fps === 'number' && info.fps > 0) {
-      facts.push(['프레임레이트', String(Math.round(info.fps * 1000) / 1000) + ' fps']);
-    }
-    if (typeof info.codec === 'string' && info.codec) facts.push(['코덱', info.codec]);
+    if (typeof info.fps === 'number' && info.fps > 0) facts.push(['프레임레이트', fps(info.fps)]);
+    if (typeof info.codec === 'string' && info.codec) facts.push(['코덱', codec(info.codec)]);
     facts.push(['오디오 트랙', num(info.audio_tracks) + '개']);
     facts.push(['메타데이터 트랙', num(info.meta_tracks) + '개']);
     return facts;
   }
 
-  // What the user can try next, chosen by the failure's message. Messages of
-  // the platform (folder creation, stream errors) fall to the last row.
-  var HINTS = [
-    [/설정이 다릅니다/, '같은 카메라·같은 설정으로 찍은 다른 파일을 참조로 고르거나, 참조 없이 복구해 보세요.'],
-    [/형식이 녹화와 다릅니다/, '녹화와 같은 형식의 참조 파일을 고르세요: MP4 녹화에는 MP4, MXF 녹화에는 MXF.'],
-    [/참조 파일이 필요합니다/, '같은 카메라로 끝까지 녹화한 파일을 참조로 골라 다시 시작하세요.'],
-    [/카드 연결/, '카드가 단단히 꽂혀 있는지 확인하고, 가능하면 다른 카드 리더기로 연결한 뒤 다시 검색해서 복구를 다시 시작하세요.'],
-    [/공간|No space|ENOSPC/i, '작업 볼륨의 여유 공간이 부족합니다. 더 큰 볼륨을 연결해 선택하거나 공간을 비운 뒤 다시 시작하세요.'],
-    [/복사 스트림/, '카드가 연결되어 있는지, 작업 볼륨에 쓸 수 있는지(읽기 전용이 아닌지) 확인한 뒤 다시 시작하세요.'],
-    [/복구 엔진을 찾을 수 없습니다/, '앱 설치가 손상된 것 같습니다. 앱을 다시 설치한 뒤 시도하세요.'],
-    [/복구 엔진 종료 코드/, '참조 파일이 맞지 않을 수 있습니다. 같은 카메라·같은 설정(해상도, 프레임레이트, 코덱)으로 녹화한 다른 참조 파일을 골라 다시 시작하세요.'],
-    [/길이를 읽을 수 없습니다|프레임 검증 실패/, '같은 카메라·같은 설정으로 녹화한 다른 참조 파일로 다시 시도해 보세요. 만들어진 파일은 작업 폴더에 남아 있으니 편집 프로그램에서 열어 볼 수도 있습니다.'],
-    [/권한|Permission|denied|read-only|읽기 전용/i, '작업 볼륨에 쓸 수 있는지 확인하거나 다른 작업 볼륨을 골라 다시 시작하세요.']
-  ];
+  // "0:12–0:15, 1:02–1:04" from [[from_s, to_s], ...] or [{from_s, to_s}].
+  function ranges(list) {
+    return (Array.isArray(list) ? list : []).map(function (r) {
+      var from = Array.isArray(r) ? r[0] : r && r.from_s;
+      var to = Array.isArray(r) ? r[1] : r && r.to_s;
+      return clock(from) + '–' + clock(to);
+    }).join(', ');
+  }
+
+  var TRACKS = { video: '영상', audio: '오디오', metadata: '메타데이터' };
+
+  // What the engine dropped, by track: "영상 0:12–0:15 · 오디오 1:00–1:02".
+  function lost(list) {
+    var byTrack = {};
+    var order = [];
+    (Array.isArray(list) ? list : []).forEach(function (r) {
+      if (!r || typeof r !== 'object') return;
+      var name = TRACKS[r.track] || String(r.track || '트랙');
+      if (!byTrack[name]) { byTrack[name] = []; order.push(name); }
+      byTrack[name].push(r);
+    });
+    return order.map(function (name) { return name + ' ' + ranges(byTrack[name]); }).join(' · ');
+  }
+
+  // The settings a donor can lend, as the engine names them.
+  var FIELDS = {
+    chroma_qp_offsets: '색차 양자화 오프셋', scaling_matrices: '스케일링 행렬', sps: '시퀀스 설정(SPS)',
+    pps: '픽처 설정(PPS)', vps: '비디오 설정(VPS)', vui: '색·표시 정보(VUI)', bit_depth: '비트 깊이',
+    profile: '프로파일', level: '레벨', entropy_coding: '엔트로피 부호화 방식', frame_rate: '프레임레이트'
+  };
+
+  function fields(list) {
+    return (Array.isArray(list) ? list : []).filter(function (f) { return typeof f === 'string' && f; })
+      .map(function (f) { return FIELDS[f] || f; }).join(', ');
+  }
+
+  // The scaling-matrix set used without a donor.
+  function matrices(name) {
+    var text = String(name || '');
+    if (text === 'flat') return '기본값(평탄) — 카메라의 값을 몰라 밝기와 색이 원본과 다를 수 있습니다';
+    if (text.indexOf('table:') === 0) return '내장된 카메라 표 (' + text.slice(6) + ')';
+    return text;
+  }
+
+  // What the user can try next, by the failure's kind (the native side's
+  // word beside its sentence). Platform failures come as "other".
+  var HINTS = {
+    no_space: '작업 볼륨의 여유 공간이 부족합니다. 여유가 더 큰 볼륨이나 ‘다른 폴더…’를 고르거나 공간을 비운 뒤 다시 시작하세요.',
+    card_is_work_volume: '카드에는 복구본을 만들지 않습니다. 컴퓨터의 폴더나 외장 디스크를 작업 볼륨으로 고르세요.',
+    link_in_path: '경로에 바로 가기(심볼릭 링크)가 있습니다. 실제 폴더를 고르거나 다시 검색하세요.',
+    not_regular_file: '카드가 연결되어 있는지, 경로가 일반 파일을 가리키는지 확인한 뒤 다시 검색하세요.',
+    reference_mismatch: '같은 카메라·같은 설정으로 찍은 다른 파일을 참조로 고르거나, 참조 없이 복구해 보세요.',
+    reference_format: '녹화와 같은 형식의 참조 파일을 고르세요: MP4 녹화에는 MP4, MXF 녹화에는 MXF.',
+    need_reference: '같은 카메라로 끝까지 녹화한 파일을 참조로 골라 다시 시작하세요.',
+    engine_failed: '참조 파일이 맞지 않을 수 있습니다. 같은 카메라·같은 설정(해상도, 프레임레이트, 코덱)으로 녹화한 다른 참조 파일을 골라 다시 시작하세요.',
+    copy_failed: '카드가 단단히 꽂혀 있는지, 작업 볼륨에 쓸 수 있는지 확인하고, 가능하면 다른 카드 리더기로 연결한 뒤 다시 시작하세요.',
+    verify_failed: '같은 카메라·같은 설정으로 녹화한 다른 참조 파일로 다시 시도해 보세요. 만들어진 파일은 작업 폴더에 남아 있으니 편집 프로그램에서 열어 볼 수도 있습니다.',
+    name_too_long: '파일 이름이나 폴더 경로가 너무 깁니다. 경로가 더 짧은 작업 볼륨이나 폴더를 고르세요.',
+    busy: '위의 복구 작업 카드에서 진행 상황을 확인하세요.'
+  };
   var DEFAULT_HINT = '카드와 작업 볼륨의 연결을 확인한 뒤 다시 검색해서 복구를 다시 시작하세요.';
 
-  function hint(message) {
-    var text = String(message || '');
-    for (var i = 0; i < HINTS.length; i++) {
-      if (HINTS[i][0].test(text)) return HINTS[i][1];
-    }
-    return DEFAULT_HINT;
+  function hint(kind) {
+    return Object.prototype.hasOwnProperty.call(HINTS, kind) ? HINTS[kind] : DEFAULT_HINT;
   }
 
   function basename(path) {
@@ -155,6 +220,7 @@ Torvelin.fmt = (function () {
 
   return {
     el: el, gb: gb, mtime: mtime, clock: clock, clockFine: clockFine, eta: eta, rate: rate, pct: pct, stage: stage, tag: tag,
-    probeFacts: probeFacts, hint: hint, basename: basename, num: num
+    codec: codec, videoInfo: videoInfo, probeFacts: probeFacts, ranges: ranges, lost: lost, fields: fields, matrices: matrices,
+    hint: hint, basename: basename, num: num, list: list
   };
 })();

@@ -12,8 +12,11 @@ Torvelin.jobs = (function () {
   var cards = new Map();
   var listeners = [];
   var finishListeners = [];
-  // The engine's one line when it had to write flat scaling matrices.
-  var FLAT_MATRICES = 'Info: flat scaling matrices: no reference or donor supplied them';
+  // Recordings recovered in this session, by RSV path: kept when their
+  // cards are cleared away.
+  var recovered = new Map();
+  // Jobs whose finished cards the user cleared: a late state brings none back.
+  var cleared = new Set();
   var FINAL = { done: true, error: true, cancelled: true };
   var STEPS = [['copy', '복사'], ['recover', '복구'], ['verify', '검증'], ['done', '완료']];
 
@@ -23,20 +26,6 @@ Torvelin.jobs = (function () {
 
   function changed() {
     listeners.forEach(function (fn) { fn(); });
-  }
-
-  // Asks the desktop to open or reveal a file; a failure is shown in
-  // `errorBox` (next to the button that asked), since the desktop itself may
-  // show nothing at all.
-  function openFile(path, reveal, errorBox) {
-    if (errorBox) errorBox.replaceChildren();
-    Torvelin.bridge.request('open', { path: String(path || ''), reveal: !!reveal }).then(function (data) {
-      if (errorBox && data && typeof data.error === 'string' && data.error) {
-        errorBox.replaceChildren(el('span', { class: 'refusal-message' }, data.error));
-      }
-    }, function () {
-      if (errorBox) errorBox.replaceChildren(el('span', { class: 'refusal-message' }, '앱과 연결되어 있지 않아 열 수 없습니다.'));
-    });
   }
 
   function cancel(card) {
@@ -63,9 +52,11 @@ Torvelin.jobs = (function () {
       ctx: ctx || {},
       stage: '',
       finished: false,
+      state: {},
       title: el('h3', { id: titleId, class: 'job-title' }),
       badge: el('span', { class: 'badge' }),
       sub: el('p', { class: 'job-sub' }),
+      summary: el('p', { class: 'job-summary', hidden: true }),
       steps: el('ol', { class: 'steps' }),
       bar: el('div', {
         class: 'progress', role: 'progressbar', 'aria-valuemin': '0', 'aria-valuemax': '100',
@@ -77,29 +68,36 @@ Torvelin.jobs = (function () {
       eta: el('p', { class: 'eta', hidden: true }),
       cancel: el('button', { type: 'button', class: 'btn cancel' }, '취소'),
       cancelError: el('p', { class: 'refusal cancel-error', role: 'alert' }),
+      fold: el('button', { type: 'button', class: 'btn btn-quiet fold', hidden: true, 'aria-expanded': 'true' }, '접기'),
+      clear: el('button', { type: 'button', class: 'btn btn-quiet clear', hidden: true }, '목록에서 지우기'),
       workDir: el('dd', { class: 'path' }),
       workRow: null,
       outcome: el('div', { class: 'outcome' })
     };
+    card.cardName = function () { return String(card.state.card_name || card.ctx.cardName || ''); };
     card.bar.appendChild(card.fill);
     STEPS.forEach(function (s) {
       card.steps.appendChild(el('li', { 'data-step': s[0] }, s[1]));
     });
     card.workRow = el('dl', { class: 'facts', hidden: true }, el('dt', null, '작업 폴더'), card.workDir);
     card.cancel.addEventListener('click', function () { cancel(card); });
+    card.fold.addEventListener('click', function () { collapse(card, !card.collapsed); });
+    card.clear.addEventListener('click', function () { remove(card); });
     // Focusable from script only: a new card takes the focus so that a
     // keyboard or screen-reader user lands on what they just started.
     card.root = el('article', { class: 'job', 'data-job': id, 'aria-labelledby': titleId, tabindex: '-1' },
-      el('div', { class: 'job-head' }, card.title, card.badge),
+      el('div', { class: 'job-head' }, card.title, el('span', { class: 'job-tools' }, card.fold, card.clear), card.badge),
       card.sub,
-      card.steps,
-      el('div', { class: 'progress-row' }, card.bar, card.pctText),
-      el('div', { class: 'status-row' },
-        el('div', { class: 'status-text' }, card.detail, card.eta),
-        el('div', { class: 'job-actions' }, card.cancelError, card.cancel)),
-      card.workRow,
-      card.outcome);
-    describe(card, {});
+      card.summary,
+      el('div', { class: 'job-body' },
+        card.steps,
+        el('div', { class: 'progress-row' }, card.bar, card.pctText),
+        el('div', { class: 'status-row' },
+          el('div', { class: 'status-text' }, card.detail, card.eta),
+          el('div', { class: 'job-actions' }, card.cancelError, card.cancel)),
+        card.workRow,
+        card.outcome));
+    describe(card);
     cards.set(id, card);
     var box = container();
     box.insertBefore(card.root, box.firstChild);
@@ -107,16 +105,83 @@ Torvelin.jobs = (function () {
     return card;
   }
 
-  // The heading and the line under it: what is being recovered, with what.
-  function describe(card, state) {
+  // The heading and the line under it: what is being recovered, from which
+  // card, with what.
+  function describe(card) {
     var ctx = card.ctx;
-    var name = ctx.rsvName || fmt.basename(state.out).replace(/_fixed\.MP4$/i, '') || card.id;
+    var name = ctx.rsvName || fmt.basename(card.state.out).replace(/_fixed.*\.MP4$/i, '') || card.id;
     card.title.textContent = name;
     var parts = [];
+    if (card.cardName()) parts.push('카드 ' + card.cardName());
     if (ctx.refName) parts.push('참조 ' + ctx.refName);
     if (ctx.volId) parts.push('작업 볼륨 ' + ctx.volId);
     card.sub.textContent = parts.join(' · ');
     card.sub.hidden = parts.length === 0;
+  }
+
+  // A finished card folds to its heading and one line, so that finished
+  // work does not push the list off the screen.
+  function collapse(card, folded) {
+    card.collapsed = folded;
+    card.root.toggleAttribute('data-collapsed', folded);
+    card.summary.hidden = !folded;
+    card.fold.textContent = folded ? '펼치기' : '접기';
+    card.fold.setAttribute('aria-expanded', String(!folded));
+  }
+
+  function remove(card) {
+    var next = card.root.nextElementSibling || card.root.previousElementSibling;
+    cards.delete(card.id);
+    cleared.add(card.id);
+    card.root.remove();
+    document.getElementById('jobs-section').hidden = cards.size === 0;
+    refreshClearAll();
+    if (next) next.focus();
+    else document.getElementById('rescan').focus();
+    changed();
+  }
+
+  function finishedCards() {
+    return Array.from(cards.values()).filter(function (c) { return c.finished; });
+  }
+
+  function refreshClearAll() {
+    document.getElementById('clear-jobs').hidden = finishedCards().length < 2;
+  }
+
+  function clearFinished() {
+    finishedCards().forEach(remove);
+  }
+
+  // "작업 중 1:23 · 남은 시간 약 2분": one estimate for the whole job.
+  function timeText(state, stage) {
+    var parts = [];
+    if (typeof state.elapsed_s === 'number' && isFinite(state.elapsed_s)) parts.push('경과 ' + fmt.clock(state.elapsed_s));
+    if (typeof state.eta_s === 'number' && isFinite(state.eta_s)) parts.push('전체 남은 시간 ' + fmt.eta(state.eta_s));
+    if (stage === 'copy' && typeof state.rate_mb_s === 'number' && state.rate_mb_s > 0) parts.push(fmt.rate(state.rate_mb_s));
+    return parts.join(' · ');
+  }
+
+  // The step's own line without a percentage of its own (the bar carries
+  // the one for the whole job) and with the frame's name in Korean.
+  function detailText(state) {
+    var text = typeof state.detail === 'string' ? state.detail : '';
+    text = text.replace(/\s*\d+(\.\d+)?\s*%$/, '');
+    var tagged = / — (start|mid|end)$/.exec(text);
+    return tagged ? text.slice(0, tagged.index) + ' — ' + fmt.tag(tagged[1]) : text;
+  }
+
+  // The window's title carries the progress of what runs.
+  function refreshTitle() {
+    var running = Array.from(cards.values()).filter(function (c) { return !c.finished; });
+    var base = 'TORVELIN RECOVERY';
+    if (running.length === 1) {
+      document.title = fmt.pct(running[0].state.pct) + '% · ' + running[0].title.textContent + ' 복구 중 — ' + base;
+    } else if (running.length > 1) {
+      document.title = '복구 ' + running.length + '개 진행 중 — ' + base;
+    } else {
+      document.title = base;
+    }
   }
 
   function renderSteps(card, stage) {
@@ -142,217 +207,114 @@ Torvelin.jobs = (function () {
     }
   }
 
-  function update(state, ctx) {
-    var id = state.id;
-    var card = cards.get(id) || makeCard(id, ctx);
-    if (card.finished) return;
+  function stageOf(state) {
     var stage = typeof state.stage === 'string' ? state.stage : 'queue';
-    if (!FINAL[stage] || stage === 'done') card.lastRunningStage = stage;
+    // A cancellation reported as a failure reads as what it was.
+    return stage === 'error' && state.error_kind === 'cancelled' ? 'cancelled' : stage;
+  }
 
-    describe(card, state);
-    card.root.setAttribute('data-stage', stage);
-    card.badge.textContent = fmt.stage(stage);
-
+  function renderProgress(card, state, stage) {
     // The bar and the number are one value from one state.
     var p = stage === 'done' ? 100 : fmt.pct(state.pct);
+    var shown = stage === 'done' && state.partial === true ? fmt.stage('partial') : fmt.stage(stage);
+    card.badge.textContent = shown;
     card.bar.setAttribute('aria-valuenow', String(p));
-    card.bar.setAttribute('aria-valuetext', p + '% · ' + fmt.stage(stage));
+    card.bar.setAttribute('aria-valuetext', p + '% · ' + shown);
     card.fill.style.width = p + '%';
     card.pctText.textContent = p + '%';
+    // A step's line belongs to a running job; a finished one says what
+    // happened below, and an old "GOP 재조립 0%" there would only mislead.
     card.detail.textContent = stage === 'cancelled' ? '취소됨 — 작업 폴더의 파일은 그대로 있습니다'
-      : typeof state.detail === 'string' ? state.detail : '';
-    var timed = (stage === 'copy' || stage === 'recover') && typeof state.eta_s === 'number' && isFinite(state.eta_s);
-    card.eta.hidden = !timed;
-    if (timed) {
-      card.eta.textContent = '남은 시간 ' + fmt.eta(state.eta_s) +
-        (typeof state.rate_mb_s === 'number' && state.rate_mb_s > 0 ? ' · ' + fmt.rate(state.rate_mb_s) : '');
-    }
+      : FINAL[stage] ? '' : detailText(state);
+    var time = FINAL[stage] ? '' : timeText(state, stage);
+    card.eta.hidden = !time;
+    card.eta.textContent = time;
     if (typeof state.work_dir === 'string' && state.work_dir) {
       card.workDir.textContent = state.work_dir;
       card.workRow.hidden = false;
     }
     renderSteps(card, stage);
+  }
 
-    if (stage !== card.stage) {
-      var name = card.title.textContent;
-      if (stage === 'done') Torvelin.announce(name + ' 복구가 끝났습니다. 결과를 확인하세요.');
-      else if (stage === 'error') Torvelin.announce(name + ' 복구에 실패했습니다.');
-      else if (stage === 'cancelled') Torvelin.announce(name + ' 복구를 취소했습니다.');
-      else Torvelin.announce(name + ': ' + fmt.stage(stage));
+  function announce(card, stage) {
+    if (stage === card.stage) return;
+    var name = card.title.textContent;
+    if (stage === 'done') Torvelin.announce(name + ' 복구가 끝났습니다. 결과를 확인하세요.');
+    else if (stage === 'error') Torvelin.announce(name + ' 복구에 실패했습니다.');
+    else if (stage === 'cancelled') Torvelin.announce(name + ' 복구를 취소했습니다.');
+    else Torvelin.announce(name + ': ' + fmt.stage(stage));
+  }
+
+  function finish(card, state, stage) {
+    card.finished = true;
+    card.cancel.parentNode.hidden = true;
+    card.fold.hidden = false;
+    card.clear.hidden = false;
+    var summary = '';
+    if (stage === 'done') {
+      card.out = typeof state.out === 'string' ? state.out : '';
+      if (card.out && card.ctx.rsvPath) recovered.set(card.ctx.rsvPath, card.out);
+      card.outcome.replaceChildren(Torvelin.result.done(card, state));
+      summary = fmt.basename(card.out) + (typeof state.out_size === 'number' ? ' · ' + fmt.gb(state.out_size) : '');
+    } else if (stage === 'error') {
+      card.outcome.replaceChildren(Torvelin.result.error(card, state));
+      summary = typeof state.error === 'string' ? state.error : '';
+    } else {
+      card.outcome.replaceChildren(Torvelin.result.cancelled(card, state));
+      summary = '취소됨 — 작업 폴더의 파일은 그대로 있습니다';
     }
+    card.summary.textContent = summary;
+    refreshClearAll();
+  }
+
+  function update(state, ctx) {
+    var id = state.id;
+    if (cleared.has(id)) return;
+    var card = cards.get(id) || makeCard(id, ctx);
+    if (card.finished) return;
+    var stage = stageOf(state);
+    if (!FINAL[stage] || stage === 'done') card.lastRunningStage = stage;
+    card.state = state;
+    describe(card);
+    card.root.setAttribute('data-stage', stage);
+    card.root.toggleAttribute('data-partial', stage === 'done' && state.partial === true);
+    renderProgress(card, state, stage);
+    announce(card, stage);
     card.stage = stage;
-
-    if (FINAL[stage]) {
-      card.finished = true;
-      card.cancel.parentNode.hidden = true;
-      if (stage === 'done') {
-        card.out = typeof state.out === 'string' ? state.out : '';
-        card.outcome.replaceChildren(doneView(state));
-      } else if (stage === 'error') {
-        card.outcome.replaceChildren(errorView(card, state));
-      } else {
-        card.outcome.replaceChildren(cancelledView(state));
-      }
-    }
+    if (FINAL[stage]) finish(card, state, stage);
+    refreshTitle();
     changed();
     if (card.finished) finishListeners.forEach(function (fn) { fn(card); });
   }
 
-  function logLines(state) {
-    return Array.isArray(state.log) ? state.log.filter(function (l) { return typeof l === 'string'; }) : [];
-  }
-
-  // The engine's own lines behind a "자세히" toggle: the message above them
-  // is the sentence to read; these are for whoever helps the user.
-  function details(state) {
-    var lines = logLines(state);
-    if (!lines.length) return null;
-    var list = el('ul', { class: 'engine-lines', hidden: true },
-      lines.map(function (line) { return el('li', null, line); }));
-    var toggle = el('button', { type: 'button', class: 'btn btn-quiet details', 'aria-expanded': 'false' }, '자세히');
-    toggle.addEventListener('click', function () {
-      list.hidden = !list.hidden;
-      toggle.setAttribute('aria-expanded', String(!list.hidden));
-      toggle.textContent = list.hidden ? '자세히' : '자세히 닫기';
-    });
-    return el('div', { class: 'log' }, toggle, list);
-  }
-
-  function cancelledView(state) {
-    var box = el('div', { class: 'failure cancelled' },
-      el('p', { class: 'muted' }, '카드의 원본 RSV와 작업 폴더에 지금까지 쓴 파일은 지우지 않았습니다. 같은 파일을 다시 복구할 수 있습니다.'));
-    if (typeof state.work_dir === 'string' && state.work_dir) {
-      var folder = el('button', { type: 'button', class: 'btn' }, '작업 폴더 열기');
-      var err = el('p', { class: 'refusal', role: 'alert' });
-      folder.addEventListener('click', function () { openFile(state.work_dir, false, err); });
-      box.appendChild(el('div', { class: 'actions' }, folder, err));
-    }
-    return box;
-  }
-
-  function doneView(state) {
-    var box = el('div', { class: 'done' });
-    if (typeof state.note === 'string' && state.note) {
-      box.appendChild(el('p', { class: 'note', role: 'note' },
-        el('strong', { class: 'note-label' }, '꼭 읽어 주세요'), state.note));
-    }
-
-    if (logLines(state).indexOf(FLAT_MATRICES) >= 0) {
-      box.appendChild(el('p', { class: 'notice flat' },
-        '참조 파일 없이 복구했습니다 — 밝기와 색이 원본과 다를 수 있습니다. 같은 카메라로 찍은 다른 파일이 있으면 그것을 참조로 다시 복구해 보세요'));
-    }
-
-    // The next step the note asks for comes first: play the file.
-    var open = el('button', { type: 'button', class: 'btn btn-primary' }, '복구된 파일 열기');
-    var reveal = el('button', { type: 'button', class: 'btn' }, '파일 위치 보기');
-    var openError = el('p', { class: 'refusal open-error', role: 'alert' });
-    open.addEventListener('click', function () { openFile(state.out, false, openError); });
-    reveal.addEventListener('click', function () { openFile(state.out, true, openError); });
-    box.appendChild(el('div', { class: 'actions' }, open, reveal, openError));
-
-    var facts = el('dl', { class: 'facts' });
-    function fact(label, value, cls) {
-      facts.appendChild(el('dt', null, label));
-      facts.appendChild(el('dd', cls ? { class: cls } : null, value));
-    }
-    if (typeof state.out === 'string') fact('복구된 파일', state.out, 'path');
-    if (typeof state.out_size === 'number') fact('파일 크기', fmt.gb(state.out_size));
-    fmt.probeFacts(state.info).forEach(function (f) { fact(f[0], f[1]); });
-    box.appendChild(facts);
-
-    var thumbs = (Array.isArray(state.thumbs) ? state.thumbs : []).map(function (t) { return t || {}; });
-    if (thumbs.length) {
-      var row = el('ul', { class: 'thumbs', 'aria-label': '검증 프레임' });
-      // Each frame under its real time; a short clip's points can fall
-      // within a second of each other, and then the finer time tells them apart.
-      var times = thumbs.map(function (t) { return fmt.num(t.t); });
-      var coarse = times.map(fmt.clock);
-      var fine = coarse.some(function (c, i) { return coarse.indexOf(c) !== i; });
-      var same = times.some(function (a, i) { return times.some(function (b, j) { return j !== i && Math.abs(a - b) < 0.5; }); });
-      thumbs.forEach(function (t, i) {
-        var at = fine ? fmt.clockFine(times[i]) : coarse[i];
-        var label = fmt.tag(t.tag) + ' · ' + at;
-        var img = el('img', { alt: fmt.tag(t.tag) + ' 지점 프레임 (' + at + ')' });
-        // Only inline JPEG/PNG data: the page loads nothing from elsewhere.
-        if (typeof t.img === 'string' && /^data:image\/(jpeg|png);base64,/.test(t.img)) img.src = t.img;
-        row.appendChild(el('li', null, el('figure', null, img, el('figcaption', null, label))));
-      });
-      box.appendChild(row);
-      if (same) box.appendChild(el('p', { class: 'muted' }, '클립이 짧아 검증 지점이 거의 같은 시각에 있습니다. 편집 프로그램에서 직접 재생해 확인하세요.'));
-    }
-
-    var lines = Array.isArray(state.durations) ? state.durations : [];
-    box.appendChild(el('h4', { class: 'minor' }, '복구 엔진이 읽은 길이'));
-    if (lines.length) {
-      box.appendChild(el('ul', { class: 'engine-lines' },
-        lines.map(function (line) { return el('li', null, String(line)); })));
-    } else {
-      box.appendChild(el('p', { class: 'muted' }, '엔진이 길이 기록을 남기지 않았습니다.'));
-    }
-    var more = details(state);
-    if (more) box.appendChild(more);
-
-    return box;
-  }
-
-  function errorView(card, state) {
-    var message = typeof state.error === 'string' && state.error ? state.error : '알 수 없는 오류';
-    var box = el('div', { class: 'failure', role: 'alert' },
-      el('p', { class: 'failure-message' }, message),
-      el('p', { class: 'hint' }, el('strong', null, '다음에 해 볼 일 '), fmt.hint(message)),
-      el('p', { class: 'muted' }, '카드의 원본 RSV는 그대로 있습니다. 작업 폴더에 만들어진 파일도 지우지 않았습니다.'),
-      details(state));
-    var actions = el('div', { class: 'actions' });
-    var err = el('p', { class: 'refusal', role: 'alert' });
-    if (typeof state.work_dir === 'string' && state.work_dir) {
-      var folder = el('button', { type: 'button', class: 'btn' }, '작업 폴더 열기');
-      folder.addEventListener('click', function () { openFile(state.work_dir, false, err); });
-      actions.appendChild(folder);
-    }
-    if (card.ctx.rsvPath) {
-      var again = el('button', { type: 'button', class: 'btn' }, '설정 바꿔 다시 시도');
-      again.addEventListener('click', function () { Torvelin.scan.focusEntry(card.ctx.rsvPath); });
-      actions.appendChild(again);
-    }
-    if (actions.children.length) {
-      actions.appendChild(err);
-      box.appendChild(actions);
-    }
-    return box;
-  }
-
   // Called with the "recover" answer: the card appears at once, before the
-  // first state, so the user sees that the click was taken.
+  // first state, so the user sees that the click was taken. Finished cards
+  // fold away to make room for it.
   function created(id, ctx) {
+    finishedCards().forEach(function (c) { collapse(c, true); });
     var card = cards.get(id);
     if (card) {
       card.ctx = ctx;
-      describe(card, {});
+      describe(card);
     } else {
       card = makeCard(id, ctx);
       card.badge.textContent = fmt.stage('queue');
       card.root.setAttribute('data-stage', 'queue');
       card.detail.textContent = '준비 중';
     }
+    refreshTitle();
     changed();
     return card.root;
   }
 
   function runningFor(rsvPath) {
-    var found = false;
-    cards.forEach(function (card) {
-      if (!card.finished && card.ctx.rsvPath === rsvPath) found = true;
-    });
-    return found;
+    return Array.from(cards.values()).some(function (card) { return !card.finished && card.ctx.rsvPath === rsvPath; });
   }
 
-  // The recovered file of the last job that finished this recording, if any.
+  // The recovered file of the last job that finished this recording in this
+  // session, if any.
   function recoveredFor(rsvPath) {
-    var out = '';
-    cards.forEach(function (card) {
-      if (card.stage === 'done' && card.ctx.rsvPath === rsvPath && card.out) out = card.out;
-    });
-    return out;
+    return recovered.get(rsvPath) || '';
   }
 
   function onChange(fn) {
@@ -363,8 +325,10 @@ Torvelin.jobs = (function () {
     finishListeners.push(fn);
   }
 
+  document.getElementById('clear-jobs').addEventListener('click', clearFinished);
+
   return {
     update: update, created: created, runningFor: runningFor, recoveredFor: recoveredFor,
-    onChange: onChange, onFinish: onFinish, openFile: openFile
+    onChange: onChange, onFinish: onFinish
   };
 })();
