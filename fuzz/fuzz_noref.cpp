@@ -4,22 +4,24 @@
 //      learnt from the groups, and the sample entry built from them (the
 //      parameter-set search itself decodes and is left out: too slow here);
 //   1  [sps length][pps length] SPS, PPS, then a slice: the sets read as a
-//      donor's, written back and read again, and the slice header parsed
-//      under them;
+//      donor's, written back and read again (the bytes written a second time
+//      must be the first ones: the writer is the reader's inverse), and the
+//      slice header parsed under them;
 //   2  byte 1 picks H.264 or H.265, then NAL units with 16-bit lengths: the
 //      SPS summary and the avcC/hvcC built from them.
 // EngineError is the answer to bad input; anything else is a finding.
 #include "base/byte_source.h"
 #include "base/errors.h"
-#include "codec/h264_params.h"
 #include "mp4/config_record.h"
 #include "noref/inband.h"
 #include "noref/layout_from_rsv.h"
 #include "codec/param_sets.h"
+#include "codec/slice_header.h"
 #include "noref/synthetic_movie.h"
 
 #include <cstddef>
 #include <cstdint>
+#include <map>
 #include <vector>
 
 namespace {
@@ -55,12 +57,20 @@ void setsAndSlice(const uint8_t* data, size_t size) {
     if (size < 2) return;
     const size_t spsLen = data[0], ppsLen = data[1];
     if (size < 2 + spsLen + ppsLen) return;
-    std::vector<uint8_t> sps(data + 2, data + 2 + spsLen), pps(data + 2 + spsLen, data + 2 + spsLen + ppsLen);
-    auto p = tv::readH264Params(sps, pps);
-    if (!p) return;
-    auto again = tv::readH264Params(p->spsNal(), p->ppsNal());
+    auto sps = tv::H264Sps::parse(data + 2, spsLen);
+    if (!sps) return;
+    std::map<uint32_t, tv::H264Sps> byId{{sps->id, *sps}};
+    auto pps = tv::H264Pps::parse(data + 2 + spsLen, ppsLen, byId);
+    if (!pps) return;
+    const auto spsBytes = sps->write(), ppsBytes = pps->write(sps->chromaFormat);
+    auto sps2 = tv::H264Sps::parse(spsBytes.data(), spsBytes.size());
+    if (!sps2 || sps2->write() != spsBytes) __builtin_trap();
+    byId = {{sps2->id, *sps2}};
+    auto pps2 = tv::H264Pps::parse(ppsBytes.data(), ppsBytes.size(), byId);
+    if (!pps2 || pps2->write(sps2->chromaFormat) != ppsBytes) __builtin_trap();
     const size_t at = 2 + spsLen + ppsLen;
-    (void)tv::parseSliceHeader(data + at, size - at, again ? *again : *p);
+    for (auto extent : {tv::H264SliceHeader::Extent::PictureOrder, tv::H264SliceHeader::Extent::Whole})
+        (void)tv::H264SliceHeader::parse(data + at, size - at, *sps2, *pps2, extent);
 }
 
 void configs(const uint8_t* data, size_t size) {

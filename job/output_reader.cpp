@@ -67,6 +67,29 @@ std::string readable(const std::string& line) {
     return text;
 }
 
+// The job state's "donor_fields" / "matrices" from the engine's lines
+// about a repair without a reference; null for any other line.
+Value noReferenceFields(const std::string& line) {
+    using namespace engine_contract;
+    if (startsWith(line, kDonorFieldsLead)) {
+        Value fields = Value::array();
+        std::string rest = line.substr(sizeof kDonorFieldsLead - 1);
+        for (size_t at = 0; at <= rest.size();) {
+            size_t comma = rest.find(", ", at);
+            if (comma == std::string::npos) comma = rest.size();
+            if (comma > at) fields.push_back(rest.substr(at, comma - at));
+            at = comma + 2;
+        }
+        return Value{{"donor_fields", fields}};
+    }
+    if (startsWith(line, kMatricesLead)) {
+        const std::string rest = line.substr(sizeof kMatricesLead - 1);
+        const std::string name = rest.substr(0, rest.find(' '));
+        if (!name.empty()) return Value{{"matrices", name}};
+    }
+    return nullptr;
+}
+
 }  // namespace
 
 Value lostRange(const std::string& line) {
@@ -146,7 +169,10 @@ void OutputReader::feed(const char* data, size_t size) {
         }
         if (startsWith(line, engine_contract::kFootageSharedLine)) onProgress_(Value{{"footage_shared", true}});
         if (startsWith(line, engine_contract::kFootageWrittenLine)) onProgress_(Value{{"footage_shared", false}});
-        if (startsWith(line, engine_contract::kInfoPrefix) && line.find('%') == std::string::npos) log_.push_back(std::move(line));
+        if (startsWith(line, engine_contract::kInfoPrefix) && line.find('%') == std::string::npos) {
+            if (Value fields = noReferenceFields(line); !fields.is_null()) onProgress_(fields);
+            log_.push_back(std::move(line));
+        }
         start = nl + 1;
     }
     buffer_ = lastChars(buffer_.substr(start), kKeptLineChars);

@@ -30,6 +30,11 @@ constexpr char kLostWord[] = "lost ";
 constexpr char kLostLine[] = "Info: lost ";
 constexpr char kErrorPrefix[] = "Error:";       // on stderr, before a non-zero exit
 constexpr char kErrorLead[] = "Error: ";
+// Without a reference: the fields a donor clip lent on trust (comma-separated
+// English words) and the scaling-matrix set used ("donor", "flat" or
+// "table:<body>", then a space and the reason in parentheses).
+constexpr char kDonorFieldsLead[] = "Info: donor fields: ";
+constexpr char kMatricesLead[] = "Info: scaling matrices: ";
 // Log line after the output is written: whether the result shares the RSV's
 // blocks (the footage was not written a second time) or holds a copy.
 constexpr char kFootageSharedWord[] = "footage shared with the RSV: ";

@@ -4,6 +4,8 @@
 
 #include "base/bytes.h"
 
+#include <algorithm>
+
 namespace tv {
 
 bool hasRecoveryPoint(const uint8_t* nal, size_t n) {
@@ -23,39 +25,45 @@ bool hasRecoveryPoint(const uint8_t* nal, size_t n) {
     return false;
 }
 
+int64_t pocMsb(int64_t lsb, int64_t prevLsb, int64_t prevMsb, uint32_t log2MaxLsb) {
+    const int64_t maxLsb = int64_t(1) << log2MaxLsb;
+    if (lsb < prevLsb && prevLsb - lsb >= maxLsb / 2) return prevMsb + maxLsb;
+    if (lsb > prevLsb && lsb - prevLsb > maxLsb / 2) return prevMsb - maxLsb;
+    return prevMsb;
+}
+
 std::optional<int64_t> PocCounter::next(const SliceInfo& s, bool* newPeriod) {
     *newPeriod = false;
-    const ParameterSets::Sps* sps = ps_.spsFor(s.ppsId);
-    if (!sps) return std::nullopt;
-    const int type = s.nal.type;
-
     if (ps_.codec() == VideoCodec::H265) {
-        const int64_t maxLsb = int64_t(1) << sps->log2MaxPocLsb;
-        bool irap = type >= 16 && type <= 23;
-        bool idr = type == 19 || type == 20;
-        bool noRaslOutput = idr || (type >= 16 && type <= 18) || (irap && !started_);
-        int64_t msb = 0;
-        if (!(irap && noRaslOutput)) {
-            int64_t lsb = s.pocLsb, prevLsb = prevLsb_;
-            if (lsb < prevLsb && prevLsb - lsb >= maxLsb / 2) msb = prevMsb_ + maxLsb;
-            else if (lsb > prevLsb && lsb - prevLsb > maxLsb / 2) msb = prevMsb_ - maxLsb;
-            else msb = prevMsb_;
-        }
-        if (irap && noRaslOutput) *newPeriod = true;
-        if (!started_) *newPeriod = true;
-        started_ = true;
-        int64_t poc = msb + (idr ? 0 : s.pocLsb);
-        // Only TemporalId 0 pictures that are neither RASL/RADL nor sub-layer
-        // non-reference pictures anchor the next msb derivation.
-        bool subLayerNonRef = type <= 14 && type % 2 == 0;
-        if (s.nal.tid == 0 && !(type >= 6 && type <= 9) && !subLayerNonRef) {
-            prevMsb_ = msb;
-            prevLsb_ = idr ? 0 : s.pocLsb;
-        }
-        return poc;
+        const H265Sps* sps = ps_.h265SpsFor(s.ppsId);
+        if (!sps) return std::nullopt;
+        return h265(s, sps->log2MaxPocLsb, newPeriod);
     }
+    const H264Sps* sps = ps_.h264SpsFor(s.ppsId);
+    if (!sps) return std::nullopt;
+    return h264(s, *sps, newPeriod);
+}
 
-    const bool idr = type == 5;
+int64_t PocCounter::h265(const SliceInfo& s, uint32_t log2MaxLsb, bool* newPeriod) {
+    const int type = s.nal.type;
+    const bool irap = type >= 16 && type <= 23;
+    const bool idr = type == 19 || type == 20;
+    const bool noRaslOutput = idr || (type >= 16 && type <= 18) || (irap && !started_);
+    const int64_t msb = irap && noRaslOutput ? 0 : pocMsb(s.pocLsb, prevLsb_, prevMsb_, log2MaxLsb);
+    if ((irap && noRaslOutput) || !started_) *newPeriod = true;
+    started_ = true;
+    // Only TemporalId 0 pictures that are neither RASL/RADL nor sub-layer
+    // non-reference pictures anchor the next msb derivation.
+    const bool subLayerNonRef = type <= 14 && type % 2 == 0;
+    if (s.nal.tid == 0 && !(type >= 6 && type <= 9) && !subLayerNonRef) {
+        prevMsb_ = msb;
+        prevLsb_ = idr ? 0 : s.pocLsb;
+    }
+    return msb + (idr ? 0 : s.pocLsb);
+}
+
+int64_t PocCounter::h264(const SliceInfo& s, const H264Sps& sps, bool* newPeriod) {
+    const bool idr = s.nal.type == 5;
     if (idr || !started_) *newPeriod = true;
     if (idr) {
         prevMsb_ = 0;
@@ -64,50 +72,44 @@ std::optional<int64_t> PocCounter::next(const SliceInfo& s, bool* newPeriod) {
         prevFrameNum_ = 0;
     }
     started_ = true;
-    const int64_t maxFrameNum = int64_t(1) << sps->log2MaxFrameNum;
-    int64_t top = 0, bottom = 0;
-    if (sps->pocType == 0) {
-        const int64_t maxLsb = int64_t(1) << sps->log2MaxPocLsb;
-        int64_t lsb = s.pocLsb, prevLsb = prevLsb_, msb;
-        if (lsb < prevLsb && prevLsb - lsb >= maxLsb / 2) msb = prevMsb_ + maxLsb;
-        else if (lsb > prevLsb && lsb - prevLsb > maxLsb / 2) msb = prevMsb_ - maxLsb;
-        else msb = prevMsb_;
-        top = msb + lsb;
-        bottom = s.fieldPic ? top : top + s.deltaPocBottom;
-        if (s.nal.refIdc != 0) {
-            prevMsb_ = msb;
-            prevLsb_ = s.pocLsb;
-        }
-    } else {
-        int64_t frameNumOffset = 0;
-        if (!idr)
-            frameNumOffset = prevFrameNum_ > s.frameNum ? prevFrameNumOffset_ + maxFrameNum
-                                                         : prevFrameNumOffset_;
-        if (sps->pocType == 1) {
-            const auto& cycle = sps->offsetForRefFrame;
-            int64_t absFrameNum = cycle.empty() ? 0 : frameNumOffset + s.frameNum;
-            if (s.nal.refIdc == 0 && absFrameNum > 0) --absFrameNum;
-            int64_t expected = 0;
-            if (absFrameNum > 0) {
-                int64_t perCycle = 0;
-                for (int32_t o : cycle) perCycle += o;
-                int64_t n = int64_t(cycle.size());
-                int64_t cycleCnt = (absFrameNum - 1) / n, inCycle = (absFrameNum - 1) % n;
-                expected = cycleCnt * perCycle;
-                for (int64_t i = 0; i <= inCycle; ++i) expected += cycle[size_t(i)];
-            }
-            if (s.nal.refIdc == 0) expected += sps->offsetForNonRefPic;
-            top = expected + s.deltaPoc[0];
-            bottom = top + sps->offsetForTopToBottom + s.deltaPoc[1];
-            if (s.fieldPic) bottom = top;
-        } else {
-            int64_t t = idr ? 0 : (s.nal.refIdc == 0 ? 2 * (frameNumOffset + s.frameNum) - 1
-                                                      : 2 * (frameNumOffset + s.frameNum));
-            top = bottom = t;
-        }
-        prevFrameNumOffset_ = frameNumOffset;
-        prevFrameNum_ = s.frameNum;
+    if (sps.pocType != 0) return h264FromFrameNum(s, sps, idr);
+    const int64_t msb = pocMsb(s.pocLsb, prevLsb_, prevMsb_, sps.log2MaxPocLsb);
+    const int64_t top = msb + s.pocLsb;
+    const int64_t bottom = s.fieldPic ? top : top + s.deltaPocBottom;
+    if (s.nal.refIdc != 0) {
+        prevMsb_ = msb;
+        prevLsb_ = s.pocLsb;
     }
+    return std::min(top, bottom);
+}
+
+// Picture order count types 1 and 2 (8.2.1.2, 8.2.1.3).
+int64_t PocCounter::h264FromFrameNum(const SliceInfo& s, const H264Sps& sps, bool idr) {
+    const int64_t maxFrameNum = int64_t(1) << sps.log2MaxFrameNum;
+    int64_t frameNumOffset = 0;
+    if (!idr)
+        frameNumOffset = prevFrameNum_ > s.frameNum ? prevFrameNumOffset_ + maxFrameNum : prevFrameNumOffset_;
+    prevFrameNumOffset_ = frameNumOffset;
+    prevFrameNum_ = s.frameNum;
+    if (sps.pocType == 2) {
+        if (idr) return 0;
+        return s.nal.refIdc == 0 ? 2 * (frameNumOffset + s.frameNum) - 1 : 2 * (frameNumOffset + s.frameNum);
+    }
+    const auto& cycle = sps.offsetForRefFrame;
+    int64_t absFrameNum = cycle.empty() ? 0 : frameNumOffset + s.frameNum;
+    if (s.nal.refIdc == 0 && absFrameNum > 0) --absFrameNum;
+    int64_t expected = 0;
+    if (absFrameNum > 0) {
+        int64_t perCycle = 0;
+        for (int32_t o : cycle) perCycle += o;
+        const int64_t n = int64_t(cycle.size());
+        const int64_t cycleCnt = (absFrameNum - 1) / n, inCycle = (absFrameNum - 1) % n;
+        expected = cycleCnt * perCycle;
+        for (int64_t i = 0; i <= inCycle; ++i) expected += cycle[size_t(i)];
+    }
+    if (s.nal.refIdc == 0) expected += sps.offsetForNonRefPic;
+    const int64_t top = expected + s.deltaPoc[0];
+    const int64_t bottom = s.fieldPic ? top : top + sps.offsetForTopToBottom + s.deltaPoc[1];
     return std::min(top, bottom);
 }
 

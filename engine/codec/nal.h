@@ -21,6 +21,11 @@ namespace tv {
 bool hasRecoveryPoint(const uint8_t* nal, size_t n);
 
 class ParameterSets;  // param_sets.h
+struct H264Sps;
+
+// PicOrderCntMsb (H.264 8.2.1.1, H.265 8.3.1): the lsb's wrap against the
+// previous anchor picture's.
+int64_t pocMsb(int64_t lsb, int64_t prevLsb, int64_t prevMsb, uint32_t log2MaxLsb);
 
 // Decodes picture order counts in decode order. A "period" is a run of
 // pictures whose counts are comparable (it restarts at IDR/BLA and at a
@@ -34,6 +39,9 @@ public:
     void reset() { started_ = false; }
 
 private:
+    int64_t h265(const SliceInfo& s, uint32_t log2MaxLsb, bool* newPeriod);
+    int64_t h264(const SliceInfo& s, const H264Sps& sps, bool* newPeriod);
+    int64_t h264FromFrameNum(const SliceInfo& s, const H264Sps& sps, bool idr);
     const ParameterSets& ps_;
     bool started_ = false;
     int64_t prevMsb_ = 0;

@@ -1,7 +1,8 @@
 #include "mp4/config_record.h"
 
 #include "mp4/box_writer.h"
-#include "codec/h264_params.h"
+#include "codec/h264_sps.h"
+#include "codec/h265_sets.h"
 #include "base/bytes.h"
 #include "codec/nal.h"
 
@@ -10,103 +11,35 @@
 namespace tv {
 namespace {
 
-// A parameter set larger than this is not one (an SPS with every scaling
-// list and a full VUI stays well under a kilobyte).
-constexpr uint32_t kMaxParameterSet = 64 * 1024;
-
-
-std::optional<SpsSummary> summarizeH264(const std::vector<uint8_t>& rbsp) {
+std::optional<SpsSummary> summarizeH264(const std::vector<uint8_t>& nal) {
+    auto sps = H264Sps::parse(nal.data(), nal.size());
+    if (!sps) return std::nullopt;
     SpsSummary s;
-    BitReader br(rbsp);
-    s.profile = br.u(8);
-    s.compatibility = br.u(8);
-    s.level = br.u(8);
-    br.ue();
-    bool separate = false;
-    if (h264SpsHasChromaInfo(s.profile)) {
-        s.chromaFormat = br.ue();
-        if (s.chromaFormat == 3) separate = br.flag();
-        s.bitDepthLuma = br.ue() + 8;
-        s.bitDepthChroma = br.ue() + 8;
-        br.skip(1);
-        ScalingLists lists;
-        if (br.flag() && !readScalingLists(br, s.chromaFormat != 3 ? 8 : 12, lists)) return std::nullopt;
-    }
-    br.ue();  // log2_max_frame_num_minus4
-    uint32_t pocType = br.ue();
-    if (pocType == 0) {
-        br.ue();
-    } else if (pocType == 1) {
-        br.skip(1);
-        br.se();
-        br.se();
-        uint32_t n = br.ue();
-        if (n > 255) return std::nullopt;
-        for (uint32_t i = 0; i < n; ++i) br.se();
-    }
-    br.ue();
-    br.skip(1);
-    uint32_t wMbs = br.ue() + 1, hUnits = br.ue() + 1;
-    bool frameMbsOnly = br.flag();
-    if (!frameMbsOnly) br.skip(1);
-    br.skip(1);
-    uint32_t cl = 0, cr = 0, ct = 0, cb = 0;
-    if (br.flag()) {
-        cl = br.ue(); cr = br.ue(); ct = br.ue(); cb = br.ue();
-    }
-    if (!br.ok() || s.chromaFormat > 3 || s.bitDepthLuma > 14 || s.bitDepthChroma > 14 ||
-        wMbs > 1024 || hUnits > 1024)
-        return std::nullopt;
-    const uint32_t chroma = separate ? 0 : s.chromaFormat;
-    const uint32_t unitX = chroma == 0 ? 1 : (chroma == 3 ? 1 : 2);
-    const uint32_t unitY = (chroma == 1 ? 2 : 1) * (frameMbsOnly ? 1 : 2);
-    const uint32_t w = wMbs * 16, h = hUnits * 16 * (frameMbsOnly ? 1 : 2);
-    if (unitX * (cl + cr) >= w || unitY * (ct + cb) >= h) return std::nullopt;
-    s.width = w - unitX * (cl + cr);
-    s.height = h - unitY * (ct + cb);
+    s.profile = sps->profile;
+    s.compatibility = sps->constraints;
+    s.level = sps->level;
+    s.chromaFormat = sps->chromaFormat;
+    s.bitDepthLuma = sps->bitDepthLuma;
+    s.bitDepthChroma = sps->bitDepthChroma;
+    s.width = sps->width();
+    s.height = sps->height();
     return s;
 }
 
-std::optional<SpsSummary> summarizeH265(const std::vector<uint8_t>& rbsp) {
+std::optional<SpsSummary> summarizeH265(const std::vector<uint8_t>& nal) {
+    auto sps = H265Sps::parse(nal.data(), nal.size());
+    if (!sps) return std::nullopt;
     SpsSummary s;
-    if (rbsp.size() < 13) return std::nullopt;
-    BitReader br(rbsp);
-    br.skip(4);
-    s.maxSubLayers = br.u(3) + 1;
-    s.temporalIdNesting = br.flag();
-    s.profileTierLevel.assign(rbsp.begin() + 1, rbsp.begin() + 13);
-    br.skip(96);
-    const uint32_t subLayers = s.maxSubLayers - 1;
-    bool profilePresent[8] = {}, levelPresent[8] = {};
-    for (uint32_t i = 0; i < subLayers; ++i) {
-        profilePresent[i] = br.flag();
-        levelPresent[i] = br.flag();
-    }
-    if (subLayers > 0)
-        for (uint32_t i = subLayers; i < 8; ++i) br.skip(2);
-    for (uint32_t i = 0; i < subLayers; ++i) {
-        if (profilePresent[i]) br.skip(88);
-        if (levelPresent[i]) br.skip(8);
-    }
-    br.ue();  // sps_seq_parameter_set_id
-    s.chromaFormat = br.ue();
-    if (s.chromaFormat == 3) br.skip(1);
-    uint32_t w = br.ue(), h = br.ue();
-    uint32_t cl = 0, cr = 0, ct = 0, cb = 0;
-    if (br.flag()) {
-        cl = br.ue(); cr = br.ue(); ct = br.ue(); cb = br.ue();
-    }
-    s.bitDepthLuma = br.ue() + 8;
-    s.bitDepthChroma = br.ue() + 8;
-    const uint32_t subW = (s.chromaFormat == 1 || s.chromaFormat == 2) ? 2 : 1;
-    const uint32_t subH = s.chromaFormat == 1 ? 2 : 1;
-    if (!br.ok() || s.chromaFormat > 3 || w == 0 || h == 0 || w > 16384 || h > 16384 ||
-        subW * (cl + cr) >= w || subH * (ct + cb) >= h || s.bitDepthLuma > 16)
-        return std::nullopt;
-    s.width = w - subW * (cl + cr);
-    s.height = h - subH * (ct + cb);
-    s.profile = rbsp[1] & 31;
-    s.level = rbsp[12];
+    s.maxSubLayers = sps->maxSubLayers;
+    s.temporalIdNesting = sps->temporalIdNesting;
+    s.profileTierLevel = sps->profileTierLevel;
+    s.chromaFormat = sps->chromaFormat;
+    s.bitDepthLuma = sps->bitDepthLuma;
+    s.bitDepthChroma = sps->bitDepthChroma;
+    s.width = sps->width;
+    s.height = sps->height;
+    s.profile = sps->profile();
+    s.level = sps->level();
     return s;
 }
 
@@ -121,8 +54,7 @@ std::optional<SpsSummary> summarizeSps(VideoCodec codec, const std::vector<uint8
     const size_t hs = size_t(nalHeaderSize(codec));
     if (nal.size() <= hs || typeOf(codec, nal) != (codec == VideoCodec::H264 ? 7 : 33))
         return std::nullopt;
-    auto rbsp = unescapeRbsp(nal.data() + hs, nal.size() - hs);
-    return codec == VideoCodec::H264 ? summarizeH264(rbsp) : summarizeH265(rbsp);
+    return codec == VideoCodec::H264 ? summarizeH264(nal) : summarizeH265(nal);
 }
 
 std::optional<std::vector<uint8_t>> buildCodecConfig(VideoCodec codec,

@@ -7,6 +7,7 @@ extern "C" {
 #include <libavutil/pixdesc.h>
 }
 
+#include <cmath>
 #include <cstdarg>
 #include <cstdlib>
 #include <memory>
@@ -31,6 +32,40 @@ struct PacketFree {
     void operator()(AVPacket* p) const { av_packet_free(&p); }
 };
 
+// Sums of absolute luma steps across transform-block edges (every 4th
+// sample boundary) and inside blocks, both directions.
+struct EdgeSums {
+    double edge = 0, inside = 0, edgeN = 0, insideN = 0, unit = 1;
+    void add(const AVFrame* f) {
+        const AVPixFmtDescriptor* d = av_pix_fmt_desc_get(AVPixelFormat(f->format));
+        const int depth = d ? d->comp[0].depth : 8;
+        unit = double(1 << (depth - 8));
+        if (depth > 8) scan<uint16_t>(f);
+        else scan<uint8_t>(f);
+    }
+    template <class T>
+    void scan(const AVFrame* f) {
+        const auto at = [&](int x, int y) {
+            return double(reinterpret_cast<const T*>(f->data[0] + ptrdiff_t(y) * f->linesize[0])[x]);
+        };
+        for (int y = 1; y < f->height; ++y)
+            for (int x = 1; x < f->width; ++x) {
+                const double h = std::abs(at(x, y) - at(x - 1, y)), v = std::abs(at(x, y) - at(x, y - 1));
+                (x % 4 == 0 ? edge : inside) += h;
+                (x % 4 == 0 ? edgeN : insideN) += 1;
+                (y % 4 == 0 ? edge : inside) += v;
+                (y % 4 == 0 ? edgeN : insideN) += 1;
+            }
+    }
+    double ratio() const {
+        if (edgeN == 0 || insideN == 0) return 0;
+        // Half a code value (at 8 bits) of step everywhere: a flat picture
+        // comes out near 1.
+        const double floor = 0.5 * unit;
+        return (edge / edgeN + floor) / (inside / insideN + floor);
+    }
+};
+
 uint64_t hashFrame(const AVFrame* f, uint64_t h) {
     for (int plane = 0; plane < 3 && f->data[plane]; ++plane) {
         const int rows = plane == 0 ? f->height : AV_CEIL_RSHIFT(f->height, 1);
@@ -45,7 +80,8 @@ uint64_t hashFrame(const AVFrame* f, uint64_t h) {
 
 }  // namespace
 
-ProbeResult probeH264(const std::vector<uint8_t>& avcC, const std::vector<std::vector<uint8_t>>& samples) {
+ProbeResult probeH264(const std::vector<uint8_t>& avcC, const std::vector<std::vector<uint8_t>>& samples,
+                      bool measure) {
     static std::once_flag once;
     std::call_once(once, [] { av_log_set_callback(countErrors); });
     ProbeResult r;
@@ -61,11 +97,14 @@ ProbeResult probeH264(const std::vector<uint8_t>& avcC, const std::vector<std::v
     ctx->extradata_size = int(avcC.size());
     ctx->err_recognition = AV_EF_EXPLODE | AV_EF_BITSTREAM | AV_EF_BUFFER | AV_EF_CAREFUL;
     ctx->thread_count = 1;
+    // The measure looks at the blocks as the residual left them, before the
+    // loop filter smooths their edges.
+    if (measure) ctx->skip_loop_filter = AVDISCARD_ALL;
     tErrors = 0;
     if (avcodec_open2(ctx.get(), codec, nullptr) < 0 || tErrors) return r;
 
     uint64_t hash = 14695981039346656037ull;
-    double clipN = 0, allN = 0;
+    EdgeSums edges;
     auto drain = [&]() -> bool {
         while (true) {
             int ret = avcodec_receive_frame(ctx.get(), frame.get());
@@ -73,20 +112,7 @@ ProbeResult probeH264(const std::vector<uint8_t>& avcC, const std::vector<std::v
             if (ret < 0) return false;
             if (frame->decode_error_flags || (frame->flags & AV_FRAME_FLAG_CORRUPT)) return false;
             hash = hashFrame(frame.get(), hash);
-            if (r.frames == 0) {  // the first picture out tells enough
-                const AVPixFmtDescriptor* d = av_pix_fmt_desc_get(AVPixelFormat(frame->format));
-                const int depth = d ? d->comp[0].depth : 8;
-                const bool wide = depth > 8;
-                const int maxv = (1 << depth) - 1;
-                for (int y = 0; y < frame->height; ++y) {
-                    const uint8_t* row = frame->data[0] + ptrdiff_t(y) * frame->linesize[0];
-                    for (int x = 0; x < frame->width; ++x) {
-                        int v = wide ? reinterpret_cast<const uint16_t*>(row)[x] : row[x];
-                        clipN += (v == 0 || v == maxv);
-                        ++allN;
-                    }
-                }
-            }
+            if (measure) edges.add(frame.get());
             ++r.frames;
             av_frame_unref(frame.get());
         }
@@ -101,7 +127,7 @@ ProbeResult probeH264(const std::vector<uint8_t>& avcC, const std::vector<std::v
     if (avcodec_send_packet(ctx.get(), nullptr) < 0 || !drain() || tErrors) return r;
     r.clean = r.frames == samples.size();
     r.hash = hash;
-    r.clipped = allN > 0 ? clipN / allN : 0;
+    r.edgeRatio = edges.ratio();
     return r;
 }
 

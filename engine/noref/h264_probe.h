@@ -18,14 +18,19 @@ struct ProbeResult {
     bool clean = false;      // every unit decoded, no error reported
     size_t frames = 0;       // pictures the decoder returned
     uint64_t hash = 0;       // over the returned pictures' samples
-    // Share of the first picture's luma samples at either end of the sample
-    // range: a stream decoded at the wrong bit depth clips, camera video
-    // (limited range) does not.
-    double clipped = 0;
+    // Luma energy across the edges of 4x4 transform blocks against the
+    // energy inside them, over every picture returned: about 1 for a
+    // picture decoded as it was coded, whatever its content; well above 1
+    // when the residual was scaled wrongly (wrong bit depth or scaling
+    // matrices), since each block then misses its neighbours. Near 1 on a
+    // flat picture, which tells nothing.
+    double edgeRatio = 0;
 };
 
 // avcC: the decoder configuration record (the avcC box payload);
-// samples: length-prefixed access units (4-byte lengths) in decode order.
-ProbeResult probeH264(const std::vector<uint8_t>& avcC, const std::vector<std::vector<uint8_t>>& samples);
+// samples: length-prefixed access units (4-byte lengths) in decode order;
+// measure: compute edgeRatio (a pass over every picture's luma).
+ProbeResult probeH264(const std::vector<uint8_t>& avcC, const std::vector<std::vector<uint8_t>>& samples,
+                      bool measure = false);
 
 }  // namespace tv

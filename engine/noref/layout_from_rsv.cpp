@@ -110,6 +110,72 @@ std::pair<VideoCodec, int64_t> firstPicture(const ByteSource& rsv, int64_t dataS
                                        std::to_string(pos));
 }
 
+namespace {
+
+struct Walk {
+    const ByteSource& rsv;
+    const ParameterSets& ps;
+    VideoCodec codec;
+    uint32_t rtmdSize;
+    int64_t dataStart;
+};
+
+// Walks up to kLearnGroups groups under one candidate; with `resync`, a
+// first group that does not check out (damage) is skipped for the next one
+// that verifiably starts. Returns the groups confirmed.
+int attempt(const Walk& w, const Candidate& c, bool resync, RsvRecording& r) {
+    StreamLayout layout = candidateLayout(w.codec, w.rtmdSize, c.timescale, c.duration, c.audio);
+    GroupWalker walker(w.rsv, layout, w.ps);
+    WalkClock clock;
+    clock.audioBefore.assign(layout.audio.size(), 0);
+    r.dataStart = w.dataStart;
+    r.layout = layout;
+    r.audio = c.audio;
+    int64_t pos = w.dataStart;
+    int complete = 0;
+    for (int g = 0; g < kLearnGroups; ++g) {
+        GroupResult res = walker.readOneGroup(pos, clock);
+        if (res.status != GroupResult::Status::Complete) {
+            if (!resync || complete > 0) break;
+            auto next = walker.findGroupStart(pos + 1, pos + kSearchWindow, clock);
+            if (!next) break;
+            resync = false;
+            pos = *next;
+            res = walker.readOneGroup(pos, clock);
+            if (res.status != GroupResult::Status::Complete) break;
+        }
+        ++complete;
+        walker.learn(res);
+        r.groupStarts.push_back(r.frames.size());
+        r.frames.insert(r.frames.end(), res.frames.begin(), res.frames.end());
+        clock.framesBefore += int64_t(res.frames.size());
+        for (const auto& a : res.audio) clock.audioBefore[a.track] += a.frames;
+        if (res.atEnd) break;
+        pos = res.end;
+    }
+    return complete;
+}
+
+// A recording cut inside its first group's pictures keeps pictures and no
+// audio whatever the audio layout: only the rate matters, and it is the
+// header's (the 1000/1001 rates are written for the rounded 24, 30, 60 and
+// 120).
+bool firstGroupCut(const Walk& w, uint32_t nominal, RsvRecording& rec) {
+    const uint32_t duration = nominal % 6 == 0 ? 1001 : 1000;
+    StreamLayout layout = candidateLayout(w.codec, w.rtmdSize, nominal * 1000, duration, AudioLayout::None);
+    GroupWalker walker(w.rsv, layout, w.ps);
+    WalkClock clock;
+    GroupResult res = walker.readOneGroup(w.dataStart, clock);
+    if (res.status != GroupResult::Status::Cut || res.frames.empty()) return false;
+    rec.layout = layout;
+    rec.audio = AudioLayout::None;
+    rec.frames = res.frames;
+    rec.groupStarts = {0};
+    return true;
+}
+
+}  // namespace
+
 RsvRecording learnRecording(const ByteSource& rsv, const ParameterSets& ps, Reporter& rep) {
     RsvRecording rec;
     rec.dataStart = rsvDataStart(rsv);
@@ -118,42 +184,8 @@ RsvRecording learnRecording(const ByteSource& rsv, const ParameterSets& ps, Repo
     uint8_t rate[2] = {};
     rsv.readExact(rec.dataStart + 18, rate, 2);
     const uint32_t nominal = be16(rate);
+    const Walk walk{rsv, ps, codec, rtmdSize, rec.dataStart};
 
-    // Walks up to kLearnGroups groups under one candidate; with `resync`, a
-    // first group that does not check out (damage) is skipped for the next
-    // one that verifiably starts.
-    auto attempt = [&](const Candidate& c, bool resync, RsvRecording& r) {
-        StreamLayout layout = candidateLayout(codec, rtmdSize, c.timescale, c.duration, c.audio);
-        GroupWalker walker(rsv, layout, ps);
-        WalkClock clock;
-        clock.audioBefore.assign(layout.audio.size(), 0);
-        r.dataStart = rec.dataStart;
-        r.layout = layout;
-        r.audio = c.audio;
-        int64_t pos = rec.dataStart;
-        int complete = 0;
-        for (int g = 0; g < kLearnGroups; ++g) {
-            GroupResult res = walker.readOneGroup(pos, clock);
-            if (res.status != GroupResult::Status::Complete) {
-                if (!resync || complete > 0) break;
-                auto next = walker.findGroupStart(pos + 1, pos + kSearchWindow, clock);
-                if (!next) break;
-                resync = false;
-                pos = *next;
-                res = walker.readOneGroup(pos, clock);
-                if (res.status != GroupResult::Status::Complete) break;
-            }
-            ++complete;
-            walker.learn(res);
-            r.groupStarts.push_back(r.frames.size());
-            r.frames.insert(r.frames.end(), res.frames.begin(), res.frames.end());
-            clock.framesBefore += int64_t(res.frames.size());
-            for (const auto& a : res.audio) clock.audioBefore[a.track] += a.frames;
-            if (res.atEnd) break;
-            pos = res.end;
-        }
-        return complete;
-    };
     int best = 0;
     // The damaged-start pass scans, so it runs only when the plain one found
     // nothing, and only on the header's rate when the header names one.
@@ -162,7 +194,7 @@ RsvRecording learnRecording(const ByteSource& rsv, const ParameterSets& ps, Repo
         for (const Candidate& c : candidates(nominal)) {
             if (resync && headerRate && c.timescale != nominal * 1000) continue;
             RsvRecording r;
-            const int complete = attempt(c, resync, r);
+            const int complete = attempt(walk, c, resync, r);
             if (complete > best) {
                 best = complete;
                 rec = std::move(r);
@@ -173,25 +205,10 @@ RsvRecording learnRecording(const ByteSource& rsv, const ParameterSets& ps, Repo
         }
         if (best > 0) break;
     }
-    if (best == 0 && nominal > 0 && nominal <= 240) {
-        // A recording cut inside its first group's pictures keeps pictures
-        // and no audio whatever the audio layout: only the rate matters,
-        // and it is the header's (the 1000/1001 rates are written for the
-        // rounded 24, 30, 60 and 120).
-        const uint32_t duration = nominal % 6 == 0 ? 1001 : 1000;
-        StreamLayout layout = candidateLayout(codec, rtmdSize, nominal * 1000, duration, AudioLayout::None);
-        GroupWalker walker(rsv, layout, ps);
-        WalkClock clock;
-        GroupResult res = walker.readOneGroup(rec.dataStart, clock);
-        if (res.status == GroupResult::Status::Cut && !res.frames.empty()) {
-            rec.layout = layout;
-            rec.audio = AudioLayout::None;
-            rec.frames = res.frames;
-            rec.groupStarts = {0};
-            best = 1;
-            rep.info("the recording ends inside its first group: its audio layout is unknown and the "
-                     "frame rate is taken from the rtmd header");
-        }
+    if (best == 0 && nominal > 0 && nominal <= 240 && firstGroupCut(walk, nominal, rec)) {
+        best = 1;
+        rep.info("the recording ends inside its first group: its audio layout is unknown and the "
+                 "frame rate is taken from the rtmd header");
     }
     if (best == 0)
         throw EngineError(Kind::ReferenceNeeded,

@@ -3,13 +3,15 @@
 // are kept only when all slice headers of a whole GOP parse consistently
 // under them; the survivors are confirmed by decoding the GOP in-process
 // (libavcodec), first the key picture, then the frame size, then the P/B
-// fields, stopping at a candidate's first decoding error. Fields no slice
-// reveals come from a donor clip's SPS/PPS (same camera body) or take the
-// camera's usual values; scaling matrices without a donor are flat.
+// fields, stopping at a candidate's first decoding error; the bit depth and
+// the scaling matrices are told by how well the blocks of the decoded
+// pictures fit together. Fields no slice reveals come from a donor clip's
+// SPS/PPS (same camera body) or take the camera's usual values; scaling
+// matrices without a donor are flat.
 //
 // Thread: caller's (the decoder may use its own threads). Bounded in time.
-// Errors: EngineError(ReferenceNeeded) when no candidate, or more than one
-// that decode differently, remain.
+// Errors: EngineError(ReferenceNeeded) when no candidate remains, or the
+// pictures it decodes are plainly not pictures.
 #pragma once
 
 #include "base/byte_source.h"
@@ -18,13 +20,14 @@
 
 #include <cstdint>
 #include <optional>
+#include <string>
 #include <vector>
 
 namespace tv {
 
 struct RebuiltParameterSets {
-    std::vector<std::vector<uint8_t>> nals;  // SPS then PPS, NAL headers included
-    bool flatMatrices = false;               // no donor supplied the matrices
+    std::vector<std::vector<uint8_t>> nals;  // SPS then every PPS the slices name, NAL headers included
+    std::string matrices;                    // "donor" or "flat"
 };
 
 // donor: a finished clip's avcC parameter sets (empty when none was given).

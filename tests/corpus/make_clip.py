@@ -149,6 +149,8 @@ def encode_video(case, groups, pattern, path):
     intra = case.get("intra", False)
     bf = 0 if intra else case["bframes"]
     cmd = ["ffmpeg", "-v", "error", "-y", "-f", "lavfi", "-i", src, "-frames:v", str(n)]
+    if "vf" in case:  # picture content: a dark scene, a bright sky
+        cmd += ["-vf", case["vf"]]
     rate_ctl = ("crf=%d" % case["crf"]) if "crf" in case else "vbv-maxrate=1500:vbv-bufsize=1500"
     if case["codec"] == "h264":
         params = "aud=1:slices=%d:b-pyramid=none:scenecut=0:keyint=%d:min-keyint=1:bframes=%d:%s" % (

@@ -6,6 +6,7 @@ Same keys as make_clip.py's cases, plus:
   camera_sei  no encoder-options SEI (a camera writes none; buffering period / timing SEI stay)
   x264        extra libx264 options; profile, pix_fmt: the encoder profile and picture format
   refused     the repair must fail with exit 13 (a reference clip is needed)
+  vf          an ffmpeg filter on the test picture (dark or bright scenes)
   donor_size  run with a donor clip of this frame size (same body, other settings), and once more
               without it (flat matrices: pictures must decode without errors; with
               refused_without_donor the repair must fail with exit 13 instead)
@@ -55,6 +56,15 @@ CASES = {
     "noref-avc-25p-cqm-donor": camera_case(
         (25, 1), [12] * 2, 4, [("in-frame", "frame", 1, 5)], x264=":cqm4=%s:cqm8=%s" % (CQM4, CQM8),
         donor_size="640x360"),
+    # The bit depth on custom matrices whatever the content: the older I/P body (8-bit, 4 slices, no
+    # 8x8 transform) on a night scene, where the right depth leaves many samples at black; and a
+    # 10-bit body on a bright, clipped sky. Without a donor the depth must still come back right.
+    "noref-avc-50p-dark-cqm-donor": camera_case(
+        (50, 1), [24] * 2, 4, [("in-frame", "frame", 1, 10)], bframes=0,
+        x264=":8x8dct=0:cqm4=%s:cqm8=%s" % (CQM4, CQM8), vf="lutyuv=y=val/14:u=128:v=128", donor_size="640x360"),
+    "noref-avc-25p-10bit-bright-cqm-donor": camera_case(
+        (25, 1), [12] * 2, 4, [("in-frame", "frame", 1, 5)], profile="high10", pix_fmt="yuv420p10le",
+        x264=":cqm4=%s:cqm8=%s" % (CQM4, CQM8), vf="lutyuv=y=min(235\\,val*2)", donor_size="640x360"),
     # CAVLC: pictures decode under any initial QP (only brighter or darker), so only a donor from
     # the same body settles it; without one the repair is refused.
     "noref-avc-25p-cavlc-donor": camera_case(

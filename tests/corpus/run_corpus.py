@@ -428,11 +428,12 @@ def run_case(args, work):
         results.append(attempt(var["name"], lambda: repair(var, rsv, out)))
         if donor and var["kind"] == "cut":
             results.append(attempt(var["name"] + " (no donor)", lambda: without_donor(
-                args, var, rsv, out.replace(".mp4", "-nodonor.mp4"), case_def.get("refused_without_donor", False))))
+                args, var, rsv, out.replace(".mp4", "-nodonor.mp4"), case_def.get("refused_without_donor", False),
+                healthy.path)))
     return results
 
 
-def without_donor(args, var, rsv, out, refused):
+def without_donor(args, var, rsv, out, refused, healthy_path):
     """No donor: flat matrices, said so, and pictures that decode cleanly; or, for what only a donor
     settles, a refusal asking for a reference."""
     rc, text = run_engine(args.engine, None, rsv, out, True)
@@ -444,6 +445,13 @@ def without_donor(args, var, rsv, out, refused):
     rc, err, md5, _ = decode(out, 0)
     check(rc == 0 and not err, "ffmpeg reports errors decoding the output: %s" % err[:800])
     check(len(md5) == var["expect"]["frames"], "%d pictures decoded" % len(md5))
+    want, got = pixel_format(healthy_path), pixel_format(out)
+    check(got == want, "picture format %s, the recording's is %s" % (got, want))
+
+
+def pixel_format(path):
+    return make_clip.run(["ffprobe", "-v", "error", "-select_streams", "v:0", "-show_entries", "stream=pix_fmt",
+                          "-of", "csv=p=0", path]).decode().strip()
 
 
 def main():

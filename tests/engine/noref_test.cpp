@@ -1,10 +1,11 @@
 // Repair without a reference: the layout learnt from the RSV alone, the
 // parameter sets written and read back, and in-band parameter sets found.
 #include "base/errors.h"
-#include "codec/h264_params.h"
+#include "codec/slice_header.h"
 #include "mp4/config_record.h"
 #include "noref/inband.h"
 #include "noref/layout_from_rsv.h"
+#include "noref/slice_survey.h"
 #include "codec/param_sets.h"
 #include "null_reporter.h"
 #include "synth.h"
@@ -140,67 +141,123 @@ TEST(LearnLayout, FirstGroupCut) {
     }
 }
 
-// Parameter sets as the search writes them must read back field for field
-// and describe the picture they were written for (the sample entry built
-// from them is proven by the corpus's decoded pictures).
-TEST(H264Params, WrittenSetsReadBack) {
+// Parameter sets as the search writes them read back to the same bytes
+// (the writer is the reader's inverse) and describe the picture they were
+// written for; every picture order type and field coding are read alike.
+TEST(H264Sets, WrittenSetsReadBackToTheSameBytes) {
     struct Row {
         uint32_t chroma, depth, width, height;
         bool cabac, t8, scaling;
         int32_t qp, chromaOffset;
+        uint32_t pocType;
+        bool interlaced;
     };
-    for (const Row& row : {Row{1, 8, 1920, 1080, true, true, false, 26, 0},
-                           Row{2, 10, 3840, 2160, true, true, true, 30, -2},
-                           Row{1, 8, 320, 180, false, false, false, 20, 2},
-                           Row{2, 10, 1280, 720, true, false, true, 26, 0}}) {
-        H264Params p;
-        p.setFormat(row.chroma, row.depth);
-        p.setFrameSize(row.width, row.height);
-        p.log2MaxFrameNum = 9;
-        p.log2MaxPocLsb = 7;
-        p.maxRefFrames = 3;
-        p.cabac = row.cabac;
-        p.transform8x8 = row.t8;
-        p.picInitQp = row.qp;
-        p.chromaQpOffset = p.secondChromaQpOffset = row.chromaOffset;
-        p.weightedPred = true;
-        p.bipredIdc = 2;
-        p.numRefL0 = 3;
-        p.timescale = 50000;
-        p.frameDuration = 1000;
-        p.reorderFrames = 1;
-        if (row.scaling) {
-            p.ppsScaling.lists.resize(row.t8 ? 8 : 6);
-            p.ppsScaling.lists[0] = std::vector<int32_t>(16, 1);
-            p.ppsScaling.lists[2] = std::vector<int32_t>{-8};  // the default list
+    for (const Row& row : {Row{1, 8, 1920, 1080, true, true, false, 26, 0, 0, false},
+                           Row{2, 10, 3840, 2160, true, true, true, 30, -2, 2, false},
+                           Row{1, 8, 320, 180, false, false, false, 20, 2, 1, false},
+                           Row{2, 10, 1280, 720, true, false, true, 26, 0, 0, true}}) {
+        H264Sps sps;
+        sps.setFormat(row.chroma, row.depth);
+        sps.setFrameSize(row.width, row.height);
+        sps.log2MaxFrameNum = 9;
+        sps.pocType = row.pocType;
+        sps.log2MaxPocLsb = 7;
+        sps.offsetForRefFrame = {2, -1};
+        sps.maxRefFrames = 3;
+        sps.setTiming(50000, 1000, 1);
+        if (row.interlaced) {
+            sps.frameMbsOnly = false;
+            sps.heightMapUnits = (row.height + 31) / 32;
+            sps.cropBottom = 0;
         }
-        auto back = readH264Params(p.spsNal(), p.ppsNal());
+        H264Pps pps;
+        pps.cabac = row.cabac;
+        pps.transform8x8 = row.t8;
+        pps.picInitQp = row.qp;
+        pps.chromaQpOffset = pps.secondChromaQpOffset = row.chromaOffset;
+        pps.weightedPred = true;
+        pps.bipredIdc = 2;
+        pps.numRefL0 = 3;
+        if (row.scaling) {
+            pps.scaling.lists.resize(row.t8 ? 8 : 6);
+            pps.scaling.lists[0] = std::vector<int32_t>(16, 1);
+            pps.scaling.lists[2] = std::vector<int32_t>{-8};  // the default list
+        }
+        const auto spsBytes = sps.write(), ppsBytes = pps.write(sps.chromaFormat);
+        auto back = H264Sps::parse(spsBytes.data(), spsBytes.size());
         ASSERT_TRUE(back) << row.width;
-        auto fields = [](const H264Params& h) {
-            return std::make_tuple(h.chroma, h.bitDepth, h.widthMbs, h.heightMbs, h.log2MaxFrameNum, h.log2MaxPocLsb,
-                                   h.maxRefFrames, h.cabac, h.transform8x8, h.picInitQp, h.chromaQpOffset,
-                                   h.weightedPred, h.bipredIdc, h.numRefL0, h.ppsScaling.lists);
-        };
-        EXPECT_EQ(fields(*back), fields(p));
+        EXPECT_EQ(back->write(), spsBytes) << row.width;
+        auto backPps = H264Pps::parse(ppsBytes.data(), ppsBytes.size(), {{back->id, *back}});
+        ASSERT_TRUE(backPps) << row.width;
+        EXPECT_EQ(backPps->write(back->chromaFormat), ppsBytes) << row.width;
+        EXPECT_FALSE(H264Pps::parse(ppsBytes.data(), ppsBytes.size(), {})) << "a PPS without its SPS";
 
         SpsSummary s;
-        auto config = buildCodecConfig(VideoCodec::H264, {p.spsNal(), p.ppsNal()}, &s);
-        ASSERT_TRUE(config);
+        ASSERT_TRUE(buildCodecConfig(VideoCodec::H264, {spsBytes, ppsBytes}, &s));
         EXPECT_EQ(s.width, row.width);
-        EXPECT_EQ(s.height, row.height);
+        EXPECT_EQ(s.height, row.interlaced ? (row.height + 31) / 32 * 32 : row.height);
         EXPECT_EQ(s.bitDepthLuma, row.depth);
     }
+}
+
+// A body that writes two PPS (ids 2 and 3, other matrices) gets both back,
+// each with the donor's PPS of its own id where the donor has one.
+TEST(H264Sets, EveryPpsIdTheSlicesNameIsWritten) {
+    H264Candidate c;
+    c.sps.setFrameSize(320, 180);
+    c.pps.id = 2;
+    c.otherPpsIds = {2, 3};
+    H264Pps lent;
+    lent.id = 3;
+    lent.chromaQpOffset = lent.secondChromaQpOffset = 1;
+    lent.scaling.lists = {std::vector<int32_t>(16, 1), std::nullopt, std::nullopt, std::nullopt, std::nullopt,
+                          std::nullopt};
+    c.lentPps[3] = lent;
+    const auto nals = c.nals();
+    ASSERT_EQ(nals.size(), 3u);
+    auto sps = H264Sps::parse(nals[0].data(), nals[0].size());
+    ASSERT_TRUE(sps);
+    std::map<uint32_t, H264Sps> byId{{sps->id, *sps}};
+    auto two = H264Pps::parse(nals[1].data(), nals[1].size(), byId);
+    auto three = H264Pps::parse(nals[2].data(), nals[2].size(), byId);
+    ASSERT_TRUE(two && three);
+    EXPECT_EQ(two->id, 2u);
+    EXPECT_FALSE(two->scaling.present());
+    EXPECT_EQ(three->id, 3u);
+    EXPECT_EQ(three->scaling, lent.scaling);
+    EXPECT_EQ(three->chromaQpOffset, 1);
+
+    // And the slices of one picture may name either id.
+    const auto idrSlice = [](uint32_t firstMb, uint32_t ppsId) {
+        test::BitWriter w;
+        w.ue(firstMb);
+        w.ue(7);      // I
+        w.ue(ppsId);
+        w.u(0, 4);    // frame_num
+        w.ue(0);      // idr_pic_id
+        w.u(0, 4);    // POC lsb
+        w.u(0, 2);    // no_output_of_prior_pics, long_term_reference
+        w.se(0);      // slice_qp_delta
+        w.u(0xA5, 8); // slice data (CAVLC)
+        return w.nal({0x65});
+    };
+    GopPicture pic;
+    for (auto [mb, id] : {std::pair<uint32_t, uint32_t>{0, 2}, {40, 3}}) pic.slices.push_back({idrSlice(mb, id), 5});
+    c.pps.cabac = c.pps.deblockingControl = false;
+    EXPECT_TRUE(parseGop({pic}, c));
+    EXPECT_EQ(ppsIdsNamed({pic}), (std::vector<uint32_t>{2, 3}));
 }
 
 // Slice headers under candidate parameters: what the search's filter keeps
 // and the rows it must throw out.
 TEST(SliceHeaderFilter, KeepsConsistentHeadersOnly) {
-    H264Params p;
-    p.log2MaxFrameNum = 4;
-    p.log2MaxPocLsb = 5;
-    p.cabac = true;
-    p.deblockingControl = true;
-    p.weightedPred = true;
+    H264Sps sps;
+    sps.log2MaxFrameNum = 4;
+    sps.log2MaxPocLsb = 5;
+    H264Pps pps;
+    pps.cabac = true;
+    pps.deblockingControl = true;
+    pps.weightedPred = true;
     struct Row {
         const char* name;
         bool idr = true, cabacOnes = true;
@@ -259,7 +316,7 @@ TEST(SliceHeaderFilter, KeepsConsistentHeadersOnly) {
         nal.push_back(uint8_t(row.firstData >> 1));
         nal.push_back(uint8_t((row.firstData & 1) << 7 | 0x35));
         nal.push_back(0x80);
-        auto h = parseSliceHeader(nal.data(), nal.size(), p);
+        auto h = H264SliceHeader::parse(nal.data(), nal.size(), sps, pps, H264SliceHeader::Extent::Whole);
         EXPECT_EQ(h.has_value(), row.parses) << row.name;
         if (h && row.parses) {
             EXPECT_EQ(h->firstMb, 40u) << row.name;

@@ -4,6 +4,7 @@
 #pragma once
 
 #include "base/bytes.h"
+#include "codec/rbsp_writer.h"
 #include "rsv/one_group.h"
 
 #include <cstdint>
@@ -24,44 +25,7 @@ inline StreamLayout layout2398() {
     return l;
 }
 
-class BitWriter {
-public:
-    void u(uint32_t v, int n) {
-        for (int i = n - 1; i >= 0; --i) bit((v >> i) & 1);
-    }
-    void ue(uint32_t v) {
-        uint64_t x = uint64_t(v) + 1;
-        int len = 0;
-        while ((x >> len) > 1) ++len;
-        u(0, len);
-        u(uint32_t(x), len + 1);
-    }
-    void se(int32_t v) { ue(v > 0 ? uint32_t(2 * v - 1) : uint32_t(-2 * v)); }
-    // rbsp_trailing_bits, then emulation prevention.
-    std::vector<uint8_t> nal(std::vector<uint8_t> header) {
-        bit(1);
-        while (bits_ % 8) bit(0);
-        int zeros = 0;
-        for (uint8_t b : bytes_) {
-            if (zeros >= 2 && b <= 3) {
-                header.push_back(3);
-                zeros = 0;
-            }
-            zeros = b == 0 ? zeros + 1 : 0;
-            header.push_back(b);
-        }
-        return header;
-    }
-
-private:
-    void bit(int b) {
-        if (bits_ % 8 == 0) bytes_.push_back(0);
-        if (b) bytes_.back() |= uint8_t(0x80 >> (bits_ % 8));
-        ++bits_;
-    }
-    std::vector<uint8_t> bytes_;
-    size_t bits_ = 0;
-};
+using BitWriter = RbspWriter;
 
 // Baseline-like H.264 SPS (id 0) with POC type 0 or 2, and PPS 0.
 inline std::vector<uint8_t> h264Sps(uint32_t pocType, uint32_t log2MaxPocLsb = 4) {
@@ -82,8 +46,15 @@ inline std::vector<uint8_t> h264Pps() {
     BitWriter w;
     w.ue(0);
     w.ue(0);
-    w.u(0, 2);
+    w.u(0, 2);                // CAVLC, no bottom-field POC
+    w.ue(0);                  // no slice groups
     w.ue(0);
+    w.ue(0);                  // one reference in each list
+    w.u(0, 3);                // no weighted prediction
+    w.se(0);
+    w.se(0);
+    w.se(0);                  // initial QPs 26, no chroma offset
+    w.u(0b100, 3);            // deblocking control
     return w.nal({0x68});
 }
 // A slice NAL: idr (type 5) or not, reference or not, with POC lsb (type 0)

@@ -55,6 +55,16 @@ TEST(output_reader_test, maps_percentages_into_the_two_phases) {
     }
 }
 
+TEST(output_reader_test, a_repair_without_reference_reports_its_donor_fields_and_matrices) {
+    Reader r;
+    r.reader.feed("Info: donor fields: chroma_qp_offsets, scaling_matrices\n"
+                  "Info: scaling matrices: table:newer-lgop-pps2 (least block-edge energy; ratios flat 1.4)\n"
+                  "Info: scaling matrices: \n");
+    ASSERT_EQ(r.updates.size(), 2u);
+    EXPECT_EQ(r.updates[0], (Value{{"donor_fields", {"chroma_qp_offsets", "scaling_matrices"}}}));
+    EXPECT_EQ(r.updates[1], (Value{{"matrices", "table:newer-lgop-pps2"}}));
+}
+
 TEST(output_reader_test, pieces_split_anywhere_give_the_same_log) {
     const std::string text =
         "Info: 레퍼런스 읽는 중\n"

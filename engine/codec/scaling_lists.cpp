@@ -1,0 +1,40 @@
+#include "codec/scaling_lists.h"
+
+#include "base/bytes.h"
+#include "codec/rbsp_writer.h"
+
+namespace tv {
+
+std::optional<ScalingLists> ScalingLists::parse(BitReader& br, int count) {
+    ScalingLists s;
+    for (int i = 0; i < count && br.ok(); ++i) {
+        if (!br.flag()) {
+            s.lists.emplace_back();
+            continue;
+        }
+        std::vector<int32_t> deltas;
+        int size = i < 6 ? 16 : 64, last = 8, next = 8;
+        for (int j = 0; j < size && br.ok(); ++j) {
+            if (next == 0) break;
+            const int32_t d = br.se();
+            if (d < -128 || d > 127) return std::nullopt;
+            deltas.push_back(d);
+            next = (last + d + 256) % 256;
+            last = next == 0 ? last : next;
+        }
+        s.lists.emplace_back(std::move(deltas));
+    }
+    if (!br.ok()) return std::nullopt;
+    return s;
+}
+
+void ScalingLists::write(RbspWriter& w, size_t count) const {
+    for (size_t i = 0; i < count; ++i) {
+        const bool have = i < lists.size() && lists[i].has_value();
+        w.flag(have);
+        if (have)
+            for (int32_t d : *lists[i]) w.se(d);
+    }
+}
+
+}  // namespace tv
