@@ -42,6 +42,36 @@ bool readTimescale(const std::vector<uint8_t>& p, uint32_t& timescale, uint64_t&
     return timescale != 0;
 }
 
+// The sample tables of one track's stbl; a table that is present must parse.
+void readSampleTables(const ByteSource& src, const Box& stbl, TrackInfo& t) {
+    std::string why;
+    auto table = [&](const char (&name)[5]) -> std::vector<uint8_t> {
+        const Box* b = stbl.child(fourcc(name));
+        return b ? payloadOf(src, *b) : std::vector<uint8_t>{};
+    };
+    auto p = table("stts");
+    if (!p.empty() && !readTimeTable(p.data(), p.size(), false, t.stts, &why)) fail(why);
+    p = table("ctts");
+    if (!p.empty() && !readTimeTable(p.data(), p.size(), true, t.ctts, &why)) fail(why);
+    if (stbl.child(fourcc("stss"))) {
+        p = table("stss");
+        if (!readStss(p.data(), p.size(), t.stss, &why)) fail(why);
+        t.hasStss = true;
+    }
+    p = table("stsc");
+    if (!p.empty() && !readStsc(p.data(), p.size(), t.stsc, &why)) fail(why);
+    p = table("stsz");
+    if (!p.empty() && !readStsz(p.data(), p.size(), t.sizes, &why)) fail(why);
+    if (stbl.child(fourcc("co64"))) {
+        p = table("co64");
+        if (!readChunkOffsets(p.data(), p.size(), true, t.chunkOffsets, &why)) fail(why);
+    } else {
+        p = table("stco");
+        if (!p.empty() && !readChunkOffsets(p.data(), p.size(), false, t.chunkOffsets, &why))
+            fail(why);
+    }
+}
+
 void parseTrack(const ByteSource& src, const Box& trak, TrackInfo& t) {
     std::string why;
     const Box* tkhd = trak.child(fourcc("tkhd"));
@@ -84,31 +114,7 @@ void parseTrack(const ByteSource& src, const Box& trak, TrackInfo& t) {
     if (!stsd) fail("track " + std::to_string(t.id) + " has no sample description");
     t.stsd = wholeBox(src, *stsd);
 
-    auto table = [&](const char (&name)[5]) -> std::vector<uint8_t> {
-        const Box* b = stbl->child(fourcc(name));
-        return b ? payloadOf(src, *b) : std::vector<uint8_t>{};
-    };
-    auto p = table("stts");
-    if (!p.empty() && !readTimeTable(p.data(), p.size(), false, t.stts, &why)) fail(why);
-    p = table("ctts");
-    if (!p.empty() && !readTimeTable(p.data(), p.size(), true, t.ctts, &why)) fail(why);
-    if (stbl->child(fourcc("stss"))) {
-        p = table("stss");
-        if (!readStss(p.data(), p.size(), t.stss, &why)) fail(why);
-        t.hasStss = true;
-    }
-    p = table("stsc");
-    if (!p.empty() && !readStsc(p.data(), p.size(), t.stsc, &why)) fail(why);
-    p = table("stsz");
-    if (!p.empty() && !readStsz(p.data(), p.size(), t.sizes, &why)) fail(why);
-    if (stbl->child(fourcc("co64"))) {
-        p = table("co64");
-        if (!readChunkOffsets(p.data(), p.size(), true, t.chunkOffsets, &why)) fail(why);
-    } else {
-        p = table("stco");
-        if (!p.empty() && !readChunkOffsets(p.data(), p.size(), false, t.chunkOffsets, &why))
-            fail(why);
-    }
+    readSampleTables(src, *stbl, t);
     if (!t.stsc.empty()) t.descriptionIndex = t.stsc.front().descriptionIndex;
 
     std::map<uint32_t, uint64_t> deltas;
