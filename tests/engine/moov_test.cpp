@@ -1,5 +1,5 @@
-// The new moov: sample tables, composition offsets from picture order, edit
-// list durations, and the switch from stco to co64.
+// The new moov: the edit list's start and duration, and the switch from
+// stco to co64.
 #include "rsv/assembly.h"
 #include "mp4/box.h"
 #include "mp4/box_writer.h"
@@ -67,15 +67,6 @@ struct Built {
     const Box* stbl(size_t i, const char (&type)[5]) const {
         return trak(i)->path({fourcc("mdia"), fourcc("minf"), fourcc("stbl"), fourcc(type)});
     }
-    // The video track's composition offsets, one per sample.
-    std::vector<int64_t> ctts() const {
-        std::vector<TimeEntry> runs;
-        std::vector<int64_t> out;
-        const auto p = payload(stbl(0, "ctts"));
-        EXPECT_TRUE(readTimeTable(p.data(), p.size(), true, runs, nullptr));
-        for (const auto& e : runs) out.insert(out.end(), e.count, e.value);
-        return out;
-    }
     std::vector<int64_t> offsets(size_t track, const char (&type)[5]) const {
         std::vector<int64_t> out;
         const auto p = payload(stbl(track, type));
@@ -118,14 +109,13 @@ Built build(const std::vector<std::vector<uint32_t>>& groupsLsb, uint64_t co64Th
     return b;
 }
 
-TEST(moov, composition_offsets_follow_picture_order) {
+// The composition offsets and key frames themselves are proven by the corpus
+// (presentation times and key frames against the healthy file); the edit list's
+// absolute start is not, as the corpus compares times relative to the first.
+TEST(moov, the_edit_list_starts_at_the_first_presented_picture_and_covers_all) {
     // Decode order I0 P6 B2 B4 | P12 B8 B10 (POC lsb), i.e. presentation
     // positions 0 3 1 2 | 6 4 5.
     Built b = build({{0, 6, 2, 4}, {12, 8, 10}}, UINT32_MAX);
-    ASSERT_NE(b.stbl(0, "ctts"), nullptr);
-    EXPECT_EQ(b.ctts(), (std::vector<int64_t>{1001, 3003, 0, 0, 3003, 0, 0}));
-
-    // The edit list starts at the first presented picture and covers all 7.
     auto elst = b.trak(0)->path({fourcc("edts"), fourcc("elst")});
     ASSERT_NE(elst, nullptr);
     auto ep = b.payload(elst);
@@ -134,12 +124,6 @@ TEST(moov, composition_offsets_follow_picture_order) {
     ASSERT_EQ(edits.size(), 1u);
     EXPECT_EQ(edits[0].mediaTime, 1001);
     EXPECT_EQ(edits[0].segmentDuration, (7 * 1001 * 1000 + 12000) / 24000);
-
-    // Only the first picture is an IDR: stss lists it alone.
-    auto sp = b.payload(b.stbl(0, "stss"));
-    std::vector<uint32_t> stss;
-    ASSERT_TRUE(readStss(sp.data(), sp.size(), stss, nullptr));
-    EXPECT_EQ(stss, (std::vector<uint32_t>{1}));
 }
 
 TEST(moov, chunk_offsets_switch_to_co64_above_the_threshold) {
