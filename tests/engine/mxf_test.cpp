@@ -196,6 +196,9 @@ Clip makeClip(int packages) {
     return c;
 }
 
+// Cuts in a picture, a sound or a key, at a package's end or before zero bytes
+// and a picture length too long are the corpus's rows (against a real
+// recording); these are the ones it does not make or does not tell apart.
 TEST(MxfWalk, KeepsWholePackagesAroundCutsAndDamage) {
     const int n = 8;
     const Clip base = makeClip(n);
@@ -207,21 +210,14 @@ TEST(MxfWalk, KeepsWholePackagesAroundCutsAndDamage) {
         int64_t skippedRanges;
     } rows[] = {
         {"intact", [](auto&) {}, {0, 1, 2, 3, 4, 5, 6, 7}, 0},
-        {"cut in a picture", [&](auto& b) { b.resize(at(5, 100)); }, {0, 1, 2, 3, 4}, 0},
-        {"cut in the second sound", [&](auto& b) { b.resize(at(6, 0) - 10); }, {0, 1, 2, 3, 4}, 0},
-        {"cut exactly after a package", [&](auto& b) { b.resize(at(6, 0)); }, {0, 1, 2, 3, 4, 5}, 0},
-        {"cut in a key", [&](auto& b) { b.resize(at(3, 9)); }, {0, 1, 2}, 0},
         {"zero bytes reserved after the last package", [&](auto& b) { b.resize(b.size() + 70000, 0); },
          {0, 1, 2, 3, 4, 5, 6, 7}, 0},
-        {"cut in a picture, then zero bytes", [&](auto& b) { b.resize(at(5, 100)); b.resize(b.size() + 5000, 0); },
-         {0, 1, 2, 3, 4}, 0},
         {"cut in the last sound, then zero bytes", [&](auto& b) { std::fill(b.begin() + long(at(6, 0)) - 2000, b.end(), 0); },
          {0, 1, 2, 3, 4}, 0},
-        {"starts inside a package", [&](auto& b) { b.erase(b.begin(), b.begin() + long(at(1, 50))); },
-         {2, 3, 4, 5, 6, 7}, 0},
         {"zeroed keys inside a package", [&](auto& b) { std::fill(b.begin() + long(at(3, 330)), b.begin() + long(at(3, 900)), 0); },
          {0, 1, 2, 4, 5, 6, 7}, 1},
-        {"picture length too long", [&](auto& b) { b[at(2, 18)] += 1; }, {0, 1, 3, 4, 5, 6, 7}, 1},
+        {"starts inside a package", [&](auto& b) { b.erase(b.begin(), b.begin() + long(at(1, 50))); },
+         {2, 3, 4, 5, 6, 7}, 0},
         {"picture length past the end, mid-file", [&](auto& b) { b[at(4, 17)] = 0x7f; }, {0, 1, 2, 3, 5, 6, 7}, 1},
         {"sound element not whole sample frames",
          [&](auto& b) {
