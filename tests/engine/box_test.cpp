@@ -2,18 +2,12 @@
 #include "mp4/box.h"
 #include "base/bytes.h"
 #include "mp4/tables.h"
+#include "synth.h"
 
 #include <gtest/gtest.h>
 
-
 namespace tv {
 namespace {
-
-std::vector<uint8_t> bytesOf(std::initializer_list<uint32_t> words) {
-    std::vector<uint8_t> v;
-    for (uint32_t w : words) putBe32(v, w);
-    return v;
-}
 
 struct HeaderRow {
     const char* name;
@@ -27,18 +21,18 @@ struct HeaderRow {
 TEST(box_header, sizes_are_checked_against_the_container) {
     const uint32_t free = fourcc("free");
     std::vector<HeaderRow> rows = {
-        {"plain", bytesOf({16, free, 0, 0}), -1, true, 16, 8},
-        {"size 0 runs to the container end", bytesOf({0, free, 0, 0, 0}), -1, true, 20, 8},
-        {"size 1 reads a 64-bit size", bytesOf({1, free, 0, 24, 0, 0}), -1, true, 24, 16},
-        {"exactly at the limit", bytesOf({8, free}), -1, true, 8, 8},
+        {"plain", test::words({16, free, 0, 0}), -1, true, 16, 8},
+        {"size 0 runs to the container end", test::words({0, free, 0, 0, 0}), -1, true, 20, 8},
+        {"size 1 reads a 64-bit size", test::words({1, free, 0, 24, 0, 0}), -1, true, 24, 16},
+        {"exactly at the limit", test::words({8, free}), -1, true, 8, 8},
         {"fewer than 8 bytes", {0, 0, 0, 8, 'f', 'r'}, -1, false, 0, 0},
-        {"size below the header", bytesOf({7, free, 0}), -1, false, 0, 0},
-        {"size 1 below its 16-byte header", bytesOf({1, free, 0, 12, 0}), -1, false, 0, 0},
-        {"size 1 without its 64-bit field", bytesOf({1, free, 0}), -1, false, 0, 0},
-        {"beyond the buffer", bytesOf({64, free, 0}), -1, false, 0, 0},
-        {"beyond the parent", bytesOf({16, free, 0, 0}), 12, false, 0, 0},
-        {"64-bit size beyond the buffer", bytesOf({1, free, 1, 0}), -1, false, 0, 0},
-        {"64-bit size with the sign bit", bytesOf({1, free, 0x80000000u, 0}), -1, false, 0, 0},
+        {"size below the header", test::words({7, free, 0}), -1, false, 0, 0},
+        {"size 1 below its 16-byte header", test::words({1, free, 0, 12, 0}), -1, false, 0, 0},
+        {"size 1 without its 64-bit field", test::words({1, free, 0}), -1, false, 0, 0},
+        {"beyond the buffer", test::words({64, free, 0}), -1, false, 0, 0},
+        {"beyond the parent", test::words({16, free, 0, 0}), 12, false, 0, 0},
+        {"64-bit size beyond the buffer", test::words({1, free, 1, 0}), -1, false, 0, 0},
+        {"64-bit size with the sign bit", test::words({1, free, 0x80000000u, 0}), -1, false, 0, 0},
     };
     for (const auto& r : rows) {
         MemorySource src(r.bytes);
@@ -55,9 +49,9 @@ TEST(box_header, sizes_are_checked_against_the_container) {
 }
 
 std::vector<uint8_t> boxOf(const char (&type)[5], std::initializer_list<std::vector<uint8_t>> parts, int64_t flags = -1) {
-    std::vector<uint8_t> payload = flags < 0 ? std::vector<uint8_t>{} : bytesOf({uint32_t(flags)});
+    std::vector<uint8_t> payload = flags < 0 ? std::vector<uint8_t>{} : test::words({uint32_t(flags)});
     for (const auto& p : parts) payload.insert(payload.end(), p.begin(), p.end());
-    auto out = bytesOf({uint32_t(8 + payload.size()), fourcc(type)});
+    auto out = test::words({uint32_t(8 + payload.size()), fourcc(type)});
     out.insert(out.end(), payload.begin(), payload.end());
     return out;
 }
@@ -66,8 +60,8 @@ std::vector<uint8_t> boxOf(const char (&type)[5], std::initializer_list<std::vec
 std::vector<uint8_t> sampleTree() {
     return boxOf("moov", {boxOf("mvhd", {std::vector<uint8_t>(96)}, 0),
                           boxOf("trak", {boxOf("tkhd", {std::vector<uint8_t>(80)}, 3),
-                                         boxOf("mdia", {boxOf("minf", {boxOf("stbl", {boxOf("stco", {bytesOf({1, 48})}, 0)})})})}),
-                          boxOf("udta", {bytesOf({0})})});
+                                         boxOf("mdia", {boxOf("minf", {boxOf("stbl", {boxOf("stco", {test::words({1, 48})}, 0)})})})}),
+                          boxOf("udta", {test::words({0})})});
 }
 
 TEST(box_tree, a_child_overrunning_its_parent_fails_the_tree_short_padding_does_not) {
@@ -108,25 +102,25 @@ TEST(sample_tables, counts_are_capped_by_the_box_bytes) {
     };
     struct Case { const char* box; TableRow row; };
     std::vector<Case> cases = {
-        {"stts", {"one entry", bytesOf({0, 1, 10, 1001}), true}},
-        {"stts", {"count larger than the box", bytesOf({0, 0x40000000, 10, 1001}), false}},
-        {"stts", {"no count", bytesOf({0}), false}},
-        {"ctts", {"two entries", bytesOf({0, 2, 1, 2002, 1, 0xFFFFFC17}), true}},
-        {"ctts", {"one entry short", bytesOf({0, 2, 1, 2002, 1}), false}},
-        {"stsc", {"ordered", bytesOf({0, 2, 1, 12, 1, 3, 10, 1}), true}},
-        {"stsc", {"first chunk 0", bytesOf({0, 1, 0, 12, 1}), false}},
-        {"stsc", {"out of order", bytesOf({0, 2, 3, 12, 1, 2, 10, 1}), false}},
-        {"stsz", {"constant size", bytesOf({0, 1024, 0xFFFFFFFF}), true}},
-        {"stsz", {"sizes listed", bytesOf({0, 0, 2, 100, 200}), true}},
-        {"stsz", {"more sizes claimed than held", bytesOf({0, 0, 3, 100, 200}), false}},
-        {"stco", {"two offsets", bytesOf({0, 2, 48, 96}), true}},
-        {"stco", {"huge count", bytesOf({0, 0xFFFFFFFF, 48}), false}},
-        {"co64", {"one offset", bytesOf({0, 1, 1, 0}), true}}, {"co64", {"half an offset", bytesOf({0, 1, 1}), false}},
-        {"co64", {"offset with the sign bit", bytesOf({0, 1, 0x80000000u, 0}), false}},
-        {"stss", {"count too large", bytesOf({0, 5, 1, 13}), false}},
-        {"elst", {"version 0", bytesOf({0, 1, 1000, 1001, 0x10000}), true}},
-        {"elst", {"version 1", bytesOf({0x01000000, 1, 0, 1000, 0, 1001, 0x10000}), true}},
-        {"elst", {"version 1 too short", bytesOf({0x01000000, 1, 0, 1000, 0, 1001}), false}},
+        {"stts", {"one entry", test::words({0, 1, 10, 1001}), true}},
+        {"stts", {"count larger than the box", test::words({0, 0x40000000, 10, 1001}), false}},
+        {"stts", {"no count", test::words({0}), false}},
+        {"ctts", {"two entries", test::words({0, 2, 1, 2002, 1, 0xFFFFFC17}), true}},
+        {"ctts", {"one entry short", test::words({0, 2, 1, 2002, 1}), false}},
+        {"stsc", {"ordered", test::words({0, 2, 1, 12, 1, 3, 10, 1}), true}},
+        {"stsc", {"first chunk 0", test::words({0, 1, 0, 12, 1}), false}},
+        {"stsc", {"out of order", test::words({0, 2, 3, 12, 1, 2, 10, 1}), false}},
+        {"stsz", {"constant size", test::words({0, 1024, 0xFFFFFFFF}), true}},
+        {"stsz", {"sizes listed", test::words({0, 0, 2, 100, 200}), true}},
+        {"stsz", {"more sizes claimed than held", test::words({0, 0, 3, 100, 200}), false}},
+        {"stco", {"two offsets", test::words({0, 2, 48, 96}), true}},
+        {"stco", {"huge count", test::words({0, 0xFFFFFFFF, 48}), false}},
+        {"co64", {"one offset", test::words({0, 1, 1, 0}), true}}, {"co64", {"half an offset", test::words({0, 1, 1}), false}},
+        {"co64", {"offset with the sign bit", test::words({0, 1, 0x80000000u, 0}), false}},
+        {"stss", {"count too large", test::words({0, 5, 1, 13}), false}},
+        {"elst", {"version 0", test::words({0, 1, 1000, 1001, 0x10000}), true}},
+        {"elst", {"version 1", test::words({0x01000000, 1, 0, 1000, 0, 1001, 0x10000}), true}},
+        {"elst", {"version 1 too short", test::words({0x01000000, 1, 0, 1000, 0, 1001}), false}},
     };
     for (const auto& c : cases) EXPECT_EQ(run(c.box, c.row), c.row.ok) << c.box << ": " << c.row.name;
 }

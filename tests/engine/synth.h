@@ -12,6 +12,13 @@
 
 namespace tv::test {
 
+// Big-endian 32-bit words, as box headers and tables are written.
+inline std::vector<uint8_t> words(std::initializer_list<uint32_t> w) {
+    std::vector<uint8_t> v;
+    for (uint32_t x : w) putBe32(v, x);
+    return v;
+}
+
 // An H.264 stream at 23.976p with small rtmd samples and one stereo twos track.
 inline StreamLayout layout2398() {
     StreamLayout l;
