@@ -11,6 +11,8 @@
 #include "base/byte_source.h"
 #include "base/bytes.h"
 #include "base/unique_fd.h"
+#include "codec/nal_header.h"
+#include "mp4/config_record.h"
 #include "rsv/rsv_start.h"
 
 namespace {
@@ -54,6 +56,30 @@ bool rtmdHeaderAt(const tv::ByteSource& src, int64_t at, uint32_t* size, uint32_
     return true;
 }
 
+// The picture size from a sequence parameter set carried in the first access
+// unit, when the body writes one there (most bodies do not: then it stays
+// unknown, since nothing else in the recording states it).
+void readInbandSize(const tv::ByteSource& src, int64_t pos, tv::VideoCodec codec, ClipInfo& info) {
+    const int hs = tv::nalHeaderSize(codec);
+    for (int i = 0; i < 64; ++i) {
+        uint8_t head[6] = {};
+        if (!src.readExact(pos, head, size_t(4 + hs))) return;
+        const uint32_t len = tv::be32(head);
+        const auto nal = tv::parseNalHeader(codec, head + 4, size_t(hs));
+        if (!nal || len < uint32_t(hs) || len > (1u << 20) || tv::isSlice(codec, nal->type)) return;
+        if (nal->type == (codec == tv::VideoCodec::H264 ? 7 : 33)) {
+            std::vector<uint8_t> bytes(len);
+            if (!src.readExact(pos + 4, bytes.data(), len)) return;
+            if (auto sps = tv::summarizeSps(codec, bytes); sps && sps->width && sps->height) {
+                info.width = sps->width;
+                info.height = sps->height;
+            }
+            return;
+        }
+        pos += 4 + int64_t(len);
+    }
+}
+
 std::optional<ClipInfo> readFirstGroup(const tv::ByteSource& src) {
     uint8_t key[4] = {};
     if (!src.readExact(0, key, 4)) return std::nullopt;
@@ -84,6 +110,7 @@ std::optional<ClipInfo> readFirstGroup(const tv::ByteSource& src) {
     } else {
         return std::nullopt;
     }
+    readInbandSize(src, pos, info.codec == "H.264" ? tv::VideoCodec::H264 : tv::VideoCodec::H265, info);
     return info;
 }
 

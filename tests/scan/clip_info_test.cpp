@@ -29,6 +29,11 @@ Bytes nal(const std::vector<uint8_t>& unit) {
 
 Bytes h264Picture() { return nal({0x09, 0x10}) + nal({0x65, 0x88, 0x80, 0x40}); }
 
+// High profile, 320x180 (cropped from 12 macroblock rows), as libx264 writes it.
+const std::vector<uint8_t> kSps320x180 = {0x67, 0x64, 0x00, 0x0C, 0xAC, 0xD9, 0x41, 0x41, 0x9F, 0x9F, 0x01,
+                                          0x10, 0x00, 0x00, 0x03, 0x00, 0x10, 0x00, 0x00, 0x03, 0x03, 0x20,
+                                          0xF1, 0x42, 0x99, 0x60};
+
 const Bytes kHevcPicture = nal({0x46, 0x01, 0x50}) + nal({0x26, 0x01, 0xAF});
 // A reference-style head an unfinished file may begin with: ftyp, then an mdat of size 0.
 const Bytes kHeader = Bytes("\0\0\0\x10" "ftypXAVC\0\0\0\0", 16) + Bytes("\0\0\0\0mdat", 8);
@@ -44,6 +49,9 @@ TEST(ClipInfo, an_rsv_tells_codec_and_rate_from_its_first_group) {
     const Row rows[] = {
         {"H.264 after a run of rtmd samples", rtmd(25) + rtmd(25) + h264Picture(),
          Value{{"codec", "H.264"}, {"fps", 25.0}}},
+        {"a picture size only from a set the stream carries",
+         rtmd(50) + nal({0x09, 0x10}) + nal(kSps320x180) + nal({0x65, 0x88, 0x80, 0x40}),
+         Value{{"codec", "H.264"}, {"fps", 50.0}, {"width", 320}, {"height", 180}}},
         {"H.265", rtmd(30) + kHevcPicture, Value{{"codec", "H.265"}, {"fps", 30.0}}},
         {"after a file header", kHeader + rtmd(24) + h264Picture(), Value{{"codec", "H.264"}, {"fps", 24.0}}},
         {"a rate the header cannot mean", rtmd(0) + h264Picture(), Value{{"codec", "H.264"}}},
