@@ -12,6 +12,8 @@ Same keys as make_clip.py's cases, plus:
               refused_without_donor the repair must fail with exit 13 instead)
 """
 
+import pps_ids
+
 # Custom quantisation matrices (rising towards the high frequencies, as a camera's do).
 CQM4 = ",".join(str(16 + (i % 4) * 3 + (i // 4) * 2) for i in range(16))
 CQM8 = ",".join(str(16 + (i % 8) * 2 + (i // 8) * 3) for i in range(64))
@@ -46,6 +48,15 @@ CASES = {
         (24000, 1001), [12] * 3, 2, [("in-audio", "audio", 2, 1, 0.5)], audio="ipcm4", rtmd=19456),
     "noref-avc-50p-twos-ip-only": camera_case(
         (50, 1), [24] * 2, 4, [("in-frame", "frame", 1, 10)], bframes=0, data_at=0x20000),
+    # The newer long-GOP 50p body (groups of 24, GOP 48, B-pictures): the search sees the first group,
+    # half a GOP; every second group begins with a P or B picture.
+    "noref-avc-50p-longgop": camera_case(
+        (50, 1), [24] * 4, 4, [("in-frame-mid-gop", "frame", 1, 7), ("boundary-mid-gop", "boundary", 3)], gop=48),
+    # Its two PPS (ids 2 and 3, other matrices and chroma QP offsets): with a donor from the same body each
+    # id gets that donor PPS's fields.
+    "noref-avc-50p-two-pps-cqm-donor": camera_case(
+        (50, 1), [24] * 3, 4, [("in-frame", "frame", 2, 9)], gop=48, x264=pps_ids.x264_cqm(), two_pps=True,
+        donor_size="640x360"),
     # 4:2:2 10-bit (XAVC S 4:2:2 modes): decodes without errors at 8 bits too; the depth is told by
     # the samples the wrong one clips.
     "noref-avc-2997p-422-10bit": camera_case(

@@ -72,8 +72,9 @@ std::vector<std::string> skipLines(const Outcome& o) {
 // proves it untouched), the time of what is lost stays in the timeline so the
 // sound after it is in step, and each skip is reported.
 TEST(walk_resync, damage_keeps_everything_that_verifies_and_the_timeline) {
-    const test::Stream plain = test::stream(std::vector<int>(6, 3));
+    const test::Stream plain = test::stream(std::vector<int>(6, 3), 2, {}, false, true);
     const test::Stream intra = test::stream(std::vector<int>(6, 4), 2, {}, true);
+    const test::Stream longGop = test::stream(std::vector<int>(6, 3));
     auto fill = [](std::vector<uint8_t>& b, int64_t from, int64_t to, uint8_t value = 0, bool random = false) {
         std::mt19937 rng(42);
         for (int64_t i = from; i < to; ++i) b[size_t(i)] = random ? uint8_t(rng()) : value;
@@ -90,11 +91,17 @@ TEST(walk_resync, damage_keeps_everything_that_verifies_and_the_timeline) {
     };
     const auto& g = plain.groups;
     const auto& i = intra.groups;
+    const auto& l = longGop.groups;
     auto whole = [](const test::SynthGroup& x, size_t n = 3) { return Kept{x.start, n, true}; };
     const std::vector<Row> rows = {
         {"undamaged", plain, [](auto&) {}, {whole(g[0]), whole(g[1]), whole(g[2]), whole(g[3]), whole(g[4]), whole(g[5])}, {}, 18},
         {"zeroed group", plain, [&](auto& b) { fill(b, g[1].start, g[1].end); },
          {whole(g[0]), whole(g[2]), whole(g[3]), whole(g[4]), whole(g[5])}, {{g[1].start, g[2].start}}, 18},
+        // Groups that are not GOPs: the pictures after a lost group refer to
+        // lost ones up to the next key picture (none here); their sound stays.
+        {"a zeroed group inside a GOP", longGop, [&](auto& b) { fill(b, l[1].start, l[1].end); },
+         {whole(l[0]), {l[2].start, 0, true}, {l[3].start, 0, true}, {l[4].start, 0, true}, {l[5].start, 0, true}},
+         {{l[1].start, l[2].start}}, 18},
         // The group whose audio the zeros start in is whole but for its
         // audio samples; it is kept, the damage after it skipped.
         {"zeros from a group's audio into the next rtmd run", plain,
