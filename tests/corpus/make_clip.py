@@ -58,7 +58,6 @@ sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 import camera  # noqa: E402
 import mp4box  # noqa: E402
 import noref_cases  # noqa: E402
-import pps_ids  # noqa: E402
 from encoding import (audio_samples_per_group, decoy_audio, encode_audio, encode_video, group_starts,  # noqa: E402,F401
                       key_frames, nal_units, parameter_sets, read_encoded, run, write)
 
@@ -126,7 +125,7 @@ CASES = {
     # one, the others the other.
     "avc-50p-two-pps-cqm-twos": case(
         "h264", (50, 1), [24] * 4, 4, [("in-frame", "frame", 3, 9), ("at-slice", "slice", 2, 4)], gop=48,
-        x264=pps_ids.x264_cqm(), two_pps=True),
+        x264=":cqm4=%s:cqm8=%s" % (noref_cases.CQM4, noref_cases.CQM8), two_pps=True),
     # A body with a timecode track: one 4-byte tmcd sample before the first group.
     "avc-25p-tmcd-twos": case(
         "h264", (25, 1), [12] * 3, 2, [("in-frame", "frame", 2, 4), ("boundary", "boundary", 2)],

@@ -12,8 +12,6 @@ Same keys as make_clip.py's cases, plus:
               refused_without_donor the repair must fail with exit 13 instead)
 """
 
-import pps_ids
-
 # Custom quantisation matrices (rising towards the high frequencies, as a camera's do).
 CQM4 = ",".join(str(16 + (i % 4) * 3 + (i // 4) * 2) for i in range(16))
 CQM8 = ",".join(str(16 + (i % 8) * 2 + (i // 8) * 3) for i in range(64))
@@ -55,8 +53,8 @@ CASES = {
     # Its two PPS (ids 2 and 3, other matrices and chroma QP offsets): with a donor from the same body each
     # id gets that donor PPS's fields.
     "noref-avc-50p-two-pps-cqm-donor": camera_case(
-        (50, 1), [24] * 3, 4, [("in-frame", "frame", 2, 9)], gop=48, x264=pps_ids.x264_cqm(), two_pps=True,
-        donor_size="640x360"),
+        (50, 1), [24] * 3, 4, [("in-frame", "frame", 2, 9)], gop=48, x264=":cqm4=%s:cqm8=%s" % (CQM4, CQM8),
+        two_pps=True, donor_size="640x360"),
     # 4:2:2 10-bit (XAVC S 4:2:2 modes): decodes without errors at 8 bits too; the depth is told by
     # the samples the wrong one clips.
     "noref-avc-2997p-422-10bit": camera_case(

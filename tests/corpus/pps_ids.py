@@ -11,6 +11,7 @@ Contract: pure functions over bytes; a stream this does not understand (slice gr
 slices) raises ValueError.
 """
 
+import re
 import struct
 
 import mp4box
@@ -24,56 +25,17 @@ PPS3_8X8 = ([12, 14, 14, 16, 15, 16, 17, 16, 16, 17, 18, 20, 17, 20, 18, 21, 23,
             [12, 14, 14, 16, 16, 16, 17, 17, 17, 17, 18, 18, 18, 18, 18, 19, 19, 19, 19, 19, 19, 20, 20, 20, 20, 20,
              20, 20, 26, 21, 21, 21, 21, 21, 21, 26, 27, 22, 22, 22, 22, 22, 27, 28, 23, 23, 23, 23, 28, 30, 24, 24,
              24, 30, 31, 25, 25, 31, 32, 26, 32, 33, 33, 34])
-# The newer body's PPS 2 lists, given to the encoder (its matrices land in the SPS, which PPS 2 uses).
-PPS2_4X4 = ([12, 14, 14, 16, 14, 16, 22, 22, 22, 22, 24, 24, 24, 30, 30, 34],
-            [12, 14, 14, 16, 16, 16, 18, 16, 16, 18, 19, 18, 19, 20, 20, 21])
-PPS2_8X8 = ([12, 13, 13, 14, 13, 14, 15, 14, 14, 15, 16, 18, 15, 18, 16, 19, 21, 20, 20, 21, 19, 20, 22, 25, 24, 25,
-             22, 20, 27, 23, 25, 25, 25, 25, 23, 27, 30, 25, 27, 26, 27, 25, 30, 33, 27, 27, 27, 27, 33, 36, 30, 29,
-             30, 36, 39, 33, 33, 39, 40, 36, 40, 41, 41, 42],
-            [12, 13, 13, 14, 14, 14, 15, 15, 15, 15, 16, 16, 16, 16, 16, 17, 17, 17, 17, 17, 17, 18, 17, 17, 18, 17,
-             17, 18, 22, 18, 18, 18, 18, 18, 18, 22, 22, 18, 18, 18, 18, 18, 22, 22, 19, 19, 19, 19, 22, 23, 20, 20,
-             20, 23, 24, 21, 21, 24, 25, 22, 25, 26, 26, 27])
-
-
-def zigzag(n):
-    """Raster positions of an n x n block in zig-zag (frame) scan order."""
-    cells = sorted(((r, c) for r in range(n) for c in range(n)), key=lambda rc: (sum(rc), rc[0] if sum(rc) % 2 else -rc[0]))
-    return [r * n + c for r, c in cells]
-
-
-def x264_cqm():
-    """libx264 options giving the encoder the newer body's PPS 2 lists (raster order)."""
-    def raster(vals, n):
-        out = [0] * (n * n)
-        for k, pos in enumerate(zigzag(n)):
-            out[pos] = vals[k]
-        return ",".join(map(str, out))
-    return ":cqm4i=%s:cqm4p=%s:cqm8i=%s:cqm8p=%s" % (raster(PPS2_4X4[0], 4), raster(PPS2_4X4[1], 4),
-                                                      raster(PPS2_8X8[0], 8), raster(PPS2_8X8[1], 8))
 
 
 # ---------------------------------------------------------------- bits
 
 def unescape(nal):
-    out, zeros = bytearray(), 0
-    for b in nal:
-        if zeros >= 2 and b == 3:
-            zeros = 0
-            continue
-        out.append(b)
-        zeros = zeros + 1 if b == 0 else 0
-    return bytes(out)
+    return re.sub(b"\x00\x00\x03", b"\x00\x00", nal)
 
 
 def escape(rbsp):
-    out, zeros = bytearray(), 0
-    for b in rbsp:
-        if zeros >= 2 and b <= 3:
-            out.append(3)
-            zeros = 0
-        out.append(b)
-        zeros = zeros + 1 if b == 0 else 0
-    return bytes(out) + (b"\x03" if out and out[-1] == 0 else b"")
+    out = re.sub(b"\x00\x00(?=[\x00-\x03])", b"\x00\x00\x03", rbsp)
+    return out + (b"\x03" if out.endswith(b"\x00") else b"")
 
 
 class Reader:
