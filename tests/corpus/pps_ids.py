@@ -8,7 +8,7 @@ removed before and added again after. Pictures naming PPS 3 are never referred t
 were not encoded with change only themselves; a decoder given both sets decodes the stream exactly.
 
 Contract: pure functions over bytes; a stream this does not understand (slice groups, field coding, SP/SI
-slices) raises ValueError.
+slices, picture order type 1) raises ValueError.
 """
 
 import re
@@ -111,13 +111,9 @@ def read_sps(nal):
                     skip_list(r, 16 if i < 6 else 64)
     s["frame_num_bits"] = r.ue() + 4
     s["poc_type"] = r.ue()
-    if s["poc_type"] == 0:
-        s["poc_bits"] = r.ue() + 4
-    elif s["poc_type"] == 1:
-        s["delta_always_zero"] = r.u(1)
-        r.se(), r.se()
-        for _ in range(r.ue()):
-            r.se()
+    if s["poc_type"] == 1:
+        raise ValueError("picture order type 1")
+    s["poc_bits"] = r.ue() + 4 if s["poc_type"] == 0 else 0
     r.ue(), r.u(1), r.ue(), r.ue()
     if not r.u(1):
         raise ValueError("field coding")
@@ -200,10 +196,6 @@ def slice_with_pps(nal, sps, pps, new_id):
         r.ue()
     if sps["poc_type"] == 0:
         r.u(sps["poc_bits"])
-        if pps["bottom_field_poc"]:
-            r.se()
-    elif sps["poc_type"] == 1 and not sps["delta_always_zero"]:
-        r.se()
         if pps["bottom_field_poc"]:
             r.se()
     if pps["redundant"]:
