@@ -14,20 +14,21 @@
 namespace tv {
 namespace {
 
-// Offset of the next start code (00 00 01) at or after `from`, or n. The
-// scan is the one pass over every picture byte, so it goes 16 (SSE2) or 8
-// bytes at a time.
-size_t nextStartCode(const uint8_t* p, size_t from, size_t n) {
-    auto at = [&](size_t j) { return p[j] == 0 && j + 2 < n && p[j + 1] == 0 && p[j + 2] == 1; };
+// Offset of the next 00 00 0x with x <= 2 at or after `from`, or n: a start
+// code, zero bytes before one, or (inside a NAL unit) bytes an encoder never
+// writes there. The scan is the one pass over every picture byte, so it goes
+// 16 (SSE2) or 8 bytes at a time.
+size_t nextMarker(const uint8_t* p, size_t from, size_t n) {
+    auto at = [&](size_t j) { return p[j] == 0 && j + 2 < n && p[j + 1] == 0 && p[j + 2] <= 2; };
     size_t i = from;
 #if defined(__SSE2__)
-    const __m128i zero = _mm_setzero_si128(), one = _mm_set1_epi8(1);
+    const __m128i zero = _mm_setzero_si128(), two = _mm_set1_epi8(2);
     for (; i + 18 <= n; i += 16) {
         __m128i a = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + i));
         __m128i b = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + i + 1));
         __m128i c = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + i + 2));
-        __m128i hit = _mm_and_si128(_mm_and_si128(_mm_cmpeq_epi8(a, zero), _mm_cmpeq_epi8(b, zero)),
-                                    _mm_cmpeq_epi8(c, one));
+        __m128i small = _mm_cmpeq_epi8(_mm_min_epu8(c, two), c);
+        __m128i hit = _mm_and_si128(_mm_and_si128(_mm_cmpeq_epi8(a, zero), _mm_cmpeq_epi8(b, zero)), small);
         if (int mask = _mm_movemask_epi8(hit)) return i + size_t(__builtin_ctz(unsigned(mask)));
     }
 #else
@@ -43,6 +44,9 @@ size_t nextStartCode(const uint8_t* p, size_t from, size_t n) {
         if (at(i)) return i;
     return n;
 }
+
+// Zero bytes no camera writes inside or after a picture: damage that zeroed it.
+constexpr size_t kZeroRunIsDamage = 16;
 
 uint64_t toMovie(uint64_t d, uint32_t from, uint32_t to) {
     return from ? uint64_t((__int128(d) * to + from / 2) / from) : 0;
@@ -70,21 +74,39 @@ TrackBoxes boxesFor(uint32_t id, const MxfTrackTimes& times, uint32_t movieScale
     return b;
 }
 
-// Samples of one element of every package, each package its own chunk.
-TrackTables packageTables(const MxfTables& t, size_t element, uint32_t blockAlign) {
+// Samples of one sound track, each package's element its own chunk.
+TrackTables soundTables(const MxfTables& t, size_t element, uint32_t blockAlign) {
     TrackTables tt;
     const size_t per = t.elementsPerPackage, packages = t.packages();
     tt.samplesPerChunk.reserve(packages);
     tt.chunkOffsets.reserve(packages);
     for (size_t p = 0; p < packages; ++p) {
-        const uint32_t size = t.sizes[p * per + element];
         tt.chunkOffsets.push_back(uint64_t(t.offsets[p * per + element]));
-        tt.samplesPerChunk.push_back(blockAlign ? size / blockAlign : 1);
-        if (!blockAlign) tt.sizes.push_back(size);
+        tt.samplesPerChunk.push_back(t.sizes[p * per + element] / blockAlign);
     }
     return tt;
 }
 
+// An edit list that starts the pictures `lead` ticks into the movie (the
+// time of sound whose pictures were lost), movie timescale = the video's.
+std::vector<uint8_t> leadingGap(uint64_t lead, uint64_t media) {
+    std::vector<uint8_t> out;
+    BoxWriter w(out);
+    w.begin(fourcc("edts"));
+    w.beginFull(fourcc("elst"), 1, 0);
+    w.u32(2);
+    for (auto [duration, time] : {std::pair<uint64_t, int64_t>{lead, -1}, {media, 0}}) {
+        w.u64(duration);
+        w.u64(uint64_t(time));
+        w.u32(0x00010000);
+    }
+    w.end();
+    w.end();
+    return out;
+}
+
+// One sample per kept picture, lasting until the next kept one (lost
+// pictures keep their time).
 void videoTrack(BoxWriter& w, const AvcConfig& avc, const MxfTables& t, const MxfTrackTimes& clock,
                 const MxfTrackTimes& times, uint32_t movieScale, uint32_t timecodeTrack) {
     std::vector<uint8_t> config;
@@ -102,12 +124,23 @@ void videoTrack(BoxWriter& w, const AvcConfig& avc, const MxfTables& t, const Mx
         r.end();
         r.end();
     }
-    TrackTables tt = packageTables(t, 0, 0);
-    const size_t packages = t.packages();
-    if (packages) addRun(tt.stts, clock.duration, uint32_t(packages));
+    TrackTables tt;
+    const size_t per = t.elementsPerPackage, packages = t.packages();
+    std::vector<size_t> kept;
     for (size_t p = 0; p < packages; ++p)
-        if (p < t.sync.size() && t.sync[p]) tt.stss.push_back(uint32_t(p + 1));
-    tt.hasStss = tt.stss.size() != packages;
+        if (t.sizes[p * per] > 0) kept.push_back(p);
+    for (size_t i = 0; i < kept.size(); ++i) {
+        const size_t p = kept[i], next = i + 1 < kept.size() ? kept[i + 1] : packages;
+        tt.chunkOffsets.push_back(uint64_t(t.offsets[p * per]));
+        tt.samplesPerChunk.push_back(1);
+        tt.sizes.push_back(t.sizes[p * per]);
+        addRun(tt.stts, int64_t((next - p) * clock.duration));
+        if (p < t.sync.size() && t.sync[p]) tt.stss.push_back(uint32_t(i + 1));
+    }
+    tt.hasStss = tt.stss.size() != kept.size();
+    if (!kept.empty() && kept.front() > 0)
+        b.edts = leadingGap(kept.front() * clock.duration, (packages - kept.front()) * clock.duration);
+    b.mdhd = mdhdBox(times.timescale, (packages - (kept.empty() ? 0 : kept.front())) * clock.duration, true);
     writeTrack(w, b, tt);
 }
 
@@ -156,12 +189,13 @@ std::vector<NalSpan> annexBNals(const uint8_t* in, size_t n, AnnexBPicture* info
     size_t lead = 0;
     while (lead < n && in[lead] == 0) ++lead;
     if (lead < 2 || lead >= n || in[lead] != 0x01) return spans;
-    size_t at = lead - 2;
-    while (at < n) {
-        size_t begin = at + 3;
-        size_t next = nextStartCode(in, begin, n);
-        size_t end = next;
-        while (end > begin && in[end - 1] == 0) --end;  // trailing_zero_8bits / the next 4-byte code
+    for (size_t begin = lead + 1; begin < n;) {
+        // The unit ends at the next marker; only zero bytes then 01 (a start
+        // code) may follow it, or a short run of zeros up to the end.
+        size_t end = nextMarker(in, begin, n), z = end;
+        while (z < n && in[z] == 0) ++z;
+        while (end > begin && in[end - 1] == 0) --end;  // trailing_zero_8bits
+        if (z - end >= kZeroRunIsDamage || (z < n && in[z] != 0x01)) return {};
         if (end > begin) {
             const uint8_t* nal = in + begin;
             if ((nal[0] & 0x80) != 0 || end - begin > UINT32_MAX) return {};
@@ -173,7 +207,7 @@ std::vector<NalSpan> annexBNals(const uint8_t* in, size_t n, AnnexBPicture* info
                 if (type == 8 && info->pps.empty()) info->pps.assign(nal, in + end);
             }
         }
-        at = next;
+        begin = z + 1;
     }
     return spans;
 }
@@ -227,7 +261,7 @@ MxfMovie buildMxfMoov(const MxfSettings& s, const AvcConfig& avc, const MxfTable
     for (size_t i = 0; i < s.sounds.size(); ++i) {
         const MxfSoundTrack& snd = s.sounds[i];
         const MxfTrackTimes& times = m.tracks[1 + i];
-        TrackTables tt = packageTables(t, 1 + i, snd.blockAlign);
+        TrackTables tt = soundTables(t, 1 + i, snd.blockAlign);
         if (times.duration) addRun(tt.stts, 1, uint32_t(times.duration));
         tt.constantSize = snd.blockAlign;
         tt.sampleCount = times.duration;

@@ -22,8 +22,9 @@ struct AnnexBPicture {
 
 // The NAL units of one access unit in start-code form: offset and length of
 // each unit's bytes (header included, trailing zero bytes excluded). Empty
-// when the bytes do not begin with a start code or a unit has its forbidden
-// bit set: the picture is not H.264 byte stream or it is damaged.
+// when the bytes do not begin with a start code, a unit has its forbidden
+// bit set, holds 00 00 00 or 00 00 02, or 16 zero bytes or more follow it:
+// the picture is not H.264 byte stream or it is damaged.
 struct NalSpan {
     size_t offset = 0;
     uint32_t length = 0;
@@ -45,8 +46,10 @@ struct AvcConfig {
 // SPS does not parse.
 std::optional<AvcConfig> makeAvcConfig(const std::vector<uint8_t>& sps, const std::vector<uint8_t>& pps);
 
-// The recovered tables: per package the picture's output offset and size,
-// then each sound element's; sync flags per picture.
+// The recovered tables: per package (edit unit of the timeline) the
+// picture's output offset and size (size 0: the picture is lost and the one
+// before it lasts longer), then each sound element's (silence written where
+// the sound was lost); sync flags per package.
 struct MxfTables {
     size_t elementsPerPackage = 1;
     std::vector<int64_t> offsets;

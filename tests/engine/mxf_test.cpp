@@ -117,7 +117,7 @@ TEST(MxfAnnexB, ScanAgreesWithByteByByteAtEveryAlignment) {
                 b.push_back(v);
             }
             if (rng() % 4 == 0) b.insert(b.end(), rng() % 3 + 1, 0);  // trailing zero bytes
-            if (b.back() == 0 && rng() % 2) b.push_back(0x80);
+            if (b.back() == 0 && b[b.size() - 2] != 0 && rng() % 2) b.push_back(0x80);  // 00 80 ends a unit
         }
         auto want = naiveNals(b);
         auto got = annexBNals(b.data(), b.size(), nullptr);
@@ -135,6 +135,9 @@ TEST(MxfAnnexB, RefusesWhatIsNotAByteStream) {
         "6588840000000165",               // no start code first
         "00000180aabb",                   // forbidden bit set
         "0000016588000001e5",             // the second unit has its forbidden bit set
+        "000001658800000088",             // zeros inside a unit (no encoder writes 00 00 00 there)
+        "000001658800000288",             // 00 00 02 inside a unit
+        "0000016588aa00000000000000000000000000000000",  // 16 zero bytes after the picture: zeroed
     };
     for (const char* r : rows) {
         auto b = hexBytes(r);
@@ -197,41 +200,49 @@ Clip makeClip(int packages) {
 }
 
 // Cuts in a picture, a sound or a key, at a package's end or before zero bytes
-// and a picture length too long are the corpus's rows (against a real
-// recording); these are the ones it does not make or does not tell apart.
-TEST(MxfWalk, KeepsWholePackagesAroundCutsAndDamage) {
+// and damage inside a picture, a sound element or a system item are the
+// corpus's rows (against a real recording, whose system items count the
+// packages); these are the ones it does not make or does not tell apart.
+// Each package reads as three characters: the number of the package its
+// picture, first and second sound come from, '-' where that element is lost.
+TEST(MxfWalk, KeepsWhatDamageLeavesInItsPlace) {
     const int n = 8;
     const Clip base = makeClip(n);
-    auto at = [&](int pkg, size_t delta) { return base.packageStart[size_t(pkg)] + delta; };
+    auto at = [&](int pkg, size_t delta) { return long(base.packageStart[size_t(pkg)] + delta); };
+    const std::string all = "000 111 222 333 444 555 666 777";
     struct Row {
         const char* name;
         std::function<void(std::vector<uint8_t>&)> change;
-        std::vector<uint8_t> kept;  // picture byte 6 (the package's number) of every kept package
+        std::string kept;
         int64_t skippedRanges;
     } rows[] = {
-        {"intact", [](auto&) {}, {0, 1, 2, 3, 4, 5, 6, 7}, 0},
-        {"zero bytes reserved after the last package", [&](auto& b) { b.resize(b.size() + 70000, 0); },
-         {0, 1, 2, 3, 4, 5, 6, 7}, 0},
-        {"cut in the last sound, then zero bytes", [&](auto& b) { std::fill(b.begin() + long(at(6, 0)) - 2000, b.end(), 0); },
-         {0, 1, 2, 3, 4}, 0},
-        {"zeroed keys inside a package", [&](auto& b) { std::fill(b.begin() + long(at(3, 330)), b.begin() + long(at(3, 900)), 0); },
-         {0, 1, 2, 4, 5, 6, 7}, 1},
-        {"starts inside a package", [&](auto& b) { b.erase(b.begin(), b.begin() + long(at(1, 50))); },
-         {2, 3, 4, 5, 6, 7}, 0},
-        {"picture length past the end, mid-file", [&](auto& b) { b[at(4, 17)] = 0x7f; }, {0, 1, 2, 3, 5, 6, 7}, 1},
+        {"intact", [](auto&) {}, all, 0},
+        {"zero bytes reserved after the last package", [&](auto& b) { b.resize(b.size() + 70000, 0); }, all, 0},
+        {"cut in the last sound, then zero bytes", [&](auto& b) { std::fill(b.begin() + at(6, 0) - 2000, b.end(), 0); },
+         "000 111 222 333 444", 0},
+        {"zeroed keys inside a package: the sound after them stays",
+         [&](auto& b) { std::fill(b.begin() + at(3, 330), b.begin() + at(3, 900), 0); },
+         "000 111 222 3-3 444 555 666 777", 1},
+        {"zeros over a whole package, counted by the bytes per package",
+         [&](auto& b) { std::fill(b.begin() + at(3, 100), b.begin() + at(5, 30), 0); },
+         "000 111 222 3-- --- -55 666 777", 1},
+        {"starts inside a package", [&](auto& b) { b.erase(b.begin(), b.begin() + at(1, 50)); },
+         "222 333 444 555 666 777", 0},
+        {"picture length past the end, mid-file", [&](auto& b) { b[size_t(at(4, 17))] = 0x7f; },
+         "000 111 222 333 -44 555 666 777", 1},
         {"sound element not whole sample frames",
          [&](auto& b) {
-             size_t s2 = at(1, 0) + (20 + 307) + 33 + (20 + 5760);
-             b[s2 + 19] += 1;  // 5761 bytes, and one more byte so the packets still chain
-             b.insert(b.begin() + long(s2 + 20), 0x55);
+             long s2 = at(1, 0) + (20 + 307) + 33 + (20 + 5760);
+             b[size_t(s2 + 19)] += 1;  // 5761 bytes, and one more byte so the packets still chain
+             b.insert(b.begin() + s2 + 20, 0x55);
          },
-         {0, 2, 3, 4, 5, 6, 7}, 1},
+         "000 11- 222 333 444 555 666 777", 1},
         {"a package without its second sound",
          [&](auto& b) {
-             size_t s2 = at(5, 0) + (20 + 335) + 33 + (20 + 5760);
-             b.erase(b.begin() + long(s2), b.begin() + long(s2 + 20 + 5760));
+             long s2 = at(5, 0) + (20 + 335) + 33 + (20 + 5760);
+             b.erase(b.begin() + s2, b.begin() + s2 + 20 + 5760);
          },
-         {0, 1, 2, 3, 4, 6, 7}, 1},
+         "000 111 222 333 444 55- 666 777", 0},
     };
     for (const auto& r : rows) {
         std::vector<uint8_t> b = base.bytes;
@@ -239,12 +250,13 @@ TEST(MxfWalk, KeepsWholePackagesAroundCutsAndDamage) {
         MemorySource src(b);
         test::NullReporter rep;
         MxfWalk w = walkMxf(src, twoTrackSettings(), rep);
-        std::vector<uint8_t> kept;
+        std::string kept;
         for (size_t p = 0; p < w.packages(); ++p) {
-            ASSERT_EQ(w.lengths[p * 3 + 1], 5760u) << r.name;
-            ASSERT_EQ(w.lengths[p * 3 + 2], 5760u) << r.name;
-            kept.push_back(b[size_t(w.offsets[p * 3]) + 6]);
-            EXPECT_EQ(b[size_t(w.offsets[p * 3 + 1])], kept.back()) << r.name << ": sound of another package";
+            if (p) kept += ' ';
+            for (size_t e = 0; e < 3; ++e) {
+                ASSERT_EQ(w.lengths[p * 3 + e], e ? 5760u : w.lengths[p * 3]) << r.name << ": silence of its length";
+                kept += w.lost(p, e) ? '-' : char('0' + b[size_t(w.offsets[p * 3 + e]) + (e ? 0 : 6)] - (e == 2));
+            }
         }
         EXPECT_EQ(kept, r.kept) << r.name;
         EXPECT_EQ(w.skippedRanges, r.skippedRanges) << r.name;
