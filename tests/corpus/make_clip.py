@@ -531,7 +531,8 @@ def touched_variants(rec, media, rng):
 
 def key_after_damage_variants(rec, media, rng):
     """Damage inside the first GOP of group 1 (groups of two GOPs): the pictures before it and the
-    whole second GOP, which starts at a key picture after the damage, must be kept in their place."""
+    whole second GOP, which starts at a key picture after the damage, must be kept in their place;
+    and damage in the first group, whose time the result must start after."""
     g = rec.groups[1]
     last = rec.groups[-1]
     base = media[:last["frame_offsets"][len(last["frame_offsets"]) // 2] + 3]
@@ -544,7 +545,13 @@ def key_after_damage_variants(rec, media, rng):
     lo, hi = g["frame_offsets"][4], g["frame_offsets"][8] + len(rec.samples[g["first"] + 8]) // 2
     noise = bytes(rng.getrandbits(8) for _ in range(hi - lo))
     at = cut_offset(rec, "frame", [1, 5])
+    g0 = rec.groups[0]
+    first_lo, first_hi = g0["frame_offsets"][2], g0["frame_offsets"][8]
+    after_first = [f for f in every if f >= g0["frames"]]
     rows = [("zeros-in-first-gop", base[:lo] + bytes(hi - lo) + base[hi:], keep(4), keep(4)),
+            # The first group damaged: the result starts at the second group's recorded time.
+            ("zeros-in-first-group", base[:first_lo] + bytes(first_hi - first_lo) + base[first_hi:],
+             after_first, after_first),
             ("random-in-first-gop", base[:lo] + noise + base[hi:], keep(3), keep(4)),
             ("hole-in-first-gop", base[:at] + base[at + 2000:], keep(5), keep(5))]
     return [(name, data, {"keep": k, "could": len(could), "audio_lost": [], "audio_any": [], "damaged": [[0, 0]]})
