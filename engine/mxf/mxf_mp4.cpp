@@ -52,8 +52,26 @@ uint64_t toMovie(uint64_t d, uint32_t from, uint32_t to) {
     return from ? uint64_t((__int128(d) * to + from / 2) / from) : 0;
 }
 
+// An edit list that starts the media `lead` ticks into the movie (time
+// whose pictures or sound were lost), in the movie's timescale.
+std::vector<uint8_t> leadingGap(uint64_t lead, uint64_t media) {
+    std::vector<uint8_t> out;
+    BoxWriter w(out);
+    w.begin(fourcc("edts"));
+    w.beginFull(fourcc("elst"), 1, 0);
+    w.u32(2);
+    for (auto [duration, time] : {std::pair<uint64_t, int64_t>{lead, -1}, {media, 0}}) {
+        w.u64(duration);
+        w.u64(uint64_t(time));
+        w.u32(0x00010000);
+    }
+    w.end();
+    w.end();
+    return out;
+}
+
 // The header boxes every MXF-family track shares: 64-bit times, enabled and
-// in preview, no edit list.
+// in preview, an edit list only for a lead.
 TrackBoxes boxesFor(uint32_t id, const MxfTrackTimes& times, uint32_t movieScale, uint32_t handler, const char* name,
                     uint32_t entry, const std::vector<uint8_t>& entryBody, uint32_t width = 0, uint32_t height = 0) {
     TrackBoxes b;
@@ -61,7 +79,8 @@ TrackBoxes boxesFor(uint32_t id, const MxfTrackTimes& times, uint32_t movieScale
     h.id = id;
     h.width = width;
     h.height = height;
-    h.duration = toMovie(times.duration, times.timescale, movieScale);
+    h.duration = times.lead + toMovie(times.duration, times.timescale, movieScale);
+    if (times.lead > 0) b.edts = leadingGap(times.lead, h.duration - times.lead);
     h.audio = handler == fourcc("soun");
     h.flags = 7;
     h.wide = true;
@@ -87,24 +106,6 @@ TrackTables soundTables(const MxfTables& t, size_t element, uint32_t blockAlign)
     return tt;
 }
 
-// An edit list that starts the pictures `lead` ticks into the movie (the
-// time of sound whose pictures were lost), movie timescale = the video's.
-std::vector<uint8_t> leadingGap(uint64_t lead, uint64_t media) {
-    std::vector<uint8_t> out;
-    BoxWriter w(out);
-    w.begin(fourcc("edts"));
-    w.beginFull(fourcc("elst"), 1, 0);
-    w.u32(2);
-    for (auto [duration, time] : {std::pair<uint64_t, int64_t>{lead, -1}, {media, 0}}) {
-        w.u64(duration);
-        w.u64(uint64_t(time));
-        w.u32(0x00010000);
-    }
-    w.end();
-    w.end();
-    return out;
-}
-
 // One sample per kept picture, lasting until the next kept one (lost
 // pictures keep their time).
 void videoTrack(BoxWriter& w, const AvcConfig& avc, const MxfTables& t, const MxfTrackTimes& clock,
@@ -114,7 +115,15 @@ void videoTrack(BoxWriter& w, const AvcConfig& avc, const MxfTables& t, const Mx
     c.begin(fourcc("avcC"));
     c.raw(avc.avcC);
     c.end();
-    TrackBoxes b = boxesFor(1, times, movieScale, fourcc("vide"), "VideoHandler", fourcc("avc1"),
+    const size_t per = t.elementsPerPackage, packages = t.packages();
+    std::vector<size_t> kept;
+    for (size_t p = 0; p < packages; ++p)
+        if (t.sizes[p * per] > 0) kept.push_back(p);
+    // Pictures lost at the start: the sound's time before the first kept one.
+    const uint64_t first = kept.empty() ? 0 : kept.front();
+    const MxfTrackTimes media{times.timescale, times.duration - first * clock.duration,
+                              times.lead + first * clock.duration};
+    TrackBoxes b = boxesFor(1, media, movieScale, fourcc("vide"), "VideoHandler", fourcc("avc1"),
                             visualEntryBody(avc.width, avc.height, "", config), avc.width, avc.height);
     if (timecodeTrack) {
         BoxWriter r(b.tref);
@@ -125,10 +134,6 @@ void videoTrack(BoxWriter& w, const AvcConfig& avc, const MxfTables& t, const Mx
         r.end();
     }
     TrackTables tt;
-    const size_t per = t.elementsPerPackage, packages = t.packages();
-    std::vector<size_t> kept;
-    for (size_t p = 0; p < packages; ++p)
-        if (t.sizes[p * per] > 0) kept.push_back(p);
     for (size_t i = 0; i < kept.size(); ++i) {
         const size_t p = kept[i], next = i + 1 < kept.size() ? kept[i + 1] : packages;
         tt.chunkOffsets.push_back(uint64_t(t.offsets[p * per]));
@@ -138,9 +143,6 @@ void videoTrack(BoxWriter& w, const AvcConfig& avc, const MxfTables& t, const Mx
         if (p < t.sync.size() && t.sync[p]) tt.stss.push_back(uint32_t(i + 1));
     }
     tt.hasStss = tt.stss.size() != kept.size();
-    if (!kept.empty() && kept.front() > 0)
-        b.edts = leadingGap(kept.front() * clock.duration, (packages - kept.front()) * clock.duration);
-    b.mdhd = mdhdBox(times.timescale, (packages - (kept.empty() ? 0 : kept.front())) * clock.duration, true);
     writeTrack(w, b, tt);
 }
 
@@ -242,16 +244,19 @@ MxfMovie buildMxfMoov(const MxfSettings& s, const AvcConfig& avc, const MxfTable
     const size_t per = t.elementsPerPackage, packages = t.packages();
     const MxfTrackTimes clock = videoClock(s.editRate);
     const bool timecode = s.timecode && t.timecodeSampleOffset;
-    m.tracks.push_back({clock.timescale, clock.duration * packages});
+    const uint64_t lead = uint64_t(t.leadUnits) * clock.duration;
+    m.tracks.push_back({clock.timescale, clock.duration * packages, lead});
     std::vector<uint64_t> soundSamples(s.sounds.size());
     for (size_t p = 0; p < packages; ++p)
         for (size_t i = 0; i < s.sounds.size(); ++i) soundSamples[i] += t.sizes[p * per + 1 + i] / s.sounds[i].blockAlign;
-    for (size_t i = 0; i < s.sounds.size(); ++i) m.tracks.push_back({s.sounds[i].sampleRate, soundSamples[i]});
-    if (timecode) m.tracks.push_back({clock.timescale, clock.duration * packages});
+    for (size_t i = 0; i < s.sounds.size(); ++i) m.tracks.push_back({s.sounds[i].sampleRate, soundSamples[i], lead});
+    // The start timecode is the recording's first frame's: its track covers the lead too.
+    if (timecode) m.tracks.push_back({clock.timescale, lead + clock.duration * packages});
 
     const uint32_t movieScale = clock.timescale;
     uint64_t movieDuration = 0;
-    for (const auto& tr : m.tracks) movieDuration = std::max(movieDuration, toMovie(tr.duration, tr.timescale, movieScale));
+    for (const auto& tr : m.tracks)
+        movieDuration = std::max(movieDuration, tr.lead + toMovie(tr.duration, tr.timescale, movieScale));
 
     BoxWriter w(m.moov);
     w.begin(fourcc("moov"));

@@ -56,6 +56,9 @@ struct MxfTables {
     std::vector<uint32_t> sizes;
     std::vector<bool> sync;
     std::optional<int64_t> timecodeSampleOffset;
+    // Edit units before the first package whose time damage took: every
+    // track but the timecode starts that much later.
+    int64_t leadUnits = 0;
 
     size_t packages() const { return offsets.size() / elementsPerPackage; }
 };
@@ -63,6 +66,7 @@ struct MxfTables {
 struct MxfTrackTimes {
     uint32_t timescale = 0;
     uint64_t duration = 0;  // in timescale units
+    uint64_t lead = 0;      // empty edit before the media, in the movie's (the video's) timescale
 };
 
 struct MxfMovie {

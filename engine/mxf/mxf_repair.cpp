@@ -246,11 +246,13 @@ bool appendPackage(MovieOutput& out, const FileSource& rsv, WindowReader& in, Mx
     return !nals.empty();
 }
 
-// "lost video|audio from X s to Y s" for every run of packages whose picture,
-// or any of whose sound elements, did not come from the RSV.
-void reportLost(const std::vector<bool>& pictureLost, const std::vector<bool>& soundLost, const MxfTrackTimes& clock,
-                Reporter& rep) {
+// "lost video|audio from X s to Y s" for the lead and every run of packages
+// whose picture, or any of whose sound elements, did not come from the RSV.
+void reportLost(const std::vector<bool>& pictureLost, const std::vector<bool>& soundLost, int64_t lead,
+                const MxfTrackTimes& clock, Reporter& rep) {
     const double perPackage = double(clock.duration) / double(clock.timescale);
+    for (const char* kind : {"video", "audio"})
+        if (lead > 0) rep.info(lostLine(kind, 0.0, double(lead) * perPackage));
     for (auto [kind, lost] : {std::pair<const char*, const std::vector<bool>*>{"video", &pictureLost},
                               {"audio", &soundLost}}) {
         for (size_t p = 0; p < lost->size();) {
@@ -260,7 +262,7 @@ void reportLost(const std::vector<bool>& pictureLost, const std::vector<bool>& s
             }
             size_t q = p;
             while (q < lost->size() && (*lost)[q]) ++q;
-            rep.info(lostLine(kind, double(p) * perPackage, double(q) * perPackage));
+            rep.info(lostLine(kind, double(lead + int64_t(p)) * perPackage, double(lead + int64_t(q)) * perPackage));
             p = q;
         }
     }
@@ -314,7 +316,8 @@ Written writeMovie(const std::string& path, const FileSource& rsv, WindowReader&
         rep.info("note: not every picture is an IDR picture (long GOP); the pictures keep their stored "
                  "order without composition offsets");
     if (kept == 0) throw EngineError(Kind::Input, "no picture of the RSV is an H.264 access unit");
-    reportLost(pictureLost, soundLost, videoClock(settings.editRate), rep);
+    tables.leadUnits = walk.leadUnits;
+    reportLost(pictureLost, soundLost, walk.leadUnits, videoClock(settings.editRate), rep);
     out.endMedia();
     Written w;
     w.kept = kept;
@@ -374,7 +377,8 @@ RepairSummary runMxfRepair(const RepairOptions& opt, const FileSource& rsv, cons
     for (size_t i = 0; i < movie.tracks.size(); ++i) {
         const auto& t = movie.tracks[i];
         const char* kind = i == 0 ? "video" : i <= settings.sounds.size() ? "audio" : "timecode";
-        rep.info(durationLine(kind, unsigned(i + 1), t.timescale ? double(t.duration) / double(t.timescale) : 0.0));
+        const double lead = double(t.lead) / double(movie.tracks[0].timescale);
+        rep.info(durationLine(kind, unsigned(i + 1), t.timescale ? lead + double(t.duration) / double(t.timescale) : 0.0));
     }
     rep.info(footageLine(0, w.payload, "the pictures are rewritten as MP4 samples"));
     RepairSummary s;

@@ -127,6 +127,7 @@ public:
     // Damage: [from, to) skipped. The open package loses what lay there.
     void skipped(int64_t from, int64_t to, const std::string& reason) {
         rep_.info(log_.skip(from, to - from, reason));
+        if (!open_ && !last_ && !leadFrom_) leadFrom_ = from;
         gap_ = true;
         if (open_) open_->touched = open_->resynced = true;
     }
@@ -154,6 +155,7 @@ public:
             if (!p.sounds[i])
                 rep_.info("the frame at offset " + std::to_string(p.start) + " has no element of sound track " +
                           trackNumberText(s_.sounds[i].trackNumber) + "; silence stands in for it");
+        if (!last_) firstStart_ = p.start;
         push(p);
         last_ = std::move(p);
     }
@@ -233,6 +235,9 @@ private:
     DamageLog log_;
     std::optional<Package> open_, last_;
     Orphans orphans_;
+    // Where damage began before any package, and where the first package began.
+    std::optional<int64_t> leadFrom_;
+    int64_t firstStart_ = 0;
     bool gap_ = false;  // bytes skipped since the last element taken
     // What whole adjacent packages proved: continuity counts that advanced
     // by one and that did not, and the bytes one package takes.
@@ -317,6 +322,11 @@ void PackageAssembler::finish() {
     size_t first = 0, n = out_.packages();
     while (first < n && empty(first)) ++first;
     while (n > first && empty(n - 1)) --n;
+    if (first < n) {
+        out_.leadUnits = int64_t(first);
+        if (leadFrom_ && spans_ > 0)
+            out_.leadUnits += std::llround(double(firstStart_ - *leadFrom_) * double(spans_) / double(spanBytes_));
+    }
     out_.offsets.assign(out_.offsets.begin() + long(first * per), out_.offsets.begin() + long(n * per));
     out_.lengths.assign(out_.lengths.begin() + long(first * per), out_.lengths.begin() + long(n * per));
     for (size_t p = 0; p < out_.packages(); ++p) {

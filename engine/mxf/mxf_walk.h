@@ -16,8 +16,10 @@
 // so far, else by the bytes per package, and stand in the walk with every
 // element lost. A sound element found after damage is given to the package
 // being read only when it lies within one package's bytes of that package's
-// start; otherwise nobody can tell its package and it is not kept. The last
-// package, when the cut falls before all its sound, is not kept.
+// start, or else to the last lost package when the next package follows
+// within a package's bytes. The last package, when the cut falls before all
+// its sound, is not kept. Damage before the first package (after an intact
+// start) leaves its time as a lead.
 //
 // Thread: the caller's. Errors: I/O errors of the source propagate; the walk
 // itself never throws on bad bytes.
@@ -45,6 +47,9 @@ struct MxfWalk {
     // Picture and sound track numbers of essence the settings do not
     // describe (a reference from other settings).
     std::set<uint32_t> foreignTracks;
+    // Edit units before the first package whose time damage took (counted
+    // by the bytes per package from where the damage began).
+    int64_t leadUnits = 0;
     bool sawPicture = false;
     bool sawEssence = false;  // any essence element at all
     int64_t skippedRanges = 0, skippedBytes = 0;

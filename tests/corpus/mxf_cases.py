@@ -19,6 +19,7 @@ import subprocess
 import mxf_clip
 
 TRACKS = 4
+RATE = 25  # the intact clip's frame rate
 
 
 def cut_at(where):
@@ -114,6 +115,11 @@ def zeros_across(pk):
     return ZEROS_ACROSS(pk)[0], pk[42]["keys"]["picture"] + 100
 
 
+def first_packages(pk):
+    """From the first package's system item into the third's: the result starts at the third."""
+    return pk[0]["system"][0], pk[2]["system"][0] + 30
+
+
 # (name, RSV from (intact bytes, packages), reference, expected exit, for damage: what it takes
 # as (lost, damaged in place) from the packages)
 ROWS = [
@@ -139,6 +145,7 @@ ROWS = [
     ("damage-hole-in-system-item", hole(inside(SYS, "system", 10, 30)), "intact", 0, lost()),
     ("damage-system-item-length", longer(SYS, "system"), "intact", 0, lost()),
     ("damage-zeros-across-packages", overwritten(zeros_across), "intact", 0, touched(zeros_across)),
+    ("damage-zeros-in-first-packages", overwritten(first_packages), "intact", 0, touched(first_packages)),
     ("header-only", lambda d, pk: d[:mxf_clip.body_start(d)], "intact", 3, None),
     ("mxf-key-then-noise", lambda d, pk: d[:4] + bytes((i * 131 + i // 7) & 0xFF for i in range(300000)), "intact", 3, None),
     ("mp4-reference", cut_at(mid_picture(30)), "mp4", 12, None),
@@ -268,6 +275,12 @@ def check_damage(name, out, log, intact, pk, intact_md5, lost, in_place):
     a lost picture leaves its time to the one before it, lost sound is silence of its length, so
     the sound after the damage is in step with its pictures; the losses said in "Info: lost" lines."""
     kept = [i for i in range(len(pk)) if (i, 0) not in lost]
+    # Time lost before the first package kept is an empty edit: every track starts at its time.
+    lead = next(i for i in range(len(pk)) if any((i, e) not in lost for e in range(1 + TRACKS)))
+    starts = [float(x) for x in run(["ffprobe", "-v", "error", "-show_entries", "stream=start_time", "-of", "csv=p=0",
+                                     out]).stdout.decode().split()]
+    if [round(x * RATE) for x in starts[:1 + TRACKS]] != [kept[0]] + [lead] * TRACKS:
+        return "tracks start at %s s, recorded at %s" % (starts, [kept[0] / RATE] + [lead / RATE] * TRACKS)
     got = frames(out)
     if [h for _, h in got] != [intact_md5[i] for i in kept]:
         return "pictures: %d recovered, %d expected" % (len(got), len(kept))
@@ -278,7 +291,7 @@ def check_damage(name, out, log, intact, pk, intact_md5, lost, in_place):
     samples = silent = 0
     for t in range(TRACKS):
         have, at = audio(out, t), 0
-        for i, p in enumerate(pk):
+        for i, p in enumerate(pk[lead:], lead):
             voff, ln = p["sounds"][sorted(p["sounds"])[t]]
             seg = have[at:at + ln]
             if (i, 1 + t) in lost:
