@@ -530,30 +530,20 @@ def touched_variants(rec, media, rng):
 
 
 def key_after_damage_variants(rec, media, rng):
-    """Damage inside the first GOP of group 1 (groups of two GOPs): the pictures before it and the
-    whole second GOP, which starts at a key picture after the damage, must be kept in their place;
-    and damage in the first group, whose time the result must start after."""
-    g = rec.groups[1]
-    last = rec.groups[-1]
+    """Damage inside group 1's first GOP (groups of two GOPs): the pictures before it and the second
+    GOP, from its key picture after the damage, must be kept in their place; and damage in group 0,
+    whose time the result must start after."""
+    g, g0, last = rec.groups[1], rec.groups[0], rec.groups[-1]
     base = media[:last["frame_offsets"][len(last["frame_offsets"]) // 2] + 3]
     every = list(range(cut_expectation(rec, len(base))["frames"]))
-    gop = rec.case["gop"]
-
-    def keep(before):
-        return [f for f in every if not g["first"] + before <= f < g["first"] + gop]
-
+    keep = lambda n: [f for f in every if not g["first"] + n <= f < g["first"] + rec.case["gop"]]  # noqa: E731
     lo, hi = g["frame_offsets"][4], g["frame_offsets"][8] + len(rec.samples[g["first"] + 8]) // 2
-    noise = bytes(rng.getrandbits(8) for _ in range(hi - lo))
-    at = cut_offset(rec, "frame", [1, 5])
-    g0 = rec.groups[0]
-    first_lo, first_hi = g0["frame_offsets"][2], g0["frame_offsets"][8]
-    after_first = [f for f in every if f >= g0["frames"]]
+    at, z0, z1 = cut_offset(rec, "frame", [1, 5]), g0["frame_offsets"][2], g0["frame_offsets"][8]
     rows = [("zeros-in-first-gop", base[:lo] + bytes(hi - lo) + base[hi:], keep(4), keep(4)),
-            # The first group damaged: the result starts at the second group's recorded time.
-            ("zeros-in-first-group", base[:first_lo] + bytes(first_hi - first_lo) + base[first_hi:],
-             after_first, after_first),
-            ("random-in-first-gop", base[:lo] + noise + base[hi:], keep(3), keep(4)),
-            ("hole-in-first-gop", base[:at] + base[at + 2000:], keep(5), keep(5))]
+            ("random-in-first-gop", base[:lo] + bytes(rng.getrandbits(8) for _ in range(hi - lo)) + base[hi:],
+             keep(3), keep(4)),
+            ("hole-in-first-gop", base[:at] + base[at + 2000:], keep(5), keep(5)),
+            ("zeros-in-first-group", base[:z0] + bytes(z1 - z0) + base[z1:], every[g0["frames"]:], every[g0["frames"]:])]
     return [(name, data, {"keep": k, "could": len(could), "audio_lost": [], "audio_any": [], "damaged": [[0, 0]]})
             for name, data, k, could in rows]
 
