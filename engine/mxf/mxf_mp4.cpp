@@ -45,9 +45,6 @@ size_t nextMarker(const uint8_t* p, size_t from, size_t n) {
     return n;
 }
 
-// Zero bytes no camera writes inside or after a picture: damage that zeroed it.
-constexpr size_t kZeroRunIsDamage = 16;
-
 uint64_t toMovie(uint64_t d, uint32_t from, uint32_t to) {
     return from ? uint64_t((__int128(d) * to + from / 2) / from) : 0;
 }
@@ -197,7 +194,7 @@ std::vector<NalSpan> annexBNals(const uint8_t* in, size_t n, AnnexBPicture* info
         size_t end = nextMarker(in, begin, n), z = end;
         while (z < n && in[z] == 0) ++z;
         while (end > begin && in[end - 1] == 0) --end;  // trailing_zero_8bits
-        if (z - end >= kZeroRunIsDamage || (z < n && in[z] != 0x01)) return {};
+        if (z < n && in[z] != 0x01) return {};
         if (end > begin) {
             const uint8_t* nal = in + begin;
             if ((nal[0] & 0x80) != 0 || end - begin > UINT32_MAX) return {};

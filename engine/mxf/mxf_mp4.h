@@ -23,8 +23,8 @@ struct AnnexBPicture {
 // The NAL units of one access unit in start-code form: offset and length of
 // each unit's bytes (header included, trailing zero bytes excluded). Empty
 // when the bytes do not begin with a start code, a unit has its forbidden
-// bit set, holds 00 00 00 or 00 00 02, or 16 zero bytes or more follow it:
-// the picture is not H.264 byte stream or it is damaged.
+// bit set or holds 00 00 00 or 00 00 02: the picture is not H.264 byte
+// stream or it is damaged.
 struct NalSpan {
     size_t offset = 0;
     uint32_t length = 0;

@@ -168,6 +168,17 @@ public:
         }
         close();
     }
+    // Zero bytes where a packet should start at `pos`: a picture that ends
+    // right there in zeros ran into them (its last bytes were zeroed).
+    void zerosAt(const ByteSource& src, int64_t pos) {
+        uint8_t around[2] = {1, 1};  // the picture's last byte and the one after it
+        if (!open_ || !open_->picture || open_->next != 1 || open_->picture->end() != pos ||
+            open_->picture->length == 0 || !src.readExact(pos - 1, around, 2) || around[0] != 0 || around[1] != 0)
+            return;
+        rep_.info("the picture at offset " + std::to_string(open_->picture->offset) + " runs into zeroed bytes; not kept");
+        open_->picture.reset();
+        open_->touched = true;
+    }
     void discard(const std::string& why) {
         if (open_) rep_.info(why);
         open_.reset();
@@ -389,6 +400,7 @@ MxfWalk walkMxf(const ByteSource& src, const MxfSettings& settings, Reporter& re
             if (pkgs.lastElementEndsInZeros(src)) pkgs.discard("the last frame runs into the zero bytes; not kept");
             break;
         }
+        if (!k) pkgs.zerosAt(src, pos);
         auto found = findElement(src, pos + 1, settings);
         if (!found) {
             uint8_t head[4] = {};
