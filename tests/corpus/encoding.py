@@ -26,8 +26,9 @@ def group_starts(groups):
 
 
 def key_frames(case, groups):
-    """Where the GOPs start: at every group, or every `gop` frames on long-GOP bodies whose
-    groups are a fixed run of frames (then a group may begin with a P or B picture)."""
+    """Where the GOPs start: at every group, or every `gop` frames where groups are a fixed run of
+    frames (several short GOPs per group, or a long GOP over several groups: then a group may
+    begin with a P or B picture)."""
     gop = case.get("gop")
     return list(range(0, sum(groups), gop)) if gop else group_starts(groups)
 

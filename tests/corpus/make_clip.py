@@ -115,6 +115,8 @@ CASES = {
     "hevc-23976p-intra-ipcm4": case(
         "hevc", (24000, 1001), [12] * 3, 2, [("in-frame", "frame", 2, 5), ("boundary", "boundary", 2)],
         bframes=0, intra=True, audio="ipcm4", ref_groups=[12, 12]),
+    # A short-GOP body: groups of 24 pictures holding two GOPs of 12 (damage rows only).
+    "avc-50p-gop12-twos": case("h264", (50, 1), [24] * 4, 4, [], gop=12, damage="gop"),
     # The newer long-GOP 50p body: groups of 24 frames, a GOP of 48 with B-pictures, so every second
     # group begins inside a GOP with a P or B picture (cuts at and inside such groups).
     "avc-50p-longgop-twos-r19456": case(
@@ -368,6 +370,25 @@ def touched_variants(rec, media, rng):
     return out
 
 
+def key_after_damage_variants(rec, media, rng):
+    """Damage inside group 1's first GOP (groups of two GOPs): the pictures before it and the second
+    GOP, from its key picture after the damage, must be kept in their place; and damage in group 0,
+    whose time the result must start after."""
+    g, g0, last = rec.groups[1], rec.groups[0], rec.groups[-1]
+    base = media[:last["frame_offsets"][len(last["frame_offsets"]) // 2] + 3]
+    every = list(range(cut_expectation(rec, len(base))["frames"]))
+    keep = lambda n: [f for f in every if not g["first"] + n <= f < g["first"] + rec.case["gop"]]  # noqa: E731
+    lo, hi = g["frame_offsets"][4], g["frame_offsets"][8] + len(rec.samples[g["first"] + 8]) // 2
+    at, z0, z1 = cut_offset(rec, "frame", [1, 5]), g0["frame_offsets"][2], g0["frame_offsets"][8]
+    rows = [("zeros-in-first-gop", base[:lo] + bytes(hi - lo) + base[hi:], keep(4), keep(4)),
+            ("random-in-first-gop", base[:lo] + bytes(rng.getrandbits(8) for _ in range(hi - lo)) + base[hi:],
+             keep(3), keep(4)),
+            ("hole-in-first-gop", base[:at] + base[at + 2000:], keep(5), keep(5)),
+            ("zeros-in-first-group", base[:z0] + bytes(z1 - z0) + base[z1:], every[g0["frames"]:], every[g0["frames"]:])]
+    return [(name, data, {"keep": k, "could": len(could), "audio_lost": [], "audio_any": [], "damaged": [[0, 0]]})
+            for name, data, k, could in rows]
+
+
 def generate(name, out, with_damage=True):
     case = CASES[name]
     os.makedirs(out, exist_ok=True)
@@ -402,12 +423,13 @@ def generate(name, out, with_damage=True):
                                 "header_len": len(header), "cut": off, "expect": e})
     if with_damage and case.get("damage"):
         rng = random.Random(name)
-        for vname, data, intact, damaged in damage_variants(healthy, media, rng):
+        gop = case["damage"] == "gop"
+        for vname, data, intact, damaged in [] if gop else damage_variants(healthy, media, rng):
             fname = vname + ".rsv"
             write(os.path.join(out, fname), data)
             exp["variants"].append({"name": vname, "file": fname, "kind": "damage",
                                     "intact_groups": intact, "damaged": damaged})
-        for vname, data, keep in touched_variants(healthy, media, rng):
+        for vname, data, keep in (key_after_damage_variants if gop else touched_variants)(healthy, media, rng):
             write(os.path.join(out, vname + ".rsv"), data)
             exp["variants"].append(dict(keep, name=vname, file=vname + ".rsv", kind="damage", intact_groups=[]))
     with open(os.path.join(out, "expect.json"), "w") as f:
