@@ -19,15 +19,6 @@ std::vector<uint8_t> box(const char (&type)[5], size_t payload) {
     return b;
 }
 
-StreamLayout layout() {
-    StreamLayout l;
-    l.rtmdSize = 64;
-    l.videoTimescale = 25000;
-    l.frameDuration = 1000;
-    l.maxNalSize = 4096;
-    return l;
-}
-
 struct Row {
     const char* name;
     std::vector<uint8_t> header;  // put before the groups
@@ -44,11 +35,11 @@ TEST(rsv_start, media_data_is_found_after_leading_bytes_or_none) {
     };
     for (const auto& r : rows) {
         std::vector<uint8_t> bytes = r.header;
-        test::appendGroup(bytes, 2, 1, 64, 0);
-        test::appendGroup(bytes, 2, 1, 64, 0, 2);
+        const auto groups = test::stream({2, 2}).bytes;
+        bytes.insert(bytes.end(), groups.begin(), groups.end());
         MemorySource src(bytes);
         auto ps = ParameterSets::fromConfig(VideoCodec::H264, {});
-        GroupWalker walker(src, layout(), ps);
+        GroupWalker walker(src, test::layout2398(), ps);
         NullReporter rep;
         EXPECT_EQ(locateMediaData(src, walker, WalkClock{}, rep), r.expected) << r.name;
     }
@@ -64,7 +55,7 @@ TEST(rsv_start, empty_mxf_and_foreign_files_are_refused_with_a_reason) {
     for (const auto& [name, bytes] : rows) {
         MemorySource src(bytes);
         auto ps = ParameterSets::fromConfig(VideoCodec::H264, {});
-        GroupWalker walker(src, layout(), ps);
+        GroupWalker walker(src, test::layout2398(), ps);
         NullReporter rep;
         try {
             locateMediaData(src, walker, WalkClock{}, rep);

@@ -24,19 +24,17 @@ namespace {
 
 constexpr int64_t T0 = 1772379000;  // 2026-03-01 15:30:00 UTC
 
-// Volumes are writable and report `free` bytes unless a test says otherwise.
-struct Staged {
-    std::set<std::string> readOnly;
-    std::map<std::string, int64_t> free;  // by volume name
-};
+// Volumes are writable and have `free` bytes by name (0 unless named); the
+// write-protected card has its own test in scan_parts_test.cpp.
+using Free = std::map<std::string, int64_t>;
 
-Value scanStaged(const Scratch& tree, const Staged& staged = {}) {
+Value scanStaged(const Scratch& tree, const Free& free = {}) {
     const std::string prefix = tree.path() + "/";
     VolumeQueries q;
-    q.writable = [&](const std::string& root) { return !staged.readOnly.count(root.substr(prefix.size())); };
+    q.writable = [](const std::string&) { return true; };
     q.freeBytes = [&](const std::string& root) {
-        auto it = staged.free.find(root.substr(prefix.size()));
-        return it == staged.free.end() ? int64_t{0} : it->second;
+        auto it = free.find(root.substr(prefix.size()));
+        return it == free.end() ? int64_t{0} : it->second;
     };
     return scanRSV(tree.path(), q);
 }
@@ -196,18 +194,18 @@ TEST_F(ScanTest, rsv_without_readable_attributes_is_listed_now_with_size_zero) {
 
 TEST_F(ScanTest, volumes_sort_by_whole_gigabytes_keeping_listing_order) {
     // Enough volumes that an unstable sort would show.
-    Staged staged;
+    Free free;
     for (int i = 0; i < 30; ++i) {
         const std::string name = "VOL" + std::to_string(i);
         tree.folder(name);
-        staged.free[name] = (i % 3 == 0 ? 7'000'000'000 : 5'000'000'000) + int64_t{i} * 10'000'000;
+        free[name] = (i % 3 == 0 ? 7'000'000'000 : 5'000'000'000) + int64_t{i} * 10'000'000;
     }
     std::vector<std::string> sevens, fives;
     for (const std::string& name : listing(tree.path()))
-        (staged.free[name] >= 7'000'000'000 ? sevens : fives).push_back(name);
+        (free[name] >= 7'000'000'000 ? sevens : fives).push_back(name);
     std::vector<std::string> expected = sevens;
     expected.insert(expected.end(), fives.begin(), fives.end());
-    EXPECT_EQ(field(scanStaged(tree, staged)["volumes"], "id"), expected);
+    EXPECT_EQ(field(scanStaged(tree, free)["volumes"], "id"), expected);
 }
 
 TEST_F(ScanTest, rsvs_directly_in_a_work_folder_under_a_volume_root_are_work_copies) {
@@ -294,7 +292,7 @@ TEST_F(ScanTest, names_that_are_not_utf8_are_listed_readably_and_losslessly) {
     tree.sparse("V/DCIM/\xea\xb0\x80.RSV", 10, T0 + 60);  // Hangul is fine
 
     tree.folder("W");
-    const Value result = scanStaged(tree, Staged{{}, {{"W", 15'000'000'000}}});
+    const Value result = scanStaged(tree, {{"W", 15'000'000'000}});
     EXPECT_NE(jsonString(result), "{}");
     EXPECT_EQ(field(result["rsvs"], "name"),
               (std::vector<std::string>{"BAD\xef\xbf\xbd.RSV", "\xea\xb0\x80.RSV", "GOOD.RSV"}));
