@@ -66,13 +66,13 @@ std::vector<std::string> skipLines(const Outcome& o) {
     return out;
 }
 
-// Damage the corpus's damaged recordings do not show (zeros, random bytes,
-// holes and damaged lengths inside one group's pictures, sound and rtmd run
-// are its rows), inside the pictures, the sound and between groups:
-// what verifies is kept (whole groups, the pictures before the damage, the
-// pictures from a key picture after it, a group's sound when a picture chain
-// proves it untouched), the time of what is lost stays in the timeline so the
-// sound after it is in step, and each skip is reported.
+// Damage the corpus does not lay out (its damaged recordings hold zeros, random
+// bytes, holes and damaged lengths inside one group's pictures, sound and rtmd
+// run), inside the pictures, the sound and between groups: what verifies is
+// kept (whole groups, the pictures before the damage, the pictures from a key
+// picture after it, a group's sound when a picture chain proves it untouched),
+// the time of what is lost stays in the timeline so the sound after it is in
+// step, and each skip is reported.
 TEST(walk_resync, damage_keeps_everything_that_verifies_and_the_timeline) {
     const test::Stream plain = test::stream(std::vector<int>(6, 3));
     const test::Stream intra = test::stream(std::vector<int>(6, 4), 2, {}, true);
