@@ -194,28 +194,9 @@ def scenario_recover(app, tmp, *flags):
     check(os.listdir(home) == [], "the application wrote into HOME: %s" % os.listdir(home))
 
 
-def scenario_no_reference(app, tmp):
-    """A card without a reference clip: "ref": "" repairs from the recording alone; the flat-matrix
-    line reaches the page in "log"."""
-    c = Card(tmp, "--no-reference")
-    card = c.card
-    answers, states = run_headless(app, c.mount, [
-        {"cmd": "recover", "call": 1, "args": {"rsv": card["rsv"], "ref": "", "vol": card["work"]}},
-    ], c.home)
-    check("id" in answers.get(1, {}), "recovery without a reference refused: %r" % answers.get(1))
-    last = final_state(states)
-    check(last["stage"] == "done", "job ended in %s: %s" % (last["stage"], last.get("error")))
-    check(FLAT_LINE in last["log"], "the flat-matrix line is not in the log: %r" % last["log"])
-    c.done(last["out"])
-
-
-FLAT_LINE = "Info: flat scaling matrices: no reference or donor supplied them"
-
-
 SCENARIOS = {
     "recover": scenario_recover,
     "recover-mxf": lambda app, tmp: scenario_recover(app, tmp, "--mxf"),
-    "no-reference": scenario_no_reference,
 }
 
 
