@@ -62,8 +62,7 @@ Reference referenceFromRecording(const ByteSource& rsv, const std::string& donor
     } else {
         RebuiltParameterSets rebuilt = searchH264ParameterSets(rsv, rec, donorParameterSets(donorPath, rep), rep);
         rep.info(std::string(engine_contract::kMatricesLead).substr(sizeof engine_contract::kInfoLead - 1) +
-                 rebuilt.matrices +
-                 (rebuilt.matrices == "flat" ? " (no reference or donor supplied them)" : " (the donor's, on trust)"));
+                 rebuilt.matrices + " (" + rebuilt.why + ")");
         if (rebuilt.matrices == "flat")
             rep.info(std::string(engine_contract::kFlatScalingLine).substr(sizeof engine_contract::kInfoLead - 1));
         sets = std::move(rebuilt.nals);

@@ -27,7 +27,8 @@ namespace tv {
 
 struct RebuiltParameterSets {
     std::vector<std::vector<uint8_t>> nals;  // SPS then every PPS the slices name, NAL headers included
-    std::string matrices;                    // "donor" or "flat"
+    std::string matrices;                    // "donor", "flat" or a table set's name ("table:<body>")
+    std::string why;                         // how they were chosen, with the measures
 };
 
 // donor: a finished clip's avcC parameter sets (empty when none was given).

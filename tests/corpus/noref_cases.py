@@ -8,8 +8,12 @@ Same keys as make_clip.py's cases, plus:
   refused     the repair must fail with exit 13 (a reference clip is needed)
   vf          an ffmpeg filter on the test picture (dark or bright scenes)
   donor_size  run with a donor clip of this frame size (same body, other settings), and once more
-              without it (flat matrices: pictures must decode without errors; with
-              refused_without_donor the repair must fail with exit 13 instead)
+              without it (the matrix set named once, pictures decoding without errors in the
+              recording's format; with refused_without_donor the repair must fail with exit 13 instead)
+  donor_x264  more libx264 options for the donor only (a donor from another body); with
+              refused_with_donor the repair with it must fail with exit 13
+  matrices    without a donor the engine must name this matrix set (a prefix: "table:" for any of
+              the table's), and the pictures must reach min_psnr dB luma PSNR against the recording's
 """
 
 # Custom quantisation matrices (rising towards the high frequencies, as a camera's do).
@@ -18,6 +22,14 @@ CQM8 = ",".join(str(16 + (i % 8) * 2 + (i // 8) * 3) for i in range(64))
 # Like a camera: no encoder-options SEI, and the fields decoding cannot tell apart (chroma QP offset,
 # implicit B weighting) at the values the search assumes when nothing tells it otherwise.
 CAMERA = ":psy=0:weightb=0"
+# Another body's matrices, in the shape of the real bodies' (12 at DC, rising towards the high
+# frequencies, the intra lists steeper), held by no table: libx264's 4x4 intra and inter lists.
+OTHER_BODY = ":8x8dct=0:cqm4i=%s:cqm4p=%s" % tuple(
+    ",".join(str(12 + step * (x + y) + step // 2 * x * y) for y in range(4) for x in range(4)) for step in (4, 2))
+# Pictures as a camera's lens and sensor give them: the test pattern's edges off the block grid and
+# softened, a little noise; and the same as a night scene or a bright, clipped sky.
+LENS = "scale=iw*1.37:ih*1.37:flags=bicubic,crop=320:180:7:5,noise=alls=3:allf=t"
+NIGHT, SKY = LENS + ",lutyuv=y=val/14:u=128:v=128", LENS + ",lutyuv=y=min(235\\,val*2)"
 
 
 def case(codec, rate, groups, slices, cuts, **more):
@@ -65,9 +77,29 @@ CASES = {
     "noref-avc-25p-10bit-bright-cqm-donor": camera_case(
         (25, 1), [12] * 2, 4, [("in-frame", "frame", 1, 5)], profile="high10", pix_fmt="yuv420p10le",
         x264=":cqm4=%s:cqm8=%s" % (CQM4, CQM8), vf="lutyuv=y=min(235\\,val*2)", donor_size="640x360"),
+    # The older I/P body (8-bit, 4 slices, no 8x8 transform, I and P only) with matrices no table
+    # holds, without a donor: the table's nearest set, close to the original on ordinary, night and
+    # sky pictures (flat matrices give 22, 39 and 22 dB). The same body coding with flat matrices
+    # keeps them: its pictures ring under every table set.
+    "noref-avc-50p-other-body": camera_case(
+        (50, 1), [24] * 2, 4, [("in-frame", "frame", 1, 10)], bframes=0, x264=OTHER_BODY, vf=LENS,
+        matrices="table:newer-lgop-pps3", min_psnr=35),
+    "noref-avc-50p-other-body-night": camera_case(
+        (50, 1), [24] * 2, 4, [("in-frame", "frame", 1, 10)], bframes=0, x264=OTHER_BODY, vf=NIGHT,
+        matrices="table:", min_psnr=35),
+    "noref-avc-50p-other-body-sky": camera_case(
+        (50, 1), [24] * 2, 4, [("in-frame", "frame", 1, 10)], bframes=0, x264=OTHER_BODY, vf=SKY,
+        matrices="table:", min_psnr=35),
+    "noref-avc-50p-flat-lens": camera_case(
+        (50, 1), [24] * 2, 4, [("in-frame", "frame", 1, 10)], bframes=0, x264=":8x8dct=0", vf=LENS),
     # CAVLC: pictures decode under any initial QP (only brighter or darker), so only a donor from
     # the same body settles it; without one the repair is refused.
     "noref-avc-25p-cavlc-donor": camera_case(
         (25, 1), [12] * 2, 2, [("in-frame", "frame", 1, 4)], x264=":cabac=0", donor_size="640x360",
         refused_without_donor=True),
+    # A donor from another body lends a far higher initial QP (its constant QP 42, 16 above): every residual
+    # comes out several times too large, plainly not a picture, and the repair is refused.
+    "noref-avc-25p-cavlc-wrong-donor": camera_case(
+        (25, 1), [12] * 2, 2, [("in-frame", "frame", 1, 4)], x264=":cabac=0", donor_size="640x360",
+        donor_x264=":qp=42", refused_with_donor=True, refused_without_donor=True),
 }
