@@ -8,12 +8,10 @@ Same keys as make_clip.py's cases, plus:
   refused     the repair must fail with exit 13 (a reference clip is needed)
   vf          an ffmpeg filter on the test picture (dark or bright scenes)
   donor_size  run with a donor clip of this frame size (same body, other settings), and once more
-              without it (the matrix set named once, pictures decoding without errors in the
-              recording's format; with refused_without_donor the repair must fail with exit 13 instead)
-  donor_x264  more libx264 options for the donor only (a donor from another body); with
-              refused_with_donor the repair with it must fail with exit 13
-  matrices    without a donor the engine must name this matrix set (a prefix: "table:" for any of
-              the table's), and the pictures must reach min_psnr dB luma PSNR against the recording's
+              without it (pictures must decode without errors in the recording's format; with
+              refused_without_donor the repair must fail with exit 13 instead)
+  donor_x264  the donor's own libx264 options (another body's); refused_with_donor: exit 13 with it
+  matrices    the matrix set the engine must name (a prefix), the pictures at min_psnr dB luma PSNR
 """
 
 # Custom quantisation matrices (rising towards the high frequencies, as a camera's do).
@@ -43,6 +41,11 @@ def camera_case(rate, groups, slices, cuts, x264="", **more):
     return case("h264", rate, groups, slices, cuts, camera_sei=True, x264=CAMERA + x264, **more)
 
 
+def older_body(vf, matrices="table:"):
+    return camera_case((50, 1), [24] * 2, 4, [("in-frame", "frame", 1, 10)], OTHER_BODY, bframes=0, vf=vf,
+                       matrices=matrices, min_psnr=35)
+
+
 CASES = {
     # A body that repeats SPS/PPS (VPS) in its key frames describes itself.
     "noref-avc-25p-twos-inband": case(
@@ -57,7 +60,7 @@ CASES = {
     "noref-avc-23976p-ipcm4-r19456": camera_case(
         (24000, 1001), [12] * 3, 2, [("in-audio", "audio", 2, 1, 0.5)], audio="ipcm4", rtmd=19456),
     "noref-avc-50p-twos-ip-only": camera_case(
-        (50, 1), [24] * 2, 4, [("in-frame", "frame", 1, 10)], bframes=0, data_at=0x20000),
+        (50, 1), [24] * 2, 4, [("in-frame", "frame", 1, 10)], ":8x8dct=0", bframes=0, data_at=0x20000, vf=LENS),
     # 4:2:2 10-bit (XAVC S 4:2:2 modes): decodes without errors at 8 bits too; the depth is told by
     # the samples the wrong one clips.
     "noref-avc-2997p-422-10bit": camera_case(
@@ -68,37 +71,24 @@ CASES = {
     "noref-avc-25p-cqm-donor": camera_case(
         (25, 1), [12] * 2, 4, [("in-frame", "frame", 1, 5)], x264=":cqm4=%s:cqm8=%s" % (CQM4, CQM8),
         donor_size="640x360"),
-    # The bit depth on custom matrices whatever the content: the older I/P body (8-bit, 4 slices, no
-    # 8x8 transform) on a night scene, where the right depth leaves many samples at black; and a
-    # 10-bit body on a bright, clipped sky. Without a donor the depth must still come back right.
-    "noref-avc-50p-dark-cqm-donor": camera_case(
-        (50, 1), [24] * 2, 4, [("in-frame", "frame", 1, 10)], bframes=0,
-        x264=":8x8dct=0:cqm4=%s:cqm8=%s" % (CQM4, CQM8), vf="lutyuv=y=val/14:u=128:v=128", donor_size="640x360"),
+    # The bit depth on custom matrices whatever the content: a 10-bit body on a bright, clipped sky
+    # (the night scene is the older body's, below). Without a donor the depth must still come back right.
     "noref-avc-25p-10bit-bright-cqm-donor": camera_case(
         (25, 1), [12] * 2, 4, [("in-frame", "frame", 1, 5)], profile="high10", pix_fmt="yuv420p10le",
         x264=":cqm4=%s:cqm8=%s" % (CQM4, CQM8), vf="lutyuv=y=min(235\\,val*2)", donor_size="640x360"),
-    # The older I/P body (8-bit, 4 slices, no 8x8 transform, I and P only) with matrices no table
-    # holds, without a donor: the table's nearest set, close to the original on ordinary, night and
-    # sky pictures (flat matrices give 22, 39 and 22 dB). The same body coding with flat matrices
-    # keeps them: its pictures ring under every table set.
-    "noref-avc-50p-other-body": camera_case(
-        (50, 1), [24] * 2, 4, [("in-frame", "frame", 1, 10)], bframes=0, x264=OTHER_BODY, vf=LENS,
-        matrices="table:newer-lgop-pps3", min_psnr=35),
-    "noref-avc-50p-other-body-night": camera_case(
-        (50, 1), [24] * 2, 4, [("in-frame", "frame", 1, 10)], bframes=0, x264=OTHER_BODY, vf=NIGHT,
-        matrices="table:", min_psnr=35),
-    "noref-avc-50p-other-body-sky": camera_case(
-        (50, 1), [24] * 2, 4, [("in-frame", "frame", 1, 10)], bframes=0, x264=OTHER_BODY, vf=SKY,
-        matrices="table:", min_psnr=35),
-    "noref-avc-50p-flat-lens": camera_case(
-        (50, 1), [24] * 2, 4, [("in-frame", "frame", 1, 10)], bframes=0, x264=":8x8dct=0", vf=LENS),
+    # The older I/P body (8-bit, 4 slices, no 8x8 transform) with matrices no table holds, no donor:
+    # the table's nearest set on ordinary, night and sky pictures (flat matrices: 22, 39, 22 dB; the
+    # night at the right depth). The same body coding flat keeps flat (ip-only): every table set rings.
+    "noref-avc-50p-other-body": older_body(LENS, matrices="table:newer-lgop-pps3"),
+    "noref-avc-50p-other-body-night": older_body(NIGHT),
+    "noref-avc-50p-other-body-sky": older_body(SKY),
     # CAVLC: pictures decode under any initial QP (only brighter or darker), so only a donor from
     # the same body settles it; without one the repair is refused.
     "noref-avc-25p-cavlc-donor": camera_case(
         (25, 1), [12] * 2, 2, [("in-frame", "frame", 1, 4)], x264=":cabac=0", donor_size="640x360",
         refused_without_donor=True),
-    # A donor from another body lends a far higher initial QP (its constant QP 42, 16 above): every residual
-    # comes out several times too large, plainly not a picture, and the repair is refused.
+    # A donor from another body lends an initial QP 16 too high (its constant QP 42): residuals six
+    # times too large are plainly not a picture, and the repair is refused.
     "noref-avc-25p-cavlc-wrong-donor": camera_case(
         (25, 1), [12] * 2, 2, [("in-frame", "frame", 1, 4)], x264=":cabac=0", donor_size="640x360",
         donor_x264=":qp=42", refused_with_donor=True, refused_without_donor=True),
