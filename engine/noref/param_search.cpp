@@ -329,8 +329,9 @@ MatrixChoice Search::chooseMatrices(H264Candidate& w) {
     bool allRing = true;
     std::string ratios, rings;
     for (const MatrixSet& set : matrixTable()) {
+        if (!set.fits(w.otherPpsIds)) continue;
         H264Candidate c = w;
-        c.pps.scaling = set.lists;
+        set.applyTo(c);
         const ProbeResult r = decode(c, gop_.size(), true);
         if (!r.clean) continue;
         const double ratio = r.measure.edgeRatio();
@@ -346,8 +347,9 @@ MatrixChoice Search::chooseMatrices(H264Candidate& w) {
     const std::string measures =
         "block-edge ratios flat " + fixed2(flat.edgeRatio()) + ratios + "; ringing against flat " + rings;
     if (!best || allRing) return {"flat", "no reference or donor supplied them; " + measures};
-    w.pps.scaling = best->lists;
-    return {best->name, "a real body's, no reference or donor supplied them; " + measures};
+    best->applyTo(w);
+    return {best->name, std::string(best->byPpsId.empty() ? "a real body's" : "the body its PPS ids name") +
+                            ", no reference or donor supplied them; " + measures};
 }
 
 // Pictures that are plainly not pictures (residuals scaled far too large

@@ -418,6 +418,7 @@ def run_case(args, work):
         if var["kind"] == "cut" and var["expect"]["frames"] == 0:
             return check_failure(rc, text, out)
         if case_def.get("refused_with_donor") and args.noref:
+            check("are not pictures" in text, "the pictures were not refused as such")
             return check_failure(rc, text, out, 13)
         check(rc == 0, "engine exit status %d" % rc)
         if var["kind"] == "cut":
