@@ -556,9 +556,7 @@ describe('cancelling, the result and the look', () => {
     // A real body's set from the engine's table: named in Korean, with its own, milder warning.
     await page.evaluate(() => Torvelin.jobs.created('b0000003', { rsvName: 'C0010.RSV', refName: '없음' }));
     await progress(page, { ...jobStates('b0000003').pop(), matrices: 'table:newer-lgop-pps3' });
-    const table = page.locator('[data-job="b0000003"]');
-    assert.match(await table.textContent(), /스케일링 행렬실제 카메라의 값 중 가장 잘 맞는 것 \(newer-lgop-pps3\)/);
-    assert.match(await table.locator('.flat').textContent(), /실제 카메라의 값에서 골라 썼으니/);
+    assert.match(await page.locator('[data-job="b0000003"]').textContent(), /실제 카메라의 값에서 골라 썼으니.*스케일링 행렬실제 카메라의 값 중 가장 잘 맞는 것 \(newer-lgop-pps3\)/);
   });
 
   it('folds finished cards when a new job starts, and clears them from the list', async () => {
