@@ -238,20 +238,25 @@ def check_timeline(exp, var, healthy, m, got):
     keep = var["keep"]
     check(got == keep, "frames kept: %d, expected %d (first difference at %s)" % (
         len(got), len(keep), next((i for i, (a, b) in enumerate(zip(got, keep)) if a != b), min(len(got), len(keep)))))
-    dts = [0]
+    # Time lost before the first kept group is kept as an empty edit in every track.
+    lead = round(m.video[0].lead * exp["timescale"])
+    check(all(abs(t.lead - m.video[0].lead) < 1e-3 for t in m.tracks), "the tracks start at different times")
+    dts = [lead]
     for x in m.video[0].deltas[:-1]:
         dts.append(dts[-1] + x)
     late = [i for i, f in enumerate(got) if dts[i] != f * exp["frame_delta"]]
     check(not late, "frame %s decodes at %s, recorded at %s" % (
         got[late[0]], dts[late[0]], got[late[0]] * exp["frame_delta"]) if late else "")
     groups, bpf = exp["groups"], exp["bytes_per_frame"]
+    first = next(gi for gi, g in enumerate(groups) if g["first"] + g["frames"] > got[0])  # after the lead
     kept = 0
     for k, (a, ha) in enumerate(zip(m.audio, healthy.audio)):
-        have, full = m.audio_bytes(a), healthy.audio_bytes(ha)
-        until = sum(g["audio"][k][1] for g in groups[:-1])
+        have = m.audio_bytes(a)
+        full = healthy.audio_bytes(ha)[sum(g["audio"][k][1] for g in groups[:first]):]
+        until = sum(g["audio"][k][1] for g in groups[first:-1])
         check(len(have) >= until, "audio track %d ends at byte %d, the intact groups' sound at %d" % (k, len(have), until))
         off = 0
-        for gi, g in enumerate(groups):
+        for gi, g in enumerate(groups[first:], first):
             seg = have[off:off + g["audio"][k][1]]
             if gi in var["audio_lost"]:
                 check(seg == bytes(len(seg)), "audio track %d: group %d's lost sound is not silence" % (k, gi))
