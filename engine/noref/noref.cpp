@@ -63,7 +63,7 @@ Reference referenceFromRecording(const ByteSource& rsv, const std::string& donor
         RebuiltParameterSets rebuilt = searchH264ParameterSets(rsv, rec, donorParameterSets(donorPath, rep), rep);
         rep.info(std::string(engine_contract::kMatricesLead).substr(sizeof engine_contract::kInfoLead - 1) +
                  rebuilt.matrices + " (" + rebuilt.why + ")");
-        if (rebuilt.matrices == "flat")
+        if (rebuilt.matrices == "flat" && rebuilt.why.rfind("no reference", 0) == 0)
             rep.info(std::string(engine_contract::kFlatScalingLine).substr(sizeof engine_contract::kInfoLead - 1));
         sets = std::move(rebuilt.nals);
     }
