@@ -90,9 +90,10 @@ TEST_F(PipelineTest, copies_repairs_verifies_and_only_then_names_the_result) {
     const std::string f = done["work_dir"];
     EXPECT_EQ(states[0]["card_name"], "CARD");
     EXPECT_EQ(done["out"], f + "/CARD_A001_fixed.MP4");
-    // The engine reads and writes through the folder the job opened.
+    // The engine writes through the folder the job opened, and reads the
+    // finished copy itself, while the job flushes and names it.
     EXPECT_EQ(engineArgs()[3], "/proc/self/fd/3/CARD_A001_fixed.MP4.partial");
-    EXPECT_EQ(engineArgs()[5], "/proc/self/fd/4/CARD_A001.RSV");
+    EXPECT_EQ(engineArgs()[5], "/proc/self/fd/4");
     // Every file under its final name, with its record; nothing unfinished left.
     EXPECT_EQ(readFile(f + "/CARD_A001.RSV"), rsvData);
     EXPECT_EQ(readFile(f + "/CARD_A001_fixed.MP4"), rsvData);
@@ -147,9 +148,9 @@ TEST_F(PipelineTest, verification_verdicts) {
         {600.0, damaged, {}, {6.0, 300.0, 599.0}, "복구 완료 · 일부 손상 (0:12–0:13, 1:02–1:04)"},
         {0, PictureCheck{}, {}, {}, "복구본 길이를 읽을 수 없습니다"},  // the integer 0 of an unknown duration
         {Value(), PictureCheck{}, {}, {}, "복구본 길이를 읽을 수 없습니다"},
-        {600.0, noClean, {}, {}, "복구본의 영상이 모두 손상되어 있습니다"},
-        {600.0, std::nullopt, {}, {}, "복구본의 영상이 모두 손상되어 있습니다"},
-        {600.0, wrongSize, {}, {}, "복구본의 화면 크기가 녹화와 다릅니다"},
+        {600.0, noClean, {}, {6.0, 300.0, 599.0}, "복구본의 영상이 모두 손상되어 있습니다"},
+        {600.0, std::nullopt, {}, {6.0, 300.0, 599.0}, "복구본의 영상이 모두 손상되어 있습니다"},
+        {600.0, wrongSize, {}, {6.0, 300.0, 599.0}, "복구본의 화면 크기가 녹화와 다릅니다"},
         {600.0, PictureCheck{}, {599.0}, {6.0, 300.0, 599.0}, "프레임 검증 실패 — 2/3 지점만 디코딩됨"},
     };
     for (const Row& row : rows) {
