@@ -1,11 +1,14 @@
 #include "job/pipeline.h"
 
 #include <fcntl.h>
+#include <sys/stat.h>
 
 #include <algorithm>
 #include <chrono>
+#include <atomic>
 #include <cmath>
 #include <future>
+#include <system_error>
 
 #include "bridge/utf8.h"
 #include "engine/base/engine_contract.h"
@@ -134,7 +137,8 @@ void finishSeal(EngineInput& in) {
     if (in.sealed.valid()) in.sealed.get();
 }
 
-std::vector<std::string> repair(Job& job, const Recovery& r, const std::string& refPath, const EngineInput& in) {
+std::vector<std::string> repair(Job& job, const Recovery& r, const std::string& refPath, const EngineInput& in,
+                                const std::function<void(const std::string&)>& onWritten) {
     job.throwIfCancelled();
     job.update(Value{{"stage", "recover"},
                      {"pct", engine_contract::kWalkBandStart},
@@ -144,7 +148,7 @@ std::vector<std::string> repair(Job& job, const Recovery& r, const std::string& 
     return runUntrunc(job, refPath, through + std::to_string(kEngineInputFd) + (in.name.empty() ? "" : "/" + in.name),
                       through + std::to_string(kEngineFolderFd) + "/" + r.claim.names().unverified(),
                       {{r.folder.fd(), kEngineFolderFd}, {in.fd.get(), kEngineInputFd}},
-                      r.source ? r.source->size : -1);
+                      r.source ? r.source->size : -1, onWritten);
 }
 
 struct Verdict {
@@ -169,12 +173,13 @@ Value thumbnails(Job& job, const Verifier& verifier, const std::string& path, do
     return thumbs;
 }
 
-Verdict verify(Job& job, const Recovery& r, const Verifier& verifier) {
+// Verifies the file at `path`; `abandoned` ends its picture check early.
+Verdict verify(Job& job, const Recovery& r, const Verifier& verifier, const std::string& path,
+               const std::function<bool()>& abandoned) {
     job.update(Value{{"stage", "verify"},
                      {"pct", engine_contract::kVerifyStart},
                      {"detail", "복구본 검증 중"},
                      {"rate_mb_s", nullptr}});
-    const std::string path = r.folder.reach(r.claim.names().unverified());
     Verdict v;
     v.info = verifier.probe(path);
     const auto dur = v.info.find("dur");
@@ -188,7 +193,8 @@ Verdict verify(Job& job, const Recovery& r, const Verifier& verifier) {
     // The pictures for the eye are taken beside the check, through a reader
     // of their own, rather than after it.
     std::future<Value> thumbs = std::async(std::launch::async, [&] { return thumbnails(job, verifier, path, v.duration); });
-    std::optional<PictureCheck> pictures = verifier.check(path, budget, [&job] { return job.cancelRequested(); });
+    std::optional<PictureCheck> pictures =
+        verifier.check(path, budget, [&] { return job.cancelRequested() || (abandoned && abandoned()); });
     v.thumbs = thumbs.get();
     job.throwIfCancelled();
     if (!pictures || pictures->clean == 0) throw JobError("verify", 3, failure::kNoCleanPicture);
@@ -198,6 +204,59 @@ Verdict verify(Job& job, const Recovery& r, const Verifier& verifier) {
         throw JobError("verify", 2, failure::kFramesLead + std::to_string(v.thumbs.size()) + failure::kFramesTail);
     return v;
 }
+
+// The verification of the engine's output, begun while the engine flushes it
+// to the disk (its "written" line). What it finds counts only for the very
+// file the engine then names; otherwise, or when the engine fails, it is
+// abandoned and waited for.
+class EarlyCheck {
+public:
+    EarlyCheck(Job& job, const Recovery& r, const Verifier& verifier) : job_(job), r_(r), verifier_(verifier) {}
+    ~EarlyCheck() { abandoned_ = true; }  // before verdict_ waits for the check
+    EarlyCheck(const EarlyCheck&) = delete;
+    EarlyCheck& operator=(const EarlyCheck&) = delete;
+
+    // On the engine's output thread: opens `name` in the work folder (a
+    // regular file, never through a link) and checks it on a thread of its own.
+    void start(const std::string& name) {
+        if (verdict_.valid() || name.empty() || name.find('/') != std::string::npos) return;
+        tv::UniqueFd fd(::openat(r_.folder.fd(), name.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
+        struct stat st {};
+        if (fd.get() < 0 || ::fstat(fd.get(), &st) != 0 || !S_ISREG(st.st_mode)) return;
+        fd_ = std::move(fd);
+        const std::string path = "/proc/self/fd/" + std::to_string(fd_.get());
+        try {
+            verdict_ = std::async(std::launch::async, [this, path] {
+                return verify(job_, r_, verifier_, path, [this] { return abandoned_.load(); });
+            });
+        } catch (const std::system_error&) {
+            // No thread to spare: the file is verified once the engine has ended.
+        }
+    }
+
+    // After the engine has ended well: the early verdict when it is about
+    // the file the engine named `unverified`, else a verification of that file.
+    Verdict verdict() {
+        const std::string name = r_.claim.names().unverified();
+        if (verdict_.valid()) {
+            struct stat checked {}, named {};
+            if (::fstat(fd_.get(), &checked) == 0 && ::fstatat(r_.folder.fd(), name.c_str(), &named, AT_SYMLINK_NOFOLLOW) == 0 &&
+                checked.st_dev == named.st_dev && checked.st_ino == named.st_ino)
+                return verdict_.get();
+            abandoned_ = true;
+            verdict_.wait();
+        }
+        return verify(job_, r_, verifier_, r_.folder.reach(name), {});
+    }
+
+private:
+    Job& job_;
+    const Recovery& r_;
+    const Verifier& verifier_;
+    std::atomic<bool> abandoned_{false};
+    tv::UniqueFd fd_;
+    std::future<Verdict> verdict_;  // after fd_: waited for before fd_ closes
+};
 
 std::string doneDetail(const Recovery& r, const Verdict& v) {
     std::string detail = r.claim.besideEarlierResult() ? kDoneBeside + r.claim.names().result + kEarlierKept : kDone;
@@ -282,10 +341,11 @@ void runJob(Job& job, const std::string& rsvPath, const std::string& refPath, co
                          {"out", pathText(r.folder.shown(r.claim.names().result))},
                          {"card_name", pathText(r.card)}});
         EngineInput input = bringInput(job, r);
-        const std::vector<std::string> log = repair(job, r, refPath, input);
+        EarlyCheck early(job, r, verifier);
+        const std::vector<std::string> log =
+            repair(job, r, refPath, input, [&early](const std::string& name) { early.start(name); });
         finishSeal(input);
-        const Verdict verdict = verify(job, r, verifier);
-        publish(job, r, verdict, log);
+        publish(job, r, early.verdict(), log);
     } catch (...) {
         endOnFailure(job, std::current_exception());
     }

@@ -24,6 +24,7 @@ struct FakeVerifier {
     std::vector<double> asked;
     std::optional<PictureCheck> pictures = PictureCheck{60, 60, 0, 15000, 1920, 1080, true, {}};
     std::function<void()> whileChecking;
+    std::vector<std::string> checked;  // the content of each file checked
 
     Verifier get() {
         return Verifier{[this](const std::string&) { return Value{{"dur", dur}, {"audio_tracks", 1}, {"meta_tracks", 0}}; },
@@ -33,7 +34,8 @@ struct FakeVerifier {
                             if (failAt.count(t)) return std::nullopt;
                             return std::string("data:image/jpeg;base64,AAAA");
                         },
-                        [this](const std::string&, double, const std::function<bool()>&) {
+                        [this](const std::string& path, double, const std::function<bool()>&) {
+                            checked.push_back(readFile(path));
                             if (whileChecking) whileChecking();
                             return pictures;
                         }};
@@ -180,6 +182,56 @@ TEST_F(PipelineTest, verification_verdicts) {
         EXPECT_TRUE(fs::exists(f + "/CARD_A001_fixed.MP4.partial"));
         EXPECT_FALSE(fs::exists(f + "/CARD_A001_fixed.MP4"));
     }
+}
+
+// An engine that says its output is written before it flushes and names it,
+// as the real one does; with "<ref>.swap" another file takes the name after
+// that line, and "<ref>.exit" holds its exit status.
+const char kFlushingEngine[] =
+    "#!/bin/sh\n"
+    "printf '%s\\n' \"$@\" > \"$(dirname \"$0\")/args\"\n"
+    "cp \"$6\" \"$4.partial\"\n"
+    "echo \"Info: written, flushing: $(basename \"$4\").partial\"\n"
+    "sleep 0.3\n"  // the time a flush takes
+    "if [ -f \"$5.swap\" ]; then echo other > \"$4.x\"; mv \"$4.x\" \"$4.partial\"; fi\n"
+    "mv \"$4.partial\" \"$4\"\n"
+    "if [ -f \"$5.exit\" ]; then exit \"$(cat \"$5.exit\")\"; fi\n";
+
+TEST_F(PipelineTest, verification_begins_while_the_engine_flushes_and_counts_only_for_the_file_it_names) {
+    installEngine(dir / "resources", kFlushingEngine);
+    struct Row {
+        const char* name;
+        bool swap;
+        const char* exit;
+        std::string lastChecked, stage;
+    };
+    const Row rows[] = {
+        {"checked early", false, "0", rsvData, "done"},
+        {"another file named: checked again", true, "0", "other\n", "done"},
+        {"the engine fails after the line", false, "3", "", "error"},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        freshJob();
+        fs::remove_all(work);
+        fs::create_directories(work);
+        verifier = FakeVerifier{};
+        fs::remove(ref + ".swap");
+        if (row.swap) writeFile(ref + ".swap", "");
+        writeFile(ref + ".exit", row.exit);
+        const Value last = run(rsv, work).back();
+        EXPECT_EQ(last["stage"], row.stage) << last.dump();
+        const std::string result = last["out"];
+        if (row.stage == "done") {
+            ASSERT_FALSE(verifier.checked.empty());
+            EXPECT_EQ(verifier.checked.back(), row.lastChecked);
+            EXPECT_EQ(readFile(result), row.lastChecked);
+        } else {
+            EXPECT_EQ(last["error_kind"], "engine_failed");
+            EXPECT_FALSE(fs::exists(result));
+        }
+    }
+    fs::remove(ref + ".exit");
 }
 
 TEST_F(PipelineTest, a_cancel_during_verification_leaves_nothing_under_the_final_name) {
