@@ -125,11 +125,7 @@ TEST(output_reader_test, malformed_bytes_do_not_drop_the_piece) {
     EXPECT_EQ(r.reader.takeLog()[1], "Info: Duration of x");
 }
 
-}  // namespace
-
-namespace {
-
-TEST(output_reader_test, lost_ranges_become_the_lost_list_and_other_lines_do_not) {
+TEST(output_reader_test, lost_ranges_and_the_footage_line_reach_the_state_and_other_lines_do_not) {
     const std::pair<const char*, const char*> rows[] = {
         {"Info: lost video from 1.920 s to 2.400 s", R"({"track":"video","from_s":1.92,"to_s":2.4})"},
         {"Info: lost audio from 0.000 s to 0.480 s", R"({"track":"audio","from_s":0.0,"to_s":0.48})"},
@@ -153,19 +149,11 @@ TEST(output_reader_test, lost_ranges_become_the_lost_list_and_other_lines_do_not
     ASSERT_EQ(r.updates.size(), 2u);
     EXPECT_EQ(r.updates.back(), Value::parse(R"({"lost":[{"track":"video","from_s":1.0,"to_s":2.0},)"
                                              R"({"track":"audio","from_s":1.0,"to_s":2.0}]})"));
+    // The footage line says whether the blocks were shared.
+    r.reader.feed(std::string("Info: footage written again: this volume cannot share the RSV's blocks\n"));
+    EXPECT_EQ(r.updates.back(), Value({{"footage_shared", false}}));
+    r.reader.feed(std::string("Info: footage shared with the RSV: 4096 of 5000 bytes are the RSV's own blocks\n"));
+    EXPECT_EQ(r.updates.back(), Value({{"footage_shared", true}}));
 }
 
 }  // namespace
-
-TEST(output_reader_test, the_footage_line_says_whether_the_blocks_were_shared) {
-    const std::pair<const char*, bool> rows[] = {
-        {"Info: footage shared with the RSV: 4096 of 5000 bytes are the RSV's own blocks, not a second copy\n", true},
-        {"Info: footage written again: this volume cannot share the RSV's blocks\n", false},
-    };
-    for (const auto& [line, shared] : rows) {
-        Reader r;
-        r.reader.feed(std::string(line));
-        ASSERT_EQ(r.updates.size(), 1u) << line;
-        EXPECT_EQ(r.updates.back(), Value({{"footage_shared", shared}}));
-    }
-}
