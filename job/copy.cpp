@@ -58,16 +58,6 @@ private:
     throw JobError("copy", code, message);
 }
 
-// Starts putting the `n` bytes just written before `fd`'s offset on the disk.
-// Left to the kernel, writing back begins only once gigabytes wait in memory,
-// so a copy smaller than that leaves the work disk idle while the card is
-// read, and its flush then writes it all while the card idles.
-void startWriteback(int fd, ssize_t n) {
-    if (n <= 0) return;
-    const off_t end = ::lseek(fd, 0, SEEK_CUR);
-    if (end >= n) (void)::sync_file_range(fd, end - n, n, SYNC_FILE_RANGE_WRITE);
-}
-
 }  // namespace
 
 CopyIo CopyIo::system() {
@@ -89,18 +79,10 @@ CopyIo CopyIo::system() {
         }
         return got;
     };
-    io.write = [](int fd, const void* buf, size_t n) {
-        const ssize_t w = ::write(fd, buf, n);
-        startWriteback(fd, w);
-        return w;
-    };
+    io.write = [](int fd, const void* buf, size_t n) { return ::write(fd, buf, n); };
     io.close = [](int fd) { return ::close(fd); };
     io.sync = [](int fd) { return ::fsync(fd); };
-    io.copyRange = [](int in, int out, size_t n) {
-        const ssize_t w = ::copy_file_range(in, nullptr, out, nullptr, n, 0);
-        startWriteback(out, w);
-        return w;
-    };
+    io.copyRange = [](int in, int out, size_t n) { return ::copy_file_range(in, nullptr, out, nullptr, n, 0); };
     io.isRegularFile = [](int fd) {
         struct stat st {};
         return ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode);
