@@ -312,11 +312,7 @@ TEST_F(CopyFileTest, a_copy_is_handed_on_unflushed_and_named_only_once_flushed) 
     const WorkFolder folder(dir / "work", dir / "elsewhere/A001.RSV");  // the card's rule is not under test
     const tv::UniqueFd copy = copyWithProgress(*std::make_shared<Job>("abcd1234", bridge), src, 100000, folder,
                                                "A.RSV.partial", 0, 33);
-    // Every byte can be read through it, nothing written.
-    std::string seen(100001, '\0');
-    EXPECT_EQ(::pread(copy.get(), &seen[0], seen.size(), 0), 100000);
-    EXPECT_EQ(seen.substr(0, 100000), pattern(100000));
-    EXPECT_LT(::write(copy.get(), "x", 1), 0);
+    EXPECT_LT(::write(copy.get(), "x", 1), 0);  // the engine reads it (the pipeline tests), never writes it
     // A failed flush keeps the temporary name; EINVAL: nothing to flush.
     for (const auto& [syncErrno, name] : {std::pair{EIO, "A.RSV.partial"}, std::pair{EINVAL, "A.RSV"}}) {
         const auto sync = [e = syncErrno](int) { return errno = e, -1; };
