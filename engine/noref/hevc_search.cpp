@@ -206,16 +206,26 @@ private:
 };
 
 // A slice decoded under wrong sets goes astray: it ends early, or runs on
-// into blocks that belong to the next slice. With each picture's last
-// slice left out, the blocks the decoder wrote must be exactly those before
-// that slice's address: the centre of every block from there on still holds
-// the fill value 1, and the block just before it does not.
+// into blocks that belong to the next slice, or past the picture's end.
+// With each picture's last slice left out, and the picture one row of
+// coding tree blocks taller than it is, the blocks the decoder wrote must
+// be exactly those before that slice's address (the picture's end for a
+// single slice): the centre of every block from there on still holds the
+// fill value 1, and the block just before it does not. The extra row is
+// left off where it would widen the slice addresses.
 ProbeResult Search::decodeChecked(const H265Params& p, size_t pictures) {
     if (clock_.expired()) needReference("the search took too long");
     clock_.tick();
     if (!p.valid()) return {};
-    auto box = buildCodecConfig(VideoCodec::H265, h265Nals(p, ids_));
-    if (!box) return {};
+    const uint32_t ctb = 1u << p.log2Ctb, widthCtbs = (p.codedWidth() + ctb - 1) / ctb;
+    H265Params tall = p;
+    tall.height = p.codedHeight() + ctb;
+    const auto bits = [](uint32_t v) { return v > 1 ? 32 - __builtin_clz(v - 1) : 0; };
+    const bool oneSlice = std::all_of(gop_.begin(), gop_.begin() + long(std::min(pictures, gop_.size())),
+                                      [](const HevcPicture& pic) { return pic.slices.size() == 1; });
+    const H265Params& decoded = oneSlice || bits(tall.picSizeInCtbs()) == bits(p.picSizeInCtbs()) ? tall : p;
+    auto box = buildCodecConfig(VideoCodec::H265, h265Nals(decoded, ids_));
+    if (!box || !decoded.valid()) return {};
     std::vector<uint32_t> lastAddress;
     std::vector<std::vector<uint8_t>> samples;
     for (size_t i = 0; i < pictures && i < gop_.size(); ++i) {
@@ -223,7 +233,6 @@ ProbeResult Search::decodeChecked(const H265Params& p, size_t pictures) {
         lastAddress.push_back(pic.slices.size() < 2 ? p.picSizeInCtbs() : sliceAddress(pic.slices.back(), pic.type, p));
         samples.push_back(trimmed_[i]);
     }
-    const uint32_t ctb = 1u << p.log2Ctb, widthCtbs = (p.codedWidth() + ctb - 1) / ctb;
     const PictureCheck check = [&](size_t i, const LumaView& y) {
         if (i >= lastAddress.size() || lastAddress[i] == 0) return false;
         const auto unwritten = [&](uint32_t addr) {
@@ -238,7 +247,7 @@ ProbeResult Search::decodeChecked(const H265Params& p, size_t pictures) {
             return true;
         };
         if (unwritten(lastAddress[i] - 1)) return false;
-        for (uint32_t a = lastAddress[i]; a < p.picSizeInCtbs(); ++a)
+        for (uint32_t a = lastAddress[i]; a < decoded.picSizeInCtbs(); ++a)
             if (!unwritten(a)) return false;
         return true;
     };
@@ -353,6 +362,11 @@ std::vector<H265Params> hevcKeyCandidates(const ByteSource& rsv, int64_t firstAu
     auto key = readHevcPicture(rsv, firstAud, kKeyPictureWindow);
     if (!key) needReference("the first picture does not read");
     if (key->type != 19 && key->type != 20) needReference("the recording does not start with an IDR picture");
+    // A single slice carries nothing that reliably pins the picture size
+    // (no segment addresses; entry points that happen to fit a wrong row
+    // count), and under a wrong one it may decode without a single
+    // complaint: better no repair than a wrong one.
+    if (key->slices.size() == 1) needReference("one slice per picture: the picture size cannot be told");
     H265Params usual;
     auto found = surveyKeyPicture(*key, usual);
     if (found.empty()) needReference("no parameter set fits the key picture's slice headers");

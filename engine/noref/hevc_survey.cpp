@@ -204,8 +204,13 @@ std::vector<H265Params> surveyKeyPicture(const HevcPicture& key, const H265Param
                 if (confirmed >= 0) found.emplace_back(unusual - 100 * (confirmed > 0), c);
             }
     }
-    std::stable_sort(found.begin(), found.end(),
-                     [](const auto& a, const auto& b) { return a.first < b.first; });
+    // Among equally usual readings the smaller pictures first: a wrong
+    // reading decodes as long as its picture is large, the right one is
+    // confirmed at once.
+    std::stable_sort(found.begin(), found.end(), [](const auto& a, const auto& b) {
+        const uint64_t areaA = uint64_t(a.second.width) * a.second.height, areaB = uint64_t(b.second.width) * b.second.height;
+        return a.first != b.first ? a.first < b.first : areaA < areaB;
+    });
     std::vector<H265Params> out;
     for (auto& t : found) out.push_back(t.second);
     return out;
