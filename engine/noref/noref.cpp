@@ -8,6 +8,7 @@
 #include "noref/layout_from_rsv.h"
 #include "codec/nal.h"
 #include "noref/param_search.h"
+#include "noref/search_clock.h"
 #include "codec/param_sets.h"
 #include "noref/synthetic_movie.h"
 
@@ -51,7 +52,15 @@ Reference referenceFromRecording(const ByteSource& rsv, const std::string& donor
     // H.265 slice addresses are read under the picture geometry: the key
     // picture's headers give candidates good enough to walk with.
     std::vector<H265Params> hevcCandidates;
-    if (codec == VideoCodec::H265 && inband.empty()) hevcCandidates = hevcKeyCandidates(rsv, firstAud, rep);
+    const auto announce = [&] {
+        rep.info(std::string(engine_contract::kSearchWord) + " (at most " +
+                 std::to_string(SearchClock::kTimeBound.count()) + " s)");
+    };
+    if (codec == VideoCodec::H265 && inband.empty()) {
+        if (!donorPath.empty()) rep.info("a donor clip lends nothing to an H.265 search; searching without it");
+        announce();
+        hevcCandidates = hevcKeyCandidates(rsv, firstAud, rep);
+    }
     const ParameterSets walkSets = ParameterSets::fromConfig(
         codec, hevcCandidates.empty() ? inband : h265Nals(hevcCandidates.front(), {}));
     RsvRecording rec = learnRecording(rsv, walkSets, rep);
@@ -62,6 +71,7 @@ Reference referenceFromRecording(const ByteSource& rsv, const std::string& donor
     if (!inband.empty()) {
         rep.info("the stream carries its own parameter sets; using them");
     } else {
+        if (codec == VideoCodec::H264) announce();
         RebuiltParameterSets rebuilt =
             codec == VideoCodec::H265
                 ? searchH265ParameterSets(rsv, rec, hevcCandidates, rep)
