@@ -158,6 +158,7 @@ ProbeResult probeDecode(bool hevc, const std::vector<uint8_t>& config, const std
         int ret = avcodec_send_packet(ctx.get(), pkt.get());
         av_packet_unref(pkt.get());
         if (ret < 0 || tErrors || !drain() || tErrors) return r;
+        ++r.accepted;
     }
     if (avcodec_send_packet(ctx.get(), nullptr) < 0 || !drain() || tErrors) return r;
     r.clean = r.frames == samples.size();

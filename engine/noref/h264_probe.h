@@ -18,6 +18,7 @@ namespace tv {
 struct ProbeResult {
     bool clean = false;      // every unit decoded, no error reported
     size_t frames = 0;       // pictures the decoder returned
+    size_t accepted = 0;     // pictures (in decode order) taken without an error
     uint64_t hash = 0;       // over the returned pictures' samples
     // Luma energy across the edges of 4x4 transform blocks against the
     // energy inside them, over every picture returned: about 1 for a

@@ -188,14 +188,15 @@ private:
         ++decodes_;
         return probeDecode(true, std::vector<uint8_t>(box->begin() + 8, box->end()), samples, measure);
     }
-    // Pictures decoded before the first error, each without its last slice
-    // and with the blocks its slices wrote checked; one more than the
-    // pictures when all are clean.
+    // Pictures (in decode order) taken before the first error, each without
+    // its last slice and with the blocks its slices wrote checked; one more
+    // than the pictures when all are clean.
     size_t fitness(const H265Params& p, size_t pictures) {
-        const ProbeResult r = decodeChecked(p, pictures);
-        return r.clean ? pictures + 1 : r.frames;
+        size_t failed = pictures;
+        const ProbeResult r = decodeChecked(p, pictures, failed);
+        return r.clean ? pictures + 1 : std::min(r.accepted, failed);
     }
-    ProbeResult decodeChecked(const H265Params& p, size_t pictures);
+    ProbeResult decodeChecked(const H265Params& p, size_t pictures, size_t& failed);
     std::optional<H265Params> wholeGop(H265Params p);
 
     std::vector<HevcPicture> gop_;
@@ -213,7 +214,7 @@ private:
 // single slice): the centre of every block from there on still holds the
 // fill value 1, and the block just before it does not. The extra row is
 // left off where it would widen the slice addresses.
-ProbeResult Search::decodeChecked(const H265Params& p, size_t pictures) {
+ProbeResult Search::decodeChecked(const H265Params& p, size_t pictures, size_t& failed) {
     if (clock_.expired()) needReference("the search took too long");
     clock_.tick();
     if (!p.valid()) return {};
@@ -234,6 +235,7 @@ ProbeResult Search::decodeChecked(const H265Params& p, size_t pictures) {
         samples.push_back(trimmed_[i]);
     }
     const PictureCheck check = [&](size_t i, const LumaView& y) {
+        failed = i;
         if (i >= lastAddress.size() || lastAddress[i] == 0) return false;
         const auto unwritten = [&](uint32_t addr) {
             const int x0 = int(addr % widthCtbs * ctb), y0 = int(addr / widthCtbs * ctb);
@@ -249,32 +251,34 @@ ProbeResult Search::decodeChecked(const H265Params& p, size_t pictures) {
         if (unwritten(lastAddress[i] - 1)) return false;
         for (uint32_t a = lastAddress[i]; a < decoded.picSizeInCtbs(); ++a)
             if (!unwritten(a)) return false;
+        failed = lastAddress.size();
         return true;
     };
     ++decodes_;
     return probeDecode(true, std::vector<uint8_t>(box->begin() + 8, box->end()), samples, false, &check);
 }
 
-// From a candidate that decodes the key picture: one field at a time, kept
-// when more pictures decode before the first error, until all do.
+// From a candidate that decodes the key picture: each round tries every
+// single-field change and keeps the one that lets the most pictures pass
+// (the first improvement can be a wrong field whose header bits happen to
+// realign one picture), until all do.
 std::optional<H265Params> Search::wholeGop(H265Params p) {
     size_t best = fitness(p, gop_.size());
     const size_t clean = gop_.size() + 1;
-    for (int pass = 0; pass < 4 && best < clean; ++pass) {
-        bool better = false;
-        for (const Field& f : gopFields(p)) {
+    for (int round = 0; round < 6 && best < clean; ++round) {
+        std::optional<H265Params> next;
+        size_t nextFit = best;
+        for (const Field& f : gopFields(p))
             for (const auto& set : f.values) {
                 H265Params t = p;
                 set(t);
                 const size_t got = fitness(t, gop_.size());
-                if (got > best) {
-                    p = t, best = got, better = true;
-                    if (best == clean) return p;
-                }
+                if (got == clean) return t;
+                if (got > nextFit) next = t, nextFit = got;
             }
-        }
-        clock_.progress(50 + 10.0 * (pass + 1));
-        if (!better) break;
+        clock_.progress(50 + 8.0 * (round + 1));
+        if (!next) break;
+        p = *next, best = nextFit;
     }
     if (best == clean) return p;
     return std::nullopt;
