@@ -50,11 +50,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         const int64_t at = walk.offsets[p * per];
         const uint32_t len = walk.lengths[p * per];
         for (size_t i = 0; i < per; ++i)
-            if (walk.offsets[p * per + i] < 0 || walk.offsets[p * per + i] + walk.lengths[p * per + i] > int64_t(size))
+            if (!walk.lost(p, i) && walk.offsets[p * per + i] + walk.lengths[p * per + i] > int64_t(size))
                 std::abort();  // a kept element outside the file
         std::vector<uint8_t> sample;
         tv::AnnexBPicture info;
-        if (!tv::annexBToLengthPrefixed(data + at, len, sample, &info)) continue;
+        if (at >= 0) tv::annexBToLengthPrefixed(data + at, len, sample, &info);
         if (first.sps.empty() && !info.sps.empty() && !info.pps.empty()) first = info;
         for (size_t i = 0; i < per; ++i) {
             tables.offsets.push_back(walk.offsets[p * per + i]);

@@ -36,6 +36,7 @@ public:
         if (assembly_.groups() >= size_t(max_)) throw EnoughGroups{};
     }
     void markGap(int64_t lost) override { assembly_.markGap(lost); }
+    void markLead(int64_t lost) override { assembly_.markLead(lost); }
     tv::WalkClock clock() const override { return assembly_.clock(); }
     size_t groups() const override { return assembly_.groups(); }
     void info(const std::string& line) override { chars += line.size(); }

@@ -28,6 +28,20 @@ std::optional<ScalingLists> ScalingLists::parse(BitReader& br, int count) {
     return s;
 }
 
+ScalingLists ScalingLists::fromValues(const std::vector<std::vector<uint8_t>>& values) {
+    ScalingLists s;
+    for (const auto& list : values) {
+        std::vector<int32_t> deltas;
+        int last = 8;
+        for (uint8_t v : list) {
+            deltas.push_back((int(v) - last + 384) % 256 - 128);
+            last = v;
+        }
+        s.lists.emplace_back(std::move(deltas));
+    }
+    return s;
+}
+
 void ScalingLists::write(RbspWriter& w, size_t count) const {
     for (size_t i = 0; i < count; ++i) {
         const bool have = i < lists.size() && lists[i].has_value();

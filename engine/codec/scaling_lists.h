@@ -21,6 +21,9 @@ struct ScalingLists {
     std::vector<std::optional<std::vector<int32_t>>> lists;
 
     bool present() const { return !lists.empty(); }
+    // Every list present with these values (zig-zag order, each 1..255), coded
+    // as the shortest run of deltas that gives them.
+    static ScalingLists fromValues(const std::vector<std::vector<uint8_t>>& values);
     // Reads `count` lists, each preceded by its present flag.
     static std::optional<ScalingLists> parse(BitReader& br, int count);
     // Writes `count` lists; lists this set lacks are written absent.

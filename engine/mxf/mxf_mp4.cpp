@@ -14,20 +14,21 @@
 namespace tv {
 namespace {
 
-// Offset of the next start code (00 00 01) at or after `from`, or n. The
-// scan is the one pass over every picture byte, so it goes 16 (SSE2) or 8
-// bytes at a time.
-size_t nextStartCode(const uint8_t* p, size_t from, size_t n) {
-    auto at = [&](size_t j) { return p[j] == 0 && j + 2 < n && p[j + 1] == 0 && p[j + 2] == 1; };
+// Offset of the next 00 00 0x with x <= 2 at or after `from`, or n: a start
+// code, zero bytes before one, or (inside a NAL unit) bytes an encoder never
+// writes there. The scan is the one pass over every picture byte, so it goes
+// 16 (SSE2) or 8 bytes at a time.
+size_t nextMarker(const uint8_t* p, size_t from, size_t n) {
+    auto at = [&](size_t j) { return p[j] == 0 && j + 2 < n && p[j + 1] == 0 && p[j + 2] <= 2; };
     size_t i = from;
 #if defined(__SSE2__)
-    const __m128i zero = _mm_setzero_si128(), one = _mm_set1_epi8(1);
+    const __m128i zero = _mm_setzero_si128(), two = _mm_set1_epi8(2);
     for (; i + 18 <= n; i += 16) {
         __m128i a = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + i));
         __m128i b = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + i + 1));
         __m128i c = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + i + 2));
-        __m128i hit = _mm_and_si128(_mm_and_si128(_mm_cmpeq_epi8(a, zero), _mm_cmpeq_epi8(b, zero)),
-                                    _mm_cmpeq_epi8(c, one));
+        __m128i small = _mm_cmpeq_epi8(_mm_min_epu8(c, two), c);
+        __m128i hit = _mm_and_si128(_mm_and_si128(_mm_cmpeq_epi8(a, zero), _mm_cmpeq_epi8(b, zero)), small);
         if (int mask = _mm_movemask_epi8(hit)) return i + size_t(__builtin_ctz(unsigned(mask)));
     }
 #else
@@ -48,8 +49,26 @@ uint64_t toMovie(uint64_t d, uint32_t from, uint32_t to) {
     return from ? uint64_t((__int128(d) * to + from / 2) / from) : 0;
 }
 
+// An edit list that starts the media `lead` ticks into the movie (time
+// whose pictures or sound were lost), in the movie's timescale.
+std::vector<uint8_t> leadingGap(uint64_t lead, uint64_t media) {
+    std::vector<uint8_t> out;
+    BoxWriter w(out);
+    w.begin(fourcc("edts"));
+    w.beginFull(fourcc("elst"), 1, 0);
+    w.u32(2);
+    for (auto [duration, time] : {std::pair<uint64_t, int64_t>{lead, -1}, {media, 0}}) {
+        w.u64(duration);
+        w.u64(uint64_t(time));
+        w.u32(0x00010000);
+    }
+    w.end();
+    w.end();
+    return out;
+}
+
 // The header boxes every MXF-family track shares: 64-bit times, enabled and
-// in preview, no edit list.
+// in preview, an edit list only for a lead.
 TrackBoxes boxesFor(uint32_t id, const MxfTrackTimes& times, uint32_t movieScale, uint32_t handler, const char* name,
                     uint32_t entry, const std::vector<uint8_t>& entryBody, uint32_t width = 0, uint32_t height = 0) {
     TrackBoxes b;
@@ -57,7 +76,8 @@ TrackBoxes boxesFor(uint32_t id, const MxfTrackTimes& times, uint32_t movieScale
     h.id = id;
     h.width = width;
     h.height = height;
-    h.duration = toMovie(times.duration, times.timescale, movieScale);
+    h.duration = times.lead + toMovie(times.duration, times.timescale, movieScale);
+    if (times.lead > 0) b.edts = leadingGap(times.lead, h.duration - times.lead);
     h.audio = handler == fourcc("soun");
     h.flags = 7;
     h.wide = true;
@@ -70,21 +90,21 @@ TrackBoxes boxesFor(uint32_t id, const MxfTrackTimes& times, uint32_t movieScale
     return b;
 }
 
-// Samples of one element of every package, each package its own chunk.
-TrackTables packageTables(const MxfTables& t, size_t element, uint32_t blockAlign) {
+// Samples of one sound track, each package's element its own chunk.
+TrackTables soundTables(const MxfTables& t, size_t element, uint32_t blockAlign) {
     TrackTables tt;
     const size_t per = t.elementsPerPackage, packages = t.packages();
     tt.samplesPerChunk.reserve(packages);
     tt.chunkOffsets.reserve(packages);
     for (size_t p = 0; p < packages; ++p) {
-        const uint32_t size = t.sizes[p * per + element];
         tt.chunkOffsets.push_back(uint64_t(t.offsets[p * per + element]));
-        tt.samplesPerChunk.push_back(blockAlign ? size / blockAlign : 1);
-        if (!blockAlign) tt.sizes.push_back(size);
+        tt.samplesPerChunk.push_back(t.sizes[p * per + element] / blockAlign);
     }
     return tt;
 }
 
+// One sample per kept picture, lasting until the next kept one (lost
+// pictures keep their time).
 void videoTrack(BoxWriter& w, const AvcConfig& avc, const MxfTables& t, const MxfTrackTimes& clock,
                 const MxfTrackTimes& times, uint32_t movieScale, uint32_t timecodeTrack) {
     std::vector<uint8_t> config;
@@ -92,7 +112,15 @@ void videoTrack(BoxWriter& w, const AvcConfig& avc, const MxfTables& t, const Mx
     c.begin(fourcc("avcC"));
     c.raw(avc.avcC);
     c.end();
-    TrackBoxes b = boxesFor(1, times, movieScale, fourcc("vide"), "VideoHandler", fourcc("avc1"),
+    const size_t per = t.elementsPerPackage, packages = t.packages();
+    std::vector<size_t> kept;
+    for (size_t p = 0; p < packages; ++p)
+        if (t.sizes[p * per] > 0) kept.push_back(p);
+    // Pictures lost at the start: the sound's time before the first kept one.
+    const uint64_t first = kept.empty() ? 0 : kept.front();
+    const MxfTrackTimes media{times.timescale, times.duration - first * clock.duration,
+                              times.lead + first * clock.duration};
+    TrackBoxes b = boxesFor(1, media, movieScale, fourcc("vide"), "VideoHandler", fourcc("avc1"),
                             visualEntryBody(avc.width, avc.height, "", config), avc.width, avc.height);
     if (timecodeTrack) {
         BoxWriter r(b.tref);
@@ -102,12 +130,16 @@ void videoTrack(BoxWriter& w, const AvcConfig& avc, const MxfTables& t, const Mx
         r.end();
         r.end();
     }
-    TrackTables tt = packageTables(t, 0, 0);
-    const size_t packages = t.packages();
-    if (packages) addRun(tt.stts, clock.duration, uint32_t(packages));
-    for (size_t p = 0; p < packages; ++p)
-        if (p < t.sync.size() && t.sync[p]) tt.stss.push_back(uint32_t(p + 1));
-    tt.hasStss = tt.stss.size() != packages;
+    TrackTables tt;
+    for (size_t i = 0; i < kept.size(); ++i) {
+        const size_t p = kept[i], next = i + 1 < kept.size() ? kept[i + 1] : packages;
+        tt.chunkOffsets.push_back(uint64_t(t.offsets[p * per]));
+        tt.samplesPerChunk.push_back(1);
+        tt.sizes.push_back(t.sizes[p * per]);
+        addRun(tt.stts, int64_t((next - p) * clock.duration));
+        if (p < t.sync.size() && t.sync[p]) tt.stss.push_back(uint32_t(i + 1));
+    }
+    tt.hasStss = tt.stss.size() != kept.size();
     writeTrack(w, b, tt);
 }
 
@@ -156,12 +188,13 @@ std::vector<NalSpan> annexBNals(const uint8_t* in, size_t n, AnnexBPicture* info
     size_t lead = 0;
     while (lead < n && in[lead] == 0) ++lead;
     if (lead < 2 || lead >= n || in[lead] != 0x01) return spans;
-    size_t at = lead - 2;
-    while (at < n) {
-        size_t begin = at + 3;
-        size_t next = nextStartCode(in, begin, n);
-        size_t end = next;
-        while (end > begin && in[end - 1] == 0) --end;  // trailing_zero_8bits / the next 4-byte code
+    for (size_t begin = lead + 1; begin < n;) {
+        // The unit ends at the next marker; only zero bytes then 01 (a start
+        // code) may follow it, or a short run of zeros up to the end.
+        size_t end = nextMarker(in, begin, n), z = end;
+        while (z < n && in[z] == 0) ++z;
+        while (end > begin && in[end - 1] == 0) --end;  // trailing_zero_8bits
+        if (z < n && in[z] != 0x01) return {};
         if (end > begin) {
             const uint8_t* nal = in + begin;
             if ((nal[0] & 0x80) != 0 || end - begin > UINT32_MAX) return {};
@@ -173,7 +206,7 @@ std::vector<NalSpan> annexBNals(const uint8_t* in, size_t n, AnnexBPicture* info
                 if (type == 8 && info->pps.empty()) info->pps.assign(nal, in + end);
             }
         }
-        at = next;
+        begin = z + 1;
     }
     return spans;
 }
@@ -208,16 +241,19 @@ MxfMovie buildMxfMoov(const MxfSettings& s, const AvcConfig& avc, const MxfTable
     const size_t per = t.elementsPerPackage, packages = t.packages();
     const MxfTrackTimes clock = videoClock(s.editRate);
     const bool timecode = s.timecode && t.timecodeSampleOffset;
-    m.tracks.push_back({clock.timescale, clock.duration * packages});
+    const uint64_t lead = uint64_t(t.leadUnits) * clock.duration;
+    m.tracks.push_back({clock.timescale, clock.duration * packages, lead});
     std::vector<uint64_t> soundSamples(s.sounds.size());
     for (size_t p = 0; p < packages; ++p)
         for (size_t i = 0; i < s.sounds.size(); ++i) soundSamples[i] += t.sizes[p * per + 1 + i] / s.sounds[i].blockAlign;
-    for (size_t i = 0; i < s.sounds.size(); ++i) m.tracks.push_back({s.sounds[i].sampleRate, soundSamples[i]});
-    if (timecode) m.tracks.push_back({clock.timescale, clock.duration * packages});
+    for (size_t i = 0; i < s.sounds.size(); ++i) m.tracks.push_back({s.sounds[i].sampleRate, soundSamples[i], lead});
+    // The start timecode is the recording's first frame's: its track covers the lead too.
+    if (timecode) m.tracks.push_back({clock.timescale, lead + clock.duration * packages});
 
     const uint32_t movieScale = clock.timescale;
     uint64_t movieDuration = 0;
-    for (const auto& tr : m.tracks) movieDuration = std::max(movieDuration, toMovie(tr.duration, tr.timescale, movieScale));
+    for (const auto& tr : m.tracks)
+        movieDuration = std::max(movieDuration, tr.lead + toMovie(tr.duration, tr.timescale, movieScale));
 
     BoxWriter w(m.moov);
     w.begin(fourcc("moov"));
@@ -227,7 +263,7 @@ MxfMovie buildMxfMoov(const MxfSettings& s, const AvcConfig& avc, const MxfTable
     for (size_t i = 0; i < s.sounds.size(); ++i) {
         const MxfSoundTrack& snd = s.sounds[i];
         const MxfTrackTimes& times = m.tracks[1 + i];
-        TrackTables tt = packageTables(t, 1 + i, snd.blockAlign);
+        TrackTables tt = soundTables(t, 1 + i, snd.blockAlign);
         if (times.duration) addRun(tt.stts, 1, uint32_t(times.duration));
         tt.constantSize = snd.blockAlign;
         tt.sampleCount = times.duration;

@@ -22,8 +22,9 @@ struct AnnexBPicture {
 
 // The NAL units of one access unit in start-code form: offset and length of
 // each unit's bytes (header included, trailing zero bytes excluded). Empty
-// when the bytes do not begin with a start code or a unit has its forbidden
-// bit set: the picture is not H.264 byte stream or it is damaged.
+// when the bytes do not begin with a start code, a unit has its forbidden
+// bit set or holds 00 00 00 or 00 00 02: the picture is not H.264 byte
+// stream or it is damaged.
 struct NalSpan {
     size_t offset = 0;
     uint32_t length = 0;
@@ -45,14 +46,19 @@ struct AvcConfig {
 // SPS does not parse.
 std::optional<AvcConfig> makeAvcConfig(const std::vector<uint8_t>& sps, const std::vector<uint8_t>& pps);
 
-// The recovered tables: per package the picture's output offset and size,
-// then each sound element's; sync flags per picture.
+// The recovered tables: per package (edit unit of the timeline) the
+// picture's output offset and size (size 0: the picture is lost and the one
+// before it lasts longer), then each sound element's (silence written where
+// the sound was lost); sync flags per package.
 struct MxfTables {
     size_t elementsPerPackage = 1;
     std::vector<int64_t> offsets;
     std::vector<uint32_t> sizes;
     std::vector<bool> sync;
     std::optional<int64_t> timecodeSampleOffset;
+    // Edit units before the first package whose time damage took: every
+    // track but the timecode starts that much later.
+    int64_t leadUnits = 0;
 
     size_t packages() const { return offsets.size() / elementsPerPackage; }
 };
@@ -60,6 +66,7 @@ struct MxfTables {
 struct MxfTrackTimes {
     uint32_t timescale = 0;
     uint64_t duration = 0;  // in timescale units
+    uint64_t lead = 0;      // empty edit before the media, in the movie's (the video's) timescale
 };
 
 struct MxfMovie {

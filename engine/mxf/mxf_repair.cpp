@@ -75,6 +75,19 @@ std::optional<AnnexBPicture> firstPicture(const ByteSource& src, uint32_t track)
     return std::nullopt;
 }
 
+// The first picture of the walk that is an H.264 access unit (damage may
+// have taken the ones before it).
+AnnexBPicture firstKeptPicture(const MxfWalk& walk, WindowReader& in) {
+    std::vector<uint8_t> scratch;
+    for (size_t p = 0; p < walk.packages(); ++p) {
+        const size_t at = p * walk.elementsPerPackage;
+        AnnexBPicture pic;
+        if (walk.offsets[at] >= 0 &&
+            annexBToLengthPrefixed(in.view(walk.offsets[at], walk.lengths[at]), walk.lengths[at], scratch, &pic))
+            return pic;
+    }
+    throw EngineError(EngineError::Kind::Input, "the pictures of the RSV are not an H.264 byte stream");
+}
 
 // Holds a walk's lines until the walk is known to be the one that counts.
 class HeldLines : public Reporter {
@@ -190,19 +203,18 @@ Plan plan(const FileSource& rsv, const FileSource* ref, Reporter& rep) {
     return p;
 }
 
-// Appends package p of the walk as package k of the output: the picture as
-// length-prefixed NAL units (the long ones, slice data, copied in the
-// kernel), each sound element as stored. False, with nothing appended, when
-// the picture is not an H.264 access unit.
-bool appendPackage(MovieOutput& out, const FileSource& rsv, WindowReader& in, MxfTables& tables, size_t p,
-                   size_t k) {
+// Appends package p: the picture as length-prefixed NAL units (the long
+// ones, slice data, copied in the kernel) unless the walk lost it or it is
+// no H.264 access unit (its size is then 0), and each sound element as
+// stored, or silence of its length where the walk lost it. The tables'
+// offsets become the output's. Returns whether the picture was kept.
+bool appendPackage(MovieOutput& out, const FileSource& rsv, WindowReader& in, MxfTables& tables, size_t p) {
     const size_t per = tables.elementsPerPackage;
     const int64_t picAt = tables.offsets[p * per];
     const uint32_t picLen = tables.sizes[p * per];
     AnnexBPicture info;
-    const uint8_t* pic = in.view(picAt, picLen);
-    auto nals = annexBNals(pic, picLen, &info);
-    if (nals.empty()) return false;
+    const uint8_t* pic = picAt < 0 ? nullptr : in.view(picAt, picLen);
+    const auto nals = pic ? annexBNals(pic, picLen, &info) : std::vector<NalSpan>{};
     const int64_t sampleAt = out.pos();
     for (const NalSpan& nal : nals) {
         uint8_t len[4];
@@ -211,23 +223,54 @@ bool appendPackage(MovieOutput& out, const FileSource& rsv, WindowReader& in, Mx
         if (nal.length >= kKernelCopyBytes) out.appendFrom(rsv.fd(), picAt + int64_t(nal.offset), nal.length);
         else out.append(pic + nal.offset, nal.length);
     }
-    tables.offsets[k * per] = sampleAt;
-    tables.sizes[k * per] = uint32_t(out.pos() - sampleAt);
+    tables.offsets[p * per] = sampleAt;
+    tables.sizes[p * per] = uint32_t(out.pos() - sampleAt);
     tables.sync.push_back(info.idr);
+    static const std::vector<uint8_t> silence(64 << 10);
     for (size_t i = 1; i < per; ++i) {
         const int64_t at = tables.offsets[p * per + i];
         const uint32_t len = tables.sizes[p * per + i];
-        tables.offsets[k * per + i] = out.pos();
-        tables.sizes[k * per + i] = len;
-        if (len >= kKernelCopyBytes) out.appendFrom(rsv.fd(), at, len);
-        else out.append(in.view(at, len), len);
+        tables.offsets[p * per + i] = out.pos();
+        if (at < 0) {
+            for (uint32_t left = len; left > 0;) {
+                const uint32_t n = std::min<uint32_t>(left, uint32_t(silence.size()));
+                out.append(silence.data(), n);
+                left -= n;
+            }
+        } else if (len >= kKernelCopyBytes) {
+            out.appendFrom(rsv.fd(), at, len);
+        } else {
+            out.append(in.view(at, len), len);
+        }
     }
-    return true;
+    return !nals.empty();
+}
+
+// "lost video|audio from X s to Y s" for the lead and every run of packages
+// whose picture, or any of whose sound elements, did not come from the RSV.
+void reportLost(const std::vector<bool>& pictureLost, const std::vector<bool>& soundLost, int64_t lead,
+                const MxfTrackTimes& clock, Reporter& rep) {
+    const double perPackage = double(clock.duration) / double(clock.timescale);
+    for (const char* kind : {"video", "audio"})
+        if (lead > 0) rep.info(lostLine(kind, 0.0, double(lead) * perPackage));
+    for (auto [kind, lost] : {std::pair<const char*, const std::vector<bool>*>{"video", &pictureLost},
+                              {"audio", &soundLost}}) {
+        for (size_t p = 0; p < lost->size();) {
+            if (!(*lost)[p]) {
+                ++p;
+                continue;
+            }
+            size_t q = p;
+            while (q < lost->size() && (*lost)[q]) ++q;
+            rep.info(lostLine(kind, double(lead + int64_t(p)) * perPackage, double(lead + int64_t(q)) * perPackage));
+            p = q;
+        }
+    }
 }
 
 // Writes OUT: ftyp, the mdat (timecode sample, then package by package the
 // picture and its sound), the moov. Returns the moov's tracks and the kept
-// packages' count.
+// pictures' count.
 struct Written {
     MxfMovie movie;
     size_t kept = 0;
@@ -246,28 +289,35 @@ Written writeMovie(const std::string& path, const FileSource& rsv, WindowReader&
         setBe32(tc, uint32_t(settings.timecode->startFrames));
         out.append(tc, 4);
     }
-    // The tables overwrite the walk's arrays in place: package k of the
-    // output never comes after package k of the walk.
+    const size_t per = tables.elementsPerPackage, packages = walk.packages();
+    std::vector<bool> pictureLost(packages), soundLost(packages);
+    for (size_t p = 0; p < packages; ++p)
+        for (size_t i = 1; i < per; ++i) soundLost[p] = soundLost[p] || walk.lost(p, i);
+    // The output's offsets replace the walk's, package by package.
     tables.offsets = std::move(walk.offsets);
     tables.sizes = std::move(walk.lengths);
     DamageLog log;
-    const size_t packages = tables.packages();
     size_t kept = 0;
     int lastShown = -1;
     for (size_t p = 0; p < packages; ++p) {
-        if (appendPackage(out, rsv, in, tables, p, kept)) ++kept;
-        else rep.info(log.skip(tables.offsets[p * tables.elementsPerPackage], tables.sizes[p * tables.elementsPerPackage],
-                               "a picture element that is not an H.264 access unit"));
+        const int64_t at = tables.offsets[p * per];
+        const uint32_t len = tables.sizes[p * per];
+        if (appendPackage(out, rsv, in, tables, p)) ++kept;
+        else pictureLost[p] = true;
+        if (pictureLost[p] && at >= 0)
+            rep.info(log.skip(at, len, "a picture element that is not an H.264 access unit (damaged)"));
         int pct = int(100.0 * double(p + 1) / double(packages));
         if (pct != lastShown) rep.progress(lastShown = pct);
     }
     if (log.ranges() > 0) rep.info(log.totals());
-    if (std::find(tables.sync.begin(), tables.sync.end(), false) != tables.sync.end())
+    bool longGop = false;
+    for (size_t p = 0; p < packages; ++p) longGop = longGop || (!pictureLost[p] && !tables.sync[p]);
+    if (longGop)
         rep.info("note: not every picture is an IDR picture (long GOP); the pictures keep their stored "
                  "order without composition offsets");
     if (kept == 0) throw EngineError(Kind::Input, "no picture of the RSV is an H.264 access unit");
-    tables.offsets.resize(kept * tables.elementsPerPackage);
-    tables.sizes.resize(kept * tables.elementsPerPackage);
+    tables.leadUnits = walk.leadUnits;
+    reportLost(pictureLost, soundLost, walk.leadUnits, videoClock(settings.editRate), rep);
     out.endMedia();
     Written w;
     w.kept = kept;
@@ -294,12 +344,7 @@ RepairSummary runMxfRepair(const RepairOptions& opt, const FileSource& rsv, cons
     if (walk.packages() == 0) throw EngineError(Kind::Input, "no complete frame found in the RSV");
 
     WindowReader in(rsv);
-    AnnexBPicture first;
-    {
-        std::vector<uint8_t> scratch;
-        if (!annexBToLengthPrefixed(in.view(walk.offsets[0], walk.lengths[0]), walk.lengths[0], scratch, &first))
-            throw EngineError(Kind::Input, "the pictures of the RSV are not an H.264 byte stream");
-    }
+    AnnexBPicture first = firstKeptPicture(walk, in);
     if (first.sps.empty() || first.pps.empty()) {
         auto theirs = ref ? firstPicture(*ref, settings.pictureTrack) : std::nullopt;
         if (!theirs || theirs->sps.empty() || theirs->pps.empty())
@@ -332,7 +377,8 @@ RepairSummary runMxfRepair(const RepairOptions& opt, const FileSource& rsv, cons
     for (size_t i = 0; i < movie.tracks.size(); ++i) {
         const auto& t = movie.tracks[i];
         const char* kind = i == 0 ? "video" : i <= settings.sounds.size() ? "audio" : "timecode";
-        rep.info(durationLine(kind, unsigned(i + 1), t.timescale ? double(t.duration) / double(t.timescale) : 0.0));
+        const double lead = double(t.lead) / double(movie.tracks[0].timescale);
+        rep.info(durationLine(kind, unsigned(i + 1), t.timescale ? lead + double(t.duration) / double(t.timescale) : 0.0));
     }
     rep.info(footageLine(0, w.payload, "the pictures are rewritten as MP4 samples"));
     RepairSummary s;

@@ -33,40 +33,6 @@ struct PacketFree {
     void operator()(AVPacket* p) const { av_packet_free(&p); }
 };
 
-// Sums of absolute luma steps across transform-block edges (every 4th
-// sample boundary) and inside blocks, both directions.
-struct EdgeSums {
-    double edge = 0, inside = 0, edgeN = 0, insideN = 0, unit = 1;
-    void add(const AVFrame* f) {
-        const AVPixFmtDescriptor* d = av_pix_fmt_desc_get(AVPixelFormat(f->format));
-        const int depth = d ? d->comp[0].depth : 8;
-        unit = double(1 << (depth - 8));
-        if (depth > 8) scan<uint16_t>(f);
-        else scan<uint8_t>(f);
-    }
-    template <class T>
-    void scan(const AVFrame* f) {
-        const auto at = [&](int x, int y) {
-            return double(reinterpret_cast<const T*>(f->data[0] + ptrdiff_t(y) * f->linesize[0])[x]);
-        };
-        for (int y = 1; y < f->height; ++y)
-            for (int x = 1; x < f->width; ++x) {
-                const double h = std::abs(at(x, y) - at(x - 1, y)), v = std::abs(at(x, y) - at(x, y - 1));
-                (x % 4 == 0 ? edge : inside) += h;
-                (x % 4 == 0 ? edgeN : insideN) += 1;
-                (y % 4 == 0 ? edge : inside) += v;
-                (y % 4 == 0 ? edgeN : insideN) += 1;
-            }
-    }
-    double ratio() const {
-        if (edgeN == 0 || insideN == 0) return 0;
-        // Half a code value (at 8 bits) of step everywhere: a flat picture
-        // comes out near 1.
-        const double floor = 0.5 * unit;
-        return (edge / edgeN + floor) / (inside / insideN + floor);
-    }
-};
-
 // Every picture's luma starts at 1, a value no camera picture holds (video
 // range starts at 16 at 8 bits): what no slice wrote stays 1.
 int sentinelBuffer(AVCodecContext* c, AVFrame* f, int flags) noexcept {
@@ -132,7 +98,6 @@ ProbeResult probeDecode(bool hevc, const std::vector<uint8_t>& config, const std
     if (avcodec_open2(ctx.get(), codec, nullptr) < 0 || tErrors) return r;
 
     uint64_t hash = 14695981039346656037ull;
-    EdgeSums edges;
     auto drain = [&]() -> bool {
         while (true) {
             int ret = avcodec_receive_frame(ctx.get(), frame.get());
@@ -140,7 +105,11 @@ ProbeResult probeDecode(bool hevc, const std::vector<uint8_t>& config, const std
             if (ret < 0) return false;
             if (frame->decode_error_flags || (frame->flags & AV_FRAME_FLAG_CORRUPT)) return false;
             hash = hashFrame(frame.get(), hash);
-            if (measure) edges.add(frame.get());
+            if (measure) {
+                const AVPixFmtDescriptor* d = av_pix_fmt_desc_get(AVPixelFormat(frame->format));
+                r.measure.add(frame->data[0], frame->linesize[0], frame->width, frame->height,
+                              d ? d->comp[0].depth : 8);
+            }
             if (check) {
                 const AVPixFmtDescriptor* d = av_pix_fmt_desc_get(AVPixelFormat(frame->format));
                 const LumaView view{frame->data[0], frame->linesize[0], frame->width, frame->height,
@@ -163,7 +132,6 @@ ProbeResult probeDecode(bool hevc, const std::vector<uint8_t>& config, const std
     if (avcodec_send_packet(ctx.get(), nullptr) < 0 || !drain() || tErrors) return r;
     r.clean = r.frames == samples.size();
     r.hash = hash;
-    r.edgeRatio = edges.ratio();
     return r;
 }
 

@@ -8,6 +8,8 @@
 // a result that is not clean.
 #pragma once
 
+#include "noref/picture_measure.h"
+
 #include <cstddef>
 #include <cstdint>
 #include <functional>
@@ -20,20 +22,15 @@ struct ProbeResult {
     size_t frames = 0;       // pictures the decoder returned
     size_t accepted = 0;     // pictures (in decode order) taken without an error
     uint64_t hash = 0;       // over the returned pictures' samples
-    // Luma energy across the edges of 4x4 transform blocks against the
-    // energy inside them, over every picture returned: about 1 for a
-    // picture decoded as it was coded, whatever its content; well above 1
-    // when the residual was scaled wrongly (wrong bit depth or scaling
-    // matrices), since each block then misses its neighbours. Near 1 on a
-    // flat picture, which tells nothing.
-    double edgeRatio = 0;
+    PictureMeasure measure;  // over every picture returned, when asked for
 };
 
 // avcC: the decoder configuration record (the avcC box payload);
 // samples: length-prefixed access units (4-byte lengths) in decode order;
-// measure: compute edgeRatio (a pass over every picture's luma).
+// measure: fill `measure` (a pass over every picture's luma, loop filter off).
 ProbeResult probeH264(const std::vector<uint8_t>& avcC, const std::vector<std::vector<uint8_t>>& samples,
                       bool measure = false);
+
 // A decoded picture's luma plane, for a caller's check.
 struct LumaView {
     const uint8_t* data;

@@ -165,10 +165,10 @@ public:
     std::optional<H265Params> keyThenGop(const std::vector<H265Params>& candidates);
     void checkPictures(const H265Params& p) {
         const ProbeResult r = decode(p, gop_.size(), true);
-        if (r.clean && r.edgeRatio <= kNotAPicture) return;
+        if (r.clean && r.measure.edgeRatio() <= kNotAPicture) return;
         char why[160];
         snprintf(why, sizeof why, "the pictures decoded under the rebuilt sets are not pictures (block-edge ratio %.2f)",
-                 r.edgeRatio);
+                 r.measure.edgeRatio());
         needReference(why);
     }
     const std::vector<HevcPicture>& gop() const { return gop_; }

@@ -1,6 +1,6 @@
 #include "noref/inband.h"
 
-#include "codec/nal_header.h"
+#include "codec/nal_units.h"
 
 #include <algorithm>
 
@@ -17,26 +17,20 @@ std::vector<std::vector<uint8_t>> inbandParameterSets(const ByteSource& src, Vid
                                                       int nalLengthSize,
                                                       const std::vector<FrameInfo>& frames) {
     std::vector<std::vector<uint8_t>> found;
-    const int ls = nalLengthSize, hs = nalHeaderSize(codec);
     for (const auto& f : frames) {
-        int64_t p = f.offset;
-        const int64_t end = f.offset + f.size;
-        while (p + ls + hs <= end) {
-            uint8_t head[8] = {};
-            if (!src.readExact(p, head, size_t(ls + hs))) break;
-            uint32_t len = 0;
-            for (int i = 0; i < ls; ++i) len = len << 8 | head[i];
-            auto h = parseNalHeader(codec, head + ls, size_t(hs));
-            if (!h || len < uint32_t(hs) || p + ls + int64_t(len) > end) break;
-            // Parameter sets come before the picture's first slice.
-            if (isSlice(codec, h->type)) break;
-            if (isParameterSet(codec, h->type) && len <= kMaxParameterSet) {
-                auto nal = src.readVector(p + ls, len);
-                if (std::find(found.begin(), found.end(), nal) == found.end())
-                    found.push_back(std::move(nal));
-            }
-            p += ls + int64_t(len);
-        }
+        // The head is the NAL header alone: only parameter sets are read whole.
+        forEachNalIn(src, f.offset, f.offset + f.size, codec, nalLengthSize, size_t(nalHeaderSize(codec)),
+                     [&](const NalRead& n) {
+                         // Parameter sets come before the picture's first slice.
+                         if (isSlice(codec, n.header.type)) return false;
+                         const int64_t len = n.end - n.offset - nalLengthSize;
+                         if (isParameterSet(codec, n.header.type) && len <= kMaxParameterSet) {
+                             auto nal = src.readVector(n.offset + nalLengthSize, size_t(len));
+                             if (std::find(found.begin(), found.end(), nal) == found.end())
+                                 found.push_back(std::move(nal));
+                         }
+                         return true;
+                     });
     }
     return found;
 }

@@ -77,9 +77,8 @@ Reference referenceFromRecording(const ByteSource& rsv, const std::string& donor
                 ? searchH265ParameterSets(rsv, rec, hevcCandidates, rep)
                 : searchH264ParameterSets(rsv, rec, donorParameterSets(donorPath, rep), rep);
         rep.info(std::string(engine_contract::kMatricesLead).substr(sizeof engine_contract::kInfoLead - 1) +
-                 rebuilt.matrices +
-                 (rebuilt.matrices == "flat" ? " (no reference or donor supplied them)" : " (the donor's, on trust)"));
-        if (rebuilt.matrices == "flat")
+                 rebuilt.matrices + " (" + rebuilt.why + ")");
+        if (rebuilt.matrices == "flat" && rebuilt.why.rfind("no reference", 0) == 0)
             rep.info(std::string(engine_contract::kFlatScalingLine).substr(sizeof engine_contract::kInfoLead - 1));
         sets = std::move(rebuilt.nals);
     }

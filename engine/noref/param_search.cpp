@@ -1,6 +1,7 @@
 #include "noref/param_search.h"
 
 #include "noref/h264_probe.h"
+#include "noref/matrix_table.h"
 #include "noref/search_clock.h"
 #include "noref/slice_survey.h"
 
@@ -17,10 +18,26 @@ using Clock = std::chrono::steady_clock;
 // A block-edge ratio this much below another's tells the two apart
 // (h264_probe.h); closer ratios do not.
 constexpr double kDecisive = 0.9;
-// Pictures whose block edges (loop filter off) carry this many times the
-// energy inside the blocks are not pictures: the rebuilt sets are wrong.
-// Right pictures measure 1.4 to 2.3, also under another body's matrices.
-constexpr double kNotAPicture = 4.0;
+// Pictures where this share of neighbouring samples are half the range
+// apart are not pictures: the residual was scaled several times too large
+// (a wrong initial QP or matrices). Right decodes measured 0 to 0.009 (a
+// bright synthetic picture of hard edges the highest); residuals three
+// times too large 0.018, four to six times 0.010 to 0.026 on ordinary
+// pictures, sixteen times 0.033 to 0.18. The block-edge ratio does not tell
+// these apart (1.2 to 2.4 either way). A dark picture stays under the bound
+// even so wrong (0.002): its residuals are small.
+constexpr double kNotAPicture = 0.015;
+
+// A table set whose large steps inside blocks (their fourth power) exceed
+// flat matrices' by this factor rings around every edge: the stream was
+// coded with flatter matrices. Flat-coded pictures with detail measured
+// 1.29 to 2.2, camera-coded ones 0.63 to 1.14 (heavy sensor noise the
+// highest); soft or dark flat-coded pictures ring no more (0.79 to 1.01)
+// and keep the table's set, which then costs what flat costs a camera.
+constexpr double kRings = 1.2;
+// Another table set replaces the first only with a block-edge ratio this
+// much below the first's.
+constexpr double kTableDecisive = 0.97;
 
 struct Format {
     uint32_t chroma, depth;
@@ -55,6 +72,16 @@ std::optional<Donor> readDonor(const std::vector<std::vector<uint8_t>>& sets, Re
     return donor;
 }
 
+struct MatrixChoice {
+    std::string name, why;
+};
+
+std::string fixed2(double v) {
+    char b[32];
+    snprintf(b, sizeof b, "%.2f", v);
+    return b;
+}
+
 class Search {
 public:
     Search(const std::vector<GopPicture>& gop, const std::optional<Donor>& donor, Reporter& rep)
@@ -78,6 +105,7 @@ public:
         return c;
     }
     void checkPictures(const H264Candidate& w);
+    MatrixChoice chooseMatrices(H264Candidate& w);
     size_t decodes() const { return decodes_; }
     void progress(double pct) { clock_.progress(pct); }
 
@@ -210,7 +238,7 @@ void Search::pickDepth(H264Candidate& key) {
     const auto name = [](const H264Candidate& c) {
         return std::string(c.sps.chromaFormat == 2 ? "4:2:2 " : "4:2:0 ") + std::to_string(c.sps.bitDepthLuma) + "-bit";
     };
-    double best = decode(key, 1, true).edgeRatio;
+    double best = decode(key, 1, true).measure.edgeRatio();
     char one[64];
     snprintf(one, sizeof one, "%s %.2f", name(key).c_str(), best);
     std::string scores = one;
@@ -221,11 +249,12 @@ void Search::pickDepth(H264Candidate& key) {
         c.sps.setFormat(f.chroma, f.depth);
         const ProbeResult r = decode(c, 1, true);
         if (!r.clean) continue;
-        snprintf(one, sizeof one, ", %s %.2f", name(c).c_str(), r.edgeRatio);
+        const double ratio = r.measure.edgeRatio();
+        snprintf(one, sizeof one, ", %s %.2f", name(c).c_str(), ratio);
         scores += one;
-        if (r.edgeRatio > 0 && (best == 0 || r.edgeRatio < best * kDecisive)) {
+        if (ratio > 0 && (best == 0 || ratio < best * kDecisive)) {
             key = c;
-            best = r.edgeRatio;
+            best = ratio;
         }
     }
     rep_.info("picture format: " + name(key) + " (block-edge ratios of the key picture: " + scores + ")");
@@ -279,17 +308,52 @@ std::optional<H264Candidate> Search::wholeGop(const H264Candidate& k, const std:
     return std::nullopt;
 }
 
-// Pictures that are plainly not pictures (every block at odds with its
-// neighbours) are not written as a repair.
+// Without a donor's matrices: a set from the table of real bodies' (both
+// bodies known use custom matrices, so the first set is the default where
+// the pictures cannot tell), the one whose blocks fit best; flat matrices
+// only when every table set rings on this stream where flat ones do not.
+MatrixChoice Search::chooseMatrices(H264Candidate& w) {
+    const PictureMeasure flat = decode(w, gop_.size(), true).measure;
+    const MatrixSet* best = nullptr;
+    double bestRatio = 0;
+    bool allRing = true;
+    std::string ratios, rings;
+    for (const MatrixSet& set : matrixTable()) {
+        if (!set.fits(w.otherPpsIds)) continue;
+        H264Candidate c = w;
+        set.applyTo(c);
+        const ProbeResult r = decode(c, gop_.size(), true);
+        if (!r.clean) continue;
+        const double ratio = r.measure.edgeRatio();
+        const double ring = flat.insideFourth() > 0 ? r.measure.insideFourth() / flat.insideFourth() : 1;
+        allRing = allRing && ring > kRings;
+        ratios += ", " + set.name + " " + fixed2(ratio);
+        rings += (rings.empty() ? "" : ", ") + fixed2(ring);
+        if (!best || ratio < bestRatio * kTableDecisive) {
+            best = &set;
+            bestRatio = ratio;
+        }
+    }
+    const std::string measures =
+        "block-edge ratios flat " + fixed2(flat.edgeRatio()) + ratios + "; ringing against flat " + rings;
+    if (!best || allRing) return {"flat", "no reference or donor supplied them; " + measures};
+    best->applyTo(w);
+    return {best->name, std::string(best->byPpsId.empty() ? "a real body's" : "the body its PPS ids name") +
+                            ", no reference or donor supplied them; " + measures};
+}
+
+// Pictures that are plainly not pictures (residuals scaled far too large
+// tear black next to white everywhere) are not written as a repair.
 void Search::checkPictures(const H264Candidate& w) {
     const ProbeResult r = decode(w, gop_.size(), true);
-    if (r.clean && r.edgeRatio <= kNotAPicture) return;
-    char why[160];
-    snprintf(why, sizeof why,
-             "the pictures decoded under the rebuilt sets are not pictures (block-edge ratio %.2f, at most %.1f "
-             "in a real picture)",
-             r.edgeRatio, kNotAPicture);
-    needReference(why);
+    char why[200];
+    snprintf(why, sizeof why, "%.4f of neighbouring samples half the range apart, at most %.3f in a real picture",
+             r.measure.cliffShare(), kNotAPicture);
+    if (r.clean && r.measure.cliffShare() <= kNotAPicture) {
+        rep_.info(std::string("the rebuilt pictures look like pictures: ") + why);
+        return;
+    }
+    needReference(std::string("the pictures decoded under the rebuilt sets are not pictures: ") + why);
 }
 
 }  // namespace
@@ -329,7 +393,15 @@ RebuiltParameterSets searchH264ParameterSets(const ByteSource& rsv, const RsvRec
     if (!gopFit) needReference("no candidate decodes the first GOP");
     H264Candidate& w = *gopFit;
     RebuiltParameterSets out;
-    out.matrices = donor && donor->matrices() ? "donor" : "flat";
+    if (donor) {
+        // A donor without matrices is a body coding with flat ones.
+        out.matrices = donor->matrices() ? "donor" : "flat";
+        out.why = donor->matrices() ? "the donor's, on trust" : "the donor's: it has none";
+    } else {
+        MatrixChoice m = search.chooseMatrices(w);
+        out.matrices = m.name;
+        out.why = m.why;
+    }
     search.checkPictures(w);
     search.progress(100);
     const uint32_t mbs = w.sps.widthMbs * w.sps.heightMapUnits;

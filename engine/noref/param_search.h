@@ -7,7 +7,8 @@
 // the scaling matrices are told by how well the blocks of the decoded
 // pictures fit together. Fields no slice reveals come from a donor clip's
 // SPS/PPS (same camera body) or take the camera's usual values; scaling
-// matrices without a donor are flat.
+// matrices without a donor come from a table of real bodies' (or are flat
+// where every table set rings on the stream).
 //
 // Thread: caller's (the decoder may use its own threads). Bounded in time.
 // Errors: EngineError(ReferenceNeeded) when no candidate remains, or the
@@ -27,7 +28,8 @@ namespace tv {
 
 struct RebuiltParameterSets {
     std::vector<std::vector<uint8_t>> nals;  // SPS then every PPS the slices name, NAL headers included
-    std::string matrices;                    // "donor" or "flat"
+    std::string matrices;                    // "donor", "flat" or a table set's name ("table:<body>")
+    std::string why;                         // how they were chosen, with the measures
 };
 
 // donor: a finished clip's avcC parameter sets (empty when none was given).

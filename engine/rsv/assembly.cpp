@@ -144,6 +144,25 @@ void Assembly::markGap(int64_t lostPictures) {
     clock_.framesBefore += lostPictures;
 }
 
+void Assembly::markLead(int64_t lostPictures) {
+    if (lostPictures <= 0 || groups_ == 0) return;
+    leadPictures_ = lostPictures;
+    const double shift = double(lostPictures * layout_.frameDuration) / double(layout_.videoTimescale);
+    for (auto& r : lost_) {
+        r.from += shift;
+        r.to += shift;
+    }
+    std::vector<LostRange> lead;
+    for (TrackKind k : {TrackKind::Video, TrackKind::Rtmd, TrackKind::Audio})
+        if (k != TrackKind::Audio || !ref_.audio.empty()) lead.push_back({k, 0.0, shift});
+    lost_.insert(lost_.begin(), lead.begin(), lead.end());
+}
+
+uint64_t Assembly::leadTicks() const {
+    const __int128 ticks = __int128(leadPictures_) * layout_.frameDuration * ref_.movieTimescale;
+    return uint64_t((ticks + layout_.videoTimescale / 2) / layout_.videoTimescale);
+}
+
 void Assembly::noteLost(TrackKind kind, int64_t fromPicture, int64_t toPicture) {
     const double perPicture = double(layout_.frameDuration) / double(layout_.videoTimescale);
     const double from = double(fromPicture) * perPicture, to = double(toPicture) * perPicture;
@@ -276,8 +295,8 @@ uint64_t Assembly::trackEditDuration(const OutTrack& t) const {
         if (media <= 0) return 0;
         return uint64_t((__int128(media) * ref_.movieTimescale + info.timescale / 2) / info.timescale);
     };
-    if (!info.hasEdits) return toMovie(int64_t(t.mediaDuration));
-    uint64_t total = 0;
+    if (!info.hasEdits) return leadTicks() + toMovie(int64_t(t.mediaDuration));
+    uint64_t total = leadTicks();
     bool media = false;
     for (const auto& e : info.edits) {
         if (e.mediaTime < 0) {

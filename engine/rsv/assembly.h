@@ -30,7 +30,8 @@ struct OutChunk {
 };
 
 // A time range of one kind of track that damage took, in seconds of the
-// recording (from its first kept picture on).
+// recording (from its start, or from its first kept picture when the time
+// before it is unknown).
 struct LostRange {
     TrackKind kind = TrackKind::Other;
     double from = 0, to = 0;
@@ -68,6 +69,10 @@ public:
     // The lost pictures' time becomes a longer duration of the picture
     // before the gap, and silence of the exact length in every sound track.
     void markGap(int64_t lostPictures) override;
+    // The time of pictures lost before the first group: every track starts
+    // that much later in the movie (an empty edit), and the lost ranges are
+    // counted from the recording's start.
+    void markLead(int64_t lostPictures) override;
     WalkClock clock() const override { return clock_; }
     uint64_t videoFrames() const { return tracks_[videoOut_].samples; }
     size_t groups() const override { return groups_; }
@@ -98,6 +103,8 @@ private:
     int64_t keptEnd_ = 0;
     int64_t silenceBytes_ = 0;
     std::vector<LostRange> lost_;
+    int64_t leadPictures_ = 0;
+    uint64_t leadTicks() const;                           // movie timescale
     uint64_t trackEditDuration(const OutTrack& t) const;  // movie timescale
     void addPictures(const GroupResult& g, int64_t base);
     void addSound(const GroupResult& g, int64_t base);

@@ -30,13 +30,18 @@ std::vector<uint8_t> withDuration(std::vector<uint8_t> box, size_t v0At, size_t 
 }  // namespace
 
 // The reference's edit list up to its first media edit, which is stretched to
-// the recovered length (the recovered length replaces the reference's).
+// the recovered length (the recovered length replaces the reference's); after
+// an empty edit for the time lost before the first group, if any.
 std::vector<uint8_t> Assembly::editsFor(const OutTrack& t) const {
     const auto& info = ref_.tracks[size_t(t.ref)];
     std::vector<uint8_t> out;
-    if (!info.hasEdits) return out;
     std::vector<EditEntry> edits;
-    for (const auto& e : info.edits) {
+    if (leadPictures_ > 0) edits.push_back({int64_t(leadTicks()), -1});
+    if (!info.hasEdits) {
+        if (edits.empty()) return out;
+        edits.push_back({int64_t(trackEditDuration(t) - leadTicks()), 0});
+    }
+    for (const auto& e : info.hasEdits ? info.edits : std::vector<EditEntry>{}) {
         if (e.mediaTime < 0) {
             edits.push_back(e);
             continue;

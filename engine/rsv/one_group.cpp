@@ -58,30 +58,7 @@ bool GroupWalker::rtmdAt(int64_t offset, bool allowPartial) const {
 }
 
 GroupWalker::Nal GroupWalker::readNal(int64_t at) const {
-    Nal n;
-    n.offset = at;
-    const int64_t size = src_.size();
-    if (at >= size) return n;  // Eof
-    const int ls = layout_.nalLengthSize, hs = nalHeaderSize(layout_.codec);
-    uint8_t buf[kNalWindow + 4];
-    size_t got = src_.read(at, buf, kNalWindow + size_t(ls));
-    if (got < size_t(ls + hs)) {
-        n.state = Nal::State::Truncated;
-        return n;
-    }
-    uint32_t len = 0;
-    for (int i = 0; i < ls; ++i) len = len << 8 | buf[i];
-    auto h = parseNalHeader(layout_.codec, buf + ls, got - size_t(ls));
-    if (!h || len < uint32_t(hs) || int64_t(len) > layout_.maxNalSize) {
-        n.state = Nal::State::Invalid;
-        return n;
-    }
-    n.header = *h;
-    n.end = at + ls + int64_t(len);
-    size_t avail = std::min<size_t>(got - size_t(ls), len);
-    n.head.assign(buf + ls, buf + ls + avail);
-    n.state = n.end > size ? Nal::State::Beyond : Nal::State::Ok;
-    return n;
+    return readNalAt(src_, at, src_.size(), layout_.codec, layout_.nalLengthSize, kNalWindow, layout_.maxNalSize);
 }
 
 bool GroupWalker::zeroTail(int64_t from) const {
@@ -417,21 +394,14 @@ std::optional<int64_t> GroupWalker::findGroupStart(int64_t from, int64_t limit, 
 }
 
 bool GroupWalker::frameClean(const FrameInfo& f) const {
-    const int ls = layout_.nalLengthSize;
     auto bytes = src_.readVector(f.offset, f.size);
     if (bytes.size() != f.size) return false;
-    for (size_t p = 0; p + size_t(ls) <= bytes.size();) {
-        size_t len = 0;
-        for (int i = 0; i < ls; ++i) len = len << 8 | bytes[p + size_t(i)];
-        p += size_t(ls);
-        if (len == 0 || len > bytes.size() - p) return false;
-        const uint8_t* n = bytes.data() + p;
+    return forEachNal(bytes.data(), bytes.size(), layout_.nalLengthSize, [](const uint8_t* n, size_t len) {
         if (n[len - 1] == 0) return false;
         for (size_t i = 2; i < len; ++i)
             if (n[i] <= 2 && n[i - 1] == 0 && n[i - 2] == 0) return false;
-        p += len;
-    }
-    return true;
+        return true;
+    });
 }
 
 bool GroupWalker::picturesClean(const GroupResult& group) const {

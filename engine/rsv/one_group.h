@@ -11,6 +11,7 @@
 
 #include "base/byte_source.h"
 #include "codec/nal.h"
+#include "codec/nal_units.h"
 #include "codec/param_sets.h"
 #include "mp4/reference.h"
 
@@ -135,7 +136,7 @@ public:
     const StreamLayout& layout() const { return layout_; }
 
 private:
-    struct Nal;
+    using Nal = NalRead;
     struct PictureRead;
     Nal readNal(int64_t at) const;
     // The steps of readOneGroup: the NAL units of one picture after its

@@ -59,9 +59,26 @@ private:
     int64_t timecodeSteps_ = 0, timecodeJumps_ = 0;
     int64_t wholeBytes_ = 0, wholePictures_ = 0;
     std::optional<int64_t> followsKept_;  // a group start proven to follow the last kept group
+    // The media data's start and the timecode of the group read there; the
+    // first group kept when damage took the ones before it.
+    int64_t start_ = 0;
+    std::optional<int64_t> startTimecode_;
+    std::optional<GroupResult> firstKept_;
+    int64_t leadPictures() const;
 };
 
+// Pictures whose time lay before the first kept group: by the rtmd
+// timecodes (the first group's header survived and they advanced with the
+// pictures), else by the bytes before it at the stream's bytes per picture.
+int64_t ResyncWalk::leadPictures() const {
+    if (timecodeSteps_ > timecodeJumps_ && startTimecode_ && firstKept_->timecode)
+        return std::max<int64_t>(0, *firstKept_->timecode - *startTimecode_);
+    if (wholePictures_ == 0) return 0;
+    return std::llround(double(firstKept_->start - start_) * double(wholePictures_) / double(wholeBytes_));
+}
+
 void ResyncWalk::keep(const GroupResult& g) {
+    if (sink_.groups() == 0 && g.start > start_) firstKept_ = g;
     sink_.add(g);
     lastStart_ = g.start;
     lastTimecode_ = g.timecode;
@@ -244,14 +261,16 @@ bool ResyncWalk::step(GroupResult& g) {
 }
 
 WalkSummary ResyncWalk::run(int64_t start) {
-    pos_ = start;
+    pos_ = start_ = start;
     while (true) {
         GroupResult g = walker_.readOneGroup(pos_, sink_.clock());
+        if (pos_ == start_) startTimecode_ = g.timecode;
         if (!step(g)) break;
     }
     if (pending_ && sink_.groups() == 0)
         throw EngineError(EngineError::Kind::ReferenceMismatch,
                           "the RSV's stream does not match the reference (" + pending_->reason + ")");
+    if (firstKept_) sink_.markLead(leadPictures());
     if (log_.ranges() > 0) rep_.info(log_.totals());
     return {log_.ranges(), log_.bytes()};
 }

@@ -1,5 +1,7 @@
 #include "rsv/stream_check.h"
 
+#include "codec/nal_units.h"
+
 #include <algorithm>
 
 namespace tv {
@@ -8,26 +10,14 @@ std::optional<std::vector<uint32_t>> sliceAddresses(const ByteSource& src, int64
                                                     VideoCodec codec, int nalLengthSize,
                                                     const ParameterSets& ps) {
     std::vector<uint32_t> out;
-    const int64_t end = offset + size;
-    uint8_t buf[64 + 4];
-    for (int64_t p = offset; p < end;) {
-        size_t got = src.read(p, buf, sizeof buf);
-        if (got < size_t(nalLengthSize) + 2) return std::nullopt;
-        uint32_t len = 0;
-        for (int i = 0; i < nalLengthSize; ++i) len = len << 8 | buf[i];
-        if (len == 0 || p + nalLengthSize + int64_t(len) > end) return std::nullopt;
-        const uint8_t* nal = buf + nalLengthSize;
-        size_t n = std::min<size_t>(got - size_t(nalLengthSize), len);
-        auto h = parseNalHeader(codec, nal, n);
-        if (!h) return std::nullopt;
-        if (isSlice(codec, h->type)) {
-            auto st = ps.parseSliceStart(nal, n);
-            if (!st) return std::nullopt;
-            out.push_back(st->address);
-        }
-        p += nalLengthSize + int64_t(len);
-    }
-    if (out.empty()) return std::nullopt;
+    // A slice start lies well within the first bytes of its unit.
+    const bool whole = forEachNalIn(src, offset, offset + size, codec, nalLengthSize, 64, [&](const NalRead& n) {
+        if (!isSlice(codec, n.header.type)) return true;
+        auto st = ps.parseSliceStart(n.head.data(), n.head.size());
+        if (st) out.push_back(st->address);
+        return st.has_value();
+    });
+    if (!whole || out.empty()) return std::nullopt;
     return out;
 }
 

@@ -1,4 +1,4 @@
-// The walker's own records of one NAL unit and one picture read, shared by
+// The walker's own record of one picture read, shared by
 // the files that implement GroupWalker. Not for other callers.
 #pragma once
 
@@ -12,14 +12,6 @@ namespace tv {
 
 // Enough of a NAL unit for its slice header or a few SEI messages.
 constexpr size_t kNalWindow = 256;
-
-struct GroupWalker::Nal {
-    enum class State { Ok, Eof, Truncated, Invalid, Beyond };
-    State state = State::Eof;
-    int64_t offset = 0, end = 0;
-    NalHeader header;
-    std::vector<uint8_t> head;  // from the NAL header on, at most kNalWindow bytes
-};
 
 // What reading one picture's NAL units after its delimiter found.
 struct GroupWalker::PictureRead {

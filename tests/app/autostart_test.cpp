@@ -98,12 +98,3 @@ TEST(autostart_script, starts_exactly_the_named_entry_whatever_the_name_holds) {
         EXPECT_EQ(page.run("started"), row.started) << "start runs at most once";
     }
 }
-
-TEST(autostart_name, set_empty_and_unset) {
-    ::setenv("TORVELIN_AUTOTEST", "", 1);
-    EXPECT_EQ(autostartName(), std::optional<std::string>(""));
-    ::setenv("TORVELIN_AUTOTEST", "A001.RSV", 1);
-    EXPECT_EQ(autostartName(), std::optional<std::string>("A001.RSV"));
-    ::unsetenv("TORVELIN_AUTOTEST");
-    EXPECT_EQ(autostartName(), std::nullopt);
-}

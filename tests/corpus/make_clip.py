@@ -110,6 +110,8 @@ CASES = {
     "hevc-23976p-intra-ipcm4": case(
         "hevc", (24000, 1001), [12] * 3, 2, [("in-frame", "frame", 2, 5), ("boundary", "boundary", 2)],
         bframes=0, intra=True, audio="ipcm4", ref_groups=[12, 12]),
+    # A short-GOP body: groups of 24 pictures holding two GOPs of 12 (damage rows only).
+    "avc-50p-gop12-twos": case("h264", (50, 1), [24] * 4, 4, [], gop=12, damage="gop"),
     # A body with a timecode track: one 4-byte tmcd sample before the first group.
     "avc-25p-tmcd-twos": case(
         "h264", (25, 1), [12] * 3, 2, [("in-frame", "frame", 2, 4), ("boundary", "boundary", 2)],
@@ -145,7 +147,8 @@ def encode_video(case, groups, pattern, path):
     n = sum(groups)
     timescale, delta = (num * 1000, 1000) if den == 1 else (num, den)
     src = "%s=s=%s:r=%d/%d" % (pattern, case["size"], num, den)
-    keys = "+".join("eq(n,%d)" % s for s in group_starts(groups))
+    # Key pictures at every group start, and every `gop` pictures where groups hold several GOPs.
+    keys = "+".join("eq(n,%d)" % s for s in sorted(set(group_starts(groups)) | set(range(0, n, case.get("gop", n)))))
     intra = case.get("intra", False)
     bf = 0 if intra else case["bframes"]
     cmd = ["ffmpeg", "-v", "error", "-y", "-f", "lavfi", "-i", src, "-frames:v", str(n)]
@@ -528,6 +531,25 @@ def touched_variants(rec, media, rng):
     return out
 
 
+def key_after_damage_variants(rec, media, rng):
+    """Damage inside group 1's first GOP (groups of two GOPs): the pictures before it and the second
+    GOP, from its key picture after the damage, must be kept in their place; and damage in group 0,
+    whose time the result must start after."""
+    g, g0, last = rec.groups[1], rec.groups[0], rec.groups[-1]
+    base = media[:last["frame_offsets"][len(last["frame_offsets"]) // 2] + 3]
+    every = list(range(cut_expectation(rec, len(base))["frames"]))
+    keep = lambda n: [f for f in every if not g["first"] + n <= f < g["first"] + rec.case["gop"]]  # noqa: E731
+    lo, hi = g["frame_offsets"][4], g["frame_offsets"][8] + len(rec.samples[g["first"] + 8]) // 2
+    at, z0, z1 = cut_offset(rec, "frame", [1, 5]), g0["frame_offsets"][2], g0["frame_offsets"][8]
+    rows = [("zeros-in-first-gop", base[:lo] + bytes(hi - lo) + base[hi:], keep(4), keep(4)),
+            ("random-in-first-gop", base[:lo] + bytes(rng.getrandbits(8) for _ in range(hi - lo)) + base[hi:],
+             keep(3), keep(4)),
+            ("hole-in-first-gop", base[:at] + base[at + 2000:], keep(5), keep(5)),
+            ("zeros-in-first-group", base[:z0] + bytes(z1 - z0) + base[z1:], every[g0["frames"]:], every[g0["frames"]:])]
+    return [(name, data, {"keep": k, "could": len(could), "audio_lost": [], "audio_any": [], "damaged": [[0, 0]]})
+            for name, data, k, could in rows]
+
+
 def generate(name, out, with_damage=True):
     case = CASES[name]
     os.makedirs(out, exist_ok=True)
@@ -563,12 +585,13 @@ def generate(name, out, with_damage=True):
                                 "header_len": len(header), "cut": off, "expect": e})
     if with_damage and case.get("damage"):
         rng = random.Random(name)
-        for vname, data, intact, damaged in damage_variants(healthy, media, rng):
+        gop = case["damage"] == "gop"
+        for vname, data, intact, damaged in [] if gop else damage_variants(healthy, media, rng):
             fname = vname + ".rsv"
             write(os.path.join(out, fname), data)
             exp["variants"].append({"name": vname, "file": fname, "kind": "damage",
                                     "intact_groups": intact, "damaged": damaged})
-        for vname, data, keep in touched_variants(healthy, media, rng):
+        for vname, data, keep in (key_after_damage_variants if gop else touched_variants)(healthy, media, rng):
             write(os.path.join(out, vname + ".rsv"), data)
             exp["variants"].append(dict(keep, name=vname, file=vname + ".rsv", kind="damage", intact_groups=[]))
     with open(os.path.join(out, "expect.json"), "w") as f:

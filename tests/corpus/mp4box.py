@@ -58,11 +58,12 @@ u8, u16, u32, u64, i32 = ((lambda v, f=f: struct.pack(f, v)) for f in (">B", ">H
 class Track:
     """The sample tables of one trak, resolved to per-sample values: sample_entry is the whole stsd
     entry (size, type, body); cts the composition offsets (0 when absent); sync the 0-based sync
-    sample indices (None: all)."""
+    sample indices (None: all); lead the seconds of empty edits before the media."""
 
     def __init__(self):
         self.handler, self.timescale, self.sample_entry, self.sync = b"", 0, b"", None
         self.sizes, self.offsets, self.deltas, self.cts = [], [], [], []
+        self.lead = 0.0
 
     def sample(self, data, i):
         return data[self.offsets[i]:self.offsets[i] + self.sizes[i]]
@@ -120,7 +121,19 @@ def parse_movie(data):
     moov = find(data, [b"moov"])
     if moov is None:
         raise ValueError("no moov box")
-    return [parse_track(data, ps, pe) for t, ps, pe, _ in iter_boxes(data, *moov) if t == b"trak"]
+    mvhd = find(data, [b"mvhd"], *moov)[0]
+    scale = struct.unpack_from(">I", data, mvhd + (20 if data[mvhd] == 1 else 12))[0]
+    tracks = []
+    for t, ps, pe, _ in iter_boxes(data, *moov):
+        if t == b"trak":
+            tracks.append(parse_track(data, ps, pe))
+            elst = find(data, [b"edts", b"elst"], ps, pe)
+            fmt = ">QqI" if elst and data[elst[0]] == 1 else ">IiI"
+            for duration, media_time, _ in _entries(data, elst[0], fmt) if elst else []:
+                if media_time != -1:
+                    break
+                tracks[-1].lead += duration / scale
+    return tracks
 
 
 def avcc_or_hvcc(sample_entry):

@@ -61,17 +61,26 @@ def klvs(data):
 
 def packages(data):
     """Content packages as dicts: start (picture key), end (last sound value end), picture
-    (value offset, length), sounds [(value offset, length)] by track number order."""
-    pk, cur = [], None
+    (value offset, length), sounds [(value offset, length)] by track number order, keys (the
+    key offset of each of those elements: "picture" and the sound keys), system (key offset,
+    value offset, length of the system metadata pack before the picture, or None)."""
+    pk, cur, system = [], None, None
     for off, key, voff, ln in klvs(data):
-        if key[8:12] != b"\x0d\x01\x03\x01" or key[4] != 0x01:
+        if key[8:12] != b"\x0d\x01\x03\x01":
+            continue
+        if key[12] == 0x04 and key[14] == 0x01:
+            system = (off, voff, ln)
+        if key[4] != 0x01:
             continue
         if key[12] == PICTURE:
             if cur:
                 pk.append(cur)
-            cur = {"start": off, "end": voff + ln, "picture": (voff, ln), "sounds": {}}
+            cur = {"start": off, "end": voff + ln, "picture": (voff, ln), "sounds": {}, "keys": {"picture": off},
+                   "system": system}
+            system = None
         elif key[12] == SOUND and cur is not None:
             cur["sounds"][key[12:16]] = (voff, ln)
+            cur["keys"][key[12:16]] = off
             cur["end"] = voff + ln
     if cur:
         pk.append(cur)

@@ -8,8 +8,10 @@ Same keys as make_clip.py's cases, plus:
   refused     the repair must fail with exit 13 (a reference clip is needed)
   vf          an ffmpeg filter on the test picture (dark or bright scenes)
   donor_size  run with a donor clip of this frame size (same body, other settings), and once more
-              without it (flat matrices: pictures must decode without errors; with
+              without it (pictures must decode without errors in the recording's format; with
               refused_without_donor the repair must fail with exit 13 instead)
+  donor_x264  the donor's own libx264 options (another body's); refused_with_donor: exit 13 with it
+  matrices    the matrix set the engine must name (a prefix), the pictures at min_psnr dB luma PSNR
 """
 
 # Custom quantisation matrices (rising towards the high frequencies, as a camera's do).
@@ -18,6 +20,14 @@ CQM8 = ",".join(str(16 + (i % 8) * 2 + (i // 8) * 3) for i in range(64))
 # Like a camera: no encoder-options SEI, and the fields decoding cannot tell apart (chroma QP offset,
 # implicit B weighting) at the values the search assumes when nothing tells it otherwise.
 CAMERA = ":psy=0:weightb=0"
+# Another body's matrices, in the shape of the real bodies' (12 at DC, rising towards the high
+# frequencies, the intra lists steeper), held by no table: libx264's 4x4 intra and inter lists.
+OTHER_BODY = ":8x8dct=0:cqm4i=%s:cqm4p=%s" % tuple(
+    ",".join(str(12 + step * (x + y) + step // 2 * x * y) for y in range(4) for x in range(4)) for step in (4, 2))
+# Pictures as a camera's lens and sensor give them: the test pattern's edges off the block grid and
+# softened, a little noise; and the same as a night scene or a bright, clipped sky.
+LENS = "scale=iw*1.37:ih*1.37:flags=bicubic,crop=320:180:7:5,noise=alls=3:allf=t"
+NIGHT, SKY = LENS + ",lutyuv=y=val/14:u=128:v=128", LENS + ",lutyuv=y=min(235\\,val*2)"
 
 
 def case(codec, rate, groups, slices, cuts, **more):
@@ -29,6 +39,11 @@ def case(codec, rate, groups, slices, cuts, **more):
 def camera_case(rate, groups, slices, cuts, x264="", **more):
     """H.264 without parameter sets in the stream, as the usual bodies write it."""
     return case("h264", rate, groups, slices, cuts, camera_sei=True, x264=CAMERA + x264, **more)
+
+
+def older_body(vf, matrices="table:"):
+    return camera_case((50, 1), [24] * 2, 4, [("in-frame", "frame", 1, 10)], OTHER_BODY, bframes=0, vf=vf,
+                       matrices=matrices, min_psnr=35)
 
 
 CASES = {
@@ -54,7 +69,7 @@ CASES = {
     "noref-avc-23976p-ipcm4-r19456": camera_case(
         (24000, 1001), [12] * 3, 2, [("in-audio", "audio", 2, 1, 0.5)], audio="ipcm4", rtmd=19456),
     "noref-avc-50p-twos-ip-only": camera_case(
-        (50, 1), [24] * 2, 4, [("in-frame", "frame", 1, 10)], bframes=0, data_at=0x20000),
+        (50, 1), [24] * 2, 4, [("in-frame", "frame", 1, 10)], ":8x8dct=0", bframes=0, data_at=0x20000, vf=LENS),
     # 4:2:2 10-bit (XAVC S 4:2:2 modes): decodes without errors at 8 bits too; the depth is told by
     # the samples the wrong one clips.
     "noref-avc-2997p-422-10bit": camera_case(
@@ -65,18 +80,25 @@ CASES = {
     "noref-avc-25p-cqm-donor": camera_case(
         (25, 1), [12] * 2, 4, [("in-frame", "frame", 1, 5)], x264=":cqm4=%s:cqm8=%s" % (CQM4, CQM8),
         donor_size="640x360"),
-    # The bit depth on custom matrices whatever the content: the older I/P body (8-bit, 4 slices, no
-    # 8x8 transform) on a night scene, where the right depth leaves many samples at black; and a
-    # 10-bit body on a bright, clipped sky. Without a donor the depth must still come back right.
-    "noref-avc-50p-dark-cqm-donor": camera_case(
-        (50, 1), [24] * 2, 4, [("in-frame", "frame", 1, 10)], bframes=0,
-        x264=":8x8dct=0:cqm4=%s:cqm8=%s" % (CQM4, CQM8), vf="lutyuv=y=val/14:u=128:v=128", donor_size="640x360"),
+    # The bit depth on custom matrices whatever the content: a 10-bit body on a bright, clipped sky
+    # (the night scene is the older body's, below). Without a donor the depth must still come back right.
     "noref-avc-25p-10bit-bright-cqm-donor": camera_case(
         (25, 1), [12] * 2, 4, [("in-frame", "frame", 1, 5)], profile="high10", pix_fmt="yuv420p10le",
         x264=":cqm4=%s:cqm8=%s" % (CQM4, CQM8), vf="lutyuv=y=min(235\\,val*2)", donor_size="640x360"),
+    # The older I/P body (8-bit, 4 slices, no 8x8 transform) with matrices no table holds, no donor:
+    # the table's nearest set on ordinary, night and sky pictures (flat matrices: 22, 39, 22 dB; the
+    # night at the right depth). The same body coding flat keeps flat (ip-only): every table set rings.
+    "noref-avc-50p-other-body": older_body(LENS, matrices="table:newer-lgop-pps3"),
+    "noref-avc-50p-other-body-night": older_body(NIGHT),
+    "noref-avc-50p-other-body-sky": older_body(SKY),
     # CAVLC: pictures decode under any initial QP (only brighter or darker), so only a donor from
     # the same body settles it; without one the repair is refused.
     "noref-avc-25p-cavlc-donor": camera_case(
         (25, 1), [12] * 2, 2, [("in-frame", "frame", 1, 4)], x264=":cabac=0", donor_size="640x360",
         refused_without_donor=True),
+    # A donor from another body lends an initial QP 14 too high (its constant QP 40): residuals five
+    # times too large are plainly not a picture, and the repair is refused.
+    "noref-avc-25p-cavlc-wrong-donor": camera_case(
+        (25, 1), [12] * 2, 2, [("in-frame", "frame", 1, 4)], x264=":cabac=0", donor_size="640x360",
+        donor_x264=":qp=40", refused_with_donor=True, refused_without_donor=True),
 }

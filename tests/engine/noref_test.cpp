@@ -7,6 +7,7 @@
 #include "noref/hevc_search.h"
 #include "noref/inband.h"
 #include "noref/layout_from_rsv.h"
+#include "noref/matrix_table.h"
 #include "noref/slice_survey.h"
 #include "codec/param_sets.h"
 #include "null_reporter.h"
@@ -292,6 +293,27 @@ TEST(H264Sets, EveryPpsIdTheSlicesNameIsWritten) {
     c.pps.cabac = c.pps.deblockingControl = false;
     EXPECT_TRUE(parseGop({pic}, c));
     EXPECT_EQ(ppsIdsNamed({pic}), (std::vector<uint32_t>{2, 3}));
+}
+
+// The table's body that writes PPS 2 and 3 is offered only to slices naming
+// those ids, and gives each its own lists and chroma offset.
+TEST(MatrixTable, ABodyKnownByItsPpsIdsGetsEachPpsItsOwnLists) {
+    const MatrixSet& body = matrixTable().front();
+    EXPECT_FALSE(body.fits({0}) || body.fits({2, 4}) || !body.fits({2, 3}) || !matrixTable().back().fits({0}));
+    H264Candidate c;
+    c.sps.setFrameSize(320, 180);
+    c.pps.id = 2;
+    c.pps.transform8x8 = true;
+    c.otherPpsIds = {2, 3};
+    body.applyTo(c);
+    const auto nals = c.nals();
+    auto sps = H264Sps::parse(nals[0].data(), nals[0].size());
+    for (uint32_t id : {2u, 3u}) {
+        auto pps = H264Pps::parse(nals[id - 1].data(), nals[id - 1].size(), {{sps->id, *sps}});
+        ASSERT_TRUE(pps);
+        EXPECT_EQ(pps->scaling, body.byPpsId.at(id));
+        EXPECT_EQ(pps->chromaQpOffset, 1);
+    }
 }
 
 // Slice headers under candidate parameters: what the search's filter keeps

@@ -55,16 +55,6 @@ TEST(output_reader_test, maps_percentages_into_the_two_phases) {
     }
 }
 
-TEST(output_reader_test, a_repair_without_reference_reports_its_donor_fields_and_matrices) {
-    Reader r;
-    r.reader.feed("Info: donor fields: chroma_qp_offsets, scaling_matrices\n"
-                  "Info: scaling matrices: table:newer-lgop-pps2 (least block-edge energy; ratios flat 1.4)\n"
-                  "Info: scaling matrices: \n");
-    ASSERT_EQ(r.updates.size(), 2u);
-    EXPECT_EQ(r.updates[0], (Value{{"donor_fields", {"chroma_qp_offsets", "scaling_matrices"}}}));
-    EXPECT_EQ(r.updates[1], (Value{{"matrices", "table:newer-lgop-pps2"}}));
-}
-
 TEST(output_reader_test, pieces_split_anywhere_give_the_same_log) {
     const std::string text =
         "Info: 레퍼런스 읽는 중\n"
@@ -125,26 +115,29 @@ TEST(output_reader_test, malformed_bytes_do_not_drop_the_piece) {
     EXPECT_EQ(r.reader.takeLog()[1], "Info: Duration of x");
 }
 
-}  // namespace
-
-namespace {
-
-TEST(output_reader_test, lost_ranges_become_the_lost_list_and_other_lines_do_not) {
+TEST(output_reader_test, engine_lines_become_job_state_fields_and_other_lines_do_not) {
     const std::pair<const char*, const char*> rows[] = {
-        {"Info: lost video from 1.920 s to 2.400 s", R"({"track":"video","from_s":1.92,"to_s":2.4})"},
-        {"Info: lost audio from 0.000 s to 0.480 s", R"({"track":"audio","from_s":0.0,"to_s":0.48})"},
-        {"Info: lost metadata from 10.000 s to 12.500 s", R"({"track":"metadata","from_s":10.0,"to_s":12.5})"},
+        {"Info: lost video from 1.920 s to 2.400 s", R"({"lost":[{"track":"video","from_s":1.92,"to_s":2.4}]})"},
+        {"Info: lost audio from 0.000 s to 0.480 s", R"({"lost":[{"track":"audio","from_s":0.0,"to_s":0.48}]})"},
+        {"Info: lost metadata from 10.000 s to 12.500 s", R"({"lost":[{"track":"metadata","from_s":10.0,"to_s":12.5}]})"},
         {"Info: lost sound from 1.000 s to 2.000 s", nullptr},
         {"Info: lost video from 2.000 s to 1.000 s", nullptr},
         {"Info: lost video from 1,000 s to 2,000 s", nullptr},
         {"Info: lost video from 1.000 s", nullptr},
         {"Info: skipped a damaged range at offset 5, 10 bytes: lost video", nullptr},
         {"lost video from 1.000 s to 2.000 s", nullptr},
+        {"Info: donor fields: chroma_qp_offsets, scaling_matrices", R"({"donor_fields":["chroma_qp_offsets","scaling_matrices"]})"},
+        {"Info: scaling matrices: table:newer-lgop-pps2 (least block-edge energy; ratios flat 1.4)",
+         R"({"matrices":"table:newer-lgop-pps2"})"},
+        {"Info: scaling matrices: ", nullptr},
+        {"Info: footage shared with the RSV: 4096 of 5000 bytes are the RSV's own blocks, not a second copy",
+         R"({"footage_shared":true})"},
+        {"Info: footage written again: this volume cannot share the RSV's blocks", R"({"footage_shared":false})"},
     };
     for (const auto& [line, want] : rows) {
-        SCOPED_TRACE(line);
-        const Value got = lostRange(line);
-        EXPECT_EQ(got, want ? Value::parse(want) : Value(nullptr));
+        Reader r;
+        r.reader.feed(std::string(line) + "\n");
+        EXPECT_EQ(r.updates, want ? std::vector<Value>{Value::parse(want)} : std::vector<Value>{}) << line;
     }
     // Each line adds to the list the job state carries.
     Reader r;
@@ -156,16 +149,3 @@ TEST(output_reader_test, lost_ranges_become_the_lost_list_and_other_lines_do_not
 }
 
 }  // namespace
-
-TEST(output_reader_test, the_footage_line_says_whether_the_blocks_were_shared) {
-    const std::pair<const char*, bool> rows[] = {
-        {"Info: footage shared with the RSV: 4096 of 5000 bytes are the RSV's own blocks, not a second copy\n", true},
-        {"Info: footage written again: this volume cannot share the RSV's blocks\n", false},
-    };
-    for (const auto& [line, shared] : rows) {
-        Reader r;
-        r.reader.feed(std::string(line));
-        ASSERT_EQ(r.updates.size(), 1u) << line;
-        EXPECT_EQ(r.updates.back(), Value({{"footage_shared", shared}}));
-    }
-}

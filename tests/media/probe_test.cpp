@@ -50,7 +50,6 @@ TEST(probe, describes_size_rate_codec_and_tracks_of_each_kind_of_file) {
         {"2997.mp4", pattern("320x180", 1, kAvc, "30000/1001"), 1, video(29.97)},
         {"23976.mp4", pattern("320x180", 1, kAvc, "24000/1001"), 1, video(23.976)},
         {"25.mp4", pattern("320x180", 1), 1, video(25)},
-        {"5994.mp4", pattern("320x180", 1, kAvc, "60000/1001"), 1, video(59.94)},
         // A quarter-turned recording reports its upright size.
         {"portrait.mp4", pattern("1920x1080", 0.2), 0.2, video(25, "avc1", 1080, 1920), 90},
         // HEVC: the stored sample entry.

@@ -71,6 +71,7 @@ zcat "$root/usr/share/man/man1/torvelin-recovery.1.gz" | grep -qF 'TORVELIN_AUTO
 
 # Debian's and freedesktop's own judges.
 desktop-file-validate "$root/usr/share/applications/torvelin-recovery.desktop" || fail "desktop-file-validate"
+grep -qx 'Exec=torvelin-recovery' "$root/usr/share/applications/torvelin-recovery.desktop" || fail "desktop entry Exec"
 appstreamcli validate --no-net "$root/usr/share/metainfo/com.torvelin.recovery.metainfo.xml" >"$work/as.log" 2>&1 ||
   { cat "$work/as.log"; fail "appstreamcli validate"; }
 lintian --fail-on error "$deb" >"$work/lintian.log" 2>&1 || { fail "lintian"; }

@@ -548,10 +548,15 @@ describe('cancelling, the result and the look', () => {
 
     // A donor that lent its settings: said in Korean, and no "flat" warning beside it.
     await page.evaluate(() => Torvelin.jobs.created('b0000002', { rsvName: 'C0009.RSV', refName: '없음 · 도너 C0001.MP4', donor: '/m/C0001.MP4' }));
-    await progress(page, { ...jobStates('b0000002').pop(), donor_fields: ['chroma_qp_offsets', 'scaling_matrices'] });
+    await progress(page, { ...jobStates('b0000002').pop(), donor_fields: ['chroma_qp_offsets', 'scaling_matrices'], matrices: 'donor' });
     const lent = page.locator('[data-job="b0000002"]');
-    assert.match(await lent.textContent(), /도너에서 가져온 설정색차 양자화 오프셋, 스케일링 행렬/);
-    assert.doesNotMatch(await lent.textContent(), /클립이|참조 파일 없이 복구했습니다/);
+    assert.match(await lent.textContent(), /도너에서 가져온 설정색차 양자화 오프셋, 스케일링 행렬.*스케일링 행렬도너 파일의 값/);
+    assert.doesNotMatch(await lent.textContent(), /클립이|참조 파일 없이 복구했습니다|donor/);
+
+    // A real body's set from the engine's table: named in Korean, with its own, milder warning.
+    await page.evaluate(() => Torvelin.jobs.created('b0000003', { rsvName: 'C0010.RSV', refName: '없음' }));
+    await progress(page, { ...jobStates('b0000003').pop(), matrices: 'table:newer-lgop-pps3' });
+    assert.match(await page.locator('[data-job="b0000003"]').textContent(), /실제 카메라의 값에서 골라 썼으니.*스케일링 행렬실제 카메라의 값 중 가장 잘 맞는 것 \(newer-lgop-pps3\)/);
   });
 
   it('folds finished cards when a new job starts, and clears them from the list', async () => {

@@ -53,7 +53,7 @@ TEST_F(PlacesTest, cards_are_never_offered_and_the_computer_is) {
     tree.folder("mount/SSD");
     tree.sparse("mount/SSD/RSV복구_261201/C0009.RSV", 2'000, T0);  // our copy: SSD stays a work volume
     const std::string home = tree.folder("home/Videos"), other = tree.folder("other");
-    free = {{tree / "mount/SSD", 5'000'000'000}, {home, 20'000'000'000}, {other, 7'000'000'000}};
+    free = {{tree / "mount/SSD", 5'000'000'000}, {home, 20'900'000'000}, {other, 7'000'000'000}};
 
     struct Row {
         const char* what;
@@ -76,7 +76,8 @@ TEST_F(PlacesTest, cards_are_never_offered_and_the_computer_is) {
         EXPECT_EQ(got, r.offered) << r.what;
     }
     const Value homeEntry = byPath(scan({home, ""})["volumes"])[home];
-    EXPECT_EQ(homeEntry["free_bytes"], 20'000'000'000);
+    EXPECT_EQ(homeEntry["free_bytes"], 20'900'000'000);
+    EXPECT_EQ(homeEntry["free_gb"], 20);  // whole gigabytes, never rounded up
     EXPECT_EQ(homeEntry["root"], home);  // what "recover" takes as "vol"
     EXPECT_EQ(homeEntry["name"], "Videos");
 }

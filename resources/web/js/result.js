@@ -126,6 +126,9 @@ Torvelin.result = (function () {
     if (state.matrices === 'flat' && !lent) {
       out.push(el('p', { class: 'notice flat' },
         '참조 파일 없이 복구했습니다 — 밝기와 색이 원본과 다를 수 있습니다. 같은 카메라로 찍은 다른 파일이 있으면 그것을 참조로 다시 복구해 보세요'));
+    } else if (typeof state.matrices === 'string' && state.matrices.indexOf('table:') === 0) {
+      out.push(el('p', { class: 'notice flat' },
+        '참조 파일 없이 복구했습니다 — 카메라의 스케일링 행렬을 실제 카메라의 값에서 골라 썼으니 밝기와 색이 원본과 조금 다를 수 있습니다. 같은 카메라로 찍은 다른 파일이 있으면 그것을 참조로 다시 복구해 보세요'));
     }
     return out;
   }
