@@ -389,7 +389,9 @@ RebuiltParameterSets searchH265ParameterSets(const ByteSource& rsv, const RsvRec
     p.timeScale = rec.layout.videoTimescale;
     p.unitsInTick = rec.layout.frameDuration;
     p.numReorder = reorderDepth(search.gop(), p);
-    p.maxDecPicBuffering = std::max<uint32_t>(p.numReorder + 1, std::min<uint32_t>(6, p.numRefL0 + p.numReorder + 1));
+    // References the slices use are not known: the largest buffer every
+    // level allows at full size, which costs a player nothing.
+    p.maxDecPicBuffering = std::max<uint32_t>(p.numReorder + 1, 6);
     search.checkPictures(p);
     search.clock().progress(100);
     char line[240];
