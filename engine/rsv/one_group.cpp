@@ -408,6 +408,15 @@ bool GroupWalker::picturesClean(const GroupResult& group) const {
     return std::all_of(group.frames.begin(), group.frames.end(), [&](const FrameInfo& f) { return frameClean(f); });
 }
 
+std::optional<bool> GroupWalker::continuesAfter(const FrameInfo& lastRef, const FrameInfo& next) const {
+    if (layout_.codec != VideoCodec::H264 || !lastRef.slice || !next.slice) return std::nullopt;
+    if (next.key) return true;
+    const H264Sps* sps = ps_.h264SpsFor(next.slice->ppsId);
+    if (!sps || sps->gapsAllowed || sps != ps_.h264SpsFor(lastRef.slice->ppsId)) return std::nullopt;
+    const uint32_t maxFrameNum = 1u << sps->log2MaxFrameNum;
+    return next.slice->frameNum == (lastRef.slice->frameNum + 1) % maxFrameNum;
+}
+
 void GroupWalker::learn(const GroupResult& group) {
     if (group.status != GroupResult::Status::Complete || slicesVary_) return;
     for (const auto& f : group.frames) {

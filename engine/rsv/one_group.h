@@ -133,6 +133,11 @@ public:
     // judge the last picture before a cut.
     void learn(const GroupResult& group);
     int slicesPerPicture() const { return slicesPerPicture_; }
+    // Whether `next` continues the H.264 frame_num sequence after the
+    // reference picture `lastRef` (no reference picture between them lost);
+    // nullopt when that cannot be told (H.265, headers that did not parse,
+    // a stream allowed gaps in frame_num).
+    std::optional<bool> continuesAfter(const FrameInfo& lastRef, const FrameInfo& next) const;
     const StreamLayout& layout() const { return layout_; }
 
 private:

@@ -33,6 +33,7 @@ private:
     bool resync(int64_t from, int64_t limit, const std::string& reason);
     void accept(const GroupResult& g);
     void keep(const GroupResult& g);
+    GroupResult withoutOrphans(const GroupResult& g);
     int64_t lostBefore(const GroupResult& next) const;
     bool adjacent(const GroupResult& g, int64_t next) const;
     void skipTo(int64_t from, int64_t to, const std::string& reason);
@@ -59,6 +60,11 @@ private:
     int64_t timecodeSteps_ = 0, timecodeJumps_ = 0;
     int64_t wholeBytes_ = 0, wholePictures_ = 0;
     std::optional<int64_t> followsKept_;  // a group start proven to follow the last kept group
+    // The picture chain: the last reference picture kept, whether a key
+    // picture was seen, and whether pictures since the last one were lost
+    // (what follows may refer to them until the next key picture).
+    std::optional<FrameInfo> lastRef_;
+    bool sawKey_ = false, chainBroken_ = false;
     // The media data's start and the timecode of the group read there; the
     // first group kept when damage took the ones before it.
     int64_t start_ = 0;
@@ -77,6 +83,45 @@ int64_t ResyncWalk::leadPictures() const {
     return std::llround(double(firstKept_->start - start_) * double(wholePictures_) / double(wholeBytes_));
 }
 
+// Groups are a fixed run of frames, not GOPs, on long-GOP bodies: a group
+// after lost pictures may begin inside a GOP whose earlier pictures are
+// gone, and its pictures up to the next key picture would decode as
+// garbage. They are left out (their time kept as lost); the group's sound
+// and whatever follows the key picture stay. A stream that never marks a
+// key picture cannot be judged and is kept as it is.
+GroupResult ResyncWalk::withoutOrphans(const GroupResult& g) {
+    bool lost = chainBroken_;
+    if (sink_.groups() > 0 && !g.frames.empty()) {
+        const auto goesOn = lastRef_ ? walker_.continuesAfter(*lastRef_, g.frames.front()) : std::nullopt;
+        if (goesOn) lost = lost || !*goesOn;
+        else if (gap_ && lostBefore(g) > 0) lost = true;
+    }
+    const bool judge = sawKey_ || std::any_of(g.frames.begin(), g.frames.end(), [](const FrameInfo& f) { return f.key; });
+    GroupResult k = g;
+    k.frames.clear();
+    int64_t expect = 0;
+    for (const FrameInfo& f : g.frames) {
+        if (f.slot != expect) lost = true;
+        expect = f.slot + 1;
+        if (f.key) lost = false;
+        if (lost && judge) {
+            k.touched = true;
+            continue;
+        }
+        sawKey_ = sawKey_ || f.key;
+        if (f.slice && f.slice->nal.refIdc != 0) lastRef_ = f;
+        k.frames.push_back(f);
+    }
+    if (g.touched && expect < g.slots) lost = true;
+    chainBroken_ = lost;
+    if (k.touched && !g.touched) {
+        // Its sound is whole; a cut group's pictures after the cut were never recorded.
+        k.audioLost = false;
+        k.slots = g.frames.back().slot + 1;
+    }
+    return k;
+}
+
 void ResyncWalk::keep(const GroupResult& g) {
     if (sink_.groups() == 0 && g.start > start_) firstKept_ = g;
     sink_.add(g);
@@ -87,12 +132,16 @@ void ResyncWalk::keep(const GroupResult& g) {
 
 void ResyncWalk::accept(const GroupResult& g) {
     if (pending_) {
-        keep(*pending_);
+        keep(withoutOrphans(*pending_));
         pending_.reset();
     }
+    const GroupResult k = withoutOrphans(g);
+    if (k.frames.size() < g.frames.size())
+        rep_.info("left out " + std::to_string(g.frames.size() - k.frames.size()) + " pictures of the group at offset " +
+                  std::to_string(g.start) + ": they refer to lost pictures before the next key picture");
     if (gap_ && sink_.groups() > 0) sink_.markGap(lostBefore(g));
     gap_ = false;
-    keep(g);
+    keep(k);
 }
 
 // Pictures whose time lies between the last kept group and `next`: by the
@@ -200,6 +249,7 @@ bool ResyncWalk::onFirstFailed(const GroupResult& g) {
         throw EngineError(EngineError::Kind::ReferenceMismatch,
                           "the RSV's stream does not match the reference (" + g.reason + ")");
     skipTo(pos_, *found, g.reason);
+    chainBroken_ = true;  // the first pictures are lost
     return true;
 }
 

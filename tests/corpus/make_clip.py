@@ -7,6 +7,9 @@ What it imitates (see the format notes on camera recordings):
   B-pictures (IBBP, composition offsets alternating) or the older I/P-only 50p shape (offsets all
   equal, 4 slices per picture), and an intra-only variant.
 - XAVC HS bodies: H.265 Main10 (hvc1) with the same structure, GOPs of 12 to 48 pictures.
+- The newer long-GOP 50p H.264 body: groups of 24 frames with a GOP of 48 (sync samples 1 and 49 of
+  each 96), so every second group begins with a P or B picture; and its two PPS, ids 2 and 3, with
+  other matrices and chroma QP offsets, slices naming either (pps_ids.py).
 - Audio as one `twos` track (16-bit big-endian stereo, 48 kHz) or four mono `ipcm` tracks
   (24-bit big-endian), one chunk per track per group.
 - Timed metadata `rtmd` samples of 1,024 (older bodies) or 19,456 bytes (bodies with gyro data),
@@ -26,6 +29,7 @@ out again in the camera's layout. Everything is written into one output director
 The rule a perfect repair is held to (cut variants):
 - video: every video sample that lies wholly before the cut, in decode order; nothing else.
   A frame cut anywhere (mid NAL, or between two slice NAL units of one picture) is not kept.
+  Their decoded pictures, bit for bit, each at its time (with B-pictures not a presentation prefix).
 - rtmd: one sample per kept video frame (the group's first frames' samples).
 - audio: per track, at least the bytes of every audio chunk that lies wholly before the cut
   ("audio_min"), at most the whole sample frames present before the cut ("audio_max"); the
@@ -48,13 +52,14 @@ import json
 import os
 import random
 import struct
-import subprocess
 import sys
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 import camera  # noqa: E402
 import mp4box  # noqa: E402
 import noref_cases  # noqa: E402
+from encoding import (audio_samples_per_group, decoy_audio, encode_audio, encode_video, group_starts,  # noqa: E402,F401
+                      key_frames, nal_units, read_encoded, run, write)
 
 # ---------------------------------------------------------------- the cases
 # cuts: (name, kind, args...). kinds:
@@ -112,6 +117,17 @@ CASES = {
         bframes=0, intra=True, audio="ipcm4", ref_groups=[12, 12]),
     # A short-GOP body: groups of 24 pictures holding two GOPs of 12 (damage rows only).
     "avc-50p-gop12-twos": case("h264", (50, 1), [24] * 4, 4, [], gop=12, damage="gop"),
+    # The newer long-GOP 50p body: groups of 24 frames, a GOP of 48 with B-pictures, so every second
+    # group begins inside a GOP with a P or B picture (cuts at and inside such groups).
+    "avc-50p-longgop-twos-r19456": case(
+        "h264", (50, 1), [24] * 8, 4, [("boundary-mid-gop", "boundary", 3), ("in-frame-mid-gop", "frame", 3, 7),
+                                       ("at-slice-first-of-group", "slice", 1, 0), ("in-audio", "audio", 2, 0, 0.5)],
+        gop=48, rtmd=19456, damage=True),
+    # The same body's two PPS (ids 2 and 3, other matrices and chroma QP offsets): reference pictures name
+    # one, the others the other.
+    "avc-50p-two-pps-cqm-twos": case(
+        "h264", (50, 1), [24] * 4, 4, [("in-frame", "frame", 3, 9), ("at-slice", "slice", 2, 4)], gop=48,
+        x264=":cqm4=%s:cqm8=%s" % (noref_cases.CQM4, noref_cases.CQM8), two_pps=True),
     # A body with a timecode track: one 4-byte tmcd sample before the first group.
     "avc-25p-tmcd-twos": case(
         "h264", (25, 1), [12] * 3, 2, [("in-frame", "frame", 2, 4), ("boundary", "boundary", 2)],
@@ -124,176 +140,6 @@ CASES.update(noref_cases.CASES)
 AUDIO_TONES = {"healthy": (440, 660, 330, 550, 770, 990), "reference": (523, 784, 262, 392, 1047, 1319)}
 
 
-# ---------------------------------------------------------------- encoding
-
-def run(cmd):
-    p = subprocess.run(cmd, stdout=subprocess.PIPE, stderr=subprocess.PIPE)
-    if p.returncode != 0:
-        raise RuntimeError("%s failed: %s" % (cmd[0], p.stderr.decode(errors="replace")[-2000:]))
-    return p.stdout
-
-
-def group_starts(groups):
-    return [sum(groups[:i]) for i in range(len(groups))]
-
-
-def write(path, data):
-    with open(path, "wb") as f:
-        f.write(data)
-
-
-def encode_video(case, groups, pattern, path):
-    num, den = case["rate"]
-    n = sum(groups)
-    timescale, delta = (num * 1000, 1000) if den == 1 else (num, den)
-    src = "%s=s=%s:r=%d/%d" % (pattern, case["size"], num, den)
-    # Key pictures at every group start, and every `gop` pictures where groups hold several GOPs.
-    keys = "+".join("eq(n,%d)" % s for s in sorted(set(group_starts(groups)) | set(range(0, n, case.get("gop", n)))))
-    intra = case.get("intra", False)
-    bf = 0 if intra else case["bframes"]
-    cmd = ["ffmpeg", "-v", "error", "-y", "-f", "lavfi", "-i", src, "-frames:v", str(n)]
-    if "vf" in case:  # picture content: a dark scene, a bright sky
-        cmd += ["-vf", case["vf"]]
-    rate_ctl = ("crf=%d" % case["crf"]) if "crf" in case else "vbv-maxrate=1500:vbv-bufsize=1500"
-    if case["codec"] == "h264":
-        params = "aud=1:slices=%d:b-pyramid=none:scenecut=0:keyint=%d:min-keyint=1:bframes=%d:%s" % (
-            case["slices"], 1 if intra else 1000, bf, rate_ctl)
-        if "crf" not in case:
-            params += ":nal-hrd=vbr"
-        params += case.get("x264", "")
-        cmd += ["-c:v", "libx264", "-profile:v", case.get("profile", "high"), "-pix_fmt",
-                case.get("pix_fmt", "yuv420p"), "-x264-params", params]
-    else:
-        params = ("aud=1:slices=%d:scenecut=0:open-gop=0:b-pyramid=0:bframes=%d:keyint=%d:min-keyint=1:"
-                  "log-level=error:%s" % (case["slices"], bf, 1 if intra else 1000, rate_ctl))
-        if "crf" not in case:
-            params += ":hrd=1"
-        params += case.get("x265", "")
-        cmd += ["-c:v", "libx265", "-pix_fmt", case.get("pix_fmt", "yuv420p10le"), "-tag:v", "hvc1",
-                "-x265-params", params]
-    if not intra:
-        cmd += ["-force_key_frames", "expr:" + keys]
-    cmd += ["-video_track_timescale", str(timescale), path]
-    run(cmd)
-    return timescale, delta
-
-
-def nal_units(sample):
-    out, p = [], 0
-    while p < len(sample):
-        (ln,) = struct.unpack_from(">I", sample, p)
-        out.append(sample[p:p + 4 + ln])
-        p += 4 + ln
-    if p != len(sample):
-        raise ValueError("NAL lengths overrun the sample")
-    return out
-
-
-def camera_access_unit(sample, hevc, key, camera_sei=False):
-    """The sample with its access unit delimiter first, as the camera writes it.
-
-    The encoder, in global-header mode, emits the first picture's SEI before its delimiter
-    (H.264) or no delimiter at all (H.265); the standards require the delimiter first.
-    camera_sei: drop the encoder's own user-data SEI (its version and options), which a camera
-    does not write; buffering period and picture timing SEI stay.
-    """
-    nals = nal_units(sample)
-    if camera_sei:  # user data unregistered: the first payload type byte is 5
-        nals = [n for n in nals if not ((n[4] >> 1) & 63 == 39 and n[6] == 5 if hevc else n[4] & 31 == 6 and n[5] == 5)]
-    ntype = (lambda n: (n[4] >> 1) & 63) if hevc else (lambda n: n[4] & 31)
-    aud_type = 35 if hevc else 9
-    auds = [n for n in nals if ntype(n) == aud_type]
-    rest = [n for n in nals if ntype(n) != aud_type]
-    if not auds:
-        pic = 0x10 if key else 0x50
-        auds = [b"\0\0\0\x03\x46\x01" + bytes([pic])] if hevc else [b"\0\0\0\x02\x09" + bytes([pic])]
-    return b"".join(auds[:1] + rest)
-
-
-def parameter_sets(sample_entry):
-    """The SPS/PPS (and VPS) NAL units of a sample entry's avcC/hvcC, in stored order."""
-    typ, cfg = mp4box.avcc_or_hvcc(sample_entry)
-    out = []
-
-    def take(p, n):  # n units with 16-bit lengths from p; returns the offset after them
-        for _ in range(n):
-            (ln,) = struct.unpack_from(">H", cfg, p)
-            out.append(cfg[p + 2:p + 2 + ln])
-            p += 2 + ln
-        return p
-
-    if typ == b"avcC":
-        p = take(6, cfg[5] & 31)   # SPS
-        take(p + 1, cfg[p])        # PPS
-        return out
-    p = 23
-    for _ in range(cfg[22]):       # arrays: type byte, count, units
-        p = take(p + 3, struct.unpack_from(">H", cfg, p + 1)[0])
-    return out
-
-
-def with_inband(sample, sets):
-    """A key frame as bodies that repeat their parameter sets write it: delimiter, SPS/PPS(/VPS),
-    then the rest."""
-    nals = nal_units(sample)
-    return nals[0] + b"".join(struct.pack(">I", len(n)) + n for n in sets) + b"".join(nals[1:])
-
-
-def read_encoded(path, hevc, inband=False, camera_sei=False):
-    data = open(path, "rb").read()
-    tracks = mp4box.parse_movie(data)
-    v = [t for t in tracks if t.handler == b"vide"][0]
-    key = v.sync if v.sync is not None else set(range(len(v.sizes)))
-    samples = [camera_access_unit(v.sample(data, i), hevc, i in key, camera_sei) for i in range(len(v.sizes))]
-    if inband:
-        sets = parameter_sets(v.sample_entry)
-        samples = [with_inband(s, sets) if i in key else s for i, s in enumerate(samples)]
-    return v, samples, key
-
-
-def encode_audio(kind, total_samples, tones):
-    """Raw big-endian PCM per track: twos = one stereo 16-bit track, ipcm4 = four mono 24-bit."""
-    dur = total_samples / 48000.0 + 0.1
-    if kind == "twos":
-        expr = "0.4*sin(2*PI*%d*t)|0.4*sin(2*PI*%d*t)" % tones[:2]
-        pcm = run(["ffmpeg", "-v", "error", "-f", "lavfi", "-i", "aevalsrc=%s:s=48000:d=%.3f" % (expr, dur),
-                   "-f", "s16be", "-c:a", "pcm_s16be", "-"])
-        return [pcm[:total_samples * 4]], 4
-    expr = "|".join("0.3*sin(2*PI*%d*t)" % f for f in tones[2:6])
-    pcm = run(["ffmpeg", "-v", "error", "-f", "lavfi", "-i", "aevalsrc=%s:s=48000:d=%.3f" % (expr, dur),
-               "-f", "s24be", "-c:a", "pcm_s24be", "-"])
-    out = []
-    for c in range(4):
-        t = bytearray(total_samples * 3)
-        for b in range(3):
-            t[b::3] = pcm[c * 3 + b::12][:total_samples]
-        out.append(bytes(t))
-    return out, 3
-
-
-def decoy_audio(track, chunk_lengths):
-    """The track with the rtmd prefix `00 1C 01 00` (but not the marker at offset 8) at the start
-    and in the middle of every group's chunk: the prefix alone occurs in real audio and video."""
-    t = bytearray(track)
-    pos = 0
-    for n in chunk_lengths:
-        for at in (pos, pos + (n // 2) // 12 * 12):
-            t[at:at + 4] = b"\x00\x1c\x01\x00"
-        pos += n
-    return bytes(t)
-
-
-def audio_samples_per_group(groups, rate):
-    """Audio sample frames per group, exact: cumulative floor of frames x 48000 / frame rate."""
-    num, den = rate
-    out, f = [], 0
-    for g in groups:
-        a = (f * 48000 * den) // num
-        f += g
-        out.append((f * 48000 * den) // num - a)
-    return out
-
-
 class Recording:
     """One camera recording: samples, tables, groups and the media data bytes."""
 
@@ -302,11 +148,11 @@ class Recording:
         groups = case["groups"] if role == "healthy" else case.get("ref_groups", case["groups"][:3])
         tmp = os.path.join(workdir, role + "-encoded.mp4")
         ts, delta = encode_video(case, groups, "testsrc2" if role == "healthy" else "testsrc", tmp)
-        enc, samples, key = read_encoded(tmp, hevc, case.get("inband", False), case.get("camera_sei", False))
+        enc, samples, key = read_encoded(tmp, hevc, case.get("inband", False), case.get("camera_sei", False),
+                                           case.get("two_pps", False))
         os.unlink(tmp)
-        starts = group_starts(groups)
-        if len(samples) != sum(groups) or not all(s in key for s in starts):
-            raise RuntimeError("encoder did not start every group with a key frame")
+        if len(samples) != sum(groups) or sorted(key) != key_frames(case, groups) and not case.get("intra"):
+            raise RuntimeError("encoder did not start every GOP, and only those, with a key frame")
         if case.get("intra") and len(key) != len(samples):
             raise RuntimeError("intra-only encode has non-key frames")
         # Composition offsets: the encoder's, shifted so the first picture is delayed by exactly
@@ -436,15 +282,6 @@ def cut_expectation(rec, cut):
     return {"frames": n, "rtmd": n, "audio_min": amin, "audio_max": amax}
 
 
-def presentation_ranks(rec, n):
-    """Rank (in presentation order of the healthy file) of each of the first n samples, sorted."""
-    v = rec.rec["video"]
-    pts = [i * v["delta"] + c for i, c in enumerate(v["cts"])]
-    order = sorted(range(len(pts)), key=lambda i: pts[i])
-    rank = {s: r for r, s in enumerate(order)}
-    return sorted(rank[i] for i in range(n))
-
-
 def damage_variants(rec, media, rng):
     """(name, bytes, intact group list, damaged ranges) for the resynchronisation cases."""
     gs = rec.groups
@@ -468,9 +305,11 @@ def damage_variants(rec, media, rng):
     d = bytearray(media[:tail_cut])
     d[lo:lo + size] = bytes(rng.getrandbits(8) for _ in range(size))
     out.append(("random-64k", bytes(d), [g for g in intact(lo, lo + size) if g != last], [[lo, size]]))
-    # group 3 written twice
+    # group 3 written twice (its copy decodes only if it begins a GOP)
     d = media[:gs[4]["start"]] + media[gs[3]["start"]:tail_cut]
-    out.append(("duplicated-group", d, [0, 1, 2, 3, 3] + list(range(4, last)), []))
+    sync = rec.rec["video"]["sync"]
+    again = [3] if sync is None or gs[3]["first"] in sync else []
+    out.append(("duplicated-group", d, [0, 1, 2, 3] + again + list(range(4, last)), []))
     # group 3 missing
     d = media[:gs[3]["start"]] + media[gs[4]["start"]:tail_cut]
     out.append(("removed-group", d, [0, 1, 2] + list(range(4, last)), []))
@@ -580,7 +419,6 @@ def generate(name, out, with_damage=True):
         fname = vname + ".rsv"
         write(os.path.join(out, fname), header + media[:off])
         e = cut_expectation(healthy, off)
-        e["presentation_ranks"] = presentation_ranks(healthy, e["frames"])
         exp["variants"].append({"name": vname, "file": fname, "kind": "cut", "cut_kind": kind,
                                 "header_len": len(header), "cut": off, "expect": e})
     if with_damage and case.get("damage"):

@@ -70,6 +70,15 @@ CASES = {
         (24000, 1001), [12] * 3, 2, [("in-audio", "audio", 2, 1, 0.5)], audio="ipcm4", rtmd=19456),
     "noref-avc-50p-twos-ip-only": camera_case(
         (50, 1), [24] * 2, 4, [("in-frame", "frame", 1, 10)], ":8x8dct=0", bframes=0, data_at=0x20000, vf=LENS),
+    # The newer long-GOP 50p body (groups of 24, GOP 48, B-pictures): the search sees the first group,
+    # half a GOP; every second group begins with a P or B picture.
+    "noref-avc-50p-longgop": camera_case(
+        (50, 1), [24] * 4, 4, [("in-frame-mid-gop", "frame", 1, 7), ("boundary-mid-gop", "boundary", 3)], gop=48),
+    # Its two PPS (ids 2 and 3, other matrices and chroma QP offsets): with a donor from the same body each
+    # id gets that donor PPS's fields.
+    "noref-avc-50p-two-pps-cqm-donor": camera_case(
+        (50, 1), [24] * 3, 4, [("in-frame", "frame", 2, 9)], gop=48, x264=":cqm4=%s:cqm8=%s" % (CQM4, CQM8),
+        two_pps=True, donor_size="640x360"),
     # 4:2:2 10-bit (XAVC S 4:2:2 modes): decodes without errors at 8 bits too; the depth is told by
     # the samples the wrong one clips.
     "noref-avc-2997p-422-10bit": camera_case(

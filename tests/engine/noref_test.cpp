@@ -247,34 +247,12 @@ TEST(H265Sets, WrittenSetsReadBackWithTheirPictureAndHeaderFields) {
     }
 }
 
-// A body that writes two PPS (ids 2 and 3, other matrices) gets both back,
-// each with the donor's PPS of its own id where the donor has one.
-TEST(H264Sets, EveryPpsIdTheSlicesNameIsWritten) {
+// A body that writes two PPS (ids 2 and 3) may name either in the slices of
+// one picture; the corpus checks what is written for each.
+TEST(H264Sets, SlicesOfOnePictureMayNameEitherPps) {
     H264Candidate c;
     c.sps.setFrameSize(320, 180);
     c.pps.id = 2;
-    c.otherPpsIds = {2, 3};
-    H264Pps lent;
-    lent.id = 3;
-    lent.chromaQpOffset = lent.secondChromaQpOffset = 1;
-    lent.scaling.lists = {std::vector<int32_t>(16, 1), std::nullopt, std::nullopt, std::nullopt, std::nullopt,
-                          std::nullopt};
-    c.lentPps[3] = lent;
-    const auto nals = c.nals();
-    ASSERT_EQ(nals.size(), 3u);
-    auto sps = H264Sps::parse(nals[0].data(), nals[0].size());
-    ASSERT_TRUE(sps);
-    std::map<uint32_t, H264Sps> byId{{sps->id, *sps}};
-    auto two = H264Pps::parse(nals[1].data(), nals[1].size(), byId);
-    auto three = H264Pps::parse(nals[2].data(), nals[2].size(), byId);
-    ASSERT_TRUE(two && three);
-    EXPECT_EQ(two->id, 2u);
-    EXPECT_FALSE(two->scaling.present());
-    EXPECT_EQ(three->id, 3u);
-    EXPECT_EQ(three->scaling, lent.scaling);
-    EXPECT_EQ(three->chromaQpOffset, 1);
-
-    // And the slices of one picture may name either id.
     const auto idrSlice = [](uint32_t firstMb, uint32_t ppsId) {
         test::BitWriter w;
         w.ue(firstMb);

@@ -103,7 +103,7 @@ struct SynthGroup {
 // pocLsb, when given, sets each picture's POC lsb (default 2 x frame number).
 inline SynthGroup appendGroup(std::vector<uint8_t>& out, int frames, int slices, size_t rtmdSize,
                               size_t audioBytes, int firstFrame = 0,
-                              const std::vector<uint32_t>& pocLsb = {}) {
+                              const std::vector<uint32_t>& pocLsb = {}, bool keyFirst = false) {
     SynthGroup g;
     g.start = int64_t(out.size());
     for (int i = 0; i < frames; ++i) {
@@ -117,7 +117,7 @@ inline SynthGroup appendGroup(std::vector<uint8_t>& out, int frames, int slices,
         appendLengthPrefixed(out, {0x06, 0x05, 0x01, 0x00, 0x80});
         int n = firstFrame + i;
         for (int s = 0; s < slices; ++s)
-            appendLengthPrefixed(out, h264Slice(n == 0 && i == 0, true, uint32_t(s * 50),
+            appendLengthPrefixed(out, h264Slice(i == 0 && (n == 0 || keyFirst), true, uint32_t(s * 50),
                                                 uint32_t(n & 15),
                                                 size_t(i) < pocLsb.size() ? pocLsb[size_t(i)]
                                                                           : uint32_t((2 * n) & 15)));
@@ -134,16 +134,18 @@ struct Stream {
 };
 
 // Groups of the given frame counts at 23.976p (layout2398), `slices` per
-// picture, audio sized by the layout's arithmetic; pocLsb as appendGroup's, per group.
+// picture, audio sized by the layout's arithmetic; pocLsb as appendGroup's, per group;
+// gops: every group begins with an IDR picture (otherwise only the first: one
+// GOP over the whole stream).
 inline Stream stream(const std::vector<int>& frames, int slices = 2,
-                     const std::vector<std::vector<uint32_t>>& pocLsb = {}) {
+                     const std::vector<std::vector<uint32_t>>& pocLsb = {}, bool gops = false) {
     Stream s;
     const StreamLayout l = layout2398();
     int64_t before = 0, placed = 0;
     for (size_t i = 0; i < frames.size(); ++i) {
         const int64_t audio = l.audioFramesFor(0, before, frames[i], placed);
         s.groups.push_back(appendGroup(s.bytes, frames[i], slices, l.rtmdSize, size_t(audio * 4), int(before),
-                                       i < pocLsb.size() ? pocLsb[i] : std::vector<uint32_t>{}));
+                                       i < pocLsb.size() ? pocLsb[i] : std::vector<uint32_t>{}, gops));
         before += frames[i];
         placed += audio;
     }

@@ -74,7 +74,7 @@ std::vector<std::string> skipLines(const Outcome& o) {
 // untouched), the time of what is lost stays in the timeline so the sound
 // after it is in step, and each skip is reported.
 TEST(walk_resync, damage_keeps_everything_that_verifies_and_the_timeline) {
-    const test::Stream plain = test::stream(std::vector<int>(6, 3));
+    const test::Stream plain = test::stream(std::vector<int>(6, 3), 2, {}, true);
     auto fill = [](std::vector<uint8_t>& b, int64_t from, int64_t to, uint8_t value = 0, bool random = false) {
         std::mt19937 rng(42);
         for (int64_t i = from; i < to; ++i) b[size_t(i)] = random ? uint8_t(rng()) : value;
