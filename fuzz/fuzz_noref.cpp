@@ -8,11 +8,16 @@
 //      must be the first ones: the writer is the reader's inverse), and the
 //      slice header parsed under them;
 //   2  byte 1 picks H.264 or H.265, then NAL units with 16-bit lengths: the
-//      SPS summary and the avcC/hvcC built from them.
+//      SPS summary and the avcC/hvcC built from them;
+//   3  an H.265 access unit (4-byte lengths): the slice headers surveyed
+//      for the sets they fit, the first fit written and read back (its
+//      picture size must survive).
 // EngineError is the answer to bad input; anything else is a finding.
 #include "base/byte_source.h"
 #include "base/errors.h"
 #include "mp4/config_record.h"
+#include "codec/h265_sets.h"
+#include "noref/hevc_survey.h"
 #include "noref/inband.h"
 #include "noref/layout_from_rsv.h"
 #include "codec/param_sets.h"
@@ -88,13 +93,24 @@ void configs(const uint8_t* data, size_t size) {
     (void)tv::buildCodecConfig(codec, nals);
 }
 
+void hevcKeyPicture(const uint8_t* data, size_t size) {
+    auto pic = tv::hevcPictureOf(std::vector<uint8_t>(data, data + size));
+    if (!pic || pic->slices.size() > 8) return;
+    const auto found = tv::surveyKeyPicture(*pic, tv::H265Params{});
+    if (found.empty()) return;
+    const auto sps = found.front().sps();
+    auto back = tv::H265Sps::parse(sps.data(), sps.size());
+    if (!back || back->width != found.front().width || back->height != found.front().height) __builtin_trap();
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (size < 1) return 0;
-    switch (data[0] % 3) {
+    switch (data[0] % 4) {
     case 0: fromRsv(data + 1, size - 1); break;
     case 1: setsAndSlice(data + 1, size - 1); break;
+    case 3: hevcKeyPicture(data + 1, size - 1); break;
     default: configs(data + 1, size - 1); break;
     }
     return 0;

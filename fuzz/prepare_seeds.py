@@ -8,7 +8,7 @@
 --seeds receives one folder per target:
   fuzz_reference   every reference.mp4 / healthy.mp4 with its media data dropped (mdat header only)
                    and padding boxes shrunk: the headers and moov the parser reads, a few KB each
-  fuzz_noref       byte 0 = mode (0 RSV, 1 SPS/PPS + slice, 2 NAL units for avcC/hvcC)
+  fuzz_noref       byte 0 = mode (0 RSV, 1 SPS/PPS + slice, 2 NAL units for avcC/hvcC, 3 H.265 key picture)
   fuzz_rsv_walker  byte 0 = reference index, then RSV fragments of at most --max-len bytes: the
                    first groups, the end of the file (the cut), and the bytes around each damage
   fuzz_mxf         an OP1a MXF (tests/corpus/mxf_clip.py) cut after its first packages, and the
@@ -98,7 +98,7 @@ def mxf_seeds(gen, seeds):
 
 def noref_seeds_from(case_dir, seeds, rsv_seeds, index):
     """fuzz_noref: the walker's RSV windows (mode 0), the reference's SPS/PPS with a slice of the
-    RSV (mode 1) and as length-prefixed NAL units (mode 2)."""
+    RSV (mode 1) and as length-prefixed NAL units (mode 2), an H.265 key picture (mode 3)."""
     for name in os.listdir(rsv_seeds):
         if name.startswith("r%d-" % index):
             write(os.path.join(seeds, "n-" + name), bytes([0]) + open(os.path.join(rsv_seeds, name), "rb").read()[1:])
@@ -113,6 +113,8 @@ def noref_seeds_from(case_dir, seeds, rsv_seeds, index):
     if not hevc and len(sets) >= 2 and len(sets[0]) < 256 and len(sets[1]) < 256:
         write(os.path.join(seeds, "n%d-sets-slice" % index),
               bytes([1, len(sets[0]), len(sets[1])]) + sets[0] + sets[1] + slice_nal)
+    if hevc:
+        write(os.path.join(seeds, "n%d-hevc-key" % index), bytes([3]) + first[:65536])
     packed = b"".join(len(n).to_bytes(2, "big") + n for n in sets)
     write(os.path.join(seeds, "n%d-config" % index), bytes([2, 1 if hevc else 0]) + packed)
 

@@ -36,11 +36,17 @@ std::vector<std::string> runUntrunc(Job& job, const std::string& ref, const std:
     constexpr double kEngineSpan = engine_contract::kVerifyStart - engine_contract::kWalkBandStart;
     OutputReader reader([&job, &rate](const Value& changes) {
         Value merged = changes;
-        if (changes.contains("pct") && changes["pct"].is_number()) {
+        // A search moves through no bytes, and how long the rest takes is
+        // not known while it runs: neither a speed nor a time left.
+        const bool searching = merged.contains("searching");
+        merged.erase("searching");
+        if (searching) {
+            merged["rate_mb_s"] = nullptr;
+        } else if (changes.contains("pct") && changes["pct"].is_number()) {
             const double done = (changes["pct"].get<double>() - engine_contract::kWalkBandStart) / kEngineSpan;
             merged.update(rate.at(done, monotonicSeconds()));
         }
-        job.update(merged);
+        job.update(merged, searching ? Job::Estimate::Unknown : Job::Estimate::FromPct);
     }, onWritten);
     ChildOptions options;
     options.inherit = inherit;

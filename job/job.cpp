@@ -1,5 +1,6 @@
 #include "job/job.h"
 
+#include <algorithm>
 #include <cmath>
 
 #include "bridge/queues.h"
@@ -17,13 +18,13 @@ bool finalStage(const std::string& stage) { return stage == "done" || stage == "
 Job::Job(std::string jobId, const std::shared_ptr<Bridge>& owner)
     : id(std::move(jobId)), bridge(owner), state_{{"id", id}, {"stage", "queue"}, {"pct", 0}} {}
 
-void Job::update(const Value& changes) {
+void Job::update(const Value& changes, Estimate estimate) {
     Value snapshot;
     {
         std::lock_guard<std::mutex> hold(stateLock_);
         if (changes.is_object())
             for (auto it = changes.begin(); it != changes.end(); ++it) state_[it.key()] = it.value();
-        stampTimes();
+        stampTimes(estimate);
         snapshot = state_;
         // Posting under the lock keeps the main queue in merge order even when
         // an output callback and the pipeline race to update.
@@ -33,20 +34,31 @@ void Job::update(const Value& changes) {
     }
 }
 
-void Job::stampTimes() {
-    const double elapsed = std::chrono::duration<double>(std::chrono::steady_clock::now() - started_).count();
+void Job::stampTimes(Estimate estimate) {
+    const auto now = std::chrono::steady_clock::now();
+    const double elapsed = std::chrono::duration<double>(now - started_).count();
     state_["elapsed_s"] = static_cast<int64_t>(elapsed);
     const auto pct = state_.find("pct");
-    const bool known = pct != state_.end() && pct->is_number() && !finalStage(state_.value("stage", "")) &&
-                       elapsed >= kSettleSeconds && pct->get<double>() >= kLeastPct && pct->get<double>() < 100;
-    if (!known) {
+    const double p = pct != state_.end() && pct->is_number() ? pct->get<double>() : 0;
+    if (estimate == Estimate::Unknown) {
+        if (!unknownSince_) unknownSince_.emplace(now, p);
+        state_.erase("eta_s");
+        return;
+    }
+    if (unknownSince_) {
+        unknownSeconds_ += std::chrono::duration<double>(now - unknownSince_->first).count();
+        unknownPct_ += std::max(0.0, p - unknownSince_->second);
+        unknownSince_.reset();
+    }
+    const double known = elapsed - unknownSeconds_, done = p - unknownPct_;
+    if (!(pct != state_.end() && pct->is_number()) || finalStage(state_.value("stage", "")) ||
+        known < kSettleSeconds || done < kLeastPct || p >= 100) {
         state_.erase("eta_s");
         return;
     }
     // The bands of "pct" follow the time each step takes closely enough for
-    // one straight line over the whole job.
-    const double p = pct->get<double>();
-    state_["eta_s"] = static_cast<int64_t>(std::ceil(elapsed * (100.0 - p) / p));
+    // one straight line over the whole job, steps of unknown length left out.
+    state_["eta_s"] = static_cast<int64_t>(std::ceil(known * (100.0 - p) / done));
 }
 
 Value Job::state() const {

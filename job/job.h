@@ -46,7 +46,11 @@ public:
     // Each merge also sets "elapsed_s" (whole seconds since the job was made)
     // and, from the overall "pct", "eta_s" for the whole job; "eta_s" is
     // absent while too little is known and once the job has ended.
-    void update(const Value& changes);
+    // Estimate::Unknown: a step whose length nobody can tell is running
+    // ("eta_s" absent); its time and its share of "pct" are left out of the
+    // estimate made after it.
+    enum class Estimate { FromPct, Unknown };
+    void update(const Value& changes, Estimate estimate = Estimate::FromPct);
     // A copy of the current state.
     Value state() const;
     // True until the state has reached "done", "error" or "cancelled".
@@ -81,10 +85,13 @@ public:
     const std::shared_ptr<ChildHandle> engine = ChildHandle::create();
 
 private:
-    void stampTimes();  // under stateLock_
+    void stampTimes(Estimate estimate);  // under stateLock_
 
     const std::chrono::steady_clock::time_point started_ = std::chrono::steady_clock::now();
     std::atomic<bool> cancelled_{false};
+    // Time and "pct" spent in steps of unknown length, and when the running one began.
+    double unknownSeconds_ = 0, unknownPct_ = 0;
+    std::optional<std::pair<std::chrono::steady_clock::time_point, double>> unknownSince_;
     mutable std::mutex stateLock_;
     Value state_;
 };

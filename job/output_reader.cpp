@@ -147,12 +147,18 @@ void OutputReader::feed(const char* data, size_t size) {
         const size_t at = buffer_.find(engine_contract::kSavingLine);
         if (at != std::string::npos) from = at;
     }
+    // The last of the search's two lines in the buffer says whether it runs.
+    const size_t began = buffer_.rfind(engine_contract::kSearchLine), ended = buffer_.rfind(engine_contract::kSearchDoneLine);
+    if (began != std::string::npos && (ended == std::string::npos || ended < began)) searching_ = true;
+    else if (ended != std::string::npos) searching_ = false;
     double value = 0;
     if (lastPercentage(buffer_.substr(from), value)) {
         const double pct = engine_contract::jobPercent(value, saving_);
         const std::string detail =
             (saving_ ? "MP4 저장 " : "GOP 재조립 ") + fixed(value, 0) + "%";
-        onProgress_(Value{{"pct", pct}, {"detail", detail}});
+        Value changes{{"pct", pct}, {"detail", detail}};
+        if (searching_) changes["searching"] = true;
+        onProgress_(changes);
     }
 
     size_t start = 0;

@@ -6,7 +6,9 @@
 // percentage figure it holds into {"pct", "detail"} for the job state, keeps
 // the complete lines beginning with "Info:" that hold no "%" as the engine
 // log, and turns each "Info: lost <track> from X s to Y s" line into an entry
-// of the job state's "lost" list ({"track", "from_s", "to_s"}).
+// of the job state's "lost" list ({"track", "from_s", "to_s"}). Figures the
+// engine prints during a parameter-set search carry "searching": true (the
+// time the rest takes is unknown then).
 //
 // Threads: feed and takeLog may be called from different threads; one lock
 // guards the buffer, the saving flag and the log, and `onProgress` is called
@@ -48,6 +50,7 @@ private:
     std::string pending_;  // bytes of a character not yet complete
     std::string buffer_;   // text not yet split into complete lines
     bool saving_ = false;
+    bool searching_ = false;
     std::vector<std::string> log_;
     std::vector<std::string> lines_;
     Value lost_ = Value::array();

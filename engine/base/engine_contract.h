@@ -48,6 +48,12 @@ constexpr char kFootageWrittenLine[] = "Info: footage written again:";
 constexpr char kWrittenWord[] = "written, flushing: ";
 constexpr char kWrittenLine[] = "Info: written, flushing: ";
 constexpr char kFlatScalingLine[] = "Info: flat scaling matrices: no reference or donor supplied them";
+// Log lines around a parameter-set search without a reference: while it
+// runs, its figure moves with the time against its bound, and how long the
+// rest of the job takes is not known.
+constexpr char kSearchWord[] = "searching for the parameter sets";
+constexpr char kSearchLine[] = "Info: searching for the parameter sets";
+constexpr char kSearchDoneLine[] = "Info: parameter sets rebuilt from the slices";
 
 // Exit statuses.
 enum ExitCode : int {

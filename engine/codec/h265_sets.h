@@ -25,7 +25,7 @@ struct H265Sps {
     uint32_t log2MaxPocLsb = 4, log2CtbSize = 4;
 
     static std::optional<H265Sps> parse(const uint8_t* nal, size_t n);
-    uint32_t profile() const { return profileTierLevel[1] & 31; }
+    uint32_t profile() const { return profileTierLevel[0] & 31; }
     uint32_t level() const { return profileTierLevel[11]; }
     uint32_t picSizeInCtbs() const;
 };

@@ -3,10 +3,12 @@
 #include "base/engine_contract.h"
 #include "base/errors.h"
 #include "mp4/config_record.h"
+#include "noref/hevc_search.h"
 #include "noref/inband.h"
 #include "noref/layout_from_rsv.h"
 #include "codec/nal.h"
 #include "noref/param_search.h"
+#include "noref/search_clock.h"
 #include "codec/param_sets.h"
 #include "noref/synthetic_movie.h"
 
@@ -47,11 +49,20 @@ Reference referenceFromRecording(const ByteSource& rsv, const std::string& donor
     first.offset = firstAud;
     first.size = uint32_t(std::min<int64_t>(rsv.size() - firstAud, kFirstPictureWindow));
     auto inband = inbandParameterSets(rsv, codec, 4, {first});
-    if (codec == VideoCodec::H265 && inband.empty())
-        throw EngineError(Kind::ReferenceNeeded,
-                          "this H.265 recording does not carry its parameter sets; a reference clip "
-                          "from the same camera with the same settings is needed");
-    const ParameterSets walkSets = ParameterSets::fromConfig(codec, inband);
+    // H.265 slice addresses are read under the picture geometry: the key
+    // picture's headers give candidates good enough to walk with.
+    std::vector<H265Params> hevcCandidates;
+    const auto announce = [&] {
+        rep.info(std::string(engine_contract::kSearchWord) + " (at most " +
+                 std::to_string(SearchClock::kTimeBound.count()) + " s)");
+    };
+    if (codec == VideoCodec::H265 && inband.empty()) {
+        if (!donorPath.empty()) rep.info("a donor clip lends nothing to an H.265 search; searching without it");
+        announce();
+        hevcCandidates = hevcKeyCandidates(rsv, firstAud, rep);
+    }
+    const ParameterSets walkSets = ParameterSets::fromConfig(
+        codec, hevcCandidates.empty() ? inband : h265Nals(hevcCandidates.front(), {}));
     RsvRecording rec = learnRecording(rsv, walkSets, rep);
     for (auto& nal : inbandParameterSets(rsv, codec, 4, rec.frames))
         if (std::find(inband.begin(), inband.end(), nal) == inband.end()) inband.push_back(std::move(nal));
@@ -60,7 +71,11 @@ Reference referenceFromRecording(const ByteSource& rsv, const std::string& donor
     if (!inband.empty()) {
         rep.info("the stream carries its own parameter sets; using them");
     } else {
-        RebuiltParameterSets rebuilt = searchH264ParameterSets(rsv, rec, donorParameterSets(donorPath, rep), rep);
+        if (codec == VideoCodec::H264) announce();
+        RebuiltParameterSets rebuilt =
+            codec == VideoCodec::H265
+                ? searchH265ParameterSets(rsv, rec, hevcCandidates, rep)
+                : searchH264ParameterSets(rsv, rec, donorParameterSets(donorPath, rep), rep);
         rep.info(std::string(engine_contract::kMatricesLead).substr(sizeof engine_contract::kInfoLead - 1) +
                  rebuilt.matrices + " (" + rebuilt.why + ")");
         if (rebuilt.matrices == "flat" && rebuilt.why.rfind("no reference", 0) == 0)

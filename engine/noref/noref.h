@@ -1,13 +1,13 @@
 // Repair without a reference clip: everything a reference would tell is
 // learnt from the recording itself. The layout comes from the RSV's groups;
 // the video parameter sets from the stream when the camera wrote them
-// in-band, otherwise (H.264 only) rebuilt by a bounded search over the
-// slices, with an optional donor clip from the same body lending what the
-// slices cannot reveal (scaling matrices).
+// in-band, otherwise rebuilt by a bounded search over the slices, with an
+// optional donor clip from the same body lending what H.264 slices cannot
+// reveal (scaling matrices).
 //
 // Thread: caller's. Errors: EngineError(ReferenceNeeded) when the recording
-// alone cannot settle the parameters (H.265 without in-band parameter sets,
-// a search that does not converge); EngineError(Input) for an unusable RSV;
+// alone cannot settle the parameters (a search that does not converge, an
+// H.265 recording of one slice per picture); EngineError(Input) for an unusable RSV;
 // EngineError(Reference) for an unreadable donor.
 #pragma once
 

@@ -2,6 +2,7 @@
 
 #include "noref/h264_probe.h"
 #include "noref/matrix_table.h"
+#include "noref/search_clock.h"
 #include "noref/slice_survey.h"
 
 #include <algorithm>
@@ -14,8 +15,6 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-// The search gives up (a reference is needed) after this long.
-constexpr auto kTimeBound = std::chrono::seconds(170);
 // A block-edge ratio this much below another's tells the two apart
 // (h264_probe.h); closer ratios do not.
 constexpr double kDecisive = 0.9;
@@ -86,7 +85,7 @@ std::string fixed2(double v) {
 class Search {
 public:
     Search(const std::vector<GopPicture>& gop, const std::optional<Donor>& donor, Reporter& rep)
-        : gop_(gop), donor_(donor), opts_(encoderOptions(gop)), rep_(rep), start_(Clock::now()) {
+        : gop_(gop), donor_(donor), opts_(encoderOptions(gop)), rep_(rep), clock_(rep) {
         if (donor) {
             const Format d{donor->c.sps.chromaFormat, donor->c.sps.bitDepthLuma};
             formats_.erase(std::remove_if(formats_.begin(), formats_.end(),
@@ -108,20 +107,12 @@ public:
     void checkPictures(const H264Candidate& w);
     MatrixChoice chooseMatrices(H264Candidate& w);
     size_t decodes() const { return decodes_; }
-    // Moves the figure to at least pct within 10..100, and at least as far
-    // as the time bound has run: the figure moves with the search and
-    // reaches 100 where the search would give up.
-    void progress(double pct) {
-        const double t = std::chrono::duration<double>(Clock::now() - start_) / kTimeBound;
-        const double now = std::max({last_, pct, 10 + 90 * std::min(1.0, t)});
-        if (now > last_ + 0.05 || pct >= 100) rep_.progress(now);
-        last_ = now;
-    }
+    void progress(double pct) { clock_.progress(pct); }
 
 private:
     ProbeResult decode(const H264Candidate& c, size_t pictures, bool measure = false) {
-        if (Clock::now() - start_ > kTimeBound) needReference("the search took too long");
-        progress(last_);
+        if (clock_.expired()) needReference("the search took too long");
+        clock_.tick();
         std::vector<std::vector<uint8_t>> samples;
         for (size_t i = 0; i < pictures && i < gop_.size(); ++i) samples.push_back(gop_[i].sample);
         ++decodes_;
@@ -136,9 +127,8 @@ private:
     const std::optional<Donor>& donor_;
     const std::map<std::string, std::string> opts_;
     Reporter& rep_;
-    Clock::time_point start_;
+    SearchClock clock_;
     size_t decodes_ = 0;
-    double last_ = 0;
     std::vector<Format> formats_ = {{1, 8}, {2, 10}, {1, 10}, {2, 8}};
 };
 

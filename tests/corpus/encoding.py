@@ -64,7 +64,9 @@ def encode_video(case, groups, pattern, path):
                   "log-level=error:%s" % (case["slices"], bf, 1 if intra else 1000, rate_ctl))
         if "crf" not in case:
             params += ":hrd=1"
-        cmd += ["-c:v", "libx265", "-pix_fmt", "yuv420p10le", "-tag:v", "hvc1", "-x265-params", params]
+        params += case.get("x265", "")
+        cmd += ["-c:v", "libx265", "-pix_fmt", case.get("pix_fmt", "yuv420p10le"), "-tag:v", "hvc1",
+                "-x265-params", params]
     if not intra:
         cmd += ["-force_key_frames", "expr:" + keys]
     cmd += ["-video_track_timescale", str(timescale), path]
@@ -81,8 +83,8 @@ def camera_access_unit(sample, hevc, key, camera_sei=False):
     does not write; buffering period and picture timing SEI stay.
     """
     nals = nal_units(sample)
-    if camera_sei and not hevc:
-        nals = [n for n in nals if not (n[4] & 31 == 6 and n[5] == 5)]
+    if camera_sei:  # user data unregistered: the first payload type byte is 5
+        nals = [n for n in nals if not ((n[4] >> 1) & 63 == 39 and n[6] == 5 if hevc else n[4] & 31 == 6 and n[5] == 5)]
     ntype = (lambda n: (n[4] >> 1) & 63) if hevc else (lambda n: n[4] & 31)
     aud_type = 35 if hevc else 9
     auds = [n for n in nals if ntype(n) == aud_type]

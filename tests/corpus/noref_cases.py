@@ -53,8 +53,17 @@ CASES = {
     "noref-hevc-50p-ipcm4-inband": case(
         "hevc", (50, 1), [24] * 3, 2, [("in-audio", "audio", 1, 2, 0.5), ("in-frame", "frame", 2, 9)],
         audio="ipcm4", rtmd=19456, inband=True),
-    # The usual H.265 body (no parameter sets in the stream): refused, a reference is needed.
-    "noref-hevc-25p-twos": case("hevc", (25, 1), [12] * 2, 2, [("in-frame", "frame", 1, 5)], refused=True),
+    # H.265 bodies (XAVC HS: no parameter sets in the stream, no encoder SEI): rebuilt from the slices.
+    # Main10 4:2:0 long GOP with B-pictures, 2 slices; and a 4:2:2 10-bit I/P body with 32x32 coding
+    # tree blocks and 3 slices (the encoder writes wavefront rows with several slices).
+    "noref-hevc-25p-twos": case("hevc", (25, 1), [12] * 2, 2, [("in-frame", "frame", 1, 5)], camera_sei=True),
+    "noref-hevc-50p-422-ipcm4": case(
+        "hevc", (50, 1), [24] * 2, 3, [("in-frame", "frame", 1, 10)], camera_sei=True, bframes=0,
+        pix_fmt="yuv422p10le", x265=":ctu=32", audio="ipcm4", rtmd=19456),
+    # One slice per picture: nothing in the headers reliably pins the picture size, and a wrong one can
+    # decode without a complaint, so the repair is refused.
+    "noref-hevc-25p-one-slice": case("hevc", (25, 1), [12] * 2, 1, [("in-frame", "frame", 1, 5)],
+                                     camera_sei=True, x265=":wpp=0", refused=True),
     # The usual H.264 bodies: rebuilt from the slices (flat matrices).
     "noref-avc-25p-twos-r1024": camera_case((25, 1), [12] * 3, 4, [("in-frame", "frame", 2, 5)]),
     "noref-avc-23976p-ipcm4-r19456": camera_case(

@@ -3,6 +3,8 @@
 #include "base/errors.h"
 #include "codec/slice_header.h"
 #include "mp4/config_record.h"
+#include "codec/h265_sets.h"
+#include "noref/hevc_search.h"
 #include "noref/inband.h"
 #include "noref/layout_from_rsv.h"
 #include "noref/matrix_table.h"
@@ -196,6 +198,52 @@ TEST(H264Sets, WrittenSetsReadBackToTheSameBytes) {
         EXPECT_EQ(s.width, row.width);
         EXPECT_EQ(s.height, row.interlaced ? (row.height + 31) / 32 * 32 : row.height);
         EXPECT_EQ(s.bitDepthLuma, row.depth);
+    }
+}
+
+TEST(H265Sets, WrittenSetsReadBackWithTheirPictureAndHeaderFields) {
+    struct Row {
+        uint32_t chroma, depth, width, height, log2Ctb, log2MinCb, profile;
+        bool dependent, outputFlag;
+        uint32_t extraBits;
+    };
+    // 1080 and 180 lines are no whole number of coding blocks: the window crops
+    // them, in chroma rows for 4:2:0 and in luma rows for 4:2:2.
+    for (const Row& row : {Row{1, 10, 1920, 1080, 6, 3, 2, false, false, 0},
+                           Row{2, 10, 320, 180, 5, 4, 4, true, true, 2}, Row{1, 8, 3840, 2160, 4, 3, 1, false, true, 1}}) {
+        H265Params p;
+        p.chromaFormat = row.chroma;
+        p.bitDepth = row.depth;
+        p.width = row.width;
+        p.height = row.height;
+        p.log2Ctb = row.log2Ctb;
+        p.log2MinCb = row.log2MinCb;
+        p.log2MaxTb = std::min(5u, row.log2Ctb);
+        p.log2MaxPocLsb = 6;
+        p.dependentSlices = row.dependent;
+        p.outputFlagPresent = row.outputFlag;
+        p.extraSliceHeaderBits = row.extraBits;
+        p.timeScale = 50000;
+        p.unitsInTick = 1000;
+        ASSERT_TRUE(p.valid()) << row.width;
+        const auto sps = p.sps(), pps = p.pps();
+        auto back = H265Sps::parse(sps.data(), sps.size());
+        ASSERT_TRUE(back) << row.width;
+        EXPECT_EQ(back->width, row.width);
+        EXPECT_EQ(back->height, row.height);
+        EXPECT_EQ(back->chromaFormat, row.chroma);
+        EXPECT_EQ(back->bitDepthLuma, row.depth);
+        EXPECT_EQ(back->log2CtbSize, row.log2Ctb);
+        EXPECT_EQ(back->log2MaxPocLsb, 6u);
+        EXPECT_EQ(back->profile(), row.profile);
+        auto backPps = H265Pps::parse(pps.data(), pps.size(), {{back->id, *back}});
+        ASSERT_TRUE(backPps) << row.width;
+        EXPECT_EQ(backPps->dependentSlicesEnabled, row.dependent);
+        EXPECT_EQ(backPps->outputFlagPresent, row.outputFlag);
+        EXPECT_EQ(backPps->extraSliceHeaderBits, row.extraBits);
+        SpsSummary s;
+        ASSERT_TRUE(buildCodecConfig(VideoCodec::H265, h265Nals(p, {0, 3}), &s));
+        EXPECT_EQ(s.width, row.width);
     }
 }
 
