@@ -174,8 +174,9 @@ TEST_F(PipelineTest, verification_verdicts) {
         const std::string f = last["work_dir"];
         if (last["stage"] == "done") {
             EXPECT_EQ(last["partial"], said.find("일부 손상") != std::string::npos);
-            if (row.pictures && !row.pictures->damaged.empty())
+            if (row.pictures && !row.pictures->damaged.empty()) {
                 EXPECT_EQ(last["damaged_ranges"], (Value{{12.0, 13.0}, {62.5, 64.0}}));
+            }
             continue;
         }
         EXPECT_EQ(last["error_kind"], "verify_failed");
@@ -214,7 +215,9 @@ TEST_F(PipelineTest, verification_begins_while_the_engine_flushes_and_counts_onl
         const Value last = run(rsv, work).back();
         EXPECT_EQ(last["stage"], holds.empty() ? "error" : "done") << last.dump();
         EXPECT_EQ(fs::exists(last["out"].get<std::string>()) ? readFile(last["out"]) : "", holds);
-        if (!holds.empty()) EXPECT_EQ(verifier.checked.back(), holds);
+        if (!holds.empty()) {
+            EXPECT_EQ(verifier.checked.back(), holds);
+        }
     }
     fs::remove(ref + ".exit");
 }
