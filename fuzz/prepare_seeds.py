@@ -28,7 +28,6 @@ import sys
 HERE = os.path.dirname(os.path.abspath(__file__))
 MAKE_CLIP = os.path.join(HERE, "..", "tests", "corpus", "make_clip.py")
 sys.path.insert(0, os.path.dirname(MAKE_CLIP))
-import make_clip  # noqa: E402
 import mp4box  # noqa: E402
 import mxf_clip  # noqa: E402
 
@@ -106,10 +105,10 @@ def noref_seeds_from(case_dir, seeds, rsv_seeds, index):
     ref = open(os.path.join(case_dir, "reference.mp4"), "rb").read()
     tracks = mp4box.parse_movie(ref)
     video = [t for t in tracks if t.handler == b"vide"][0]
-    sets = make_clip.parameter_sets(video.sample_entry)
+    sets = mp4box.parameter_sets(video.sample_entry)
     hevc = video.sample_entry[4:8] in (b"hvc1", b"hev1")
     first = video.sample(ref, 0)
-    nals = make_clip.nal_units(first)
+    nals = mp4box.nal_units(first)
     slice_nal = nals[-1][4:4 + 256]
     if not hevc and len(sets) >= 2 and len(sets[0]) < 256 and len(sets[1]) < 256:
         write(os.path.join(seeds, "n%d-sets-slice" % index),

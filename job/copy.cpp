@@ -170,9 +170,17 @@ void copyFile(const CopyIo& io, const std::string& src, int dstDir, const std::s
     if (out.closeNow() != 0 && errno != EINTR) fail(errno, 3, kWriteError);
 }
 
-void copyWithProgress(Job& job, const std::string& src, int64_t total, const WorkFolder& folder,
-                      const std::string& partial, const std::string& name, double basePct, double spanPct) {
-    const CopyIo io = CopyIo::system();
+tv::UniqueFd copyWithProgress(Job& job, const std::string& src, int64_t total, const WorkFolder& folder,
+                              const std::string& partial, double basePct, double spanPct) {
+    CopyIo io = CopyIo::system();
+    // Where the copy would be flushed, a read-only descriptor of the same
+    // file is taken instead (reopened through the written one, so it cannot
+    // be another file of that name); sealCopy flushes it later.
+    tv::UniqueFd twin;
+    io.sync = [&twin](int fd) {
+        twin = tv::UniqueFd(::open(("/proc/self/fd/" + std::to_string(fd)).c_str(), O_RDONLY | O_CLOEXEC));
+        return twin.get() >= 0 ? 0 : -1;
+    };
     const RateEstimate rate(total, io.now());
     job.throwIfCancelled();
     copyFile(io, src, folder.fd(), partial, total, basePct, spanPct, [&](double pct, const std::string& detail) {
@@ -184,5 +192,12 @@ void copyWithProgress(Job& job, const std::string& src, int64_t total, const Wor
         job.update(changes);
     });
     job.throwIfCancelled();
+    return twin;
+}
+
+void sealCopy(const std::function<int(int)>& sync, int fd, const WorkFolder& folder, const std::string& partial,
+              const std::string& name) {
+    errno = 0;
+    if (sync(fd) != 0 && errno != EINVAL) fail(errno, 3, kWriteError);
     folder.publish(partial, name);
 }

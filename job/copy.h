@@ -9,6 +9,8 @@
 #include <functional>
 #include <string>
 
+#include "engine/base/unique_fd.h"
+
 // The primitives of one copy. Each mirrors its POSIX namesake: a negative
 // result means failure with the reason in errno (0 when there is none).
 struct CopyIo {
@@ -54,11 +56,22 @@ class Job;
 class WorkFolder;
 
 // copyFile with the real system calls and the job's state as the receiver of
-// "pct" and "detail", into `partial` in `folder`; once complete and synced,
-// the copy takes the name `name`. `total` is the source's size. Throws
-// JobError or JobCancelled; what was copied stays under `partial`.
-void copyWithProgress(Job& job, const std::string& src, int64_t total, const WorkFolder& folder,
-                      const std::string& partial, const std::string& name, double basePct, double spanPct);
+// "pct" and "detail", into `partial` in `folder`, except that the copy is not
+// yet flushed: every byte is written and the file closed (a late write error
+// shows there), and what comes back is a read-only descriptor of that very
+// file, so the engine can begin on it while sealCopy flushes and names it.
+// `total` is the source's size. Throws JobError or JobCancelled; what was
+// copied stays under `partial`.
+tv::UniqueFd copyWithProgress(Job& job, const std::string& src, int64_t total, const WorkFolder& folder,
+                              const std::string& partial, double basePct, double spanPct);
+
+// Flushes the complete copy open at `fd` to the disk through `sync` (fsync(2)
+// semantics; EINVAL: the file system has nothing to flush) and only then
+// gives `partial` the name `name` in `folder`. Throws JobError (domain "copy"
+// code 3, or "system" with the errno); on failure the copy keeps its
+// temporary name. Any thread.
+void sealCopy(const std::function<int(int)>& sync, int fd, const WorkFolder& folder, const std::string& partial,
+              const std::string& name);
 
 constexpr size_t kCopyChunk = 8 * 1024 * 1024;
 constexpr double kReportInterval = 0.6;

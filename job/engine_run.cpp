@@ -25,7 +25,8 @@ std::string exitMessage(int status) {
 }
 
 std::vector<std::string> runUntrunc(Job& job, const std::string& ref, const std::string& rsv,
-                                    const std::string& out, const std::vector<std::pair<int, int>>& inherit, int64_t rsvSize) {
+                                    const std::string& out, const std::vector<std::pair<int, int>>& inherit, int64_t rsvSize,
+                                    const std::function<void(const std::string&)>& onWritten) {
     std::optional<std::string> engine = resourcePath("untrunc");
     if (!engine) throw JobError("untrunc", 1, failure::kNoEngine);
 
@@ -40,7 +41,7 @@ std::vector<std::string> runUntrunc(Job& job, const std::string& ref, const std:
             merged.update(rate.at(done, monotonicSeconds()));
         }
         job.update(merged);
-    });
+    }, onWritten);
     ChildOptions options;
     options.inherit = inherit;
     options.executable = *engine;

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <utility>
 #include <vector>
@@ -22,8 +23,13 @@ class Job;
 // its paths can name files through them ("/proc/self/fd/3/NAME"), out of
 // reach of any rename or link on the way to them; `rsvSize` is then the
 // input's size (-1: read through `rsv`).
+//
+// `onWritten` is called, on the thread reading the engine's output, with the
+// name of the engine's temporary output file once the engine says it has
+// written every byte of it (it then flushes and checks it before it ends).
 std::vector<std::string> runUntrunc(Job& job, const std::string& ref, const std::string& rsv, const std::string& out,
-                                    const std::vector<std::pair<int, int>>& inherit = {}, int64_t rsvSize = -1);
+                                    const std::vector<std::pair<int, int>>& inherit = {}, int64_t rsvSize = -1,
+                                    const std::function<void(const std::string&)>& onWritten = {});
 
 // The Korean sentence for exit status N, then "(복구 엔진 종료 코드 N)". The
 // engine's own lines are not part of it: they travel in the state's "log".

@@ -169,6 +169,8 @@ void OutputReader::feed(const char* data, size_t size) {
         }
         if (startsWith(line, engine_contract::kFootageSharedLine)) onProgress_(Value{{"footage_shared", true}});
         if (startsWith(line, engine_contract::kFootageWrittenLine)) onProgress_(Value{{"footage_shared", false}});
+        if (onWritten_ && startsWith(line, engine_contract::kWrittenLine))
+            onWritten_(line.substr(sizeof engine_contract::kWrittenLine - 1));
         if (startsWith(line, engine_contract::kInfoPrefix) && line.find('%') == std::string::npos) {
             if (Value fields = noReferenceFields(line); !fields.is_null()) onProgress_(fields);
             log_.push_back(std::move(line));

@@ -23,7 +23,11 @@
 class OutputReader {
 public:
     using Progress = std::function<void(const Value& changes)>;
-    explicit OutputReader(Progress onProgress) : onProgress_(std::move(onProgress)) {}
+    // `onWritten` gets the name of the output's temporary file once the
+    // engine says every byte of it is written ("Info: written, flushing: ").
+    using Written = std::function<void(const std::string& name)>;
+    explicit OutputReader(Progress onProgress, Written onWritten = {})
+        : onProgress_(std::move(onProgress)), onWritten_(std::move(onWritten)) {}
 
     void feed(const char* data, size_t size);
     void feed(const std::string& bytes) { feed(bytes.data(), bytes.size()); }
@@ -39,6 +43,7 @@ public:
 
 private:
     Progress onProgress_;
+    Written onWritten_;
     mutable std::mutex lock_;
     std::string pending_;  // bytes of a character not yet complete
     std::string buffer_;   // text not yet split into complete lines

@@ -1,10 +1,14 @@
 #include "job/pipeline.h"
 
 #include <fcntl.h>
+#include <sys/stat.h>
 
 #include <algorithm>
 #include <chrono>
+#include <atomic>
 #include <cmath>
+#include <future>
+#include <system_error>
 
 #include "bridge/utf8.h"
 #include "engine/base/engine_contract.h"
@@ -31,7 +35,7 @@ const char kEarlierKept[] = " (이전 복구본은 그대로 있습니다)";
 const char kPartly[] = " · 일부 손상 ";
 const char kCancelled[] = "취소됨 — 작업 폴더의 파일은 그대로 있습니다";
 const char kNote[] = "편집 프로그램에서 정상 확인 전까지 카드 포맷 금지 · 확인 후 작업 폴더의 RSV 사본은 지워도 됩니다";
-// The engine's view of the work folder and of the RSV's own folder.
+// The engine's view of the work folder, and of the RSV's own folder or the fresh copy itself.
 constexpr int kEngineFolderFd = 3;
 constexpr int kEngineInputFd = 4;
 // A copy's pace when the job made none to measure: a card reader's.
@@ -89,41 +93,62 @@ struct Recovery {
     double copySeconds = -1;
 };
 
-// Brings the recording into the work folder (or finds it there); returns the
-// open folder through which the engine reads it.
-tv::UniqueFd bringInput(Job& job, Recovery& r) {
+// What the engine reads: a folder and a name in it, or (name empty) the file
+// itself; and, for a fresh copy, the flush and naming of that copy, which run
+// beside the engine and end before the job goes on (or leaves).
+struct EngineInput {
+    tv::UniqueFd fd;
+    std::string name;
+    std::future<void> sealed;  // declared after fd: waited for before fd closes
+};
+
+// Brings the recording into the work folder (or finds it there). A fresh copy
+// is complete, closed and never written again when the engine starts on it;
+// it is flushed and named meanwhile, and nothing made from it is named
+// before that has succeeded (finishSeal).
+EngineInput bringInput(Job& job, Recovery& r) {
     const WorkNames& names = r.claim.names();
+    EngineInput in;
     if (r.inPlace) {
         job.update(Value{{"pct", engine_contract::kWalkBandStart}, {"detail", kInPlace}});
-        tv::UniqueFd dir(::open(folderOf(r.rsvPath).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-        if (dir.get() < 0) throw JobError::system(errno);
-        return dir;
-    }
-    if (!r.claim.reusesCopy()) {
+        in.fd = tv::UniqueFd(::open(folderOf(r.rsvPath).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+        in.name = fileNameOf(r.rsvPath);
+    } else if (r.claim.reusesCopy()) {
+        in.fd = tv::UniqueFd(::dup(r.folder.fd()));
+        in.name = names.copy;
+    } else {
         const double start = now();
         const int64_t total = r.source ? r.source->size : fileSize(r.rsvPath);
-        copyWithProgress(job, r.rsvPath, total, r.folder, names.copyPartial(), names.copy,
-                         engine_contract::kCopyBandStart, engine_contract::kCopyBandSpan);
+        in.fd = copyWithProgress(job, r.rsvPath, total, r.folder, names.copyPartial(),
+                                 engine_contract::kCopyBandStart, engine_contract::kCopyBandSpan);
         r.copySeconds = now() - start;
-        if (r.source) r.folder.writeWhole(recordName(names.copy), copyRecord(*r.source).dump());
+        in.sealed = std::async(std::launch::async, [&r, fd = in.fd.get()] {
+            const WorkNames& n = r.claim.names();
+            sealCopy([](int f) { return ::fsync(f); }, fd, r.folder, n.copyPartial(), n.copy);
+            if (r.source) r.folder.writeWhole(recordName(n.copy), copyRecord(*r.source).dump());
+        });
     }
-    tv::UniqueFd dir(::dup(r.folder.fd()));
-    if (dir.get() < 0) throw JobError::system(errno);
-    return dir;
+    if (in.fd.get() < 0) throw JobError::system(errno);
+    return in;
 }
 
-std::vector<std::string> repair(Job& job, const Recovery& r, const std::string& refPath, int inputDir) {
+// Waits for the copy's flush and naming; its failure fails the job.
+void finishSeal(EngineInput& in) {
+    if (in.sealed.valid()) in.sealed.get();
+}
+
+std::vector<std::string> repair(Job& job, const Recovery& r, const std::string& refPath, const EngineInput& in,
+                                const std::function<void(const std::string&)>& onWritten) {
     job.throwIfCancelled();
     job.update(Value{{"stage", "recover"},
                      {"pct", engine_contract::kWalkBandStart},
                      {"detail", "복구 엔진 시작"},
                      {"rate_mb_s", nullptr}});
-    const std::string input = r.inPlace ? fileNameOf(r.rsvPath) : r.claim.names().copy;
     const std::string through = "/proc/self/fd/";
-    return runUntrunc(job, refPath, through + std::to_string(kEngineInputFd) + "/" + input,
+    return runUntrunc(job, refPath, through + std::to_string(kEngineInputFd) + (in.name.empty() ? "" : "/" + in.name),
                       through + std::to_string(kEngineFolderFd) + "/" + r.claim.names().unverified(),
-                      {{r.folder.fd(), kEngineFolderFd}, {inputDir, kEngineInputFd}},
-                      r.source ? r.source->size : -1);
+                      {{r.folder.fd(), kEngineFolderFd}, {in.fd.get(), kEngineInputFd}},
+                      r.source ? r.source->size : -1, onWritten);
 }
 
 struct Verdict {
@@ -132,12 +157,29 @@ struct Verdict {
     double duration = 0;
 };
 
-Verdict verify(Job& job, const Recovery& r, const Verifier& verifier) {
+// Three pictures for the eye: near the start, the middle, the last second.
+// Stops early (with fewer) once the job is being cancelled.
+Value thumbnails(Job& job, const Verifier& verifier, const std::string& path, double duration) {
+    Value thumbs = Value::array();
+    const std::pair<const char*, double> points[] = {
+        {"start", std::min(duration * 0.01, 10.0)}, {"mid", duration * 0.5}, {"end", std::max(duration - 1.0, 0.0)}};
+    std::unique_ptr<MediaAsset> asset = verifier.open(path);
+    for (const auto& [tag, t] : points) {
+        if (job.cancelRequested()) break;
+        job.update(Value{{"detail", std::string("검증 프레임 추출 — ") + tag}});
+        std::optional<std::string> img = asset ? verifier.thumbnail(*asset, t) : std::nullopt;
+        if (img) thumbs.push_back(Value{{"tag", tag}, {"t", t}, {"img", *img}});
+    }
+    return thumbs;
+}
+
+// Verifies the file at `path`; `abandoned` ends its picture check early.
+Verdict verify(Job& job, const Recovery& r, const Verifier& verifier, const std::string& path,
+               const std::function<bool()>& abandoned) {
     job.update(Value{{"stage", "verify"},
                      {"pct", engine_contract::kVerifyStart},
                      {"detail", "복구본 검증 중"},
                      {"rate_mb_s", nullptr}});
-    const std::string path = r.folder.reach(r.claim.names().unverified());
     Verdict v;
     v.info = verifier.probe(path);
     const auto dur = v.info.find("dur");
@@ -148,26 +190,73 @@ Verdict verify(Job& job, const Recovery& r, const Verifier& verifier) {
     const double copySeconds = r.copySeconds >= 0 ? r.copySeconds
                                                   : double(r.source ? r.source->size : 0) / kAssumedCopyBytesPerSecond;
     const double budget = std::max(kLeastVerifyBudget, kVerifyShareOfCopy * copySeconds);
-    std::optional<PictureCheck> pictures = verifier.check(path, budget, [&job] { return job.cancelRequested(); });
+    // The pictures for the eye are taken beside the check, through a reader
+    // of their own, rather than after it.
+    std::future<Value> thumbs = std::async(std::launch::async, [&] { return thumbnails(job, verifier, path, v.duration); });
+    std::optional<PictureCheck> pictures =
+        verifier.check(path, budget, [&] { return job.cancelRequested() || (abandoned && abandoned()); });
+    v.thumbs = thumbs.get();
     job.throwIfCancelled();
     if (!pictures || pictures->clean == 0) throw JobError("verify", 3, failure::kNoCleanPicture);
     if (!pictures->sizeMatches) throw JobError("verify", 4, failure::kWrongPictureSize);
     v.pictures = *pictures;
-
-    // Three pictures for the eye: near the start, the middle, the last second.
-    const std::pair<const char*, double> points[] = {
-        {"start", std::min(v.duration * 0.01, 10.0)}, {"mid", v.duration * 0.5}, {"end", std::max(v.duration - 1.0, 0.0)}};
-    std::unique_ptr<MediaAsset> asset = verifier.open(path);
-    for (const auto& [tag, t] : points) {
-        job.throwIfCancelled();
-        job.update(Value{{"detail", std::string("검증 프레임 추출 — ") + tag}});
-        std::optional<std::string> img = asset ? verifier.thumbnail(*asset, t) : std::nullopt;
-        if (img) v.thumbs.push_back(Value{{"tag", tag}, {"t", t}, {"img", *img}});
-    }
     if (v.thumbs.size() < 3)
         throw JobError("verify", 2, failure::kFramesLead + std::to_string(v.thumbs.size()) + failure::kFramesTail);
     return v;
 }
+
+// The verification of the engine's output, begun while the engine flushes it
+// to the disk (its "written" line). What it finds counts only for the very
+// file the engine then names; otherwise, or when the engine fails, it is
+// abandoned and waited for.
+class EarlyCheck {
+public:
+    EarlyCheck(Job& job, const Recovery& r, const Verifier& verifier) : job_(job), r_(r), verifier_(verifier) {}
+    ~EarlyCheck() { abandoned_ = true; }  // before verdict_ waits for the check
+    EarlyCheck(const EarlyCheck&) = delete;
+    EarlyCheck& operator=(const EarlyCheck&) = delete;
+
+    // On the engine's output thread: opens `name` in the work folder (a
+    // regular file, never through a link) and checks it on a thread of its own.
+    void start(const std::string& name) {
+        if (verdict_.valid() || name.empty() || name.find('/') != std::string::npos) return;
+        tv::UniqueFd fd(::openat(r_.folder.fd(), name.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
+        struct stat st {};
+        if (fd.get() < 0 || ::fstat(fd.get(), &st) != 0 || !S_ISREG(st.st_mode)) return;
+        fd_ = std::move(fd);
+        const std::string path = "/proc/self/fd/" + std::to_string(fd_.get());
+        try {
+            verdict_ = std::async(std::launch::async, [this, path] {
+                return verify(job_, r_, verifier_, path, [this] { return abandoned_.load(); });
+            });
+        } catch (const std::system_error&) {
+            // No thread to spare: the file is verified once the engine has ended.
+        }
+    }
+
+    // After the engine has ended well: the early verdict when it is about
+    // the file the engine named `unverified`, else a verification of that file.
+    Verdict verdict() {
+        const std::string name = r_.claim.names().unverified();
+        if (verdict_.valid()) {
+            struct stat checked {}, named {};
+            if (::fstat(fd_.get(), &checked) == 0 && ::fstatat(r_.folder.fd(), name.c_str(), &named, AT_SYMLINK_NOFOLLOW) == 0 &&
+                checked.st_dev == named.st_dev && checked.st_ino == named.st_ino)
+                return verdict_.get();
+            abandoned_ = true;
+            verdict_.wait();
+        }
+        return verify(job_, r_, verifier_, r_.folder.reach(name), {});
+    }
+
+private:
+    Job& job_;
+    const Recovery& r_;
+    const Verifier& verifier_;
+    std::atomic<bool> abandoned_{false};
+    tv::UniqueFd fd_;
+    std::future<Verdict> verdict_;  // after fd_: waited for before fd_ closes
+};
 
 std::string doneDetail(const Recovery& r, const Verdict& v) {
     std::string detail = r.claim.besideEarlierResult() ? kDoneBeside + r.claim.names().result + kEarlierKept : kDone;
@@ -251,10 +340,12 @@ void runJob(Job& job, const std::string& rsvPath, const std::string& refPath, co
                          {"work_dir", pathText(r.folder.path())},
                          {"out", pathText(r.folder.shown(r.claim.names().result))},
                          {"card_name", pathText(r.card)}});
-        const tv::UniqueFd input = bringInput(job, r);
-        const std::vector<std::string> log = repair(job, r, refPath, input.get());
-        const Verdict verdict = verify(job, r, verifier);
-        publish(job, r, verdict, log);
+        EngineInput input = bringInput(job, r);
+        EarlyCheck early(job, r, verifier);
+        const std::vector<std::string> log =
+            repair(job, r, refPath, input, [&early](const std::string& name) { early.start(name); });
+        finishSeal(input);
+        publish(job, r, early.verdict(), log);
     } catch (...) {
         endOnFailure(job, std::current_exception());
     }

@@ -25,10 +25,13 @@ struct Verifier {
     static Verifier media();
 };
 
-// Seconds of decoding verification may always take, however quick the copy.
-constexpr double kLeastVerifyBudget = 2.0;
-// Verification's share of the copy's time beyond that.
-constexpr double kVerifyShareOfCopy = 0.1;
+// Seconds of decoding verification may always take, however quick the copy
+// (key pictures one per kKeySpacingSeconds and the last group are decoded
+// whatever the budget; the budget only adds pictures between them).
+constexpr double kLeastVerifyBudget = 0.5;
+// Verification's share of the copy's time beyond that: with opening the file
+// and the pictures for the eye, about a tenth of the copy in all.
+constexpr double kVerifyShareOfCopy = 0.05;
 
 // Runs the recovery and records it in `job` ("done", "error" or "cancelled"
 // at the end). Never throws. Blocks: background thread only.

@@ -32,6 +32,7 @@
 #include "bridge/queues.h"
 #include "job/copy.h"
 #include "job/job.h"
+#include "job/work_folder.h"
 
 namespace {
 
@@ -41,12 +42,6 @@ class CountingPage : public ScriptSink {
 public:
     void evaluateScript(const std::string&) override { ++pushes; }
     int pushes = 0;
-};
-
-class NoDesktop : public Desktop {
-public:
-    void open(const std::string&) override {}
-    void reveal(const std::string&) override {}
 };
 
 void syncAndDrop(const std::string& path, bool drop) {
@@ -94,7 +89,6 @@ int main(int argc, char** argv) {
         return 1;
     }
 
-    NoDesktop desktop;
     std::shared_ptr<Bridge> bridge = Bridge::create();
     auto page = std::make_shared<CountingPage>();
     bridge->webView = page;
@@ -116,12 +110,15 @@ int main(int argc, char** argv) {
         syncAndDrop(src, true);
         auto job = std::make_shared<Job>("bench000", bridge);
         page->pushes = 0;
+        const WorkFolder folder(dstDir, src);
         auto t0 = Clock::now();
-        copyWithProgress(*job, src, ours, 0, 33);
-        syncAndDrop(ours, false);
+        {
+            const tv::UniqueFd copy = copyWithProgress(*job, src, size, folder, "ours.partial", 0, 33);
+            sealCopy([](int fd) { return ::fsync(fd); }, copy.get(), folder, "ours.partial", "ours.bin");
+        }
         double t = seconds(t0, Clock::now());
         runMainLoopUntil([] { return pendingWork() == 0; }, 5000);
-        std::filesystem::remove(ours);
+        std::filesystem::remove(folder.path() + "/ours.bin");
         return t;
     };
     // The path a copy between two file systems takes (card to work volume):
@@ -132,7 +129,7 @@ int main(int argc, char** argv) {
         CopyIo io = CopyIo::system();
         io.copyRange = nullptr;
         auto t0 = Clock::now();
-        copyFile(io, src, ours, size, 0, 33, [](double, const std::string&) {});
+        copyFile(io, src, AT_FDCWD, ours, size, 0, 33, [](double, const std::string&) {});
         syncAndDrop(ours, false);
         double t = seconds(t0, Clock::now());
         std::filesystem::remove(ours);

@@ -6,7 +6,8 @@ work volume beside a card folder), and three steps are timed, each from a cold c
 `echo 3 > /proc/sys/vm/drop_caches`) and until what it wrote is on the disk (`sync -f`):
   cp      the card's RSV copied onto the work volume (the yardstick)
   engine  the repair of that copy with the card's reference, into the same volume
-  job     the whole headless job (copy, repair, verification), as the application runs it
+  job     the whole headless job (copy, repair, verification), as the application runs it: timed from the
+          "recover" request to an application already started (the cache dropped after its start)
 Prints each as seconds and as a ratio against cp on the same volume in the same run, whether the
 engine shared the footage with the RSV (its "footage shared" line), and the engine's peak memory.
 
@@ -50,14 +51,45 @@ def timed(cmd, synced, stdin=None, env=None):
     p = subprocess.Popen(cmd, stdin=subprocess.PIPE, stdout=subprocess.PIPE, stderr=subprocess.STDOUT, env=env)
     p.stdin.write((stdin or "").encode())
     p.stdin.close()
-    out = p.stdout.read()
+    out = p.stdout.read().decode(errors="replace")
     _, status, usage = os.wait4(p.pid, 0)
     p.returncode = os.waitstatus_to_exitcode(status)
     subprocess.run(["sync", "-f", synced], check=True)
     seconds = time.monotonic() - start
     if p.returncode != 0:
-        sys.exit("%s failed (%d):\n%s" % (cmd[0], p.returncode, out.decode(errors="replace")[-3000:]))
-    return seconds, usage.ru_maxrss * 1024, out.decode(errors="replace")
+        sys.exit("%s failed (%d):\n%s" % (cmd[0], p.returncode, out[-3000:]))
+    return seconds, usage.ru_maxrss * 1024, out
+
+
+def timed_job(cmd, request, synced, env):
+    """The whole job as a user starts it, in an application already running: the application is started
+    and answers a first request, then the cache is dropped and the clock runs from the "recover" request
+    until the application has ended and the work volume is synced. Returns (seconds, output lines timed)."""
+    p = subprocess.Popen(cmd, stdin=subprocess.PIPE, stdout=subprocess.PIPE, stderr=subprocess.STDOUT, env=env)
+    p.stdin.write((json.dumps({"cmd": "licenses", "call": 0, "args": {}}) + "\n").encode())
+    p.stdin.flush()
+    for line in p.stdout:
+        if b'"call":0' in line:
+            break
+    cold()
+    start = time.monotonic()
+    p.stdin.write(request.encode())
+    p.stdin.close()
+    lines = [(time.monotonic() - start, line.decode(errors="replace")) for line in p.stdout]
+    if p.wait() != 0:
+        sys.exit("%s failed (%d):\n%s" % (cmd[0], p.returncode, "".join(l for _, l in lines)[-3000:]))
+    subprocess.run(["sync", "-f", synced], check=True)
+    return time.monotonic() - start, lines
+
+
+def stage_times(lines):
+    """Seconds from the job's start to the first state of each stage, from its timed output lines."""
+    starts = {}
+    for t, line in lines:
+        if "__progress(" in line:
+            stage = json.loads(line[line.index("(") + 1:line.rindex(")")]).get("stage")
+            starts.setdefault(stage, t)
+    return starts
 
 
 def generate(a):
@@ -100,7 +132,7 @@ def one_volume(a, fs, rsv, ref):
     row = {"fs": fs}
     try:
         copy, fixed = os.path.join(work, "C0002.RSV"), os.path.join(work, "fixed.mp4")
-        row["cp"], _, _ = timed(["cp", rsv, copy], copy)
+        row["cp"] = timed(["cp", rsv, copy], copy)[0]
         engine = [a.engine, "-n", "-rsv-ben", "-dst", fixed, ref, copy]
         row["engine"], row["rss"], log = timed(engine, fixed)
         row["shared"] = "footage shared" in log
@@ -110,8 +142,11 @@ def one_volume(a, fs, rsv, ref):
         os.makedirs(home, exist_ok=True)
         request = json.dumps({"cmd": "recover", "call": 1, "args": {"rsv": rsv, "ref": ref, "vol": work}}) + "\n"
         app = [a.app, "--headless", "--volumes", media] + (["--resources", a.resources] if a.resources else [])
-        row["job"], _, out = timed(app, work, stdin=request,
-                                env=dict(os.environ, HOME=home))
+        row["job"], lines = timed_job(app, request, work, env=dict(os.environ, HOME=home))
+        out = "".join(line for _, line in lines)
+        starts = stage_times(lines)
+        print("  job on %s: %s, synced %.2fs" % (fs, ", ".join("%s at %.2fs" % kv for kv in starts.items()),
+                                                  row["job"]), flush=True)
         states = [json.loads(l[l.index("(") + 1:-1]) for l in out.splitlines() if "__progress(" in l]
         last = states[-1] if states else {}
         if last.get("stage") != "done":

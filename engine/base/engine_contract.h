@@ -41,6 +41,12 @@ constexpr char kFootageSharedWord[] = "footage shared with the RSV: ";
 constexpr char kFootageSharedLine[] = "Info: footage shared with the RSV:";
 constexpr char kFootageWrittenWord[] = "footage written again: ";
 constexpr char kFootageWrittenLine[] = "Info: footage written again:";
+// Log line once every byte of the output is written, before it is flushed
+// to the disk and read back: the file named after the colon, in the output's
+// folder, is not written again, so the application may begin reading it; it
+// is the result only if the engine then ends with success.
+constexpr char kWrittenWord[] = "written, flushing: ";
+constexpr char kWrittenLine[] = "Info: written, flushing: ";
 constexpr char kFlatScalingLine[] = "Info: flat scaling matrices: no reference or donor supplied them";
 
 // Exit statuses.

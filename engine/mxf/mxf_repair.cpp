@@ -325,7 +325,7 @@ Written writeMovie(const std::string& path, const FileSource& rsv, WindowReader&
     w.movie = buildMxfMoov(settings, avc, tables);
     out.append(w.movie.moov);
     w.outputBytes = out.pos();
-    out.finish(Kind::Output);
+    out.finish(Kind::Output, {}, &rep);
     return w;
 }
 

@@ -88,8 +88,11 @@ int64_t MovieOutput::appendShared(int fd, int64_t from, int64_t n, const std::fu
     return shared;
 }
 
-void MovieOutput::finish(EngineError::Kind unplayableKind, const std::string& likelyCause) {
+void MovieOutput::finish(EngineError::Kind unplayableKind, const std::string& likelyCause, Reporter* rep) {
     flush();
+    // The flush to the disk can take as long as the writing did; whoever
+    // checks the file can read it meanwhile.
+    if (rep) rep->info(engine_contract::kWrittenWord + file_.tempPath().substr(file_.tempPath().rfind('/') + 1));
     file_.sync(io_);
     // Parts of the movie box may come from a reference as they are; a damaged
     // one can make a file no player opens, which must not pass as success.

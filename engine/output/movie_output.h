@@ -10,6 +10,7 @@
 #pragma once
 
 #include "base/errors.h"
+#include "base/reporter.h"
 #include "output/output.h"
 #include "output/output_file.h"
 
@@ -45,8 +46,9 @@ public:
 
     // Flushes, syncs and reads the file back; a file that would not play
     // fails with `unplayableKind` (and `likelyCause` in the message), else
-    // it takes its final name.
-    void finish(EngineError::Kind unplayableKind, const std::string& likelyCause = {});
+    // it takes its final name. Once the last byte is written, and before the
+    // sync, `rep` (when given) says so with the temporary file's name.
+    void finish(EngineError::Kind unplayableKind, const std::string& likelyCause = {}, Reporter* rep = nullptr);
 
 private:
     void flush();

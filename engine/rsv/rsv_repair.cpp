@@ -60,7 +60,7 @@ int64_t writeMovie(const RepairOptions& opt, const FileSource& rsv, const Refere
     out.endMedia();
     out.append(moov);
     const int64_t size = out.pos();
-    out.finish(Kind::Reference, "the reference's movie header may be damaged");
+    out.finish(Kind::Reference, "the reference's movie header may be damaged", &rep);
     rep.info(footageLine(shared, payload));
     return size;
 }

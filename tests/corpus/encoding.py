@@ -13,6 +13,7 @@ import subprocess
 
 import mp4box
 import pps_ids
+from mp4box import nal_units, parameter_sets
 
 def run(cmd):
     p = subprocess.run(cmd, stdout=subprocess.PIPE, stderr=subprocess.PIPE)
@@ -71,17 +72,6 @@ def encode_video(case, groups, pattern, path):
     return timescale, delta
 
 
-def nal_units(sample):
-    out, p = [], 0
-    while p < len(sample):
-        (ln,) = struct.unpack_from(">I", sample, p)
-        out.append(sample[p:p + 4 + ln])
-        p += 4 + ln
-    if p != len(sample):
-        raise ValueError("NAL lengths overrun the sample")
-    return out
-
-
 def camera_access_unit(sample, hevc, key, camera_sei=False):
     """The sample with its access unit delimiter first, as the camera writes it.
 
@@ -101,28 +91,6 @@ def camera_access_unit(sample, hevc, key, camera_sei=False):
         pic = 0x10 if key else 0x50
         auds = [b"\0\0\0\x03\x46\x01" + bytes([pic])] if hevc else [b"\0\0\0\x02\x09" + bytes([pic])]
     return b"".join(auds[:1] + rest)
-
-
-def parameter_sets(sample_entry):
-    """The SPS/PPS (and VPS) NAL units of a sample entry's avcC/hvcC, in stored order."""
-    typ, cfg = mp4box.avcc_or_hvcc(sample_entry)
-    out = []
-
-    def take(p, n):  # n units with 16-bit lengths from p; returns the offset after them
-        for _ in range(n):
-            (ln,) = struct.unpack_from(">H", cfg, p)
-            out.append(cfg[p + 2:p + 2 + ln])
-            p += 2 + ln
-        return p
-
-    if typ == b"avcC":
-        p = take(6, cfg[5] & 31)   # SPS
-        take(p + 1, cfg[p])        # PPS
-        return out
-    p = 23
-    for _ in range(cfg[22]):       # arrays: type byte, count, units
-        p = take(p + 3, struct.unpack_from(">H", cfg, p + 1)[0])
-    return out
 
 
 def with_inband(sample, sets):

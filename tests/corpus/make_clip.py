@@ -59,7 +59,7 @@ import camera  # noqa: E402
 import mp4box  # noqa: E402
 import noref_cases  # noqa: E402
 from encoding import (audio_samples_per_group, decoy_audio, encode_audio, encode_video, group_starts,  # noqa: E402,F401
-                      key_frames, nal_units, parameter_sets, read_encoded, run, write)
+                      key_frames, nal_units, read_encoded, run, write)
 
 # ---------------------------------------------------------------- the cases
 # cuts: (name, kind, args...). kinds:

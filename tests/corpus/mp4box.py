@@ -142,3 +142,37 @@ def avcc_or_hvcc(sample_entry):
         if typ in (b"avcC", b"hvcC"):
             return typ, sample_entry[ps:pe]
     raise ValueError("no avcC/hvcC in sample entry")
+
+
+def nal_units(sample):
+    """The NAL units of a sample, each with its 4-byte length."""
+    out, p = [], 0
+    while p < len(sample):
+        (ln,) = struct.unpack_from(">I", sample, p)
+        out.append(sample[p:p + 4 + ln])
+        p += 4 + ln
+    if p != len(sample):
+        raise ValueError("NAL lengths overrun the sample")
+    return out
+
+
+def parameter_sets(sample_entry):
+    """The SPS/PPS (and VPS) NAL units of a sample entry's avcC/hvcC, in stored order."""
+    typ, cfg = avcc_or_hvcc(sample_entry)
+    out = []
+
+    def take(p, n):  # n units with 16-bit lengths from p; returns the offset after them
+        for _ in range(n):
+            (ln,) = struct.unpack_from(">H", cfg, p)
+            out.append(cfg[p + 2:p + 2 + ln])
+            p += 2 + ln
+        return p
+
+    if typ == b"avcC":
+        p = take(6, cfg[5] & 31)   # SPS
+        take(p + 1, cfg[p])        # PPS
+        return out
+    p = 23
+    for _ in range(cfg[22]):       # arrays: type byte, count, units
+        p = take(p + 3, struct.unpack_from(">H", cfg, p + 1)[0])
+    return out

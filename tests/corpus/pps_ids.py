@@ -39,30 +39,31 @@ def escape(rbsp):
 
 
 class Reader:
+    """Exp-Golomb and fixed-width fields of an RBSP, as a string of '0'/'1' read from bit pos."""
+
     def __init__(self, data, pos=0):
         self.data, self.pos = data, pos
+        self.bits = "".join(format(b, "08b") for b in data)
 
     def u(self, n):
-        v = 0
-        for _ in range(n):
-            if self.pos >= len(self.data) * 8:
-                raise ValueError("read past the end of the unit")
-            v = v << 1 | (self.data[self.pos >> 3] >> (7 - (self.pos & 7))) & 1
-            self.pos += 1
-        return v
+        if self.pos + n > len(self.bits):
+            raise ValueError("read past the end of the unit")
+        self.pos += n
+        return int(self.bits[self.pos - n:self.pos] or "0", 2)
 
     def ue(self):
-        zeros = 0
-        while self.u(1) == 0:
-            zeros += 1
-        return (1 << zeros) - 1 + self.u(zeros)
+        zeros = self.bits.find("1", self.pos) - self.pos
+        if zeros < 0:
+            raise ValueError("read past the end of the unit")
+        self.pos += zeros
+        return self.u(zeros + 1) - 1
 
     def se(self):
         k = self.ue()
         return (k + 1) // 2 if k & 1 else -(k // 2)
 
     def stop_bit(self):
-        return max(i * 8 + 8 - (b & -b).bit_length() for i, b in enumerate(self.data) if b)
+        return self.bits.rindex("1")
 
     def more_rbsp_data(self):
         return self.pos < self.stop_bit()
@@ -70,26 +71,24 @@ class Reader:
 
 class Writer:
     def __init__(self):
-        self.bits = []
+        self.bits = ""
 
     def u(self, n, v):
-        self.bits += [(v >> (n - 1 - i)) & 1 for i in range(n)]
+        self.bits += format(v, "0%db" % n)[-n:] if n else ""
 
     def ue(self, v):
-        n = (v + 1).bit_length()
-        self.u(n - 1, 0)
-        self.u(n, v + 1)
+        self.bits += "0" * ((v + 1).bit_length() - 1) + format(v + 1, "b")
 
     def se(self, v):
         self.ue(2 * v - 1 if v > 0 else -2 * v)
 
     def copy(self, reader, end):
-        while reader.pos < end:
-            self.u(1, reader.u(1))
+        self.bits += reader.bits[reader.pos:end]
+        reader.pos = end
 
     def bytes(self, trailing=True):
-        bits = self.bits + ([1] + [0] * (-(len(self.bits) + 1) % 8) if trailing else [])
-        return bytes(int("".join(map(str, bits[i:i + 8])), 2) for i in range(0, len(bits), 8))
+        bits = self.bits + ("1" + "0" * (-(len(self.bits) + 1) % 8) if trailing else "")
+        return bytes(int(bits[i:i + 8], 2) for i in range(0, len(bits), 8))
 
 
 # ---------------------------------------------------------------- parameter sets
@@ -248,39 +247,24 @@ def slice_with_pps(nal, sps, pps, new_id):
 
 # ---------------------------------------------------------------- the stream
 
-def nal_units(sample):
-    out, p = [], 0
-    while p < len(sample):
-        (ln,) = struct.unpack_from(">I", sample, p)
-        out.append(sample[p + 4:p + 4 + ln])
-        p += 4 + ln
-    return out
-
-
 def two_pps(sample_entry, samples):
     """(sample entry, samples) with PPS 2 and 3 in the avcC and every slice naming one of them."""
     _, cfg = mp4box.avcc_or_hvcc(sample_entry)
-    if cfg[5] & 31 != 1 or cfg[8 + struct.unpack_from(">H", cfg, 6)[0]] != 1:
+    found = mp4box.parameter_sets(sample_entry)
+    if cfg[5] & 31 != 1 or len(found) != 2:
         raise ValueError("the encoder wrote other than one SPS and one PPS")
-    (sps_len,) = struct.unpack_from(">H", cfg, 6)
-    sps_nal = cfg[8:8 + sps_len]
-    p = 8 + sps_len
-    (pps_len,) = struct.unpack_from(">H", cfg, p + 1)
-    pps_nal = cfg[p + 3:p + 3 + pps_len]
+    sps_nal, pps_nal = found
     sps, pps = read_sps(sps_nal), read_pps(pps_nal)
     pps3 = dict(pps, id=3, chroma_qp=pps["chroma_qp"] + 1, chroma_qp2=pps["chroma_qp2"] + 1,
                 lists=[PPS3_4X4[0]] * 3 + [PPS3_4X4[1]] * 3 + ([PPS3_8X8[0], PPS3_8X8[1]] if pps["t8x8"] else []))
     sets = [with_id(pps_nal, 2), write_pps(pps3, pps_nal[0])]
-    avcc = cfg[:p] + bytes([2]) + b"".join(struct.pack(">H", len(s)) + s for s in sets) + cfg[p + 3 + pps_len:]
+    avcc = (cfg[:8 + len(sps_nal)] + bytes([2]) + b"".join(struct.pack(">H", len(s)) + s for s in sets)
+            + cfg[11 + len(sps_nal) + len(pps_nal):])
     at, end = next((b, e) for t, _, e, b in mp4box.iter_boxes(sample_entry, 8 + 78) if t == b"avcC")
-    body = sample_entry[8:at] + mp4box.box(b"avcC", avcc) + sample_entry[end:]
-    entry = mp4box.box(sample_entry[4:8], body)
-    out = []
-    for s in samples:
-        nals = []
-        for n in nal_units(s):
-            if 1 <= n[0] & 31 <= 5:
-                n = slice_with_pps(n, sps, pps, 2 if n[0] >> 5 & 3 else 3)
-            nals.append(struct.pack(">I", len(n)) + n)
-        out.append(b"".join(nals))
-    return entry, out
+    entry = mp4box.box(sample_entry[4:8], sample_entry[8:at] + mp4box.box(b"avcC", avcc) + sample_entry[end:])
+
+    def renamed(n):  # a slice of a reference picture names PPS 2, of any other PPS 3
+        return slice_with_pps(n, sps, pps, 2 if n[0] >> 5 & 3 else 3) if 1 <= n[0] & 31 <= 5 else n
+
+    return entry, [b"".join(struct.pack(">I", len(n)) + n for n in (renamed(u[4:]) for u in mp4box.nal_units(s)))
+                   for s in samples]

@@ -10,6 +10,7 @@
 #include "job/copy.h"
 #include "job/job.h"
 #include "job/job_error.h"
+#include "job/work_folder.h"
 #include "job_test_support.h"
 
 namespace {
@@ -302,6 +303,26 @@ TEST_F(CopyFileTest, copies_only_a_regular_file_into_a_new_file) {
     EXPECT_EQ(readFile(dir / "work/earlier.RSV"), "another recording's copy");
     EXPECT_EQ(readFile(card), "card");
     EXPECT_EQ(readFile(src), pattern(4096));
+}
+
+TEST_F(CopyFileTest, a_copy_is_handed_on_unflushed_and_named_only_once_flushed) {
+    const std::string src = dir / "card/A001.RSV";
+    writeFile(src, pattern(100000));
+    fs::create_directories(dir / "work");
+    const WorkFolder folder(dir / "work", dir / "elsewhere/A001.RSV");  // the card's rule is not under test
+    const tv::UniqueFd copy = copyWithProgress(*std::make_shared<Job>("abcd1234", bridge), src, 100000, folder,
+                                               "A.RSV.partial", 0, 33);
+    EXPECT_LT(::write(copy.get(), "x", 1), 0);  // the engine reads it (the pipeline tests), never writes it
+    // A failed flush keeps the temporary name; EINVAL: nothing to flush.
+    for (const auto& [syncErrno, name] : {std::pair{EIO, "A.RSV.partial"}, std::pair{EINVAL, "A.RSV"}}) {
+        const auto sync = [e = syncErrno](int) { return errno = e, -1; };
+        try {
+            sealCopy(sync, copy.get(), folder, "A.RSV.partial", "A.RSV");
+        } catch (const JobError& e) {
+            EXPECT_EQ(e.code(), EIO);
+        }
+        EXPECT_EQ(folder.names(), (std::set<std::string>{name}));
+    }
 }
 
 }  // namespace

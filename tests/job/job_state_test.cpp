@@ -10,21 +10,7 @@ namespace {
 using JobStateTest = PageBridgeTest;
 
 // The whole merged state in each push, and a failure keeping the last pct and
-// detail, are held by the pipeline tests.
-TEST_F(JobStateTest, a_new_job_pushes_nothing_and_every_update_pushes_even_unchanged) {
-    auto job = std::make_shared<Job>("cafe0001", bridge);
-    drain();
-    EXPECT_TRUE(page->scripts.empty());
-    job->update(Value::object());
-    job->update(Value{{"pct", 35}});
-    job->update(Value{{"pct", 35.7}});
-    drain();
-    std::vector<Value> states = progressStates(page->scripts);
-    ASSERT_EQ(states.size(), 3u);
-    EXPECT_EQ(states[0], (Value{{"id", "cafe0001"}, {"stage", "queue"}, {"pct", 0}, {"elapsed_s", 0}}));
-    EXPECT_TRUE(states[2]["pct"].is_number_float());  // a key may change kind
-}
-
+// detail, are held by the pipeline tests; one push per update by the last test.
 TEST_F(JobStateTest, merge_happens_when_the_bridge_is_gone_but_nothing_is_pushed) {
     auto job = std::make_shared<Job>("deadbeef", bridge);
     job->update(Value{{"stage", "copy"}});

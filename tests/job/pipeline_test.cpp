@@ -24,6 +24,7 @@ struct FakeVerifier {
     std::vector<double> asked;
     std::optional<PictureCheck> pictures = PictureCheck{60, 60, 0, 15000, 1920, 1080, true, {}};
     std::function<void()> whileChecking;
+    std::vector<std::string> checked;  // the content of each file checked
 
     Verifier get() {
         return Verifier{[this](const std::string&) { return Value{{"dur", dur}, {"audio_tracks", 1}, {"meta_tracks", 0}}; },
@@ -33,7 +34,8 @@ struct FakeVerifier {
                             if (failAt.count(t)) return std::nullopt;
                             return std::string("data:image/jpeg;base64,AAAA");
                         },
-                        [this](const std::string&, double, const std::function<bool()>&) {
+                        [this](const std::string& path, double, const std::function<bool()>&) {
+                            checked.push_back(readFile(path));
                             if (whileChecking) whileChecking();
                             return pictures;
                         }};
@@ -91,9 +93,10 @@ TEST_F(PipelineTest, copies_repairs_verifies_and_only_then_names_the_result) {
     EXPECT_EQ(states[0]["card_name"], "CARD");
     EXPECT_TRUE(std::any_of(states.begin(), states.end(), [](const Value& s) { return s.value("detail", "") == "복구 엔진 시작"; }));
     EXPECT_EQ(done["out"], f + "/CARD_A001_fixed.MP4");
-    // The engine reads and writes through the folder the job opened.
+    // The engine writes through the folder the job opened, and reads the
+    // finished copy itself, while the job flushes and names it.
     EXPECT_EQ(engineArgs()[3], "/proc/self/fd/3/CARD_A001_fixed.MP4.partial");
-    EXPECT_EQ(engineArgs()[5], "/proc/self/fd/4/CARD_A001.RSV");
+    EXPECT_EQ(engineArgs()[5], "/proc/self/fd/4");
     // Every file under its final name, with its record; nothing unfinished left.
     EXPECT_EQ(readFile(f + "/CARD_A001.RSV"), rsvData);
     EXPECT_EQ(readFile(f + "/CARD_A001_fixed.MP4"), rsvData);
@@ -148,9 +151,9 @@ TEST_F(PipelineTest, verification_verdicts) {
         {600.0, damaged, {}, {6.0, 300.0, 599.0}, "복구 완료 · 일부 손상 (0:12–0:13, 1:02–1:04)"},
         {0, PictureCheck{}, {}, {}, "복구본 길이를 읽을 수 없습니다"},  // the integer 0 of an unknown duration
         {Value(), PictureCheck{}, {}, {}, "복구본 길이를 읽을 수 없습니다"},
-        {600.0, noClean, {}, {}, "복구본의 영상이 모두 손상되어 있습니다"},
-        {600.0, std::nullopt, {}, {}, "복구본의 영상이 모두 손상되어 있습니다"},
-        {600.0, wrongSize, {}, {}, "복구본의 화면 크기가 녹화와 다릅니다"},
+        {600.0, noClean, {}, {6.0, 300.0, 599.0}, "복구본의 영상이 모두 손상되어 있습니다"},
+        {600.0, std::nullopt, {}, {6.0, 300.0, 599.0}, "복구본의 영상이 모두 손상되어 있습니다"},
+        {600.0, wrongSize, {}, {6.0, 300.0, 599.0}, "복구본의 화면 크기가 녹화와 다릅니다"},
         {600.0, PictureCheck{}, {599.0}, {6.0, 300.0, 599.0}, "프레임 검증 실패 — 2/3 지점만 디코딩됨"},
     };
     for (const Row& row : rows) {
@@ -180,6 +183,40 @@ TEST_F(PipelineTest, verification_verdicts) {
         EXPECT_TRUE(fs::exists(f + "/CARD_A001_fixed.MP4.partial"));
         EXPECT_FALSE(fs::exists(f + "/CARD_A001_fixed.MP4"));
     }
+}
+
+// An engine that says its output is written before it flushes and names it,
+// as the real one does; with "<ref>.swap" another file takes the name after
+// that line, and "<ref>.exit" holds its exit status.
+const char kFlushingEngine[] =
+    "#!/bin/sh\n"
+    "printf '%s\\n' \"$@\" > \"$(dirname \"$0\")/args\"\n"
+    "cp \"$6\" \"$4.partial\"\n"
+    "echo \"Info: written, flushing: $(basename \"$4\").partial\"\n"
+    "sleep 0.3\n"  // the time a flush takes
+    "if [ -f \"$5.swap\" ]; then echo other > \"$4.x\"; mv \"$4.x\" \"$4.partial\"; fi\n"
+    "mv \"$4.partial\" \"$4\"\n"
+    "if [ -f \"$5.exit\" ]; then exit \"$(cat \"$5.exit\")\"; fi\n";
+
+TEST_F(PipelineTest, verification_begins_while_the_engine_flushes_and_counts_only_for_the_file_it_names) {
+    installEngine(dir / "resources", kFlushingEngine);
+    // Rows: another file takes the name after the line; the engine's exit
+    // status; what the last check and the result hold ("": no result).
+    for (const auto& [swap, exit, holds] : {std::tuple{false, "0", rsvData}, std::tuple{true, "0", std::string("other\n")},
+                                            std::tuple{false, "3", std::string()}}) {
+        freshJob();
+        fs::remove_all(work);
+        fs::create_directories(work);
+        verifier = FakeVerifier{};
+        fs::remove(ref + ".swap");
+        if (swap) writeFile(ref + ".swap", "");
+        writeFile(ref + ".exit", exit);
+        const Value last = run(rsv, work).back();
+        EXPECT_EQ(last["stage"], holds.empty() ? "error" : "done") << last.dump();
+        EXPECT_EQ(fs::exists(last["out"].get<std::string>()) ? readFile(last["out"]) : "", holds);
+        if (!holds.empty()) EXPECT_EQ(verifier.checked.back(), holds);
+    }
+    fs::remove(ref + ".exit");
 }
 
 TEST_F(PipelineTest, a_cancel_during_verification_leaves_nothing_under_the_final_name) {
