@@ -257,8 +257,7 @@ def check_timeline(exp, var, healthy, m, got):
     keep = var["keep"]
     check(got == keep, "frames kept: %d, expected %d (first difference at %s)" % (
         len(got), len(keep), next((i for i, (a, b) in enumerate(zip(got, keep)) if a != b), min(len(got), len(keep)))))
-    # Time lost before the first kept group is kept as an empty edit in every track; sound kept before
-    # the first kept picture (its pictures left out) starts earlier.
+    # Time lost before the first kept group is an empty edit in every track (shorter for sound kept before it).
     lead = round(m.video[0].lead * exp["timescale"])
     groups, bpf = exp["groups"], exp["bytes_per_frame"]
     first = var.get("sound_from", next(gi for gi, g in enumerate(groups) if g["first"] + g["frames"] > got[0]))
