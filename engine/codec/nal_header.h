@@ -43,6 +43,7 @@ struct SliceInfo {
     int32_t deltaPoc[2] = {0, 0};
     bool fieldPic = false, bottomField = false;
     uint32_t ppsId = 0;
+    bool predicted = false;  // a P or B slice: it refers to earlier pictures
 };
 
 }  // namespace tv

@@ -65,6 +65,7 @@ std::optional<SliceInfo> ParameterSets::parseH265(const uint8_t* nal, size_t n, 
     s.address = h->address;
     s.ppsId = h->ppsId;
     s.pocLsb = h->pocLsb;
+    s.predicted = h->sliceType < 2;
     return s;
 }
 
@@ -92,6 +93,7 @@ std::optional<SliceInfo> ParameterSets::parseSlice(const uint8_t* nal, size_t n)
     s.address = h->firstMb;
     s.firstInPicture = h->firstMb == 0;
     s.frameNum = h->frameNum;
+    s.predicted = h->kind() != 2;
     s.pocLsb = h->pocLsb;
     s.deltaPocBottom = h->deltaPocBottom;
     s.deltaPoc[0] = h->deltaPoc[0];

@@ -195,7 +195,7 @@ std::optional<H265SliceHeader> H265SliceHeader::parse(const uint8_t* nal, size_t
     }
     if (withOrder && !dependent) {
         br.skip(pps.extraSliceHeaderBits);
-        br.ue();  // slice_type
+        s.sliceType = br.ue();
         if (pps.outputFlagPresent) br.skip(1);
         if (sps.separateColourPlane) br.skip(2);
         if (type != 19 && type != 20) s.pocLsb = br.u(int(sps.log2MaxPocLsb));

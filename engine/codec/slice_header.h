@@ -48,6 +48,7 @@ struct H265SliceHeader {
     NalHeader nal;
     bool firstInPicture = true;
     uint32_t address = 0, ppsId = 0, pocLsb = 0;
+    uint32_t sliceType = 2;  // 0 B, 1 P, 2 I (read only with the order count)
 
     // The PPS id a slice names.
     static std::optional<uint32_t> ppsIdOf(const uint8_t* nal, size_t n);

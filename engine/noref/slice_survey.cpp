@@ -30,13 +30,19 @@ void needReference(const std::string& why) {
 }
 
 std::vector<GopPicture> readGop(const ByteSource& rsv, const RsvRecording& rec) {
-    size_t end = rec.groupStarts.size() > 1 ? rec.groupStarts[1] : rec.frames.size();
-    end = std::min(end, kMaxGopPictures);
+    // The search starts at the first IDR picture: when the first pictures
+    // were lost (or the recording begins inside a GOP), those before it
+    // refer to pictures that are not there. It reads up to that group's end.
+    size_t from = 0;
+    while (from < rec.frames.size() && !(rec.frames[from].key && rec.frames[from].firstSliceType == 5)) ++from;
+    if (from == rec.frames.size()) needReference("the recording's first groups hold no IDR picture");
+    const auto next = std::upper_bound(rec.groupStarts.begin(), rec.groupStarts.end(), from);
+    const size_t end = std::min(next != rec.groupStarts.end() ? *next : rec.frames.size(), from + kMaxGopPictures);
     std::vector<GopPicture> gop;
     size_t bytes = 0;
-    for (size_t i = 0; i < end; ++i) {
+    for (size_t i = from; i < end; ++i) {
         bytes += rec.frames[i].size;
-        if (i > 0 && bytes > kMaxGopBytes) break;
+        if (i > from && bytes > kMaxGopBytes) break;
         GopPicture pic;
         pic.sample = rsv.readVector(rec.frames[i].offset, rec.frames[i].size);
         forEachNal(pic.sample.data(), pic.sample.size(), 4, [&](const uint8_t* nal, size_t len) {

@@ -158,8 +158,10 @@ void Assembly::markLead(int64_t lostPictures) {
     lost_.insert(lost_.begin(), lead.begin(), lead.end());
 }
 
-uint64_t Assembly::leadTicks() const {
-    const __int128 ticks = __int128(leadPictures_) * layout_.frameDuration * ref_.movieTimescale;
+uint64_t Assembly::leadTicks(const OutTrack& t) const {
+    const bool pictures = t.kind == TrackKind::Video || t.kind == TrackKind::Rtmd;
+    const __int128 ticks =
+        __int128(leadPictures_ + (pictures ? pictureLead_ : 0)) * layout_.frameDuration * ref_.movieTimescale;
     return uint64_t((ticks + layout_.videoTimescale / 2) / layout_.videoTimescale);
 }
 
@@ -185,6 +187,7 @@ std::string Assembly::finish() {
     // leave their time.
     const int64_t first = v.slots.empty() ? 0 : v.slots.front();
     for (auto& s : v.slots) s -= first;
+    pictureLead_ = first;
     if (v.pocKnown && v.poc.size() == v.samples && !v.periodStarts.empty()) {
         placeByOrderCounts();
     } else if (!info.ctts.empty()) {
@@ -295,8 +298,8 @@ uint64_t Assembly::trackEditDuration(const OutTrack& t) const {
         if (media <= 0) return 0;
         return uint64_t((__int128(media) * ref_.movieTimescale + info.timescale / 2) / info.timescale);
     };
-    if (!info.hasEdits) return leadTicks() + toMovie(int64_t(t.mediaDuration));
-    uint64_t total = leadTicks();
+    if (!info.hasEdits) return leadTicks(t) + toMovie(int64_t(t.mediaDuration));
+    uint64_t total = leadTicks(t);
     bool media = false;
     for (const auto& e : info.edits) {
         if (e.mediaTime < 0) {

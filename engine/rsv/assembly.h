@@ -104,7 +104,10 @@ private:
     int64_t silenceBytes_ = 0;
     std::vector<LostRange> lost_;
     int64_t leadPictures_ = 0;
-    uint64_t leadTicks() const;                           // movie timescale
+    // Pictures of the kept groups before the first kept picture (left out or
+    // lost): the picture tracks start that much after the sound.
+    int64_t pictureLead_ = 0;
+    uint64_t leadTicks(const OutTrack& t) const;          // movie timescale
     uint64_t trackEditDuration(const OutTrack& t) const;  // movie timescale
     void addPictures(const GroupResult& g, int64_t base);
     void addSound(const GroupResult& g, int64_t base);

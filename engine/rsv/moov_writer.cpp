@@ -31,15 +31,16 @@ std::vector<uint8_t> withDuration(std::vector<uint8_t> box, size_t v0At, size_t 
 
 // The reference's edit list up to its first media edit, which is stretched to
 // the recovered length (the recovered length replaces the reference's); after
-// an empty edit for the time lost before the first group, if any.
+// an empty edit for the time lost before the track's first sample, if any.
 std::vector<uint8_t> Assembly::editsFor(const OutTrack& t) const {
     const auto& info = ref_.tracks[size_t(t.ref)];
     std::vector<uint8_t> out;
     std::vector<EditEntry> edits;
-    if (leadPictures_ > 0) edits.push_back({int64_t(leadTicks()), -1});
+    const uint64_t lead = leadTicks(t);
+    if (lead > 0) edits.push_back({int64_t(lead), -1});
     if (!info.hasEdits) {
         if (edits.empty()) return out;
-        edits.push_back({int64_t(trackEditDuration(t) - leadTicks()), 0});
+        edits.push_back({int64_t(trackEditDuration(t) - lead), 0});
     }
     for (const auto& e : info.hasEdits ? info.edits : std::vector<EditEntry>{}) {
         if (e.mediaTime < 0) {

@@ -34,6 +34,7 @@ private:
     void accept(const GroupResult& g);
     void keep(const GroupResult& g);
     GroupResult withoutOrphans(const GroupResult& g);
+    GroupResult judged(const GroupResult& g);
     int64_t lostBefore(const GroupResult& next) const;
     bool adjacent(const GroupResult& g, int64_t next) const;
     void skipTo(int64_t from, int64_t to, const std::string& reason);
@@ -65,6 +66,10 @@ private:
     // (what follows may refer to them until the next key picture).
     std::optional<FrameInfo> lastRef_;
     bool sawKey_ = false, chainBroken_ = false;
+    // Whether a picture that decodes on its own was kept: before one, a
+    // predicted picture refers to pictures lost or never recorded (damage at
+    // the start, or a recording that begins inside a GOP).
+    bool started_ = false;
     // The media data's start and the timecode of the group read there; the
     // first group kept when damage took the ones before it.
     int64_t start_ = 0;
@@ -104,10 +109,12 @@ GroupResult ResyncWalk::withoutOrphans(const GroupResult& g) {
         if (f.slot != expect) lost = true;
         expect = f.slot + 1;
         if (f.key) lost = false;
-        if (lost && judge) {
+        const bool beforeStart = !started_ && !f.key && f.slice && f.slice->predicted;
+        if (beforeStart || (lost && judge)) {
             k.touched = true;
             continue;
         }
+        started_ = true;
         sawKey_ = sawKey_ || f.key;
         if (f.slice && f.slice->nal.refIdc != 0) lastRef_ = f;
         k.frames.push_back(f);
@@ -130,15 +137,20 @@ void ResyncWalk::keep(const GroupResult& g) {
     lastSlots_ = g.touched ? g.slots : int64_t(g.frames.size());
 }
 
-void ResyncWalk::accept(const GroupResult& g) {
-    if (pending_) {
-        keep(withoutOrphans(*pending_));
-        pending_.reset();
-    }
-    const GroupResult k = withoutOrphans(g);
+GroupResult ResyncWalk::judged(const GroupResult& g) {
+    GroupResult k = withoutOrphans(g);
     if (k.frames.size() < g.frames.size())
         rep_.info("left out " + std::to_string(g.frames.size() - k.frames.size()) + " pictures of the group at offset " +
                   std::to_string(g.start) + ": they refer to lost pictures before the next key picture");
+    return k;
+}
+
+void ResyncWalk::accept(const GroupResult& g) {
+    if (pending_) {
+        keep(judged(*pending_));
+        pending_.reset();
+    }
+    const GroupResult k = judged(g);
     if (gap_ && sink_.groups() > 0) sink_.markGap(lostBefore(g));
     gap_ = false;
     keep(k);

@@ -367,6 +367,9 @@ def touched_variants(rec, media, rng):
     d = bytearray(base)
     d[r0 + 2 * size + 4:r0 + 2 * size + 8] = b"\xff" * 4
     out.append(("length-in-rtmd", bytes(d), exp(every, skipped=False)))
+    if rec.case.get("gop", 0) > g["frames"]:  # group 1 begins inside a GOP: pictures from group 2's key one
+        z0, z1 = gs[0]["frame_offsets"][2], gs[0]["frame_offsets"][8]
+        out.append(("zeros-in-first-group", damaged(z0, z1, False), dict(exp(every[gs[2]["first"]:]), sound_from=1)))
     return out
 
 

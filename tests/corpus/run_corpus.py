@@ -257,17 +257,19 @@ def check_timeline(exp, var, healthy, m, got):
     keep = var["keep"]
     check(got == keep, "frames kept: %d, expected %d (first difference at %s)" % (
         len(got), len(keep), next((i for i, (a, b) in enumerate(zip(got, keep)) if a != b), min(len(got), len(keep)))))
-    # Time lost before the first kept group is kept as an empty edit in every track.
+    # Time lost before the first kept group is an empty edit in every track (shorter for sound kept before it).
     lead = round(m.video[0].lead * exp["timescale"])
-    check(all(abs(t.lead - m.video[0].lead) < 1e-3 for t in m.tracks), "the tracks start at different times")
+    groups, bpf = exp["groups"], exp["bytes_per_frame"]
+    first = var.get("sound_from", next(gi for gi, g in enumerate(groups) if g["first"] + g["frames"] > got[0]))
+    sound = groups[first]["first"] * exp["frame_delta"] / exp["timescale"]
+    check(all(abs(t.lead - (sound if t in m.audio else m.video[0].lead)) < 1e-3 for t in m.tracks),
+          "the tracks start at different times")
     dts = [lead]
     for x in m.video[0].deltas[:-1]:
         dts.append(dts[-1] + x)
     late = [i for i, f in enumerate(got) if dts[i] != f * exp["frame_delta"]]
     check(not late, "frame %s decodes at %s, recorded at %s" % (
         got[late[0]], dts[late[0]], got[late[0]] * exp["frame_delta"]) if late else "")
-    groups, bpf = exp["groups"], exp["bytes_per_frame"]
-    first = next(gi for gi, g in enumerate(groups) if g["first"] + g["frames"] > got[0])  # after the lead
     kept = 0
     for k, (a, ha) in enumerate(zip(m.audio, healthy.audio)):
         have = m.audio_bytes(a)
