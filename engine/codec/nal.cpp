@@ -32,6 +32,16 @@ int64_t pocMsb(int64_t lsb, int64_t prevLsb, int64_t prevMsb, uint32_t log2MaxLs
     return prevMsb;
 }
 
+uint32_t reorderDepth(const std::vector<int64_t>& pocs) {
+    uint32_t depth = 0;
+    for (size_t i = 0; i < pocs.size(); ++i) {
+        uint32_t later = 0;
+        for (size_t j = 0; j < i; ++j) later += pocs[j] > pocs[i];
+        depth = std::max(depth, later);
+    }
+    return depth;
+}
+
 std::optional<int64_t> PocCounter::next(const SliceInfo& s, bool* newPeriod) {
     *newPeriod = false;
     if (ps_.codec() == VideoCodec::H265) {

@@ -27,6 +27,10 @@ struct H264Sps;
 // previous anchor picture's.
 int64_t pocMsb(int64_t lsb, int64_t prevLsb, int64_t prevMsb, uint32_t log2MaxLsb);
 
+// The most pictures that precede one in decode order (pocs, in that order)
+// but follow it in output order: how deep the pictures are reordered.
+uint32_t reorderDepth(const std::vector<int64_t>& pocs);
+
 // Decodes picture order counts in decode order. A "period" is a run of
 // pictures whose counts are comparable (it restarts at IDR/BLA and at a
 // reset after a discontinuity).

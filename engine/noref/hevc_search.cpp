@@ -70,13 +70,7 @@ uint32_t reorderDepth(const std::vector<HevcPicture>& gop, const H265Params& p) 
         if (pic.type >= 16 || pic.type % 2) prevMsb = msb, prevLsb = lsb;
         pocs.push_back(msb + lsb);
     }
-    uint32_t depth = 0;
-    for (size_t i = 0; i < pocs.size(); ++i) {
-        uint32_t later = 0;
-        for (size_t j = 0; j < i; ++j) later += pocs[j] > pocs[i];
-        depth = std::max(depth, later);
-    }
-    return depth;
+    return tv::reorderDepth(pocs);
 }
 
 // slice_segment_address of a slice that is not the first of its picture

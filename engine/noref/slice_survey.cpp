@@ -130,15 +130,7 @@ std::vector<uint32_t> ppsIdsNamed(const std::vector<GopPicture>& gop) {
     return ids;
 }
 
-uint32_t GopParse::reorderDepth() const {
-    uint32_t depth = 0;
-    for (size_t i = 0; i < poc.size(); ++i) {
-        uint32_t later = 0;
-        for (size_t j = 0; j < i; ++j) later += poc[j] > poc[i];
-        depth = std::max(depth, later);
-    }
-    return depth;
-}
+uint32_t GopParse::reorderDepth() const { return tv::reorderDepth(poc); }
 
 namespace {
 
