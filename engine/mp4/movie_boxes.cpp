@@ -135,6 +135,22 @@ std::vector<uint8_t> mvhdBox(uint32_t timescale, uint64_t duration, uint32_t nex
     return out;
 }
 
+std::vector<uint8_t> edtsBox(const std::vector<EditEntry>& edits) {
+    std::vector<uint8_t> out;
+    BoxWriter w(out);
+    w.begin(fourcc("edts"));
+    w.beginFull(fourcc("elst"), 1, 0);
+    w.u32(uint32_t(edits.size()));
+    for (const auto& e : edits) {
+        w.u64(uint64_t(e.segmentDuration));
+        w.u64(uint64_t(e.mediaTime));
+        w.u32(uint32_t(e.rate));
+    }
+    w.end();
+    w.end();
+    return out;
+}
+
 std::vector<uint8_t> mdhdBox(uint32_t timescale, uint64_t duration, bool wide) {
     std::vector<uint8_t> out;
     BoxWriter w(out);

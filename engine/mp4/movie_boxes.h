@@ -7,6 +7,7 @@
 #pragma once
 
 #include "mp4/box_writer.h"
+#include "mp4/tables.h"
 
 #include <cstdint>
 #include <vector>
@@ -58,6 +59,8 @@ struct TrackHeader {
 std::vector<uint8_t> tkhdBox(const TrackHeader& h);
 std::vector<uint8_t> mvhdBox(uint32_t timescale, uint64_t duration, uint32_t nextTrackId, bool wide);
 std::vector<uint8_t> mdhdBox(uint32_t timescale, uint64_t duration, bool wide);
+// An edts box holding one elst (version 1) of these entries.
+std::vector<uint8_t> edtsBox(const std::vector<EditEntry>& edits);
 std::vector<uint8_t> hdlrBox(uint32_t handler, const char* name);
 // vmhd, smhd, gmhd (timecode) or nmhd, after the handler type.
 std::vector<uint8_t> mediaHeaderBox(uint32_t handler);

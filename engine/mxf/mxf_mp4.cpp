@@ -49,24 +49,6 @@ uint64_t toMovie(uint64_t d, uint32_t from, uint32_t to) {
     return from ? uint64_t((__int128(d) * to + from / 2) / from) : 0;
 }
 
-// An edit list that starts the media `lead` ticks into the movie (time
-// whose pictures or sound were lost), in the movie's timescale.
-std::vector<uint8_t> leadingGap(uint64_t lead, uint64_t media) {
-    std::vector<uint8_t> out;
-    BoxWriter w(out);
-    w.begin(fourcc("edts"));
-    w.beginFull(fourcc("elst"), 1, 0);
-    w.u32(2);
-    for (auto [duration, time] : {std::pair<uint64_t, int64_t>{lead, -1}, {media, 0}}) {
-        w.u64(duration);
-        w.u64(uint64_t(time));
-        w.u32(0x00010000);
-    }
-    w.end();
-    w.end();
-    return out;
-}
-
 // The header boxes every MXF-family track shares: 64-bit times, enabled and
 // in preview, an edit list only for a lead.
 TrackBoxes boxesFor(uint32_t id, const MxfTrackTimes& times, uint32_t movieScale, uint32_t handler, const char* name,
@@ -77,7 +59,8 @@ TrackBoxes boxesFor(uint32_t id, const MxfTrackTimes& times, uint32_t movieScale
     h.width = width;
     h.height = height;
     h.duration = times.lead + toMovie(times.duration, times.timescale, movieScale);
-    if (times.lead > 0) b.edts = leadingGap(times.lead, h.duration - times.lead);
+    // The lead is time whose pictures or sound were lost: an empty edit.
+    if (times.lead > 0) b.edts = edtsBox({{int64_t(times.lead), -1}, {int64_t(h.duration - times.lead), 0}});
     h.audio = handler == fourcc("soun");
     h.flags = 7;
     h.wide = true;

@@ -34,12 +34,11 @@ std::vector<uint8_t> withDuration(std::vector<uint8_t> box, size_t v0At, size_t 
 // an empty edit for the time lost before the track's first sample, if any.
 std::vector<uint8_t> Assembly::editsFor(const OutTrack& t) const {
     const auto& info = ref_.tracks[size_t(t.ref)];
-    std::vector<uint8_t> out;
     std::vector<EditEntry> edits;
     const uint64_t lead = leadTicks(t);
     if (lead > 0) edits.push_back({int64_t(lead), -1});
     if (!info.hasEdits) {
-        if (edits.empty()) return out;
+        if (edits.empty()) return {};
         edits.push_back({int64_t(trackEditDuration(t) - lead), 0});
     }
     for (const auto& e : info.hasEdits ? info.edits : std::vector<EditEntry>{}) {
@@ -56,18 +55,7 @@ std::vector<uint8_t> Assembly::editsFor(const OutTrack& t) const {
         edits.push_back(m);
         break;
     }
-    BoxWriter w(out);
-    w.begin(fourcc("edts"));
-    w.beginFull(fourcc("elst"), 1, 0);
-    w.u32(uint32_t(edits.size()));
-    for (const auto& e : edits) {
-        w.u64(uint64_t(e.segmentDuration));
-        w.u64(uint64_t(e.mediaTime));
-        w.u32(uint32_t(e.rate));
-    }
-    w.end();
-    w.end();
-    return out;
+    return edtsBox(edits);
 }
 
 TrackTables Assembly::tablesFor(const OutTrack& t, int64_t dataStart, int64_t payloadBase) const {
