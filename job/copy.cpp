@@ -69,15 +69,9 @@ CopyIo CopyIo::system() {
         if (fd >= 0 && (flags & O_ACCMODE) == O_RDONLY) (void)::posix_fadvise(fd, 0, 0, POSIX_FADV_SEQUENTIAL);
         return fd;
     };
-    io.read = [](int fd, void* buf, size_t n) {
-        ssize_t got = ::read(fd, buf, n);
-        if (got > 0) {
-            // Ask for the next two chunks now, so the disk reads them while
-            // this one is being written: reading and writing overlap.
-            const off_t next = ::lseek(fd, 0, SEEK_CUR);
-            if (next >= 0) (void)::posix_fadvise(fd, next, off_t(2 * kCopyChunk), POSIX_FADV_WILLNEED);
-        }
-        return got;
+    io.read = [](int fd, void* buf, size_t n) { return ::read(fd, buf, n); };
+    io.readAhead = [](int fd, int64_t offset, int64_t length) {
+        (void)::posix_fadvise(fd, off_t(offset), off_t(length), POSIX_FADV_WILLNEED);
     };
     io.write = [](int fd, const void* buf, size_t n) { return ::write(fd, buf, n); };
     io.close = [](int fd) { return ::close(fd); };
@@ -114,8 +108,13 @@ void copyFile(const CopyIo& io, const std::string& src, int dstDir, const std::s
         }
     }
 
-    auto buffer = std::make_unique<char[]>(kCopyChunk);  // one buffer for the whole copy
+    // A small buffer, used over and over: the bytes a read puts there are
+    // still in the processor's cache when the write takes them. An 8 MiB
+    // buffer sent every byte through main memory twice more and made the
+    // copy about twice as slow as cp(1).
+    auto buffer = std::make_unique<char[]>(kCopyBuffer);
     int64_t copied = 0;
+    int64_t requested = 0;  // the source is asked for ahead up to here
     double last = -std::numeric_limits<double>::infinity();  // the first chunk always reports
 
     bool inKernel = static_cast<bool>(io.copyRange);
@@ -138,8 +137,14 @@ void copyFile(const CopyIo& io, const std::string& src, int dstDir, const std::s
             if (n < 0) fail(errno, 2, kReadError);
             if (n == 0) break;
         } else {
+            // Ask for the next two chunks while this one is moved, so the
+            // card is read while the copy writes.
+            if (io.readAhead && copied + int64_t(kCopyChunk) > requested) {
+                io.readAhead(in.get(), copied, int64_t(2 * kCopyChunk));
+                requested = copied + int64_t(2 * kCopyChunk);
+            }
             errno = 0;
-            n = io.read(in.get(), buffer.get(), kCopyChunk);
+            n = io.read(in.get(), buffer.get(), kCopyBuffer);
             if (n < 0) {
                 if (errno == EINTR) continue;
                 fail(errno, 2, kReadError);

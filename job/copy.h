@@ -17,6 +17,9 @@ struct CopyIo {
     // openat(2): `dir` is AT_FDCWD for the source, the work folder for the copy.
     std::function<int(int dir, const char* path, int flags, mode_t mode)> open;
     std::function<ssize_t(int fd, void* buf, size_t n)> read;
+    // Optional: asks for `length` bytes of the source from `offset` on to be
+    // read ahead (posix_fadvise WILLNEED); nothing waits for them.
+    std::function<void(int fd, int64_t offset, int64_t length)> readAhead;
     std::function<ssize_t(int fd, const void* buf, size_t n)> write;
     std::function<int(int fd)> close;
     // Optional: copies up to n bytes from `in` to `out` inside the kernel, at
@@ -41,9 +44,10 @@ struct CopyIo {
 using CopyReport = std::function<void(double pct, const std::string& detail)>;
 
 // Copies src to `dst` in the folder `dstDir` (a new file: never one that
-// exists, never through a link), synced before it is closed, through `io` in
-// 8 MiB chunks and
-// calls `report` after the first chunk and then at most every 0.6 s.
+// exists, never through a link), synced before it is closed, through `io`:
+// in the kernel in 8 MiB chunks where it can, else read and written through
+// one buffer of kCopyBuffer bytes with the source asked for 16 MiB ahead. Calls
+// `report` after the first chunk and then at most every 0.6 s.
 // `total` is the source size as read beforehand (0 when unknown).
 // Throws JobError: domain "copy" codes 1 to 5 (5: the source is no regular
 // file), or domain "system" with the errno, a Korean lead and the system's
@@ -74,4 +78,5 @@ void sealCopy(const std::function<int(int)>& sync, int fd, const WorkFolder& fol
               const std::string& name);
 
 constexpr size_t kCopyChunk = 8 * 1024 * 1024;
+constexpr size_t kCopyBuffer = 256 * 1024;
 constexpr double kReportInterval = 0.6;

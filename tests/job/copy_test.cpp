@@ -32,6 +32,8 @@ struct FakeDisk {
     int interruptedReads = 0, interruptedWrites = 0;  // the first calls fail with EINTR
     double clock = 0, tick = 0;
     int opened = 0, closed = 0;
+    int64_t aheadUntil = -1;  // -1: no read-ahead; else how far it was asked for
+    int aheadCalls = 0;
     // Bytes the next read or kernel copy gives: up to `n`, `readLimit` and the source's end.
     size_t take(size_t n) const {
         const size_t end = std::min(source.size(), endAt);
@@ -58,7 +60,11 @@ struct FakeDisk {
         };
         io.read = [this](int fd, void* buf, size_t n) -> ssize_t {
             EXPECT_EQ(fd, 10);
-            EXPECT_EQ(n, kCopyChunk);
+            EXPECT_EQ(n, kCopyBuffer);
+            // The source was asked for ahead of every read.
+            if (aheadUntil >= 0) {
+                EXPECT_LT(int64_t(readPos), aheadUntil);
+            }
             clock += tick;
             if (interruptedReads > 0) return --interruptedReads, fail(EINTR);
             if (readCalls++ == readFailAt) return fail(readErrno);
@@ -76,6 +82,11 @@ struct FakeDisk {
             return static_cast<ssize_t>(k);
         };
         io.close = [this](int) { return ++closed, 0; };
+        if (aheadUntil >= 0)
+            io.readAhead = [this](int, int64_t offset, int64_t length) {
+                EXPECT_EQ(offset, int64_t(readPos));
+                aheadUntil = offset + length, ++aheadCalls;
+            };
         io.now = [this] { return clock; };
         if (kernel)
             io.copyRange = [this](int in, int out, size_t n) -> ssize_t {
@@ -216,6 +227,14 @@ TEST(copy_test, short_and_interrupted_calls_still_copy_every_byte) {
     copy(disk, 50000);
     EXPECT_EQ(disk.dest, disk.source);
     EXPECT_EQ(disk.closed, 2);
+
+    // Read-ahead once per chunk, not once per read.
+    FakeDisk big;
+    big.source = pattern(3 * kCopyChunk + 5);
+    big.aheadUntil = 0;
+    copy(big, int64_t(big.source.size()));
+    EXPECT_EQ(big.dest, big.source);
+    EXPECT_EQ(big.aheadCalls, 3);
 }
 
 TEST(copy_test, reports_after_the_first_chunk_then_only_after_more_than_six_tenths_of_a_second) {
