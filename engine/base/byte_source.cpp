@@ -58,22 +58,42 @@ namespace {
 constexpr int64_t kCacheBlock = 1 << 20;
 }
 
+// The block that starts at `start`, read unless it is one of the last few
+// read. The walk confirms a group by the next one's headers and then comes
+// back to it: with a single block every byte of a recording was read 2.3
+// times over (2 GB: 4.5 GB of reads).
+const FileSource::Block& FileSource::block(int64_t start) const {
+    Block* oldest = &blocks_[0];
+    for (Block& b : blocks_) {
+        if (b.start == start) {
+            b.used = ++uses_;
+            return b;
+        }
+        if (b.used < oldest->used) oldest = &b;
+    }
+    oldest->start = -1;  // until the read below has succeeded
+    oldest->bytes.resize(size_t(kCacheBlock));
+    oldest->bytes.resize(readDirect(start, oldest->bytes.data(), oldest->bytes.size()));
+    oldest->start = start;
+    oldest->used = ++uses_;
+    return *oldest;
+}
+
 size_t FileSource::read(int64_t offset, void* dst, size_t n) const {
     if (offset < 0 || offset >= size_) return 0;
     if (int64_t(n) > kCacheBlock / 2) return readDirect(offset, dst, n);
-    const int64_t end = std::min<int64_t>(offset + int64_t(n), size_);
-    if (cacheStart_ < 0 || offset < cacheStart_ || end > cacheStart_ + int64_t(cache_.size())) {
-        // One block; two when the read straddles a block edge.
-        int64_t start = offset & ~(kCacheBlock - 1);
-        cache_.resize(size_t(end - start > kCacheBlock ? 2 * kCacheBlock : kCacheBlock));
-        cacheStart_ = -1;
-        cache_.resize(readDirect(start, cache_.data(), cache_.size()));
-        cacheStart_ = start;
+    auto* out = static_cast<uint8_t*>(dst);
+    size_t done = 0;
+    while (done < n) {  // two blocks at most: n is under one block
+        const int64_t at = offset + int64_t(done);
+        const Block& b = block(at & ~(kCacheBlock - 1));
+        const int64_t inside = at - b.start;
+        if (inside >= int64_t(b.bytes.size())) break;  // the end of the file
+        const size_t m = size_t(std::min<int64_t>(int64_t(n - done), int64_t(b.bytes.size()) - inside));
+        std::memcpy(out + done, b.bytes.data() + inside, m);
+        done += m;
     }
-    int64_t avail = cacheStart_ + int64_t(cache_.size()) - offset;
-    size_t m = size_t(std::max<int64_t>(0, std::min<int64_t>(int64_t(n), avail)));
-    if (m > 0) std::memcpy(dst, cache_.data() + (offset - cacheStart_), m);
-    return m;
+    return done;
 }
 
 size_t FileSource::readDirect(int64_t offset, void* dst, size_t n) const {

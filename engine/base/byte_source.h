@@ -9,6 +9,7 @@
 
 #include "base/unique_fd.h"
 
+#include <array>
 #include <cstddef>
 #include <cstdint>
 #include <memory>
@@ -46,9 +47,10 @@ private:
     size_t size_;
 };
 
-// Small reads (headers) are served from one cached aligned block of 1 MiB,
-// since the walk reads many headers close together; larger reads go straight
-// to pread. Not thread-safe (the cache is shared state).
+// Small reads (headers) are served from the last few aligned blocks of 1 MiB
+// read, since the walk reads many headers close together and comes back to
+// them; larger reads go straight to pread. Not thread-safe (the cache is
+// shared state).
 class FileSource final : public ByteSource {
 public:
     // Opens path read-only; throws EngineError(kind) with a plain reason.
@@ -62,12 +64,18 @@ public:
         : fd_(std::move(fd)), size_(size), path_(std::move(path)) {}
 
 private:
+    struct Block {
+        int64_t start = -1;  // -1: holds nothing
+        uint64_t used = 0;
+        std::vector<uint8_t> bytes;
+    };
     size_t readDirect(int64_t offset, void* dst, size_t n) const;
+    const Block& block(int64_t start) const;
     UniqueFd fd_;
     int64_t size_;
     std::string path_;
-    mutable std::vector<uint8_t> cache_;
-    mutable int64_t cacheStart_ = -1;
+    mutable std::array<Block, 4> blocks_;
+    mutable uint64_t uses_ = 0;
 };
 
 }  // namespace tv
