@@ -15,14 +15,23 @@ The RSV imitates an XAVC S body's interrupted recording: bench/engine/large_rsv.
 bench-avc, 1280x720 H.264 at 25p with rtmd and two-channel PCM) repeats the groups of a generated
 clip up to the size asked for.
 
+By default the card is a folder on the disk that holds --dir, read as fast as that disk reads. A real
+card reader reads at 90-300 MB/s, slower than the work disk: with --card-mb-s N the rows are measured
+a second time with the card on a loop volume of its own (exFAT where mkfs.exfat is installed, else
+ext4), mounted read-only, whose reads are limited to N MB/s (cgroup v2 io.max, or the v1 blkio
+throttle), and both tables are printed, with the card's measured read rate. Without either cgroup
+interface the card rows are skipped with a notice.
+
 Needs root (loop devices, mount, dropping caches) and mkfs.ext4, mkfs.xfs, mkfs.btrfs
 (scripts/install-deps.sh bench); without root it prints a notice and does nothing, and a file
 system without its mkfs tool is skipped with a notice.
 
 Usage: bench_volumes.py --engine PATH --app PATH [--gb 4] [--dir DIR] [--fs ext4,xfs,btrfs] [--keep]
+                        [--card-mb-s 150]
 """
 
 import argparse
+import contextlib
 import json
 import os
 import shutil
@@ -117,6 +126,94 @@ def lay_card(a, info):
     return rsv, ref
 
 
+CGROUP = "tv-bench-card"
+
+
+def limit_reads(dev, bytes_per_s):
+    """Limits reads of block device `dev` by this process and its children to bytes_per_s. Returns a
+    function that lifts the limit, or None with a notice when no cgroup interface allows it."""
+    rdev = os.stat(dev).st_rdev
+    key = "%d:%d" % (os.major(rdev), os.minor(rdev))
+    v2, v1 = "/sys/fs/cgroup", "/sys/fs/cgroup/blkio"
+
+    def write(path, text):
+        with open(path, "w") as f:
+            f.write(text)
+
+    def own(controller):
+        for line in open("/proc/self/cgroup"):
+            _, names, path = line.rstrip("\n").split(":", 2)
+            if controller in names.split(","):
+                return path
+        return "/"
+
+    try:
+        if os.path.exists(v2 + "/cgroup.controllers") and "io" in open(v2 + "/cgroup.controllers").read().split():
+            base, rule, home = v2, ("io.max", "%s rbps=%d" % (key, bytes_per_s)), v2 + own("")
+            write(v2 + "/cgroup.subtree_control", "+io")
+        elif os.path.exists(v1 + "/blkio.throttle.read_bps_device"):
+            base, rule, home = v1, ("blkio.throttle.read_bps_device", "%s %d" % (key, bytes_per_s)), v1 + own("blkio")
+        else:
+            print("card reader: unavailable (no cgroup v2 io controller, no v1 blkio throttle); card rows skipped")
+            return None
+        group = os.path.join(base, CGROUP)
+        os.makedirs(group, exist_ok=True)
+        write(os.path.join(group, rule[0]), rule[1])
+        write(os.path.join(group, "cgroup.procs"), str(os.getpid()))
+    except OSError as e:
+        print("card reader: unavailable (%s); card rows skipped" % e)
+        return None
+
+    def lift():
+        write(os.path.join(home, "cgroup.procs"), str(os.getpid()))
+        os.rmdir(group)
+    return lift
+
+
+@contextlib.contextmanager
+def card_reader(a, info):
+    """The card on a loop volume of its own, read-only, its reads limited to --card-mb-s. Yields the
+    RSV and reference paths on it, or None when the limit cannot be set."""
+    mount = os.path.join(a.dir, "media", "CARD")
+    img = os.path.join(a.dir, "card.img")
+    kind = "exfat" if shutil.which("mkfs.exfat") else "ext4"
+    with open(img, "wb") as f:
+        f.truncate(os.path.getsize(info["rsv"]) + os.path.getsize(info["reference"]) + 512 * 10**6)
+    mkfs = ["mkfs.exfat", "-q"] if kind == "exfat" else MKFS["ext4"] + ["-m", "0"]
+    subprocess.run(mkfs + [img], check=True, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+    dev = subprocess.run(["losetup", "--find", "--show", "--direct-io=on", img], check=True,
+                         capture_output=True, text=True).stdout.strip()
+    lift = None
+    try:
+        shutil.rmtree(mount, ignore_errors=True)
+        os.makedirs(mount)
+        subprocess.run(["mount", dev, mount], check=True)
+        clip = os.path.join(mount, "PRIVATE", "M4ROOT", "CLIP")
+        os.makedirs(clip)
+        rsv, ref = os.path.join(clip, "C0002.RSV"), os.path.join(clip, "C0001.MP4")
+        for src, dst in ((info["rsv"], rsv), (info["reference"], ref)):
+            shutil.copyfile(src, dst)
+        subprocess.run(["mount", "-o", "remount,ro", mount], check=True)
+        lift = limit_reads(dev, int(a.card_mb_s * 1e6))
+        if lift is None:
+            yield None
+            return
+        cold()
+        start = time.monotonic()
+        with open(rsv, "rb") as f:
+            while f.read(1 << 20):
+                pass
+        print("card reader: %s loop volume, read-only, reads limited to %.0f MB/s; read cold at %.0f MB/s" % (
+            kind, a.card_mb_s, os.path.getsize(rsv) / (time.monotonic() - start) / 1e6), flush=True)
+        yield rsv, ref
+    finally:
+        if lift:
+            lift()
+        subprocess.run(["umount", mount], check=False)
+        subprocess.run(["losetup", "-d", dev], check=False)
+        os.remove(img)
+
+
 def one_volume(a, fs, rsv, ref):
     media = os.path.join(a.dir, "media")
     work = os.path.join(media, "WORK")
@@ -168,6 +265,8 @@ def main():
     ap.add_argument("--fs", default="ext4,xfs,btrfs", help="file systems to measure")
     ap.add_argument("--keep", action="store_true", help="keep the generated RSV for the next run")
     ap.add_argument("--resources", help="resources folder for the application (e.g. one with another engine)")
+    ap.add_argument("--card-mb-s", type=float,
+                    help="measure again with the card on a loop volume read at most this fast (a card reader)")
     a = ap.parse_args()
     if os.geteuid() != 0:
         print("bench_volumes: skipped, it needs root (loop volumes, mount, dropping caches)")
@@ -176,24 +275,36 @@ def main():
     info = generate(a)
     rsv, ref = lay_card(a, info)
     print("RSV: %d bytes, %d complete frames" % (info["bytes"], info["complete_frames"]), flush=True)
-    rows = []
+    tables = []
     try:
-        for fs in a.fs.split(","):
-            if shutil.which(MKFS[fs][0]) is None:
-                print("%s: skipped, %s is not installed (scripts/install-deps.sh bench)" % (fs, MKFS[fs][0]))
-                continue
-            print("%s ..." % fs, flush=True)
-            rows.append(one_volume(a, fs, rsv, ref))
+        tables.append(("card: a folder on the disk of %s" % a.dir, all_volumes(a, rsv, ref)))
+        if a.card_mb_s:
+            with card_reader(a, info) as card:
+                if card:
+                    tables.append(("card: a reader at %.0f MB/s" % a.card_mb_s, all_volumes(a, *card)))
     finally:
         shutil.rmtree(os.path.join(a.dir, "media"), ignore_errors=True)
         if not a.keep:
             shutil.rmtree(a.dir, ignore_errors=True)
-    print("%-6s %8s %16s %16s %7s %9s" % ("volume", "cp", "engine", "whole job", "shared", "peak RSS"))
-    for r in rows:
-        print("%-6s %7.2fs %8.2fs %5.2fx %8.2fs %5.2fx %7s %6.0f MB" % (
-            r["fs"], r["cp"], r["engine"], r["engine"] / r["cp"], r["job"], r["job"] / r["cp"],
-            "yes" if r["shared"] else "no", r["rss"] / 1e6))
+    for title, rows in tables:
+        print(title)
+        print("%-6s %8s %16s %16s %7s %9s" % ("volume", "cp", "engine", "whole job", "shared", "peak RSS"))
+        for r in rows:
+            print("%-6s %7.2fs %8.2fs %5.2fx %8.2fs %5.2fx %7s %6.0f MB" % (
+                r["fs"], r["cp"], r["engine"], r["engine"] / r["cp"], r["job"], r["job"] / r["cp"],
+                "yes" if r["shared"] else "no", r["rss"] / 1e6))
     return 0
+
+
+def all_volumes(a, rsv, ref):
+    rows = []
+    for fs in a.fs.split(","):
+        if shutil.which(MKFS[fs][0]) is None:
+            print("%s: skipped, %s is not installed (scripts/install-deps.sh bench)" % (fs, MKFS[fs][0]))
+            continue
+        print("%s ..." % fs, flush=True)
+        rows.append(one_volume(a, fs, rsv, ref))
+    return rows
 
 
 if __name__ == "__main__":
