@@ -103,10 +103,15 @@ H264Candidate withResidualScaled(const H264Candidate& c, double k) {
 PictureVerdict judgePictures(const H264Candidate& c, const std::vector<std::vector<uint8_t>>& samples) {
     PictureVerdict v;
     const ProbeResult r = probeH264(c.avcC(), samples, true);
-    const ProbeResult half = probeH264(withResidualScaled(c, 0.5).avcC(), samples, true);
-    v.decodes = 2;
+    // Explicit weighted prediction adds offsets and weights no residual
+    // scales (a fade): then only the key picture is mid-grey plus residuals.
+    const bool weighted = c.pps.weightedPred || c.pps.bipredIdc == 1;
+    const std::vector<std::vector<uint8_t>> key(samples.begin(), samples.begin() + (samples.empty() ? 0 : 1));
+    const ProbeResult whole = weighted ? probeH264(c.avcC(), key, true) : r;
+    const ProbeResult half = probeH264(withResidualScaled(c, 0.5).avcC(), weighted ? key : samples, true);
+    v.decodes = weighted ? 3 : 2;
     v.cliffShare = r.measure.cliffShare();
-    const double grey = r.measure.greyDistance();
+    const double grey = whole.measure.greyDistance();
     v.halfResidual = grey >= kGreyEnough && half.clean ? half.measure.greyDistance() / grey : 0;
     char why[240];
     snprintf(why, sizeof why,

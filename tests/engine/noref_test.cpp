@@ -414,6 +414,7 @@ TEST(PictureCheck, RefusesResidualsTooLargeOnAnyContent) {
     struct Row { const char *what, *vf, *x264; double residual; int32_t qp; bool pictures; } rows[] = {
         {"ordinary", "null", "cabac=1", 1, 0, true},
         {"ordinary, matrices x4", "null", "cabac=1", 4, 0, false},
+        {"a fade, weighted prediction", "fade=t=out:d=0.32", "weightp=2", 1, 0, true},
         {"dark", dark, "cabac=0", 1, 0, true},
         {"dark, initial QP 14 too high", dark, "cabac=0", 1, 14, false},
         {"dark 10-bit, the standard's matrices", dark10, "cqm=jvt", 1, 0, true},
