@@ -1,7 +1,6 @@
 """Two picture parameter sets, as the newer long-GOP body writes them: an encoded H.264 stream with one
 PPS (id 0) rewritten so that its reference pictures name PPS 2 (the encoder's own set) and its other
-pictures PPS 3 (that body's PPS 3 scaling matrices at PPS level; chroma QP offsets one higher, or as the
-encoder's when it codes as the newer body's PPS 2 does).
+pictures PPS 3 (that body's PPS 3 scaling matrices at PPS level; chroma QP offsets +1, or +0 as that body).
 
 The slice headers are rewritten bit by bit: the fields up to pic_parameter_set_id written anew, the rest
 of the header copied, and (CABAC) the slice data re-aligned to a byte boundary; emulation prevention is
@@ -17,11 +16,9 @@ import struct
 
 import mp4box
 
+_lists = lambda *texts: tuple([int(v) for v in t.split()] for t in texts)  # noqa: E731  (lists of numbers)
+
 # The newer body's lists (zig-zag order): 4x4 intra and inter (Y, Cb, Cr alike), 8x8 intra and inter.
-def _lists(*texts):
-    return tuple([int(v) for v in t.split()] for t in texts)
-
-
 PPS2_4X4 = _lists("12 14 14 16 14 16 22 22 22 22 24 24 24 30 30 34", "12 14 14 16 16 16 18 16 16 18 19 18 19 20 20 21")
 PPS2_8X8 = _lists("12 13 13 14 13 14 15 14 14 15 16 18 15 18 16 19 21 20 20 21 19 20 22 25 24 25 22 20 27 23 25 25 25 "
                   "25 23 27 30 25 27 26 27 25 30 33 27 27 27 27 33 36 30 29 30 36 39 33 33 39 40 36 40 41 41 42",
@@ -36,13 +33,12 @@ PPS3_8X8 = _lists("12 14 14 16 15 16 17 16 16 17 18 20 17 20 18 21 23 22 22 23 2
 
 def zigzag(n):
     """The raster position of each zig-zag index of an n x n block (frame coding)."""
-    return [y * n + s - y for s in range(2 * n - 1)
-            for y in (range(min(s, n - 1), max(0, s - n + 1) - 1, -1) if s % 2 == 0 else range(max(0, s - n + 1), min(s, n - 1) + 1))]
+    cells = sorted((x + y, y if (x + y) % 2 else x, y * n + x) for y in range(n) for x in range(n))
+    return [at for _, _, at in cells]
 
 
 def newer_body_x264():
-    """libx264 options coding as the newer body's PPS 2 does: its lists (libx264 takes raster order), chroma QP
-    offset 1."""
+    """libx264 options coding as the newer body's PPS 2: its lists (in libx264's raster order), chroma offset 1."""
     def raster(values):
         order = zigzag(int(len(values) ** 0.5))
         return ",".join(str(values[order.index(at)]) for at in range(len(values)))
@@ -270,8 +266,7 @@ def slice_with_pps(nal, sps, pps, new_id):
 # ---------------------------------------------------------------- the stream
 
 def two_pps(sample_entry, samples, chroma_step=1):
-    """(sample entry, samples) with PPS 2 and 3 in the avcC and every slice naming one of them; PPS 3's chroma
-    QP offsets chroma_step above PPS 2's (the newer body's own pair: 0)."""
+    """(sample entry, samples) with PPS 2 and 3 (chroma QP offsets chroma_step above 2's) named by the slices."""
     _, cfg = mp4box.avcc_or_hvcc(sample_entry)
     found = mp4box.parameter_sets(sample_entry)
     if cfg[5] & 31 != 1 or len(found) != 2:
