@@ -6,6 +6,10 @@ Same keys as make_clip.py's cases, plus:
   camera_sei  no encoder-options SEI (a camera writes none; buffering period / timing SEI stay)
   x264        extra libx264 options; profile, pix_fmt: the encoder profile and picture format
   refused     the repair must fail with exit 13 (a reference clip is needed)
+  open_gop    H.265 open GOPs (CRA key pictures); the recording starts with one (the encoder's first GOP,
+              which starts with an IDR picture, is left out)
+  test_sizes  H.265 of one slice: the engine also tries these frame sizes (TORVELIN_TEST_FRAME_SIZES); a
+              second run without them must be refused (exit 13)
   vf          an ffmpeg filter on the test picture (dark or bright scenes)
   donor_size  run with a donor clip of this frame size (same body, other settings), and once more
               without it (pictures must decode without errors in the recording's format; with
@@ -60,10 +64,18 @@ CASES = {
     "noref-hevc-50p-422-ipcm4": case(
         "hevc", (50, 1), [24] * 2, 3, [("in-frame", "frame", 1, 10)], camera_sei=True, bframes=0,
         pix_fmt="yuv422p10le", x265=":ctu=32", audio="ipcm4", rtmd=19456),
-    # One slice per picture: nothing in the headers reliably pins the picture size, and a wrong one can
-    # decode without a complaint, so the repair is refused.
+    # Open GOPs: the recording starts with a CRA picture (key pictures after it are CRA pictures too),
+    # 2 slices, I/P.
+    "noref-hevc-25p-open-gop": case("hevc", (25, 1), [12] * 3, 2, [("in-frame", "frame", 2, 5)],
+                                    camera_sei=True, bframes=0, open_gop=1),
+    # One slice per picture (bodies that do not write several): its size is found where the slice's data
+    # ends, among the sizes cameras record; the test adds its own small size (test_sizes). With only the
+    # cameras' sizes the same stream must be refused, not decoded as 1920x1080 or another. Without and
+    # with wavefront rows (their entry points count the rows).
     "noref-hevc-25p-one-slice": case("hevc", (25, 1), [12] * 2, 1, [("in-frame", "frame", 1, 5)],
-                                     camera_sei=True, x265=":wpp=0", refused=True),
+                                     camera_sei=True, x265=":wpp=0", test_sizes="320x180"),
+    "noref-hevc-50p-one-slice-wpp": case("hevc", (50, 1), [24] * 2, 1, [("in-frame", "frame", 1, 10)],
+                                         camera_sei=True, bframes=0, x265=":wpp=1", test_sizes="320x180"),
     # The usual H.264 bodies: rebuilt from the slices (flat matrices).
     "noref-avc-25p-twos-r1024": camera_case((25, 1), [12] * 3, 4, [("in-frame", "frame", 2, 5)]),
     "noref-avc-23976p-ipcm4-r19456": camera_case(

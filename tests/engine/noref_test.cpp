@@ -4,6 +4,7 @@
 #include "codec/slice_header.h"
 #include "mp4/config_record.h"
 #include "codec/h265_sets.h"
+#include "noref/hevc_one_slice.h"
 #include "noref/hevc_search.h"
 #include "noref/inband.h"
 #include "noref/layout_from_rsv.h"
@@ -15,6 +16,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdlib>
 #include <tuple>
 
 namespace tv {
@@ -372,6 +374,65 @@ TEST(SliceHeaderFilter, KeepsConsistentHeadersOnly) {
             EXPECT_EQ(h->numRefL0, row.idr ? 1u : 2u) << row.name;
         }
     }
+}
+
+// A picture of one slice: its variants change only the slice's data, the
+// added ones never form a start code, and the changed tail spares the stop
+// bit's byte and any zero words after it.
+TEST(OneSlicePictures, VariantsChangeOnlyTheSliceDataAtItsEnd) {
+    const auto unit = [](std::vector<uint8_t> nal) {
+        const uint32_t n = uint32_t(nal.size());
+        nal.insert(nal.begin(), {uint8_t(n >> 24), uint8_t(n >> 16), uint8_t(n >> 8), uint8_t(n)});
+        return nal;
+    };
+    const std::vector<uint8_t> aud = unit({0x46, 0x01, 0x50});
+    std::vector<uint8_t> data(40, 0x35);
+    data.back() = 0x80;  // the stop bit
+    std::vector<uint8_t> slice{0x28, 0x01};
+    slice.insert(slice.end(), data.begin(), data.end());
+    std::vector<uint8_t> zeroWords = slice;
+    zeroWords.insert(zeroWords.end(), {0x00, 0x00, 0x03, 0x00, 0x00, 0x03});
+    const auto sample = [&](std::initializer_list<std::vector<uint8_t>> nals) {
+        std::vector<uint8_t> out = aud;
+        for (const auto& n : nals) out.insert(out.end(), n.begin(), n.end());
+        return out;
+    };
+    const auto added = withBytesAfterSlice(sample({unit(slice)}));
+    ASSERT_TRUE(added);
+    EXPECT_EQ(std::vector<uint8_t>(added->begin(), added->begin() + long(aud.size())), aud);
+    EXPECT_EQ(added->size(), aud.size() + 4 + slice.size() + 96);
+    EXPECT_TRUE(std::equal(slice.begin(), slice.end(), added->begin() + long(aud.size()) + 4));
+    EXPECT_EQ(std::count(added->end() - 96, added->end(), 0xff), 96);
+    for (const auto& s : {slice, zeroWords}) {
+        const auto changed = withSliceTailChanged(sample({unit(s)}));
+        ASSERT_TRUE(changed);
+        const size_t at = aud.size() + 4, stop = at + 2 + data.size() - 1;
+        for (size_t i = 0; i < changed->size(); ++i)
+            EXPECT_EQ((*changed)[i] != sample({unit(s)})[i], i >= stop - 6 && i < stop) << "byte " << i;
+    }
+    // Rows that must fail: two slices, a slice too short to have a tail, a broken length.
+    EXPECT_FALSE(withBytesAfterSlice(sample({unit(slice), unit(slice)})));
+    EXPECT_FALSE(withSliceTailChanged(sample({unit({0x28, 0x01, 0x35, 0x80})})));
+    std::vector<uint8_t> broken = sample({unit(slice)});
+    broken[aud.size() + 3] += 1;
+    EXPECT_FALSE(withBytesAfterSlice(broken));
+}
+
+// Test sizes come only through the environment, first; never by default.
+TEST(OneSlicePictures, FrameSizesAreTheCamerasUnlessATestAddsItsOwn) {
+    const auto has = [](const auto& sizes, uint32_t w, uint32_t h) {
+        return std::find(sizes.begin(), sizes.end(), std::pair{w, h}) != sizes.end();
+    };
+    unsetenv("TORVELIN_TEST_FRAME_SIZES");
+    const auto cameras = oneSliceFrameSizes();
+    EXPECT_TRUE(has(cameras, 1920, 1080) && has(cameras, 3840, 2160));
+    EXPECT_FALSE(has(cameras, 320, 180));
+    setenv("TORVELIN_TEST_FRAME_SIZES", "320x180,junk,8x8,640x360", 1);
+    const auto test = oneSliceFrameSizes();
+    unsetenv("TORVELIN_TEST_FRAME_SIZES");
+    ASSERT_EQ(test.size(), cameras.size() + 2);
+    EXPECT_EQ(test[0], std::pair(320u, 180u));
+    EXPECT_EQ(test[1], std::pair(640u, 360u));
 }
 
 TEST(Inband, FindsParameterSetsBeforeTheFirstSlice) {
