@@ -241,9 +241,9 @@ std::vector<H265Params> surveyKeyPicture(const HevcPicture& key, const H265Param
             if (bits >> i & 1) *flags[i] = !*flags[i];
         if (bits >> 9 & 1) f.extraSliceHeaderBits = f.extraSliceHeaderBits ? 0 : 1;
         if (bits >> 10 & 1) f.temporalMvp = !f.temporalMvp;
-        const int unusual = fieldsOffUsual(f, usual);
         for (uint32_t lsb = idr ? usual.log2MaxPocLsb : 4; lsb <= (idr ? usual.log2MaxPocLsb : 16); ++lsb) {
             f.log2MaxPocLsb = lsb;
+            const int unusual = fieldsOffUsual(f, usual) + (lsb != usual.log2MaxPocLsb);
             // The first slice names no address: its header reads the same
             // under every geometry.
             const auto first = readKeyHeader(rbsps[0], key.type, f, 1);
