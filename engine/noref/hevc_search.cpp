@@ -24,6 +24,7 @@ constexpr uint32_t kKeyPictureWindow = 64u << 20;
 // Pictures of one slice whose data's end is confirmed one by one (each a
 // decode of those before it).
 constexpr size_t kTailChecks = 8;
+constexpr uint32_t kTailCheckedBytes = 96;
 // As for H.264 (param_search.cpp): block edges this much stronger than the
 // blocks' insides are not a picture.
 constexpr double kNotAPicture = 4.0;
@@ -353,12 +354,17 @@ bool Search::topRowsWhole(const H265Params& p) {
 
 // Each of the first pictures decoded with its own slice's last bytes
 // changed (those before it as they are) must come out otherwise than in
-// `plain`.
+// `plain`. The key picture must show it; a picture of a still scene may be
+// too small to (its blocks copied, its few bytes mostly the header).
 bool Search::tailsUsed(const H265Params& p, const Decoded& plain) {
     std::vector<std::vector<uint8_t>> samples;
     for (size_t i = 0; i < plain.hashes.size(); ++i) {
         const auto changed = withSliceTailChanged(gop_[i].sample);
-        if (!changed || !plain.hashes[i]) return false;
+        if (!plain.hashes[i] || (!changed && i == 0)) return false;
+        if (!changed || (i > 0 && gop_[i].sliceSizes.front() < kTailCheckedBytes)) {
+            samples.push_back(gop_[i].sample);
+            continue;
+        }
         samples.push_back(*changed);
         if (decodeWhole(p, samples, false).hashes[i] == plain.hashes[i]) return false;
         samples.back() = gop_[i].sample;
