@@ -105,8 +105,8 @@ std::optional<FittedShape> fitShape(const std::function<std::optional<double>(co
         seen.emplace_back(s, step(s));
         return seen.back().second;
     };
-    // A coarse grid first: along DC and slope together the step falls in a
-    // narrow valley that moves along one coordinate at a time miss.
+    // A coarse grid first: the step falls in a narrow valley along DC and
+    // slope together, which moves along one coordinate at a time miss.
     std::optional<double> best;
     MatrixShape at = start;
     for (int dc = 8; dc <= 20; dc += 4)
@@ -120,15 +120,18 @@ std::optional<FittedShape> fitShape(const std::function<std::optional<double>(co
         at = start;
     }
     if (!best) return std::nullopt;
-    // Then finer steps of DC and slope around the best, halved once a step
-    // finds nothing better.
+    // Then finer steps of DC and slope around the best, and of both along
+    // the valley (the step rose as much for 4 more at DC as for 2 less
+    // slope); halved once a step finds nothing better.
     for (const auto& [dcStep, slopeStep] : {std::pair<int, double>{2, 1}, {1, 0.5}}) {
         for (bool moved = true; moved && seen.size() < budget;) {
             moved = false;
             const MatrixShape around[] = {{at.dc - dcStep, at.slope},
                                           {at.dc + dcStep, at.slope},
                                           {at.dc, at.slope - slopeStep},
-                                          {at.dc, at.slope + slopeStep}};
+                                          {at.dc, at.slope + slopeStep},
+                                          {at.dc - dcStep, at.slope - slopeStep},
+                                          {at.dc + dcStep, at.slope + slopeStep}};
             for (const MatrixShape& s : around) {
                 if (s.dc < 4 || s.dc > 64 || s.slope < 0 || s.slope > 16) continue;
                 const std::optional<double> v = measure(s);

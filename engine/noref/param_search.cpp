@@ -418,8 +418,8 @@ MatrixChoice Search::chooseMatrices(H264Candidate& w, const Samples& throughKey)
     if (defaultRatio > 0) ratios += ", " + standardDefaultSet().name + " " + fixed2(defaultRatio);
     const std::string measures =
         "block-edge ratios flat " + fixed2(flat.edgeRatio()) + ratios + "; ringing against flat " + rings;
-    if (best && defaultRatio > 0 && defaultRatio < bestRatio * kDefaultDecisive) best = &standardDefaultSet();
-    else if (!best || allRing) return {"flat", "no reference or donor supplied them; " + measures};
+    if (!best || allRing) return {"flat", "no reference or donor supplied them; " + measures};
+    if (defaultRatio > 0 && defaultRatio < bestRatio * kDefaultDecisive) best = &standardDefaultSet();
     best->applyTo(w);
     const char* whose = best == &standardDefaultSet() ? "the standard's"
                         : best->byPpsId.empty()       ? "a real body's"
