@@ -48,8 +48,11 @@ constexpr double kDefaultDecisive = 0.8;
 // with a step to the next key picture this much below its; named sets
 // decoded generated bodies 1.5 to 6 % above their right matrices.
 constexpr double kStepDecisive = 0.98;
-// Shapes a fit may try: the coarse grid's 20 and about as many finer ones.
+// Shapes a fit may try: the coarse grid's 20 and about as many finer ones;
+// and no more once the search has run this long, so that a fit (18 s on a
+// 1080p GOP of 25 pictures) never costs a repair its time bound.
 constexpr size_t kFitBudget = 40;
+constexpr double kFitUntilSeconds = 110;
 
 using Samples = std::vector<std::vector<uint8_t>>;
 
@@ -339,6 +342,7 @@ std::optional<H264Candidate> Search::wholeGop(const H264Candidate& k, const std:
 // named set against a fitted shape.
 std::optional<MatrixChoice> Search::fitMatrices(H264Candidate& w, const Samples& throughKey) {
     if (throughKey.empty()) return std::nullopt;
+    const double started = clock_.seconds();
     std::vector<std::pair<const MatrixSet*, double>> named;  // no set: flat
     std::string steps;
     const auto measure = [&](const MatrixSet* set) {
@@ -363,7 +367,8 @@ std::optional<MatrixChoice> Search::fitMatrices(H264Candidate& w, const Samples&
     const MatrixSet* set = best->first;
     const MatrixShape seed = !set ? MatrixShape{16, 0} : set == &standardDefaultSet() ? MatrixShape{6, 6} : MatrixShape{12, 4};
     const auto fitted = fitShape(
-        [&](const MatrixShape& shape) {
+        [&](const MatrixShape& shape) -> std::optional<double> {
+            if (clock_.seconds() > kFitUntilSeconds) return std::nullopt;
             H264Candidate c = w;
             c.pps.scaling = shape.lists();
             return keyStep(c, throughKey);
@@ -371,7 +376,8 @@ std::optional<MatrixChoice> Search::fitMatrices(H264Candidate& w, const Samples&
         seed, kFitBudget);
     std::string measures = "steps to the next key picture against the GOP's own: " + steps;
     if (fitted)
-        measures += ", fitted " + fixed2(fitted->step) + " (" + std::to_string(fitted->evaluations) + " shapes tried)";
+        measures += ", fitted " + fixed2(fitted->step) + " (" + std::to_string(fitted->evaluations) + " shapes tried, " +
+                    fixed2(clock_.seconds() - started) + " s)";
     if (fitted && fitted->step < best->second * kStepDecisive) {
         w.pps.scaling = fitted->shape.lists();
         return MatrixChoice{"fitted", fitted->shape.describe() + "; no reference or donor supplied them; " + measures};
