@@ -321,7 +321,9 @@ TEST(MatrixFit, FindsTheLeastStepAlongAValleyWithinItsBudget) {
         const auto fit = fitShape(step, {12, 4}, row.budget);
         EXPECT_EQ(bool(fit), row.found) << row.name;
         EXPECT_LE(calls, row.budget) << row.name;
-        if (fit) EXPECT_EQ(fit->shape, row.truth) << row.name << ": " << fit->shape.describe();
+        if (fit) {
+            EXPECT_EQ(fit->shape, row.truth) << row.name << ": " << fit->shape.describe();
+        }
     }
     // DC 16 and no slope is flat, in six 4x4 lists and two 8x8 ones.
     const std::vector<uint8_t> four(16, 16), eight(64, 16);
