@@ -15,8 +15,8 @@ Same keys as make_clip.py's cases, plus:
               without it (pictures must decode without errors in the recording's format; with
               refused_without_donor the repair must fail with exit 13 instead)
   donor_x264  the donor's own libx264 options (another body's); refused_with_donor: exit 13 with it
-  matrices    the matrix set the engine must name: a prefix, the pictures at min_psnr dB luma PSNR; without
-              min_psnr the whole name, the pictures bit-exact
+  matrices    the matrix set the engine must name: a prefix (or a tuple of them), the pictures at min_psnr dB
+              luma PSNR; without min_psnr the whole name, the pictures bit-exact
 """
 
 import pps_ids
@@ -29,8 +29,17 @@ CQM8 = ",".join(str(16 + (i % 8) * 2 + (i // 8) * 3) for i in range(64))
 CAMERA = ":psy=0:weightb=0"
 # Another body's matrices, in the shape of the real bodies' (12 at DC, rising towards the high
 # frequencies, the intra lists steeper), held by no table: libx264's 4x4 intra and inter lists.
-OTHER_BODY = ":8x8dct=0:cqm4i=%s:cqm4p=%s" % tuple(
-    ",".join(str(12 + step * (x + y) + step // 2 * x * y) for y in range(4) for x in range(4)) for step in (4, 2))
+def body_cqm(dc, intra, inter):
+    """4x4 lists dc + step (x + y) + cross x y, (step, cross) for the intra and the inter list."""
+    return ":8x8dct=0:cqm4i=%s:cqm4p=%s" % tuple(
+        ",".join(str(dc + step * (x + y) + cross * x * y) for y in range(4) for x in range(4))
+        for step, cross in (intra, inter))
+
+
+OTHER_BODY = body_cqm(12, (4, 2), (2, 1))
+# A body with 16 at DC and steep lists (none of the family the engine fits), and one coding with
+# the standard's default lists (libx264's "jvt" set).
+STEEP_BODY, DEFAULT_BODY = body_cqm(16, (6, 2), (3, 1)), ":8x8dct=0:cqm=jvt"
 # Pictures as a camera's lens and sensor give them: the test pattern's edges off the block grid and
 # softened, a little noise; and the same as a night scene or a bright, clipped sky.
 LENS = "scale=iw*1.37:ih*1.37:flags=bicubic,crop=320:180:7:5,noise=alls=3:allf=t"
@@ -48,8 +57,9 @@ def camera_case(rate, groups, slices, cuts, x264="", **more):
     return case("h264", rate, groups, slices, cuts, camera_sei=True, x264=CAMERA + x264, **more)
 
 
-def older_body(vf, matrices="table:"):
-    return camera_case((50, 1), [24] * 2, 4, [("in-frame", "frame", 1, 10)], OTHER_BODY, bframes=0, vf=vf,
+def older_body(vf, matrices, cqm=OTHER_BODY):
+    """The older I/P body's shape; three groups, so that the search sees the second one's key picture."""
+    return camera_case((50, 1), [24] * 3, 4, [("in-frame", "frame", 2, 10)], cqm, bframes=0, vf=vf,
                        matrices=matrices, min_psnr=35)
 
 
@@ -105,11 +115,14 @@ CASES = {
         (25, 1), [12] * 2, 4, [("in-frame", "frame", 1, 5)], profile="high10", pix_fmt="yuv420p10le",
         x264=":cqm4=%s:cqm8=%s" % (CQM4, CQM8), vf="lutyuv=y=min(235\\,val*2)", donor_size="640x360"),
     # The older I/P body (8-bit, 4 slices, no 8x8 transform) with matrices no table holds, no donor:
-    # the table's nearest set on ordinary, night and sky pictures (flat matrices: 22, 39, 22 dB; the
-    # night at the right depth). The same body coding flat keeps flat (ip-only): every table set rings.
-    "noref-avc-50p-other-body": older_body(LENS, matrices="table:newer-lgop-pps3"),
-    "noref-avc-50p-other-body-night": older_body(NIGHT),
-    "noref-avc-50p-other-body-sky": older_body(SKY),
+    # fitted by the drift to the next key picture on ordinary, night and sky pictures (flat matrices:
+    # 22, 39, 22 dB; the night at the right depth); the same with 16 at DC and steep lists (flat:
+    # 27 dB, the table's sets 23 to 24 dB) and with the standard's defaults (flat 15 dB).
+    "noref-avc-50p-other-body": older_body(LENS, "fitted"),
+    "noref-avc-50p-other-body-night": older_body(NIGHT, ("fitted", "table:")),
+    "noref-avc-50p-other-body-sky": older_body(SKY, "fitted"),
+    "noref-avc-50p-steep-body": older_body(LENS, "fitted", STEEP_BODY),
+    "noref-avc-50p-default-body": older_body(LENS, "table:standard-default", DEFAULT_BODY),
     # CAVLC: pictures decode under any initial QP (only brighter or darker), so only a donor from
     # the same body settles it; without one the repair is refused.
     "noref-avc-25p-cavlc-donor": camera_case(

@@ -493,6 +493,7 @@ def without_donor(args, var, rsv, out, refused, healthy_path, case_def=None):
         check(named[0].startswith(case_def["matrices"]), "matrices %s, expected %s" % (named[0], case_def["matrices"]))
         cmd = ["ffmpeg", "-nostdin", "-nostats", "-i", out, "-i", healthy_path, "-lavfi", "psnr=shortest=1", "-f", "null", "-"]
         y = re.search(r"PSNR y:(\S+)", subprocess.run(cmd, stderr=subprocess.PIPE).stderr.decode(errors="replace"))
+        LOG.append("luma PSNR %s dB\n" % (y and y.group(1)))
         check(y and float(y.group(1)) >= case_def["min_psnr"], "luma PSNR %s dB" % (y and y.group(1)))
 
 

@@ -9,6 +9,7 @@
 #include "noref/h264_probe.h"
 #include "noref/inband.h"
 #include "noref/layout_from_rsv.h"
+#include "noref/matrix_fit.h"
 #include "noref/picture_check.h"
 #include "noref/slice_survey.h"
 #include "codec/param_sets.h"
@@ -275,6 +276,41 @@ TEST(H264Sets, SlicesOfOnePictureMayNameEitherPps) {
     c.pps.cabac = c.pps.deblockingControl = false;
     EXPECT_TRUE(parseGop({pic}, c));
     EXPECT_EQ(ppsIdsNamed({pic}), (std::vector<uint32_t>{2, 3}));
+}
+
+// The fit finds the least step of a narrow valley running along DC and
+// slope together (a step along one coordinate alone climbs out of it),
+// within its budget, past shapes that do not decode.
+TEST(MatrixFit, FindsTheLeastStepAlongAValleyWithinItsBudget) {
+    struct Row {
+        const char* name;
+        MatrixShape truth;
+        size_t budget;
+        bool found;
+    };
+    const Row rows[] = {{"a steep body with 16 at DC", {16, 6}, 40, true},
+                        {"an off-grid body", {13, 4.5}, 40, true},
+                        {"a flat body", {16, 0}, 40, true},
+                        {"no budget", {16, 6}, 0, false}};
+    for (const Row& row : rows) {
+        size_t calls = 0;
+        const auto step = [&](const MatrixShape& s) -> std::optional<double> {
+            ++calls;
+            if (s.dc == 12 && s.slope == 2) return std::nullopt;  // does not decode
+            const double across = (s.dc - row.truth.dc) - 2 * (s.slope - row.truth.slope);
+            const double along = (s.dc - row.truth.dc) + 2 * (s.slope - row.truth.slope);
+            return 1 + across * across + 0.01 * along * along;
+        };
+        const auto fit = fitShape(step, {12, 4}, row.budget);
+        EXPECT_EQ(bool(fit), row.found) << row.name;
+        EXPECT_LE(calls, row.budget) << row.name;
+        if (fit) {
+            EXPECT_EQ(fit->shape, row.truth) << row.name << ": " << fit->shape.describe();
+        }
+    }
+    // DC 16 and no slope is flat, in six 4x4 lists and two 8x8 ones.
+    const std::vector<uint8_t> four(16, 16), eight(64, 16);
+    EXPECT_EQ(MatrixShape{}.lists(), ScalingLists::fromValues({four, four, four, four, four, four, eight, eight}));
 }
 
 // Slice headers under candidate parameters: what the search's filter keeps
