@@ -14,6 +14,7 @@
 #include "engine/base/engine_contract.h"
 #include "engine/base/unique_fd.h"
 #include "job/copy.h"
+#include "job/followed_copy.h"
 #include "job/engine_run.h"
 #include "job/failure_text.h"
 #include "job/job_error.h"
@@ -38,6 +39,9 @@ const char kNote[] = "편집 프로그램에서 정상 확인 전까지 카드 �
 // The engine's view of the work folder, and of the RSV's own folder or the fresh copy itself.
 constexpr int kEngineFolderFd = 3;
 constexpr int kEngineInputFd = 4;
+// A copy the engine follows moves the bar up to where the engine's writing
+// begins: the engine's walk keeps pace with it and never shows ahead.
+constexpr int kFollowedCopySpan = engine_contract::kSaveBandStart;
 // A copy's pace when the job made none to measure: a card reader's.
 constexpr double kAssumedCopyBytesPerSecond = 150e6;
 
@@ -90,22 +94,23 @@ struct Recovery {
     WorkFolder folder;
     std::optional<SourceFacts> source;
     WorkClaim claim;
-    double copySeconds = -1;
+    std::atomic<double> copySeconds{-1};  // set by the copy's thread
 };
 
 // What the engine reads: a folder and a name in it, or (name empty) the file
-// itself; and, for a fresh copy, the flush and naming of that copy, which run
-// beside the engine and end before the job goes on (or leaves).
+// itself; and, for a fresh copy, that copy, which is written, flushed and
+// named beside the engine and ends before the job goes on (or leaves).
 struct EngineInput {
     tv::UniqueFd fd;
     std::string name;
-    std::future<void> sealed;  // declared after fd: waited for before fd closes
+    std::unique_ptr<FollowedCopy> copy;  // declared after fd: waited for before fd closes
 };
 
 // Brings the recording into the work folder (or finds it there). A fresh copy
-// is complete, closed and never written again when the engine starts on it;
-// it is flushed and named meanwhile, and nothing made from it is named
-// before that has succeeded (finishSeal).
+// is written on a thread of its own, and the engine starts on it once a first
+// stretch is written, following it to its end; it is flushed and named once
+// complete, and nothing made from it is named before that has succeeded
+// (finishSeal).
 EngineInput bringInput(Job& job, Recovery& r) {
     const WorkNames& names = r.claim.names();
     EngineInput in;
@@ -119,14 +124,19 @@ EngineInput bringInput(Job& job, Recovery& r) {
     } else {
         const double start = now();
         const int64_t total = r.source ? r.source->size : fileSize(r.rsvPath);
-        in.fd = copyWithProgress(job, r.rsvPath, total, r.folder, names.copyPartial(),
-                                 engine_contract::kCopyBandStart, engine_contract::kCopyBandSpan);
-        r.copySeconds = now() - start;
-        in.sealed = std::async(std::launch::async, [&r, fd = in.fd.get()] {
+        auto copy = [&job, &r, total, start](const std::function<void(int, int64_t)>& onWritten) {
+            tv::UniqueFd fd = copyWithProgress(job, r.rsvPath, total, r.folder, r.claim.names().copyPartial(),
+                                               engine_contract::kCopyBandStart, kFollowedCopySpan, onWritten);
+            r.copySeconds = now() - start;
+            return fd;
+        };
+        auto seal = [&r](int fd) {
             const WorkNames& n = r.claim.names();
             sealCopy([](int f) { return ::fsync(f); }, fd, r.folder, n.copyPartial(), n.copy);
             if (r.source) r.folder.writeWhole(recordName(n.copy), copyRecord(*r.source).dump());
-        });
+        };
+        in.copy = std::make_unique<FollowedCopy>(job, total, copy, seal);
+        in.fd = in.copy->awaitStart();
     }
     if (in.fd.get() < 0) throw JobError::system(errno);
     return in;
@@ -134,21 +144,46 @@ EngineInput bringInput(Job& job, Recovery& r) {
 
 // Waits for the copy's flush and naming; its failure fails the job.
 void finishSeal(EngineInput& in) {
-    if (in.sealed.valid()) in.sealed.get();
+    if (in.copy) in.copy->finish();
 }
 
 std::vector<std::string> repair(Job& job, const Recovery& r, const std::string& refPath, const EngineInput& in,
                                 const std::function<void(const std::string&)>& onWritten) {
     job.throwIfCancelled();
-    job.update(Value{{"stage", "recover"},
-                     {"pct", engine_contract::kWalkBandStart},
-                     {"detail", "복구 엔진 시작"},
-                     {"rate_mb_s", nullptr}});
+    std::vector<std::pair<int, int>> inherit{{r.folder.fd(), kEngineFolderFd}, {in.fd.get(), kEngineInputFd}};
+    FollowedCopy* const copy = in.copy.get();
+    if (copy) inherit.emplace_back(copy->engineEnd(), engine_contract::kFollowFd);
+    // While the copy runs, the bar is the copy's; the engine's figure, which
+    // cannot be ahead of it, takes over once the copy is complete.
+    const auto bound = [copy](Value& changes) {
+        if (!copy) return;
+        if (copy->copying()) {
+            for (const char* key : {"pct", "detail", "rate_mb_s"}) changes.erase(key);
+        } else if (changes.contains("pct") && changes["pct"].is_number()) {
+            changes["pct"] = std::max(changes["pct"].get<double>(), double(kFollowedCopySpan));
+        }
+    };
+    if (!copy || !copy->copying())
+        job.update(Value{{"stage", "recover"},
+                         {"pct", copy ? kFollowedCopySpan : engine_contract::kWalkBandStart},
+                         {"detail", "복구 엔진 시작"},
+                         {"rate_mb_s", nullptr}});
     const std::string through = "/proc/self/fd/";
-    return runUntrunc(job, refPath, through + std::to_string(kEngineInputFd) + (in.name.empty() ? "" : "/" + in.name),
-                      through + std::to_string(kEngineFolderFd) + "/" + r.claim.names().unverified(),
-                      {{r.folder.fd(), kEngineFolderFd}, {in.fd.get(), kEngineInputFd}},
-                      r.source ? r.source->size : -1, onWritten);
+    try {
+        std::vector<std::string> log =
+            runUntrunc(job, refPath, through + std::to_string(kEngineInputFd) + (in.name.empty() ? "" : "/" + in.name),
+                       through + std::to_string(kEngineFolderFd) + "/" + r.claim.names().unverified(), inherit,
+                       r.source ? r.source->size : -1, onWritten, bound);
+        if (copy) copy->engineEnded();
+        return log;
+    } catch (...) {
+        // What stopped the copy stopped the engine: the copy's reason is the one to tell.
+        if (copy) {
+            copy->engineEnded();
+            copy->finish();
+        }
+        throw;
+    }
 }
 
 struct Verdict {
@@ -187,7 +222,8 @@ Verdict verify(Job& job, const Recovery& r, const Verifier& verifier, const std:
         throw JobError("verify", 1, failure::kNoDuration);
     v.duration = dur->get<double>();
 
-    const double copySeconds = r.copySeconds >= 0 ? r.copySeconds
+    const double copied = r.copySeconds;
+    const double copySeconds = copied >= 0 ? copied
                                                   : double(r.source ? r.source->size : 0) / kAssumedCopyBytesPerSecond;
     const double budget = std::max(kLeastVerifyBudget, kVerifyShareOfCopy * copySeconds);
     // The pictures for the eye are taken beside the check, through a reader

@@ -30,7 +30,8 @@ size_t MemorySource::read(int64_t offset, void* dst, size_t n) const {
     return n;
 }
 
-std::unique_ptr<FileSource> FileSource::open(const std::string& path, int errorKind) {
+std::unique_ptr<FileSource> FileSource::open(const std::string& path, int errorKind,
+                                             std::shared_ptr<CopyFrontier> frontier) {
     auto kind = static_cast<EngineError::Kind>(errorKind);
     // Opened without waiting: opening a FIFO for reading blocks until a
     // writer comes, which may be never. Only a regular file is read.
@@ -47,7 +48,10 @@ std::unique_ptr<FileSource> FileSource::open(const std::string& path, int errorK
     // Readers go forward through the file: a larger readahead serves the
     // walk's many small header reads from few disk requests.
     posix_fadvise(fd.get(), 0, 0, POSIX_FADV_SEQUENTIAL);
-    return std::make_unique<FileSource>(std::move(fd), static_cast<int64_t>(st.st_size), path);
+    const int64_t size = frontier ? frontier->expectedSize() : static_cast<int64_t>(st.st_size);
+    auto source = std::make_unique<FileSource>(std::move(fd), size, path);
+    source->frontier_ = std::move(frontier);
+    return source;
 }
 
 namespace {
@@ -78,6 +82,7 @@ size_t FileSource::read(int64_t offset, void* dst, size_t n) const {
 
 size_t FileSource::readDirect(int64_t offset, void* dst, size_t n) const {
     if (offset < 0 || offset >= size_) return 0;
+    if (frontier_) frontier_->waitFor(std::min<int64_t>(offset + int64_t(n), size_));
     size_t done = 0;
     auto* out = static_cast<uint8_t*>(dst);
     while (done < n) {
