@@ -172,9 +172,8 @@ void copyFile(const CopyIo& io, const std::string& src, int dstDir, const std::s
 }
 
 tv::UniqueFd copyWithProgress(Job& job, const std::string& src, int64_t total, const WorkFolder& folder,
-                              const std::string& partial, double basePct, double spanPct,
-                              const std::function<void(int readFd, int64_t copied)>& onWritten) {
-    CopyIo io = CopyIo::system();
+                              const std::string& partial, double basePct, double spanPct, CopyWatch watch) {
+    CopyIo& io = watch.io;
     // Where the copy would be flushed, a read-only descriptor of the same
     // file is taken instead (reopened through the written one, so it cannot
     // be another file of that name); sealCopy flushes it later. A follower
@@ -185,18 +184,20 @@ tv::UniqueFd copyWithProgress(Job& job, const std::string& src, int64_t total, c
             twin = tv::UniqueFd(::open(("/proc/self/fd/" + std::to_string(fd)).c_str(), O_RDONLY | O_CLOEXEC));
         return twin.get() >= 0 ? 0 : -1;
     };
-    if (onWritten)
+    if (watch.onWritten)
         io.written = [&](int fd, int64_t copied) {
             if (io.sync(fd) != 0) throw JobError::system(errno);
-            onWritten(twin.get(), copied);
+            watch.onWritten(twin.get(), copied);
         };
     const RateEstimate rate(total, io.now());
     job.throwIfCancelled();
     copyFile(io, src, folder.fd(), partial, total, basePct, spanPct, [&](double pct, const std::string& detail) {
         // A cancel ends the copy here; the partial copy stays, as on any failure.
         job.throwIfCancelled();
-        Value changes = rate.at(spanPct > 0 ? (pct - basePct) / spanPct : 0.0, io.now());
-        changes["pct"] = pct;
+        double fraction = spanPct > 0 ? (pct - basePct) / spanPct : 0.0;
+        if (watch.pace && total > 0) fraction = double(watch.pace->onDisk(int64_t(fraction * double(total)))) / double(total);
+        Value changes = rate.at(fraction, io.now());
+        changes["pct"] = basePct + fraction * spanPct;
         changes["detail"] = detail;
         job.update(changes);
     });

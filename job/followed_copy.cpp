@@ -3,6 +3,7 @@
 #include <fcntl.h>
 #include <sys/socket.h>
 
+#include <algorithm>
 #include <cerrno>
 
 #include "engine/base/engine_contract.h"
@@ -15,8 +16,8 @@ const char kCopied[] = "복사 완료 — 복구 엔진이 마무리하는 중";
 
 }  // namespace
 
-FollowedCopy::FollowedCopy(Job& job, int64_t total, Copy copy, std::function<void(int)> seal)
-    : job_(job), total_(total) {
+FollowedCopy::FollowedCopy(Job& job, int64_t total, double span, Copy copy, std::function<void(int)> seal)
+    : job_(job), total_(total), span_(span) {
     int ends[2];
     if (::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, ends) != 0) throw JobError::system(errno);
     jobEnd_ = tv::UniqueFd(ends[0]);
@@ -44,7 +45,7 @@ void FollowedCopy::send(const std::string& record, bool wait) {
 }
 
 void FollowedCopy::run(Copy copy, std::function<void(int)> seal) {
-    using namespace engine_contract;
+    using namespace engine_contract;  // the record texts
     tv::UniqueFd whole;
     try {
         send(kFollowSize + std::to_string(total_), true);
@@ -71,17 +72,35 @@ void FollowedCopy::run(Copy copy, std::function<void(int)> seal) {
         throw;
     }
     jobEnd_.close();
-    copying_ = false;
     {
         std::lock_guard<std::mutex> hold(lock_);
         if (readFd_.get() < 0) readFd_ = tv::UniqueFd(::fcntl(whole.get(), F_DUPFD_CLOEXEC, 3));
         ended_ = true;
     }
     moved_.notify_all();
-    // The bar now follows the engine, which has the rest of its walk and of
-    // its writing to do.
-    job_.update(Value{{"stage", "recover"}, {"pct", kSaveBandStart}, {"detail", kCopied}, {"rate_mb_s", nullptr}});
+    struct Done {
+        std::atomic<bool>& copying;
+        ~Done() { copying = false; }
+    } done{copying_};
     seal(whole.get());
+    // The bar now follows the engine, which has the rest of its walk and of
+    // its writing to do, unless it has handed over to verification already.
+    if (job_.state().value("stage", "") == "copy")
+        job_.update(Value{{"stage", "recover"},
+                          {"pct", std::max(span_, enginePct_.load())},
+                          {"detail", kCopied},
+                          {"rate_mb_s", nullptr}});
+}
+
+void FollowedCopy::bound(Value& changes) {
+    const auto pct = changes.find("pct");
+    const bool figure = pct != changes.end() && pct->is_number();
+    if (copying()) {
+        if (figure) enginePct_ = pct->get<double>();
+        for (const char* key : {"pct", "detail", "rate_mb_s"}) changes.erase(key);
+    } else if (figure) {
+        *pct = std::max(pct->get<double>(), span_);
+    }
 }
 
 tv::UniqueFd FollowedCopy::awaitStart() {

@@ -18,6 +18,7 @@
 #include <future>
 #include <mutex>
 
+#include "bridge/value.h"
 #include "engine/base/unique_fd.h"
 
 class Job;
@@ -32,7 +33,8 @@ public:
     // chunk the copy's read-only descriptor and the bytes written, and
     // returns that descriptor once complete); `total` is its expected length.
     using Copy = std::function<tv::UniqueFd(const std::function<void(int readFd, int64_t copied)>&)>;
-    FollowedCopy(Job& job, int64_t total, Copy copy, std::function<void(int readFd)> seal);
+    // `span`: the share of the bar the copy moves through.
+    FollowedCopy(Job& job, int64_t total, double span, Copy copy, std::function<void(int readFd)> seal);
     ~FollowedCopy();
     FollowedCopy(const FollowedCopy&) = delete;
     FollowedCopy& operator=(const FollowedCopy&) = delete;
@@ -46,8 +48,13 @@ public:
     // After the engine has ended: its end is closed here too, so records
     // nobody reads never hold the copy up.
     void engineEnded() { engineEnd_.close(); }
-    // Whether the copy is still being written (not complete, not failed).
+    // Whether the copy is still being written or flushed.
     bool copying() const { return copying_.load(); }
+    // For an update made from the engine's figures: while the copy is
+    // written and flushed the bar is the copy's (the engine cannot be ahead
+    // of it), and the engine's figure is kept for when the copy is sealed;
+    // afterwards the bar never falls below the copy's span.
+    void bound(Value& changes);
     // Waits for the copy and its seal; throws what failed.
     void finish();
 
@@ -57,6 +64,8 @@ private:
 
     Job& job_;
     const int64_t total_;
+    const double span_;
+    std::atomic<double> enginePct_{0};
     tv::UniqueFd jobEnd_, engineEnd_;
     std::mutex lock_;
     std::condition_variable moved_;

@@ -19,6 +19,7 @@
 #include "job/failure_text.h"
 #include "job/job_error.h"
 #include "job/paths.h"
+#include "job/rate.h"
 #include "job/records.h"
 #include "job/work_claim.h"
 #include "job/work_folder.h"
@@ -35,6 +36,7 @@ const char kDoneBeside[] = "복구 완료 — 새 파일 ";
 const char kEarlierKept[] = " (이전 복구본은 그대로 있습니다)";
 const char kPartly[] = " · 일부 손상 ";
 const char kCancelled[] = "취소됨 — 작업 폴더의 파일은 그대로 있습니다";
+const char kFlushingCopy[] = "복사본을 디스크에 기록하는 중";
 const char kNote[] = "편집 프로그램에서 정상 확인 전까지 카드 포맷 금지 · 확인 후 작업 폴더의 RSV 사본은 지워도 됩니다";
 // The engine's view of the work folder, and of the RSV's own folder or the fresh copy itself.
 constexpr int kEngineFolderFd = 3;
@@ -106,12 +108,40 @@ struct EngineInput {
     std::unique_ptr<FollowedCopy> copy;  // declared after fd: waited for before fd closes
 };
 
+// A fresh copy of the recording, made and sealed on a thread of its own. The
+// bar counts its bytes on the disk, through its flush.
+std::unique_ptr<FollowedCopy> freshCopy(Job& job, Recovery& r, const CopyIo& io) {
+    const double start = now();
+    const int64_t total = r.source ? r.source->size : fileSize(r.rsvPath);
+    auto pace = std::make_shared<DiskPace>();
+    auto copy = [&job, &r, total, start, pace, io](const std::function<void(int, int64_t)>& onWritten) {
+        tv::UniqueFd fd = copyWithProgress(job, r.rsvPath, total, r.folder, r.claim.names().copyPartial(),
+                                           engine_contract::kCopyBandStart, kFollowedCopySpan,
+                                           CopyWatch{onWritten, pace.get(), io});
+        r.copySeconds = now() - start;
+        return fd;
+    };
+    auto seal = [&job, &r, total, pace](int fd) {
+        const WorkNames& n = r.claim.names();
+        std::future<void> flushed = std::async(std::launch::async, [&] {
+            sealCopy([](int f) { return ::fsync(f); }, fd, r.folder, n.copyPartial(), n.copy);
+        });
+        while (flushed.wait_for(std::chrono::milliseconds(500)) != std::future_status::ready)
+            if (job.state().value("stage", "") == "copy")
+                job.update(Value{{"pct", kFollowedCopySpan * double(pace->onDisk(total)) / double(std::max<int64_t>(total, 1))},
+                                 {"detail", kFlushingCopy}});
+        flushed.get();
+        if (r.source) r.folder.writeWhole(recordName(n.copy), copyRecord(*r.source).dump());
+    };
+    return std::make_unique<FollowedCopy>(job, total, kFollowedCopySpan, copy, seal);
+}
+
 // Brings the recording into the work folder (or finds it there). A fresh copy
 // is written on a thread of its own, and the engine starts on it once a first
 // stretch is written, following it to its end; it is flushed and named once
 // complete, and nothing made from it is named before that has succeeded
 // (finishSeal).
-EngineInput bringInput(Job& job, Recovery& r) {
+EngineInput bringInput(Job& job, Recovery& r, const CopyIo& io) {
     const WorkNames& names = r.claim.names();
     EngineInput in;
     if (r.inPlace) {
@@ -122,20 +152,7 @@ EngineInput bringInput(Job& job, Recovery& r) {
         in.fd = tv::UniqueFd(::dup(r.folder.fd()));
         in.name = names.copy;
     } else {
-        const double start = now();
-        const int64_t total = r.source ? r.source->size : fileSize(r.rsvPath);
-        auto copy = [&job, &r, total, start](const std::function<void(int, int64_t)>& onWritten) {
-            tv::UniqueFd fd = copyWithProgress(job, r.rsvPath, total, r.folder, r.claim.names().copyPartial(),
-                                               engine_contract::kCopyBandStart, kFollowedCopySpan, onWritten);
-            r.copySeconds = now() - start;
-            return fd;
-        };
-        auto seal = [&r](int fd) {
-            const WorkNames& n = r.claim.names();
-            sealCopy([](int f) { return ::fsync(f); }, fd, r.folder, n.copyPartial(), n.copy);
-            if (r.source) r.folder.writeWhole(recordName(n.copy), copyRecord(*r.source).dump());
-        };
-        in.copy = std::make_unique<FollowedCopy>(job, total, copy, seal);
+        in.copy = freshCopy(job, r, io);
         in.fd = in.copy->awaitStart();
     }
     if (in.fd.get() < 0) throw JobError::system(errno);
@@ -153,15 +170,8 @@ std::vector<std::string> repair(Job& job, const Recovery& r, const std::string& 
     std::vector<std::pair<int, int>> inherit{{r.folder.fd(), kEngineFolderFd}, {in.fd.get(), kEngineInputFd}};
     FollowedCopy* const copy = in.copy.get();
     if (copy) inherit.emplace_back(copy->engineEnd(), engine_contract::kFollowFd);
-    // While the copy runs, the bar is the copy's; the engine's figure, which
-    // cannot be ahead of it, takes over once the copy is complete.
     const auto bound = [copy](Value& changes) {
-        if (!copy) return;
-        if (copy->copying()) {
-            for (const char* key : {"pct", "detail", "rate_mb_s"}) changes.erase(key);
-        } else if (changes.contains("pct") && changes["pct"].is_number()) {
-            changes["pct"] = std::max(changes["pct"].get<double>(), double(kFollowedCopySpan));
-        }
+        if (copy) copy->bound(changes);
     };
     if (!copy || !copy->copying())
         job.update(Value{{"stage", "recover"},
@@ -368,7 +378,7 @@ void runJob(Job& job, const std::string& rsvPath, const std::string& refPath, co
 }
 
 void runJob(Job& job, const std::string& rsvPath, const std::string& refPath, const std::string& volRoot,
-            const Verifier& verifier) {
+            const Verifier& verifier, const CopyIo& io) {
     try {
         job.throwIfCancelled();
         Recovery r(rsvPath, volRoot);
@@ -376,7 +386,7 @@ void runJob(Job& job, const std::string& rsvPath, const std::string& refPath, co
                          {"work_dir", pathText(r.folder.path())},
                          {"out", pathText(r.folder.shown(r.claim.names().result))},
                          {"card_name", pathText(r.card)}});
-        EngineInput input = bringInput(job, r);
+        EngineInput input = bringInput(job, r, io);
         EarlyCheck early(job, r, verifier);
         const std::vector<std::string> log =
             repair(job, r, refPath, input, [&early](const std::string& name) { early.start(name); });

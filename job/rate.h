@@ -6,6 +6,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 
 #include "bridge/value.h"
 
@@ -24,4 +25,28 @@ public:
 private:
     int64_t total_;
     double start_;
+};
+
+// Bytes the system has yet to write to its disks (Dirty and Writeback of
+// /proc/meminfo); -1 when it cannot tell.
+int64_t systemUnflushedBytes();
+
+// How much of a copy is on the disk rather than waiting in memory: a copy
+// that fits in memory is written in a moment and then takes as long again to
+// reach the disk, so a bar that counted written bytes would run ahead of the
+// time. Counts what has been written less what the system holds unflushed
+// beyond what it held when the copy began (other writers' bytes, and the
+// engine's, count against it too: never optimistic).
+//
+// One thread at a time.
+class DiskPace {
+public:
+    explicit DiskPace(std::function<int64_t()> unflushed = systemUnflushedBytes);
+    // Of `written` bytes, those taken to be on the disk: `written` itself
+    // when the system cannot tell, and never less than an earlier answer.
+    int64_t onDisk(int64_t written);
+
+private:
+    std::function<int64_t()> unflushed_;
+    int64_t baseline_, shown_ = 0;
 };

@@ -91,7 +91,7 @@ TEST_F(PipelineTest, copies_repairs_verifies_and_only_then_names_the_result) {
     ASSERT_EQ(done["stage"], "done") << done.dump();
     const std::string f = done["work_dir"];
     EXPECT_EQ(states[0]["card_name"], "CARD");
-    EXPECT_TRUE(std::any_of(states.begin(), states.end(), [](const Value& s) { return s.value("detail", "") == "복구 엔진 시작"; }));
+    EXPECT_TRUE(std::any_of(states.begin(), states.end(), [](const Value& s) { return s.value("stage", "") == "recover"; }));
     EXPECT_EQ(done["out"], f + "/CARD_A001_fixed.MP4");
     // The engine writes through the folder the job opened, and reads the
     // finished copy itself, while the job flushes and names it.
