@@ -67,9 +67,11 @@ size_t FileSource::read(int64_t offset, void* dst, size_t n) const {
     if (int64_t(n) > kCacheBlock / 2) return readDirect(offset, dst, n);
     const int64_t end = std::min<int64_t>(offset + int64_t(n), size_);
     if (cacheStart_ < 0 || offset < cacheStart_ || end > cacheStart_ + int64_t(cache_.size())) {
-        // One block; two when the read straddles a block edge.
+        // One block; two when the read straddles a block edge. A copy being
+        // written is cached only as far as it has got.
         int64_t start = offset & ~(kCacheBlock - 1);
-        cache_.resize(size_t(end - start > kCacheBlock ? 2 * kCacheBlock : kCacheBlock));
+        const int64_t written = frontier_ ? frontier_->waitFor(end) : size_;
+        cache_.resize(size_t(std::min(end - start > kCacheBlock ? 2 * kCacheBlock : kCacheBlock, written - start)));
         cacheStart_ = -1;
         cache_.resize(readDirect(start, cache_.data(), cache_.size()));
         cacheStart_ = start;

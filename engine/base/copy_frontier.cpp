@@ -56,7 +56,9 @@ int64_t CopyFrontier::expectedSize() {
 int64_t CopyFrontier::waitFor(int64_t end, const std::atomic<bool>* stop) {
     std::unique_lock<std::mutex> hold(lock_);
     for (;;) {
-        if (complete_ || written_ >= end) return written_;
+        // Records that make no sense (or a copy of another length) leave no
+        // byte of it to be trusted.
+        if (fault_.empty() && (complete_ || written_ >= end)) return written_;
         if (ended_)
             throw EngineError(EngineError::Kind::Input, "the copy of the RSV stopped at " + std::to_string(written_) +
                                                             " bytes before it was complete" +
