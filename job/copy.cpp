@@ -195,7 +195,7 @@ tv::UniqueFd copyWithProgress(Job& job, const std::string& src, int64_t total, c
         // A cancel ends the copy here; the partial copy stays, as on any failure.
         job.throwIfCancelled();
         double fraction = spanPct > 0 ? (pct - basePct) / spanPct : 0.0;
-        if (watch.pace && total > 0) fraction = double(watch.pace->onDisk(int64_t(fraction * double(total)))) / double(total);
+        if (watch.pace && total > 0) fraction = double(watch.pace->onDisk(int64_t(fraction * double(total)), twin.get())) / double(total);
         Value changes = rate.at(fraction, io.now());
         changes["pct"] = basePct + fraction * spanPct;
         changes["detail"] = detail;

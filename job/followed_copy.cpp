@@ -12,6 +12,7 @@
 
 namespace {
 
+const char kFlushing[] = "복사본을 디스크에 기록하는 중 · 복구 엔진 진행 중";
 const char kCopied[] = "복사 완료 — 복구 엔진이 마무리하는 중";
 
 }  // namespace
@@ -78,14 +79,16 @@ void FollowedCopy::run(Copy copy, std::function<void(int)> seal) {
         ended_ = true;
     }
     moved_.notify_all();
+    // The engine is on its last stretch; the bar stays the copy's until it is on the disk.
+    job_.update(Value{{"stage", "recover"}, {"detail", kFlushing}, {"rate_mb_s", nullptr}});
     struct Done {
         std::atomic<bool>& copying;
         ~Done() { copying = false; }
     } done{copying_};
     seal(whole.get());
-    // The bar now follows the engine, which has the rest of its walk and of
-    // its writing to do, unless it has handed over to verification already.
-    if (job_.state().value("stage", "") == "copy")
+    // The bar now follows the engine, unless it has handed over to
+    // verification already.
+    if (job_.state().value("stage", "") == "recover")
         job_.update(Value{{"stage", "recover"},
                           {"pct", std::max(span_, enginePct_.load())},
                           {"detail", kCopied},

@@ -36,7 +36,6 @@ const char kDoneBeside[] = "복구 완료 — 새 파일 ";
 const char kEarlierKept[] = " (이전 복구본은 그대로 있습니다)";
 const char kPartly[] = " · 일부 손상 ";
 const char kCancelled[] = "취소됨 — 작업 폴더의 파일은 그대로 있습니다";
-const char kFlushingCopy[] = "복사본을 디스크에 기록하는 중";
 const char kNote[] = "편집 프로그램에서 정상 확인 전까지 카드 포맷 금지 · 확인 후 작업 폴더의 RSV 사본은 지워도 됩니다";
 // The engine's view of the work folder, and of the RSV's own folder or the fresh copy itself.
 constexpr int kEngineFolderFd = 3;
@@ -127,9 +126,8 @@ std::unique_ptr<FollowedCopy> freshCopy(Job& job, Recovery& r, const CopyIo& io)
             sealCopy([](int f) { return ::fsync(f); }, fd, r.folder, n.copyPartial(), n.copy);
         });
         while (flushed.wait_for(std::chrono::milliseconds(500)) != std::future_status::ready)
-            if (job.state().value("stage", "") == "copy")
-                job.update(Value{{"pct", kFollowedCopySpan * double(pace->onDisk(total)) / double(std::max<int64_t>(total, 1))},
-                                 {"detail", kFlushingCopy}});
+            if (job.state().value("stage", "") == "recover")
+                job.update(Value{{"pct", kFollowedCopySpan * double(pace->onDisk(total, fd)) / double(std::max<int64_t>(total, 1))}});
         flushed.get();
         if (r.source) r.folder.writeWhole(recordName(n.copy), copyRecord(*r.source).dump());
     };

@@ -30,23 +30,31 @@ private:
 // Bytes the system has yet to write to its disks (Dirty and Writeback of
 // /proc/meminfo); -1 when it cannot tell.
 int64_t systemUnflushedBytes();
+// Bytes of the file open at `fd` not yet on its disk (dirty or being
+// written back), from the page cache's own counts (cachestat(2), Linux 6.5
+// on); -1 when the kernel cannot tell.
+int64_t fileUnflushedBytes(int fd);
 
 // How much of a copy is on the disk rather than waiting in memory: a copy
 // that fits in memory is written in a moment and then takes as long again to
 // reach the disk, so a bar that counted written bytes would run ahead of the
-// time. Counts what has been written less what the system holds unflushed
-// beyond what it held when the copy began (other writers' bytes, and the
-// engine's, count against it too: never optimistic).
+// time. Counts what has been written less what of it is still unflushed:
+// the file's own count where the kernel gives one, else what the system holds
+// unflushed beyond what it held when the copy began (other writers' bytes,
+// the engine's among them, then count against the copy: never optimistic).
 //
 // One thread at a time.
 class DiskPace {
 public:
-    explicit DiskPace(std::function<int64_t()> unflushed = systemUnflushedBytes);
-    // Of `written` bytes, those taken to be on the disk: `written` itself
-    // when the system cannot tell, and never less than an earlier answer.
-    int64_t onDisk(int64_t written);
+    explicit DiskPace(std::function<int64_t(int fd)> fileUnflushed = fileUnflushedBytes,
+                      std::function<int64_t()> systemUnflushed = systemUnflushedBytes);
+    // Of `written` bytes of the copy open at `fd`, those taken to be on the
+    // disk: `written` itself when nothing can tell, and never less than an
+    // earlier answer.
+    int64_t onDisk(int64_t written, int fd);
 
 private:
-    std::function<int64_t()> unflushed_;
+    std::function<int64_t(int)> file_;
+    std::function<int64_t()> system_;
     int64_t baseline_, shown_ = 0;
 };

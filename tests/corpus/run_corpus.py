@@ -32,7 +32,6 @@ from followed import run_followed  # noqa: E402
 import mp4box  # noqa: E402
 
 ENGINE_TIMEOUT = 120
-ENGINE = REF = None  # the case's engine and reference, for the rows that run it again
 
 
 class Failure(Exception):
@@ -436,8 +435,6 @@ def run_case(args, work):
         body["x264"] = body.get("x264", "") + case_def.get("donor_x264", "")  # another body's settings
         donor = make_clip.write_reference(body, os.path.join(work, "donor.mp4"))
     ref = os.path.join(work, exp["reference"])
-    global ENGINE, REF
-    ENGINE, REF = args.engine, ref
 
     def repair(var, rsv, out):
         if case_def.get("refused") and args.noref:
@@ -453,7 +450,7 @@ def run_case(args, work):
         check(rc == 0, "engine exit status %d" % rc)
         if var["kind"] == "cut":
             check_cut(work, exp, var, healthy, reference, healthy_md5, out, text, args.noref)
-            return None if args.noref else check_followed(var, rsv, out)
+            return None if args.noref else check_followed(args.engine, ref, var, rsv, out)
         check_engine_output(text, len(healthy.tracks))
         check_damage(work, exp, var, healthy, reference, out, text)
 
@@ -470,16 +467,16 @@ def run_case(args, work):
     return results
 
 
-def check_followed(var, rsv, out):
+def check_followed(engine, ref, var, rsv, out):
     """Started on a copy still being written, the engine writes the same file, byte for byte; a copy
     that stops without completing makes it fail with nothing named."""
     stem = os.path.join(os.path.dirname(out), var["name"] + "-followed")
-    rc, text = run_followed(ENGINE, REF, rsv, stem + ".rsv", stem + ".mp4", ENGINE_TIMEOUT)
+    rc, text = run_followed(engine, ref, rsv, stem + ".rsv", stem + ".mp4", ENGINE_TIMEOUT)
     LOG.append(text)
     check(rc == 0, "following a copy: engine exit status %d" % rc)
     with open(out, "rb") as a, open(stem + ".mp4", "rb") as b:
         check(a.read() == b.read(), "following a copy wrote another file than repairing the whole one")
-    rc, text = run_followed(ENGINE, REF, rsv, stem + "-cut.rsv", stem + "-cut.mp4", ENGINE_TIMEOUT,
+    rc, text = run_followed(engine, ref, rsv, stem + "-cut.rsv", stem + "-cut.mp4", ENGINE_TIMEOUT,
                             stop_at=os.path.getsize(rsv) // 2)
     LOG.append(text)
     check(rc == 3 and not os.path.exists(stem + "-cut.mp4"), "a copy that failed midway: exit %d" % rc)

@@ -8,11 +8,9 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
-#include <cstdlib>
-#include <fcntl.h>
 #include <future>
-#include <string>
 #include <sys/socket.h>
+#include <tuple>
 #include <unistd.h>
 
 namespace tv {
@@ -23,26 +21,22 @@ TEST(file_source, missing_and_non_regular_files_are_refused) {
     EXPECT_THROW(FileSource::open("/tmp", int(EngineError::Kind::Input)), EngineError);
 }
 
-// A 300-byte file whose copy announces itself on a socket.
+// A 300-byte file, all there, whose copy announces on a socket how far it has
+// got: only the records may hold reads back.
 struct Followed {
-    std::string path;
-    UniqueFd ours;
+    char path[32] = "/tmp/followed-XXXXXX";
+    UniqueFd file{::mkstemp(path)}, ours;
     std::unique_ptr<FileSource> source;
 
-    explicit Followed(const std::string& first) {
-        char name[] = "/tmp/followed-XXXXXX";
-        UniqueFd fd(::mkstemp(name));
-        path = name;
-        const std::string bytes(300, 'x');
-        EXPECT_EQ(::write(fd.get(), bytes.data(), bytes.size()), 300);  // all there: only the records may hold reads back
+    explicit Followed(const std::string& records) {
         int ends[2];
-        EXPECT_EQ(::socketpair(AF_UNIX, SOCK_STREAM, 0, ends), 0);
+        EXPECT_TRUE(::ftruncate(file.get(), 300) == 0 && ::socketpair(AF_UNIX, SOCK_STREAM, 0, ends) == 0);
         ours = UniqueFd(ends[0]);
-        say(first);
+        say(records);
         source = FileSource::open(path, int(EngineError::Kind::Input), std::make_shared<CopyFrontier>(UniqueFd(ends[1])));
     }
-    ~Followed() { ::unlink(path.c_str()); }
-    void say(const std::string& records) { EXPECT_EQ(::write(ours.get(), records.data(), records.size()), ssize_t(records.size())); }
+    ~Followed() { ::unlink(path); }
+    void say(const std::string& r) { EXPECT_EQ(::write(ours.get(), r.data(), r.size()), ssize_t(r.size())); }
     long readAt(int64_t at) {
         char buf[50];
         return long(source->read(at, buf, sizeof buf));
@@ -50,53 +44,36 @@ struct Followed {
 };
 
 TEST(file_source, a_copy_being_written_is_read_as_far_as_it_has_got) {
-    // Rows: records after "size 300"; a read of 50 bytes at; bytes it gives (-1: it throws).
-    struct Row {
-        const char* why;
-        std::string records;
-        bool closed;
-        int64_t at;
-        long want;
+    // Rows: records after "size 300", whether they end there, a 50-byte read at, what it gives (-1: throws).
+    const std::tuple<const char*, bool, int64_t, long> rows[] = {
+        {"written 100\n", false, 40, 50},
+        {"written 100\ncomplete 300\n", false, 280, 20},   // the plain file, short at its end
+        {"written 100\n", true, 150, -1},                   // ended without complete: the copy failed
+        {"complete 200\n", false, 150, -1},                 // not the length announced
+        {"written 1x\n", false, 150, -1},
+        {"written 100\nwritten 50\n", false, 150, -1},     // going back
     };
-    const Row rows[] = {
-        {"within what is written", "written 100\n", false, 40, 50},
-        {"complete: the plain file, short at its end", "written 100\ncomplete 300\n", false, 280, 20},
-        {"records ended without complete: the copy failed", "written 100\n", true, 150, -1},
-        {"complete at another length than announced", "complete 200\n", false, 150, -1},
-        {"a record that makes no sense", "written 1x\n", false, 150, -1},
-        {"a count that goes back", "written 100\nwritten 50\n", false, 150, -1},
-    };
-    for (const Row& row : rows) {
-        Followed f("size 300\n" + row.records);
-        if (row.closed) f.ours.close();
-        EXPECT_EQ(f.source->size(), 300) << row.why;
-        if (row.want < 0) EXPECT_THROW(f.readAt(row.at), EngineError) << row.why;
-        else EXPECT_EQ(f.readAt(row.at), row.want) << row.why;
+    for (const auto& [records, closed, at, want] : rows) {
+        Followed f(std::string("size 300\n") + records);
+        if (closed) f.ours.close();
+        EXPECT_EQ(f.source->size(), 300);
+        if (want < 0) EXPECT_THROW(f.readAt(at), EngineError) << records;
+        else EXPECT_EQ(f.readAt(at), want) << records;
     }
+    // Only a pipe or a socket left open is a copy to follow.
+    const Followed plain("size 300\n");
+    EXPECT_EQ(CopyFrontier::inherited(plain.file.get()), nullptr);
+    EXPECT_EQ(CopyFrontier::inherited(999), nullptr);
 }
 
 TEST(file_source, a_read_past_what_is_written_waits_for_the_copy) {
     Followed f("size 300\nwritten 100\n");
     std::future<long> read = std::async(std::launch::async, [&] { return f.readAt(150); });
     EXPECT_EQ(read.wait_for(std::chrono::milliseconds(300)), std::future_status::timeout);
-    f.say("written 199\n");  // one byte short of the read
+    f.say("written 199\n");  // one byte short
     EXPECT_EQ(read.wait_for(std::chrono::milliseconds(300)), std::future_status::timeout);
     f.say("written 200\n");
     EXPECT_EQ(read.get(), 50);
-}
-
-TEST(copy_frontier, only_a_pipe_or_socket_left_open_is_a_copy_to_follow) {
-    char name[] = "/tmp/frontier-XXXXXX";
-    UniqueFd file(::mkstemp(name));
-    ::unlink(name);
-    EXPECT_EQ(CopyFrontier::inherited(file.get()), nullptr);
-    EXPECT_EQ(CopyFrontier::inherited(999), nullptr);
-    int ends[2];
-    ASSERT_EQ(::socketpair(AF_UNIX, SOCK_STREAM, 0, ends), 0);
-    UniqueFd ours(ends[0]);
-    const std::string wrong = "written 5\n";
-    ASSERT_EQ(::write(ours.get(), wrong.data(), wrong.size()), ssize_t(wrong.size()));
-    EXPECT_THROW(CopyFrontier::inherited(ends[1]), EngineError);
 }
 
 }  // namespace

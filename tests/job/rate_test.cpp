@@ -24,21 +24,20 @@ TEST(RateEstimate, speed_from_the_share_done) {
     for (const Row& r : rows) EXPECT_EQ(RateEstimate(r.total, 100).at(r.fraction, r.now), r.want) << r.why;
 }
 
-TEST(DiskPace, counts_written_bytes_the_system_no_longer_holds_unflushed) {
-    int64_t unflushed = 100;  // another writer's, before the copy
-    DiskPace pace([&] { return unflushed; });
-    // Rows: bytes written, the system's unflushed bytes now, bytes taken to be on the disk.
-    const int64_t rows[][3] = {
-        {1000, 1100, 0},     // all of it in memory
-        {1000, 600, 500},    // half flushed
-        {1000, 900, 500},    // someone else writes: the bar never goes back
-        {1200, 300, 1000},   // more written, more flushed
-        {1200, 50, 1200},    // less than before the copy: all of it
+TEST(DiskPace, counts_written_bytes_not_waiting_to_be_flushed) {
+    int64_t file = -1, system = 100;  // another writer's, before the copy
+    DiskPace pace([&](int) { return file; }, [&] { return system; });
+    // Rows: the file's unflushed bytes (-1: unknown), the system's, bytes written, bytes taken to be on the disk.
+    const int64_t rows[][4] = {
+        {-1, 1100, 1000, 0},     // all of it in memory
+        {-1, 600, 1000, 500},    // half flushed
+        {-1, 900, 1000, 500},    // someone else writes: the bar never goes back
+        {-1, 50, 1200, 1200},    // less than before the copy: all of it
+        {100, 5000, 1500, 1400},  // the file's own count wins over the system's
     };
     for (const auto& r : rows) {
-        unflushed = r[1];
-        EXPECT_EQ(pace.onDisk(r[0]), r[2]) << r[0] << " " << r[1];
+        file = r[0], system = r[1];
+        EXPECT_EQ(pace.onDisk(r[2], 3), r[3]) << r[0] << " " << r[1];
     }
-    DiskPace blind([] { return int64_t(-1); });
-    EXPECT_EQ(blind.onDisk(700), 700);
+    EXPECT_EQ(DiskPace([](int) { return -1; }, [] { return -1; }).onDisk(700, 3), 700);
 }
