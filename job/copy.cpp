@@ -194,10 +194,10 @@ tv::UniqueFd copyWithProgress(Job& job, const std::string& src, int64_t total, c
     copyFile(io, src, folder.fd(), partial, total, basePct, spanPct, [&](double pct, const std::string& detail) {
         // A cancel ends the copy here; the partial copy stays, as on any failure.
         job.throwIfCancelled();
-        double fraction = spanPct > 0 ? (pct - basePct) / spanPct : 0.0;
-        if (watch.pace && total > 0) fraction = double(watch.pace->onDisk(int64_t(fraction * double(total)), twin.get())) / double(total);
+        const double fraction = spanPct > 0 ? (pct - basePct) / spanPct : 0.0;
         Value changes = rate.at(fraction, io.now());
-        changes["pct"] = basePct + fraction * spanPct;
+        changes["pct"] = watch.pace ? basePct + spanPct * watch.pace->share(int64_t(fraction * double(total)), total, twin.get())
+                                    : pct;
         changes["detail"] = detail;
         job.update(changes);
     });

@@ -127,7 +127,7 @@ std::unique_ptr<FollowedCopy> freshCopy(Job& job, Recovery& r, const CopyIo& io)
         });
         while (flushed.wait_for(std::chrono::milliseconds(500)) != std::future_status::ready)
             if (job.state().value("stage", "") == "recover")
-                job.update(Value{{"pct", kFollowedCopySpan * double(pace->onDisk(total, fd)) / double(std::max<int64_t>(total, 1))}});
+                job.update(Value{{"pct", kFollowedCopySpan * pace->share(total, total, fd)}});
         flushed.get();
         if (r.source) r.folder.writeWhole(recordName(n.copy), copyRecord(*r.source).dump());
     };

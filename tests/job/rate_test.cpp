@@ -40,4 +40,7 @@ TEST(DiskPace, counts_written_bytes_not_waiting_to_be_flushed) {
         EXPECT_EQ(pace.onDisk(r[2], 3), r[3]) << r[0] << " " << r[1];
     }
     EXPECT_EQ(DiskPace([](int) { return -1; }, [] { return -1; }).onDisk(700, 3), 700);
+    // The bar: half for what is written, half for what is on the disk.
+    file = 1000;
+    EXPECT_DOUBLE_EQ(DiskPace([&](int) { return file; }, [] { return 0; }).share(2000, 4000, 3), 0.375);
 }
