@@ -131,6 +131,21 @@ bool lastPercentage(const std::string& text, double& value) {
     return false;
 }
 
+// A range that starts where the track's last one ended (a lost lead and the
+// pictures left out after it, say) joins that one: the page shows one stretch.
+void OutputReader::addLost(Value lost) {
+    for (auto it = lost_.rbegin(); it != lost_.rend(); ++it) {
+        if ((*it)["track"] != lost["track"]) continue;
+        const double end = (*it)["to_s"].get<double>(), from = lost["from_s"].get<double>();
+        if (from >= (*it)["from_s"].get<double>() && from <= end + 0.0005) {
+            (*it)["to_s"] = std::max(end, lost["to_s"].get<double>());
+            return;
+        }
+        break;
+    }
+    lost_.push_back(std::move(lost));
+}
+
 void OutputReader::feed(const char* data, size_t size) {
     std::lock_guard<std::mutex> hold(lock_);
     std::string text;
@@ -170,7 +185,7 @@ void OutputReader::feed(const char* data, size_t size) {
             lines_.push_back(std::move(text));
         }
         if (Value lost = lostRange(line); !lost.is_null()) {
-            lost_.push_back(std::move(lost));
+            addLost(std::move(lost));
             onProgress_(Value{{"lost", lost_}});
         }
         if (startsWith(line, engine_contract::kFootageSharedLine)) onProgress_(Value{{"footage_shared", true}});

@@ -53,6 +53,8 @@ private:
     bool searching_ = false;
     std::vector<std::string> log_;
     std::vector<std::string> lines_;
+    void addLost(Value lost);
+
     Value lost_ = Value::array();
 };
 

@@ -2,6 +2,7 @@
 
 #include "noref/h264_probe.h"
 #include "noref/matrix_table.h"
+#include "noref/picture_check.h"
 #include "noref/search_clock.h"
 #include "noref/slice_survey.h"
 
@@ -18,16 +19,6 @@ using Clock = std::chrono::steady_clock;
 // A block-edge ratio this much below another's tells the two apart
 // (h264_probe.h); closer ratios do not.
 constexpr double kDecisive = 0.9;
-// Pictures where this share of neighbouring samples are half the range
-// apart are not pictures: the residual was scaled several times too large
-// (a wrong initial QP or matrices). Right decodes measured 0 to 0.009 (a
-// bright synthetic picture of hard edges the highest); residuals three
-// times too large 0.018, four to six times 0.010 to 0.026 on ordinary
-// pictures, sixteen times 0.033 to 0.18. The block-edge ratio does not tell
-// these apart (1.2 to 2.4 either way). A dark picture stays under the bound
-// even so wrong (0.002): its residuals are small.
-constexpr double kNotAPicture = 0.015;
-
 // A table set whose large steps inside blocks (their fourth power) exceed
 // flat matrices' by this factor rings around every edge: the stream was
 // coded with flatter matrices. Flat-coded pictures with detail measured
@@ -313,6 +304,14 @@ std::optional<H264Candidate> Search::wholeGop(const H264Candidate& k, const std:
 // the pictures cannot tell), the one whose blocks fit best; flat matrices
 // only when every table set rings on this stream where flat ones do not.
 MatrixChoice Search::chooseMatrices(H264Candidate& w) {
+    // Slices that name a known body's PPS ids name the body: its sets, whatever
+    // the measures say (hard synthetic edges ring under any custom set, and a
+    // steeper set of the table may fit the blocks better).
+    for (const MatrixSet& set : matrixTable())
+        if (!set.byPpsId.empty() && set.fits(w.otherPpsIds)) {
+            set.applyTo(w);
+            return {set.name, "the body its PPS ids name, no reference or donor supplied them"};
+        }
     const PictureMeasure flat = decode(w, gop_.size(), true).measure;
     const MatrixSet* best = nullptr;
     double bestRatio = 0;
@@ -338,22 +337,23 @@ MatrixChoice Search::chooseMatrices(H264Candidate& w) {
         "block-edge ratios flat " + fixed2(flat.edgeRatio()) + ratios + "; ringing against flat " + rings;
     if (!best || allRing) return {"flat", "no reference or donor supplied them; " + measures};
     best->applyTo(w);
-    return {best->name, std::string(best->byPpsId.empty() ? "a real body's" : "the body its PPS ids name") +
-                            ", no reference or donor supplied them; " + measures};
+    return {best->name, "a real body's, no reference or donor supplied them; " + measures};
 }
 
-// Pictures that are plainly not pictures (residuals scaled far too large
-// tear black next to white everywhere) are not written as a repair.
+// Pictures that are plainly not pictures (picture_check.h) are not written
+// as a repair.
 void Search::checkPictures(const H264Candidate& w) {
-    const ProbeResult r = decode(w, gop_.size(), true);
-    char why[200];
-    snprintf(why, sizeof why, "%.4f of neighbouring samples half the range apart, at most %.3f in a real picture",
-             r.measure.cliffShare(), kNotAPicture);
-    if (r.clean && r.measure.cliffShare() <= kNotAPicture) {
-        rep_.info(std::string("the rebuilt pictures look like pictures: ") + why);
+    if (clock_.expired()) needReference("the search took too long");
+    std::vector<std::vector<uint8_t>> samples;
+    for (const auto& pic : gop_) samples.push_back(pic.sample);
+    const PictureVerdict v = judgePictures(w, samples);
+    decodes_ += v.decodes;
+    clock_.tick();
+    if (v.pictures) {
+        rep_.info("the rebuilt pictures look like pictures: " + v.why);
         return;
     }
-    needReference(std::string("the pictures decoded under the rebuilt sets are not pictures: ") + why);
+    needReference("the pictures decoded under the rebuilt sets are not pictures: " + v.why);
 }
 
 }  // namespace

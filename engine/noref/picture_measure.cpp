@@ -22,6 +22,8 @@ void PictureMeasure::scan(const uint8_t* plane, int stride, int width, int heigh
     for (int y = 1; y < height; ++y)
         for (int x = 1; x < width; ++x) {
             const double here = at(x, y);
+            grey += std::abs(here - 128);
+            samples += 1;
             step(here - at(x - 1, y), x % 4 == 0);
             step(here - at(x, y - 1), y % 4 == 0);
         }

@@ -36,6 +36,8 @@ struct PictureMeasure {
     // beside a white one): rare in a camera's pictures, everywhere in
     // residuals scaled several times too large.
     double cliffShare() const { return n[0] + n[1] > 0 ? cliffs / (n[0] + n[1]) : 0; }
+    // Mean distance of the samples from mid-grey (8-bit code values).
+    double greyDistance() const { return samples > 0 ? grey / samples : 0; }
 
 private:
     template <class T>
@@ -43,7 +45,7 @@ private:
     double mean(const std::array<double, 2>& s) const { return n[1] > 0 ? s[1] / n[1] : 0; }
     // [0]: across block edges, [1]: inside blocks.
     std::array<double, 2> abs{}, sq{}, q4{}, n{};
-    double cliffs = 0;
+    double cliffs = 0, grey = 0, samples = 0;
 };
 
 }  // namespace tv

@@ -109,7 +109,7 @@ def read_encoded(path, hevc, inband=False, camera_sei=False, two_pps=False):
     key = v.sync if v.sync is not None else set(range(len(v.sizes)))
     samples = [camera_access_unit(v.sample(data, i), hevc, i in key, camera_sei) for i in range(len(v.sizes))]
     if two_pps:
-        v.sample_entry, samples = pps_ids.two_pps(v.sample_entry, samples)
+        v.sample_entry, samples = pps_ids.two_pps(v.sample_entry, samples, 0 if two_pps == "newer" else 1)
     if inband:
         sets = parameter_sets(v.sample_entry)
         samples = [with_inband(s, sets) if i in key else s for i, s in enumerate(samples)]

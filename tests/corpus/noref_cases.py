@@ -11,8 +11,11 @@ Same keys as make_clip.py's cases, plus:
               without it (pictures must decode without errors in the recording's format; with
               refused_without_donor the repair must fail with exit 13 instead)
   donor_x264  the donor's own libx264 options (another body's); refused_with_donor: exit 13 with it
-  matrices    the matrix set the engine must name (a prefix), the pictures at min_psnr dB luma PSNR
+  matrices    the matrix set the engine must name: a prefix, the pictures at min_psnr dB luma PSNR; without
+              min_psnr the whole name, the pictures bit-exact
 """
+
+import pps_ids
 
 # Custom quantisation matrices (rising towards the high frequencies, as a camera's do).
 CQM4 = ",".join(str(16 + (i % 4) * 3 + (i // 4) * 2) for i in range(16))
@@ -71,9 +74,10 @@ CASES = {
     "noref-avc-50p-twos-ip-only": camera_case(
         (50, 1), [24] * 2, 4, [("in-frame", "frame", 1, 10)], ":8x8dct=0", bframes=0, data_at=0x20000, vf=LENS),
     # The newer long-GOP 50p body (groups of 24, GOP 48, B-pictures): the search sees the first group,
-    # half a GOP; every second group begins with a P or B picture.
+    # half a GOP; every second group begins with a P or B picture. Its PPS ids 2 and 3 name its table set.
     "noref-avc-50p-longgop": camera_case(
-        (50, 1), [24] * 4, 4, [("in-frame-mid-gop", "frame", 1, 7), ("boundary-mid-gop", "boundary", 3)], gop=48),
+        (50, 1), [24] * 4, 4, [("in-frame-mid-gop", "frame", 1, 7), ("boundary-mid-gop", "boundary", 3)], gop=48,
+        x264=pps_ids.newer_body_x264(), two_pps="newer", matrices="table:newer-lgop"),
     # Its two PPS (ids 2 and 3, other matrices and chroma QP offsets): with a donor from the same body each
     # id gets that donor PPS's fields.
     "noref-avc-50p-two-pps-cqm-donor": camera_case(
@@ -83,12 +87,6 @@ CASES = {
     # the samples the wrong one clips.
     "noref-avc-2997p-422-10bit": camera_case(
         (30000, 1001), [15] * 2, 4, [("in-frame", "frame", 1, 7)], profile="high422", pix_fmt="yuv422p10le"),
-    # One real body used custom 4x4/8x8 scaling matrices: with a donor clip from the same body
-    # (another frame size) the matrices are lent and the repair is exact; without one the pictures
-    # decode without errors (flat matrices, colours off).
-    "noref-avc-25p-cqm-donor": camera_case(
-        (25, 1), [12] * 2, 4, [("in-frame", "frame", 1, 5)], x264=":cqm4=%s:cqm8=%s" % (CQM4, CQM8),
-        donor_size="640x360"),
     # The bit depth on custom matrices whatever the content: a 10-bit body on a bright, clipped sky
     # (the night scene is the older body's, below). Without a donor the depth must still come back right.
     "noref-avc-25p-10bit-bright-cqm-donor": camera_case(

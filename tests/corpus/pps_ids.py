@@ -1,6 +1,6 @@
 """Two picture parameter sets, as the newer long-GOP body writes them: an encoded H.264 stream with one
 PPS (id 0) rewritten so that its reference pictures name PPS 2 (the encoder's own set) and its other
-pictures PPS 3 (chroma QP offsets one higher and that body's PPS 3 scaling matrices at PPS level).
+pictures PPS 3 (that body's PPS 3 scaling matrices at PPS level; chroma QP offsets +1, or +0 as that body).
 
 The slice headers are rewritten bit by bit: the fields up to pic_parameter_set_id written anew, the rest
 of the header copied, and (CABAC) the slice data re-aligned to a byte boundary; emulation prevention is
@@ -16,15 +16,33 @@ import struct
 
 import mp4box
 
-# The newer body's PPS 3 lists (zig-zag order): 4x4 intra and inter (Y, Cb, Cr alike), 8x8 intra and inter.
-PPS3_4X4 = ([12, 16, 16, 18, 16, 18, 24, 28, 28, 24, 30, 30, 30, 36, 36, 40],
-            [12, 16, 16, 18, 18, 18, 20, 20, 20, 20, 22, 22, 22, 24, 24, 26])
-PPS3_8X8 = ([12, 14, 14, 16, 15, 16, 17, 16, 16, 17, 18, 20, 17, 20, 18, 21, 23, 22, 22, 23, 21, 24, 25, 28, 26, 28,
-             25, 24, 31, 27, 29, 28, 28, 29, 27, 31, 35, 30, 31, 30, 31, 30, 35, 39, 33, 33, 33, 33, 39, 43, 36, 35,
-             36, 43, 46, 38, 38, 46, 47, 40, 47, 48, 48, 49],
-            [12, 14, 14, 16, 16, 16, 17, 17, 17, 17, 18, 18, 18, 18, 18, 19, 19, 19, 19, 19, 19, 20, 20, 20, 20, 20,
-             20, 20, 26, 21, 21, 21, 21, 21, 21, 26, 27, 22, 22, 22, 22, 22, 27, 28, 23, 23, 23, 23, 28, 30, 24, 24,
-             24, 30, 31, 25, 25, 31, 32, 26, 32, 33, 33, 34])
+_lists = lambda *texts: tuple([int(v) for v in t.split()] for t in texts)  # noqa: E731  (lists of numbers)
+
+# The newer body's lists (zig-zag order): 4x4 intra and inter (Y, Cb, Cr alike), 8x8 intra and inter.
+PPS2_4X4 = _lists("12 14 14 16 14 16 22 22 22 22 24 24 24 30 30 34", "12 14 14 16 16 16 18 16 16 18 19 18 19 20 20 21")
+PPS2_8X8 = _lists("12 13 13 14 13 14 15 14 14 15 16 18 15 18 16 19 21 20 20 21 19 20 22 25 24 25 22 20 27 23 25 25 25 "
+                  "25 23 27 30 25 27 26 27 25 30 33 27 27 27 27 33 36 30 29 30 36 39 33 33 39 40 36 40 41 41 42",
+                  "12 13 13 14 14 14 15 15 15 15 16 16 16 16 16 17 17 17 17 17 17 18 17 17 18 17 17 18 22 18 18 18 18 "
+                  "18 18 22 22 18 18 18 18 18 22 22 19 19 19 19 22 23 20 20 20 23 24 21 21 24 25 22 25 26 26 27")
+PPS3_4X4 = _lists("12 16 16 18 16 18 24 28 28 24 30 30 30 36 36 40", "12 16 16 18 18 18 20 20 20 20 22 22 22 24 24 26")
+PPS3_8X8 = _lists("12 14 14 16 15 16 17 16 16 17 18 20 17 20 18 21 23 22 22 23 21 24 25 28 26 28 25 24 31 27 29 28 28 "
+                  "29 27 31 35 30 31 30 31 30 35 39 33 33 33 33 39 43 36 35 36 43 46 38 38 46 47 40 47 48 48 49",
+                  "12 14 14 16 16 16 17 17 17 17 18 18 18 18 18 19 19 19 19 19 19 20 20 20 20 20 20 20 26 21 21 21 21 21 "
+                  "21 26 27 22 22 22 22 22 27 28 23 23 23 23 28 30 24 24 24 30 31 25 25 31 32 26 32 33 33 34")
+
+
+def zigzag(n):
+    """The raster position of each zig-zag index of an n x n block (frame coding)."""
+    cells = sorted((x + y, y if (x + y) % 2 else x, y * n + x) for y in range(n) for x in range(n))
+    return [at for _, _, at in cells]
+
+
+def newer_body_x264():
+    """libx264 options coding as the newer body's PPS 2: its lists (in libx264's raster order), chroma offset 1."""
+    def raster(values):
+        order = zigzag(int(len(values) ** 0.5))
+        return ",".join(str(values[order.index(at)]) for at in range(len(values)))
+    return ":chroma_qp_offset=1:cqm4i=%s:cqm4p=%s:cqm8i=%s:cqm8p=%s" % tuple(map(raster, PPS2_4X4 + PPS2_8X8))
 
 
 # ---------------------------------------------------------------- bits
@@ -247,15 +265,15 @@ def slice_with_pps(nal, sps, pps, new_id):
 
 # ---------------------------------------------------------------- the stream
 
-def two_pps(sample_entry, samples):
-    """(sample entry, samples) with PPS 2 and 3 in the avcC and every slice naming one of them."""
+def two_pps(sample_entry, samples, chroma_step=1):
+    """(sample entry, samples) with PPS 2 and 3 (chroma QP offsets chroma_step above 2's) named by the slices."""
     _, cfg = mp4box.avcc_or_hvcc(sample_entry)
     found = mp4box.parameter_sets(sample_entry)
     if cfg[5] & 31 != 1 or len(found) != 2:
         raise ValueError("the encoder wrote other than one SPS and one PPS")
     sps_nal, pps_nal = found
     sps, pps = read_sps(sps_nal), read_pps(pps_nal)
-    pps3 = dict(pps, id=3, chroma_qp=pps["chroma_qp"] + 1, chroma_qp2=pps["chroma_qp2"] + 1,
+    pps3 = dict(pps, id=3, chroma_qp=pps["chroma_qp"] + chroma_step, chroma_qp2=pps["chroma_qp2"] + chroma_step,
                 lists=[PPS3_4X4[0]] * 3 + [PPS3_4X4[1]] * 3 + ([PPS3_8X8[0], PPS3_8X8[1]] if pps["t8x8"] else []))
     sets = [with_id(pps_nal, 2), write_pps(pps3, pps_nal[0])]
     avcc = (cfg[:8 + len(sps_nal)] + bytes([2]) + b"".join(struct.pack(">H", len(s)) + s for s in sets)

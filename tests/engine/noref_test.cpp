@@ -5,12 +5,14 @@
 #include "mp4/config_record.h"
 #include "codec/h265_sets.h"
 #include "noref/hevc_search.h"
+#include "noref/h264_probe.h"
 #include "noref/inband.h"
 #include "noref/layout_from_rsv.h"
-#include "noref/matrix_table.h"
+#include "noref/picture_check.h"
 #include "noref/slice_survey.h"
 #include "codec/param_sets.h"
 #include "null_reporter.h"
+#include "support/scratch.h"
 #include "synth.h"
 
 #include <gtest/gtest.h>
@@ -273,27 +275,6 @@ TEST(H264Sets, SlicesOfOnePictureMayNameEitherPps) {
     EXPECT_EQ(ppsIdsNamed({pic}), (std::vector<uint32_t>{2, 3}));
 }
 
-// The table's body that writes PPS 2 and 3 is offered only to slices naming
-// those ids, and gives each its own lists and chroma offset.
-TEST(MatrixTable, ABodyKnownByItsPpsIdsGetsEachPpsItsOwnLists) {
-    const MatrixSet& body = matrixTable().front();
-    EXPECT_FALSE(body.fits({0}) || body.fits({2, 4}) || !body.fits({2, 3}) || !matrixTable().back().fits({0}));
-    H264Candidate c;
-    c.sps.setFrameSize(320, 180);
-    c.pps.id = 2;
-    c.pps.transform8x8 = true;
-    c.otherPpsIds = {2, 3};
-    body.applyTo(c);
-    const auto nals = c.nals();
-    auto sps = H264Sps::parse(nals[0].data(), nals[0].size());
-    for (uint32_t id : {2u, 3u}) {
-        auto pps = H264Pps::parse(nals[id - 1].data(), nals[id - 1].size(), {{sps->id, *sps}});
-        ASSERT_TRUE(pps);
-        EXPECT_EQ(pps->scaling, body.byPpsId.at(id));
-        EXPECT_EQ(pps->chromaQpOffset, 1);
-    }
-}
-
 // Slice headers under candidate parameters: what the search's filter keeps
 // and the rows it must throw out.
 TEST(SliceHeaderFilter, KeepsConsistentHeadersOnly) {
@@ -402,5 +383,50 @@ TEST(Inband, FindsParameterSetsBeforeTheFirstSlice) {
     EXPECT_TRUE(inbandParameterSets(src2, VideoCodec::H264, 4, {none}).empty());
 }
 
+// A short libx264 stream as the search's candidate and samples (an access unit per delimiter).
+std::pair<H264Candidate, std::vector<std::vector<uint8_t>>> encoded(const std::string& vf, const std::string& x264) {
+    Scratch dir;
+    std::system(("ffmpeg -nostdin -loglevel error -f lavfi -i testsrc2=s=160x96:r=25 -frames:v 8 -vf '" + vf +
+                 "' -c:v libx264 -x264-params aud=1:bframes=0:slices=2:" + x264 + " '" + dir / "s.h264" + "'").c_str());
+    const std::string d = readFile(dir / "s.h264"), code("\0\0\1", 3);
+    std::pair<H264Candidate, std::vector<std::vector<uint8_t>>> out;
+    std::map<uint32_t, H264Sps> sps;
+    for (size_t at = d.find(code), next; at != std::string::npos; at = next) {
+        next = d.find(code, at + 3);
+        std::vector<uint8_t> nal(d.begin() + long(at) + 3, d.begin() + long(std::min(next, d.size())));
+        while (nal.back() == 0) nal.pop_back();
+        const int type = nal[0] & 31;
+        if (type == 7) sps[0] = H264Sps::parse(nal.data(), nal.size()).value();
+        if (type == 8) out.first = {sps.at(0), H264Pps::parse(nal.data(), nal.size(), sps).value(), {}, {}};
+        if (type == 9) out.second.emplace_back();  // libx264 starts each access unit with its delimiter
+        if (type != 7 && type != 8) test::appendLengthPrefixed(out.second.back(), nal);
+    }
+    return out;
+}
+
+// Right decodes pass whatever their content; residuals several times too
+// large are refused, on dark pictures too, where they hide in black.
+TEST(PictureCheck, RefusesResidualsTooLargeOnAnyContent) {
+    const char *dark = "lutyuv=y=val/40:u=128:v=128", *dark10 = "lutyuv=y=val/40,format=yuv420p10le";
+    struct Row { const char *what, *vf, *x264; double residual; int32_t qp; bool pictures; } rows[] = {
+        {"ordinary, matrices x4", "null", "cabac=1", 4, 0, false},
+        {"a fade, weighted prediction", "fade=t=out:d=0.32", "weightp=2", 1, 0, true},
+        {"dark", dark, "cabac=0", 1, 0, true},
+        {"dark, initial QP 14 too high", dark, "cabac=0", 1, 14, false},
+        {"dark 10-bit, the standard's matrices", dark10, "cqm=jvt", 1, 0, true},
+        {"dark 10-bit, matrices x16", dark10, "cqm=jvt", 16, 0, false},
+    };
+    for (const Row& row : rows) {
+        const auto [coded, samples] = encoded(row.vf, row.x264);
+        ASSERT_FALSE(samples.empty()) << row.what;
+        // The lists in force, written out, decode as the stream's own (default lists, fall-backs).
+        EXPECT_EQ(probeH264(withResidualScaled(coded, 1).avcC(), samples).hash,
+                  probeH264(coded.avcC(), samples).hash) << row.what;
+        H264Candidate c = withResidualScaled(coded, row.residual);
+        c.pps.picInitQp += row.qp;
+        const PictureVerdict v = judgePictures(c, samples);
+        EXPECT_EQ(v.pictures, row.pictures) << row.what << ": " << v.why;
+    }
+}
 }  // namespace
 }  // namespace tv

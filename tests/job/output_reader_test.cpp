@@ -143,9 +143,12 @@ TEST(output_reader_test, engine_lines_become_job_state_fields_and_other_lines_do
     Reader r;
     r.reader.feed(std::string("Info: lost video from 1.000 s to 2.000 s\nInfo: lost audio from 1.000 s to 2.0"));
     r.reader.feed(std::string("00 s\n"));
-    ASSERT_EQ(r.updates.size(), 2u);
-    EXPECT_EQ(r.updates.back(), Value::parse(R"({"lost":[{"track":"video","from_s":1.0,"to_s":2.0},)"
-                                             R"({"track":"audio","from_s":1.0,"to_s":2.0}]})"));
+    // A video range that begins where the last one ended joins it; one after a gap does not.
+    r.reader.feed("Info: lost video from 2.000 s to 2.480 s\nInfo: lost video from 3.000 s to 3.480 s\n");
+    ASSERT_EQ(r.updates.size(), 4u);
+    EXPECT_EQ(r.updates.back(), Value::parse(R"({"lost":[{"track":"video","from_s":1.0,"to_s":2.48},)"
+                                             R"({"track":"audio","from_s":1.0,"to_s":2.0},)"
+                                             R"({"track":"video","from_s":3.0,"to_s":3.48}]})"));
 }
 
 }  // namespace
