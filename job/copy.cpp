@@ -194,10 +194,8 @@ tv::UniqueFd copyWithProgress(Job& job, const std::string& src, int64_t total, c
     copyFile(io, src, folder.fd(), partial, total, basePct, spanPct, [&](double pct, const std::string& detail) {
         // A cancel ends the copy here; the partial copy stays, as on any failure.
         job.throwIfCancelled();
-        const double fraction = spanPct > 0 ? (pct - basePct) / spanPct : 0.0;
-        Value changes = rate.at(fraction, io.now());
-        changes["pct"] = watch.pace ? basePct + spanPct * watch.pace->share(int64_t(fraction * double(total)), total, twin.get())
-                                    : pct;
+        Value changes = rate.at(spanPct > 0 ? (pct - basePct) / spanPct : 0.0, io.now());
+        changes["pct"] = pct;
         changes["detail"] = detail;
         job.update(changes);
     });

@@ -58,15 +58,12 @@ void copyFile(const CopyIo& io, const std::string& src, int dstDir, const std::s
 class Job;
 class WorkFolder;
 
-class DiskPace;
-
-// What a copy made for the job may have besides: a reader following it, a
-// bar that counts bytes on the disk, calls other than the system's (tests).
+// What a copy made for the job may have besides: a reader following it,
+// calls other than the system's (tests).
 struct CopyWatch {
     // Told after every chunk how many bytes are written, with a read-only
     // descriptor of the copy (valid until the copy returns or throws).
     std::function<void(int readFd, int64_t copied)> onWritten;
-    DiskPace* pace = nullptr;
     CopyIo io = CopyIo::system();
 };
 

@@ -41,8 +41,10 @@ const char kNote[] = "편집 프로그램에서 정상 확인 전까지 카드 �
 constexpr int kEngineFolderFd = 3;
 constexpr int kEngineInputFd = 4;
 // A copy the engine follows moves the bar up to where the engine's writing
-// begins: the engine's walk keeps pace with it and never shows ahead.
+// begins: the engine's walk keeps pace with it and never shows ahead. Its
+// flush, after the last byte is written, takes the band's last points.
 constexpr int kFollowedCopySpan = engine_contract::kSaveBandStart;
+constexpr int kCopyFlushSpan = 4;
 // A copy's pace when the job made none to measure: a card reader's.
 constexpr double kAssumedCopyBytesPerSecond = 150e6;
 
@@ -108,15 +110,17 @@ struct EngineInput {
 };
 
 // A fresh copy of the recording, made and sealed on a thread of its own. The
-// bar counts its bytes on the disk, through its flush.
+// bar follows its bytes written, then its bytes on the disk while it is
+// flushed (as long again as the writing for a copy that fits in memory, a
+// moment for one whose bytes went to the disk as they came).
 std::unique_ptr<FollowedCopy> freshCopy(Job& job, Recovery& r, const CopyIo& io) {
     const double start = now();
     const int64_t total = r.source ? r.source->size : fileSize(r.rsvPath);
     auto pace = std::make_shared<DiskPace>();
-    auto copy = [&job, &r, total, start, pace, io](const std::function<void(int, int64_t)>& onWritten) {
+    auto copy = [&job, &r, total, start, io](const std::function<void(int, int64_t)>& onWritten) {
         tv::UniqueFd fd = copyWithProgress(job, r.rsvPath, total, r.folder, r.claim.names().copyPartial(),
-                                           engine_contract::kCopyBandStart, kFollowedCopySpan,
-                                           CopyWatch{onWritten, pace.get(), io});
+                                           engine_contract::kCopyBandStart, kFollowedCopySpan - kCopyFlushSpan,
+                                           CopyWatch{onWritten, io});
         r.copySeconds = now() - start;
         return fd;
     };
@@ -127,7 +131,7 @@ std::unique_ptr<FollowedCopy> freshCopy(Job& job, Recovery& r, const CopyIo& io)
         });
         while (flushed.wait_for(std::chrono::milliseconds(500)) != std::future_status::ready)
             if (job.state().value("stage", "") == "recover")
-                job.update(Value{{"pct", kFollowedCopySpan * pace->share(total, total, fd)}});
+                job.update(Value{{"pct", kFollowedCopySpan - kCopyFlushSpan * (1 - pace->flushed(total, fd))}});
         flushed.get();
         if (r.source) r.folder.writeWhole(recordName(n.copy), copyRecord(*r.source).dump());
     };

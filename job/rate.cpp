@@ -63,12 +63,12 @@ int64_t fileUnflushedBytes(int fd) {
 DiskPace::DiskPace(std::function<int64_t(int)> fileUnflushed, std::function<int64_t()> systemUnflushed)
     : file_(std::move(fileUnflushed)), system_(std::move(systemUnflushed)), baseline_(system_()) {}
 
-int64_t DiskPace::onDisk(int64_t written, int fd) {
+double DiskPace::flushed(int64_t written, int fd) {
     int64_t pending = fd >= 0 ? file_(fd) : -1;
     if (pending < 0) {
         const int64_t now = baseline_ >= 0 ? system_() : -1;
         pending = now >= 0 ? std::max<int64_t>(0, now - baseline_) : 0;
     }
     shown_ = std::min(written, std::max(shown_, written - std::min(written, pending)));
-    return shown_;
+    return written > 0 ? double(shown_) / double(written) : 1.0;
 }

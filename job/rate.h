@@ -35,30 +35,20 @@ int64_t systemUnflushedBytes();
 // on); -1 when the kernel cannot tell.
 int64_t fileUnflushedBytes(int fd);
 
-// How much of a copy is on the disk rather than waiting in memory: a copy
-// that fits in memory is written as fast as the card reads and then takes
-// as long again to reach the disk, so a bar that counted written bytes would
-// run ahead of the time, and one that counted flushed bytes would stand
-// still while the card is read. Counts what has been written less what of it
-// is still unflushed:
-// the file's own count where the kernel gives one, else what the system holds
-// unflushed beyond what it held when the copy began (other writers' bytes,
-// the engine's among them, then count against the copy: never optimistic).
+// How much of a copy that has been written is on the disk rather than
+// waiting in memory: the file's own count where the kernel gives one, else
+// what the system holds unflushed beyond what it held when the copy began
+// (other writers' bytes, the engine's among them, then count against the
+// copy: never optimistic).
 //
 // One thread at a time.
 class DiskPace {
 public:
     explicit DiskPace(std::function<int64_t(int fd)> fileUnflushed = fileUnflushedBytes,
                       std::function<int64_t()> systemUnflushed = systemUnflushedBytes);
-    // Of `written` bytes of the copy open at `fd`, those taken to be on the
-    // disk: `written` itself when nothing can tell, and never less than an
-    // earlier answer.
-    int64_t onDisk(int64_t written, int fd);
-    // The share of a copy of `total` bytes done: half for the bytes written,
-    // half for those on the disk.
-    double share(int64_t written, int64_t total, int fd) {
-        return total > 0 ? double(written + onDisk(written, fd)) / double(2 * total) : 0.0;
-    }
+    // The share (0..1) of `written` bytes of the copy open at `fd` taken to
+    // be on the disk: all when nothing can tell, never less than earlier.
+    double flushed(int64_t written, int fd);
 
 private:
     std::function<int64_t(int)> file_;

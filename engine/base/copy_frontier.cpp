@@ -32,8 +32,11 @@ std::unique_ptr<CopyFrontier> CopyFrontier::inherited(int fd) {
     if (::fcntl(fd, F_GETFD) < 0 || ::fstat(fd, &st) != 0) return nullptr;
     // Anything else left open there by whoever started us is not ours to read.
     if (!S_ISFIFO(st.st_mode) && !S_ISSOCK(st.st_mode)) return nullptr;
-    auto frontier = std::make_unique<CopyFrontier>(UniqueFd(::fcntl(fd, F_DUPFD_CLOEXEC, 3)));
+    UniqueFd records(::fcntl(fd, F_DUPFD_CLOEXEC, 3));
+    if (records.get() < 0)
+        throw EngineError(EngineError::Kind::Input, std::string("cannot follow the copy: ") + std::strerror(errno));
     ::close(fd);
+    auto frontier = std::make_unique<CopyFrontier>(std::move(records));
     frontier->expectedSize();
     return frontier;
 }

@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <limits>
+#include <tuple>
 
 #include "job/rate.h"
 
@@ -24,23 +25,21 @@ TEST(RateEstimate, speed_from_the_share_done) {
     for (const Row& r : rows) EXPECT_EQ(RateEstimate(r.total, 100).at(r.fraction, r.now), r.want) << r.why;
 }
 
-TEST(DiskPace, counts_written_bytes_not_waiting_to_be_flushed) {
+TEST(DiskPace, counts_written_bytes_no_longer_waiting_to_be_flushed) {
     int64_t file = -1, system = 100;  // another writer's, before the copy
     DiskPace pace([&](int) { return file; }, [&] { return system; });
-    // Rows: the file's unflushed bytes (-1: unknown), the system's, bytes written, bytes taken to be on the disk.
-    const int64_t rows[][4] = {
-        {-1, 1100, 1000, 0},     // all of it in memory
-        {-1, 600, 1000, 500},    // half flushed
-        {-1, 900, 1000, 500},    // someone else writes: the bar never goes back
-        {-1, 50, 1200, 1200},    // less than before the copy: all of it
-        {100, 5000, 1500, 1400},  // the file's own count wins over the system's
+    // Rows: the file's unflushed bytes (-1: unknown), the system's, the share of 1000 written bytes on the disk.
+    const std::tuple<int64_t, int64_t, double> rows[] = {
+        {-1, 1100, 0.0},   // all of it in memory
+        {-1, 600, 0.5},    // half flushed
+        {-1, 900, 0.5},    // someone else writes: the bar never goes back
+        {-1, 50, 1.0},     // less than before the copy: all of it
     };
-    for (const auto& r : rows) {
-        file = r[0], system = r[1];
-        EXPECT_EQ(pace.onDisk(r[2], 3), r[3]) << r[0] << " " << r[1];
+    for (const auto& [f, s, want] : rows) {
+        file = f, system = s;
+        EXPECT_DOUBLE_EQ(pace.flushed(1000, 3), want) << f << " " << s;
     }
-    EXPECT_EQ(DiskPace([](int) { return -1; }, [] { return -1; }).onDisk(700, 3), 700);
-    // The bar: half for what is written, half for what is on the disk.
-    file = 1000;
-    EXPECT_DOUBLE_EQ(DiskPace([&](int) { return file; }, [] { return 0; }).share(2000, 4000, 3), 0.375);
+    // The file's own count wins over the system's; nothing to tell: all of it.
+    EXPECT_DOUBLE_EQ(DiskPace([](int) { return 250; }, [] { return 5000; }).flushed(1000, 3), 0.75);
+    EXPECT_DOUBLE_EQ(DiskPace([](int) { return -1; }, [] { return -1; }).flushed(1000, 3), 1.0);
 }
