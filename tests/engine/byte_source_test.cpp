@@ -1,7 +1,6 @@
 // The file source refuses what is not a regular file it can read, and reads a
-// copy still being written only as far as the copy says it has got. (Its
-// cached and direct reads are proven by every corpus repair, which reads
-// through it, whole and followed.)
+// copy still being written only as far as the copy says it has got. (The
+// corpus repairs prove its reads, whole and followed.)
 #include "base/byte_source.h"
 #include "base/errors.h"
 
