@@ -105,6 +105,10 @@ RepairSummary runRsvRepair(const RepairOptions& opt, const FileSource& rsv, cons
 
     walkBand.progress(0);
     walkResynchronising(rsv, walker, assembly, dataStart, walkBand, opt.verbose);
+    // The walk may end on the file's length without reading its last bytes
+    // (a cut group's sound is counted, not read): a copy that failed after
+    // them must still fail the repair.
+    rsv.awaitComplete();
     walkBand.progress(100);
     if (assembly.videoFrames() == 0)
         throw EngineError(Kind::Input, "no complete video frame found in the RSV");
