@@ -6,6 +6,7 @@
 #include "codec/nal.h"
 #include "mp4/config_record.h"
 #include "noref/h264_probe.h"
+#include "noref/hevc_one_slice.h"
 #include "noref/hevc_survey.h"
 #include "noref/search_clock.h"
 
@@ -20,6 +21,10 @@ namespace {
 constexpr size_t kMaxGopPictures = 24;
 constexpr size_t kMaxGopBytes = 96u << 20;
 constexpr uint32_t kKeyPictureWindow = 64u << 20;
+// Pictures of one slice whose data's end is confirmed one by one (each a
+// decode of those before it).
+constexpr size_t kTailChecks = 8;
+constexpr uint32_t kTailCheckedBytes = 96;
 // As for H.264 (param_search.cpp): block edges this much stronger than the
 // blocks' insides are not a picture.
 constexpr double kNotAPicture = 4.0;
@@ -40,10 +45,13 @@ std::vector<HevcPicture> readGop(const ByteSource& rsv, const RsvRecording& rec)
         if (i > 0 && bytes > kMaxGopBytes) break;
         auto pic = hevcPictureOf(rsv.readVector(rec.frames[i].offset, rec.frames[i].size));
         if (!pic) break;
+        // Pictures that skip the key picture to refer to ones recorded
+        // before it (RASL) never decode at a recording's start.
+        if (pic->type == 8 || pic->type == 9) continue;
         gop.push_back(std::move(*pic));
     }
-    if (gop.empty() || (gop.front().type != 19 && gop.front().type != 20))
-        needReference("the recording does not start with an IDR picture");
+    if (gop.empty() || !isHevcKeyType(gop.front().type))
+        needReference("the recording does not start with an IDR or CRA picture");
     return gop;
 }
 
@@ -63,9 +71,10 @@ uint32_t reorderDepth(const std::vector<HevcPicture>& gop, const H265Params& p) 
         br.ue();
         if (p.outputFlagPresent) br.skip(1);
         int64_t lsb = 0;
-        if (pic.type != 19 && pic.type != 20) lsb = br.u(int(p.log2MaxPocLsb));
+        const bool idr = pic.type == 19 || pic.type == 20;
+        if (!idr) lsb = br.u(int(p.log2MaxPocLsb));
         if (!br.ok()) return 0;
-        const int64_t msb = pic.type == 19 || pic.type == 20 ? 0 : pocMsb(lsb, prevLsb, prevMsb, p.log2MaxPocLsb);
+        const int64_t msb = idr || &pic == &gop.front() ? 0 : pocMsb(lsb, prevLsb, prevMsb, p.log2MaxPocLsb);
         // Sub-layer non-reference pictures (even types below 16) do not anchor the next.
         if (pic.type >= 16 || pic.type % 2) prevMsb = msb, prevLsb = lsb;
         pocs.push_back(msb + lsb);
@@ -153,7 +162,14 @@ class Search {
 public:
     Search(std::vector<HevcPicture> gop, Reporter& rep)
         : gop_(std::move(gop)), ids_(hevcPpsIds(gop_)), clock_(rep) {
-        for (const auto& pic : gop_) trimmed_.push_back(withoutLastSlice(pic));
+        oneSlice_ = std::all_of(gop_.begin(), gop_.end(), [](const HevcPicture& pic) { return pic.slices.size() == 1; });
+        for (const auto& pic : gop_) {
+            trimmed_.push_back(withoutLastSlice(pic));
+            if (!oneSlice_) continue;
+            auto added = withBytesAfterSlice(pic.sample);
+            if (!added) needReference("a picture of one slice does not read");
+            added_.push_back(std::move(*added));
+        }
     }
 
     std::optional<H265Params> keyThenGop(const std::vector<H265Params>& candidates);
@@ -186,14 +202,41 @@ private:
     // its last slice and with the blocks its slices wrote checked; one more
     // than the pictures when all are clean.
     size_t fitness(const H265Params& p, size_t pictures) {
+        if (oneSlice_) return oneSliceFitness(p, pictures);
         size_t failed = pictures;
         const ProbeResult r = decodeChecked(p, pictures, failed);
         return r.clean ? pictures + 1 : std::min(r.accepted, failed);
     }
     ProbeResult decodeChecked(const H265Params& p, size_t pictures, size_t& failed);
     std::optional<H265Params> wholeGop(H265Params p);
+    struct Decoded {
+        std::vector<std::optional<uint64_t>> hashes;  // by picture; absent: not returned or not whole
+        bool clean = false;
+    };
+    Decoded decodeWhole(const H265Params& p, const std::vector<std::vector<uint8_t>>& samples, bool needWhole);
+    size_t oneSliceFitness(const H265Params& p, size_t pictures);
+    bool tailsUsed(const H265Params& p, const Decoded& plain);
+    bool topRowsWhole(const H265Params& p);
 
+public:
+    // Pictures of one slice: the sizes other than p's under which the key
+    // picture's data also ends exactly where its slice ends.
+    std::vector<H265Params> otherFittingSizes(const H265Params& p);
+    // Whether each picture's slice reads up to its data's end (see
+    // hevc_one_slice.h) under p, beyond the key picture; with several
+    // slices, true.
+    bool dataUsedUp(const H265Params& p) {
+        if (!oneSlice_) return true;
+        std::vector<std::vector<uint8_t>> samples;
+        for (size_t i = 0; i < gop_.size() && i < kTailChecks; ++i) samples.push_back(added_[i]);
+        return tailsUsed(p, decodeWhole(p, samples, true));
+    }
+    bool oneSlice() const { return oneSlice_; }
+
+private:
     std::vector<HevcPicture> gop_;
+    bool oneSlice_ = false;
+    std::vector<std::vector<uint8_t>> added_;  // one slice: each picture with bytes after its slice
     std::vector<std::vector<uint8_t>> trimmed_;
     std::vector<uint32_t> ids_;
     SearchClock clock_;
@@ -250,6 +293,96 @@ ProbeResult Search::decodeChecked(const H265Params& p, size_t pictures, size_t& 
     };
     ++decodes_;
     return probeDecode(true, std::vector<uint8_t>(box->begin() + 8, box->end()), samples, false, &check);
+}
+
+// Each picture decoded under p at its own size, hashed whole; with
+// needWhole, a picture some block of which no slice wrote has no hash.
+Search::Decoded Search::decodeWhole(const H265Params& p, const std::vector<std::vector<uint8_t>>& samples,
+                                    bool needWhole) {
+    if (clock_.expired()) needReference("the search took too long");
+    clock_.tick();
+    Decoded d;
+    d.hashes.resize(samples.size());
+    auto box = p.valid() ? buildCodecConfig(VideoCodec::H265, h265Nals(p, ids_)) : std::nullopt;
+    if (!box) return d;
+    const PictureCheck check = [&](size_t i, const LumaView& y) {
+        if (i >= samples.size() || (needWhole && !everyBlockWritten(y, 1u << p.log2Ctb))) return false;
+        d.hashes[i] = lumaHash(y);
+        return true;
+    };
+    ++decodes_;
+    d.clean = probeDecode(true, std::vector<uint8_t>(box->begin() + 8, box->end()), samples, false, &check).clean;
+    return d;
+}
+
+// Pictures of one slice (hevc_one_slice.h), in decode order, each with
+// bytes of ones after its slice: a decode that runs past the slice's data
+// reads them as the slice's end and leaves the rest of the picture
+// unwritten. Those whose blocks were all written pass (the key picture's
+// must also change with its last bytes); one more than the pictures when
+// all do.
+size_t Search::oneSliceFitness(const H265Params& p, size_t pictures) {
+    pictures = std::min(pictures, gop_.size());
+    if (pictures == 1 && !topRowsWhole(p)) return 0;
+    const std::vector<std::vector<uint8_t>> added(added_.begin(), added_.begin() + long(pictures));
+    const Decoded d = decodeWhole(p, added, true);
+    size_t whole = 0;
+    while (whole < pictures && d.hashes[whole]) ++whole;
+    if (whole == 0) return 0;
+    // The key picture: read to its data's end, but not a bit beyond (its
+    // picture is the same followed by zeros), under this size alone.
+    Decoded key = d;
+    key.hashes.resize(1);
+    if (!tailsUsed(p, key) || decodeWhole(p, {gop_.front().sample}, true).hashes[0] != key.hashes[0]) return 0;
+    return whole == pictures && d.clean ? pictures + 1 : whole;
+}
+
+// The rows above the last one read the same whatever the picture's height:
+// a slice whose data runs out before the key picture's first rows end
+// fails at once, in a decode of those rows alone (a large picture costs
+// its size in every decode, even one that stops early).
+bool Search::topRowsWhole(const H265Params& p) {
+    const uint32_t ctb = 1u << p.log2Ctb;
+    for (uint32_t rows : {2u, 8u, 32u}) {
+        if (rows * ctb >= p.codedHeight()) break;
+        H265Params top = p;
+        top.height = rows * ctb;
+        if (!decodeWhole(top, {added_.front()}, true).hashes[0]) return false;
+    }
+    return true;
+}
+
+// Each of the first pictures decoded with its own slice's last bytes
+// changed (those before it as they are) must come out otherwise than in
+// `plain`. The key picture must show it; a picture of a still scene may be
+// too small to (its blocks copied, its few bytes mostly the header).
+bool Search::tailsUsed(const H265Params& p, const Decoded& plain) {
+    std::vector<std::vector<uint8_t>> samples;
+    for (size_t i = 0; i < plain.hashes.size(); ++i) {
+        const auto changed = withSliceTailChanged(gop_[i].sample);
+        if (!plain.hashes[i] || (!changed && i == 0)) return false;
+        if (!changed || (i > 0 && gop_[i].sliceSizes.front() < kTailCheckedBytes)) {
+            samples.push_back(gop_[i].sample);
+            continue;
+        }
+        samples.push_back(*changed);
+        if (decodeWhole(p, samples, false).hashes[i] == plain.hashes[i]) return false;
+        samples.back() = gop_[i].sample;
+    }
+    return true;
+}
+
+std::vector<H265Params> Search::otherFittingSizes(const H265Params& p) {
+    std::vector<H265Params> also;
+    for (const auto& [w, h] : oneSliceFrameSizes())
+        for (uint32_t ctb : {6u, 5u, 4u}) {
+            H265Params q = p;
+            q.width = w, q.height = h, q.log2Ctb = ctb;
+            q.log2MaxTb = std::min(p.log2MaxTb, ctb);
+            if (q.codedWidth() == p.codedWidth() && q.codedHeight() == p.codedHeight() && ctb == p.log2Ctb) continue;
+            if (q.valid() && ctbSizeAllowed(q) && fitness(q, 1) >= 2) also.push_back(q);
+        }
+    return also;
 }
 
 // From a candidate that decodes the key picture: each round tries every
@@ -319,16 +452,24 @@ std::optional<H265Params> Search::keyThenGop(const std::vector<H265Params>& cand
     const auto choices = intraChoices();
     const std::pair<int, int32_t> tiers[] = {{1, 2}, {2, 6}, {3, 12}, {4, 25}, {99, 38}};
     std::pair<int, int32_t> done{-1, -1};
-    for (size_t t = 0; t < std::size(tiers); ++t) {
+    // One slice: every camera size is tried under each reading, so only the
+    // likeliest tier (a search that finds nothing must end well within its
+    // bound); a body that is not found is refused, not guessed.
+    const size_t lastTier = oneSlice_ ? 1 : std::size(tiers);
+    for (size_t t = 0; t < lastTier; ++t) {
         const auto [rank, spread] = tiers[t];
         for (size_t g = 0; g < candidates.size(); ++g) {
-            clock_.progress(10 + 40.0 * (double(t) + double(g) / double(candidates.size())) / double(std::size(tiers)));
+            clock_.progress(10 + 40.0 * (double(t) + double(g) / double(candidates.size())) / double(lastTier));
+            // One slice: many header readings fit, the unusual ones later
+            // (wavefront rows are usual where the entry points count the rows).
+            const H265Params& c0 = candidates[g];
+            const int off = oneSlice_ ? fieldsOffUsual(c0, H265Params{}) - int(c0.entropySync) : 0;
             for (const IntraChoice& choice : choices) {
-                if (choice.rank > rank) break;
+                if (choice.rank + off > rank) break;
                 for (int32_t d = 0; d <= spread; ++d)
                     for (int32_t qp : {26 + d, 26 - d}) {
                         if ((d == 0 && qp != 26) || qp < -12 || qp > 51) continue;
-                        if (choice.rank <= done.first && d <= done.second) continue;  // an earlier tier's
+                        if (choice.rank + off <= done.first && d <= done.second) continue;  // an earlier tier's
                         H265Params c = candidates[g];
                         choice.set(c);
                         c.initQp = qp;
@@ -359,12 +500,7 @@ std::vector<H265Params> hevcKeyCandidates(const ByteSource& rsv, int64_t firstAu
     rep.progress(0);
     auto key = readHevcPicture(rsv, firstAud, kKeyPictureWindow);
     if (!key) needReference("the first picture does not read");
-    if (key->type != 19 && key->type != 20) needReference("the recording does not start with an IDR picture");
-    // A single slice carries nothing that reliably pins the picture size
-    // (no segment addresses; entry points that happen to fit a wrong row
-    // count), and under a wrong one it may decode without a single
-    // complaint: better no repair than a wrong one.
-    if (key->slices.size() == 1) needReference("one slice per picture: the picture size cannot be told");
+    if (!isHevcKeyType(key->type)) needReference("the recording does not start with an IDR or CRA picture");
     H265Params usual;
     auto found = surveyKeyPicture(*key, usual);
     if (found.empty()) needReference("no parameter set fits the key picture's slice headers");
@@ -378,7 +514,9 @@ RebuiltParameterSets searchH265ParameterSets(const ByteSource& rsv, const RsvRec
                                              const std::vector<H265Params>& candidates, Reporter& rep) {
     Search search(readGop(rsv, rec), rep);
     std::optional<H265Params> fit = search.keyThenGop(candidates);
-    if (!fit) needReference("no candidate decodes the first GOP");
+    if (!fit)
+        needReference(search.oneSlice() ? "one slice per picture: no frame size that cameras record fits its data"
+                                        : "no candidate decodes the first GOP");
     H265Params& p = *fit;
     p.timeScale = rec.layout.videoTimescale;
     p.unitsInTick = rec.layout.frameDuration;
@@ -386,6 +524,16 @@ RebuiltParameterSets searchH265ParameterSets(const ByteSource& rsv, const RsvRec
     // References the slices use are not known: the largest buffer every
     // level allows at full size, which costs a player nothing.
     p.maxDecPicBuffering = std::max<uint32_t>(p.numReorder + 1, 6);
+    if (search.oneSlice()) {
+        // A single slice names no address: the size rests on where its data
+        // ends, so every picture checked must end there and no other size may.
+        if (!search.dataUsedUp(p)) needReference("one slice per picture: the pictures do not end where their data ends");
+        const auto also = search.otherFittingSizes(p);
+        if (!also.empty())
+            needReference("one slice per picture: both " + std::to_string(p.width) + "x" + std::to_string(p.height) +
+                          " and " + std::to_string(also.front().width) + "x" + std::to_string(also.front().height) +
+                          " fit");
+    }
     search.checkPictures(p);
     search.clock().progress(100);
     char line[240];

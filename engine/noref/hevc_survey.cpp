@@ -2,8 +2,11 @@
 
 #include "base/bytes.h"
 #include "codec/nal_units.h"
+#include "noref/hevc_one_slice.h"
 
 #include <algorithm>
+#include <array>
+#include <set>
 
 namespace tv {
 namespace {
@@ -31,11 +34,30 @@ struct KeyHeader {
     bool first = false;
     uint32_t address = 0, ppsId = 0, entryPoints = 0;
     uint64_t entryBytes = 0;
+    // What the slice data's reading depends on: where it starts, its QP,
+    // whether it carries SAO parameters.
+    size_t dataBits = 0;
+    int32_t qpDelta = 0;
+    int sao = 0;
 };
 
-// slice_segment_header() of an IDR picture's I slice (7.3.6.1) under p;
-// ctbs: PicSizeInCtbsY.
-std::optional<KeyHeader> readKeyHeader(const std::vector<uint8_t>& rbsp, const H265Params& p, uint32_t ctbs) {
+// st_ref_pic_set(0) as a slice header codes it (7.3.7: no prediction from
+// another set): the pictures a key picture keeps for those after it.
+bool skipRefPicSet(BitReader& br) {
+    const uint32_t before = br.ue(), after = br.ue();
+    if (before > 16 || after > 16 || before + after > 16) return false;
+    for (uint32_t i = 0; i < before + after && br.ok(); ++i) {
+        if (br.ue() > 32767) return false;
+        br.skip(1);
+    }
+    return br.ok();
+}
+
+// slice_segment_header() of a key picture's I slice (7.3.6.1) under p;
+// ctbs: PicSizeInCtbsY. A CRA picture's header names its picture order and
+// the pictures it keeps (the SPS written holds no sets of its own).
+std::optional<KeyHeader> readKeyHeader(const std::vector<uint8_t>& rbsp, int type, const H265Params& p,
+                                       uint32_t ctbs) {
     BitReader br(rbsp);
     KeyHeader h;
     h.first = br.flag();
@@ -49,14 +71,20 @@ std::optional<KeyHeader> readKeyHeader(const std::vector<uint8_t>& rbsp, const H
     }
     if (!dependent) {
         br.skip(p.extraSliceHeaderBits);
-        if (br.ue() != 2) return std::nullopt;  // an IDR picture holds I slices only
+        if (br.ue() != 2) return std::nullopt;  // a key picture holds I slices only
         if (p.outputFlagPresent) br.skip(1);
+        if (type != 19 && type != 20) {
+            br.skip(p.log2MaxPocLsb);
+            if (br.flag() || !skipRefPicSet(br)) return std::nullopt;
+            if (p.temporalMvp) br.skip(1);
+        }
         bool sao = false, deblockingOff = p.deblockingDisabled;
         if (p.sao) {
-            sao = br.flag();
-            sao = br.flag() || sao;
+            h.sao = 1 + br.flag();
+            h.sao += 2 * br.flag();
+            sao = h.sao > 1;
         }
-        const int32_t qpDelta = br.se();
+        const int32_t qpDelta = h.qpDelta = br.se();
         if (qpDelta < -63 || qpDelta > 51) return std::nullopt;
         if (p.sliceChromaQpOffsets) {
             const int32_t cb = br.se(), cr = br.se();
@@ -90,19 +118,20 @@ std::optional<KeyHeader> readKeyHeader(const std::vector<uint8_t>& rbsp, const H
     while (br.ok() && br.position() % 8)
         if (br.flag()) return std::nullopt;
     if (!br.ok()) return std::nullopt;
+    h.dataBits = br.position();
     return h;
 }
 
 // Every slice of the picture under p: the first first, addresses rising,
 // one PPS, and with wavefronts one entry point per further row spanned.
 // Returns the number of entry points confirmed (with wavefronts), or -1.
-int pictureFits(const std::vector<std::vector<uint8_t>>& rbsps, const std::vector<uint32_t>& sizes,
+int pictureFits(const std::vector<std::vector<uint8_t>>& rbsps, const std::vector<uint32_t>& sizes, int type,
                 const H265Params& p) {
     const uint32_t ctbs = p.picSizeInCtbs();
     const uint32_t widthCtbs = (p.codedWidth() + (1u << p.log2Ctb) - 1) >> p.log2Ctb;
     std::vector<KeyHeader> hs;
     for (const auto& r : rbsps) {
-        auto h = readKeyHeader(r, p, ctbs);
+        auto h = readKeyHeader(r, type, p, ctbs);
         if (!h || h->first != hs.empty()) return -1;
         if (!hs.empty() && (h->address <= hs.back().address || h->ppsId != hs.front().ppsId)) return -1;
         hs.push_back(*h);
@@ -170,49 +199,88 @@ std::vector<uint32_t> hevcPpsIds(const std::vector<HevcPicture>& pictures) {
     return ids;
 }
 
+bool isHevcKeyType(int type) { return type >= 16 && type <= 21; }
+
+// Pictures larger than level 4.1 allows need level 5 or higher, where the
+// coding tree blocks are 32 or 64 samples (A.4.1).
+bool ctbSizeAllowed(const H265Params& p) { return p.log2Ctb >= 5 || uint64_t(p.width) * p.height <= 2228224; }
+
+int fieldsOffUsual(const H265Params& p, const H265Params& usual) {
+    return (p.sao != usual.sao) + (p.entropySync != usual.entropySync) +
+           (p.loopFilterAcrossSlices != usual.loopFilterAcrossSlices) +
+           (p.deblockingOverride != usual.deblockingOverride) + (p.deblockingDisabled != usual.deblockingDisabled) +
+           (p.sliceChromaQpOffsets != usual.sliceChromaQpOffsets) +
+           (p.outputFlagPresent != usual.outputFlagPresent) + (p.dependentSlices != usual.dependentSlices) +
+           (p.sliceHeaderExtension != usual.sliceHeaderExtension) + (p.temporalMvp != usual.temporalMvp) +
+           (p.extraSliceHeaderBits != usual.extraSliceHeaderBits);
+}
+
 std::vector<H265Params> surveyKeyPicture(const HevcPicture& key, const H265Params& usual) {
     std::vector<std::vector<uint8_t>> rbsps;
     for (const auto& s : key.slices) rbsps.push_back(unescapeRbsp(s.data() + 2, s.size() - 2));
-    std::vector<std::pair<int, H265Params>> found;  // (rank: fields off their usual value, params)
+    const bool oneSlice = rbsps.size() == 1;
+    std::vector<std::pair<uint32_t, uint32_t>> sizes(std::begin(kSizes), std::end(kSizes));
+    if (oneSlice) sizes = oneSliceFrameSizes();
+    const bool idr = key.type == 19 || key.type == 20;
+    struct Reading {
+        int rank;  // fields off their usual value
+        H265Params p;
+        std::array<uint64_t, 6> parse;
+    };
+    std::vector<Reading> found;
     std::vector<uint32_t> ctbs{usual.log2Ctb};
     for (uint32_t c : {6u, 5u, 4u})
         if (c != usual.log2Ctb) ctbs.push_back(c);
-    for (uint32_t bits = 0; bits < (1u << 10); ++bits) {
+    for (uint32_t bits = 0; bits < (1u << 11); ++bits) {
+        if (idr && bits >> 10) break;  // an IDR header holds no picture order
         H265Params f = usual;
-        const auto flip = [&](int i, bool& field) {
-            if (bits >> i & 1) field = !field;
-            return int(bits >> i & 1);
-        };
-        int unusual = flip(0, f.sao) + flip(1, f.entropySync) + flip(2, f.loopFilterAcrossSlices) +
-                      flip(3, f.deblockingOverride) + flip(4, f.deblockingDisabled) +
-                      flip(5, f.sliceChromaQpOffsets) + flip(6, f.outputFlagPresent) +
-                      flip(7, f.dependentSlices) + flip(8, f.sliceHeaderExtension);
-        if (bits >> 9 & 1) {
-            f.extraSliceHeaderBits = f.extraSliceHeaderBits ? 0 : 1;
-            ++unusual;
+        bool* const flags[] = {&f.sao, &f.entropySync, &f.loopFilterAcrossSlices, &f.deblockingOverride,
+                               &f.deblockingDisabled, &f.sliceChromaQpOffsets, &f.outputFlagPresent,
+                               &f.dependentSlices, &f.sliceHeaderExtension};
+        for (size_t i = 0; i < std::size(flags); ++i)
+            if (bits >> i & 1) *flags[i] = !*flags[i];
+        if (bits >> 9 & 1) f.extraSliceHeaderBits = f.extraSliceHeaderBits ? 0 : 1;
+        if (bits >> 10 & 1) f.temporalMvp = !f.temporalMvp;
+        for (uint32_t lsb = idr ? usual.log2MaxPocLsb : 4; lsb <= (idr ? usual.log2MaxPocLsb : 16); ++lsb) {
+            f.log2MaxPocLsb = lsb;
+            const int unusual = fieldsOffUsual(f, usual) + (lsb != usual.log2MaxPocLsb);
+            // The first slice names no address: its header reads the same
+            // under every geometry.
+            const auto first = readKeyHeader(rbsps[0], key.type, f, 1);
+            if (!first) continue;
+            for (const auto& [w, h] : sizes)
+                for (uint32_t ctb : ctbs) {
+                    H265Params c = f;
+                    c.width = w;
+                    c.height = h;
+                    c.log2Ctb = ctb;
+                    c.log2MaxTb = std::min(c.log2MaxTb, ctb);
+                    // Entry points that match the rows a slice spans do so by
+                    // chance very rarely: such a reading comes first.
+                    const int confirmed =
+                        c.valid() && ctbSizeAllowed(c) ? pictureFits(rbsps, key.sliceSizes, key.type, c) : -1;
+                    if (confirmed < 0) continue;
+                    found.push_back({unusual - 100 * (confirmed > 0), c,
+                                     {first->dataBits, uint64_t(int64_t(first->qpDelta) + 64),
+                                      uint64_t(first->sao) << 1 | c.entropySync, w, h, ctb}});
+                }
         }
-        for (const auto& [w, h] : kSizes)
-            for (uint32_t ctb : ctbs) {
-                H265Params c = f;
-                c.width = w;
-                c.height = h;
-                c.log2Ctb = ctb;
-                c.log2MaxTb = std::min(c.log2MaxTb, ctb);
-                // Entry points that match the rows a slice spans do so by
-                // chance very rarely: such a reading comes first.
-                const int confirmed = c.valid() ? pictureFits(rbsps, key.sliceSizes, c) : -1;
-                if (confirmed >= 0) found.emplace_back(unusual - 100 * (confirmed > 0), c);
-            }
     }
-    // Among equally usual readings the smaller pictures first: a wrong
-    // reading decodes as long as its picture is large, the right one is
-    // confirmed at once.
-    std::stable_sort(found.begin(), found.end(), [](const auto& a, const auto& b) {
-        const uint64_t areaA = uint64_t(a.second.width) * a.second.height, areaB = uint64_t(b.second.width) * b.second.height;
-        return a.first != b.first ? a.first < b.first : areaA < areaB;
+    // Among equally usual readings of several slices the smaller pictures
+    // first: a wrong reading decodes as long as its picture is large, the
+    // right one is confirmed at once. One slice keeps the sizes' order, and
+    // of readings that leave its data read the same way (fields that only
+    // shape the header) the usual one.
+    std::stable_sort(found.begin(), found.end(), [oneSlice](const Reading& a, const Reading& b) {
+        const uint64_t areaA = uint64_t(a.p.width) * a.p.height, areaB = uint64_t(b.p.width) * b.p.height;
+        return a.rank != b.rank ? a.rank < b.rank : !oneSlice && areaA < areaB;
     });
+    std::set<std::array<uint64_t, 6>> seen;
     std::vector<H265Params> out;
-    for (auto& t : found) out.push_back(t.second);
+    for (auto& t : found) {
+        if (oneSlice && !seen.insert(t.parse).second) continue;
+        out.push_back(t.p);
+    }
     return out;
 }
 

@@ -37,10 +37,18 @@ std::optional<HevcPicture> hevcPictureOf(std::vector<uint8_t> sample);
 // Every id the slices' headers name (slice_pic_parameter_set_id), rising.
 std::vector<uint32_t> hevcPpsIds(const std::vector<HevcPicture>& pictures);
 
+// IDR, CRA and BLA pictures: a recording may start at any of them.
+bool isHevcKeyType(int type);
+// Whether a body may code pictures of p's size in p's coding tree blocks.
+bool ctbSizeAllowed(const H265Params& p);
+
 // Parameter sets under which every slice header of the key picture (an
 // IRAP picture) reads consistently, likeliest first: the usual camera
-// values and the usual frame sizes first. Fields the headers do not
+// values and the usual frame sizes first (for one slice, only the sizes
+// camera bodies record: oneSliceFrameSizes()). Fields the headers do not
 // depend on keep `usual`'s values.
 std::vector<H265Params> surveyKeyPicture(const HevcPicture& key, const H265Params& usual);
+// How many of the fields the survey reads differ from `usual`'s.
+int fieldsOffUsual(const H265Params& p, const H265Params& usual);
 
 }  // namespace tv

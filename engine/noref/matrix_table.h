@@ -35,4 +35,8 @@ struct MatrixSet {
 // default where pictures cannot tell the sets apart).
 const std::vector<MatrixSet>& matrixTable();
 
+// The standard's default lists (H.264 Tables 7-3 and 7-4), which a flag
+// selects without listing values: "table:standard-default".
+const MatrixSet& standardDefaultSet();
+
 }  // namespace tv

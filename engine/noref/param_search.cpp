@@ -1,6 +1,7 @@
 #include "noref/param_search.h"
 
 #include "noref/h264_probe.h"
+#include "noref/matrix_fit.h"
 #include "noref/matrix_table.h"
 #include "noref/picture_check.h"
 #include "noref/search_clock.h"
@@ -29,6 +30,22 @@ constexpr double kRings = 1.2;
 // Another table set replaces the first only with a block-edge ratio this
 // much below the first's.
 constexpr double kTableDecisive = 0.97;
+// The standard's default lists (6 at DC against the bodies' 12) replace the
+// table's sets only with a block-edge ratio this much below the best of
+// them: bodies coding with the defaults measured 0.68 to 0.74 of it, others
+// 0.91 to 1.0 (the ratio prefers low DC values whatever the truth).
+constexpr double kDefaultDecisive = 0.8;
+// A set replaces the table's first (or a fitted shape a named set) only
+// with a step to the next key picture this much below its; named sets
+// decoded generated bodies 1.5 to 6 % above their right matrices.
+constexpr double kStepDecisive = 0.98;
+// Shapes a fit may try: the coarse grid's 20 and about as many finer ones;
+// and no more once the search has run this long, so that a fit (18 s on a
+// 1080p GOP of 25 pictures) never costs a repair its time bound.
+constexpr size_t kFitBudget = 40;
+constexpr double kFitUntilSeconds = 110;
+
+using Samples = std::vector<std::vector<uint8_t>>;
 
 struct Format {
     uint32_t chroma, depth;
@@ -96,7 +113,7 @@ public:
         return c;
     }
     void checkPictures(const H264Candidate& w);
-    MatrixChoice chooseMatrices(H264Candidate& w);
+    MatrixChoice chooseMatrices(H264Candidate& w, const Samples& throughKey);
     size_t decodes() const { return decodes_; }
     void progress(double pct) { clock_.progress(pct); }
 
@@ -109,6 +126,16 @@ private:
         ++decodes_;
         return probeH264(c.avcC(), samples, measure);
     }
+
+    // The step to the next key picture (matrix_fit.h); nothing once the
+    // search's time is up, so that a fit ends with what it has.
+    std::optional<double> keyStep(const H264Candidate& c, const Samples& throughKey) {
+        if (clock_.expired()) return std::nullopt;
+        clock_.tick();
+        ++decodes_;
+        return keyPictureStep(c.avcC(), throughKey);
+    }
+    std::optional<MatrixChoice> fitMatrices(H264Candidate& w, const Samples& throughKey);
 
     std::vector<int32_t> initialQps(const Survivor& sv) const;
     std::optional<H264Candidate> keyPictureUnder(const Survivor& sv);
@@ -299,19 +326,74 @@ std::optional<H264Candidate> Search::wholeGop(const H264Candidate& k, const std:
     return std::nullopt;
 }
 
-// Without a donor's matrices: a set from the table of real bodies' (both
-// bodies known use custom matrices, so the first set is the default where
-// the pictures cannot tell), the one whose blocks fit best; flat matrices
-// only when every table set rings on this stream where flat ones do not.
-MatrixChoice Search::chooseMatrices(H264Candidate& w) {
-    // Slices that name a known body's PPS ids name the body: its sets, whatever
-    // the measures say (hard synthetic edges ring under any custom set, and a
-    // steeper set of the table may fit the blocks better).
+// Where the recording holds a second key picture: by the drift each set
+// leaves (matrix_fit.h), flat matrices, the table's sets and the standard's
+// default ones, then shapes fitted from the nearest of them; the table's
+// first set keeps its place unless another is clearly lower, and so does a
+// named set against a fitted shape.
+std::optional<MatrixChoice> Search::fitMatrices(H264Candidate& w, const Samples& throughKey) {
+    if (throughKey.empty()) return std::nullopt;
+    const double started = clock_.seconds();
+    std::vector<std::pair<const MatrixSet*, double>> named;  // no set: flat
+    std::string steps;
+    const auto measure = [&](const MatrixSet* set) {
+        H264Candidate c = w;
+        if (set) set->applyTo(c);
+        if (const auto v = keyStep(c, throughKey)) {
+            named.emplace_back(set, *v);
+            steps += (steps.empty() ? "" : ", ") + (set ? set->name : std::string("flat")) + " " + fixed2(*v);
+        }
+    };
+    measure(nullptr);
+    for (const MatrixSet& set : matrixTable())
+        if (set.fits(w.otherPpsIds)) measure(&set);
+    measure(&standardDefaultSet());
+    if (named.empty()) return std::nullopt;
+    auto best = std::min_element(named.begin(), named.end(), [](auto& a, auto& b) { return a.second < b.second; });
+    const auto first = std::find_if(named.begin(), named.end(), [](auto& n) {
+        return n.first && n.first != &standardDefaultSet();
+    });
+    if (first != named.end() && best->second > first->second * kStepDecisive) best = first;
+
+    const MatrixSet* set = best->first;
+    const MatrixShape seed = !set ? MatrixShape{16, 0} : set == &standardDefaultSet() ? MatrixShape{6, 6} : MatrixShape{12, 4};
+    const auto fitted = fitShape(
+        [&](const MatrixShape& shape) -> std::optional<double> {
+            if (clock_.seconds() > kFitUntilSeconds) return std::nullopt;
+            H264Candidate c = w;
+            c.pps.scaling = shape.lists();
+            return keyStep(c, throughKey);
+        },
+        seed, kFitBudget);
+    std::string measures = "steps to the next key picture against the GOP's own: " + steps;
+    if (fitted)
+        measures += ", fitted " + fixed2(fitted->step) + " (" + std::to_string(fitted->evaluations) + " shapes tried, " +
+                    fixed2(clock_.seconds() - started) + " s)";
+    if (fitted && fitted->step < best->second * kStepDecisive) {
+        w.pps.scaling = fitted->shape.lists();
+        return MatrixChoice{"fitted", fitted->shape.describe() + "; no reference or donor supplied them; " + measures};
+    }
+    if (!set) return MatrixChoice{"flat", "no reference or donor supplied them; " + measures};
+    set->applyTo(w);
+    return MatrixChoice{set->name, "no reference or donor supplied them; " + measures};
+}
+
+// Without a donor's matrices. Slices that name a known body's PPS ids name
+// the body: its sets, whatever the measures say (hard synthetic edges ring
+// under any custom set, and a steeper set of the table may fit the blocks
+// better). Else, where the recording holds a second key picture, by the
+// drift (fitMatrices). Without one: a set from the table of real bodies'
+// (both bodies known use custom matrices, so the first set is the default
+// where the pictures cannot tell), the one whose blocks fit best; the
+// standard's defaults only when clearly better; flat matrices only when
+// every table set rings on this stream where flat ones do not.
+MatrixChoice Search::chooseMatrices(H264Candidate& w, const Samples& throughKey) {
     for (const MatrixSet& set : matrixTable())
         if (!set.byPpsId.empty() && set.fits(w.otherPpsIds)) {
             set.applyTo(w);
             return {set.name, "the body its PPS ids name, no reference or donor supplied them"};
         }
+    if (auto fitted = fitMatrices(w, throughKey)) return *fitted;
     const PictureMeasure flat = decode(w, gop_.size(), true).measure;
     const MatrixSet* best = nullptr;
     double bestRatio = 0;
@@ -333,11 +415,18 @@ MatrixChoice Search::chooseMatrices(H264Candidate& w) {
             bestRatio = ratio;
         }
     }
+    H264Candidate d = w;
+    standardDefaultSet().applyTo(d);
+    const ProbeResult r = decode(d, gop_.size(), true);
+    const double defaultRatio = r.clean ? r.measure.edgeRatio() : 0;
+    if (defaultRatio > 0) ratios += ", " + standardDefaultSet().name + " " + fixed2(defaultRatio);
     const std::string measures =
         "block-edge ratios flat " + fixed2(flat.edgeRatio()) + ratios + "; ringing against flat " + rings;
     if (!best || allRing) return {"flat", "no reference or donor supplied them; " + measures};
+    if (defaultRatio > 0 && defaultRatio < bestRatio * kDefaultDecisive) best = &standardDefaultSet();
     best->applyTo(w);
-    return {best->name, "a real body's, no reference or donor supplied them; " + measures};
+    const char* whose = best == &standardDefaultSet() ? "the standard's" : "a real body's";
+    return {best->name, std::string(whose) + ", no reference or donor supplied them; " + measures};
 }
 
 // Pictures that are plainly not pictures (picture_check.h) are not written
@@ -398,7 +487,7 @@ RebuiltParameterSets searchH264ParameterSets(const ByteSource& rsv, const RsvRec
         out.matrices = donor->matrices() ? "donor" : "flat";
         out.why = donor->matrices() ? "the donor's, on trust" : "the donor's: it has none";
     } else {
-        MatrixChoice m = search.chooseMatrices(w);
+        MatrixChoice m = search.chooseMatrices(w, readThroughNextKey(rsv, rec));
         out.matrices = m.name;
         out.why = m.why;
     }

@@ -70,6 +70,10 @@ private:
     // predicted picture refers to pictures lost or never recorded (damage at
     // the start, or a recording that begins inside a GOP).
     bool started_ = false;
+    // Whether the last key picture began the decoding afresh (the stream's
+    // first, or the first after lost pictures): the H.265 pictures that
+    // follow it but refer to pictures before it (RASL) cannot decode.
+    bool keyBeganAfresh_ = false;
     // The media data's start and the timecode of the group read there; the
     // first group kept when damage took the ones before it.
     int64_t start_ = 0;
@@ -108,9 +112,13 @@ GroupResult ResyncWalk::withoutOrphans(const GroupResult& g) {
     for (const FrameInfo& f : g.frames) {
         if (f.slot != expect) lost = true;
         expect = f.slot + 1;
-        if (f.key) lost = false;
+        if (f.key) {
+            keyBeganAfresh_ = lost || !started_;
+            lost = false;
+        }
         const bool beforeStart = !started_ && !f.key && f.slice && f.slice->predicted;
-        if (beforeStart || (lost && judge)) {
+        const bool orphanedLeading = keyBeganAfresh_ && (f.firstSliceType == 8 || f.firstSliceType == 9);
+        if (beforeStart || (lost && judge) || orphanedLeading) {
             k.touched = true;
             continue;
         }

@@ -60,8 +60,9 @@ def encode_video(case, groups, pattern, path):
         cmd += ["-c:v", "libx264", "-profile:v", case.get("profile", "high"), "-pix_fmt",
                 case.get("pix_fmt", "yuv420p"), "-x264-params", params]
     else:
-        params = ("aud=1:slices=%d:scenecut=0:open-gop=0:b-pyramid=0:bframes=%d:keyint=%d:min-keyint=1:"
-                  "log-level=error:%s" % (case["slices"], bf, 1 if intra else 1000, rate_ctl))
+        params = ("aud=1:slices=%d:scenecut=0:open-gop=%d:b-pyramid=0:bframes=%d:keyint=%d:min-keyint=1:"
+                  "log-level=error:%s" % (case["slices"], case.get("open_gop", 0), bf, 1 if intra else 1000,
+                                          rate_ctl))
         if "crf" not in case:
             params += ":hrd=1"
         params += case.get("x265", "")

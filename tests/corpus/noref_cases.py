@@ -6,13 +6,17 @@ Same keys as make_clip.py's cases, plus:
   camera_sei  no encoder-options SEI (a camera writes none; buffering period / timing SEI stay)
   x264        extra libx264 options; profile, pix_fmt: the encoder profile and picture format
   refused     the repair must fail with exit 13 (a reference clip is needed)
+  open_gop    H.265 open GOPs (CRA key pictures); the recording starts with one (the encoder's first GOP,
+              which starts with an IDR picture, is left out)
+  test_sizes  H.265 of one slice: the engine also tries these frame sizes (TORVELIN_TEST_FRAME_SIZES); a
+              second run without them must be refused (exit 13)
   vf          an ffmpeg filter on the test picture (dark or bright scenes)
   donor_size  run with a donor clip of this frame size (same body, other settings), and once more
               without it (pictures must decode without errors in the recording's format; with
               refused_without_donor the repair must fail with exit 13 instead)
   donor_x264  the donor's own libx264 options (another body's); refused_with_donor: exit 13 with it
-  matrices    the matrix set the engine must name: a prefix, the pictures at min_psnr dB luma PSNR; without
-              min_psnr the whole name, the pictures bit-exact
+  matrices    the matrix set the engine must name: a prefix (or a tuple of them), the pictures at min_psnr dB
+              luma PSNR; without min_psnr the whole name, the pictures bit-exact
 """
 
 import pps_ids
@@ -25,8 +29,17 @@ CQM8 = ",".join(str(16 + (i % 8) * 2 + (i // 8) * 3) for i in range(64))
 CAMERA = ":psy=0:weightb=0"
 # Another body's matrices, in the shape of the real bodies' (12 at DC, rising towards the high
 # frequencies, the intra lists steeper), held by no table: libx264's 4x4 intra and inter lists.
-OTHER_BODY = ":8x8dct=0:cqm4i=%s:cqm4p=%s" % tuple(
-    ",".join(str(12 + step * (x + y) + step // 2 * x * y) for y in range(4) for x in range(4)) for step in (4, 2))
+def body_cqm(dc, intra, inter):
+    """4x4 lists dc + step (x + y) + cross x y, (step, cross) for the intra and the inter list."""
+    return ":8x8dct=0:cqm4i=%s:cqm4p=%s" % tuple(
+        ",".join(str(dc + step * (x + y) + cross * x * y) for y in range(4) for x in range(4))
+        for step, cross in (intra, inter))
+
+
+OTHER_BODY = body_cqm(12, (4, 2), (2, 1))
+# A body with 16 at DC and steep lists (none of the family the engine fits), and one coding with
+# the standard's default lists (libx264's "jvt" set).
+STEEP_BODY, DEFAULT_BODY = body_cqm(16, (6, 2), (3, 1)), ":8x8dct=0:cqm=jvt"
 # Pictures as a camera's lens and sensor give them: the test pattern's edges off the block grid and
 # softened, a little noise; and the same as a night scene or a bright, clipped sky.
 LENS = "scale=iw*1.37:ih*1.37:flags=bicubic,crop=320:180:7:5,noise=alls=3:allf=t"
@@ -44,8 +57,9 @@ def camera_case(rate, groups, slices, cuts, x264="", **more):
     return case("h264", rate, groups, slices, cuts, camera_sei=True, x264=CAMERA + x264, **more)
 
 
-def older_body(vf, matrices="table:"):
-    return camera_case((50, 1), [24] * 2, 4, [("in-frame", "frame", 1, 10)], OTHER_BODY, bframes=0, vf=vf,
+def older_body(vf, matrices, cqm=OTHER_BODY):
+    """The older I/P body's shape; three groups, so that the search sees the second one's key picture."""
+    return camera_case((50, 1), [24] * 3, 4, [("in-frame", "frame", 2, 10)], cqm, bframes=0, vf=vf,
                        matrices=matrices, min_psnr=35)
 
 
@@ -63,10 +77,18 @@ CASES = {
     "noref-hevc-50p-422-ipcm4": case(
         "hevc", (50, 1), [24] * 2, 3, [("in-frame", "frame", 1, 10)], camera_sei=True, bframes=0,
         pix_fmt="yuv422p10le", x265=":ctu=32", audio="ipcm4", rtmd=19456),
-    # One slice per picture: nothing in the headers reliably pins the picture size, and a wrong one can
-    # decode without a complaint, so the repair is refused.
+    # Open GOPs: the recording starts with a CRA picture (key pictures after it are CRA pictures too),
+    # 2 slices, I/P.
+    "noref-hevc-25p-open-gop": case("hevc", (25, 1), [12] * 3, 2, [("in-frame", "frame", 2, 5)],
+                                    camera_sei=True, bframes=0, open_gop=1),
+    # One slice per picture (bodies that do not write several): its size is found where the slice's data
+    # ends, among the sizes cameras record; the test adds its own small size (test_sizes). With only the
+    # cameras' sizes the same stream must be refused, not decoded as 1920x1080 or another. Without and
+    # with wavefront rows (their entry points count the rows).
     "noref-hevc-25p-one-slice": case("hevc", (25, 1), [12] * 2, 1, [("in-frame", "frame", 1, 5)],
-                                     camera_sei=True, x265=":wpp=0", refused=True),
+                                     camera_sei=True, x265=":wpp=0", test_sizes="320x180"),
+    "noref-hevc-50p-one-slice-wpp": case("hevc", (50, 1), [24] * 2, 1, [("in-frame", "frame", 1, 10)],
+                                         camera_sei=True, bframes=0, x265=":wpp=1", test_sizes="320x180"),
     # The usual H.264 bodies: rebuilt from the slices (flat matrices).
     "noref-avc-25p-twos-r1024": camera_case((25, 1), [12] * 3, 4, [("in-frame", "frame", 2, 5)]),
     "noref-avc-23976p-ipcm4-r19456": camera_case(
@@ -93,11 +115,14 @@ CASES = {
         (25, 1), [12] * 2, 4, [("in-frame", "frame", 1, 5)], profile="high10", pix_fmt="yuv420p10le",
         x264=":cqm4=%s:cqm8=%s" % (CQM4, CQM8), vf="lutyuv=y=min(235\\,val*2)", donor_size="640x360"),
     # The older I/P body (8-bit, 4 slices, no 8x8 transform) with matrices no table holds, no donor:
-    # the table's nearest set on ordinary, night and sky pictures (flat matrices: 22, 39, 22 dB; the
-    # night at the right depth). The same body coding flat keeps flat (ip-only): every table set rings.
-    "noref-avc-50p-other-body": older_body(LENS, matrices="table:newer-lgop-pps3"),
-    "noref-avc-50p-other-body-night": older_body(NIGHT),
-    "noref-avc-50p-other-body-sky": older_body(SKY),
+    # fitted by the drift to the next key picture on ordinary, night and sky pictures (flat matrices:
+    # 22, 39, 22 dB; the night at the right depth); the same with 16 at DC and steep lists (flat:
+    # 27 dB, the table's sets 23 to 24 dB) and with the standard's defaults (flat 15 dB).
+    "noref-avc-50p-other-body": older_body(LENS, "fitted"),
+    "noref-avc-50p-other-body-night": older_body(NIGHT, ("fitted", "table:")),
+    "noref-avc-50p-other-body-sky": older_body(SKY, "fitted"),
+    "noref-avc-50p-steep-body": older_body(LENS, "fitted", STEEP_BODY),
+    "noref-avc-50p-default-body": older_body(LENS, "table:standard-default", DEFAULT_BODY),
     # CAVLC: pictures decode under any initial QP (only brighter or darker), so only a donor from
     # the same body settles it; without one the repair is refused.
     "noref-avc-25p-cavlc-donor": camera_case(

@@ -46,16 +46,20 @@ def check(cond, msg):
 LOG = []  # the engine's output of the row being run
 
 
-def run_engine(engine, ref, rsv, out, noref=False, donor=None):
-    """ref is ignored with noref (the engine learns everything from the RSV)."""
+def run_engine(engine, ref, rsv, out, noref=False, donor=None, sizes=None):
+    """ref is ignored with noref (the engine learns everything from the RSV); sizes: the test's own frame
+    sizes the engine tries for pictures of one slice besides the cameras' (the application never sets them)."""
+    env = dict(os.environ, TORVELIN_TEST_FRAME_SIZES=sizes) if sizes else None
     if noref:
-        return run([engine, "-n", "-rsv-ben", "-noref"] + (["-donor", donor] if donor else []) + ["-dst", out, rsv])
-    return run([engine, "-n", "-rsv-ben", "-dst", out, ref, rsv])
+        return run([engine, "-n", "-rsv-ben", "-noref"] + (["-donor", donor] if donor else []) + ["-dst", out, rsv],
+                   env=env)
+    return run([engine, "-n", "-rsv-ben", "-dst", out, ref, rsv], env=env)
 
 
-def run(cmd, cwd=None):
+def run(cmd, cwd=None, env=None):
     try:
-        p = subprocess.run(cmd, cwd=cwd, stdout=subprocess.PIPE, stderr=subprocess.STDOUT, timeout=ENGINE_TIMEOUT)
+        p = subprocess.run(cmd, cwd=cwd, env=env, stdout=subprocess.PIPE, stderr=subprocess.STDOUT,
+                           timeout=ENGINE_TIMEOUT)
     except subprocess.TimeoutExpired:
         raise Failure("engine did not finish within %d s" % ENGINE_TIMEOUT)
     LOG.append(p.stdout.decode("utf-8", errors="replace"))
@@ -441,7 +445,7 @@ def run_case(args, work):
             return check_failure(*run_engine(args.engine, ref, rsv, out, True), out, 13)
         if case_def.get("min_psnr") and args.noref and var["kind"] == "cut":
             return without_donor(args, var, rsv, out, False, healthy.path, case_def)
-        rc, text = run_engine(args.engine, ref, rsv, out, args.noref, donor)
+        rc, text = run_engine(args.engine, ref, rsv, out, args.noref, donor, case_def.get("test_sizes"))
         if var["kind"] == "cut" and var["expect"]["frames"] == 0:
             return check_failure(rc, text, out)
         if case_def.get("refused_with_donor") and args.noref:
@@ -462,6 +466,10 @@ def run_case(args, work):
             continue
         out, rsv = os.path.join(work, var["name"] + "-out.mp4"), os.path.join(work, var["file"])
         results.append(attempt(var["name"], lambda: repair(var, rsv, out)))
+        if case_def.get("test_sizes") and args.noref and var["kind"] == "cut":  # only camera sizes: none fits
+            alone = out.replace(".mp4", "-camera.mp4")
+            results.append(attempt(var["name"] + " (camera sizes only)", lambda: check_failure(
+                *run_engine(args.engine, None, rsv, alone, True), alone, 13)))
         if donor and var["kind"] == "cut":
             results.append(attempt(var["name"] + " (no donor)", lambda: without_donor(
                 args, var, rsv, out.replace(".mp4", "-nodonor.mp4"), case_def.get("refused_without_donor", False),
@@ -502,6 +510,7 @@ def without_donor(args, var, rsv, out, refused, healthy_path, case_def=None):
         check(named[0].startswith(case_def["matrices"]), "matrices %s, expected %s" % (named[0], case_def["matrices"]))
         cmd = ["ffmpeg", "-nostdin", "-nostats", "-i", out, "-i", healthy_path, "-lavfi", "psnr=shortest=1", "-f", "null", "-"]
         y = re.search(r"PSNR y:(\S+)", subprocess.run(cmd, stderr=subprocess.PIPE).stderr.decode(errors="replace"))
+        LOG.append("luma PSNR %s dB\n" % (y and y.group(1)))
         check(y and float(y.group(1)) >= case_def["min_psnr"], "luma PSNR %s dB" % (y and y.group(1)))
 
 

@@ -4,10 +4,12 @@
 #include "codec/slice_header.h"
 #include "mp4/config_record.h"
 #include "codec/h265_sets.h"
+#include "noref/hevc_one_slice.h"
 #include "noref/hevc_search.h"
 #include "noref/h264_probe.h"
 #include "noref/inband.h"
 #include "noref/layout_from_rsv.h"
+#include "noref/matrix_fit.h"
 #include "noref/picture_check.h"
 #include "noref/slice_survey.h"
 #include "codec/param_sets.h"
@@ -17,6 +19,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdlib>
 #include <tuple>
 
 namespace tv {
@@ -275,6 +278,41 @@ TEST(H264Sets, SlicesOfOnePictureMayNameEitherPps) {
     EXPECT_EQ(ppsIdsNamed({pic}), (std::vector<uint32_t>{2, 3}));
 }
 
+// The fit finds the least step of a narrow valley running along DC and
+// slope together (a step along one coordinate alone climbs out of it),
+// within its budget, past shapes that do not decode.
+TEST(MatrixFit, FindsTheLeastStepAlongAValleyWithinItsBudget) {
+    struct Row {
+        const char* name;
+        MatrixShape truth;
+        size_t budget;
+        bool found;
+    };
+    const Row rows[] = {{"a steep body with 16 at DC", {16, 6}, 40, true},
+                        {"an off-grid body", {13, 4.5}, 40, true},
+                        {"a flat body", {16, 0}, 40, true},
+                        {"no budget", {16, 6}, 0, false}};
+    for (const Row& row : rows) {
+        size_t calls = 0;
+        const auto step = [&](const MatrixShape& s) -> std::optional<double> {
+            ++calls;
+            if (s.dc == 12 && s.slope == 2) return std::nullopt;  // does not decode
+            const double across = (s.dc - row.truth.dc) - 2 * (s.slope - row.truth.slope);
+            const double along = (s.dc - row.truth.dc) + 2 * (s.slope - row.truth.slope);
+            return 1 + across * across + 0.01 * along * along;
+        };
+        const auto fit = fitShape(step, {12, 4}, row.budget);
+        EXPECT_EQ(bool(fit), row.found) << row.name;
+        EXPECT_LE(calls, row.budget) << row.name;
+        if (fit) {
+            EXPECT_EQ(fit->shape, row.truth) << row.name << ": " << fit->shape.describe();
+        }
+    }
+    // DC 16 and no slope is flat, in six 4x4 lists and two 8x8 ones.
+    const std::vector<uint8_t> four(16, 16), eight(64, 16);
+    EXPECT_EQ(MatrixShape{}.lists(), ScalingLists::fromValues({four, four, four, four, four, four, eight, eight}));
+}
+
 // Slice headers under candidate parameters: what the search's filter keeps
 // and the rows it must throw out.
 TEST(SliceHeaderFilter, KeepsConsistentHeadersOnly) {
@@ -353,6 +391,65 @@ TEST(SliceHeaderFilter, KeepsConsistentHeadersOnly) {
             EXPECT_EQ(h->numRefL0, row.idr ? 1u : 2u) << row.name;
         }
     }
+}
+
+// A picture of one slice: its variants change only the slice's data, the
+// added ones never form a start code, and the changed tail spares the stop
+// bit's byte and any zero words after it.
+TEST(OneSlicePictures, VariantsChangeOnlyTheSliceDataAtItsEnd) {
+    const auto unit = [](std::vector<uint8_t> nal) {
+        const uint32_t n = uint32_t(nal.size());
+        nal.insert(nal.begin(), {uint8_t(n >> 24), uint8_t(n >> 16), uint8_t(n >> 8), uint8_t(n)});
+        return nal;
+    };
+    const std::vector<uint8_t> aud = unit({0x46, 0x01, 0x50});
+    std::vector<uint8_t> data(40, 0x35);
+    data.back() = 0x80;  // the stop bit
+    std::vector<uint8_t> slice{0x28, 0x01};
+    slice.insert(slice.end(), data.begin(), data.end());
+    std::vector<uint8_t> zeroWords = slice;
+    zeroWords.insert(zeroWords.end(), {0x00, 0x00, 0x03, 0x00, 0x00, 0x03});
+    const auto sample = [&](std::initializer_list<std::vector<uint8_t>> nals) {
+        std::vector<uint8_t> out = aud;
+        for (const auto& n : nals) out.insert(out.end(), n.begin(), n.end());
+        return out;
+    };
+    const auto added = withBytesAfterSlice(sample({unit(slice)}));
+    ASSERT_TRUE(added);
+    EXPECT_EQ(std::vector<uint8_t>(added->begin(), added->begin() + long(aud.size())), aud);
+    EXPECT_EQ(added->size(), aud.size() + 4 + slice.size() + 96);
+    EXPECT_TRUE(std::equal(slice.begin(), slice.end(), added->begin() + long(aud.size()) + 4));
+    EXPECT_EQ(std::count(added->end() - 96, added->end(), 0xff), 96);
+    for (const auto& s : {slice, zeroWords}) {
+        const auto changed = withSliceTailChanged(sample({unit(s)}));
+        ASSERT_TRUE(changed);
+        const size_t at = aud.size() + 4, stop = at + 2 + data.size() - 1;
+        for (size_t i = 0; i < changed->size(); ++i)
+            EXPECT_EQ((*changed)[i] != sample({unit(s)})[i], i >= stop - 6 && i < stop) << "byte " << i;
+    }
+    // Rows that must fail: two slices, a slice too short to have a tail, a broken length.
+    EXPECT_FALSE(withBytesAfterSlice(sample({unit(slice), unit(slice)})));
+    EXPECT_FALSE(withSliceTailChanged(sample({unit({0x28, 0x01, 0x35, 0x80})})));
+    std::vector<uint8_t> broken = sample({unit(slice)});
+    broken[aud.size() + 3] += 1;
+    EXPECT_FALSE(withBytesAfterSlice(broken));
+}
+
+// Test sizes come only through the environment, first; never by default.
+TEST(OneSlicePictures, FrameSizesAreTheCamerasUnlessATestAddsItsOwn) {
+    const auto has = [](const auto& sizes, uint32_t w, uint32_t h) {
+        return std::find(sizes.begin(), sizes.end(), std::pair{w, h}) != sizes.end();
+    };
+    unsetenv("TORVELIN_TEST_FRAME_SIZES");
+    const auto cameras = oneSliceFrameSizes();
+    EXPECT_TRUE(has(cameras, 1920, 1080) && has(cameras, 3840, 2160));
+    EXPECT_FALSE(has(cameras, 320, 180));
+    setenv("TORVELIN_TEST_FRAME_SIZES", "320x180,junk,8x8,640x360", 1);
+    const auto test = oneSliceFrameSizes();
+    unsetenv("TORVELIN_TEST_FRAME_SIZES");
+    ASSERT_EQ(test.size(), cameras.size() + 2);
+    EXPECT_EQ(test[0], std::pair(320u, 180u));
+    EXPECT_EQ(test[1], std::pair(640u, 360u));
 }
 
 TEST(Inband, FindsParameterSetsBeforeTheFirstSlice) {

@@ -557,6 +557,10 @@ describe('cancelling, the result and the look', () => {
     await page.evaluate(() => Torvelin.jobs.created('b0000003', { rsvName: 'C0010.RSV', refName: '없음' }));
     await progress(page, { ...jobStates('b0000003').pop(), matrices: 'table:newer-lgop-pps3' });
     assert.match(await page.locator('[data-job="b0000003"]').textContent(), /실제 카메라의 값에서 골라 썼으니.*스케일링 행렬실제 카메라의 값 중 가장 잘 맞는 것 \(newer-lgop-pps3\)/);
+    // A shape fitted to the recording: said so, with the same warning.
+    await page.evaluate(() => Torvelin.jobs.created('b0000004', { rsvName: 'C0011.RSV', refName: '없음' }));
+    await progress(page, { ...jobStates('b0000004').pop(), matrices: 'fitted' });
+    assert.match(await page.locator('[data-job="b0000004"]').textContent(), /영상에 맞춰 추정했으니.*스케일링 행렬영상에 맞춰 추정한 값/);
   });
 
   it('folds finished cards when a new job starts, and clears them from the list', async () => {

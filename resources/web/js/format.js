@@ -182,12 +182,16 @@ Torvelin.fmt = (function () {
       .map(function (f) { return FIELDS[f] || f; }).join(', ');
   }
 
-  // The scaling-matrix set the engine used, as it names it: "flat", "donor"
-  // or "table:<body>" (a real body's set from the engine's table).
+  // The scaling-matrix set the engine used, as it names it: "flat", "donor",
+  // "fitted" (a shape fitted to the recording), "table:standard-default" (the
+  // H.264 standard's default lists) or "table:<body>" (a real body's set from
+  // the engine's table).
   function matrices(name) {
     var text = String(name || '');
     if (text === 'flat') return '기본값(평탄) — 카메라의 값을 몰라 밝기와 색이 원본과 다를 수 있습니다';
     if (text === 'donor') return '도너 파일의 값';
+    if (text === 'fitted') return '영상에 맞춰 추정한 값';
+    if (text === 'table:standard-default') return 'H.264 표준 기본값';
     if (text.indexOf('table:') === 0) return '실제 카메라의 값 중 가장 잘 맞는 것 (' + text.slice(6) + ')';
     return text;
   }

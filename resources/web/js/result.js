@@ -126,9 +126,11 @@ Torvelin.result = (function () {
     if (state.matrices === 'flat' && !lent) {
       out.push(el('p', { class: 'notice flat' },
         '참조 파일 없이 복구했습니다 — 밝기와 색이 원본과 다를 수 있습니다. 같은 카메라로 찍은 다른 파일이 있으면 그것을 참조로 다시 복구해 보세요'));
-    } else if (typeof state.matrices === 'string' && state.matrices.indexOf('table:') === 0) {
+    } else if (state.matrices === 'fitted' || (typeof state.matrices === 'string' && state.matrices.indexOf('table:') === 0)) {
+      var how = state.matrices === 'fitted' ? '영상에 맞춰 추정했으니'
+        : state.matrices === 'table:standard-default' ? 'H.264 표준 기본값으로 골라 썼으니' : '실제 카메라의 값에서 골라 썼으니';
       out.push(el('p', { class: 'notice flat' },
-        '참조 파일 없이 복구했습니다 — 카메라의 스케일링 행렬을 실제 카메라의 값에서 골라 썼으니 밝기와 색이 원본과 조금 다를 수 있습니다. 같은 카메라로 찍은 다른 파일이 있으면 그것을 참조로 다시 복구해 보세요'));
+        '참조 파일 없이 복구했습니다 — 카메라의 스케일링 행렬을 ' + how + ' 밝기와 색이 원본과 조금 다를 수 있습니다. 같은 카메라로 찍은 다른 파일이 있으면 그것을 참조로 다시 복구해 보세요'));
     }
     return out;
   }
