@@ -5,7 +5,8 @@
 // returns between updates), log lines beginning "Info:", one "Info: saving"
 // line when the output is about to be written, one "Info: Duration of ..."
 // line per track, and on failure a line beginning "Error:" and a non-zero
-// exit status.
+// exit status. An RSV still being copied comes with descriptor 5 saying how
+// far the copy has got (engine_contract.h, kFollowFd).
 #include "base/engine_contract.h"
 #include "base/errors.h"
 #include "repair.h"

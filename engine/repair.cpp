@@ -40,10 +40,17 @@ void checkOutputPath(const std::string& out) {
 RepairSummary runRepair(const RepairOptions& opt, Reporter& rep) {
     std::unique_ptr<FileSource> refFile;
     if (!opt.noReference) refFile = FileSource::open(opt.reference, int(Kind::Reference));
-    auto rsvFile = FileSource::open(opt.rsv, int(Kind::Input));
+    // The RSV may still be being copied: reads then wait for the copy.
+    std::shared_ptr<CopyFrontier> copy = CopyFrontier::inherited(engine_contract::kFollowFd);
+    auto rsvFile = FileSource::open(opt.rsv, int(Kind::Input), copy);
     checkOutputPath(opt.output);
     // An MXF-family RSV without a reference relies on its own header metadata.
-    if (isMxfFamily(*rsvFile)) return runMxfRepair(opt, *rsvFile, refFile.get(), rep);
+    // Its pictures are rewritten piece by piece from the whole file: it waits
+    // for the copy to complete.
+    if (isMxfFamily(*rsvFile)) {
+        rsvFile->awaitComplete();
+        return runMxfRepair(opt, *rsvFile, refFile.get(), rep);
+    }
     if (refFile && isMxfFamily(*refFile))
         throw EngineError(Kind::ReferenceFormat, "the reference is an MXF file but the RSV is an MP4-family "
                                                  "recording; choose a finished MP4 from the same camera");

@@ -160,6 +160,7 @@ void copyFile(const CopyIo& io, const std::string& src, int dstDir, const std::s
             }
         }
         copied += n;
+        if (io.written) io.written(out.get(), copied);
 
         const double now = io.now();
         if (now - last > kReportInterval) {
@@ -176,16 +177,23 @@ void copyFile(const CopyIo& io, const std::string& src, int dstDir, const std::s
 }
 
 tv::UniqueFd copyWithProgress(Job& job, const std::string& src, int64_t total, const WorkFolder& folder,
-                              const std::string& partial, double basePct, double spanPct) {
-    CopyIo io = CopyIo::system();
+                              const std::string& partial, double basePct, double spanPct, CopyWatch watch) {
+    CopyIo& io = watch.io;
     // Where the copy would be flushed, a read-only descriptor of the same
     // file is taken instead (reopened through the written one, so it cannot
-    // be another file of that name); sealCopy flushes it later.
+    // be another file of that name); sealCopy flushes it later. A follower
+    // gets it from the first chunk on.
     tv::UniqueFd twin;
     io.sync = [&twin](int fd) {
-        twin = tv::UniqueFd(::open(("/proc/self/fd/" + std::to_string(fd)).c_str(), O_RDONLY | O_CLOEXEC));
+        if (twin.get() < 0)
+            twin = tv::UniqueFd(::open(("/proc/self/fd/" + std::to_string(fd)).c_str(), O_RDONLY | O_CLOEXEC));
         return twin.get() >= 0 ? 0 : -1;
     };
+    if (watch.onWritten)
+        io.written = [&](int fd, int64_t copied) {
+            if (io.sync(fd) != 0) throw JobError::system(errno);
+            watch.onWritten(twin.get(), copied);
+        };
     const RateEstimate rate(total, io.now());
     job.throwIfCancelled();
     copyFile(io, src, folder.fd(), partial, total, basePct, spanPct, [&](double pct, const std::string& detail) {

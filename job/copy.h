@@ -34,6 +34,9 @@ struct CopyIo {
     std::function<bool(int fd)> isRegularFile;
     // Optional: fsync(2) of the finished copy before it is closed.
     std::function<int(int fd)> sync;
+    // Optional: told after every chunk that the destination `fd` holds the
+    // first `copied` bytes.
+    std::function<void(int fd, int64_t copied)> written;
 
     // The real system calls: read-ahead hints on the source, and the kernel's
     // copy where the two files allow it (same file system), as cp(1) does.
@@ -59,15 +62,24 @@ void copyFile(const CopyIo& io, const std::string& src, int dstDir, const std::s
 class Job;
 class WorkFolder;
 
-// copyFile with the real system calls and the job's state as the receiver of
-// "pct" and "detail", into `partial` in `folder`, except that the copy is not
+// What a copy made for the job may have besides: a reader following it,
+// calls other than the system's (tests).
+struct CopyWatch {
+    // Told after every chunk how many bytes are written, with a read-only
+    // descriptor of the copy (valid until the copy returns or throws).
+    std::function<void(int readFd, int64_t copied)> onWritten;
+    CopyIo io = CopyIo::system();
+};
+
+// copyFile through `watch.io` with the job's state as the receiver of "pct"
+// and "detail", into `partial` in `folder`, except that the copy is not
 // yet flushed: every byte is written and the file closed (a late write error
 // shows there), and what comes back is a read-only descriptor of that very
 // file, so the engine can begin on it while sealCopy flushes and names it.
 // `total` is the source's size. Throws JobError or JobCancelled; what was
 // copied stays under `partial`.
 tv::UniqueFd copyWithProgress(Job& job, const std::string& src, int64_t total, const WorkFolder& folder,
-                              const std::string& partial, double basePct, double spanPct);
+                              const std::string& partial, double basePct, double spanPct, CopyWatch watch = {});
 
 // Flushes the complete copy open at `fd` to the disk through `sync` (fsync(2)
 // semantics; EINVAL: the file system has nothing to flush) and only then

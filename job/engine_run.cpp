@@ -26,7 +26,8 @@ std::string exitMessage(int status) {
 
 std::vector<std::string> runUntrunc(Job& job, const std::string& ref, const std::string& rsv,
                                     const std::string& out, const std::vector<std::pair<int, int>>& inherit, int64_t rsvSize,
-                                    const std::function<void(const std::string&)>& onWritten) {
+                                    const std::function<void(const std::string&)>& onWritten,
+                                    const std::function<void(Value&)>& bound) {
     std::optional<std::string> engine = resourcePath("untrunc");
     if (!engine) throw JobError("untrunc", 1, failure::kNoEngine);
 
@@ -34,7 +35,7 @@ std::vector<std::string> runUntrunc(Job& job, const std::string& ref, const std:
     // writing), measured against the RSV it works through.
     const RateEstimate rate(rsvSize >= 0 ? rsvSize : fileSize(rsv), monotonicSeconds());
     constexpr double kEngineSpan = engine_contract::kVerifyStart - engine_contract::kWalkBandStart;
-    OutputReader reader([&job, &rate](const Value& changes) {
+    OutputReader reader([&job, &rate, &bound](const Value& changes) {
         Value merged = changes;
         // A search moves through no bytes, and how long the rest takes is
         // not known while it runs: neither a speed nor a time left.
@@ -46,7 +47,10 @@ std::vector<std::string> runUntrunc(Job& job, const std::string& ref, const std:
             const double done = (changes["pct"].get<double>() - engine_contract::kWalkBandStart) / kEngineSpan;
             merged.update(rate.at(done, monotonicSeconds()));
         }
-        job.update(merged, searching ? Job::Estimate::Unknown : Job::Estimate::FromPct);
+        if (bound) bound(merged);
+        // A search beside a running copy leaves the copy's pace to go on.
+        const bool unknown = searching && merged.contains("pct");
+        job.update(merged, unknown ? Job::Estimate::Unknown : Job::Estimate::FromPct);
     }, onWritten);
     ChildOptions options;
     options.inherit = inherit;

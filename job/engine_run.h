@@ -9,6 +9,8 @@
 #include <utility>
 #include <vector>
 
+#include "bridge/value.h"
+
 class Job;
 
 // Runs the engine on `rsv` with the reference `ref` (empty: without one, with
@@ -27,9 +29,14 @@ class Job;
 // `onWritten` is called, on the thread reading the engine's output, with the
 // name of the engine's temporary output file once the engine says it has
 // written every byte of it (it then flushes and checks it before it ends).
+//
+// `bound` (optional) may change or drop the progress keys of each update
+// made from the engine's figures before it reaches the job (a copy the
+// engine follows owns the bar meanwhile).
 std::vector<std::string> runUntrunc(Job& job, const std::string& ref, const std::string& rsv, const std::string& out,
                                     const std::vector<std::pair<int, int>>& inherit = {}, int64_t rsvSize = -1,
-                                    const std::function<void(const std::string&)>& onWritten = {});
+                                    const std::function<void(const std::string&)>& onWritten = {},
+                                    const std::function<void(Value&)>& bound = {});
 
 // The Korean sentence for exit status N, then "(복구 엔진 종료 코드 N)". The
 // engine's own lines are not part of it: they travel in the state's "log".

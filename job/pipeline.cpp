@@ -14,10 +14,12 @@
 #include "engine/base/engine_contract.h"
 #include "engine/base/unique_fd.h"
 #include "job/copy.h"
+#include "job/followed_copy.h"
 #include "job/engine_run.h"
 #include "job/failure_text.h"
 #include "job/job_error.h"
 #include "job/paths.h"
+#include "job/rate.h"
 #include "job/records.h"
 #include "job/work_claim.h"
 #include "job/work_folder.h"
@@ -38,6 +40,11 @@ const char kNote[] = "편집 프로그램에서 정상 확인 전까지 카드 �
 // The engine's view of the work folder, and of the RSV's own folder or the fresh copy itself.
 constexpr int kEngineFolderFd = 3;
 constexpr int kEngineInputFd = 4;
+// A copy the engine follows moves the bar up to where the engine's writing
+// begins: the engine's walk keeps pace with it and never shows ahead. Its
+// flush, after the last byte is written, takes the band's last points.
+constexpr int kFollowedCopySpan = engine_contract::kSaveBandStart;
+constexpr int kCopyFlushSpan = 4;
 // A copy's pace when the job made none to measure: a card reader's.
 constexpr double kAssumedCopyBytesPerSecond = 150e6;
 
@@ -90,23 +97,53 @@ struct Recovery {
     WorkFolder folder;
     std::optional<SourceFacts> source;
     WorkClaim claim;
-    double copySeconds = -1;
+    std::atomic<double> copySeconds{-1};  // set by the copy's thread
 };
 
 // What the engine reads: a folder and a name in it, or (name empty) the file
-// itself; and, for a fresh copy, the flush and naming of that copy, which run
-// beside the engine and end before the job goes on (or leaves).
+// itself; and, for a fresh copy, that copy, which is written, flushed and
+// named beside the engine and ends before the job goes on (or leaves).
 struct EngineInput {
     tv::UniqueFd fd;
     std::string name;
-    std::future<void> sealed;  // declared after fd: waited for before fd closes
+    std::unique_ptr<FollowedCopy> copy;  // declared after fd: waited for before fd closes
 };
 
+// A fresh copy of the recording, made and sealed on a thread of its own. The
+// bar follows its bytes written, then its bytes on the disk while it is
+// flushed (as long again as the writing for a copy that fits in memory, a
+// moment for one whose bytes went to the disk as they came).
+std::unique_ptr<FollowedCopy> freshCopy(Job& job, Recovery& r, const CopyIo& io) {
+    const double start = now();
+    const int64_t total = r.source ? r.source->size : fileSize(r.rsvPath);
+    auto pace = std::make_shared<DiskPace>();
+    auto copy = [&job, &r, total, start, io](const std::function<void(int, int64_t)>& onWritten) {
+        tv::UniqueFd fd = copyWithProgress(job, r.rsvPath, total, r.folder, r.claim.names().copyPartial(),
+                                           engine_contract::kCopyBandStart, kFollowedCopySpan - kCopyFlushSpan,
+                                           CopyWatch{onWritten, io});
+        r.copySeconds = now() - start;
+        return fd;
+    };
+    auto seal = [&job, &r, total, pace](int fd) {
+        const WorkNames& n = r.claim.names();
+        std::future<void> flushed = std::async(std::launch::async, [&] {
+            sealCopy([](int f) { return ::fsync(f); }, fd, r.folder, n.copyPartial(), n.copy);
+        });
+        while (flushed.wait_for(std::chrono::milliseconds(500)) != std::future_status::ready)
+            if (job.state().value("stage", "") == "recover")
+                job.update(Value{{"pct", kFollowedCopySpan - kCopyFlushSpan * (1 - pace->flushed(total, fd))}});
+        flushed.get();
+        if (r.source) r.folder.writeWhole(recordName(n.copy), copyRecord(*r.source).dump());
+    };
+    return std::make_unique<FollowedCopy>(job, total, kFollowedCopySpan, copy, seal);
+}
+
 // Brings the recording into the work folder (or finds it there). A fresh copy
-// is complete, closed and never written again when the engine starts on it;
-// it is flushed and named meanwhile, and nothing made from it is named
-// before that has succeeded (finishSeal).
-EngineInput bringInput(Job& job, Recovery& r) {
+// is written on a thread of its own, and the engine starts on it once a first
+// stretch is written, following it to its end; it is flushed and named once
+// complete, and nothing made from it is named before that has succeeded
+// (finishSeal).
+EngineInput bringInput(Job& job, Recovery& r, const CopyIo& io) {
     const WorkNames& names = r.claim.names();
     EngineInput in;
     if (r.inPlace) {
@@ -117,16 +154,8 @@ EngineInput bringInput(Job& job, Recovery& r) {
         in.fd = tv::UniqueFd(::dup(r.folder.fd()));
         in.name = names.copy;
     } else {
-        const double start = now();
-        const int64_t total = r.source ? r.source->size : fileSize(r.rsvPath);
-        in.fd = copyWithProgress(job, r.rsvPath, total, r.folder, names.copyPartial(),
-                                 engine_contract::kCopyBandStart, engine_contract::kCopyBandSpan);
-        r.copySeconds = now() - start;
-        in.sealed = std::async(std::launch::async, [&r, fd = in.fd.get()] {
-            const WorkNames& n = r.claim.names();
-            sealCopy([](int f) { return ::fsync(f); }, fd, r.folder, n.copyPartial(), n.copy);
-            if (r.source) r.folder.writeWhole(recordName(n.copy), copyRecord(*r.source).dump());
-        });
+        in.copy = freshCopy(job, r, io);
+        in.fd = in.copy->awaitStart();
     }
     if (in.fd.get() < 0) throw JobError::system(errno);
     return in;
@@ -134,21 +163,39 @@ EngineInput bringInput(Job& job, Recovery& r) {
 
 // Waits for the copy's flush and naming; its failure fails the job.
 void finishSeal(EngineInput& in) {
-    if (in.sealed.valid()) in.sealed.get();
+    if (in.copy) in.copy->finish();
 }
 
 std::vector<std::string> repair(Job& job, const Recovery& r, const std::string& refPath, const EngineInput& in,
                                 const std::function<void(const std::string&)>& onWritten) {
     job.throwIfCancelled();
-    job.update(Value{{"stage", "recover"},
-                     {"pct", engine_contract::kWalkBandStart},
-                     {"detail", "복구 엔진 시작"},
-                     {"rate_mb_s", nullptr}});
+    std::vector<std::pair<int, int>> inherit{{r.folder.fd(), kEngineFolderFd}, {in.fd.get(), kEngineInputFd}};
+    FollowedCopy* const copy = in.copy.get();
+    if (copy) inherit.emplace_back(copy->engineEnd(), engine_contract::kFollowFd);
+    const auto bound = [copy](Value& changes) {
+        if (copy) copy->bound(changes);
+    };
+    if (!copy || !copy->copying())
+        job.update(Value{{"stage", "recover"},
+                         {"pct", copy ? kFollowedCopySpan : engine_contract::kWalkBandStart},
+                         {"detail", "복구 엔진 시작"},
+                         {"rate_mb_s", nullptr}});
     const std::string through = "/proc/self/fd/";
-    return runUntrunc(job, refPath, through + std::to_string(kEngineInputFd) + (in.name.empty() ? "" : "/" + in.name),
-                      through + std::to_string(kEngineFolderFd) + "/" + r.claim.names().unverified(),
-                      {{r.folder.fd(), kEngineFolderFd}, {in.fd.get(), kEngineInputFd}},
-                      r.source ? r.source->size : -1, onWritten);
+    try {
+        std::vector<std::string> log =
+            runUntrunc(job, refPath, through + std::to_string(kEngineInputFd) + (in.name.empty() ? "" : "/" + in.name),
+                       through + std::to_string(kEngineFolderFd) + "/" + r.claim.names().unverified(), inherit,
+                       r.source ? r.source->size : -1, onWritten, bound);
+        if (copy) copy->engineEnded();
+        return log;
+    } catch (...) {
+        // What stopped the copy stopped the engine: the copy's reason is the one to tell.
+        if (copy) {
+            copy->engineEnded();
+            copy->finish();
+        }
+        throw;
+    }
 }
 
 struct Verdict {
@@ -187,7 +234,8 @@ Verdict verify(Job& job, const Recovery& r, const Verifier& verifier, const std:
         throw JobError("verify", 1, failure::kNoDuration);
     v.duration = dur->get<double>();
 
-    const double copySeconds = r.copySeconds >= 0 ? r.copySeconds
+    const double copied = r.copySeconds;
+    const double copySeconds = copied >= 0 ? copied
                                                   : double(r.source ? r.source->size : 0) / kAssumedCopyBytesPerSecond;
     const double budget = std::max(kLeastVerifyBudget, kVerifyShareOfCopy * copySeconds);
     // The pictures for the eye are taken beside the check, through a reader
@@ -332,7 +380,7 @@ void runJob(Job& job, const std::string& rsvPath, const std::string& refPath, co
 }
 
 void runJob(Job& job, const std::string& rsvPath, const std::string& refPath, const std::string& volRoot,
-            const Verifier& verifier) {
+            const Verifier& verifier, const CopyIo& io) {
     try {
         job.throwIfCancelled();
         Recovery r(rsvPath, volRoot);
@@ -340,7 +388,7 @@ void runJob(Job& job, const std::string& rsvPath, const std::string& refPath, co
                          {"work_dir", pathText(r.folder.path())},
                          {"out", pathText(r.folder.shown(r.claim.names().result))},
                          {"card_name", pathText(r.card)}});
-        EngineInput input = bringInput(job, r);
+        EngineInput input = bringInput(job, r, io);
         EarlyCheck early(job, r, verifier);
         const std::vector<std::string> log =
             repair(job, r, refPath, input, [&early](const std::string& name) { early.start(name); });

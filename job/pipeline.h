@@ -9,6 +9,7 @@
 #include <string>
 
 #include "bridge/value.h"
+#include "job/copy.h"
 #include "job/job.h"
 #include "media/thumbnail.h"
 #include "media/verify.h"
@@ -34,7 +35,8 @@ constexpr double kLeastVerifyBudget = 0.5;
 constexpr double kVerifyShareOfCopy = 0.05;
 
 // Runs the recovery and records it in `job` ("done", "error" or "cancelled"
-// at the end). Never throws. Blocks: background thread only.
+// at the end). Never throws. Blocks: background thread only. `io` makes the
+// copy (tests put in faults).
 void runJob(Job& job, const std::string& rsvPath, const std::string& refPath, const std::string& volRoot);
 void runJob(Job& job, const std::string& rsvPath, const std::string& refPath, const std::string& volRoot,
-            const Verifier& verifier);
+            const Verifier& verifier, const CopyIo& io = CopyIo::system());

@@ -6,6 +6,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 
 #include "bridge/value.h"
 
@@ -24,4 +25,33 @@ public:
 private:
     int64_t total_;
     double start_;
+};
+
+// Bytes the system has yet to write to its disks (Dirty and Writeback of
+// /proc/meminfo); -1 when it cannot tell.
+int64_t systemUnflushedBytes();
+// Bytes of the file open at `fd` not yet on its disk (dirty or being
+// written back), from the page cache's own counts (cachestat(2), Linux 6.5
+// on); -1 when the kernel cannot tell.
+int64_t fileUnflushedBytes(int fd);
+
+// How much of a copy that has been written is on the disk rather than
+// waiting in memory: the file's own count where the kernel gives one, else
+// what the system holds unflushed beyond what it held when the copy began
+// (other writers' bytes, the engine's among them, then count against the
+// copy: never optimistic).
+//
+// One thread at a time.
+class DiskPace {
+public:
+    explicit DiskPace(std::function<int64_t(int fd)> fileUnflushed = fileUnflushedBytes,
+                      std::function<int64_t()> systemUnflushed = systemUnflushedBytes);
+    // The share (0..1) of `written` bytes of the copy open at `fd` taken to
+    // be on the disk: all when nothing can tell, never less than earlier.
+    double flushed(int64_t written, int fd);
+
+private:
+    std::function<int64_t(int)> file_;
+    std::function<int64_t()> system_;
+    int64_t baseline_, shown_ = 0;
 };

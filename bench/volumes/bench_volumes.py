@@ -101,6 +101,22 @@ def stage_times(lines):
     return starts
 
 
+def eta_trace(lines, total):
+    """The job's "eta_s" against the time it truly had left, at a quarter, half, three quarters and 90 % of
+    its time: "said/true" seconds (the last estimate pushed by then; "-" when it gave none)."""
+    said = []
+    for t, line in lines:
+        if "__progress(" in line:
+            eta = json.loads(line[line.index("(") + 1:line.rindex(")")]).get("eta_s")
+            said.append((t, eta))
+    out = []
+    for share in (0.25, 0.5, 0.75, 0.9):
+        at = share * total
+        last = [eta for t, eta in said if t <= at]
+        out.append("%d%%: %s/%.1f" % (share * 100, "-" if not last or last[-1] is None else last[-1], total - at))
+    return ", ".join(out)
+
+
 def generate(a):
     gen = os.path.join(a.dir, "gen")
     info_path = os.path.join(gen, "large.json")
@@ -244,8 +260,10 @@ def one_volume(a, fs, rsv, ref):
         starts = stage_times(lines)
         print("  job on %s: %s, synced %.2fs" % (fs, ", ".join("%s at %.2fs" % kv for kv in starts.items()),
                                                   row["job"]), flush=True)
+        print("  eta_s said/true at a share of the job's time: %s" % eta_trace(lines, row["job"]), flush=True)
         states = [json.loads(l[l.index("(") + 1:-1]) for l in out.splitlines() if "__progress(" in l]
         last = states[-1] if states else {}
+        print("  the job's footage shared: %s" % last.get("footage_shared"), flush=True)
         if last.get("stage") != "done":
             print("  the job on %s ended in %s: %s" % (fs, last.get("stage"), last.get("error")), flush=True)
             row["job"] = float("nan")

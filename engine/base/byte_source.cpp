@@ -30,7 +30,8 @@ size_t MemorySource::read(int64_t offset, void* dst, size_t n) const {
     return n;
 }
 
-std::unique_ptr<FileSource> FileSource::open(const std::string& path, int errorKind) {
+std::unique_ptr<FileSource> FileSource::open(const std::string& path, int errorKind,
+                                             std::shared_ptr<CopyFrontier> frontier) {
     auto kind = static_cast<EngineError::Kind>(errorKind);
     // Opened without waiting: opening a FIFO for reading blocks until a
     // writer comes, which may be never. Only a regular file is read.
@@ -47,7 +48,10 @@ std::unique_ptr<FileSource> FileSource::open(const std::string& path, int errorK
     // Readers go forward through the file: a larger readahead serves the
     // walk's many small header reads from few disk requests.
     posix_fadvise(fd.get(), 0, 0, POSIX_FADV_SEQUENTIAL);
-    return std::make_unique<FileSource>(std::move(fd), static_cast<int64_t>(st.st_size), path);
+    const int64_t size = frontier ? frontier->expectedSize() : static_cast<int64_t>(st.st_size);
+    auto source = std::make_unique<FileSource>(std::move(fd), size, path);
+    source->frontier_ = std::move(frontier);
+    return source;
 }
 
 namespace {
@@ -58,35 +62,40 @@ namespace {
 constexpr int64_t kCacheBlock = 1 << 20;
 }
 
-// The block that starts at `start`, read unless it is one of the last few
-// read. The walk confirms a group by the next one's headers and then comes
-// back to it: with a single block every byte of a recording was read 2.3
-// times over (2 GB: 4.5 GB of reads).
-const FileSource::Block& FileSource::block(int64_t start) const {
-    Block* oldest = &blocks_[0];
+// The block that starts at `start`, holding at least the bytes before `need`,
+// read (as far as `written`) unless one of the last few read holds them. The
+// walk confirms a group by the next one's headers and then comes back to it:
+// with a single block every byte of a recording was read 2.3 times over
+// (2 GB: 4.5 GB of reads). A block read while its copy was still being
+// written may be short; it is read again once more of it is needed.
+const FileSource::Block& FileSource::block(int64_t start, int64_t need, int64_t written) const {
+    Block* victim = &blocks_[0];
     for (Block& b : blocks_) {
-        if (b.start == start) {
+        if (b.start == start && start + int64_t(b.bytes.size()) >= need) {
             b.used = ++uses_;
             return b;
         }
-        if (b.used < oldest->used) oldest = &b;
+        if (victim->start != start && (b.start == start || b.used < victim->used)) victim = &b;
     }
-    oldest->start = -1;  // until the read below has succeeded
-    oldest->bytes.resize(size_t(kCacheBlock));
-    oldest->bytes.resize(readDirect(start, oldest->bytes.data(), oldest->bytes.size()));
-    oldest->start = start;
-    oldest->used = ++uses_;
-    return *oldest;
+    victim->start = -1;  // until the read below has succeeded
+    victim->bytes.resize(size_t(std::min(kCacheBlock, std::max<int64_t>(written - start, 0))));
+    victim->bytes.resize(readDirect(start, victim->bytes.data(), victim->bytes.size()));
+    victim->start = start;
+    victim->used = ++uses_;
+    return *victim;
 }
 
 size_t FileSource::read(int64_t offset, void* dst, size_t n) const {
     if (offset < 0 || offset >= size_) return 0;
     if (int64_t(n) > kCacheBlock / 2) return readDirect(offset, dst, n);
+    const int64_t end = std::min<int64_t>(offset + int64_t(n), size_);
+    const int64_t written = frontier_ ? frontier_->waitFor(end) : size_;
     auto* out = static_cast<uint8_t*>(dst);
     size_t done = 0;
     while (done < n) {  // two blocks at most: n is under one block
         const int64_t at = offset + int64_t(done);
-        const Block& b = block(at & ~(kCacheBlock - 1));
+        const int64_t start = at & ~(kCacheBlock - 1);
+        const Block& b = block(start, std::min(end, start + kCacheBlock), written);
         const int64_t inside = at - b.start;
         if (inside >= int64_t(b.bytes.size())) break;  // the end of the file
         const size_t m = size_t(std::min<int64_t>(int64_t(n - done), int64_t(b.bytes.size()) - inside));
@@ -98,6 +107,7 @@ size_t FileSource::read(int64_t offset, void* dst, size_t n) const {
 
 size_t FileSource::readDirect(int64_t offset, void* dst, size_t n) const {
     if (offset < 0 || offset >= size_) return 0;
+    if (frontier_) frontier_->waitFor(std::min<int64_t>(offset + int64_t(n), size_));
     size_t done = 0;
     auto* out = static_cast<uint8_t*>(dst);
     while (done < n) {

@@ -7,6 +7,7 @@
 // short count means the end of the source.
 #pragma once
 
+#include "base/copy_frontier.h"
 #include "base/unique_fd.h"
 
 #include <array>
@@ -51,14 +52,26 @@ private:
 // read, since the walk reads many headers close together and comes back to
 // them; larger reads go straight to pread. Not thread-safe (the cache is
 // shared state).
+//
+// A file still being copied (`frontier` given) has the length its copy will
+// have; a read waits until the copy has written the bytes asked for, and
+// throws EngineError(Input) when the copy fails first. Once the copy is
+// complete it is the plain file.
 class FileSource final : public ByteSource {
 public:
     // Opens path read-only; throws EngineError(kind) with a plain reason.
-    static std::unique_ptr<FileSource> open(const std::string& path, int errorKind);
+    static std::unique_ptr<FileSource> open(const std::string& path, int errorKind,
+                                            std::shared_ptr<CopyFrontier> frontier = nullptr);
     int64_t size() const override { return size_; }
     size_t read(int64_t offset, void* dst, size_t n) const override;
     int fd() const noexcept { return fd_.get(); }
     const std::string& path() const noexcept { return path_; }
+    // The copy this file follows; null for a complete file.
+    CopyFrontier* frontier() const noexcept { return frontier_.get(); }
+    // Waits until the whole file is written (at once for a complete file).
+    void awaitComplete() const {
+        if (frontier_) frontier_->waitComplete();
+    }
 
     FileSource(UniqueFd fd, int64_t size, std::string path)
         : fd_(std::move(fd)), size_(size), path_(std::move(path)) {}
@@ -70,12 +83,13 @@ private:
         std::vector<uint8_t> bytes;
     };
     size_t readDirect(int64_t offset, void* dst, size_t n) const;
-    const Block& block(int64_t start) const;
+    const Block& block(int64_t start, int64_t need, int64_t written) const;
     UniqueFd fd_;
     int64_t size_;
     std::string path_;
     mutable std::array<Block, 4> blocks_;
     mutable uint64_t uses_ = 0;
+    std::shared_ptr<CopyFrontier> frontier_;
 };
 
 }  // namespace tv

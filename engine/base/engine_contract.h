@@ -55,6 +55,19 @@ constexpr char kSearchWord[] = "searching for the parameter sets";
 constexpr char kSearchLine[] = "Info: searching for the parameter sets";
 constexpr char kSearchDoneLine[] = "Info: parameter sets rebuilt from the slices";
 
+// A copy still being written: the application may start the engine once a
+// first stretch of the RSV is written and hand it one more descriptor
+// (kFollowFd, a pipe or a stream socket) carrying ASCII records, one a line:
+// "size N" first (the length the copy will have), then "written N" as the
+// copy grows, and "complete N" once every byte is written and the file
+// closed. The end of the records without "complete" means the copy failed:
+// the engine then fails and names nothing. Without that descriptor the RSV
+// is a complete file.
+constexpr int kFollowFd = 5;
+constexpr char kFollowSize[] = "size ";
+constexpr char kFollowWritten[] = "written ";
+constexpr char kFollowComplete[] = "complete ";
+
 // Exit statuses.
 enum ExitCode : int {
     kExitSuccess = 0,

@@ -3,6 +3,7 @@
 #include "base/bytes.h"
 #include "base/engine_contract.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <fcntl.h>
 #include <sys/statvfs.h>
@@ -86,6 +87,15 @@ int64_t MovieOutput::appendShared(int fd, int64_t from, int64_t n, const std::fu
     written_ += n;
     writebackFrom_ = written_;  // the copy started its own writeback
     return shared;
+}
+
+void MovieOutput::truncateTo(int64_t end) {
+    flush();
+    if (end >= written_) return;
+    if (end < mdatAt_ + kMdatHeader || io_.ftruncate(file_.fd(), end) != 0)
+        throw EngineError::writing(errno, "writing the output failed (trimming the media data)");
+    written_ = end;
+    writebackFrom_ = std::min(writebackFrom_, end);
 }
 
 void MovieOutput::finish(EngineError::Kind unplayableKind, const std::string& likelyCause, Reporter* rep) {

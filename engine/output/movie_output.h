@@ -43,6 +43,9 @@ public:
     // Appends [from, from + n) of another file, sharing its blocks where the
     // volume allows it. Returns the bytes shared.
     int64_t appendShared(int fd, int64_t from, int64_t n, const std::function<void(int64_t)>& onProgress);
+    // Cuts the file back to `end` (no further than the media data's start):
+    // bytes appended beyond what the movie keeps.
+    void truncateTo(int64_t end);
 
     // Flushes, syncs and reads the file back; a file that would not play
     // fails with `unplayableKind` (and `likelyCause` in the message), else

@@ -106,6 +106,7 @@ const OutputIo& OutputIo::system() {
             return ::ioctl(out, FICLONERANGE, &r);
         };
         s.fsync = [](int fd) { return ::fsync(fd); };
+        s.ftruncate = [](int fd, int64_t length) { return ::ftruncate(fd, off_t(length)); };
         s.readBack = [](const std::string& path) { return unplayableMovie(path); };
         return s;
     }();

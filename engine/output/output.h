@@ -28,6 +28,7 @@ struct OutputIo {
     // Offsets and length are multiples of the volume's block size.
     std::function<int(int in, int64_t inAt, int out, int64_t outAt, int64_t n)> cloneRange;
     std::function<int(int fd)> fsync;
+    std::function<int(int fd, int64_t length)> ftruncate;
     // Why the written movie at `path` would not play; nothing when it does.
     std::function<std::optional<std::string>(const std::string& path)> readBack;
 

@@ -7,6 +7,7 @@
 #include "codec/nal.h"
 #include "mp4/file_head.h"
 #include "output/movie_output.h"
+#include "output/payload_chase.h"
 #include "rsv/assembly.h"
 #include "rsv/one_group.h"
 #include "rsv/resync_walk.h"
@@ -14,6 +15,7 @@
 #include "rsv/stream_check.h"
 
 #include <algorithm>
+#include <memory>
 
 namespace tv {
 namespace {
@@ -43,17 +45,34 @@ void checkFrameSize(const ByteSource& refFile, const Reference& ref, const Param
                                                "; use a recording made with the same settings");
 }
 
+// OUT from its head on: created before the walk when the RSV is still being
+// copied, so its payload can follow the copy (`chase`), else after it.
+struct MovieStart {
+    std::unique_ptr<MovieOutput> out;
+    int64_t payloadBase = 0;
+    std::unique_ptr<PayloadChase> chase;  // after out: stopped before out closes
+
+    void begin(const RepairOptions& opt, const FileSource& rsv, const Reference& ref, int64_t dataStart) {
+        if (out) return;
+        out = std::make_unique<MovieOutput>(opt.output);
+        payloadBase = out->beginMedia(ref.ftyp.empty() ? defaultFtyp() : ref.ftyp, dataStart);
+        if (rsv.frontier()) chase = std::make_unique<PayloadChase>(*out, rsv.fd(), dataStart, *rsv.frontier());
+    }
+};
+
 // OUT: the head, the RSV's bytes from the media data's start on (shared with
 // the RSV where the volume can), the silence that stands in for lost sound,
 // the new moov. Returns the file's size.
 int64_t writeMovie(const RepairOptions& opt, const FileSource& rsv, const Reference& ref, const Assembly& assembly,
-                   int64_t dataStart, int64_t payload, Reporter& rep) {
-    MovieOutput out(opt.output);
-    const int64_t payloadBase = out.beginMedia(ref.ftyp.empty() ? defaultFtyp() : ref.ftyp, dataStart);
-    const auto moov = assembly.buildMoov(dataStart, payloadBase, opt.co64Threshold);
-    const int64_t shared = out.appendShared(rsv.fd(), dataStart, payload, [&](int64_t done) {
+                   int64_t dataStart, int64_t payload, Reporter& rep, MovieStart& start) {
+    start.begin(opt, rsv, ref, dataStart);
+    MovieOutput& out = *start.out;
+    const auto moov = assembly.buildMoov(dataStart, start.payloadBase, opt.co64Threshold);
+    const auto onProgress = [&](int64_t done) {
         rep.progress(payload ? 100.0 * double(done) / double(payload) : 100.0);
-    });
+    };
+    const int64_t shared = start.chase ? start.chase->finish(payload, onProgress)
+                                       : out.appendShared(rsv.fd(), dataStart, payload, onProgress);
     const std::vector<uint8_t> zeros(size_t(std::min<int64_t>(assembly.silenceBytes(), 1 << 20)));
     for (int64_t at = 0; at < assembly.silenceBytes(); at += int64_t(zeros.size()))
         out.append(zeros.data(), size_t(std::min<int64_t>(assembly.silenceBytes() - at, int64_t(zeros.size()))));
@@ -79,9 +98,17 @@ RepairSummary runRsvRepair(const RepairOptions& opt, const FileSource& rsv, cons
     GroupWalker walker(rsv, layout, ps);
     Assembly assembly(ref, layout, ps);
     const int64_t dataStart = locateMediaData(rsv, walker, assembly.clock(), rep);
+    // A recording still being copied: its payload is written while the walk
+    // follows the copy (a failed run leaves OUT's temporary file, as always).
+    MovieStart start;
+    if (rsv.frontier()) start.begin(opt, rsv, ref, dataStart);
 
     walkBand.progress(0);
     walkResynchronising(rsv, walker, assembly, dataStart, walkBand, opt.verbose);
+    // The walk may end on the file's length without reading its last bytes
+    // (a cut group's sound is counted, not read): a copy that failed after
+    // them must still fail the repair.
+    rsv.awaitComplete();
     walkBand.progress(100);
     if (assembly.videoFrames() == 0)
         throw EngineError(Kind::Input, "no complete video frame found in the RSV");
@@ -100,7 +127,7 @@ RepairSummary runRsvRepair(const RepairOptions& opt, const FileSource& rsv, cons
 
     rep.info(engine_contract::kSavingWord + opt.output);
     rep.progress(0);
-    const int64_t outputBytes = writeMovie(opt, rsv, ref, assembly, dataStart, payload, rep);
+    const int64_t outputBytes = writeMovie(opt, rsv, ref, assembly, dataStart, payload, rep, start);
     rep.progress(100);
 
     for (const auto& t : assembly.tracks()) {

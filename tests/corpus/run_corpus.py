@@ -28,6 +28,7 @@ import tempfile
 HERE = os.path.dirname(os.path.abspath(__file__))
 sys.path.insert(0, HERE)
 import make_clip  # noqa: E402
+from followed import run_followed  # noqa: E402
 import mp4box  # noqa: E402
 
 ENGINE_TIMEOUT = 120
@@ -454,7 +455,8 @@ def run_case(args, work):
         if var["kind"] == "cut":
             if case_def.get("matrices") and args.noref:
                 check(re.findall(r"^Info: scaling matrices: (\S+)", text, re.M) == [case_def["matrices"]], "matrices")
-            return check_cut(work, exp, var, healthy, reference, healthy_md5, out, text, args.noref)
+            check_cut(work, exp, var, healthy, reference, healthy_md5, out, text, args.noref)
+            return None if args.noref else check_followed(args.engine, ref, var, rsv, out)
         check_engine_output(text, len(healthy.tracks))
         check_damage(work, exp, var, healthy, reference, out, text)
 
@@ -473,6 +475,21 @@ def run_case(args, work):
                 args, var, rsv, out.replace(".mp4", "-nodonor.mp4"), case_def.get("refused_without_donor", False),
                 healthy.path)))
     return results
+
+
+def check_followed(engine, ref, var, rsv, out):
+    """Started on a copy still being written, the engine writes the same file, byte for byte; a copy
+    that stops without completing makes it fail with nothing named."""
+    stem = os.path.join(os.path.dirname(out), var["name"] + "-followed")
+    rc, text = run_followed(engine, ref, rsv, stem + ".rsv", stem + ".mp4", ENGINE_TIMEOUT)
+    LOG.append(text)
+    check(rc == 0, "following a copy: engine exit status %d" % rc)
+    with open(out, "rb") as a, open(stem + ".mp4", "rb") as b:
+        check(a.read() == b.read(), "following a copy wrote another file than repairing the whole one")
+    rc, text = run_followed(engine, ref, rsv, stem + "-cut.rsv", stem + "-cut.mp4", ENGINE_TIMEOUT,
+                            stop_at=os.path.getsize(rsv) // 2)
+    LOG.append(text)
+    check(rc == 3 and not os.path.exists(stem + "-cut.mp4"), "a copy that failed midway: exit %d" % rc)
 
 
 def without_donor(args, var, rsv, out, refused, healthy_path, case_def=None):

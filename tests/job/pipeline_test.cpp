@@ -3,6 +3,7 @@
 #include <set>
 
 #include "bridge/utf8.h"
+#include "job/followed_copy.h"
 #include "job/job.h"
 #include "job/pipeline.h"
 #include "job/records.h"
@@ -91,7 +92,7 @@ TEST_F(PipelineTest, copies_repairs_verifies_and_only_then_names_the_result) {
     ASSERT_EQ(done["stage"], "done") << done.dump();
     const std::string f = done["work_dir"];
     EXPECT_EQ(states[0]["card_name"], "CARD");
-    EXPECT_TRUE(std::any_of(states.begin(), states.end(), [](const Value& s) { return s.value("detail", "") == "복구 엔진 시작"; }));
+    EXPECT_TRUE(std::any_of(states.begin(), states.end(), [](const Value& s) { return s.value("stage", "") == "recover"; }));
     EXPECT_EQ(done["out"], f + "/CARD_A001_fixed.MP4");
     // The engine writes through the folder the job opened, and reads the
     // finished copy itself, while the job flushes and names it.
@@ -220,6 +221,49 @@ TEST_F(PipelineTest, verification_begins_while_the_engine_flushes_and_counts_onl
         }
     }
     fs::remove(ref + ".exit");
+}
+
+// An engine that says it has started, then follows the copy's records on
+// descriptor 5 and fails, as the real one does, when they end without "complete".
+const char kFollowingEngine[] =
+    "#!/bin/sh\ntouch \"$(dirname \"$0\")/started\"\n"
+    "while read -r rec <&5; do case \"$rec\" in complete*) exec cp \"$6\" \"$4\";; esac; done\nexit 3\n";
+
+TEST_F(PipelineTest, the_engine_starts_while_the_copy_is_written_and_a_copy_failing_then_names_nothing) {
+    installEngine(dir / "resources", kFollowingEngine);
+    const std::string started = dir / "resources/started", big = std::string(kFirstStretch + kCopyChunk, 'b');
+    writeFile(rsv, big);
+    for (const bool fails : {false, true}) {
+        freshJob();
+        fs::remove(started);
+        fs::remove_all(work);
+        fs::create_directories(work);
+        // Past the first stretch the copy waits for the engine (5 s at most), then goes on or fails.
+        CopyIo io = CopyIo::system();
+        io.copyRange = nullptr;
+        int64_t read = 0;
+        bool engineFirst = false;
+        io.read = [&](int fd, void* buf, size_t n) -> ssize_t {
+            for (int i = 0; read >= kFirstStretch && i < 100 && !fs::exists(started); ++i) ::usleep(50000);
+            engineFirst |= fs::exists(started);
+            if (read >= kFirstStretch && fails) return errno = EIO, -1;
+            const ssize_t got = ::read(fd, buf, n);
+            return read += std::max<ssize_t>(got, 0), got;
+        };
+        runJob(*job, rsv, ref, work, verifier.get(), io);
+        drain();
+        const Value last = progressStates(page->scripts).back();
+        EXPECT_TRUE(engineFirst) << fails;
+        EXPECT_EQ(last["stage"], fails ? "error" : "done") << last.dump();
+        if (!fails) {
+            EXPECT_EQ(readFile(last["out"]), big);
+            continue;
+        }
+        // The copy's reason, not the engine's; the engine ended; only unfinished names.
+        EXPECT_EQ(last["error_kind"], "copy_failed");
+        EXPECT_TRUE(job->proc && job->proc->waitStatus);
+        for (const std::string& file : everyFile(last["work_dir"])) EXPECT_EQ(fs::path(file).extension(), ".partial") << file;
+    }
 }
 
 TEST_F(PipelineTest, a_cancel_during_verification_leaves_nothing_under_the_final_name) {

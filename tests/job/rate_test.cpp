@@ -23,3 +23,18 @@ TEST(RateEstimate, speed_from_the_share_done) {
     };
     for (const Row& r : rows) EXPECT_EQ(RateEstimate(r.total, 100).at(r.fraction, r.now), r.want) << r.why;
 }
+
+TEST(DiskPace, counts_written_bytes_no_longer_waiting_to_be_flushed) {
+    int64_t file = -1, system = 100;  // another writer's, before the copy
+    DiskPace pace([&](int) { return file; }, [&] { return system; });
+    // Rows: the system's unflushed bytes, the share of 1000 written on the disk: all in memory, half flushed,
+    // someone else writes (the bar never goes back), less than before the copy.
+    const std::pair<int64_t, double> rows[] = {{1100, 0.0}, {600, 0.5}, {900, 0.5}, {50, 1.0}};
+    for (const auto& [s, want] : rows) {
+        system = s;
+        EXPECT_DOUBLE_EQ(pace.flushed(1000, 3), want) << s;
+    }
+    // The file's own count wins over the system's; nothing to tell: all of it.
+    EXPECT_DOUBLE_EQ(DiskPace([](int) { return 250; }, [] { return 5000; }).flushed(1000, 3), 0.75);
+    EXPECT_DOUBLE_EQ(DiskPace([](int) { return -1; }, [] { return -1; }).flushed(1000, 3), 1.0);
+}
