@@ -85,6 +85,9 @@ TEST(file_source, a_read_past_what_is_written_waits_for_the_copy) {
     EXPECT_EQ(read.wait_for(std::chrono::milliseconds(300)), std::future_status::timeout);
     f.say("written 200\n");
     EXPECT_EQ(read.get(), 50);
+    // The block that read cached stops at 200; once more is written it is read again.
+    f.say("complete 300\n");
+    EXPECT_EQ(f.readAt(240), 50);
 }
 
 }  // namespace
