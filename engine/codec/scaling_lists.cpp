@@ -51,4 +51,19 @@ void ScalingLists::write(RbspWriter& w, size_t count) const {
     }
 }
 
+const std::vector<std::vector<uint8_t>>& ScalingLists::defaultValues() {
+    static const std::vector<uint8_t> intra4{6, 13, 13, 20, 20, 20, 28, 28, 28, 28, 32, 32, 32, 37, 37, 42};
+    static const std::vector<uint8_t> inter4{10, 14, 14, 20, 20, 20, 24, 24, 24, 24, 27, 27, 27, 30, 30, 34};
+    static const std::vector<uint8_t> intra8{
+        6,  10, 10, 13, 11, 13, 16, 16, 16, 16, 18, 18, 18, 18, 18, 23, 23, 23, 23, 23, 23, 25,
+        25, 25, 25, 25, 25, 25, 27, 27, 27, 27, 27, 27, 27, 27, 29, 29, 29, 29, 29, 29, 29, 31,
+        31, 31, 31, 31, 31, 33, 33, 33, 33, 33, 36, 36, 36, 36, 38, 38, 38, 40, 40, 42};
+    static const std::vector<uint8_t> inter8{
+        9,  13, 13, 15, 13, 15, 17, 17, 17, 17, 19, 19, 19, 19, 19, 21, 21, 21, 21, 21, 21, 22,
+        22, 22, 22, 22, 22, 22, 24, 24, 24, 24, 24, 24, 24, 24, 25, 25, 25, 25, 25, 25, 25, 27,
+        27, 27, 27, 27, 27, 28, 28, 28, 28, 28, 30, 30, 30, 30, 32, 32, 32, 33, 33, 35};
+    static const std::vector<std::vector<uint8_t>> lists{intra4, intra4, intra4, inter4, inter4, inter4, intra8, inter8};
+    return lists;
+}
+
 }  // namespace tv

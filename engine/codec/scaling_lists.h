@@ -24,6 +24,10 @@ struct ScalingLists {
     // Every list present with these values (zig-zag order, each 1..255), coded
     // as the shortest run of deltas that gives them.
     static ScalingLists fromValues(const std::vector<std::vector<uint8_t>>& values);
+    // The default lists of Tables 7-3 and 7-4 (zig-zag order), which a flag
+    // selects without listing values: 4x4 intra for lists 0-2, 4x4 inter for
+    // 3-5, then 8x8 intra and inter.
+    static const std::vector<std::vector<uint8_t>>& defaultValues();
     // Reads `count` lists, each preceded by its present flag.
     static std::optional<ScalingLists> parse(BitReader& br, int count);
     // Writes `count` lists; lists this set lacks are written absent.

@@ -28,22 +28,6 @@ constexpr double kClipped = 0.7;
 // near grey everywhere for the ratio to say anything.
 constexpr double kGreyEnough = 2;
 
-// Table 7-3 and 7-4 of H.264, zig-zag order.
-const Lists& defaultLists() {
-    static const std::vector<uint8_t> intra4{6, 13, 13, 20, 20, 20, 28, 28, 28, 28, 32, 32, 32, 37, 37, 42};
-    static const std::vector<uint8_t> inter4{10, 14, 14, 20, 20, 20, 24, 24, 24, 24, 27, 27, 27, 30, 30, 34};
-    static const std::vector<uint8_t> intra8{
-        6,  10, 10, 13, 11, 13, 16, 16, 16, 16, 18, 18, 18, 18, 18, 23, 23, 23, 23, 23, 23, 25,
-        25, 25, 25, 25, 25, 25, 27, 27, 27, 27, 27, 27, 27, 27, 29, 29, 29, 29, 29, 29, 29, 31,
-        31, 31, 31, 31, 31, 33, 33, 33, 33, 33, 36, 36, 36, 36, 38, 38, 38, 40, 40, 42};
-    static const std::vector<uint8_t> inter8{
-        9,  13, 13, 15, 13, 15, 17, 17, 17, 17, 19, 19, 19, 19, 19, 21, 21, 21, 21, 21, 21, 22,
-        22, 22, 22, 22, 22, 22, 24, 24, 24, 24, 24, 24, 24, 24, 25, 25, 25, 25, 25, 25, 25, 27,
-        27, 27, 27, 27, 27, 28, 28, 28, 28, 28, 30, 30, 30, 30, 32, 32, 32, 33, 33, 35};
-    static const Lists lists{intra4, intra4, intra4, inter4, inter4, inter4, intra8, inter8};
-    return lists;
-}
-
 // One coded list's values; std::nullopt where it selects the default list.
 std::optional<std::vector<uint8_t>> codedValues(const std::vector<int32_t>& deltas, size_t size) {
     std::vector<uint8_t> v(size);
@@ -69,9 +53,9 @@ Lists resolve(const ScalingLists& s, const Lists* below) {
         const auto* coded = i < s.lists.size() && s.lists[i] ? &*s.lists[i] : nullptr;
         if (coded) {
             auto v = codedValues(*coded, i < 6 ? 16 : 64);
-            out[i] = v ? *v : defaultLists()[i];
+            out[i] = v ? *v : ScalingLists::defaultValues()[i];
         } else {
-            out[i] = !firstOfKind ? out[i - 1] : (below ? (*below)[i] : defaultLists()[i]);
+            out[i] = !firstOfKind ? out[i - 1] : (below ? (*below)[i] : ScalingLists::defaultValues()[i]);
         }
     }
     return out;
