@@ -1,5 +1,6 @@
 #include "noref/hevc_one_slice.h"
 
+#include "base/bytes.h"
 #include "codec/nal_units.h"
 
 #include <cstdlib>
@@ -31,8 +32,7 @@ std::optional<std::vector<uint8_t>> editSlice(const std::vector<uint8_t>& sample
             ++slices;
             ok = ok && edit(unit);
         }
-        const uint32_t n = uint32_t(unit.size());
-        out.insert(out.end(), {uint8_t(n >> 24), uint8_t(n >> 16), uint8_t(n >> 8), uint8_t(n)});
+        putBe32(out, uint32_t(unit.size()));
         out.insert(out.end(), unit.begin(), unit.end());
         return true;
     });
