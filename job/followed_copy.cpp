@@ -2,6 +2,7 @@
 
 #include <fcntl.h>
 #include <sys/socket.h>
+#include <sys/stat.h>
 
 #include <algorithm>
 #include <cerrno>
@@ -18,7 +19,7 @@ const char kCopied[] = "복사 완료 — 복구 엔진이 마무리하는 중";
 }  // namespace
 
 FollowedCopy::FollowedCopy(Job& job, int64_t total, double span, Copy copy, std::function<void(int)> seal)
-    : job_(job), total_(total), span_(span) {
+    : job_(job), total_(total), span_(span), begun_(monotonicSeconds()) {
     int ends[2];
     if (::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, ends) != 0) throw JobError::system(errno);
     jobEnd_ = tv::UniqueFd(ends[0]);
@@ -27,6 +28,7 @@ FollowedCopy::FollowedCopy(Job& job, int64_t total, double span, Copy copy, std:
 }
 
 FollowedCopy::~FollowedCopy() {
+    job_.estimateWith({});  // it reads this copy
     engineEnded();
     if (done_.valid()) done_.wait();
 }
@@ -119,4 +121,43 @@ tv::UniqueFd FollowedCopy::awaitStart() {
 
 void FollowedCopy::finish() {
     if (done_.valid()) done_.get();
+}
+
+void FollowedCopy::estimate(int folder, std::string name, std::function<double(double)> afterward) {
+    tv::UniqueFd own(::fcntl(folder, F_DUPFD_CLOEXEC, 3));
+    if (own.get() < 0) return;  // the straight line goes on
+    job_.estimateWith({});
+    folder_ = std::move(own);
+    outputName_ = std::move(name);
+    estimate_.emplace(total_, begun_, std::move(afterward));
+    job_.estimateWith([this] { return timeLeft(); });
+}
+
+TimeLeft FollowedCopy::timeLeft() {
+    FollowEstimate::Sample s;
+    s.now = monotonicSeconds();
+    if (const std::optional<TimeLeft> recent = estimate_->recent(s.now)) return *recent;
+    {
+        std::lock_guard<std::mutex> hold(lock_);
+        s.copied = copied_;
+        if (copyPages_.get() < 0 && readFd_.get() >= 0) copyPages_ = tv::UniqueFd(::fcntl(readFd_.get(), F_DUPFD_CLOEXEC, 3));
+    }
+    if (output_.get() < 0) {
+        tv::UniqueFd fd(::openat(folder_.get(), outputName_.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
+        struct stat st {};
+        if (fd.get() >= 0 && ::fstat(fd.get(), &st) == 0 && S_ISREG(st.st_mode)) output_ = std::move(fd);
+    }
+    // Without the kernel's page counts the copy counts as on the disk as it is written.
+    const std::optional<FilePages> copy = copyPages_.get() >= 0 ? filePages(copyPages_.get()) : std::nullopt;
+    s.unflushed = copy ? copy->unflushed : 0;
+    s.cleaned = copy ? copy->cleaned() : s.copied;
+    struct stat st {};
+    if (output_.get() >= 0 && ::fstat(output_.get(), &st) == 0) {
+        s.output = int64_t(st.st_size);
+        if (const std::optional<FilePages> out = filePages(output_.get())) {
+            s.unflushed += out->unflushed;
+            s.cleaned += out->cleaned();
+        }
+    }
+    return estimate_->at(s);
 }

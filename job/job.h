@@ -17,6 +17,7 @@
 
 #include <atomic>
 #include <chrono>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <optional>
@@ -25,6 +26,7 @@
 #include "bridge/bridge.h"
 #include "bridge/value.h"
 #include "job/child_handle.h"
+#include "job/rate.h"
 
 // Thrown inside the pipeline once the job has been asked to stop; the
 // pipeline ends the job with "stage" "cancelled".
@@ -51,6 +53,13 @@ public:
     // estimate made after it.
     enum class Estimate { FromPct, Unknown };
     void update(const Value& changes, Estimate estimate = Estimate::FromPct);
+    // A better source of "eta_s" than the straight line over "pct" while the
+    // stage is "copy" or "recover" (a copy the engine follows); empty: none.
+    // It is called under the state's lock at every merge that is not
+    // Estimate::Unknown, from any thread that merges, so it must neither
+    // call this Job nor wait for anyone who may. Once this returns, the
+    // previous source is no longer being called.
+    void estimateWith(std::function<TimeLeft()> source);
     // A copy of the current state.
     Value state() const;
     // True until the state has reached "done", "error" or "cancelled".
@@ -94,4 +103,5 @@ private:
     std::optional<std::pair<std::chrono::steady_clock::time_point, double>> unknownSince_;
     mutable std::mutex stateLock_;
     Value state_;
+    std::function<TimeLeft()> timeLeft_;  // under stateLock_
 };

@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <optional>
 #include <thread>
 
 #include "job/job.h"
@@ -42,6 +43,34 @@ TEST_F(JobStateTest, concurrent_updates_never_lose_a_key_and_arrive_in_merge_ord
             last = it->get<int>();
         }
     }
+}
+
+TEST_F(JobStateTest, a_given_time_left_replaces_the_straight_line_while_copying_and_recovering) {
+    auto job = std::make_shared<Job>("cafe0001", bridge);
+    TimeLeft told;
+    int asked = 0;
+    job->estimateWith([&] { return ++asked, told; });
+    struct Row {
+        const char* stage;
+        TimeLeft::Kind kind;
+        Job::Estimate estimate;
+        int asked;
+        std::optional<int> eta;  // a fresh job's straight line tells nothing yet
+    };
+    using K = TimeLeft::Kind;
+    const Row rows[] = {{"copy", K::Seconds, Job::Estimate::FromPct, 1, 42},
+                        {"recover", K::Seconds, Job::Estimate::FromPct, 1, 42},
+                        {"recover", K::NotYet, Job::Estimate::FromPct, 1, std::nullopt},
+                        {"recover", K::Seconds, Job::Estimate::Unknown, 0, std::nullopt},
+                        {"verify", K::Seconds, Job::Estimate::FromPct, 0, std::nullopt}};
+    for (const Row& r : rows) {
+        told = TimeLeft{r.kind, 41.2};
+        asked = 0;
+        job->update(Value{{"stage", r.stage}, {"pct", 50}}, r.estimate);
+        EXPECT_EQ(asked, r.asked) << r.stage;
+        EXPECT_EQ(job->state().contains("eta_s") ? std::optional<int>(job->state()["eta_s"]) : std::nullopt, r.eta) << r.stage;
+    }
+    job->estimateWith({});
 }
 
 }  // namespace
