@@ -151,6 +151,7 @@ TimeLeft FollowedCopy::timeLeft() {
     const std::optional<FilePages> copy = copyPages_.get() >= 0 ? filePages(copyPages_.get()) : std::nullopt;
     s.unflushed = copy ? copy->unflushed : 0;
     s.cleaned = copy ? copy->cleaned() : s.copied;
+    s.behind = systemWritebackBehind();
     struct stat st {};
     if (output_.get() >= 0 && ::fstat(output_.get(), &st) == 0) {
         s.output = int64_t(st.st_size);

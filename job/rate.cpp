@@ -61,6 +61,22 @@ int64_t systemUnflushedBytes() {
     return found == 2 ? total : -1;
 }
 
+bool systemWritebackBehind() {
+    std::FILE* f = std::fopen("/proc/vmstat", "re");
+    if (!f) return false;
+    long long dirty = -1, writeback = -1, hard = -1, background = -1, v = 0;
+    char line[128];
+    while (std::fgets(line, sizeof line, f)) {
+        if (std::sscanf(line, "nr_dirty %lld", &v) == 1) dirty = v;
+        else if (std::sscanf(line, "nr_writeback %lld", &v) == 1) writeback = v;
+        else if (std::sscanf(line, "nr_dirty_threshold %lld", &v) == 1) hard = v;
+        else if (std::sscanf(line, "nr_dirty_background_threshold %lld", &v) == 1) background = v;
+    }
+    std::fclose(f);
+    if (dirty < 0 || writeback < 0 || hard <= 0 || background < 0) return false;
+    return 2 * (dirty + writeback) > hard + background;
+}
+
 // The same number on every architecture from Linux 6.5 on; an older kernel
 // answers ENOSYS.
 #ifndef SYS_cachestat
@@ -160,9 +176,10 @@ TimeLeft FollowEstimate::at(const Sample& s) {
         const int64_t output = s.output.value_or(0), behind = std::max<int64_t>(0, std::min(s.copied, total_) - output);
         const double chaseLeft = behind <= kKeepingUp ? copyLeft + double(behind) / *chasePace
                                                       : double(std::max<int64_t>(0, total_ - output)) / *chasePace;
-        // The kernel takes what is still in memory at least as fast as it has shown it can.
+        // A kernel that is behind writes at its fastest all along: what is
+        // still in memory goes at the fastest pace it has shown.
         const double flushPace = fastestClean_ > 0 ? fastestClean_ : copyPace;
-        const double flushLeft = double(std::max<int64_t>(0, s.unflushed)) / flushPace;
+        const double flushLeft = s.behind ? double(std::max<int64_t>(0, s.unflushed)) / flushPace : 0;
         const double copySeconds = copyEnd_ ? *copyEnd_ - start_ : elapsed + copyLeft;
         // The flushes run beside verification, which begins once the output is written.
         const double seconds = std::max(copyLeft, chaseLeft) + std::max(flushLeft, afterward_(copySeconds));

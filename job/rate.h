@@ -38,6 +38,12 @@ double monotonicSeconds();
 // Bytes the system has yet to write to its disks (Dirty and Writeback of
 // /proc/meminfo); -1 when it cannot tell.
 int64_t systemUnflushedBytes();
+// Whether the system's writers are outrunning its disks: more bytes wait in
+// memory than halfway from where the kernel begins to write them back to
+// where it makes writers wait (/proc/vmstat). Below that the kernel keeps up
+// and what is left flushes in moments. False when it cannot tell.
+bool systemWritebackBehind();
+
 // The page cache's own counts for the whole file open at `fd` (cachestat(2),
 // Linux 6.5 on), in bytes; absent when the kernel cannot tell.
 struct FilePages {
@@ -87,7 +93,7 @@ struct TimeLeft {
 // (bytes left at its own pace so far), the engine's chase of the copy (the
 // output's bytes left at its pace over the last seconds; it never ends
 // before the copy) and the kernel writing both files to the disk (the bytes
-// still in memory at the fastest pace it has shown). The last of them to end,
+// still in memory at the fastest pace it has shown, once it is behind). The last of them to end,
 // then what follows in series (verification: `afterward`, given the copy's
 // seconds), is the time left.
 //
@@ -101,6 +107,7 @@ public:
         int64_t copied = 0;         // bytes of the copy written
         int64_t unflushed = 0;      // bytes of the copy and the output still in memory
         int64_t cleaned = 0;        // bytes of both that reached the disk through memory
+        bool behind = false;        // systemWritebackBehind()
         std::optional<int64_t> output;  // the engine's output's size, once it is there
     };
     // `total`: the copy's length; `start`: when the copy began.
