@@ -1,7 +1,7 @@
 #include <gtest/gtest.h>
 
-#include <optional>
 #include <thread>
+#include <tuple>
 
 #include "job/job.h"
 #include "job_test_support.h"
@@ -50,25 +50,19 @@ TEST_F(JobStateTest, a_given_time_left_replaces_the_straight_line_while_copying_
     TimeLeft told;
     int asked = 0;
     job->estimateWith([&] { return ++asked, told; });
-    struct Row {
-        const char* stage;
-        TimeLeft::Kind kind;
-        Job::Estimate estimate;
-        int asked;
-        std::optional<int> eta;  // a fresh job's straight line tells nothing yet
-    };
     using K = TimeLeft::Kind;
-    const Row rows[] = {{"copy", K::Seconds, Job::Estimate::FromPct, 1, 42},
-                        {"recover", K::Seconds, Job::Estimate::FromPct, 1, 42},
-                        {"recover", K::NotYet, Job::Estimate::FromPct, 1, std::nullopt},
-                        {"recover", K::Seconds, Job::Estimate::Unknown, 0, std::nullopt},
-                        {"verify", K::Seconds, Job::Estimate::FromPct, 0, std::nullopt}};
-    for (const Row& r : rows) {
-        told = TimeLeft{r.kind, 41.2};
+    using E = Job::Estimate;
+    // Rows: stage, what the source says, the kind of update, whether it is asked, "eta_s" (-1: absent; a fresh
+    // job's straight line tells nothing yet).
+    const std::tuple<const char*, K, E, int, int> rows[] = {{"copy", K::Seconds, E::FromPct, 1, 42},
+        {"recover", K::Seconds, E::FromPct, 1, 42}, {"recover", K::NotYet, E::FromPct, 1, -1},
+        {"recover", K::Seconds, E::Unknown, 0, -1}, {"verify", K::Seconds, E::FromPct, 0, -1}};
+    for (const auto& [stage, kind, estimate, wantAsked, eta] : rows) {
+        told = TimeLeft{kind, 41.2};
         asked = 0;
-        job->update(Value{{"stage", r.stage}, {"pct", 50}}, r.estimate);
-        EXPECT_EQ(asked, r.asked) << r.stage;
-        EXPECT_EQ(job->state().contains("eta_s") ? std::optional<int>(job->state()["eta_s"]) : std::nullopt, r.eta) << r.stage;
+        job->update(Value{{"stage", stage}, {"pct", 50}}, estimate);
+        EXPECT_EQ(asked, wantAsked) << stage;
+        EXPECT_EQ(job->state().value("eta_s", -1), eta) << stage;
     }
     job->estimateWith({});
 }
