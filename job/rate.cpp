@@ -152,40 +152,50 @@ std::optional<TimeLeft> FollowEstimate::recent(double now) const {
 }
 
 TimeLeft FollowEstimate::at(const Sample& s) {
-    using Kind = TimeLeft::Kind;
-    const TimeLeft told = [&]() -> TimeLeft {
-        const double elapsed = s.now - start_;
-        if (total_ <= 0 || !std::isfinite(elapsed)) return {Kind::Unsure};
-        // Growth counts as a chase only while the copy is still short.
-        if (s.output && firstOutput_ && *s.output > *firstOutput_ && !copyEnd_) chased_ = true;
-        if (s.output && !firstOutput_) firstOutput_ = s.output;
-        if (s.copied >= total_ && !copyEnd_) copyEnd_ = s.now;
-        if (s.output) output_.add(s.now, *s.output);
-        cleaned_.add(s.now, s.cleaned);
-        if (const std::optional<double> clean = cleaned_.recent()) fastestClean_ = std::max(fastestClean_, *clean);
-        if (!chased_) return {copyEnd_ || elapsed >= kChaseWaitSeconds ? Kind::Unsure : Kind::NotYet};
-        if (elapsed < kFollowSettleSeconds || s.copied <= 0) return {Kind::NotYet};
-
-        const double copyPace = double(std::min(s.copied, total_)) / elapsed;
-        const double copyLeft = copyEnd_ ? 0 : double(total_ - s.copied) / copyPace;
-        std::optional<double> chasePace = output_.recent();
-        if (!chasePace || *chasePace <= 0) chasePace = output_.sinceMoved();
-        if (!chasePace || *chasePace <= 0) chasePace = copyPace;
-        // A chase that keeps up ends with the copy, a step behind; one that
-        // lags ends when its own pace takes it there.
-        const int64_t output = s.output.value_or(0), behind = std::max<int64_t>(0, std::min(s.copied, total_) - output);
-        const double chaseLeft = behind <= kKeepingUp ? copyLeft + double(behind) / *chasePace
-                                                      : double(std::max<int64_t>(0, total_ - output)) / *chasePace;
-        // A kernel that is behind writes at its fastest all along: what is
-        // still in memory goes at the fastest pace it has shown.
-        const double flushPace = fastestClean_ > 0 ? fastestClean_ : copyPace;
-        const double flushLeft = s.behind ? double(std::max<int64_t>(0, s.unflushed)) / flushPace : 0;
-        const double copySeconds = copyEnd_ ? *copyEnd_ - start_ : elapsed + copyLeft;
-        // The flushes run beside verification, which begins once the output is written.
-        const double seconds = std::max(copyLeft, chaseLeft) + std::max(flushLeft, afterward_(copySeconds));
-        if (!std::isfinite(seconds) || seconds < 0) return {Kind::NotYet};
-        return {Kind::Seconds, seconds};
-    }();
+    const TimeLeft told = tell(s);
     last_.emplace(s.now, told);
     return told;
+}
+
+TimeLeft FollowEstimate::tell(const Sample& s) {
+    using Kind = TimeLeft::Kind;
+    const double elapsed = s.now - start_;
+    if (total_ <= 0 || !std::isfinite(elapsed)) return {Kind::Unsure};
+    // Growth counts as a chase only while the copy is still short.
+    if (s.output && firstOutput_ && *s.output > *firstOutput_ && !copyEnd_) chased_ = true;
+    if (s.output && !firstOutput_) firstOutput_ = s.output;
+    if (s.copied >= total_ && !copyEnd_) copyEnd_ = s.now;
+    if (s.output) output_.add(s.now, *s.output);
+    cleaned_.add(s.now, s.cleaned);
+    if (copyEnd_) sealing_.add(s.now, s.cleaned);
+    if (const std::optional<double> seal = sealing_.recent()) fastestSeal_ = std::max(fastestSeal_, *seal);
+    if (const std::optional<double> clean = cleaned_.recent()) fastestClean_ = std::max(fastestClean_, *clean);
+    if (!chased_) return {copyEnd_ || elapsed >= kChaseWaitSeconds ? Kind::Unsure : Kind::NotYet};
+    if (elapsed < kFollowSettleSeconds || s.copied <= 0) return {Kind::NotYet};
+
+    const double copyPace = double(std::min(s.copied, total_)) / elapsed;
+    const double copyLeft = copyEnd_ ? 0 : double(total_ - s.copied) / copyPace;
+    std::optional<double> chasePace = output_.recent();
+    if (!chasePace || *chasePace <= 0) chasePace = output_.sinceMoved();
+    if (!chasePace || *chasePace <= 0) chasePace = copyPace;
+    // A chase that keeps up ends with the copy, a step behind; one that
+    // lags ends when its own pace takes it there.
+    const int64_t output = s.output.value_or(0), behind = std::max<int64_t>(0, std::min(s.copied, total_) - output);
+    const double chaseLeft = behind <= kKeepingUp ? copyLeft + double(behind) / *chasePace
+                                                  : double(std::max<int64_t>(0, total_ - output)) / *chasePace;
+    // A kernel that is behind writes at its fastest all along: what is
+    // still in memory goes at the fastest pace it has shown. Once the
+    // copy is written its flush asks for the disk's full pace, which the
+    // pages then show; before that the kernel keeps up, and a disk that
+    // takes them at leisure says nothing of its pace.
+    const double flushPace = fastestClean_ > 0 ? fastestClean_ : copyPace;
+    const double unflushed = double(std::max<int64_t>(0, s.unflushed));
+    const double afterward = afterward_(copyEnd_ ? *copyEnd_ - start_ : elapsed + copyLeft);
+    // Too much in memory to flush in moments, and the disk's pace not seen yet.
+    if (!s.behind && copyEnd_ && fastestSeal_ <= 0 && unflushed / copyPace > afterward) return {Kind::NotYet};
+    const double flushLeft = s.behind ? unflushed / flushPace : fastestSeal_ > 0 ? unflushed / fastestSeal_ : 0;
+    // The flushes run beside verification, which begins once the output is written.
+    const double seconds = std::max(copyLeft, chaseLeft) + std::max(flushLeft, afterward);
+    if (!std::isfinite(seconds) || seconds < 0) return {Kind::NotYet};
+    return {Kind::Seconds, seconds};
 }

@@ -120,6 +120,8 @@ public:
     static constexpr double kResample = 0.5;
 
 private:
+    TimeLeft tell(const Sample& s);  // at() without keeping the answer
+
     // Pace over the last few seconds of samples (bytes a second); absent
     // while they span too little time.
     class Pace {
@@ -142,8 +144,8 @@ private:
     const int64_t total_;
     const double start_;
     const std::function<double(double)> afterward_;
-    Pace output_, cleaned_;
-    double fastestClean_ = 0;
+    Pace output_, cleaned_, sealing_;  // sealing_: cleaned once the copy is written
+    double fastestClean_ = 0, fastestSeal_ = 0;
     std::optional<double> copyEnd_;
     std::optional<int64_t> firstOutput_;
     bool chased_ = false;
