@@ -115,6 +115,7 @@ void copyFile(const CopyIo& io, const std::string& src, int dstDir, const std::s
     auto buffer = std::make_unique<char[]>(kCopyBuffer);
     int64_t copied = 0;
     int64_t requested = 0;  // the source is asked for ahead up to here
+    int64_t announced = 0;  // io.written was told up to here
     double last = -std::numeric_limits<double>::infinity();  // the first chunk always reports
 
     bool inKernel = static_cast<bool>(io.copyRange);
@@ -160,7 +161,8 @@ void copyFile(const CopyIo& io, const std::string& src, int dstDir, const std::s
             }
         }
         copied += n;
-        if (io.written) io.written(out.get(), copied);
+        // Told per chunk, not per buffer: a follower wakes once for 8 MiB.
+        if (io.written && copied - announced >= int64_t(kCopyChunk)) io.written(out.get(), announced = copied);
 
         const double now = io.now();
         if (now - last > kReportInterval) {
@@ -170,6 +172,7 @@ void copyFile(const CopyIo& io, const std::string& src, int dstDir, const std::s
             report(pct, "복사 중 " + fixed(double(copied) / 1e9, 1) + " / " + fixed(double(total) / 1e9, 1) + " GB");
         }
     }
+    if (io.written && copied > announced) io.written(out.get(), copied);
     if (total >= 1 && copied < total) throw JobError("copy", 4, kCutShort);
     errno = 0;
     if (io.sync && io.sync(out.get()) != 0 && errno != EINVAL) fail(errno, 3, kWriteError);

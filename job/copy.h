@@ -34,8 +34,8 @@ struct CopyIo {
     std::function<bool(int fd)> isRegularFile;
     // Optional: fsync(2) of the finished copy before it is closed.
     std::function<int(int fd)> sync;
-    // Optional: told after every chunk that the destination `fd` holds the
-    // first `copied` bytes.
+    // Optional: told after every 8 MiB and at the end that the destination
+    // `fd` holds the first `copied` bytes.
     std::function<void(int fd, int64_t copied)> written;
 
     // The real system calls: read-ahead hints on the source, and the kernel's

@@ -6,10 +6,14 @@
 #include <algorithm>
 #include <atomic>
 #include <cstdarg>
+#include <future>
+#include <memory>
+#include <thread>
 #include <chrono>
 #include <cmath>
 #include <map>
 #include <mutex>
+#include <system_error>
 
 #include "media/media_file.h"
 
@@ -88,6 +92,13 @@ public:
         : fmt_(std::move(fmt)), stream_(stream), dec_(std::move(dec)), count_(dec_.get()),
           packet_(av_packet_alloc()), frame_(av_frame_alloc()) {}
     bool ready() const { return packet_ && frame_; }
+    const AVStream& stream() const { return *fmt_->streams[stream_]; }
+    // Seconds of the video track (the file's, when the track does not say).
+    double duration() const {
+        const AVStream& st = stream();
+        return st.duration > 0 ? double(st.duration) * av_q2d(st.time_base)
+                               : fmt_->duration > 0 ? double(fmt_->duration) / AV_TIME_BASE : 0.0;
+    }
 
     std::vector<Key> keys(int64_t& frames) const {
         AVStream* st = fmt_->streams[stream_];
@@ -195,52 +206,95 @@ std::vector<size_t> keyOrder(size_t count, size_t mandatory) {
     return order;
 }
 
-std::optional<PictureCheck> checkPictures(const std::string& path, double budgetSeconds,
-                                          const std::function<bool()>& stop) {
+namespace {
+
+// Decoders working at once on one check: the key pictures are independent,
+// so each lane takes the next one in the order with a decoder of its own.
+constexpr unsigned kMostLanes = 4;
+
+// One lane: the file opened again and a decoder of its own (single-threaded
+// where several lanes share the processors). Absent when it cannot open.
+std::unique_ptr<Checker> openChecker(const std::string& path, int threads) {
     FormatContextPtr fmt = openMediaFile(path);
-    if (!fmt) return std::nullopt;
+    if (!fmt) return nullptr;
     const int stream = firstVideoStream(*fmt);
-    if (stream < 0) return std::nullopt;
+    if (stream < 0) return nullptr;
     for (unsigned i = 0; i < fmt->nb_streams; ++i)
         if (static_cast<int>(i) != stream) fmt->streams[i]->discard = AVDISCARD_ALL;
-    AVStream* st = fmt->streams[stream];
-    const double duration = st->duration > 0 ? double(st->duration) * av_q2d(st->time_base)
-                                             : fmt->duration > 0 ? double(fmt->duration) / AV_TIME_BASE : 0.0;
-    PictureCheck check;
-    check.width = st->codecpar->width;
-    check.height = st->codecpar->height;
     // Single pictures: slices in parallel, and every complaint said about
     // this one context.
-    CodecContextPtr dec = openStreamDecoder(*st, FF_THREAD_SLICE, 0);
-    if (!dec) return std::nullopt;
+    CodecContextPtr dec = openStreamDecoder(*fmt->streams[stream], FF_THREAD_SLICE, threads);
+    if (!dec) return nullptr;
     // No picture is shown: the deblocking pass costs time and finds no error.
     dec->skip_loop_filter = AVDISCARD_ALL;
-    Checker checker(std::move(fmt), stream, std::move(dec));
-    if (!checker.ready()) return std::nullopt;
-    const std::vector<Key> keys = checker.keys(check.frames);
+    auto checker = std::make_unique<Checker>(std::move(fmt), stream, std::move(dec));
+    return checker->ready() ? std::move(checker) : nullptr;
+}
+
+void merge(PictureCheck& into, const PictureCheck& part) {
+    into.checked += part.checked;
+    into.clean += part.clean;
+    into.errors += part.errors;
+    into.sizeMatches = into.sizeMatches && part.sizeMatches;
+}
+
+}  // namespace
+
+std::optional<PictureCheck> checkPictures(const std::string& path, double budgetSeconds,
+                                          const std::function<bool()>& stop) {
+    const unsigned lanes = std::clamp(std::thread::hardware_concurrency(), 1u, kMostLanes);
+    std::unique_ptr<Checker> first = openChecker(path, lanes > 1 ? 1 : 0);
+    if (!first) return std::nullopt;
+    PictureCheck check;
+    const std::vector<Key> keys = first->keys(check.frames);
     if (keys.empty()) return std::nullopt;
+    const AVStream& st = first->stream();
+    check.width = st.codecpar->width;
+    check.height = st.codecpar->height;
+    const double duration = first->duration();
 
     auto until = [&](size_t i) { return i + 1 < keys.size() ? keys[i + 1].at : std::max(duration, keys[i].at); };
-    std::vector<bool> bad(keys.size(), false);
+    std::vector<char> bad(keys.size(), 0);  // one byte each: lanes write apart
     const size_t last = keys.size() - 1;
     const size_t mandatory = static_cast<size_t>(std::ceil(duration / kKeySpacingSeconds)) + 1;
     const double deadline = seconds() + budgetSeconds;
     const std::vector<size_t> order = keyOrder(keys.size(), mandatory);
     ReadAhead ahead(path, keys, order);
     ahead.through(mandatory);
-    size_t done = 0;
-    for (size_t i : order) {
-        if (stop && stop()) return std::nullopt;
-        if (done >= mandatory && seconds() > deadline) break;
-        ahead.through(std::max(mandatory, done + kReadAheadPictures));
-        ++done;
-        if (i == last) continue;  // decoded with its whole group below
-        ++check.checked;
-        bad[i] = !checker.decodeFrom(keys[i].ts, false, check);
+    std::mutex aheadLock;
+    std::atomic<size_t> next{0};
+    std::atomic<bool> stopped{false};
+    auto lane = [&](Checker& checker, PictureCheck& part) {
+        for (;;) {
+            if (stop && stop()) return void(stopped = true);
+            const size_t done = next++;
+            if (done >= order.size() || (done >= mandatory && seconds() > deadline)) return;
+            {
+                std::lock_guard<std::mutex> hold(aheadLock);
+                ahead.through(std::max(mandatory, done + kReadAheadPictures));
+            }
+            const size_t i = order[done];
+            if (i == last) continue;  // decoded with its whole group below
+            ++part.checked;
+            bad[i] = !checker.decodeFrom(keys[i].ts, false, part);
+        }
+    };
+    std::vector<PictureCheck> parts(lanes);
+    std::vector<std::future<void>> others;
+    try {
+        for (unsigned n = 1; n < lanes && keys.size() > 1; ++n)
+            others.push_back(std::async(std::launch::async, [&, n] {
+                if (std::unique_ptr<Checker> own = openChecker(path, 1)) lane(*own, parts[n]);
+            }));
+    } catch (const std::system_error&) {
+        // No thread to spare: the lanes there are take every picture.
     }
-    if (stop && stop()) return std::nullopt;
+    lane(*first, parts[0]);
+    for (auto& f : others) f.get();
+    if (stopped || (stop && stop())) return std::nullopt;
+    for (const PictureCheck& part : parts) merge(check, part);
     ++check.checked;
-    bad[last] = !checker.decodeFrom(keys[last].ts, true, check);
+    bad[last] = !first->decodeFrom(keys[last].ts, true, check);
     for (size_t i = 0; i < keys.size(); ++i)
         if (bad[i]) addRange(check.damaged, keys[i].at, until(i));
     return check;

@@ -30,7 +30,12 @@ void PayloadChase::run() noexcept {
                 shared_ += out_.appendShared(srcFd_, from_ + chased_, end - chased_, [](int64_t) {});
                 chased_ = end;
             }
-            if (whole) return;
+            // Where the volume shares, sharing a range the copy has just
+            // written makes the file system write it out at once while it
+            // holds the copy's file: the copy then crawls. What is left is
+            // shared at the end instead, after the copy's own flush, in a
+            // moment.
+            if (whole || shared_ > 0) return;
         }
     } catch (...) {
         failure_ = std::current_exception();

@@ -1,7 +1,9 @@
 // The media payload of a movie appended while the RSV it comes from is
 // still being copied: a thread of its own shares or copies the RSV's bytes
 // onto the end of the movie as the copy announces them, so the movie's
-// writing overlaps the copy instead of following it.
+// writing overlaps the copy instead of following it. On a volume that
+// shares blocks only the first step is taken early (it shows that sharing
+// works); the rest is shared once the copy is complete.
 //
 // Ownership: borrows the MovieOutput and the frontier, which outlive it; the
 // MovieOutput must not be touched by anyone else until finish() or the
