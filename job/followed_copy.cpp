@@ -158,6 +158,7 @@ TimeLeft FollowedCopy::timeLeft() {
         if (const std::optional<FilePages> out = filePages(output_.get())) {
             s.unflushed += out->unflushed;
             s.cleaned += out->cleaned();
+            s.shared = *s.output > 2 * (out->resident + out->evicted);
         }
     }
     return estimate_->at(s);

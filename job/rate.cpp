@@ -26,6 +26,9 @@ constexpr double kLeastSpan = 1.0;
 // The engine chases the copy in steps of 64 MiB: less than two behind, it
 // keeps up, and its pace over a window is the copy's, give or take a step.
 constexpr int64_t kKeepingUp = 128LL << 20;
+// An output's head (ftyp, the aligning free box, the mdat header) is far
+// smaller: more is footage.
+constexpr int64_t kPayloadSeen = 1LL << 20;
 
 }  // namespace
 
@@ -161,8 +164,10 @@ TimeLeft FollowEstimate::tell(const Sample& s) {
     using Kind = TimeLeft::Kind;
     const double elapsed = s.now - start_;
     if (total_ <= 0 || !std::isfinite(elapsed)) return {Kind::Unsure};
-    // Growth counts as a chase only while the copy is still short.
-    if (s.output && firstOutput_ && *s.output > *firstOutput_ && !copyEnd_) chased_ = true;
+    // Growth, or footage beyond the output's head, counts as a chase only
+    // while the copy is still short.
+    if (s.output && !copyEnd_ && ((firstOutput_ && *s.output > *firstOutput_) || *s.output >= kPayloadSeen))
+        chased_ = true;
     if (s.output && !firstOutput_) firstOutput_ = s.output;
     if (s.copied >= total_ && !copyEnd_) copyEnd_ = s.now;
     if (s.output) output_.add(s.now, *s.output);
@@ -178,11 +183,12 @@ TimeLeft FollowEstimate::tell(const Sample& s) {
     std::optional<double> chasePace = output_.recent();
     if (!chasePace || *chasePace <= 0) chasePace = output_.sinceMoved();
     if (!chasePace || *chasePace <= 0) chasePace = copyPace;
-    // A chase that keeps up ends with the copy, a step behind; one that
-    // lags ends when its own pace takes it there.
+    // A chase that shares or keeps up ends with the copy (a step behind);
+    // one that lags ends when its own pace takes it there.
     const int64_t output = s.output.value_or(0), behind = std::max<int64_t>(0, std::min(s.copied, total_) - output);
-    const double chaseLeft = behind <= kKeepingUp ? copyLeft + double(behind) / *chasePace
-                                                  : double(std::max<int64_t>(0, total_ - output)) / *chasePace;
+    const double chaseLeft = s.shared               ? copyLeft
+                             : behind <= kKeepingUp ? copyLeft + double(behind) / *chasePace
+                                                    : double(std::max<int64_t>(0, total_ - output)) / *chasePace;
     // A kernel that is behind writes at its fastest all along: what is
     // still in memory goes at the fastest pace it has shown. Once the
     // copy is written its flush asks for the disk's full pace, which the

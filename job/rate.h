@@ -109,6 +109,9 @@ public:
         int64_t cleaned = 0;        // bytes of both that reached the disk through memory
         bool behind = false;        // systemWritebackBehind()
         std::optional<int64_t> output;  // the engine's output's size, once it is there
+        // Most of the output never went through memory: its blocks are the
+        // copy's, shared, and the rest is shared in moments once the copy is whole.
+        bool shared = false;
     };
     // `total`: the copy's length; `start`: when the copy began.
     FollowEstimate(int64_t total, double start, std::function<double(double copySeconds)> afterward);
