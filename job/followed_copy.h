@@ -85,7 +85,8 @@ private:
     bool ended_ = false, failed_ = false;
     std::atomic<bool> copying_{true};
     const double begun_;
-    // What timeLeft samples: touched only under the job's state lock.
+    // What timeLeft samples: set by estimate() before the job is given
+    // timeLeft, then touched only under the job's state lock.
     std::optional<FollowEstimate> estimate_;
     tv::UniqueFd folder_, output_, copyPages_;
     std::string outputName_;

@@ -92,13 +92,15 @@ struct TimeLeft {
 // reads is still being written. Three workers run side by side: the copy
 // (bytes left at its own pace so far), the engine's chase of the copy (the
 // output's bytes left at its pace over the last seconds; it never ends
-// before the copy) and the kernel writing both files to the disk (the bytes
-// still in memory at the fastest pace it has shown, once it is behind). The last of them to end,
-// then what follows in series (verification: `afterward`, given the copy's
-// seconds), is the time left.
+// before the copy, and footage shared with the copy ends with it) and the
+// kernel writing both files to the disk (what is still in memory, at the
+// fastest pace the disk has shown, counted once the kernel is behind or the
+// copy's seal has shown that pace). The last of them to end, then what
+// follows in series (verification: `afterward`, given the copy's seconds),
+// is the time left.
 //
-// An engine whose output does not grow while the copy is written (one that
-// waits for the whole copy) is not followed: Unsure once that is plain.
+// An engine whose output holds no footage while the copy is written (one
+// that waits for the whole copy) is not followed: Unsure once that is plain.
 // One thread at a time (Job calls it under its state lock).
 class FollowEstimate {
 public:
