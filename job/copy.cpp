@@ -1,6 +1,7 @@
 #include "job/copy.h"
 
 #include <fcntl.h>
+#include <sys/sendfile.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -77,6 +78,7 @@ CopyIo CopyIo::system() {
     io.close = [](int fd) { return ::close(fd); };
     io.sync = [](int fd) { return ::fsync(fd); };
     io.copyRange = [](int in, int out, size_t n) { return ::copy_file_range(in, nullptr, out, nullptr, n, 0); };
+    io.sendFile = [](int in, int out, size_t n) { return ::sendfile(out, in, nullptr, n); };
     io.isRegularFile = [](int fd) {
         struct stat st {};
         return ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode);
@@ -118,32 +120,35 @@ void copyFile(const CopyIo& io, const std::string& src, int dstDir, const std::s
     int64_t announced = 0;  // io.written was told up to here
     double last = -std::numeric_limits<double>::infinity();  // the first chunk always reports
 
-    bool inKernel = static_cast<bool>(io.copyRange);
+    // The kernel's ways, best first: a copy within the file system, then one
+    // between two; neither: the buffer.
+    const std::function<ssize_t(int, int, size_t)>* kernel =
+        io.copyRange ? &io.copyRange : io.sendFile ? &io.sendFile : nullptr;
     for (;;) {
         ssize_t n = 0;
-        if (inKernel) {
+        // Ask for the next two chunks while this one is moved, so the card is
+        // read while the copy writes (a copy within one file system needs none).
+        if (kernel != &io.copyRange && io.readAhead && copied + int64_t(kCopyChunk) > requested) {
+            io.readAhead(in.get(), copied, int64_t(2 * kCopyChunk));
+            requested = copied + int64_t(2 * kCopyChunk);
+        }
+        if (kernel) {
             errno = 0;
-            n = io.copyRange(in.get(), out.get(), kCopyChunk);
+            n = (*kernel)(in.get(), out.get(), kCopyChunk);
             if (n < 0 && errno == EINTR) continue;
             // Refusals come before the first byte (files on different file
             // systems, or a kind of file the kernel cannot copy; some file
             // systems claim to have nothing to copy): the offsets have not
-            // moved, so reading and writing take over from the start.
+            // moved, so the next way takes over from the start.
             const bool refused = n < 0 && (errno == EXDEV || errno == EINVAL || errno == ENOSYS ||
                                            errno == EOPNOTSUPP || errno == EBADF);
             if (copied == 0 && (refused || n == 0)) {
-                inKernel = false;
+                kernel = kernel == &io.copyRange && io.sendFile ? &io.sendFile : nullptr;
                 continue;
             }
             if (n < 0) fail(errno, 2, kReadError);
             if (n == 0) break;
         } else {
-            // Ask for the next two chunks while this one is moved, so the
-            // card is read while the copy writes.
-            if (io.readAhead && copied + int64_t(kCopyChunk) > requested) {
-                io.readAhead(in.get(), copied, int64_t(2 * kCopyChunk));
-                requested = copied + int64_t(2 * kCopyChunk);
-            }
             errno = 0;
             n = io.read(in.get(), buffer.get(), kCopyBuffer);
             if (n < 0) {

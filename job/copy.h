@@ -27,6 +27,10 @@ struct CopyIo {
     // refuses the pair of files before the first byte, the copy reads and
     // writes through its buffer.
     std::function<ssize_t(int in, int out, size_t n)> copyRange;
+    // Optional: the same between two file systems, through the kernel's
+    // pages (sendfile(2)): one pass over the bytes instead of the two of a
+    // read and a write. Tried when copyRange is absent or refuses.
+    std::function<ssize_t(int in, int out, size_t n)> sendFile;
     // Seconds on a monotonic clock.
     std::function<double()> now;
     // Optional: whether the opened descriptor is a regular file (fstat). Only
@@ -48,8 +52,9 @@ using CopyReport = std::function<void(double pct, const std::string& detail)>;
 
 // Copies src to `dst` in the folder `dstDir` (a new file: never one that
 // exists, never through a link), synced before it is closed, through `io`:
-// in the kernel in 8 MiB chunks where it can, else read and written through
-// one buffer of kCopyBuffer bytes with the source asked for 16 MiB ahead. Calls
+// in the kernel in 8 MiB chunks where it can (within a file system, else
+// between two), else read and written through one buffer of kCopyBuffer
+// bytes; the source is asked for 16 MiB ahead except within a file system. Calls
 // `report` after the first chunk and then at most every 0.6 s.
 // `total` is the source size as read beforehand (0 when unknown).
 // Throws JobError: domain "copy" codes 1 to 5 (5: the source is no regular

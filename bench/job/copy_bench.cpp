@@ -122,7 +122,8 @@ int main(int argc, char** argv) {
         return t;
     };
     // The path a copy between two file systems takes (card to work volume):
-    // the kernel's copy refuses it and the buffer loop does the work.
+    // the kernel's copy within a file system refuses it and the copy between
+    // two does the work.
     std::vector<double> bufferRatios;
     auto timeBuffered = [&] {
         syncAndDrop(src, true);
@@ -154,7 +155,7 @@ int main(int argc, char** argv) {
         const double tBuf = timeBuffered();
         bufferRatios.push_back(tCp / tBuf);
         std::printf("round %d: cp %.2f s (%.0f MB/s), copyWithProgress %.2f s (%.0f MB/s), %d pushes, ratio %.2f; "
-                    "buffer loop %.2f s (%.0f MB/s), ratio %.2f\n",
+                    "between file systems %.2f s (%.0f MB/s), ratio %.2f\n",
                     round + 1, tCp, size / tCp / 1e6, tOurs, size / tOurs / 1e6, page->pushes, tCp / tOurs, tBuf,
                     size / tBuf / 1e6, tCp / tBuf);
     }
@@ -166,7 +167,7 @@ int main(int argc, char** argv) {
                 size / bestCp / 1e6, size / bestOurs / 1e6);
     std::printf("throughput ratio copyWithProgress / cp: median of rounds %.3f, best / best %.3f (target >= 0.9)\n",
                 ratios[ratios.size() / 2], bestCp / bestOurs);
-    std::printf("buffer loop alone (the path between two file systems) / cp: median of rounds %.3f\n",
+    std::printf("the path between two file systems alone / cp: median of rounds %.3f\n",
                 bufferRatios[bufferRatios.size() / 2]);
     // The first chunk always reports; every later report needs 0.6 s more.
     std::printf("progress pushes: %d in %.2f s; after the first, %.2f per s (bound %.2f per s)\n", pushesForRate,

@@ -27,6 +27,10 @@ struct OutputIo {
     // `in` (the FICLONERANGE ioctl): 0, or -1 when the volume cannot.
     // Offsets and length are multiples of the volume's block size.
     std::function<int(int in, int64_t inAt, int out, int64_t outAt, int64_t n)> cloneRange;
+    // Optional: a second descriptor of the file open at `fd` that writes
+    // past the page cache (O_DIRECT), or -1 when the volume cannot. Writes
+    // through it take offsets, lengths and buffers aligned to kDirectAlign.
+    std::function<int(int fd)> openDirect;
     std::function<int(int fd)> fsync;
     std::function<int(int fd, int64_t length)> ftruncate;
     // Why the written movie at `path` would not play; nothing when it does.
@@ -35,9 +39,16 @@ struct OutputIo {
     static const OutputIo& system();
 };
 
-// Copies [from, from + length) of src to dst at dstOffset: in the kernel when
-// it can (copy_file_range), otherwise through a large buffer. Calls
-// onProgress(bytesDone) now and then.
+// The alignment writes past the page cache need: a page, and any block size
+// up to it.
+constexpr int64_t kDirectAlign = 4096;
+
+// Copies [from, from + length) of src to dst at dstOffset. A long range
+// whose offsets agree modulo kDirectAlign is written past the page cache
+// where the volume allows it (the footage is read once through the cache
+// and goes to the disk without a second pass through it, nor a flush
+// later); the rest is copied in the kernel when it can (copy_file_range),
+// otherwise through a large buffer. Calls onProgress(bytesDone) now and then.
 void copyRange(const OutputIo& io, int srcFd, int64_t from, int dstFd, int64_t dstOffset, int64_t length,
                const std::function<void(int64_t)>& onProgress);
 

@@ -12,7 +12,9 @@
 #include <cstdlib>
 #include <fcntl.h>
 #include <fstream>
+#include <functional>
 #include <iterator>
+#include <memory>
 #include <optional>
 #include <random>
 #include <sys/stat.h>
@@ -43,7 +45,24 @@ struct Row {
     const char* name;
     Fault fault;
     std::optional<int> exitCode;  // nothing: the result appears, byte for byte
+    bool large = false;           // a payload long enough to be written past the page cache
 };
+
+int g_directWrites = 0;  // calls that reached the descriptor past the page cache
+
+// Writes past the page cache (a second descriptor, whatever the test
+// folder's volume allows) go through `fault` first: a negative answer fails
+// the call (errno set), a positive one caps it, 0 lets it through.
+void directWrites(OutputIo& io, std::function<ssize_t()> fault) {
+    auto fd = std::make_shared<int>(-1);
+    io.openDirect = [fd](int f) { return *fd = ::dup(f); };
+    io.pwrite = [write = io.pwrite, fd, fault](int f, const void* p, size_t n, int64_t at) -> ssize_t {
+        if (f != *fd) return write(f, p, n, at);
+        ++g_directWrites;
+        const ssize_t cap = fault();
+        return cap < 0 ? cap : write(f, p, cap > 0 ? std::min(n, size_t(cap)) : n, at);
+    };
+}
 
 // A share that the volume grants: the bytes arrive as a copy would bring them.
 void grantShare(OutputIo& io) {
@@ -98,6 +117,19 @@ const Row kRows[] = {
      [](OutputIo& io) { io.fsync = [](int) { return int(failWith(EIO)); }; }, 4},
     {"fails_with_exit_4_when_the_source_ends_early",
      [](OutputIo& io) { io.copyRange = [](int, int64_t, int, int64_t, size_t) -> ssize_t { return 0; }; }, 4},
+    {"writes_whole_past_the_page_cache_where_the_volume_allows", [](OutputIo&) {}, std::nullopt, true},
+    {"writes_whole_through_a_second_descriptor", [](OutputIo& io) { directWrites(io, [] { return ssize_t(0); }); },
+     std::nullopt, true},
+    {"writes_whole_when_the_volume_cannot_write_past_the_page_cache",
+     [](OutputIo& io) { io.openDirect = [](int) { return int(failWith(EINVAL)); }; }, std::nullopt, true},
+    {"writes_whole_when_a_write_past_the_cache_is_interrupted_then_short",
+     [](OutputIo& io) { directWrites(io, [n = 0]() mutable { return ++n == 1 ? failWith(EINTR) : n == 2 ? 1000 : 0; }); },
+     std::nullopt, true},
+    {"writes_whole_when_writes_past_the_cache_are_refused_midway",
+     [](OutputIo& io) { directWrites(io, [n = 0]() mutable { return ++n == 2 ? failWith(EINVAL) : 0; }); },
+     std::nullopt, true},
+    {"fails_with_exit_14_when_a_write_past_the_cache_finds_the_volume_full",
+     [](OutputIo& io) { directWrites(io, [] { return failWith(ENOSPC); }); }, 14, true},
     {"fails_with_the_callers_kind_when_the_movie_does_not_read_back",
      [](OutputIo& io) { io.readBack = [](const std::string&) -> std::optional<std::string> { return "no moov"; }; },
      3},
@@ -110,7 +142,8 @@ protected:
         ASSERT_NE(::mkdtemp(tmpl), nullptr);
         dir_ = tmpl;
         std::mt19937 gen(7);
-        source_.resize(5 * 4096 + 321);
+        source_.resize((GetParam().large ? 8 << 20 : 0) + 5 * 4096 + 321);
+        g_directWrites = 0;
         for (auto& b : source_) b = uint8_t(gen());
         std::ofstream(dir_ + "/A.RSV", std::ios::binary).write(reinterpret_cast<const char*>(source_.data()),
                                                                 std::streamsize(source_.size()));
@@ -158,6 +191,9 @@ TEST_P(OutputPathTest, Writes) {
     EXPECT_EQ(be64(&bytes[size_t(base) - 8]), uint64_t(payload + 16)) << "the mdat spans the payload";
     EXPECT_TRUE(std::equal(moov.begin(), moov.end(), bytes.end() - int64_t(moov.size())));
     EXPECT_EQ(shared > 0, row.fault == grantShare);
+    if (row.large && std::string(row.name).find("descriptor") != std::string::npos) {
+        EXPECT_GT(g_directWrites, 0) << "the payload went through the second descriptor";
+    }
 }
 
 INSTANTIATE_TEST_SUITE_P(OutputPath, OutputPathTest, ::testing::ValuesIn(kRows),

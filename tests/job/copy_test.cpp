@@ -37,10 +37,12 @@ struct FakeDisk {
         const size_t end = std::min(source.size(), endAt);
         return std::min({n, readLimit, end - std::min(readPos, end)});
     }
-    // The kernel's copy: absent unless `kernel`; refuses the first call with
-    // kernelRefusal (when set); the call numbered kernelFailAt fails with kernelErrno.
-    bool kernel = false;
-    int kernelRefusal = 0, kernelFailAt = -1, kernelErrno = 0, kernelCalls = 0;
+    // The kernel's copies (within a file system unless `kernel` is false,
+    // between two when `splice`), counted together: the first `refusals` calls
+    // are refused with kernelRefusal; the call numbered kernelFailAt fails
+    // with kernelErrno.
+    bool kernel = false, splice = false;
+    int kernelRefusal = 0, refusals = 1, kernelFailAt = -1, kernelErrno = 0, kernelCalls = 0;
 
     static ssize_t fail(int errnum) {
         errno = errnum;
@@ -77,19 +79,20 @@ struct FakeDisk {
         };
         io.close = [this](int) { return ++closed, 0; };
         io.now = [this] { return clock; };
-        if (kernel)
-            io.copyRange = [this](int in, int out, size_t n) -> ssize_t {
-                EXPECT_EQ(in, 10);
-                EXPECT_EQ(out, 11);
-                clock += tick;
-                const int call = kernelCalls++;
-                if (call == 0 && kernelRefusal != 0) return fail(kernelRefusal);
-                if (call == kernelFailAt) return fail(kernelErrno);
-                const size_t k = take(n);
-                dest.append(source, readPos, k);
-                readPos += k;
-                return static_cast<ssize_t>(k);
-            };
+        auto kernelCopy = [this](int in, int out, size_t n) -> ssize_t {
+            EXPECT_EQ(in, 10);
+            EXPECT_EQ(out, 11);
+            clock += tick;
+            const int call = kernelCalls++;
+            if (call < refusals && kernelRefusal != 0) return fail(kernelRefusal);
+            if (call == kernelFailAt) return fail(kernelErrno);
+            const size_t k = take(n);
+            dest.append(source, readPos, k);
+            readPos += k;
+            return static_cast<ssize_t>(k);
+        };
+        if (kernel) io.copyRange = kernelCopy;
+        if (splice) io.sendFile = kernelCopy;
         return io;
     }
 };
@@ -169,6 +172,13 @@ TEST(copy_test, the_kernel_copy_is_used_where_allowed_and_fails_like_a_read) {
     const Row rows[] = {
         {"same file system", [](FakeDisk&) {}, 0, ""},
         {"different file systems: read and write instead", [](FakeDisk& d) { d.kernelRefusal = EXDEV; }, 0, ""},
+        {"different file systems: the copy between two instead",
+         [](FakeDisk& d) { d.kernelRefusal = EXDEV, d.splice = true; }, 0, ""},
+        {"neither kernel copy: read and write instead",
+         [](FakeDisk& d) { d.kernelRefusal = EINVAL, d.refusals = 2, d.splice = true; }, 0, ""},
+        {"only the copy between two, and the card fails midway",
+         [](FakeDisk& d) { d.kernel = false, d.splice = true, d.kernelFailAt = 1, d.kernelErrno = EIO; }, EIO,
+         "읽기 오류 — 카드 연결을 확인하세요"},
         {"disk full midway", [](FakeDisk& d) { d.kernelFailAt = 2, d.kernelErrno = ENOSPC; }, ENOSPC,
          "작업 볼륨 공간이 부족합니다 — 다른 볼륨을 고르세요"},
         {"card fails midway", [](FakeDisk& d) { d.kernelFailAt = 1, d.kernelErrno = EIO; }, EIO,
@@ -189,6 +199,8 @@ TEST(copy_test, the_kernel_copy_is_used_where_allowed_and_fails_like_a_read) {
             EXPECT_EQ(row.errnum, 0);
             EXPECT_EQ(disk.dest, disk.source);
             EXPECT_EQ(reports.size(), 7u);  // one per chunk of 3000 bytes
+            // The buffer only where no kernel copy took the file.
+            EXPECT_EQ(disk.readCalls > 0, disk.kernelRefusal != 0 && disk.refusals >= int(disk.kernel) + int(disk.splice));
         } catch (const JobError& e) {
             EXPECT_EQ(e.code(), row.errnum);
             EXPECT_EQ(std::string(e.what()), row.lead);

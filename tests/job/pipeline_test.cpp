@@ -240,7 +240,7 @@ TEST_F(PipelineTest, the_engine_starts_while_the_copy_is_written_and_a_copy_fail
         fs::create_directories(work);
         // Past the first stretch the copy waits for the engine (5 s at most), then goes on or fails.
         CopyIo io = CopyIo::system();
-        io.copyRange = nullptr;
+        io.copyRange = io.sendFile = nullptr;
         int64_t read = 0;
         bool engineFirst = false;
         io.read = [&](int fd, void* buf, size_t n) -> ssize_t {
