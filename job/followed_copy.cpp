@@ -158,8 +158,11 @@ TimeLeft FollowedCopy::timeLeft() {
         if (const std::optional<FilePages> out = filePages(output_.get())) {
             s.unflushed += out->unflushed;
             s.cleaned += out->cleaned();
-            s.shared = *s.output > 2 * (out->resident + out->evicted);
         }
+        // The chase's first step tells whether the footage is shared.
+        constexpr int64_t head = FollowEstimate::kPayloadSeen;
+        if (!outputShared_ && *s.output > head) outputShared_ = sharesBlocks(output_.get(), head);
+        s.shared = outputShared_.value_or(false);
     }
     return estimate_->at(s);
 }

@@ -90,5 +90,6 @@ private:
     std::optional<FollowEstimate> estimate_;
     tv::UniqueFd folder_, output_, copyPages_;
     std::string outputName_;
+    std::optional<bool> outputShared_;
     std::future<void> done_;  // last: the thread starts once everything above exists
 };

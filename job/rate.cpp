@@ -5,6 +5,9 @@
 #include <cmath>
 #include <cstdio>
 #include <cstring>
+#include <linux/fiemap.h>
+#include <linux/fs.h>
+#include <sys/ioctl.h>
 #include <sys/syscall.h>
 #include <unistd.h>
 
@@ -26,9 +29,6 @@ constexpr double kLeastSpan = 1.0;
 // The engine chases the copy in steps of 64 MiB: less than two behind, it
 // keeps up, and its pace over a window is the copy's, give or take a step.
 constexpr int64_t kKeepingUp = 128LL << 20;
-// An output's head (ftyp, the aligning free box, the mdat header) is far
-// smaller: more is footage.
-constexpr int64_t kPayloadSeen = 1LL << 20;
 
 }  // namespace
 
@@ -97,6 +97,19 @@ std::optional<FilePages> filePages(int fd) {
     const int64_t page = ::sysconf(_SC_PAGESIZE);
     return FilePages{int64_t(pages.cache) * page, int64_t(pages.dirty + pages.writeback) * page,
                      int64_t(pages.evicted) * page};
+}
+
+std::optional<bool> sharesBlocks(int fd, int64_t from) {
+    constexpr unsigned kExtents = 8;
+    alignas(struct fiemap) unsigned char buffer[sizeof(struct fiemap) + kExtents * sizeof(struct fiemap_extent)] = {};
+    auto* map = reinterpret_cast<struct fiemap*>(buffer);
+    map->fm_start = uint64_t(from);
+    map->fm_length = FIEMAP_MAX_OFFSET - uint64_t(from);
+    map->fm_extent_count = kExtents;
+    if (::ioctl(fd, FS_IOC_FIEMAP, map) != 0) return std::nullopt;
+    for (unsigned i = 0; i < map->fm_mapped_extents && i < kExtents; ++i)
+        if (map->fm_extents[i].fe_flags & FIEMAP_EXTENT_SHARED) return true;
+    return false;
 }
 
 int64_t fileUnflushedBytes(int fd) {

@@ -55,6 +55,10 @@ struct FilePages {
     int64_t cleaned() const { return resident + evicted - unflushed; }
 };
 std::optional<FilePages> filePages(int fd);
+// Whether the file open at `fd` shares any of its first few extents from
+// byte `from` on with another file (FIEMAP); absent when its file system
+// cannot tell.
+std::optional<bool> sharesBlocks(int fd, int64_t from);
 // Bytes of the file open at `fd` not yet on its disk; -1 when the kernel
 // cannot tell.
 int64_t fileUnflushedBytes(int fd);
@@ -111,8 +115,8 @@ public:
         int64_t cleaned = 0;        // bytes of both that reached the disk through memory
         bool behind = false;        // systemWritebackBehind()
         std::optional<int64_t> output;  // the engine's output's size, once it is there
-        // Most of the output never went through memory: its blocks are the
-        // copy's, shared, and the rest is shared in moments once the copy is whole.
+        // The output's footage is the copy's blocks, shared: the rest is
+        // shared in moments once the copy is whole.
         bool shared = false;
     };
     // `total`: the copy's length; `start`: when the copy began.
@@ -123,6 +127,9 @@ public:
     // asks the kernel about every page of both files.
     std::optional<TimeLeft> recent(double now) const;
     static constexpr double kResample = 0.5;
+    // An output's head (ftyp, the aligning free box, the mdat header) is far
+    // smaller: more is footage.
+    static constexpr int64_t kPayloadSeen = 1LL << 20;
 
 private:
     TimeLeft tell(const Sample& s);  // at() without keeping the answer
