@@ -69,18 +69,26 @@ struct FreeDeleter {
     void operator()(void* p) const noexcept { std::free(p); }
 };
 
-// Reads exactly n bytes at `at`, through interruptions and short reads.
-void readAll(const OutputIo& io, int fd, uint8_t* p, size_t n, int64_t at) {
+// Calls `step(done)` (a read or a write of what is left at its offset)
+// until n bytes are done, through interruptions and short counts. A failure
+// is `failed`; no progress at all is `stalled`.
+template <typename Step>
+void whole(size_t n, const char* failed, const char* stalled, Step step) {
     for (size_t done = 0; done < n;) {
-        const ssize_t r = io.pread(fd, p + done, n - done, at + int64_t(done));
+        const ssize_t r = step(done);
         if (r < 0 && errno == EINTR) continue;
-        if (r < 0) writeFailed("reading the RSV");
+        if (r < 0) writeFailed(failed);
         if (r == 0) {
             errno = EIO;
-            writeFailed("the RSV ended early");
+            writeFailed(stalled);
         }
         done += size_t(r);
     }
+}
+
+void readAll(const OutputIo& io, int fd, uint8_t* p, size_t n, int64_t at) {
+    whole(n, "reading the RSV", "the RSV ended early",
+          [&](size_t done) { return io.pread(fd, p + done, n - done, at + int64_t(done)); });
 }
 
 // Writes [from, from + length) of src (both offsets aligned, length a
@@ -175,16 +183,7 @@ const OutputIo& OutputIo::system() {
 }
 
 void writeAll(const OutputIo& io, int fd, const uint8_t* p, size_t n, int64_t at) {
-    for (size_t done = 0; done < n;) {
-        ssize_t w = io.pwrite(fd, p + done, n - done, at + int64_t(done));
-        if (w < 0 && errno == EINTR) continue;
-        if (w < 0) writeFailed("data");
-        if (w == 0) {
-            errno = EIO;
-            writeFailed("data");
-        }
-        done += size_t(w);
-    }
+    whole(n, "data", "data", [&](size_t done) { return io.pwrite(fd, p + done, n - done, at + int64_t(done)); });
 }
 
 namespace {
