@@ -82,7 +82,7 @@ void FollowedCopy::run(Copy copy, std::function<void(int)> seal) {
     }
     moved_.notify_all();
     // The engine is on its last stretch; the bar stays the copy's until it is on the disk.
-    job_.update(Value{{"stage", "recover"}, {"detail", kFlushing}, {"rate_mb_s", nullptr}});
+    job_.updateWhile("copy", Value{{"stage", "recover"}, {"detail", kFlushing}, {"rate_mb_s", nullptr}});
     struct Done {
         std::atomic<bool>& copying;
         ~Done() { copying = false; }
@@ -90,11 +90,9 @@ void FollowedCopy::run(Copy copy, std::function<void(int)> seal) {
     seal(whole.get());
     // The bar now follows the engine, unless it has handed over to
     // verification already.
-    if (job_.state().value("stage", "") == "recover")
-        job_.update(Value{{"stage", "recover"},
-                          {"pct", std::max(span_, enginePct_.load())},
-                          {"detail", kCopied},
-                          {"rate_mb_s", nullptr}});
+    job_.updateWhile("recover", Value{{"pct", std::max(span_, enginePct_.load())},
+                                      {"detail", kCopied},
+                                      {"rate_mb_s", nullptr}});
 }
 
 void FollowedCopy::bound(Value& changes) {

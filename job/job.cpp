@@ -18,10 +18,17 @@ bool finalStage(const std::string& stage) { return stage == "done" || stage == "
 Job::Job(std::string jobId, const std::shared_ptr<Bridge>& owner)
     : id(std::move(jobId)), bridge(owner), state_{{"id", id}, {"stage", "queue"}, {"pct", 0}} {}
 
-void Job::update(const Value& changes, Estimate estimate) {
+void Job::update(const Value& changes, Estimate estimate) { merge(changes, estimate, nullptr); }
+
+bool Job::updateWhile(const std::string& stage, const Value& changes) {
+    return merge(changes, Estimate::FromPct, &stage);
+}
+
+bool Job::merge(const Value& changes, Estimate estimate, const std::string* whileStage) {
     Value snapshot;
     {
         std::lock_guard<std::mutex> hold(stateLock_);
+        if (whileStage && state_.value("stage", "") != *whileStage) return false;
         if (changes.is_object())
             for (auto it = changes.begin(); it != changes.end(); ++it) state_[it.key()] = it.value();
         stampTimes(estimate);
@@ -32,6 +39,7 @@ void Job::update(const Value& changes, Estimate estimate) {
             if (std::shared_ptr<Bridge> b = self->bridge.lock()) b->push("__progress", snapshot);
         });
     }
+    return true;
 }
 
 void Job::stampTimes(Estimate estimate) {

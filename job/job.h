@@ -53,6 +53,10 @@ public:
     // estimate made after it.
     enum class Estimate { FromPct, Unknown };
     void update(const Value& changes, Estimate estimate = Estimate::FromPct);
+    // update(), but only while "stage" is still `stage` (checked under the
+    // same lock, so a step that has moved on is never set back); whether it
+    // merged.
+    bool updateWhile(const std::string& stage, const Value& changes);
     // A better source of "eta_s" than the straight line over "pct" while the
     // stage is "copy" or "recover" (a copy the engine follows); empty: none.
     // It is called under the state's lock at every merge that is not
@@ -94,6 +98,7 @@ public:
     const std::shared_ptr<ChildHandle> engine = ChildHandle::create();
 
 private:
+    bool merge(const Value& changes, Estimate estimate, const std::string* whileStage);
     void stampTimes(Estimate estimate);  // under stateLock_
 
     const std::chrono::steady_clock::time_point started_ = std::chrono::steady_clock::now();

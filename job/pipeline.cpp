@@ -134,8 +134,7 @@ std::unique_ptr<FollowedCopy> freshCopy(Job& job, Recovery& r, const CopyIo& io)
             sealCopy([](int f) { return ::fsync(f); }, fd, r.folder, n.copyPartial(), n.copy);
         });
         while (flushed.wait_for(std::chrono::milliseconds(500)) != std::future_status::ready)
-            if (job.state().value("stage", "") == "recover")
-                job.update(Value{{"pct", kFollowedCopySpan - kCopyFlushSpan * (1 - pace->flushed(total, fd))}});
+            job.updateWhile("recover", Value{{"pct", kFollowedCopySpan - kCopyFlushSpan * (1 - pace->flushed(total, fd))}});
         flushed.get();
         if (r.source) r.folder.writeWhole(recordName(n.copy), copyRecord(*r.source).dump());
     };

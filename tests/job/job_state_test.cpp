@@ -45,6 +45,14 @@ TEST_F(JobStateTest, concurrent_updates_never_lose_a_key_and_arrive_in_merge_ord
     }
 }
 
+TEST_F(JobStateTest, a_step_that_has_moved_on_is_never_set_back) {
+    auto job = std::make_shared<Job>("cafe0002", bridge);
+    job->update(Value{{"stage", "verify"}, {"pct", 92}});
+    EXPECT_FALSE(job->updateWhile("recover", Value{{"pct", 70}}));
+    EXPECT_TRUE(job->updateWhile("verify", Value{{"pct", 93}}));
+    EXPECT_EQ(job->state()["pct"], 93);
+}
+
 TEST_F(JobStateTest, a_given_time_left_replaces_the_straight_line_while_copying_and_recovering) {
     auto job = std::make_shared<Job>("cafe0001", bridge);
     TimeLeft told;
