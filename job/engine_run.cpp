@@ -1,7 +1,5 @@
 #include "job/engine_run.h"
 
-#include <chrono>
-
 #include "bridge/resources.h"
 #include "engine/base/engine_contract.h"
 #include "job/child_process.h"
@@ -11,14 +9,6 @@
 #include "job/output_reader.h"
 #include "job/rate.h"
 #include "scan/fs_queries.h"
-
-namespace {
-
-double monotonicSeconds() {
-    return std::chrono::duration<double>(std::chrono::steady_clock::now().time_since_epoch()).count();
-}
-
-}  // namespace
 
 std::string exitMessage(int status) {
     return engineFailureText(status) + " (복구 엔진 종료 코드 " + std::to_string(status) + ")";

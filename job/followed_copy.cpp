@@ -2,6 +2,7 @@
 
 #include <fcntl.h>
 #include <sys/socket.h>
+#include <sys/stat.h>
 
 #include <algorithm>
 #include <cerrno>
@@ -18,7 +19,7 @@ const char kCopied[] = "복사 완료 — 복구 엔진이 마무리하는 중";
 }  // namespace
 
 FollowedCopy::FollowedCopy(Job& job, int64_t total, double span, Copy copy, std::function<void(int)> seal)
-    : job_(job), total_(total), span_(span) {
+    : job_(job), total_(total), span_(span), begun_(monotonicSeconds()) {
     int ends[2];
     if (::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, ends) != 0) throw JobError::system(errno);
     jobEnd_ = tv::UniqueFd(ends[0]);
@@ -27,6 +28,7 @@ FollowedCopy::FollowedCopy(Job& job, int64_t total, double span, Copy copy, std:
 }
 
 FollowedCopy::~FollowedCopy() {
+    job_.estimateWith({});  // it reads this copy
     engineEnded();
     if (done_.valid()) done_.wait();
 }
@@ -80,7 +82,7 @@ void FollowedCopy::run(Copy copy, std::function<void(int)> seal) {
     }
     moved_.notify_all();
     // The engine is on its last stretch; the bar stays the copy's until it is on the disk.
-    job_.update(Value{{"stage", "recover"}, {"detail", kFlushing}, {"rate_mb_s", nullptr}});
+    job_.updateWhile("copy", Value{{"stage", "recover"}, {"detail", kFlushing}, {"rate_mb_s", nullptr}});
     struct Done {
         std::atomic<bool>& copying;
         ~Done() { copying = false; }
@@ -88,11 +90,9 @@ void FollowedCopy::run(Copy copy, std::function<void(int)> seal) {
     seal(whole.get());
     // The bar now follows the engine, unless it has handed over to
     // verification already.
-    if (job_.state().value("stage", "") == "recover")
-        job_.update(Value{{"stage", "recover"},
-                          {"pct", std::max(span_, enginePct_.load())},
-                          {"detail", kCopied},
-                          {"rate_mb_s", nullptr}});
+    job_.updateWhile("recover", Value{{"pct", std::max(span_, enginePct_.load())},
+                                      {"detail", kCopied},
+                                      {"rate_mb_s", nullptr}});
 }
 
 void FollowedCopy::bound(Value& changes) {
@@ -119,4 +119,48 @@ tv::UniqueFd FollowedCopy::awaitStart() {
 
 void FollowedCopy::finish() {
     if (done_.valid()) done_.get();
+}
+
+void FollowedCopy::estimate(int folder, std::string name, std::function<double(double)> afterward) {
+    tv::UniqueFd own(::fcntl(folder, F_DUPFD_CLOEXEC, 3));
+    if (own.get() < 0) return;  // the straight line goes on
+    job_.estimateWith({});
+    folder_ = std::move(own);
+    outputName_ = std::move(name);
+    estimate_.emplace(total_, begun_, std::move(afterward));
+    job_.estimateWith([this] { return timeLeft(); });
+}
+
+TimeLeft FollowedCopy::timeLeft() {
+    FollowEstimate::Sample s;
+    s.now = monotonicSeconds();
+    if (const std::optional<TimeLeft> recent = estimate_->recent(s.now)) return *recent;
+    {
+        std::lock_guard<std::mutex> hold(lock_);
+        s.copied = copied_;
+        if (copyPages_.get() < 0 && readFd_.get() >= 0) copyPages_ = tv::UniqueFd(::fcntl(readFd_.get(), F_DUPFD_CLOEXEC, 3));
+    }
+    if (output_.get() < 0) {
+        tv::UniqueFd fd(::openat(folder_.get(), outputName_.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
+        struct stat st {};
+        if (fd.get() >= 0 && ::fstat(fd.get(), &st) == 0 && S_ISREG(st.st_mode)) output_ = std::move(fd);
+    }
+    // Without the kernel's page counts the copy counts as on the disk as it is written.
+    const std::optional<FilePages> copy = copyPages_.get() >= 0 ? filePages(copyPages_.get()) : std::nullopt;
+    s.unflushed = copy ? copy->unflushed : 0;
+    s.cleaned = copy ? copy->cleaned() : s.copied;
+    s.behind = systemWritebackBehind();
+    struct stat st {};
+    if (output_.get() >= 0 && ::fstat(output_.get(), &st) == 0) {
+        s.output = int64_t(st.st_size);
+        if (const std::optional<FilePages> out = filePages(output_.get())) {
+            s.unflushed += out->unflushed;
+            s.cleaned += out->cleaned();
+        }
+        // The chase's first step tells whether the footage is shared.
+        constexpr int64_t head = FollowEstimate::kPayloadSeen;
+        if (!outputShared_ && *s.output > head) outputShared_ = sharesBlocks(output_.get(), head);
+        s.shared = outputShared_.value_or(false);
+    }
+    return estimate_->at(s);
 }

@@ -17,8 +17,11 @@
 #include <functional>
 #include <future>
 #include <mutex>
+#include <optional>
+#include <string>
 
 #include "bridge/value.h"
+#include "job/rate.h"
 #include "engine/base/unique_fd.h"
 
 class Job;
@@ -57,9 +60,17 @@ public:
     void bound(Value& changes);
     // Waits for the copy and its seal; throws what failed.
     void finish();
+    // From now on the job's "eta_s" is this copy's and the engine's chase of
+    // it (FollowEstimate): the engine's output is `name` in the folder open
+    // at `folder` (looked up there, never through a link, once it exists),
+    // and `afterward` tells the seconds the job takes once both are done
+    // for a copy that took the seconds given. Pipeline's thread.
+    void estimate(int folder, std::string name, std::function<double(double copySeconds)> afterward);
 
 private:
     void run(Copy copy, std::function<void(int)> seal);
+    TimeLeft timeLeft();  // under the job's state lock
+
     void send(const std::string& record, bool wait);
 
     Job& job_;
@@ -73,5 +84,12 @@ private:
     int64_t copied_ = 0;
     bool ended_ = false, failed_ = false;
     std::atomic<bool> copying_{true};
+    const double begun_;
+    // What timeLeft samples: set by estimate() before the job is given
+    // timeLeft, then touched only under the job's state lock.
+    std::optional<FollowEstimate> estimate_;
+    tv::UniqueFd folder_, output_, copyPages_;
+    std::string outputName_;
+    std::optional<bool> outputShared_;
     std::future<void> done_;  // last: the thread starts once everything above exists
 };

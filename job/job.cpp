@@ -18,10 +18,17 @@ bool finalStage(const std::string& stage) { return stage == "done" || stage == "
 Job::Job(std::string jobId, const std::shared_ptr<Bridge>& owner)
     : id(std::move(jobId)), bridge(owner), state_{{"id", id}, {"stage", "queue"}, {"pct", 0}} {}
 
-void Job::update(const Value& changes, Estimate estimate) {
+void Job::update(const Value& changes, Estimate estimate) { merge(changes, estimate, nullptr); }
+
+bool Job::updateWhile(const std::string& stage, const Value& changes) {
+    return merge(changes, Estimate::FromPct, &stage);
+}
+
+bool Job::merge(const Value& changes, Estimate estimate, const std::string* whileStage) {
     Value snapshot;
     {
         std::lock_guard<std::mutex> hold(stateLock_);
+        if (whileStage && state_.value("stage", "") != *whileStage) return false;
         if (changes.is_object())
             for (auto it = changes.begin(); it != changes.end(); ++it) state_[it.key()] = it.value();
         stampTimes(estimate);
@@ -32,6 +39,7 @@ void Job::update(const Value& changes, Estimate estimate) {
             if (std::shared_ptr<Bridge> b = self->bridge.lock()) b->push("__progress", snapshot);
         });
     }
+    return true;
 }
 
 void Job::stampTimes(Estimate estimate) {
@@ -51,14 +59,34 @@ void Job::stampTimes(Estimate estimate) {
         unknownSince_.reset();
     }
     const double known = elapsed - unknownSeconds_, done = p - unknownPct_;
-    if (!(pct != state_.end() && pct->is_number()) || finalStage(state_.value("stage", "")) ||
-        known < kSettleSeconds || done < kLeastPct || p >= 100) {
+    const std::string stage = state_.value("stage", "");
+    if (timeLeft_ && (stage == "copy" || stage == "recover")) {
+        const TimeLeft left = timeLeft_();
+        if (left.kind == TimeLeft::Kind::Seconds) {
+            state_["eta_s"] = static_cast<int64_t>(std::ceil(left.seconds));
+            return;
+        }
+        if (left.kind == TimeLeft::Kind::NotYet) {
+            state_.erase("eta_s");
+            return;
+        }
+    }
+    if (!(pct != state_.end() && pct->is_number()) || finalStage(stage) || known < kSettleSeconds ||
+        done < kLeastPct || p >= 100) {
         state_.erase("eta_s");
         return;
     }
     // The bands of "pct" follow the time each step takes closely enough for
     // one straight line over the whole job, steps of unknown length left out.
     state_["eta_s"] = static_cast<int64_t>(std::ceil(known * (100.0 - p) / done));
+}
+
+void Job::estimateWith(std::function<TimeLeft()> source) {
+    {
+        std::lock_guard<std::mutex> hold(stateLock_);
+        std::swap(timeLeft_, source);
+    }
+    // The previous source ends here, outside the lock.
 }
 
 Value Job::state() const {

@@ -17,6 +17,7 @@
 
 #include <atomic>
 #include <chrono>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <optional>
@@ -25,6 +26,7 @@
 #include "bridge/bridge.h"
 #include "bridge/value.h"
 #include "job/child_handle.h"
+#include "job/rate.h"
 
 // Thrown inside the pipeline once the job has been asked to stop; the
 // pipeline ends the job with "stage" "cancelled".
@@ -51,6 +53,17 @@ public:
     // estimate made after it.
     enum class Estimate { FromPct, Unknown };
     void update(const Value& changes, Estimate estimate = Estimate::FromPct);
+    // update(), but only while "stage" is still `stage` (checked under the
+    // same lock, so a step that has moved on is never set back); whether it
+    // merged.
+    bool updateWhile(const std::string& stage, const Value& changes);
+    // A better source of "eta_s" than the straight line over "pct" while the
+    // stage is "copy" or "recover" (a copy the engine follows); empty: none.
+    // It is called under the state's lock at every merge that is not
+    // Estimate::Unknown, from any thread that merges, so it must neither
+    // call this Job nor wait for anyone who may. Once this returns, the
+    // previous source is no longer being called.
+    void estimateWith(std::function<TimeLeft()> source);
     // A copy of the current state.
     Value state() const;
     // True until the state has reached "done", "error" or "cancelled".
@@ -85,6 +98,7 @@ public:
     const std::shared_ptr<ChildHandle> engine = ChildHandle::create();
 
 private:
+    bool merge(const Value& changes, Estimate estimate, const std::string* whileStage);
     void stampTimes(Estimate estimate);  // under stateLock_
 
     const std::chrono::steady_clock::time_point started_ = std::chrono::steady_clock::now();
@@ -94,4 +108,5 @@ private:
     std::optional<std::pair<std::chrono::steady_clock::time_point, double>> unknownSince_;
     mutable std::mutex stateLock_;
     Value state_;
+    std::function<TimeLeft()> timeLeft_;  // under stateLock_
 };

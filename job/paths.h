@@ -20,6 +20,9 @@ struct WorkNames {
     // What the engine is told to write; the result's name comes only after
     // verification. The engine itself writes "<this>.partial[-N]" first.
     std::string unverified() const { return result + ".partial"; }
+    // What the engine writes until its output is whole and flushed (a name
+    // the claim keeps free, so never a "-N" variant).
+    std::string engineWriting() const { return unverified() + ".partial"; }
 };
 
 // The stem every name of a job starts with: "<card>_<RSV name without its

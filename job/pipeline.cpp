@@ -48,7 +48,11 @@ constexpr int kCopyFlushSpan = 4;
 // A copy's pace when the job made none to measure: a card reader's.
 constexpr double kAssumedCopyBytesPerSecond = 150e6;
 
-double now() { return std::chrono::duration<double>(std::chrono::steady_clock::now().time_since_epoch()).count(); }
+// Verification takes, besides its pictures' budget, about a second to open
+// the file, probe it and take the pictures for the eye (measured at 1 and 8 GB).
+constexpr double kVerifyBeyondBudget = 1.0;
+
+double verifyBudget(double copySeconds) { return std::max(kLeastVerifyBudget, kVerifyShareOfCopy * copySeconds); }
 
 std::string folderOf(const std::string& path) {
     const auto slash = path.rfind('/');
@@ -114,14 +118,14 @@ struct EngineInput {
 // flushed (as long again as the writing for a copy that fits in memory, a
 // moment for one whose bytes went to the disk as they came).
 std::unique_ptr<FollowedCopy> freshCopy(Job& job, Recovery& r, const CopyIo& io) {
-    const double start = now();
+    const double start = monotonicSeconds();
     const int64_t total = r.source ? r.source->size : fileSize(r.rsvPath);
     auto pace = std::make_shared<DiskPace>();
     auto copy = [&job, &r, total, start, io](const std::function<void(int, int64_t)>& onWritten) {
         tv::UniqueFd fd = copyWithProgress(job, r.rsvPath, total, r.folder, r.claim.names().copyPartial(),
                                            engine_contract::kCopyBandStart, kFollowedCopySpan - kCopyFlushSpan,
                                            CopyWatch{onWritten, io});
-        r.copySeconds = now() - start;
+        r.copySeconds = monotonicSeconds() - start;
         return fd;
     };
     auto seal = [&job, &r, total, pace](int fd) {
@@ -130,8 +134,7 @@ std::unique_ptr<FollowedCopy> freshCopy(Job& job, Recovery& r, const CopyIo& io)
             sealCopy([](int f) { return ::fsync(f); }, fd, r.folder, n.copyPartial(), n.copy);
         });
         while (flushed.wait_for(std::chrono::milliseconds(500)) != std::future_status::ready)
-            if (job.state().value("stage", "") == "recover")
-                job.update(Value{{"pct", kFollowedCopySpan - kCopyFlushSpan * (1 - pace->flushed(total, fd))}});
+            job.updateWhile("recover", Value{{"pct", kFollowedCopySpan - kCopyFlushSpan * (1 - pace->flushed(total, fd))}});
         flushed.get();
         if (r.source) r.folder.writeWhole(recordName(n.copy), copyRecord(*r.source).dump());
     };
@@ -155,6 +158,8 @@ EngineInput bringInput(Job& job, Recovery& r, const CopyIo& io) {
         in.name = names.copy;
     } else {
         in.copy = freshCopy(job, r, io);
+        in.copy->estimate(r.folder.fd(), names.engineWriting(),
+                          [](double copySeconds) { return verifyBudget(copySeconds) + kVerifyBeyondBudget; });
         in.fd = in.copy->awaitStart();
     }
     if (in.fd.get() < 0) throw JobError::system(errno);
@@ -237,7 +242,7 @@ Verdict verify(Job& job, const Recovery& r, const Verifier& verifier, const std:
     const double copied = r.copySeconds;
     const double copySeconds = copied >= 0 ? copied
                                                   : double(r.source ? r.source->size : 0) / kAssumedCopyBytesPerSecond;
-    const double budget = std::max(kLeastVerifyBudget, kVerifyShareOfCopy * copySeconds);
+    const double budget = verifyBudget(copySeconds);
     // The pictures for the eye are taken beside the check, through a reader
     // of their own, rather than after it.
     std::future<Value> thumbs = std::async(std::launch::async, [&] { return thumbnails(job, verifier, path, v.duration); });

@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <thread>
+#include <tuple>
 
 #include "job/job.h"
 #include "job_test_support.h"
@@ -42,6 +43,36 @@ TEST_F(JobStateTest, concurrent_updates_never_lose_a_key_and_arrive_in_merge_ord
             last = it->get<int>();
         }
     }
+}
+
+TEST_F(JobStateTest, a_step_that_has_moved_on_is_never_set_back) {
+    auto job = std::make_shared<Job>("cafe0002", bridge);
+    job->update(Value{{"stage", "verify"}, {"pct", 92}});
+    EXPECT_FALSE(job->updateWhile("recover", Value{{"pct", 70}}));
+    EXPECT_TRUE(job->updateWhile("verify", Value{{"pct", 93}}));
+    EXPECT_EQ(job->state()["pct"], 93);
+}
+
+TEST_F(JobStateTest, a_given_time_left_replaces_the_straight_line_while_copying_and_recovering) {
+    auto job = std::make_shared<Job>("cafe0001", bridge);
+    TimeLeft told;
+    int asked = 0;
+    job->estimateWith([&] { return ++asked, told; });
+    using K = TimeLeft::Kind;
+    using E = Job::Estimate;
+    // Rows: stage, what the source says, the kind of update, whether it is asked, "eta_s" (-1: absent; a fresh
+    // job's straight line tells nothing yet).
+    const std::tuple<const char*, K, E, int, int> rows[] = {{"copy", K::Seconds, E::FromPct, 1, 42},
+        {"recover", K::Seconds, E::FromPct, 1, 42}, {"recover", K::NotYet, E::FromPct, 1, -1},
+        {"recover", K::Seconds, E::Unknown, 0, -1}, {"verify", K::Seconds, E::FromPct, 0, -1}};
+    for (const auto& [stage, kind, estimate, wantAsked, eta] : rows) {
+        told = TimeLeft{kind, 41.2};
+        asked = 0;
+        job->update(Value{{"stage", stage}, {"pct", 50}}, estimate);
+        EXPECT_EQ(asked, wantAsked) << stage;
+        EXPECT_EQ(job->state().value("eta_s", -1), eta) << stage;
+    }
+    job->estimateWith({});
 }
 
 }  // namespace
