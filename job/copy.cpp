@@ -74,6 +74,9 @@ CopyIo CopyIo::system() {
     io.readAhead = [](int fd, int64_t offset, int64_t length) {
         (void)::posix_fadvise(fd, off_t(offset), off_t(length), POSIX_FADV_WILLNEED);
     };
+    io.dropBehind = [](int fd, int64_t offset, int64_t length) {
+        (void)::posix_fadvise(fd, off_t(offset), off_t(length), POSIX_FADV_DONTNEED);
+    };
     io.write = [](int fd, const void* buf, size_t n) { return ::write(fd, buf, n); };
     io.close = [](int fd) { return ::close(fd); };
     io.sync = [](int fd) { return ::fsync(fd); };
@@ -117,7 +120,7 @@ void copyFile(const CopyIo& io, const std::string& src, int dstDir, const std::s
     auto buffer = std::make_unique<char[]>(kCopyBuffer);
     int64_t copied = 0;
     int64_t requested = 0;  // the source is asked for ahead up to here
-    int64_t announced = 0;  // io.written was told up to here
+    int64_t announced = 0;  // io.written and io.dropBehind were told up to here
     double last = -std::numeric_limits<double>::infinity();  // the first chunk always reports
 
     // The kernel's ways, best first: a copy within the file system, then one
@@ -167,7 +170,14 @@ void copyFile(const CopyIo& io, const std::string& src, int dstDir, const std::s
         }
         copied += n;
         // Told per chunk, not per buffer: a follower wakes once for 8 MiB.
-        if (io.written && copied - announced >= int64_t(kCopyChunk)) io.written(out.get(), announced = copied);
+        if (copied - announced >= int64_t(kCopyChunk)) {
+            // A recording as large as memory would otherwise push out the
+            // copy the engine is about to read, and whatever else the
+            // computer holds, with bytes nobody reads again.
+            if (io.dropBehind) io.dropBehind(in.get(), announced, copied - announced);
+            if (io.written) io.written(out.get(), copied);
+            announced = copied;
+        }
 
         const double now = io.now();
         if (now - last > kReportInterval) {

@@ -20,6 +20,10 @@ struct CopyIo {
     // Optional: asks for `length` bytes of the source from `offset` on to be
     // read ahead (posix_fadvise WILLNEED); nothing waits for them.
     std::function<void(int fd, int64_t offset, int64_t length)> readAhead;
+    // Optional: tells that `length` bytes of the source from `offset` on are
+    // copied and no longer needed in memory (posix_fadvise DONTNEED: the
+    // card's pages are let go, never written).
+    std::function<void(int fd, int64_t offset, int64_t length)> dropBehind;
     std::function<ssize_t(int fd, const void* buf, size_t n)> write;
     std::function<int(int fd)> close;
     // Optional: copies up to n bytes from `in` to `out` inside the kernel, at

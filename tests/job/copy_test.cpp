@@ -227,6 +227,22 @@ TEST(copy_test, short_and_interrupted_calls_still_copy_every_byte) {
     EXPECT_EQ(disk.closed, 2);
 }
 
+TEST(copy_test, the_sources_pages_are_let_go_only_behind_the_copy) {
+    FakeDisk disk;
+    disk.source = pattern(2 * kCopyChunk + 5000);
+    std::vector<std::pair<int64_t, int64_t>> dropped;
+    CopyIo io = disk.io();
+    io.dropBehind = [&](int fd, int64_t offset, int64_t length) {
+        EXPECT_EQ(fd, 10);
+        EXPECT_LE(offset + length, int64_t(disk.readPos));
+        dropped.emplace_back(offset, length);
+    };
+    copyFile(io, "/card/A001.RSV", AT_FDCWD, "/work/A001.RSV", 0, 0, 33, [](double, const std::string&) {});
+    EXPECT_EQ(disk.dest, disk.source);
+    const int64_t chunk = kCopyChunk;
+    EXPECT_EQ(dropped, (std::vector<std::pair<int64_t, int64_t>>{{0, chunk}, {chunk, chunk}}));
+}
+
 TEST(copy_test, reports_after_the_first_chunk_then_only_after_more_than_six_tenths_of_a_second) {
     struct Row {
         double tick;  // seconds per chunk of 1000 bytes
