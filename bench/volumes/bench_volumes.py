@@ -4,7 +4,7 @@
 For each file system a loop volume is made (a sparse image in --dir, formatted and mounted as the
 work volume beside a card folder), and three steps are timed, each from a cold cache (sync, then
 `echo 3 > /proc/sys/vm/drop_caches`) and until what it wrote is on the disk (`sync -f`):
-  cp      the card's RSV copied onto the work volume (the yardstick)
+  cp      the card's RSV copied onto the work volume (the yardstick: the faster of two runs)
   engine  the repair of that copy with the card's reference, into the same volume
   job     the whole headless job (copy, repair, verification), as the application runs it: timed from the
           "recover" request to an application already started (the cache dropped after its start)
@@ -248,7 +248,12 @@ def one_volume(a, fs, rsv, ref):
     row = {"fs": fs}
     try:
         copy, fixed = os.path.join(work, "C0002.RSV"), os.path.join(work, "fixed.mp4")
-        row["cp"] = timed(["cp", rsv, copy], copy)[0]
+        # The faster of two cp runs: on a shared machine one alone can take twice as long as the other.
+        first = timed(["cp", rsv, copy], copy)[0]
+        os.remove(copy)
+        second = timed(["cp", rsv, copy], copy)[0]
+        row["cp"] = min(first, second)
+        print("  cp on %s: %.2fs, %.2fs" % (fs, first, second), flush=True)
         engine = [a.engine, "-n", "-rsv-ben", "-dst", fixed, ref, copy]
         row["engine"], row["rss"], log = timed(engine, fixed)
         row["shared"] = "footage shared" in log
