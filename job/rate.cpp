@@ -193,8 +193,11 @@ TimeLeft FollowEstimate::tell(const Sample& s) {
 
     const double copyPace = double(std::min(s.copied, total_)) / elapsed;
     const double copyLeft = copyEnd_ ? 0 : double(total_ - s.copied) / copyPace;
-    std::optional<double> chasePace = output_.recent();
-    if (!chasePace || *chasePace <= 0) chasePace = output_.sinceMoved();
+    // The faster of the recent pace and the pace since the chase began: a
+    // chase held up for a moment (the copy's flush takes the disk) is not
+    // taken to crawl from then on, while one slow all along is.
+    const std::optional<double> recent = output_.recent(), overall = output_.sinceMoved();
+    std::optional<double> chasePace = recent && overall ? std::max(*recent, *overall) : recent ? recent : overall;
     if (!chasePace || *chasePace <= 0) chasePace = copyPace;
     // A chase that shares or keeps up ends with the copy (a step behind);
     // one that lags ends when its own pace takes it there.
