@@ -109,12 +109,10 @@ int64_t copyDirect(const OutputIo& io, int srcFd, int64_t from, int dstFd, int64
         while (put < n) {
             const ssize_t w = io.pwrite(direct.get(), buf.get() + put, n - put, dstOffset + done + int64_t(put));
             if (w < 0 && errno == EINTR) continue;
-            if (w < 0 && (errno == EINVAL || errno == EOPNOTSUPP)) return done + int64_t(put);  // not here
-            if (w < 0) writeFailed("data");
-            if (w == 0) {
-                errno = EIO;
-                writeFailed("data");
-            }
+            if (w < 0 && errno != EINVAL && errno != EOPNOTSUPP) writeFailed("data");
+            // Refused, or nothing taken: the usual way tries the rest and
+            // tells its own failure.
+            if (w <= 0) return done + int64_t(put);
             put += size_t(w);
             if (put % size_t(kDirectAlign) != 0) return done + int64_t(put);
         }
