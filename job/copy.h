@@ -28,8 +28,8 @@ struct CopyIo {
     std::function<int(int fd)> close;
     // Optional: copies up to n bytes from `in` to `out` inside the kernel, at
     // both files' offsets, like copy_file_range(2). When it is absent, or
-    // refuses the pair of files before the first byte, the copy reads and
-    // writes through its buffer.
+    // refuses the pair of files before the first byte, sendFile is tried,
+    // then the copy reads and writes through its buffer.
     std::function<ssize_t(int in, int out, size_t n)> copyRange;
     // Optional: the same between two file systems, through the kernel's
     // pages (sendfile(2)): one pass over the bytes instead of the two of a
@@ -46,8 +46,9 @@ struct CopyIo {
     // `fd` holds the first `copied` bytes.
     std::function<void(int fd, int64_t copied)> written;
 
-    // The real system calls: read-ahead hints on the source, and the kernel's
-    // copy where the two files allow it (same file system), as cp(1) does.
+    // The real system calls: read-ahead hints on the source and its pages
+    // let go behind the copy, the kernel's copy within a file system, as
+    // cp(1) does, and sendfile(2) between two.
     static CopyIo system();
 };
 
@@ -74,8 +75,9 @@ class WorkFolder;
 // What a copy made for the job may have besides: a reader following it,
 // calls other than the system's (tests).
 struct CopyWatch {
-    // Told after every chunk how many bytes are written, with a read-only
-    // descriptor of the copy (valid until the copy returns or throws).
+    // Told after every 8 MiB and at the end how many bytes are written, with
+    // a read-only descriptor of the copy (valid until the copy returns or
+    // throws).
     std::function<void(int readFd, int64_t copied)> onWritten;
     CopyIo io = CopyIo::system();
 };

@@ -221,8 +221,8 @@ std::unique_ptr<Checker> openChecker(const std::string& path, int threads) {
     if (stream < 0) return nullptr;
     for (unsigned i = 0; i < fmt->nb_streams; ++i)
         if (static_cast<int>(i) != stream) fmt->streams[i]->discard = AVDISCARD_ALL;
-    // Single pictures: slices in parallel, and every complaint said about
-    // this one context.
+    // Single pictures: slices in parallel when this is the only lane, and
+    // every complaint said about this one context.
     CodecContextPtr dec = openStreamDecoder(*fmt->streams[stream], FF_THREAD_SLICE, threads);
     if (!dec) return nullptr;
     // No picture is shown: the deblocking pass costs time and finds no error.
