@@ -240,9 +240,11 @@ void merge(PictureCheck& into, const PictureCheck& part) {
 
 }  // namespace
 
+unsigned checkLanes() { return std::clamp(std::thread::hardware_concurrency(), 1u, kMostLanes); }
+
 std::optional<PictureCheck> checkPictures(const std::string& path, double budgetSeconds,
                                           const std::function<bool()>& stop) {
-    const unsigned lanes = std::clamp(std::thread::hardware_concurrency(), 1u, kMostLanes);
+    const unsigned lanes = checkLanes();
     std::unique_ptr<Checker> first = openChecker(path, lanes > 1 ? 1 : 0);
     if (!first) return std::nullopt;
     PictureCheck check;
@@ -263,8 +265,16 @@ std::optional<PictureCheck> checkPictures(const std::string& path, double budget
     ahead.through(mandatory);
     std::mutex aheadLock;
     std::atomic<size_t> next{0};
-    std::atomic<bool> stopped{false};
+    std::atomic<bool> stopped{false}, lastTaken{false};
     auto lane = [&](Checker& checker, PictureCheck& part) {
+        // The last group, every picture of it, is the longest piece of work:
+        // the first lane to start takes it, so that it does not end the
+        // check alone on one processor.
+        if (!lastTaken.exchange(true)) {
+            if (stop && stop()) return void(stopped = true);
+            ++part.checked;
+            bad[last] = !checker.decodeFrom(keys[last].ts, true, part);
+        }
         for (;;) {
             if (stop && stop()) return void(stopped = true);
             const size_t done = next++;
@@ -274,12 +284,16 @@ std::optional<PictureCheck> checkPictures(const std::string& path, double budget
                 ahead.through(std::max(mandatory, done + kReadAheadPictures));
             }
             const size_t i = order[done];
-            if (i == last) continue;  // decoded with its whole group below
+            if (i == last) continue;  // decoded with its whole group above
             ++part.checked;
             bad[i] = !checker.decodeFrom(keys[i].ts, false, part);
         }
     };
-    std::vector<PictureCheck> parts(lanes);
+    // Each lane compares its pictures with the declared size.
+    PictureCheck sized;
+    sized.width = check.width;
+    sized.height = check.height;
+    std::vector<PictureCheck> parts(lanes, sized);
     std::vector<std::future<void>> others;
     try {
         for (unsigned n = 1; n < lanes && keys.size() > 1; ++n)
@@ -293,8 +307,6 @@ std::optional<PictureCheck> checkPictures(const std::string& path, double budget
     for (auto& f : others) f.get();
     if (stopped || (stop && stop())) return std::nullopt;
     for (const PictureCheck& part : parts) merge(check, part);
-    ++check.checked;
-    bad[last] = !first->decodeFrom(keys[last].ts, true, check);
     for (size_t i = 0; i < keys.size(); ++i)
         if (bad[i]) addRange(check.damaged, keys[i].at, until(i));
     return check;

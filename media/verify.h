@@ -36,6 +36,9 @@ constexpr double kKeySpacingSeconds = 10.0;
 std::optional<PictureCheck> checkPictures(const std::string& path, double budgetSeconds,
                                           const std::function<bool()>& stop);
 
+// Key pictures decoded at once by checkPictures: one per processor, at most 4.
+unsigned checkLanes();
+
 // The order in which `count` key pictures are checked: first one per
 // `mandatory` even step (first and last included), then the rest so that
 // every prefix stays evenly spread. Exposed for its tests.
