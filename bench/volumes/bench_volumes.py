@@ -11,9 +11,11 @@ work volume beside a card folder), and three steps are timed, each from a cold c
 Prints each as seconds and as a ratio against cp on the same volume in the same run, whether the
 engine shared the footage with the RSV (its "footage shared" line), and the engine's peak memory.
 
-The RSV imitates an XAVC S body's interrupted recording: bench/engine/large_rsv.py (case
-bench-avc, 1280x720 H.264 at 25p with rtmd and two-channel PCM) repeats the groups of a generated
-clip up to the size asked for.
+The RSV imitates an XAVC S body's interrupted recording: bench/engine/large_rsv.py repeats the groups
+of a generated clip up to the size asked for. --case bench-avc-1080 (the default) is 1920x1080 H.264 at
+25p and about 50 Mb/s, as such a body records; bench-avc is 1280x720 at about 14 Mb/s, so the same
+gigabytes hold 3.5 times the minutes, and verification, which checks at least one key picture per 10 s,
+has 3.5 times the pictures to decode.
 
 By default the card is a folder on the disk that holds --dir, read as fast as that disk reads. A real
 card reader reads at 90-300 MB/s, slower than the work disk: with --card-mb-s N the rows are measured
@@ -27,7 +29,7 @@ Needs root (loop devices, mount, dropping caches) and mkfs.ext4, mkfs.xfs, mkfs.
 system without its mkfs tool is skipped with a notice.
 
 Usage: bench_volumes.py --engine PATH --app PATH [--gb 4] [--dir DIR] [--fs ext4,xfs,btrfs] [--keep]
-                        [--card-mb-s 150]
+                        [--card-mb-s 150] [--case bench-avc-1080|bench-avc]
 """
 
 import argparse
@@ -126,12 +128,13 @@ def generate(a):
     if os.path.exists(info_path):
         with open(info_path) as f:
             info = json.load(f)
-        if abs(info["bytes"] - a.gb * 1e9) <= 0.2 * a.gb * 1e9 and os.path.exists(info["rsv"]):
+        if (abs(info["bytes"] - a.gb * 1e9) <= 0.2 * a.gb * 1e9 and os.path.exists(info["rsv"])
+                and info.get("case") == a.case):
             return info
     shutil.rmtree(gen, ignore_errors=True)
     os.makedirs(gen)
     print("generating a %.1f GB RSV in %s ..." % (a.gb, gen), flush=True)
-    return large_rsv.make("bench-avc", gen, a.gb)
+    return large_rsv.make(a.case, gen, a.gb)
 
 
 def lay_card(a, info):
@@ -293,6 +296,8 @@ def main():
     ap.add_argument("--fs", default="ext4,xfs,btrfs", help="file systems to measure")
     ap.add_argument("--keep", action="store_true", help="keep the generated RSV for the next run")
     ap.add_argument("--resources", help="resources folder for the application (e.g. one with another engine)")
+    ap.add_argument("--case", default="bench-avc-1080", choices=["bench-avc-1080", "bench-avc"],
+                    help="the recording (see above)")
     ap.add_argument("--card-mb-s", type=float,
                     help="measure again with the card on a loop volume read at most this fast (a card reader)")
     a = ap.parse_args()
@@ -302,7 +307,7 @@ def main():
     os.makedirs(a.dir, exist_ok=True)
     info = generate(a)
     rsv, ref = lay_card(a, info)
-    print("RSV: %d bytes, %d complete frames" % (info["bytes"], info["complete_frames"]), flush=True)
+    print("RSV (%s): %d bytes, %d complete frames" % (a.case, info["bytes"], info["complete_frames"]), flush=True)
     tables = []
     try:
         tables.append(("card: a folder on the disk of %s" % a.dir, all_volumes(a, rsv, ref)))
