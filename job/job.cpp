@@ -71,6 +71,10 @@ void Job::stampTimes(Estimate estimate) {
             return;
         }
     }
+    if (stage == "verify" && verifiedBy_) {
+        state_["eta_s"] = static_cast<int64_t>(std::max(1.0, std::ceil(std::chrono::duration<double>(*verifiedBy_ - now).count())));
+        return;
+    }
     if (!(pct != state_.end() && pct->is_number()) || finalStage(stage) || known < kSettleSeconds ||
         done < kLeastPct || p >= 100) {
         state_.erase("eta_s");
@@ -79,6 +83,12 @@ void Job::stampTimes(Estimate estimate) {
     // The bands of "pct" follow the time each step takes closely enough for
     // one straight line over the whole job, steps of unknown length left out.
     state_["eta_s"] = static_cast<int64_t>(std::ceil(known * (100.0 - p) / done));
+}
+
+void Job::expectVerification(double seconds) {
+    std::lock_guard<std::mutex> hold(stateLock_);
+    verifiedBy_ = std::chrono::steady_clock::now() + std::chrono::duration_cast<std::chrono::steady_clock::duration>(
+                                                         std::chrono::duration<double>(std::max(seconds, 0.0)));
 }
 
 void Job::estimateWith(std::function<TimeLeft()> source) {

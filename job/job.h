@@ -64,6 +64,11 @@ public:
     // call this Job nor wait for anyone who may. Once this returns, the
     // previous source is no longer being called.
     void estimateWith(std::function<TimeLeft()> source);
+    // Verification is expected to take `seconds` from now: while the stage
+    // is "verify", "eta_s" counts them down (never below 1 while it runs)
+    // instead of the straight line, which the few points of "pct" left for
+    // it cannot carry. Any thread.
+    void expectVerification(double seconds);
     // A copy of the current state.
     Value state() const;
     // True until the state has reached "done", "error" or "cancelled".
@@ -109,4 +114,5 @@ private:
     mutable std::mutex stateLock_;
     Value state_;
     std::function<TimeLeft()> timeLeft_;  // under stateLock_
+    std::optional<std::chrono::steady_clock::time_point> verifiedBy_;  // under stateLock_
 };

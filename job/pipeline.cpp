@@ -242,6 +242,10 @@ Value thumbnails(Job& job, const Verifier& verifier, const std::string& path, do
 // Verifies the file at `path`; `abandoned` ends its picture check early.
 Verdict verify(Job& job, const Recovery& r, const Verifier& verifier, const std::string& path,
                const std::function<bool()>& abandoned) {
+    const double copied = r.copySeconds;
+    const int64_t bytes = r.source ? r.source->size : 0;
+    const double copySeconds = copied >= 0 ? copied : double(bytes) / kAssumedCopyBytesPerSecond;
+    job.expectVerification(verifyGuess(copySeconds, bytes));
     job.update(Value{{"stage", "verify"},
                      {"pct", engine_contract::kVerifyStart},
                      {"detail", "복구본 검증 중"},
@@ -253,9 +257,6 @@ Verdict verify(Job& job, const Recovery& r, const Verifier& verifier, const std:
         throw JobError("verify", 1, failure::kNoDuration);
     v.duration = dur->get<double>();
 
-    const double copied = r.copySeconds;
-    const double copySeconds = copied >= 0 ? copied
-                                                  : double(r.source ? r.source->size : 0) / kAssumedCopyBytesPerSecond;
     const double budget = verifyBudget(copySeconds);
     // The pictures for the eye are taken beside the check, through a reader
     // of their own, rather than after it.

@@ -75,4 +75,20 @@ TEST_F(JobStateTest, a_given_time_left_replaces_the_straight_line_while_copying_
     job->estimateWith({});
 }
 
+TEST_F(JobStateTest, verification_counts_down_what_it_is_expected_to_take) {
+    auto job = std::make_shared<Job>("cafe0003", bridge);
+    job->update(Value{{"stage", "recover"}, {"pct", 50}});
+    job->expectVerification(30);
+    EXPECT_FALSE(job->state().contains("eta_s"));  // not yet verifying: a fresh job's straight line
+    job->update(Value{{"stage", "verify"}, {"pct", 92}});
+    const int64_t eta = job->state().value("eta_s", int64_t(-1));
+    EXPECT_GE(eta, 29);
+    EXPECT_LE(eta, 30);
+    job->expectVerification(0);  // overrun: still running, so never 0
+    job->update(Value{{"pct", 95}});
+    EXPECT_EQ(job->state().value("eta_s", -1), 1);
+    job->update(Value{{"stage", "done"}, {"pct", 100}});
+    EXPECT_FALSE(job->state().contains("eta_s"));
+}
+
 }  // namespace
