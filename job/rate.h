@@ -142,6 +142,8 @@ private:
         std::optional<double> recent() const;
         // Since the value first moved: for a stall, which the recent pace calls 0.
         std::optional<double> sinceMoved() const;
+        // Seconds the value has not changed, up to the last sample.
+        double stillFor() const;
 
     private:
         struct Point {
