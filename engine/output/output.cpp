@@ -105,6 +105,10 @@ int64_t copyDirect(const OutputIo& io, int srcFd, int64_t from, int dstFd, int64
     while (done < length) {
         const size_t n = size_t(std::min<int64_t>(length - done, int64_t(kDirectChunk)));
         readAll(io, srcFd, buf.get(), n, from + done);
+        // The write past the cache waits for the disk: meanwhile the kernel
+        // reads the next chunk (nothing to do where the copy's pages still are).
+        const int64_t next = std::min<int64_t>(length - done - int64_t(n), int64_t(kDirectChunk));
+        if (next > 0) (void)::posix_fadvise(srcFd, from + done + int64_t(n), next, POSIX_FADV_WILLNEED);
         size_t put = 0;
         while (put < n) {
             const ssize_t w = io.pwrite(direct.get(), buf.get() + put, n - put, dstOffset + done + int64_t(put));
