@@ -72,7 +72,8 @@ void Job::stampTimes(Estimate estimate) {
         }
     }
     if (stage == "verify" && verifiedBy_) {
-        state_["eta_s"] = static_cast<int64_t>(std::max(1.0, std::ceil(std::chrono::duration<double>(*verifiedBy_ - now).count())));
+        const double left = std::chrono::duration<double>(*verifiedBy_ - now).count();
+        state_["eta_s"] = static_cast<int64_t>(std::max(1.0, std::ceil(left)));
         return;
     }
     if (!(pct != state_.end() && pct->is_number()) || finalStage(stage) || known < kSettleSeconds ||

@@ -215,7 +215,9 @@ TimeLeft FollowEstimate::tell(const Sample& s) {
     // still for a while: that one is slow on its own.
     const int64_t output = s.output.value_or(0), behind = std::max<int64_t>(0, std::min(s.copied, total_) - output);
     const double left = double(std::max<int64_t>(0, total_ - output));
-    double chaseLeft = s.shared ? copyLeft : behind <= kKeepingUp ? copyLeft + double(behind) / *chasePace : left / *chasePace;
+    double chaseLeft = s.shared               ? copyLeft
+                       : behind <= kKeepingUp ? copyLeft + double(behind) / *chasePace
+                                              : left / *chasePace;
     if (!s.shared && behind > kKeepingUp && output_.stillFor() < kStandingChase) {
         const double byCopyEnd = std::min(left, *chasePace * copyLeft);
         chaseLeft = std::min(chaseLeft, copyLeft + (left - byCopyEnd) / copyPace);
