@@ -29,7 +29,7 @@ constexpr double kKeySpacingSeconds = 10.0;
 
 // Checks the video of `path`: every key picture when they fit in
 // `budgetSeconds` of decoding, else as many as fit, evenly spread, but never
-// fewer than one per kKeySpacingSeconds; then the whole last group. `stop`
+// fewer than one per kKeySpacingSeconds; and the whole last group. `stop`
 // is asked between pictures and ends the check early (absent result).
 // Absent when the file has no decodable video track. Blocks; any thread but
 // main.
