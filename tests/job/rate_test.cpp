@@ -57,6 +57,7 @@ TEST(FollowEstimate, time_left_is_the_last_worker_then_verification) {
         // It lags because the copy holds the disk: from the copy's end on it is taken at the copy's pace.
         {"same disk: the lagging chase and the flush", 730e6, 350e6, 1e9, 600e6, 1e9, true, false, 6, K::Seconds, 11.5, 13.5},
         {"shared blocks: a first step, the rest once the copy is whole", 700e6, 135e6, 0.5, 700e6, 0, false, true, 5, K::Seconds, 7.2, 8.5},
+        {"the copy is written: the lagging chase goes at the copy's pace", 2e9, 350e6, 1e9, 2e9, 0, false, false, 6, K::Seconds, 4, 5},
         {"a slow disk flushes what waited in memory", 2e9, 1e12, 1e9, -150e6, -1, false, false, 6, K::Seconds, 50, 53},
         {"a chase stalled since second 4 slows the end", 730e6, 350e6, 4, 600e6, 1e9, true, false, 8, K::Seconds, 38, 60},
         {"the first second says nothing", 150e6, 1e12, 1e9, 150e6, 0, false, false, 1, K::NotYet},
