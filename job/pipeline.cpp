@@ -52,8 +52,6 @@ constexpr double kAssumedCopyBytesPerSecond = 150e6;
 // the file, probe it and take the pictures for the eye (measured at 1 and 8 GB).
 constexpr double kVerifyBeyondBudget = 1.0;
 
-double verifyBudget(double copySeconds) { return std::max(kLeastVerifyBudget, kVerifyShareOfCopy * copySeconds); }
-
 // Seconds one lane takes to decode the key pictures that a gigabyte of
 // recording must have checked (one per kKeySpacingSeconds): their share of
 // the bytes, and so their decoding, hardly changes with the bit rate

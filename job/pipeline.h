@@ -3,6 +3,7 @@
 // it its final name. Every outcome ends in the job's state.
 #pragma once
 
+#include <algorithm>
 #include <functional>
 #include <memory>
 #include <optional>
@@ -33,6 +34,11 @@ constexpr double kLeastVerifyBudget = 0.5;
 // Verification's share of the copy's time beyond that: with opening the file
 // and the pictures for the eye, about a tenth of the copy in all.
 constexpr double kVerifyShareOfCopy = 0.05;
+// The seconds of decoding verification is given after a copy that took
+// `copySeconds`.
+inline double verifyBudget(double copySeconds) {
+    return std::max(kLeastVerifyBudget, kVerifyShareOfCopy * copySeconds);
+}
 
 // Runs the recovery and records it in `job` ("done", "error" or "cancelled"
 // at the end). Never throws. Blocks: background thread only. `io` makes the

@@ -220,9 +220,9 @@ TimeLeft FollowEstimate::tell(const Sample& s) {
                                               : left / *chasePace;
     if (!s.shared && behind > kKeepingUp && output_.stillFor() < kStandingChase) {
         // The pace the copy had, not its bytes over a time that goes on after it.
-        const double copied = copyEnd_ && *copyEnd_ > start_ ? double(total_) / (*copyEnd_ - start_) : copyPace;
+        const double copyHad = copyEnd_ && *copyEnd_ > start_ ? double(total_) / (*copyEnd_ - start_) : copyPace;
         const double byCopyEnd = std::min(left, *chasePace * copyLeft);
-        chaseLeft = std::min(chaseLeft, copyLeft + (left - byCopyEnd) / copied);
+        chaseLeft = std::min(chaseLeft, copyLeft + (left - byCopyEnd) / copyHad);
     }
     // A kernel that is behind writes at its fastest all along: what is
     // still in memory goes at the fastest pace it has shown. Once the

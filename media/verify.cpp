@@ -5,15 +5,15 @@
 
 #include <algorithm>
 #include <atomic>
-#include <cstdarg>
-#include <future>
-#include <memory>
-#include <thread>
 #include <chrono>
 #include <cmath>
+#include <cstdarg>
+#include <future>
 #include <map>
+#include <memory>
 #include <mutex>
 #include <system_error>
+#include <thread>
 
 #include "media/media_file.h"
 

@@ -79,7 +79,7 @@ int main(int argc, char** argv) {
 
     uncache(copied);
     start = Clock::now();
-    const double budget = std::max(kLeastVerifyBudget, kVerifyShareOfCopy * copy);
+    const double budget = verifyBudget(copy);
     const Value info = probe(copied);
     const double probed = seconds(start);
     const double dur = info.value("dur", 0.0);

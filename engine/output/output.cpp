@@ -9,8 +9,8 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstdlib>
-#include <memory>
 #include <cstring>
+#include <memory>
 #include <fcntl.h>
 #include <linux/fs.h>
 #include <sys/ioctl.h>
